@@ -1,0 +1,9 @@
+// Debug trace lines: written to stderr only when QUILLMOSS_TRACE=1, free otherwise.
+#pragma once
+
+namespace qm {
+
+bool TraceEnabled();
+void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace qm
