@@ -64,3 +64,15 @@ struct AppState {
 };
 
 }  // namespace qm
+
+namespace qm {
+
+// Called by the album-list fetchers once per album: appends the record and shows its row, but
+// only once the window is ready.
+void AddAlbum(AppState& st, const ST_PERLISTRECORD& rec);
+
+// The settings of the current site, copied under the settings lock.
+SiteProfile CurrentProfile(AppState& st);
+DownParam CurrentDownParam(AppState& st);
+
+}  // namespace qm
