@@ -1,0 +1,24 @@
+// The site catalogue: 21 site indexes and the mapping of a typed address to one of them.
+#pragma once
+
+#include <optional>
+
+#include "net/StringCtrl.h"
+
+namespace qm {
+
+inline constexpr int kSiteCount = 21;
+
+struct SiteDetection {
+    int site = 0;
+    int kind = 0;  // QZoneKind for site 0 (0 albums, 1 QQ group, 2 Tencent Weibo); -1 otherwise
+};
+
+// Nothing when the text holds no "http://" or "https://"; otherwise the site (the current
+// selection when no test matches) and, for site 0, the kind choice.
+std::optional<SiteDetection> DetectSite(TextView text, int currentSelection);
+
+// The site choice captions, index 0 to 20.
+Text SiteCaption(int index);
+
+}  // namespace qm
