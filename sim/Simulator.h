@@ -1,0 +1,62 @@
+// The simulator of the QQ Zone family services: one loopback HTTP server that routes by Host header
+// and path, answers from a scenario (JSON) the way the real services write their answers, decides
+// access from the request's cookies, serves deterministic picture bytes, and logs every request.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace qm::sim {
+
+struct LoggedRequest {
+    std::string method, host, target;  // target = path + "?" + query exactly as received (still percent-encoded)
+    std::string path, query;           // split of target, still encoded
+    std::map<std::string, std::string> headers;  // lower-case names
+    std::string cookies;                         // the Cookie header
+    int status = 0;                              // status code of the answer (0 while unanswered)
+};
+
+class Simulator {
+public:
+    explicit Simulator(nlohmann::json scenario);
+    // Reads a scenario file; throws std::runtime_error with a clear message on unreadable or bad files.
+    static std::unique_ptr<Simulator> FromFile(const std::string& path);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    int Start(int port = 0);  // serves on 127.0.0.1 in background threads; returns the port, 0 on failure
+    void Stop();
+    int Port() const;
+    std::string ConnectTo() const;  // "127.0.0.1:PORT" for QUILLMOSS_CONNECT_TO / qm::SetConnectTo
+    std::vector<LoggedRequest> Requests() const;
+    void ClearRequests();
+    // The exact bytes served for a picture (by its scenario "id"), for byte-by-byte comparison.
+    // Empty when no picture of that id exists.
+    std::string PictureBytes(const std::string& pictureId) const;
+    const nlohmann::json& Scenario() const;
+
+    // The address (without "http://") a client is meant to download for a picture of the scenario,
+    // after the replacements the fetchers apply; empty for an unknown id.
+    std::string PictureAddress(const std::string& pictureId) const;
+    // Forgets every album password entered so far (as after a new login).
+    void ResetPasswords();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+std::string DemoScenarioPath();  // QM_SOURCE_DIR "/sim/scenarios/demo.json"
+// Deterministic picture bytes of a given format ("jpg","png","gif","bmp") and size, seeded by id; real
+// signatures; small sizes decodable.
+std::string MakePictureBytes(const std::string& id, size_t size, const std::string& format);
+// The request token of the QQ services computed from a login cookie's value.
+unsigned QZoneToken(const std::string& key);
+
+}  // namespace qm::sim
