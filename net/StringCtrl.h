@@ -55,7 +55,8 @@ Text RandomFraction();  // "%0.16f\n" of a draw reseeded with the current second
 // Trims blanks, tabs, CR and LF on both sides.
 Text Trim(TextView text);
 // printf-style formatting into UTF-16 for the fixed formats of the program ("%d", "%04d", "%4u"…).
-Text FormatText(const char* fmt, ...);
+// The format is ASCII; "%s" arguments are UTF-8 `const char*` (use ToUtf8 for a Text).
+Text FormatText(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Replaces every occurrence of `from` by `to`, left to right, without rescanning inserted text.
 void ReplaceAll(Text& text, TextView from, TextView to);
 
