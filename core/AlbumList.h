@@ -13,6 +13,8 @@
 
 namespace qm {
 
+inline constexpr std::size_t kMaxAlbumNameChars = 80;
+
 class AlbumList {
 public:
     // Appends a cleaned, uniquely named copy of `src` (see AppendRecord); returns the new count.

@@ -4,8 +4,13 @@ namespace qm {
 
 void AddAlbum(AppState& st, const ST_PERLISTRECORD& rec) {
     if (st.WindowReady.load() != 1) return;
+    const std::size_t before = st.albums.Count();
     const std::size_t count = st.albums.AppendRecord(rec);
-    if (count > 0) st.frontend->AlbumAdded(static_cast<int>(count - 1));
+    if (count == before) {
+        st.frontend->ShowMessage(u"内存分配失败");
+        return;
+    }
+    st.frontend->AlbumAdded(static_cast<int>(count - 1));
 }
 
 SiteProfile CurrentProfile(AppState& st) {
