@@ -76,7 +76,7 @@ void CleanFileName(Text& text, bool fallback, unsigned number) {
     TrimBlanks(text);
     // Windows refuses trailing dots and blanks and the device names; keep the folder usable there.
     while (!text.empty() && (text.back() == u'.' || text.back() == u' ')) text.pop_back();
-    if (IsReservedDeviceName(text)) text.insert(0, u"_");
+    if (IsReservedDeviceName(text)) text = u"_" + text;
     if (fallback && (text.empty() || text.size() >= 1000)) {
         text = number == kTimeStampFallback ? TimeStampName() : FormatText("pic%d", static_cast<int>(number));
     }
