@@ -25,6 +25,15 @@ public:
     std::vector<ST_PERLISTRECORD> Snapshot() const;
     // Thumbnail index bookkeeping of the album table.
     void SetThumbIndex(std::size_t index, int32_t thumb);
+    // Cuts the name of record `index` to at most `maxChars` UTF-16 units (the album table shows at
+    // most 80, and the album folder uses the cut name). A high surrogate left alone is dropped too.
+    void CutName(std::size_t index, std::size_t maxChars) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index >= records_.size() || records_[index]->Name.size() <= maxChars) return;
+        Text& name = records_[index]->Name;
+        name.resize(maxChars);
+        if (!name.empty() && name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
+    }
 
     std::atomic<uint32_t> SelectedCount{0};
 
