@@ -1,0 +1,32 @@
+// Response body to text: optional gunzip, the code-page choice, then HTML entities.
+#include "net/BodyText.h"
+
+namespace qm {
+
+Text GetBodyText(const ST_URLRESPONSE& resp, unsigned flags) {
+    std::string inflated;
+    std::string_view bytes(resp.body);
+    if ((flags & TXT_GUNZIP) && resp.gzip) {
+        InflateGzip(resp.body.data(), resp.body.size(), inflated);  // partial output is kept
+        bytes = inflated;
+    }
+
+    Text text;
+    // A GBK declaration in the headers overrides whatever the caller expects.
+    if (resp.headers.find(u"charset=GBK") != Text::npos) {
+        text = AnsiToText(bytes);
+    } else if (flags & TXT_UTF8) {
+        text = MultiByteToText(bytes, CP_UTF8);
+    } else if (flags & TXT_BIG5) {
+        text = MultiByteToText(bytes, CP_BIG5);
+    } else if ((flags & TXT_AUTO) && IsUtf8Text(bytes)) {
+        text = MultiByteToText(bytes, CP_UTF8);
+    } else {
+        text = AnsiToText(bytes);
+    }
+
+    DecodeHtmlEntities(text);
+    return text;
+}
+
+}  // namespace qm

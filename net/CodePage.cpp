@@ -1,0 +1,124 @@
+// Code-page conversions through ICU: GBK (936, also the program's "ANSI" page), Big5 (950), UTF-8.
+// Each thread keeps its own converters (ICU converters are not thread-safe, but opening them per
+// call is wasteful on long pages); they are closed when the thread ends.
+#include <unicode/ucnv.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "net/StringCtrl.h"
+
+namespace qm {
+
+namespace {
+
+struct ConverterCloser {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+std::string IcuName(unsigned codePage) {
+    switch (codePage) {
+        case CP_GBK:
+            return "windows-936";
+        case CP_BIG5:
+            return "windows-950";  // "cp950" would be IBM's table, not the Windows one
+        case CP_UTF8:
+            return "UTF-8";
+        default: {
+            char name[32];
+            std::snprintf(name, sizeof name, "windows-%u", codePage);
+            return name;
+        }
+    }
+}
+
+// The calling thread's converter for a code page, reset to its initial state; null when ICU has
+// no such page.
+UConverter* ThreadConverter(unsigned codePage) {
+    thread_local std::map<unsigned, ConverterPtr> cache;
+    auto it = cache.find(codePage);
+    if (it == cache.end()) {
+        UErrorCode status = U_ZERO_ERROR;
+        UConverter* c = ucnv_open(IcuName(codePage).c_str(), &status);
+        if (U_FAILURE(status)) c = nullptr;  // an alias warning is not a failure
+        if (c != nullptr && codePage != CP_UTF8) {
+            // Characters without a form in the page become "?", the page's default character.
+            UErrorCode subStatus = U_ZERO_ERROR;
+            ucnv_setSubstChars(c, "?", 1, &subStatus);
+        }
+        it = cache.emplace(codePage, ConverterPtr(c)).first;
+    }
+    if (it->second) ucnv_reset(it->second.get());
+    return it->second.get();
+}
+
+Text CutAtNul(Text text) {
+    const size_t nul = text.find(u'\0');
+    if (nul != Text::npos) text.resize(nul);
+    return text;
+}
+
+}  // namespace
+
+Text MultiByteToText(std::string_view bytes, unsigned codePage) {
+    if (bytes.empty()) return Text();
+    UConverter* conv = ThreadConverter(codePage);
+    if (conv == nullptr) return Text();
+    Text out(bytes.size() + 16, u'\0');
+    const char* src = bytes.data();
+    const char* srcEnd = bytes.data() + bytes.size();
+    size_t used = 0;
+    for (;;) {
+        UChar* target = reinterpret_cast<UChar*>(out.data()) + used;
+        UChar* targetEnd = reinterpret_cast<UChar*>(out.data()) + out.size();
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &target, targetEnd, &src, srcEnd, nullptr, true, &status);
+        used = static_cast<size_t>(target - reinterpret_cast<UChar*>(out.data()));
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(status)) return Text();
+        break;
+    }
+    out.resize(used);
+    return CutAtNul(std::move(out));
+}
+
+Text AnsiToText(std::string_view bytes) {
+    const size_t nul = bytes.find('\0');
+    if (nul != std::string_view::npos) bytes = bytes.substr(0, nul);
+    return MultiByteToText(bytes, CP_GBK);
+}
+
+Bytes TextToGbk(TextView text) {
+    if (text.empty()) return Bytes();
+    UConverter* conv = ThreadConverter(CP_GBK);
+    if (conv == nullptr) return Bytes();
+    Bytes out(text.size() * 2 + 16, '\0');
+    const UChar* src = reinterpret_cast<const UChar*>(text.data());
+    const UChar* srcEnd = src + text.size();
+    size_t used = 0;
+    for (;;) {
+        char* target = out.data() + used;
+        char* targetEnd = out.data() + out.size();
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(conv, &target, targetEnd, &src, srcEnd, nullptr, true, &status);
+        used = static_cast<size_t>(target - out.data());
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(status)) return Bytes();
+        break;
+    }
+    out.resize(used);
+    const size_t nul = out.find('\0');
+    if (nul != Bytes::npos) out.resize(nul);
+    return out;
+}
+
+}  // namespace qm
