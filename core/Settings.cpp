@@ -26,12 +26,12 @@ bool EqualNoCase(TextView a, TextView b) {
 }
 
 void ApplyFirstRunDefaults(SettingsBlock& b) {
-    for (auto& p : b.profile) p.SiteFlags = OpenFolderWhenDone;
+    for (auto& p : b.profile) p.SiteFlags = SiteFlag::OpenFolderWhenDone;
     b.profile[7].SiteFlags |= 0x0082;
     b.profile[8].NameMode = 1;
-    b.profile[11].SiteFlags |= FixOrder;
-    b.profile[16].SiteFlags |= FixOrder;
-    b.profile[17].SiteFlags |= FixFormat;
+    b.profile[11].SiteFlags |= SiteFlag::FixOrder;
+    b.profile[16].SiteFlags |= SiteFlag::FixOrder;
+    b.profile[17].SiteFlags |= SiteFlag::FixFormat;
     SetFieldText(b.profile[17].NamePrefix, u"?2) ");
     b.down[18].ThreadCount = 3;
 }

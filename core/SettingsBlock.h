@@ -17,7 +17,9 @@ inline constexpr int kRecentChars = 400;
 inline constexpr int kProfileTextChars = 40;
 inline constexpr std::size_t kSettingsBlockSize = 19808;
 
-enum SiteFlag : uint16_t {
+// Option bits of SiteProfile::SiteFlags, used as SiteFlag::FixFormat etc.
+namespace SiteFlag {
+enum : uint16_t {
     FixFormat = 0x0001,
     FixOrder = 0x0002,
     TitleListFile = 0x0004,
@@ -28,6 +30,7 @@ enum SiteFlag : uint16_t {
     LargePictures = 0x0080,
     DescriptionPicturesOnly = 0x0100,
 };
+}  // namespace SiteFlag
 
 struct DownParam {
     uint16_t MinSizeKB = 0;
