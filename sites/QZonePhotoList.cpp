@@ -1,0 +1,261 @@
+// The QZone photo list: asks the photo-list interfaces for one album's pictures page by page and
+// hands each picture (best address plus fallback) to AddPicEntry.
+#include "sites/QZonePhotoList.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "download/DownProc.h"
+#include "net/BodyText.h"
+#include "net/FileUtil.h"
+#include "net/URLSource2.h"
+#include "sites/Hosts.h"
+#include "sites/PageFetch.h"
+#include "sites/QZoneMood.h"
+#include "sites/Token.h"
+
+namespace qm {
+namespace {
+
+Text UserSiteAddress() { return Text(u"http://") + hosts::kQZoneUser; }
+
+Text Ascii(const std::string& s) { return Text(s.begin(), s.end()); }
+Text Number(long long v) { return Ascii(std::to_string(v)); }
+Text Unsigned(unsigned v) { return Ascii(std::to_string(v)); }
+
+bool Contains(TextView text, TextView what) { return text.find(what) != TextView::npos; }
+
+// True when the cookie text carries a p_skey cookie (at the front or after another cookie).
+bool HasPSkey(TextView cookies) {
+    static constexpr TextView kName = u"p_skey=";
+    for (std::size_t pos = cookies.find(kName); pos != TextView::npos; pos = cookies.find(kName, pos + 1)) {
+        if (pos == 0 || cookies[pos - 1] == u' ' || cookies[pos - 1] == u';') return true;
+    }
+    return false;
+}
+
+// The login number from the "uin" cookie: every letter o removed and, when asked, leading zeros too.
+Text LoginNumber(TextView cookies, bool stripZeros) {
+    Text uin;
+    for (char16_t c : CookieValue(cookies, u"uin"))
+        if (c != u'o') uin.push_back(c);
+    if (stripZeros) {
+        const auto first = uin.find_first_not_of(u'0');
+        uin.erase(0, first == Text::npos ? uin.size() : first);
+    }
+    return uin;
+}
+
+struct PageToken {
+    unsigned gtk;
+    Text uin;
+};
+
+// Token and login number, read afresh for every page so that a login in between counts.
+PageToken ReadToken(bool utf8Variant) {
+    const Text cookies = GetUrlCookie(UserSiteAddress());
+    PageToken t;
+    if (utf8Variant && HasPSkey(cookies))
+        t.gtk = ComputeGTk(CookieValue(cookies, u"p_skey"));
+    else
+        t.gtk = ComputeGTk(CookieValue(cookies, u"skey"));
+    t.uin = LoginNumber(cookies, utf8Variant);
+    return t;
+}
+
+// The album's own page on the user site ("http://USER/QQ/photo/ALBUMID"), where the owner's
+// password is entered.
+Text AlbumPageAddress(const Text& listParam) {
+    Text rest = listParam;
+    const auto amp = rest.find(u'&');
+    rest.erase(0, amp == Text::npos ? 0 : amp + 1);
+    Text url = UserSiteAddress() + u"/" + rest;
+    ReplaceAll(url, u"hostUin=", u"");
+    ReplaceAll(url, u"&albumid=", u"/photo/");
+    return url;
+}
+
+// Asks for the album password when the answer is the server's refusal of an encrypted album.
+// Returns true when the user said Yes (the login window was shown on the album's page).
+bool AskPassword(AppState& st, const Text& body, const ST_PERLISTRECORD& rec, bool& asked) {
+    if (asked || !(rec.PrivacyFlags & PrivacyEncrypted)) return false;
+    if (!pagefetch::ContainsAfterFirst(body, u"\"message\":\"对不起")) return false;
+    if (!st.frontend->AskYesNo(u"加密相册，是否输入密码？", u"提示")) return false;
+    st.frontend->RequestLogin(AlbumPageAddress(rec.ListParam));
+    asked = true;
+    return true;
+}
+
+bool JobSaysStop(const AppState& st) {
+    const uint8_t s = st.DownloadJobState.load();
+    return s == DownloadAlbumComplete || s == DownloadStopRequested;
+}
+
+// Reads one picture (the text after a "batchId" marker) and hands it to AddPicEntry.
+void AddPicture(AppState& st, int albumIndex, const Text& piece, const Text& headers) {
+    TextView view = piece;
+    const bool nameFirst = st.ext.OriginalNameMode == 1;
+    const TextView firstKey = nameFirst ? TextView(u"\"name\" : \"") : TextView(u"\"desc\" : \"");
+    const TextView secondKey = nameFirst ? TextView(u"\"desc\" : \"") : TextView(u"\"name\" : \"");
+    TextView probe = view;
+    Text name = Trim(CutBetween(probe, firstKey, u"\""));
+    if (name.empty()) {
+        probe = view;
+        name = CutBetween(probe, secondKey, u"\"");
+    }
+
+    probe = view;
+    const Text upload = CutBetween(probe, u"\"raw_upload\"", u",");
+    probe = view;
+    Text best = CutBetween(probe, u"\"raw\" : \"", u"\"");
+    ReplaceAll(best, u"\\/", u"/");
+    if (best.empty()) {
+        best = CutBetween(view, u"\"origin_url\" : \"", u"\"", CUT_CONSUME);
+        ReplaceAll(best, u"\\/", u"/");
+        if (Contains(upload, u"1")) ReplaceAll(best, u"/o/", u"/r/");
+    }
+    ReplaceAll(best, u"/psbe?/", u"/psb?/");
+
+    Text fallback = CutBetween(view, u"\"pre\" : \"", u"\"", CUT_CONSUME);
+    ReplaceAll(fallback, u"\\/", u"/");
+    ReplaceAll(fallback, u"/a/", u"/b/");
+
+    const Text address = best.empty() ? fallback : best + u"\r\n" + fallback;
+    AddPicEntry(st, albumIndex, address, name, headers);
+}
+
+// Hands every picture piece (1..n) over; false when the job asked to end the album.
+bool AddPictures(AppState& st, int albumIndex, const std::vector<Text>& pieces, const Text& headers) {
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        AddPicture(st, albumIndex, pieces[i], headers);
+        if (JobSaysStop(st)) return false;
+    }
+    return true;
+}
+
+bool FetchBody(ST_URLREQUEST& req, Text& body) {
+    ST_URLRESPONSE resp;
+    if (!FetchUrl(req, resp, 0)) return false;
+    body = GetBodyText(resp, TXT_GUNZIP | TXT_AUTO);
+    return !body.empty();
+}
+
+void SleepMs(long long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+void FetchQZonePhotosGbk(AppState& st, int albumIndex) {
+    const std::optional<ST_PERLISTRECORD> found = st.albums.Get(static_cast<std::size_t>(albumIndex));
+    if (albumIndex < 0 || !found) return;
+    const ST_PERLISTRECORD& rec = *found;
+    if (rec.CoverUrl == kMoodCoverMark) return;
+
+    const Text target = st.frontend->ControlText(Ctl::Target);
+    ST_URLREQUEST req(Text(), Text(), 20000);
+    req.headers = u"Accept-Encoding: gzip, deflate\r\nReferer: " + UserSiteAddress() + u"/" + target;
+
+    std::error_code ec;
+    const bool q2 = std::filesystem::exists(PathFromText(st.programFolder + u"Q2.txt"), ec);
+
+    int page = 0;
+    bool asked = false;
+    bool viewAlbum = false;
+    for (;;) {
+        const PageToken tok = ReadToken(false);
+        if (viewAlbum || (rec.PrivacyFlags != 0 && !q2)) {
+            req.url = u"http://" + st.route.viewHost +
+                      u"/cgi-bin/common/cgi_view_album_v2?inCharset=gbk&outCharset=gbk&format=jsonp&plat=qzone"
+                      u"&source=qzone&" +
+                      rec.ListParam + u"&t=" + RandomFraction() + u"&g_tk=" + Unsigned(tok.gtk) +
+                      u"&uin=" + tok.uin;
+            ReplaceAll(req.url, u"albumid=", u"albumId=");
+        } else {
+            req.url = u"http://" + st.route.photoHost + u"/fcgi-bin/cgi_list_photo?g_tk=" + Unsigned(tok.gtk) +
+                      u"&callback=shine0_Callback&mode=0&" + rec.ListParam + u"&noTopic=0&uin=" + tok.uin +
+                      u"&pageStart=" + Number(page * 500LL) +
+                      u"&pageNum=500&singleurl=1&notice=0&appid=4&inCharset=gbk&outCharset=gbk&source=qzone"
+                      u"&plat=qzone&outstyle=json&format=jsonp&json_esc=1&callbackFun=shine0&_=" +
+                      RandomFraction();
+            ReplaceAll(req.url, u"albumid=", u"topicId=");
+            ++page;
+        }
+        const bool commonInterface = Contains(req.url, u"/cgi-bin/common");
+
+        Text body;
+        if (!FetchBody(req, body)) return;
+        if (AskPassword(st, body, rec, asked)) {
+            // Ask the page that was refused again, now that the password has been entered;
+            // going on with the next page would lose the first page's pictures.
+            if (!commonInterface) --page;
+            continue;
+        }
+
+        std::vector<Text> pieces;
+        if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) {
+            if (commonInterface || viewAlbum || !st.task.urls.empty()) return;
+            viewAlbum = true;  // the same album again through the view-album interface
+            continue;
+        }
+        if (!AddPictures(st, albumIndex, pieces, Text())) return;
+        if (commonInterface) return;
+    }
+}
+
+void FetchQZonePhotosUtf8(AppState& st, int albumIndex) {
+    const std::optional<ST_PERLISTRECORD> found = st.albums.Get(static_cast<std::size_t>(albumIndex));
+    if (albumIndex < 0 || !found) return;
+    const ST_PERLISTRECORD& rec = *found;
+    if (rec.CoverUrl == kMoodCoverMark) {
+        FetchMoodPictures(st, albumIndex);
+        return;
+    }
+
+    const Text referer = u"Referer: " + UserSiteAddress() + u"/" + st.frontend->ControlText(Ctl::Target);
+    ST_URLREQUEST req(Text(), Text(), 20000);
+    req.headers = u"Accept-Encoding: gzip, deflate\r\n" + referer;
+    req.attempts = 3;
+    req.pauseSeconds = 5;
+
+    int page = 0;
+    long long counter = 0;
+    bool asked = false;
+    for (;;) {
+        const PageToken tok = ReadToken(true);
+        const long long t = static_cast<long long>(pagefetch::ProcessClockMs()) + counter * 1000000LL + 1000000LL;
+        const Text path = u"/fcgi-bin/cgi_list_photo?t=" + Number(t) + u"&mode=0&" + rec.ListParam +
+                          u"&noTopic=0&uin=" + tok.uin + u"&pageStart=" + Number(page * 400LL) +
+                          u"&pageNum=400&skipCmtCount=0&singleurl=1&batchId=&notice=0&appid=4"
+                          u"&inCharset=utf-8&outCharset=utf-8&source=qzone&plat=qzone&outstyle=json"
+                          u"&format=jsonp&json_esc=1&question=&answer=&callbackFun=shine0&g_tk=" +
+                          Unsigned(tok.gtk);
+        if (rec.PrivacyFlags == 0)
+            req.url = UserSiteAddress() + u"/p/plist.photo" + path;
+        else
+            req.url = Text(u"http://") + hosts::kQZoneProxy + u"/proxy/domain/" + hosts::kPhotoListDomain + path;
+        ReplaceAll(req.url, u"albumid=", u"topicId=");
+        ++page;
+        ++counter;
+
+        Text body;
+        if (!FetchBody(req, body)) return;
+        if (AskPassword(st, body, rec, asked)) {
+            SleepMs(3000);
+            --page;  // the same page again; the request counter keeps counting
+            continue;
+        }
+
+        std::vector<Text> pieces;
+        if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) return;
+        if (!AddPictures(st, albumIndex, pieces, referer)) return;
+        // The service throttles quick page walks: pause longer the further the album goes.
+        SleepMs((page + 20) * 200LL);
+    }
+}
+
+}  // namespace qm
