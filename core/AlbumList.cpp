@@ -15,7 +15,10 @@ std::size_t AlbumList::AppendRecord(const ST_PERLISTRECORD& src) {
     CleanFileName(rec->Name, true, static_cast<unsigned>(records_.size()));
     // The table shows at most 80 characters and the album folder uses the same name, so the cut
     // happens here, before the name is made unique.
-    if (rec->Name.size() > kMaxAlbumNameChars) rec->Name.resize(kMaxAlbumNameChars);
+    if (rec->Name.size() > kMaxAlbumNameChars) {
+        rec->Name.resize(kMaxAlbumNameChars);
+        if (rec->Name.back() >= 0xD800 && rec->Name.back() <= 0xDBFF) rec->Name.pop_back();  // half a pair
+    }
     const auto taken = [this](const Text& name) {
         for (const auto& r : records_)
             if (r->Name == name) return true;
