@@ -23,13 +23,23 @@
 namespace qm {
 namespace {
 
-Text UserSiteAddress() { return Text(u"http://") + hosts::kQZoneUser; }
+Text UserSiteAddress() {
+    return Text(u"http://") + hosts::kQZoneUser;
+}
 
-Text Ascii(const std::string& s) { return Text(s.begin(), s.end()); }
-Text Number(long long v) { return Ascii(std::to_string(v)); }
-Text Unsigned(unsigned v) { return Ascii(std::to_string(v)); }
+Text Ascii(const std::string& s) {
+    return Text(s.begin(), s.end());
+}
+Text Number(long long v) {
+    return Ascii(std::to_string(v));
+}
+Text Unsigned(unsigned v) {
+    return Ascii(std::to_string(v));
+}
 
-bool Contains(TextView text, TextView what) { return text.find(what) != TextView::npos; }
+bool Contains(TextView text, TextView what) {
+    return text.find(what) != TextView::npos;
+}
 
 // True when the cookie text carries a p_skey cookie (at the front or after another cookie).
 bool HasPSkey(TextView cookies) {
@@ -146,7 +156,9 @@ bool FetchBody(ST_URLREQUEST& req, Text& body) {
     return !body.empty();
 }
 
-void SleepMs(long long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(long long ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace
 
@@ -169,16 +181,17 @@ void FetchQZonePhotosGbk(AppState& st, int albumIndex) {
     for (;;) {
         const PageToken tok = ReadToken(false);
         if (viewAlbum || (rec.PrivacyFlags != 0 && !q2)) {
-            req.url = u"http://" + st.route.viewHost +
-                      u"/cgi-bin/common/cgi_view_album_v2?inCharset=gbk&outCharset=gbk&format=jsonp&plat=qzone"
-                      u"&source=qzone&" +
-                      rec.ListParam + u"&t=" + RandomFraction() + u"&g_tk=" + Unsigned(tok.gtk) +
-                      u"&uin=" + tok.uin;
+            req.url =
+                u"http://" + st.route.viewHost +
+                u"/cgi-bin/common/cgi_view_album_v2?inCharset=gbk&outCharset=gbk&format=jsonp&plat=qzone"
+                u"&source=qzone&" +
+                rec.ListParam + u"&t=" + RandomFraction() + u"&g_tk=" + Unsigned(tok.gtk) + u"&uin=" +
+                tok.uin;
             ReplaceAll(req.url, u"albumid=", u"albumId=");
         } else {
-            req.url = u"http://" + st.route.photoHost + u"/fcgi-bin/cgi_list_photo?g_tk=" + Unsigned(tok.gtk) +
-                      u"&callback=shine0_Callback&mode=0&" + rec.ListParam + u"&noTopic=0&uin=" + tok.uin +
-                      u"&pageStart=" + Number(page * 500LL) +
+            req.url = u"http://" + st.route.photoHost + u"/fcgi-bin/cgi_list_photo?g_tk=" +
+                      Unsigned(tok.gtk) + u"&callback=shine0_Callback&mode=0&" + rec.ListParam +
+                      u"&noTopic=0&uin=" + tok.uin + u"&pageStart=" + Number(page * 500LL) +
                       u"&pageNum=500&singleurl=1&notice=0&appid=4&inCharset=gbk&outCharset=gbk&source=qzone"
                       u"&plat=qzone&outstyle=json&format=jsonp&json_esc=1&callbackFun=shine0&_=" +
                       RandomFraction();
@@ -227,7 +240,8 @@ void FetchQZonePhotosUtf8(AppState& st, int albumIndex) {
     bool asked = false;
     for (;;) {
         const PageToken tok = ReadToken(true);
-        const long long t = static_cast<long long>(pagefetch::ProcessClockMs()) + counter * 1000000LL + 1000000LL;
+        const long long t =
+            static_cast<long long>(pagefetch::ProcessClockMs()) + counter * 1000000LL + 1000000LL;
         const Text path = u"/fcgi-bin/cgi_list_photo?t=" + Number(t) + u"&mode=0&" + rec.ListParam +
                           u"&noTopic=0&uin=" + tok.uin + u"&pageStart=" + Number(page * 400LL) +
                           u"&pageNum=400&skipCmtCount=0&singleurl=1&batchId=&notice=0&appid=4"
@@ -237,7 +251,8 @@ void FetchQZonePhotosUtf8(AppState& st, int albumIndex) {
         if (rec.PrivacyFlags == 0)
             req.url = UserSiteAddress() + u"/p/plist.photo" + path;
         else
-            req.url = Text(u"http://") + hosts::kQZoneProxy + u"/proxy/domain/" + hosts::kPhotoListDomain + path;
+            req.url =
+                Text(u"http://") + hosts::kQZoneProxy + u"/proxy/domain/" + hosts::kPhotoListDomain + path;
         ReplaceAll(req.url, u"albumid=", u"topicId=");
         ++page;
         ++counter;
