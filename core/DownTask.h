@@ -16,11 +16,13 @@ struct ST_DOWNTASK {
     std::vector<Text> fileNames;  // relative to albumFolder
     std::vector<Text> headers;    // extra request header lines per picture; may be empty as a whole
     Text albumFolder;             // ends with a separator
+    Text historyAddress;          // the album's history address, loaded at its first picture
 
     void Clear() {
         urls.clear();
         fileNames.clear();
         headers.clear();
+        historyAddress.clear();
     }
 };
 

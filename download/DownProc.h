@@ -2,6 +2,7 @@
 // after each album.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <thread>
 
@@ -14,13 +15,26 @@ namespace qm {
 void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& title, const Text& headers);
 
 // Clears StopFlag and starts DownPicFunc over st.task; false when the thread cannot start.
+// DownPicFunc returns only after every worker it started has ended, so joining `manager` means
+// st.task is no longer read by anyone.
 bool StartDownloadManager(AppState& st, std::thread& manager);
 void DownPicFunc(AppState& st);
+// Downloads entry `index` of st.task and increments st.Finished once, whatever happens.
+void DownOnePicFunc(AppState& st, std::size_t index);
 
 // Post-processing of the album in st.task.albumFolder.
 void RecordHistory(AppState& st, const Text& folder);
+// The content of "pic.vyr" in `folder` (UTF-16LE), or empty.
+Text LoadHistory(const Text& folder);
 void FixFormat(AppState& st);
+// Gives the file at `path` the extension its content calls for; `path` changes to the new name
+// on success. An existing file of the new name is never replaced.
+bool FixPictureFormat(Text& path);
 void FixOrder(AppState& st);
+// Sets a file's access and write times; nothing when it is missing or `when` is not positive.
+void SetFileTimes(const Text& path, std::time_t when);
+// Adds "title\r\n" to "<folder><albumName>.txt" (UTF-16LE with BOM); `first` starts a new file.
+void AppendTitleLine(const Text& folder, const Text& albumName, const Text& title, bool first);
 // Writes the address list file of the task list (code page 936, CR LF).
 bool WriteAlbumList(AppState& st, const Text& path);
 

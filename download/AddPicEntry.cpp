@@ -1,0 +1,198 @@
+// Naming one picture and queueing it in the task list; the album folder is made with the first.
+#include <unicode/uchar.h>
+
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "core/CleanFileName.h"
+#include "download/DownProc.h"
+#include "download/SafeName.h"
+#include "net/FileUtil.h"
+#include "net/Trace.h"
+
+namespace qm {
+
+namespace {
+
+// A file name never holds more than this many characters together with its album folder path.
+constexpr std::size_t kPathCharLimit = 250;
+
+struct AlbumFacts {
+    ST_PERLISTRECORD record;
+    std::size_t count = 0;
+    uint32_t selected = 0;
+};
+
+AlbumFacts ReadAlbum(AppState& st, int albumIndex) {
+    AlbumFacts f;
+    if (albumIndex >= 0) {
+        if (auto rec = st.albums.Get(static_cast<std::size_t>(albumIndex))) f.record = std::move(*rec);
+    }
+    f.count = st.albums.Count();
+    f.selected = st.albums.SelectedCount.load();
+    return f;
+}
+
+char16_t FoldUnit(char16_t c) {
+    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    if (c >= 0xD800 && c <= 0xDFFF) return c;
+    const UChar32 f = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+    return f <= 0xFFFF ? static_cast<char16_t>(f) : c;
+}
+
+bool EqualsIgnoreCase(TextView a, TextView b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && FoldUnit(a[i]) != FoldUnit(b[i])) return false;
+    return true;
+}
+
+bool NameTaken(const std::vector<Text>& names, TextView candidate) {
+    for (const Text& n : names)
+        if (EqualsIgnoreCase(n, candidate)) return true;
+    return false;
+}
+
+// The album is complete: the fetcher asks for no more of its pictures. A stop request (3) that
+// arrived meanwhile is kept.
+void MarkAlbumComplete(AppState& st) {
+    uint8_t cur = st.DownloadJobState.load();
+    while (cur != DownloadStopRequested &&
+           !st.DownloadJobState.compare_exchange_weak(cur, DownloadAlbumComplete)) {
+    }
+}
+
+// Makes the album folder below the base folder in st.task.albumFolder and loads its history.
+void BuildAlbumFolder(AppState& st, const SiteProfile& prof, const AlbumFacts& album) {
+    const ST_PERLISTRECORD& rec = album.record;
+    Text folder = FieldText(prof.FolderPrefix);
+    if (prof.FolderMode == 0) folder += rec.Name;
+    folder += FieldText(prof.FolderSuffix);
+
+    ReplaceAll(folder, u"?1", rec.Name);
+    ReplaceAll(folder, u"?3", FormatText("%u", rec.ListPosition + 1));
+    ReplaceAll(folder, u"?4", FormatText("%lld", static_cast<long long>(album.count) - rec.ListPosition));
+    if (st.currentSite == 0) ReplaceAll(folder, u"?5", rec.ExtraText1);
+    ReplaceAll(folder, u"?9", FormatText("%04u", rec.ListPosition + 1));
+    CleanFileName(folder, false, 0);
+    folder = CutToUtf8Bytes(folder, kMaxComponentBytes);
+
+    const Text base = st.task.albumFolder;
+    if (!folder.empty()) {
+        const Text candidate = base + folder + u"/";
+        if (IsSafeComponent(folder) && IsInsideFolder(PathFromText(base), PathFromText(candidate))) {
+            st.task.albumFolder = candidate;
+        } else {
+            Trace("album folder refused\n");
+        }
+    }
+    std::error_code ec;
+    std::filesystem::create_directory(PathFromText(st.task.albumFolder), ec);
+    SetFolderTime(st.task.albumFolder, std::time(nullptr));
+    st.task.historyAddress = LoadHistory(st.task.albumFolder);
+}
+
+}  // namespace
+
+void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& title, const Text& headers) {
+    ST_DOWNTASK& task = st.task;
+    // Once the history showed the rest of the album as downloaded, nothing more of it is queued.
+    if (st.DownloadJobState.load() == DownloadAlbumComplete) return;
+
+    const SiteProfile prof = CurrentProfile(st);
+    const AlbumFacts album = ReadAlbum(st, albumIndex);
+    const ST_PERLISTRECORD& rec = album.record;
+
+    const Text sequence = FormatText("%d", static_cast<int>(task.urls.size() + 1));
+    bool numbered = false;
+
+    // Base name. A title that looks like a complete path is cleaned like any other title: the
+    // picture always goes into its album folder.
+    Text name;
+    std::size_t slash = Text::npos;
+    if (prof.NameMode == 2) {
+        slash = urlText.rfind(u'/');
+        if (slash == 0) slash = Text::npos;
+    }
+    if (prof.NameMode == 0) {
+        name = title;
+        CleanFileName(name, false, 0);
+        if (name.empty()) name = rec.Name;
+    } else if (prof.NameMode == 2 && slash != Text::npos) {
+        name = urlText.substr(slash + 1);
+    } else {
+        name = sequence;
+        numbered = true;
+    }
+
+    name = FieldText(prof.NamePrefix) + name + FieldText(prof.NameSuffix);
+
+    ReplaceAll(name, u"?1", rec.Name);
+    if (name.find(u"?2") != Text::npos) numbered = true;
+    ReplaceAll(name, u"?2", sequence);
+    ReplaceAll(name, u"?3", FormatText("%u", rec.ListPosition + 1));
+    ReplaceAll(name, u"?4", FormatText("%lld", static_cast<long long>(album.count) - rec.ListPosition));
+    if (st.currentSite == 0) ReplaceAll(name, u"?5", rec.ExtraText1);
+    ReplaceAll(name, u"?6", FormatText("%u", album.selected));
+    ReplaceAll(name, u"?7", FormatText("%u", static_cast<unsigned>(album.count)));
+    ReplaceAll(name, u"?8", st.TargetFolder);
+    ReplaceAll(name, u"?9", FormatText("%04u", rec.ListPosition + 1));
+
+    ReplacePairs(name, FieldText(prof.ReplaceFrom), FieldText(prof.ReplaceTo));
+    CleanFileName(name, true, kTimeStampFallback);
+
+    if (task.urls.empty()) BuildAlbumFolder(st, prof, album);
+
+    // Keep folder and name within 250 characters. A folder path that leaves no room at all gets
+    // the sequence number as the name, so files stay distinct and visible.
+    const std::size_t folderChars = task.albumFolder.size();
+    if (folderChars >= kPathCharLimit) {
+        name = sequence;
+    } else if (name.size() > kPathCharLimit - folderChars) {
+        name = CutToUnits(name, kPathCharLimit - folderChars);
+        if (name.empty()) name = sequence;
+    }
+
+    Text ext = u".jpg";
+    if (IsPictureExtension(name)) {
+        const std::size_t dot = name.rfind(u'.');
+        ext = name.substr(dot);
+        name.resize(dot);
+    }
+    // The whole file name must fit the file system's component limit.
+    name = CutToUtf8Bytes(name, kMaxFileNameBytes - Utf8Length(ext));
+
+    if (!task.urls.empty() && !numbered) {
+        const Text stem = name;
+        for (unsigned counter = 1; NameTaken(task.fileNames, name + ext); ++counter) {
+            const Text tail = FormatText("(%u)", counter);
+            name = CutToUtf8Bytes(stem, kMaxFileNameBytes - Utf8Length(ext) - Utf8Length(tail)) + tail;
+        }
+    }
+    const Text fileName = name + ext;
+
+    if ((prof.SiteFlags & SiteFlag::SkipDownloaded) && !task.historyAddress.empty() &&
+        task.historyAddress == urlText) {
+        MarkAlbumComplete(st);
+        return;
+    }
+
+    if (!IsSafeComponent(fileName) ||
+        !IsInsideFolder(PathFromText(task.albumFolder), PathFromText(task.albumFolder + fileName))) {
+        Trace("picture name refused\n");
+        return;
+    }
+
+    task.urls.push_back(urlText);
+    task.fileNames.push_back(fileName);
+    task.headers.push_back(headers);
+
+    st.frontend->SetControlText(
+        Ctl::Progress, u"已获取到" + FormatText("%d", static_cast<int>(task.urls.size())) + u"张图片信息");
+
+    if (prof.SiteFlags & SiteFlag::TitleListFile)
+        AppendTitleLine(task.albumFolder, rec.Name, title, task.urls.size() == 1);
+}
+
+}  // namespace qm

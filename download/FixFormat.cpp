@@ -1,0 +1,91 @@
+// Giving each downloaded picture the extension its first bytes call for.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "download/DownProc.h"
+#include "net/FileUtil.h"
+
+namespace qm {
+
+namespace {
+
+// The extension for the content signature in `b` (7 bytes, missing ones 0), or null.
+const char16_t* ExtensionFor(const unsigned char* b) {
+    if (b[0] == 0xFF && b[1] == 0xD8) return u".jpg";
+    if (b[0] == 0x89 && b[1] == 0x50) return u".png";
+    if (b[0] == 0x47 && b[1] == 0x49 && b[2] == 0x46) return u".gif";
+    if (b[0] == 0x42 && b[1] == 0x4D) return u".bmp";
+    if (b[0] == 0x00 && b[1] == 0x00) {
+        if (b[3] == 0 && b[4] == 0 && (b[2] == 0x02 || b[2] == 0x10)) return u".tga";
+        if (b[2] == 0x01 && b[3] == 0 && b[4] == 0x01) return u".ico";
+        if (b[2] == 0x02 && b[3] == 0 && b[4] == 0x01) return u".cur";
+    }
+    if (b[0] == 0x4D && b[1] == 0x4D) return u".tiff";
+    if (b[0] == 0x49 && b[1] == 0x49) return u".tiff";
+    return nullptr;
+}
+
+// Renames without ever replacing an existing file.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+    // File systems without renameat2 support: a hard link fails on an existing name.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+}  // namespace
+
+bool FixPictureFormat(Text& path) {
+    const std::string native = PathFromText(path).string();
+    struct stat sb;
+    if (::lstat(native.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) return false;
+
+    // Only the file name's own extension counts, never a dot in a folder name.
+    const std::size_t slash = path.rfind(u'/');
+    const std::size_t dot = path.rfind(u'.');
+    const bool hasExt = dot != Text::npos && (slash == Text::npos || dot > slash);
+    const Text base = hasExt ? path.substr(0, dot) : path;
+    const Text current = hasExt ? path.substr(dot) : Text();
+
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    unsigned char head[7] = {};
+    std::size_t got = 0;
+    while (got < sizeof head) {
+        const ssize_t n = ::read(fd, head + got, sizeof head - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+
+    const char16_t* found = ExtensionFor(head);
+    const Text ext = found ? Text(found) : current;
+    if (ext == current) return true;  // already right: nothing to rename
+
+    const Text renamed = base + ext;
+    if (!RenameNoReplace(native, PathFromText(renamed).string())) return false;
+    path = renamed;
+    return true;
+}
+
+void FixFormat(AppState& st) {
+    ST_DOWNTASK& task = st.task;
+    for (Text& name : task.fileNames) {
+        Text path = task.albumFolder + name;
+        FixPictureFormat(path);
+        const std::size_t slash = path.rfind(u'/');
+        name = slash == Text::npos ? path : path.substr(slash + 1);
+    }
+}
+
+}  // namespace qm
