@@ -1,0 +1,508 @@
+// The HTTP client on libcurl.
+//
+// Each fetch builds its own easy handle and runs it on a multi handle taken from a small pool, so
+// keep-alive connections are reused by later fetches on any thread while no connection cache is
+// ever used by two threads at once. DNS answers are shared through a curl share with locks.
+// Cookies come from the process-wide CookieStore: each handle is seeded with a copy and what the
+// answers set goes back into the store (see CookieStore.h).
+//
+// Waits are kept with our own clocks between short polls: the connection must be made within
+// stepWaitMs, the answer's headers must begin within stepWaitMs of sending the request, and the
+// body must not stall (no byte) for readWaitMs. A slow but steady body is never cut.
+#include "net/URLSource2.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "net/CookieStore.h"
+#include "net/FileUtil.h"
+#include "net/Trace.h"
+
+namespace qm {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// --- process-wide curl state -------------------------------------------------------------------
+
+std::array<std::mutex, CURL_LOCK_DATA_LAST> g_shareLocks;
+
+void ShareLock(CURL*, curl_lock_data data, curl_lock_access, void*) { g_shareLocks[data].lock(); }
+void ShareUnlock(CURL*, curl_lock_data data, void*) { g_shareLocks[data].unlock(); }
+
+CURLSH* g_share = nullptr;
+std::once_flag g_initOnce;
+
+std::mutex g_connectToMutex;
+std::vector<std::string> g_connectTo;  // curl CONNECT_TO entries
+
+// Multi handles (each with its own connection cache) waiting for the next fetch.
+std::mutex g_poolMutex;
+std::vector<CURLM*> g_pool;
+constexpr size_t kMaxPooled = 48;
+
+CURLM* TakeMulti() {
+    {
+        std::lock_guard lock(g_poolMutex);
+        if (!g_pool.empty()) {
+            CURLM* m = g_pool.back();
+            g_pool.pop_back();
+            return m;
+        }
+    }
+    CURLM* m = curl_multi_init();
+    if (m) curl_multi_setopt(m, CURLMOPT_MAXCONNECTS, 8L);
+    return m;
+}
+
+void ReturnMulti(CURLM* m) {
+    {
+        std::lock_guard lock(g_poolMutex);
+        if (g_pool.size() < kMaxPooled) {
+            g_pool.push_back(m);
+            return;
+        }
+    }
+    curl_multi_cleanup(m);
+}
+
+// --- small text helpers ------------------------------------------------------------------------
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char a = s[i], b = prefix[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+// Header bytes to text: ASCII is widened directly; anything else goes through code page 936 as
+// the sites' own servers write it.
+Text HeaderText(const std::string& bytes) {
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '\0';
+    });
+    if (!ascii) return AnsiToText(bytes);
+    Text out;
+    out.reserve(bytes.size());
+    for (char c : bytes) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The address as it goes on the wire: control characters, blanks and non-ASCII characters after
+// the host are percent-encoded (a trailing line feed becomes %0A); everything else is kept.
+std::string WireUrl(TextView url) {
+    const std::string utf8 = ToUtf8(url);
+    size_t start = utf8.find("://");
+    start = start == std::string::npos ? 0 : utf8.find_first_of("/?#", start + 3);
+    if (start == std::string::npos) start = utf8.size();
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(utf8.size() + 16);
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const bool encode = i >= start ? (c <= 0x20 || c >= 0x7F) : false;
+        if (encode) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
+
+bool IsLoopbackUrl(std::string_view url) {
+    const size_t p = url.find("://");
+    if (p == std::string_view::npos) return false;
+    const std::string_view rest = url.substr(p + 3);
+    return StartsWithNoCase(rest, "127.0.0.1") || StartsWithNoCase(rest, "localhost") || StartsWithNoCase(rest, "[::1]");
+}
+
+// Reads the decimal number after the first case-sensitive "Content-Length:" label of the block.
+bool FindContentLength(std::string_view block, uint64_t& value) {
+    const size_t at = block.find("Content-Length:");
+    if (at == std::string_view::npos) return false;
+    size_t i = at + 15;
+    while (i < block.size() && (block[i] == ' ' || block[i] == '\t')) ++i;
+    uint64_t v = 0;
+    for (; i < block.size() && block[i] >= '0' && block[i] <= '9'; ++i) {
+        const uint64_t digit = static_cast<uint64_t>(block[i] - '0');
+        v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
+    }
+    value = v;
+    return true;
+}
+
+// --- one transfer ------------------------------------------------------------------------------
+
+enum class Phase { Connecting, AwaitHeaders, Headers, Body };
+enum class Failure { None, ConnectWait, HeaderWait, HeaderStall, BodyStall, LengthLabel, TooLarge };
+
+const char* FailureText(Failure f) {
+    switch (f) {
+    case Failure::None: return "";
+    case Failure::ConnectWait: return "connection not made in time";
+    case Failure::HeaderWait: return "no answer in time";
+    case Failure::HeaderStall: return "header stalled";
+    case Failure::BodyStall: return "body stalled";
+    case Failure::LengthLabel: return "Content-Length outside the limits";
+    case Failure::TooLarge: return "body larger than the limit";
+    }
+    return "";
+}
+
+struct Transfer {
+    const ST_URLREQUEST* req = nullptr;
+    ST_URLRESPONSE* resp = nullptr;
+    uint64_t minBytes = 0;
+    uint64_t maxBytes = 0;  // 0 = no maximum
+
+    Phase phase = Phase::Connecting;
+    Clock::time_point phaseStart;  // when the current wait began
+    Failure failure = Failure::None;
+
+    std::string block;      // header block of the answer being received
+    long status = 0;
+    bool hasLocation = false;
+    std::vector<std::string> setCookieNames;
+};
+
+void Enter(Transfer& t, Phase p) {
+    t.phase = p;
+    t.phaseStart = Clock::now();
+}
+
+int OnPrereq(void* ud, char*, char*, int, int) {
+    // A connection is ready (new or reused) and the request is about to go out.
+    Enter(*static_cast<Transfer*>(ud), Phase::AwaitHeaders);
+    return CURL_PREREQFUNC_OK;
+}
+
+void NoteSetCookie(Transfer& t, std::string_view line) {
+    std::string_view v = line.substr(11);
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    const size_t eq = v.find('=');
+    if (eq == std::string_view::npos) return;
+    std::string_view name = v.substr(0, eq);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    if (!name.empty()) t.setCookieNames.emplace_back(name);
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
+    auto& t = *static_cast<Transfer*>(ud);
+    const size_t len = size * count;
+    std::string_view line(data, len);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+
+    const bool statusLine = line.substr(0, 5) == "HTTP/";
+    if (t.phase == Phase::Body && !statusLine) return len;  // trailers after a chunked body
+    Enter(t, Phase::Headers);
+    if (statusLine) {
+        t.block.clear();
+        t.hasLocation = false;
+        t.status = 0;
+        const size_t sp = line.find(' ');
+        if (sp != std::string_view::npos) t.status = std::strtol(std::string(line.substr(sp + 1, 3)).c_str(), nullptr, 10);
+    }
+    if (!line.empty()) {
+        t.block.append(line);
+        t.block += "\r\n";
+        if (StartsWithNoCase(line, "location:") && line.size() > 9) t.hasLocation = true;
+        if (StartsWithNoCase(line, "set-cookie:")) NoteSetCookie(t, line);
+        return len;
+    }
+
+    // The blank line ends one answer's header block.
+    t.block += "\r\n";
+    if (t.status >= 100 && t.status < 200) {
+        Enter(t, Phase::AwaitHeaders);  // an interim answer; the real one follows
+        return len;
+    }
+    if (t.status >= 300 && t.status < 400 && t.hasLocation) {
+        Enter(t, Phase::Connecting);  // curl follows the redirect; only the final block counts
+        return len;
+    }
+    ST_URLRESPONSE& r = *t.resp;
+    r.headers = HeaderText(t.block);
+    r.status = t.status;
+    r.gzip = t.block.find("gzip") != std::string::npos;
+    Enter(t, Phase::Body);
+    uint64_t length = 0;
+    if (FindContentLength(t.block, length) &&
+        (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
+        t.failure = Failure::LengthLabel;
+        return 0;  // abandon before any body byte is taken
+    }
+    return len;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* ud) {
+    auto& t = *static_cast<Transfer*>(ud);
+    const size_t len = size * count;
+    Enter(t, Phase::Body);
+    t.resp->body.append(data, len);
+    if (t.maxBytes != 0 && t.resp->body.size() > t.maxBytes) {
+        t.failure = Failure::TooLarge;
+        return 0;
+    }
+    return len;
+}
+
+// Milliseconds the current phase may still last; negative when its wait is over.
+int64_t Remaining(const Transfer& t, Failure& which) {
+    int64_t limit = 0;
+    switch (t.phase) {
+    case Phase::Connecting:
+        limit = t.req->stepWaitMs;
+        which = Failure::ConnectWait;
+        break;
+    case Phase::AwaitHeaders:
+        limit = t.req->stepWaitMs;
+        which = Failure::HeaderWait;
+        break;
+    case Phase::Headers:
+        limit = t.req->stepWaitMs;
+        which = Failure::HeaderStall;
+        break;
+    case Phase::Body:
+        limit = t.req->readWaitMs;
+        which = Failure::BodyStall;
+        break;
+    }
+    limit = std::max<int64_t>(limit, 1);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.phaseStart).count();
+    return limit - spent;
+}
+
+struct SList {
+    curl_slist* list = nullptr;
+    SList() = default;
+    SList(const SList&) = delete;
+    SList& operator=(const SList&) = delete;
+    ~SList() { curl_slist_free_all(list); }
+    bool Append(const std::string& s) {
+        curl_slist* n = curl_slist_append(list, s.c_str());
+        if (!n) return false;
+        list = n;
+        return true;
+    }
+};
+
+void ApplyConnectTo(const std::string& spec);
+
+std::vector<Cookie> JarCookies(CURL* e) {
+    std::vector<Cookie> out;
+    curl_slist* lines = nullptr;
+    if (curl_easy_getinfo(e, CURLINFO_COOKIELIST, &lines) != CURLE_OK) return out;
+    for (curl_slist* p = lines; p; p = p->next) {
+        Cookie c;
+        if (ParseNetscapeLine(p->data, c)) out.push_back(std::move(c));
+    }
+    curl_slist_free_all(lines);
+    return out;
+}
+
+}  // namespace
+
+void URLSource2Init() {
+    std::call_once(g_initOnce, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        g_share = curl_share_init();
+        if (g_share) {
+            curl_share_setopt(g_share, CURLSHOPT_LOCKFUNC, ShareLock);
+            curl_share_setopt(g_share, CURLSHOPT_UNLOCKFUNC, ShareUnlock);
+            curl_share_setopt(g_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        }
+        if (const char* env = std::getenv("QUILLMOSS_CONNECT_TO"); env && *env) ApplyConnectTo(env);
+    });
+}
+
+void SetConnectTo(const std::string& spec) {
+    URLSource2Init();  // so the environment's routes, read at init, never replace these
+    ApplyConnectTo(spec);
+}
+
+namespace {
+void ApplyConnectTo(const std::string& spec) {
+    std::vector<std::string> entries;
+    std::string_view s = spec;
+    while (!s.empty()) {
+        const size_t comma = s.find(',');
+        std::string_view item = s.substr(0, comma);
+        s = comma == std::string_view::npos ? std::string_view{} : s.substr(comma + 1);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+        if (!item.empty()) entries.emplace_back(item);
+    }
+    // A single "HOST:PORT" (or "[v6]:PORT") sends every connection there.
+    if (entries.size() == 1) {
+        const std::string& e = entries.front();
+        const bool bracketed = !e.empty() && e.front() == '[';
+        const size_t colons = static_cast<size_t>(std::count(e.begin(), e.end(), ':'));
+        if ((!bracketed && colons == 1) || (bracketed && e.find("]:") != std::string::npos &&
+                                            e.find(':', e.find("]:") + 2) == std::string::npos))
+            entries.front() = "::" + e;
+    }
+    std::lock_guard lock(g_connectToMutex);
+    g_connectTo = std::move(entries);
+    Trace("connect-to: %zu route(s)\n", g_connectTo.size());
+}
+}  // namespace
+
+bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
+    (void)flags;  // there is no response cache: every fetch goes to the network
+    URLSource2Init();
+    resp.body.clear();
+    resp.gzip = false;
+    resp.status = 0;
+
+    const std::string url = WireUrl(req.url);
+    Trace("fetch\t%s\n", url.c_str());
+    if (!IsHttpUrl(url)) {
+        Trace("fetch refused: not an http address\n");
+        return false;
+    }
+
+    CURL* e = curl_easy_init();
+    if (!e) return false;
+    Transfer t;
+    t.req = &req;
+    t.resp = &resp;
+    t.minBytes = static_cast<uint64_t>(req.minKB) * 1024;
+    t.maxBytes = static_cast<uint64_t>(req.maxKB) * 1024;
+
+    SList headers, routes;
+    std::string_view extra;
+    const std::string extraUtf8 = ToUtf8(req.headers);
+    extra = extraUtf8;
+    while (!extra.empty()) {
+        const size_t eol = extra.find('\n');
+        std::string_view line = extra.substr(0, eol);
+        extra = eol == std::string_view::npos ? std::string_view{} : extra.substr(eol + 1);
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) headers.Append(std::string(line));
+    }
+    bool routed = false;
+    {
+        std::lock_guard lock(g_connectToMutex);
+        for (const std::string& r : g_connectTo) routes.Append(r);
+        routed = !g_connectTo.empty();
+    }
+
+    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max<int32_t>(req.stepWaitMs, 1)));
+    if (headers.list) curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.list);
+    if (routes.list) curl_easy_setopt(e, CURLOPT_CONNECT_TO, routes.list);
+    if (routed || IsLoopbackUrl(url)) curl_easy_setopt(e, CURLOPT_PROXY, "");
+    if (g_share) curl_easy_setopt(e, CURLOPT_SHARE, g_share);
+    if (req.verb == u"HEAD")
+        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    else if (req.verb != u"GET" && !req.verb.empty())
+        curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, ToUtf8(req.verb).c_str());
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnPrereq);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+
+    // This handle's own cookie engine, seeded from the store.
+    curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+    const std::vector<Cookie> seeded = CookieStore::Instance().List();
+    for (const Cookie& c : seeded) curl_easy_setopt(e, CURLOPT_COOKIELIST, FormatNetscapeLine(c).c_str());
+
+    CURLM* m = TakeMulti();
+    bool ok = m != nullptr;
+    CURLcode result = CURLE_OK;
+    if (ok) {
+        curl_multi_add_handle(m, e);
+        Enter(t, Phase::Connecting);
+        int running = 1;
+        bool done = false;
+        while (!done) {
+            if (curl_multi_perform(m, &running) != CURLM_OK) {
+                ok = false;
+                break;
+            }
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(m, &queued)) {
+                if (msg->msg == CURLMSG_DONE && msg->easy_handle == e) {
+                    result = msg->data.result;
+                    done = true;
+                }
+            }
+            if (done || running == 0) break;
+            Failure which = Failure::None;
+            const int64_t left = Remaining(t, which);
+            if (left <= 0) {
+                t.failure = which;
+                break;
+            }
+            curl_multi_poll(m, nullptr, 0, static_cast<int>(std::min<int64_t>(left, 100)), nullptr);
+        }
+        curl_multi_remove_handle(m, e);  // an unfinished transfer closes its connection here
+        ReturnMulti(m);
+    }
+    if (t.failure != Failure::None || result != CURLE_OK) ok = false;
+    if (!ok)
+        Trace("fetch failed\t%s\t%s\n", url.c_str(),
+              t.failure != Failure::None ? FailureText(t.failure) : curl_easy_strerror(result));
+
+    if (!t.setCookieNames.empty())
+        CookieStore::Instance().MergeFetchResult(seeded, JarCookies(e), t.setCookieNames);
+    curl_easy_cleanup(e);
+
+    if (!ok) return false;
+    const uint64_t size = resp.body.size();
+    if (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes)) {
+        Trace("fetch refused: %llu bytes outside the limits\n", static_cast<unsigned long long>(size));
+        return false;
+    }
+    if (!req.savePath.empty()) {
+        if (resp.status >= 400) {
+            Trace("fetch refused: status %ld, nothing saved\n", resp.status);
+            return false;
+        }
+        if (!WriteFileAtomic(PathFromText(req.savePath), resp.body)) {
+            Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
+    if (req.attempts == 0) return false;
+    for (unsigned attempt = 1;; ++attempt) {
+        if (FetchOnce(resp, req, flags) && !resp.body.empty()) return true;
+        std::this_thread::sleep_for(std::chrono::seconds(req.pauseSeconds));
+        if (attempt >= req.attempts) return false;
+    }
+}
+
+Text GetUrlCookie(TextView url) { return FromUtf8(CookieStore::Instance().CookieHeaderFor(ToUtf8(url))); }
+
+}  // namespace qm
