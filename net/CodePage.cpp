@@ -2,6 +2,7 @@
 // Each thread keeps its own converters (ICU converters are not thread-safe, but opening them per
 // call is wasteful on long pages); they are closed when the thread ends.
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 
 #include <cstdio>
 #include <map>
@@ -35,6 +36,13 @@ std::string IcuName(unsigned codePage) {
     }
 }
 
+void SubstituteDefaultChar(const void*, UConverterFromUnicodeArgs* args, const UChar*, int32_t, UChar32,
+                           UConverterCallbackReason reason, UErrorCode* err) {
+    if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
+    *err = U_ZERO_ERROR;
+    ucnv_cbFromUWriteBytes(args, "?", 1, 0, err);
+}
+
 // The calling thread's converter for a code page, reset to its initial state; null when ICU has
 // no such page.
 UConverter* ThreadConverter(unsigned codePage) {
@@ -45,9 +53,10 @@ UConverter* ThreadConverter(unsigned codePage) {
         UConverter* c = ucnv_open(IcuName(codePage).c_str(), &status);
         if (U_FAILURE(status)) c = nullptr;  // an alias warning is not a failure
         if (c != nullptr && codePage != CP_UTF8) {
-            // Characters without a form in the page become "?", the page's default character.
-            UErrorCode subStatus = U_ZERO_ERROR;
-            ucnv_setSubstChars(c, "?", 1, &subStatus);
+            // Every character without a form in the page becomes "?", the page's default
+            // character; ICU's own substitution would silently drop default-ignorable ones.
+            UErrorCode cbStatus = U_ZERO_ERROR;
+            ucnv_setFromUCallBack(c, SubstituteDefaultChar, nullptr, nullptr, nullptr, &cbStatus);
         }
         it = cache.emplace(codePage, ConverterPtr(c)).first;
     }
