@@ -1,0 +1,130 @@
+// The work after an album: extension fix, falling times, history, address list files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "download/Utf16Le.h"
+#include "support/EngineFixture.h"
+
+namespace qm::test {
+namespace {
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + "rest";
+const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "jfif";
+const std::string kGif = "GIF89a....";
+
+class PostProcess : public ::testing::Test {
+protected:
+    // Queues a picture whose file already holds `content` (empty: no file).
+    void Picture(const Text& name, const std::string& content) {
+        e.st.task.urls.push_back(u"http://h/" + name);
+        e.st.task.fileNames.push_back(name);
+        if (!content.empty()) WriteFileAtomic(PathFromText(e.base + name), content);
+    }
+    bool Exists(const Text& name) { return std::filesystem::exists(PathFromText(e.base + name)); }
+    Engine e;
+};
+
+TEST_F(PostProcess, FixFormatRenamesByContent) {
+    Picture(u"a.jpg", kPng);
+    Picture(u"b.jpg", "plain text, no picture");
+    Picture(u"c.gif", "x");  // one byte: nothing matches
+    Picture(u"d.PNG", kJpeg);
+    Picture(u"missing.jpg", "");
+    Picture(u"e.bmp", kGif);
+    FixFormat(e.st);
+    EXPECT_EQ(e.st.task.fileNames,
+              (std::vector<Text>{u"a.png", u"b.jpg", u"c.gif", u"d.jpg", u"missing.jpg", u"e.gif"}));
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"a.png")), kPng);
+    EXPECT_FALSE(Exists(u"a.jpg"));
+    EXPECT_TRUE(Exists(u"b.jpg"));
+}
+
+TEST_F(PostProcess, FixFormatNeverReplacesAnExistingFile) {
+    Picture(u"x.jpg", kPng);
+    WriteFileAtomic(PathFromText(e.base + u"x.png"), "another picture");
+    FixFormat(e.st);
+    EXPECT_EQ(e.st.task.fileNames, (std::vector<Text>{u"x.jpg"}));
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"x.png")), "another picture");
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"x.jpg")), kPng);
+}
+
+TEST_F(PostProcess, SignatureTable) {
+    struct Case {
+        std::string bytes;
+        Text ext;
+    } cases[] = {
+        {std::string("\x00\x00\x02\x00\x00", 5), u".tga"}, {std::string("\x00\x00\x10\x00\x00", 5), u".tga"},
+        {std::string("\x00\x00\x01\x00\x01", 5), u".ico"}, {std::string("\x00\x00\x02\x00\x01", 5), u".cur"},
+        {"MM\x00*", u".tiff"},                               {"II*\x00", u".tiff"},
+        {"BMxx", u".bmp"},                                   {"GIx", u".dat"},
+        {std::string("\x00\x00\x03\x00\x00", 5), u".dat"},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        Text path = e.base + FormatText("f%d.dat", i++);
+        WriteFileAtomic(PathFromText(path), c.bytes);
+        EXPECT_TRUE(FixPictureFormat(path));
+        EXPECT_EQ(path.substr(path.size() - c.ext.size()), c.ext) << i;
+        EXPECT_TRUE(std::filesystem::exists(PathFromText(path)));
+    }
+    Text missing = e.base + u"none.jpg";
+    EXPECT_FALSE(FixPictureFormat(missing));
+    EXPECT_EQ(missing, e.base + u"none.jpg");
+}
+
+TEST_F(PostProcess, FixOrderGivesFallingTimes) {
+    for (int i = 0; i < 5; ++i) Picture(FormatText("%d.jpg", i), "data");
+    e.st.task.fileNames.insert(e.st.task.fileNames.begin() + 2, u"gone.jpg");  // keeps its minute
+    const std::time_t before = std::time(nullptr);
+    FixOrder(e.st);
+    const std::time_t after = std::time(nullptr);
+    const int minutes[] = {0, 1, 3, 4, 5};
+    for (int i = 0; i < 5; ++i) {
+        struct stat sb {};
+        ASSERT_EQ(::stat(PathFromText(e.base + FormatText("%d.jpg", i)).c_str(), &sb), 0);
+        EXPECT_GE(sb.st_mtime, before - 60 * minutes[i]);
+        EXPECT_LE(sb.st_mtime, after - 60 * minutes[i]);
+    }
+}
+
+TEST_F(PostProcess, HistoryIsUtf16WithoutMark) {
+    Picture(u"a.jpg", "");
+    e.st.task.urls[0] = u"http://h/相册/1.jpg\r\nhttp://h/alt.jpg";
+    RecordHistory(e.st, e.base);
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"pic.vyr")), ToUtf16Le(e.st.task.urls[0]));
+    EXPECT_EQ(LoadHistory(e.base), e.st.task.urls[0]);
+    EXPECT_EQ(LoadHistory(e.base + u"nowhere/"), u"");
+}
+
+// The same album downloaded again with SkipDownloaded: nothing new, then only the new pictures.
+TEST_F(PostProcess, SkipDownloadedAcrossRuns) {
+    e.prof().SiteFlags = SiteFlag::SkipDownloaded;
+    const int album = e.Album(u"A");
+    auto run = [&](const std::vector<int>& site) {
+        e.NextAlbum();
+        for (int p : site) {
+            AddPicEntry(e.st, album, FormatText("http://h/%d.jpg", p), u"t", u"");
+            if (e.st.DownloadJobState.load() == DownloadAlbumComplete) break;
+        }
+        if (!e.st.task.urls.empty()) RecordHistory(e.st, e.st.task.albumFolder);
+        return e.st.task.urls.size();
+    };
+    EXPECT_EQ(run({3, 2, 1}), 3u);
+    EXPECT_EQ(run({3, 2, 1}), 0u);
+    EXPECT_EQ(run({5, 4, 3, 2, 1}), 2u);
+    EXPECT_EQ(LoadHistory(e.st.task.albumFolder), u"http://h/5.jpg");
+}
+
+TEST_F(PostProcess, AlbumListFileInGbkWithCrLf) {
+    e.st.task.urls = {u"http://h/1.jpg", u"http://h/主.jpg\r\nhttp://h/alt.jpg", u"http://h/€\U0001F600"};
+    const Text path = e.base + u"相册.lst";
+    ASSERT_TRUE(WriteAlbumList(e.st, path));
+    EXPECT_EQ(ReadFile(PathFromText(path)),
+              "http://h/1.jpg\r\nhttp://h/\xD6\xF7.jpg\r\nhttp://h/alt.jpg\r\nhttp://h/\x80?\r\n");
+    EXPECT_FALSE(WriteAlbumList(e.st, e.base + u"no/such/folder.lst"));
+}
+
+}  // namespace
+}  // namespace qm::test
