@@ -1,0 +1,36 @@
+// The commands of quillmoss-cli. Each returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/cli/Args.h"
+#include "net/StringCtrl.h"
+
+namespace qm::cli {
+
+enum ExitCode : int { ExitDone = 0, ExitFailure = 1, ExitUsage = 2, ExitInterrupted = 130 };
+
+// Entry point: argv without the program name.
+int RunCli(const std::vector<std::string>& words);
+
+int ListCommand(const std::vector<std::string>& words, bool demo);
+int DownloadCommand(const std::vector<std::string>& words, bool demo);
+int SettingsCommand(const std::vector<std::string>& words);
+int CookiesCommand(const std::vector<std::string>& words);
+
+// Prints "quillmoss-cli: MESSAGE" and the command's usage line to stderr; returns ExitUsage.
+int UsageError(const std::string& message, const char* usage);
+
+// The kind for a target: the --kind word (qzone, group, weibo), or what the window would choose
+// for the typed text. False for an unknown word.
+bool ResolveKind(const std::string* word, TextView target, int& kind);
+
+// Parses "all" or "1,3-5" (1-based rows) against `rows`; the result is sorted record indexes.
+bool ParseAlbumSelection(const std::string& spec, int rows, std::vector<int>& out, std::string& error);
+
+class Session;
+// Runs the list job for `target` and waits for it (the first Ctrl-C stops it).
+void RunListJob(Session& s, const Text& target, int kind);
+
+}  // namespace qm::cli

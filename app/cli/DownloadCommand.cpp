@@ -1,0 +1,162 @@
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "app/cli/AlbumTableText.h"
+#include "app/cli/Commands.h"
+#include "app/cli/Console.h"
+#include "app/cli/Interrupt.h"
+#include "app/cli/Session.h"
+#include "core/jobs/DownloadJob.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr char kDownloadUsage[] =
+    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums all|1,3-5] "
+    "[--yes|--no]";
+
+constexpr char kDownloadHelp[] =
+    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums all|1,3-5] "
+    "[--yes|--no]\n"
+    "\n"
+    "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
+    "folder per album below a folder named after the target, with the naming rules and options\n"
+    "of `settings`.\n"
+    "\n"
+    "  --save DIR    the save folder (created when missing).\n"
+    "  --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
+    "  --kind K      qzone, group or weibo (see `list --help`).\n"
+    "  --yes, --no   the answer to the program's questions (passwords, logins, partial albums).\n"
+    "  --demo        serve everything from the built-in simulator.\n"
+    "\n"
+    "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
+    "Exit status: 0 done, 1 a picture failed or nothing was found, 2 usage, 130 interrupted.\n";
+
+bool IsSaveFolderError(const Text& message) {
+    return message == u"请先设置保存路径" || message == u"请检测设置的保存路径是否有误" ||
+           message.find(u"Create thread:") == 0;
+}
+
+}  // namespace
+
+bool ParseAlbumSelection(const std::string& spec, int rows, std::vector<int>& out, std::string& error) {
+    out.clear();
+    if (spec == "all") {
+        for (int i = 0; i < rows; ++i) out.push_back(i);
+        return true;
+    }
+    std::set<int> chosen;
+    std::size_t pos = 0;
+    while (pos <= spec.size()) {
+        std::size_t comma = spec.find(',', pos);
+        if (comma == std::string::npos) comma = spec.size();
+        const std::string part = spec.substr(pos, comma - pos);
+        auto number = [](const std::string& s, int& v) {
+            if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+            v = std::stoi(s);
+            return true;
+        };
+        int from = 0, to = 0;
+        const std::size_t dash = part.find('-');
+        const bool ok = dash == std::string::npos
+                            ? number(part, from) && (to = from, true)
+                            : number(part.substr(0, dash), from) && number(part.substr(dash + 1), to);
+        if (!ok || from > to) {
+            error = "bad album selection \"" + part + "\" (use all, or numbers like 1,3-5)";
+            return false;
+        }
+        if (from < 1 || to > rows) {
+            error = "album " + std::to_string(from < 1 ? from : to) + " is not in the list (1 to " +
+                    std::to_string(rows) + ")";
+            return false;
+        }
+        for (int r = from; r <= to; ++r) chosen.insert(r - 1);
+        pos = comma + 1;
+    }
+    out.assign(chosen.begin(), chosen.end());
+    return true;
+}
+
+int DownloadCommand(const std::vector<std::string>& words, bool demo) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h"}, a, err))
+        return UsageError(err, kDownloadUsage);
+    if (a.Has("--help") || a.Has("-h")) {
+        Console::Get().Out(kDownloadHelp);
+        return ExitDone;
+    }
+    if (a.positional.size() != 1) return UsageError("download needs exactly one TARGET", kDownloadUsage);
+    if (a.Has("--yes") && a.Has("--no")) return UsageError("--yes and --no exclude each other", kDownloadUsage);
+    const std::string* save = a.Value("--save");
+    if (!save || save->empty()) return UsageError("download needs --save DIR", kDownloadUsage);
+    const Text target = FromUtf8(a.positional[0]);
+    int kind = 0;
+    if (!ResolveKind(a.Value("--kind"), target, kind))
+        return UsageError("unknown kind " + *a.Value("--kind"), kDownloadUsage);
+    const std::string albumSpec = a.Value("--albums") ? *a.Value("--albums") : std::string("all");
+    if (albumSpec.empty()) return UsageError("--albums needs a value", kDownloadUsage);
+
+    std::optional<bool> answer;
+    if (a.Has("--yes")) answer = true;
+    if (a.Has("--no")) answer = false;
+    Session s(answer);
+    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
+    Console& con = Console::Get();
+
+    RunListJob(s, target, kind);
+    if (InterruptCount() > 0) return ExitInterrupted;
+    const auto albums = s.st.albums.Snapshot();
+    if (albums.empty()) return ExitFailure;
+
+    std::vector<int> selection;
+    if (!ParseAlbumSelection(albumSpec, static_cast<int>(albums.size()), selection, err)) {
+        con.Out(RenderAlbums(albums, ListFormat::Table));
+        return UsageError(err, kDownloadUsage);
+    }
+    std::vector<ST_PERLISTRECORD> chosen;
+    for (int i : selection) chosen.push_back(albums[static_cast<std::size_t>(i)]);
+    con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) + " albums:");
+    {
+        std::string table = RenderAlbums(chosen, ListFormat::Table);
+        while (!table.empty() && table.back() == '\n') table.pop_back();
+        con.Err(table);
+    }
+
+    s.fe.SetSaveFolder(FromUtf8(*save));
+    s.fe.SetSelection(selection);
+    s.fe.ShowProgress(true);
+    std::thread job;
+    if (!PressDownloadButton(s.st, job)) return ExitFailure;
+    WaitForJob(job, s.st.DownloadJobState, [&s] {
+        Console::Get().Err("stopping after the pictures in progress (Ctrl-C again to quit at once)");
+        // A stop request for a job that is still running; one that has just ended stays ended.
+        uint8_t state = s.st.DownloadJobState.load();
+        while (state != DownloadIdle && !s.st.DownloadJobState.compare_exchange_weak(state, DownloadStopRequested)) {
+        }
+        if (state != DownloadIdle) s.st.StopFlag = 1;
+    });
+    con.EndProgress();
+
+    // Summary: per downloaded album its folder and the pictures on disk.
+    bool anyFailed = false;
+    const auto results = s.fe.Results();
+    if (!results.empty()) con.Out("album\tpictures saved\tfailed\tfolder\n");
+    for (const auto& r : results) {
+        Text name;
+        if (r.position >= 1 && static_cast<std::size_t>(r.position) <= chosen.size())
+            name = chosen[static_cast<std::size_t>(r.position) - 1].Name;
+        const unsigned failed = r.pictures - r.saved;
+        anyFailed = anyFailed || failed > 0;
+        con.Out(ToUtf8(name) + "\t" + std::to_string(r.saved) + "\t" + std::to_string(failed) + "\t" +
+                ToUtf8(r.folder) + "\n");
+    }
+    if (InterruptCount() > 0) return ExitInterrupted;
+    for (const Text& m : s.fe.Messages())
+        if (IsSaveFolderError(m)) return ExitFailure;
+    return anyFailed ? ExitFailure : ExitDone;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,47 @@
+#include "app/cli/Interrupt.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace qm::cli {
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+
+extern "C" void OnInterrupt(int) {
+    if (g_interrupts.fetch_add(1) >= 1) {
+        static const char kMsg[] = "\ninterrupted\n";
+        const ssize_t ignored = write(STDERR_FILENO, kMsg, sizeof kMsg - 1);
+        (void)ignored;
+        _exit(130);
+    }
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+int InterruptCount() { return g_interrupts.load(); }
+
+void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state, const std::function<void()>& requestStop) {
+    bool stopAsked = false;
+    while (state.load() != 0) {
+        if (!stopAsked && g_interrupts.load() > 0) {
+            stopAsked = true;
+            requestStop();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (thread.joinable()) thread.join();
+}
+
+}  // namespace qm::cli

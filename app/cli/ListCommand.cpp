@@ -1,0 +1,101 @@
+#include <thread>
+
+#include "app/cli/AlbumTableText.h"
+#include "app/cli/Commands.h"
+#include "app/cli/Console.h"
+#include "app/cli/Interrupt.h"
+#include "app/cli/Session.h"
+#include "core/SiteCatalogue.h"
+#include "core/jobs/ListJob.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr char kListUsage[] =
+    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] [--yes|--no]";
+
+constexpr char kListHelp[] =
+    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] [--yes|--no]\n"
+    "\n"
+    "Lists the albums of TARGET: a QQ number (or a QZone page address), a QQ group number, or a\n"
+    "Tencent Weibo page address.\n"
+    "\n"
+    "  --kind K      qzone (QZone albums of a QQ number), group (QQ group albums) or weibo (Tencent\n"
+    "                Weibo albums). Without it the address decides: a Weibo address gives weibo, a\n"
+    "                QQ group address gives group, anything else qzone.\n"
+    "  --format F    table (default), tsv (rows of 序号, 名称, 数量, 备注 separated by tabs, no\n"
+    "                header) or json (an array of objects).\n"
+    "  --yes, --no   the answer to the program's questions (without them, questions are asked on\n"
+    "                the terminal, and answered no when there is none).\n"
+    "  --demo        serve everything from the built-in simulator instead of the real services.\n"
+    "\n"
+    "The program folder is the current directory (soft.dat, cookies.txt).\n"
+    "Exit status: 0 albums listed, 1 nothing found, 2 usage, 130 interrupted.\n";
+
+}  // namespace
+
+bool ResolveKind(const std::string* word, TextView target, int& kind) {
+    if (word) {
+        if (*word == "qzone") kind = 0;
+        else if (*word == "group") kind = 1;
+        else if (*word == "weibo") kind = 2;
+        else return false;
+        return true;
+    }
+    kind = 0;
+    const auto found = DetectSite(target, 0);
+    if (found && found->site == 0 && found->kind >= 0) kind = found->kind;
+    return true;
+}
+
+void RunListJob(Session& s, const Text& target, int kind) {
+    s.fe.SetTarget(target);
+    s.fe.SetKind(kind);
+    std::thread job;
+    if (!PressListButton(s.st, job)) return;
+    WaitForJob(job, s.st.ListJobState, [&s] {
+        Console::Get().Err("stopping after the current album (Ctrl-C again to quit at once)");
+        uint8_t running = ListRunning;
+        s.st.ListJobState.compare_exchange_strong(running, ListStopRequested);
+    });
+}
+
+int ListCommand(const std::vector<std::string>& words, bool demo) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(words, {"--kind", "--format"}, {"--yes", "--no", "--demo", "--help", "-h"}, a, err))
+        return UsageError(err, kListUsage);
+    if (a.Has("--help") || a.Has("-h")) {
+        Console::Get().Out(kListHelp);
+        return ExitDone;
+    }
+    if (a.positional.size() != 1) return UsageError("list needs exactly one TARGET", kListUsage);
+    if (a.Has("--yes") && a.Has("--no")) return UsageError("--yes and --no exclude each other", kListUsage);
+
+    ListFormat format = ListFormat::Table;
+    if (const std::string* f = a.Value("--format")) {
+        if (*f == "table") format = ListFormat::Table;
+        else if (*f == "tsv") format = ListFormat::Tsv;
+        else if (*f == "json") format = ListFormat::Json;
+        else return UsageError("unknown format " + *f, kListUsage);
+    }
+    const Text target = FromUtf8(a.positional[0]);
+    int kind = 0;
+    if (!ResolveKind(a.Value("--kind"), target, kind))
+        return UsageError("unknown kind " + *a.Value("--kind"), kListUsage);
+
+    std::optional<bool> answer;
+    if (a.Has("--yes")) answer = true;
+    if (a.Has("--no")) answer = false;
+    Session s(answer);
+    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
+
+    RunListJob(s, target, kind);
+    const auto albums = s.st.albums.Snapshot();
+    Console::Get().Out(RenderAlbums(albums, format));
+    if (InterruptCount() > 0) return ExitInterrupted;
+    return albums.empty() ? ExitFailure : ExitDone;
+}
+
+}  // namespace qm::cli

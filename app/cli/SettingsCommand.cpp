@@ -1,0 +1,178 @@
+#include <cstdlib>
+#include <strings.h>
+
+#include "app/cli/Commands.h"
+#include "app/cli/Console.h"
+#include "app/cli/Session.h"
+#include "core/Settings.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr char kSettingsUsage[] = "usage: quillmoss-cli settings show | set KEY VALUE | toggle FLAG";
+
+constexpr char kSettingsHelp[] =
+    "usage: quillmoss-cli settings show | set KEY VALUE | toggle FLAG\n"
+    "\n"
+    "Shows and changes the settings of the QQ Zone family in soft.dat (program folder = current\n"
+    "directory); every change is saved at once.\n"
+    "\n"
+    "  show               every value below\n"
+    "  set KEY VALUE      download parameters: ThreadCount (1-15), TimeoutSec (>= 10), MinSizeKB,\n"
+    "                     MaxSizeKB (0 = no limit); naming: NamePrefix, NameSuffix, ReplaceFrom,\n"
+    "                     ReplaceTo, FolderPrefix, FolderSuffix (at most 38 characters each),\n"
+    "                     NameMode (0 description, 1 sequence number, 2 address),\n"
+    "                     FolderMode (0 album name, 1 none)\n"
+    "  toggle FLAG        FixFormat, FixOrder, TitleListFile, ListOnly, OpenFolderWhenDone,\n"
+    "                     MainPicturesOnly, SkipDownloaded, LargePictures, DescriptionPicturesOnly\n"
+    "\n"
+    "Keys and flags are matched ignoring case. Exit status: 0 done, 2 usage or a refused value.\n";
+
+constexpr char16_t kParamError[] = u"参数错误";
+
+struct FlagName {
+    const char* name;
+    uint16_t bit;
+};
+constexpr FlagName kFlags[] = {
+    {"FixFormat", SiteFlag::FixFormat},
+    {"FixOrder", SiteFlag::FixOrder},
+    {"TitleListFile", SiteFlag::TitleListFile},
+    {"ListOnly", SiteFlag::ListOnly},
+    {"OpenFolderWhenDone", SiteFlag::OpenFolderWhenDone},
+    {"MainPicturesOnly", SiteFlag::MainPicturesOnly},
+    {"SkipDownloaded", SiteFlag::SkipDownloaded},
+    {"LargePictures", SiteFlag::LargePictures},
+    {"DescriptionPicturesOnly", SiteFlag::DescriptionPicturesOnly},
+};
+
+struct TextField {
+    const char* name;
+    ProfileText SiteProfile::*field;
+};
+constexpr TextField kTextFields[] = {
+    {"NamePrefix", &SiteProfile::NamePrefix},     {"NameSuffix", &SiteProfile::NameSuffix},
+    {"ReplaceFrom", &SiteProfile::ReplaceFrom},   {"ReplaceTo", &SiteProfile::ReplaceTo},
+    {"FolderPrefix", &SiteProfile::FolderPrefix}, {"FolderSuffix", &SiteProfile::FolderSuffix},
+};
+
+struct NumberField {
+    const char* name;
+    uint16_t DownParam::*field;
+};
+constexpr NumberField kNumberFields[] = {
+    {"ThreadCount", &DownParam::ThreadCount},
+    {"TimeoutSec", &DownParam::TimeoutSec},
+    {"MinSizeKB", &DownParam::MinSizeKB},
+    {"MaxSizeKB", &DownParam::MaxSizeKB},
+};
+
+bool Same(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+
+// A number as the dialogs read an edit: a signed decimal, anything else 0.
+long ReadSigned(const std::string& text) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    return (end == text.c_str() || *end != '\0') ? 0 : v;
+}
+
+int ParamError() {
+    Console::Get().Err(ToUtf8(kParamError));
+    return ExitUsage;
+}
+
+int Show(AppState& st) {
+    const DownParam d = CurrentDownParam(st);
+    const SiteProfile p = CurrentProfile(st);
+    std::string out;
+    for (const auto& f : kNumberFields) out += std::string(f.name) + "\t" + std::to_string(d.*(f.field)) + "\n";
+    for (const auto& f : kTextFields) out += std::string(f.name) + "\t" + ToUtf8(FieldText(p.*(f.field))) + "\n";
+    out += "NameMode\t" + std::to_string(p.NameMode) + "\n";
+    out += "FolderMode\t" + std::to_string(p.FolderMode) + "\n";
+    for (const auto& f : kFlags)
+        out += std::string(f.name) + "\t" + ((p.SiteFlags & f.bit) ? "on" : "off") + "\n";
+    Console::Get().Out(out);
+    return ExitDone;
+}
+
+int Set(AppState& st, const std::string& key, const std::string& value) {
+    std::unique_lock<std::mutex> lock(st.settingsMutex);
+    DownParam& d = st.settings.down[static_cast<std::size_t>(st.currentSite)];
+    SiteProfile& p = st.settings.profile[static_cast<std::size_t>(st.currentSite)];
+    bool known = false;
+    for (const auto& f : kNumberFields) {
+        if (!Same(key, f.name)) continue;
+        // As the download-parameter dialog: the low 16 bits of a signed number, then the checks.
+        DownParam next = d;
+        next.*(f.field) = static_cast<uint16_t>(ReadSigned(value) & 0xFFFF);
+        if (next.ThreadCount < 1 || next.ThreadCount > 15 || next.TimeoutSec < 10) return ParamError();
+        d = next;
+        known = true;
+    }
+    for (const auto& f : kTextFields) {
+        if (!Same(key, f.name)) continue;
+        Text t = FromUtf8(value);
+        if (t.size() > 38) t.resize(38);
+        SetFieldText(p.*(f.field), t);
+        known = true;
+    }
+    if (Same(key, "NameMode") || Same(key, "FolderMode")) {
+        const bool name = Same(key, "NameMode");
+        const long v = ReadSigned(value);
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || v > (name ? 2 : 1))
+            return ParamError();
+        (name ? p.NameMode : p.FolderMode) = static_cast<uint8_t>(v);
+        known = true;
+    }
+    if (!known) return UsageError("unknown setting " + key, kSettingsUsage);
+    lock.unlock();
+    SaveSettings(st);
+    return ExitDone;
+}
+
+int Toggle(AppState& st, const std::string& flag) {
+    const FlagName* found = nullptr;
+    for (const auto& f : kFlags)
+        if (Same(flag, f.name)) found = &f;
+    if (!found) return UsageError("unknown flag " + flag, kSettingsUsage);
+    bool on = false;
+    {
+        std::lock_guard<std::mutex> lock(st.settingsMutex);
+        uint16_t& flags = st.settings.profile[static_cast<std::size_t>(st.currentSite)].SiteFlags;
+        flags ^= found->bit;
+        on = (flags & found->bit) != 0;
+        // The two shop-picture choices exclude each other.
+        if (on && found->bit == SiteFlag::MainPicturesOnly) flags &= static_cast<uint16_t>(~SiteFlag::DescriptionPicturesOnly);
+        if (on && found->bit == SiteFlag::DescriptionPicturesOnly) flags &= static_cast<uint16_t>(~SiteFlag::MainPicturesOnly);
+    }
+    SaveSettings(st);
+    Console::Get().Out(std::string(found->name) + "\t" + (on ? "on" : "off") + "\n");
+    return ExitDone;
+}
+
+}  // namespace
+
+int SettingsCommand(const std::vector<std::string>& words) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(words, {}, {"--help", "-h"}, a, err)) return UsageError(err, kSettingsUsage);
+    if (a.Has("--help") || a.Has("-h")) {
+        Console::Get().Out(kSettingsHelp);
+        return ExitDone;
+    }
+    const auto& w = a.positional;
+    if (w.empty()) return UsageError("settings needs show, set or toggle", kSettingsUsage);
+    const std::string& sub = w[0];
+    if (!((sub == "show" && w.size() == 1) || (sub == "set" && w.size() == 3) || (sub == "toggle" && w.size() == 2)))
+        return UsageError("bad settings command", kSettingsUsage);
+
+    Session s;
+    s.st.programFolder = ProgramFolder();
+    LoadSettings(s.st);
+    if (sub == "show") return Show(s.st);
+    if (sub == "set") return Set(s.st, w[1], w[2]);
+    return Toggle(s.st, w[1]);
+}
+
+}  // namespace qm::cli
