@@ -40,7 +40,7 @@ public:
     std::string PictureBytes(const std::string& pictureId) const;
     const nlohmann::json& Scenario() const;
 
-    // The address (without "http://") a client is meant to download for a picture of the scenario,
+    // The address ("http://host/target") a client is meant to download for a picture of the scenario,
     // after the replacements the fetchers apply; empty for an unknown id.
     std::string PictureAddress(const std::string& pictureId) const;
     // Forgets every album password entered so far (as after a new login).

@@ -1,0 +1,291 @@
+// The QZone services: route lookup, album lists, photo lists, the view-album interface, the album
+// page where a password is entered, the user's home page and the mood-post list.
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "sim/Access.h"
+#include "sim/Answer.h"
+#include "sim/JsonText.h"
+
+namespace qm::sim {
+namespace {
+
+const JsonStyle kPretty{true, false};
+const JsonStyle kCompact{false, false};
+
+std::string PrettyJsonp(const SimRequest& r, const OJson& j) { return Jsonp(r, "\n" + WriteJson(j, kPretty) + "\n"); }
+
+Answer JsonpAnswer(const SimRequest& r, const OJson& j, bool pretty) {
+    Answer a;
+    a.body = pretty ? PrettyJsonp(r, j) : Jsonp(r, WriteJson(j, kCompact));
+    return a;
+}
+
+long long ParamNumber(const SimRequest& r, const char* key, long long def) {
+    const std::string v = r.Param(key);
+    if (v.empty() || v.size() > 12) return def;
+    long long n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') return def;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+std::string TimeText(long long t) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    gmtime_r(&tt, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+// A pretty refusal of the album list: the "msg" text is what the client shows or acts on.
+Answer AlbumListRefusal(const SimRequest& r, int code, const std::string& msg) {
+    OJson j = {{"code", code}, {"message", msg}, {"msg", msg}, {"subcode", code}};
+    return JsonpAnswer(r, j, true);
+}
+
+// A compact refusal of the photo lists; "message":"对不起… marks a password album.
+Answer PhotoRefusal(const SimRequest& r, int code, const std::string& message) {
+    OJson j = {{"code", code}, {"subcode", code}, {"message", message}, {"data", OJson::object()}};
+    return JsonpAnswer(r, j, false);
+}
+
+OJson PictureJson(const Owner& o, const Picture& p, size_t index) {
+    OJson j;
+    j["batchId"] = std::to_string(p.time * 1000 + static_cast<long long>(index % 1000));
+    j["browser"] = 0;
+    j["cameratype"] = " ";
+    j["cp_flag"] = false;
+    j["cp_x"] = 0;
+    j["cp_y"] = 0;
+    j["desc"] = p.desc;
+    j["forum"] = 0;
+    j["height"] = 600;
+    j["is_video"] = false;
+    j["lloc"] = p.id;
+    j["modifytime"] = p.time;
+    j["name"] = p.name;
+    if (!p.originUrl.empty()) j["origin_url"] = p.originUrl;
+    j["owner"] = o.uin;
+    j["ownername"] = o.uin;
+    j["phototype"] = p.format == "gif" ? 2 : p.format == "png" ? 3 : 1;
+    j["pre"] = p.pre;
+    if (!p.raw.empty()) j["raw"] = p.raw;
+    j["raw_upload"] = p.rawUpload;
+    j["rawshoottime"] = 0;
+    j["sloc"] = p.id;
+    j["uploadtime"] = TimeText(p.time);
+    j["url"] = p.fallbackServed;
+    j["width"] = 800;
+    return j;
+}
+
+struct Found {
+    const Owner* owner = nullptr;
+    const Album* album = nullptr;
+};
+
+Found FindAlbum(const ScenarioModel& m, const SimRequest& r) {
+    Found f;
+    f.owner = m.FindOwner(NormalizeUin(r.Param("hostUin")));
+    if (!f.owner) return f;
+    std::string id = r.Param("topicId");
+    if (id.empty()) id = r.Param("albumId");
+    if (id.empty()) id = r.Param("albumid");
+    for (const auto& a : f.owner->albums) {
+        if (a.id == id) f.album = &a;
+    }
+    return f;
+}
+
+}  // namespace
+
+Answer RouteAnswer(const ScenarioModel& m, const SimRequest& r) {
+    const Owner* o = m.FindOwner(NormalizeUin(r.Param("UIN")));
+    const std::string def = o ? o->route : "xa";
+    const std::string idc = o ? o->idcno : "102";
+    std::string body = "{";
+    if (!idc.empty()) body += "\"idcno\":\"" + idc + "\",";
+    body += "\"default\":\"" + def + "\",";
+    body += "\"sz\":{\"nu\":\"szview.photo.qzone.qq.com\",\"p\":\"sznewp.photo.qzone.qq.com\","
+            "\"s\":\"szstatic.photo.qzone.qq.com\"},";
+    body += "\"xa\":{\"nu\":\"xaview.photo.qzone.qq.com\",\"p\":\"xanewp.photo.qzone.qq.com\","
+            "\"s\":\"xastatic.photo.qzone.qq.com\"}}";
+    Answer a;
+    a.body = body;
+    return a;
+}
+
+Answer AlbumListAnswer(const ScenarioModel& m, const SimRequest& r, bool v3) {
+    if (!TokenMatches(r, false)) return AlbumListRefusal(r, -3000, "对不起，您的登录态已失效，请重新登录");
+    const Owner* o = m.FindOwner(NormalizeUin(r.Param("hostUin")));
+    OJson list = OJson::array();
+    if (o) {
+        if (!MaySeeSpace(*o, r.viewer)) return AlbumListRefusal(r, -4009, "对不起，主人设置了访问权限，您无权访问");
+        for (const auto& a : o->albums) {
+            OJson j;
+            j["allowAccess"] = 1;
+            j["anonymity"] = 0;
+            j["bitmap"] = "10000000";
+            j["classid"] = 100;
+            j["comment"] = 0;
+            j["createtime"] = a.createtime;
+            j["desc"] = a.desc;
+            j["handset"] = 0;
+            j["id"] = a.id;
+            j["lastuploadtime"] = a.createtime + 3600;
+            j["modifytime"] = a.createtime + 3600;
+            j["name"] = a.name;
+            j["order"] = 0;
+            j["pre"] = a.cover;
+            j["priv"] = a.priv;
+            j["total"] = static_cast<long long>(a.pictures.size());
+            j["viewtype"] = 0;
+            list.push_back(j);
+        }
+    }
+    OJson data;
+    data[v3 ? "albumListModeSort" : "albumList"] = list;
+    data["albumsInUser"] = static_cast<long long>(list.size());
+    data["hostTerm"] = 0;
+    data["mode"] = v3 ? 2 : 1;
+    OJson j = {{"code", 0}, {"data", data}, {"message", ""}, {"subcode", 0}};
+    return JsonpAnswer(r, j, true);
+}
+
+Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const PasswordBook& pw, bool viewAlbum) {
+    // Interfaces reached through the QZone user site or the proxy accept a token of p_skey as well.
+    const bool pskeyAlso = r.host != "xaplist.photo.qzone.qq.com" && r.host != "szplist.photo.qzone.qq.com" &&
+                           r.host != "plist.photo.qzone.qq.com" && !viewAlbum;
+    if (!TokenMatches(r, pskeyAlso)) return PhotoRefusal(r, -3000, "请先登录空间");
+    Found f = FindAlbum(m, r);
+    if (!f.owner || !f.album) return PhotoRefusal(r, -10801, "相册不存在或已被删除");
+    switch (CheckAlbum(*f.owner, *f.album, r.viewer, pw)) {
+        case AlbumAccess::Denied: return PhotoRefusal(r, -10803, "主人设置了权限，您没有权限访问该相册");
+        case AlbumAccess::NeedPassword: return PhotoRefusal(r, -10805, "对不起，该相册已加密，请输入密码后访问");
+        case AlbumAccess::Allowed: break;
+    }
+    const auto& pics = f.album->pictures;
+    size_t start = 0, count = pics.size();
+    if (!viewAlbum) {
+        start = static_cast<size_t>(std::max(0LL, ParamNumber(r, "pageStart", 0)));
+        count = static_cast<size_t>(std::clamp(ParamNumber(r, "pageNum", 500), 1LL, 1000LL));
+    }
+    OJson list = OJson::array();
+    for (size_t i = start; i < pics.size() && i < start + count; ++i) list.push_back(PictureJson(*f.owner, pics[i], i));
+    OJson album = {{"createtime", f.album->createtime}, {"desc", f.album->desc}, {"id", f.album->id},
+                   {"name", f.album->name}, {"priv", f.album->priv}};
+    OJson data;
+    data["album"] = album;
+    data["limit"] = 0;
+    data["photoList"] = list.empty() ? OJson() : list;
+    data["t"] = std::to_string(pics.size());
+    data["totalInAlbum"] = static_cast<long long>(pics.size());
+    data["totalInPage"] = static_cast<long long>(list.size());
+    OJson j = {{"code", 0}, {"data", data}, {"message", ""}, {"subcode", 0}};
+    return JsonpAnswer(r, j, true);
+}
+
+Answer AlbumPageAnswer(const ScenarioModel& m, const SimRequest& r, PasswordBook& pw, const std::string& uin,
+                       const std::string& albumId) {
+    const Owner* o = m.FindOwner(NormalizeUin(uin));
+    const Album* album = nullptr;
+    if (o) {
+        for (const auto& a : o->albums) {
+            if (a.id == albumId) album = &a;
+        }
+    }
+    if (!album) return HtmlAnswer(404, "相册不存在", "<p>相册不存在或已被删除</p>");
+    const std::string title = album->name.empty() ? album->id : album->name;
+    if (album->priv != 5) {
+        return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p>共 " +
+                                          std::to_string(album->pictures.size()) + " 张照片</p>");
+    }
+    const std::string form =
+        "<form method=\"post\" action=\"/" + o->uin + "/photo/" + album->id +
+        "\">\n<label>相册密码 <input type=\"password\" name=\"password\" id=\"password\"></label>\n"
+        "<button type=\"submit\" id=\"submit\">确定</button>\n</form>";
+    if (r.params.count("password")) {
+        if (r.Param("password") == album->password) {
+            pw.Unlock(r.viewer, album->id);
+            return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码正确，可以访问该相册了</p>");
+        }
+        return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码错误，请重新输入</p>\n" + form);
+    }
+    if (pw.Unlocked(r.viewer, album->id)) {
+        return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码正确，可以访问该相册了</p>");
+    }
+    return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p>该相册已加密，请输入密码</p>\n" + form);
+}
+
+Answer HomePageAnswer(const ScenarioModel& m, const SimRequest& r) {
+    std::string uin = r.path.size() > 1 ? NormalizeUin(r.path.substr(1)) : std::string();
+    std::string who = r.viewer.loggedIn ? "<p id=\"viewer\">已登录：" + r.viewer.uin + "</p>"
+                                        : "<p id=\"viewer\">未登录</p>";
+    std::string login = "<p><a href=\"http://xui.ptlogin2.qq.com/cgi-bin/xlogin?s_url=http%3A%2F%2Fuser.qzone.qq.com%2F" +
+                        uin + "\">登录</a></p>";
+    if (!uin.empty() && !m.FindOwner(uin)) return HtmlAnswer(404, "QQ空间", "<p>空间不存在</p>" + who + login);
+    return HtmlAnswer(200, uin.empty() ? "QQ空间" : uin + "的QQ空间",
+                      "<h1>QQ空间 " + HtmlEscape(uin) + "</h1>" + who + login);
+}
+
+Answer MoodAnswer(const ScenarioModel& m, const SimRequest& r) {
+    auto refuse = [&](const std::string& message) {
+        OJson j = {{"code", -3000}, {"message", message}, {"subcode", -4001}};
+        return JsonpAnswer(r, j, false);
+    };
+    if (!TokenMatches(r, true) || !r.viewer.loggedIn) return refuse("请先登录空间");
+    const Owner* o = m.FindOwner(NormalizeUin(r.Param("uin")));
+    if (!o) o = m.FindOwner(NormalizeUin(r.Param("hostUin")));
+    if (o && !MaySeeSpace(*o, r.viewer)) return refuse("对不起,主人设置了保密,您没有权限查看");
+    const size_t pos = static_cast<size_t>(ParamNumber(r, "pos", 0));
+    const size_t num = static_cast<size_t>(std::clamp(ParamNumber(r, "num", 20), 1LL, 40LL));
+    OJson list = OJson::array();
+    size_t total = o ? o->moods.size() : 0;
+    for (size_t i = pos; o && i < total && i < pos + num; ++i) {
+        const Mood& md = o->moods[i];
+        OJson post;
+        post["certified"] = 0;
+        post["cmtnum"] = 0;
+        post["commentlist"] = nullptr;
+        post["conlist"] = md.text.empty() ? OJson() : OJson::array({{{"con", md.text}, {"type", 2}}});
+        post["content"] = md.text;
+        post["createTime"] = TimeText(md.createtime);
+        post["created_time"] = md.createtime;
+        post["fwdnum"] = 0;
+        post["name"] = o->uin;
+        if (!md.pictures.empty()) {
+            OJson pics = OJson::array();
+            for (const auto& p : md.pictures) {
+                pics.push_back({{"height", 600},
+                                {"pic_id", p.id},
+                                {"pictype", 1},
+                                {"smallurl", p.smallurl},
+                                {"url1", p.smallurl},
+                                {"width", 800}});
+            }
+            post["pic"] = pics;
+            post["pictotal"] = static_cast<long long>(md.pictures.size());
+        }
+        if (!md.forward.empty()) post["rt_con"] = {{"content", md.forward}};
+        post["tid"] = md.tid;
+        post["uin"] = o->uin;
+        list.push_back(post);
+    }
+    OJson j;
+    j["cmtnum"] = 0;
+    j["code"] = 0;
+    j["logininfo"] = {{"name", r.viewer.uin}, {"uin", r.viewer.uin}};
+    j["message"] = "";
+    j["msglist"] = list.empty() ? OJson() : list;
+    j["num"] = static_cast<long long>(list.size());
+    j["total"] = static_cast<long long>(total);
+    j["subcode"] = 0;
+    return JsonpAnswer(r, j, false);
+}
+
+}  // namespace qm::sim

@@ -1,0 +1,135 @@
+// The scenario model: the JSON scenario file read into owners, albums, pictures, groups and Weibo
+// accounts, with every picture's published addresses (as the answers write them) and the one address
+// the simulator serves it at (what a client derives from the published ones).
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace qm::sim {
+
+struct Picture {
+    std::string id, name, desc, format;
+    size_t size = 0;
+    // Published addresses, with plain slashes (the answer writer escapes them). Empty when absent.
+    std::string raw, originUrl, pre;       // QZone album pictures
+    int rawUpload = 0;                     // QZone "raw_upload"
+    std::string rawurl, hdurl, burl;       // QQ group photos
+    std::string smallurl;                  // mood pictures
+    std::string url;                       // Weibo pictures
+    std::string served;                    // http://host/target the bytes are served at
+    std::string fallbackServed;            // QZone: the "pre" address after its replacement
+    long long time = 0;                    // upload time (seconds)
+};
+
+struct Album {
+    std::string id, name, desc, password;
+    int priv = 1;  // as the service writes it: 1 open, 3 private, 4 and 6 friends, 5 password
+    std::vector<std::string> viewers;  // QQ numbers allowed to see a friends album
+    long long createtime = 0;
+    std::string cover;                 // published and served cover address
+    std::vector<Picture> pictures;
+};
+
+struct Mood {
+    std::string tid, text, forward;
+    long long createtime = 0;
+    std::vector<Picture> pictures;
+};
+
+struct Owner {
+    std::string uin;
+    std::string space = "open";  // open | friends | private: who may list the albums and moods
+    std::vector<std::string> friends;
+    std::string route = "xa";  // the default route entry of the route answer: sz | xa
+    std::string idcno = "102";  // empty: the route answer carries no idcno
+    std::vector<Album> albums;
+    std::vector<Mood> moods;
+};
+
+struct GroupAlbum {
+    std::string id, title, desc, createtime;
+    std::string cover;
+    std::vector<Picture> photos;
+};
+
+struct Group {
+    std::string id, name;
+    std::vector<std::string> members;
+    std::vector<GroupAlbum> albums;
+};
+
+struct WeiboPost {
+    std::string id, text, forward;
+    long long realtime = 0;
+    std::vector<Picture> pictures;
+};
+
+struct WeiboAlbum {
+    std::string name, type, topicid;
+    std::string cover;  // published first image address (the served cover adds "/240")
+    std::vector<WeiboPost> posts;
+    size_t PictureCount() const;
+};
+
+struct WeiboAccount {
+    std::string name, uin;
+    std::vector<WeiboAlbum> albums;
+};
+
+struct Account {
+    std::string uin, password, nick, skey, pskey;
+};
+
+struct FaultRule {
+    std::string match;  // substring of "host" + target; empty matches every request
+    long long delayMs = 0;
+    long long stallAfter = -1;  // bytes of the body sent before the stall; -1 off
+    long long stallMs = 30000;
+    bool reset = false;
+    long long truncate = -1;       // bytes of the body sent before the connection closes; -1 off
+    long long contentLength = -1;  // Content-Length claimed instead of the true one; -1 off
+    bool corruptGzip = false;
+    int status = 0;
+    long long rateLimitFirst = 0;  // the rate-limit answer for the first N matching requests
+    double probability = 1.0;
+    unsigned long long seed = 1;
+    long long first = -1;  // only the first N matching requests; -1 all
+};
+
+// A served picture: what PictureBytes() makes for an address.
+struct ServedPicture {
+    std::string id, format;
+    size_t size = 0;
+};
+
+struct ScenarioModel {
+    std::vector<Account> accounts;
+    std::vector<Owner> owners;
+    std::vector<Group> groups;
+    std::vector<WeiboAccount> weibo;
+    std::vector<FaultRule> faults;
+    std::string rateLimitText = "对不起，您的操作过于频繁，请稍后再试";
+    std::map<std::string, ServedPicture> servedByAddress;  // "host" + target
+    std::map<std::string, ServedPicture> servedById;
+    std::map<std::string, std::string> addressById;  // id -> http://host/target
+
+    const Account* FindAccount(const std::string& uin) const;
+    const Owner* FindOwner(const std::string& uin) const;
+    const Group* FindGroup(const std::string& id) const;
+    const WeiboAccount* FindWeiboByName(const std::string& name) const;
+    const WeiboAccount* FindWeiboByUin(const std::string& uin) const;
+};
+
+// Reads and checks a scenario; fills derived values (generated pictures, cookie values of accounts)
+// back into `json` so that tests see them. Throws std::runtime_error naming the bad entry.
+ScenarioModel BuildScenario(nlohmann::json& json);
+
+// A QQ number as the services read it: an optional letter o, then digits, leading zeros ignored.
+// Empty when the text is not such a number.
+std::string NormalizeUin(const std::string& text);
+
+}  // namespace qm::sim

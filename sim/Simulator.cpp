@@ -1,0 +1,436 @@
+#include "sim/Simulator.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "sim/Access.h"
+#include "sim/Answer.h"
+#include "sim/Encoding.h"
+#include "sim/Scenario.h"
+
+namespace qm::sim {
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecode(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+            i += 2;
+        } else if (s[i] == '+') {
+            out += ' ';
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+void ParseParams(const std::string& text, std::map<std::string, std::string>& out) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find('&', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string pair = text.substr(pos, end - pos);
+        if (!pair.empty()) {
+            const size_t eq = pair.find('=');
+            const std::string key = PercentDecode(pair.substr(0, eq));
+            const std::string value = eq == std::string::npos ? std::string() : PercentDecode(pair.substr(eq + 1));
+            out.emplace(key, value);
+        }
+        pos = end + 1;
+    }
+}
+
+uint64_t Mix(uint64_t z) {
+    z += 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+const char* PictureType(const std::string& format) {
+    if (format == "png") return "image/png";
+    if (format == "gif") return "image/gif";
+    if (format == "bmp") return "image/bmp";
+    return "image/jpeg";
+}
+
+// Finds the accepted socket of a connection by its two ports (this process's sockets only).
+int FindConnectionSocket(int localPort, int remotePort) {
+    rlimit lim{};
+    int maxFd = 4096;
+    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < 65536) maxFd = static_cast<int>(lim.rlim_cur);
+    for (int fd = 3; fd < maxFd; ++fd) {
+        sockaddr_in local{}, peer{};
+        socklen_t len = sizeof local;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET) continue;
+        if (ntohs(local.sin_port) != localPort) continue;
+        len = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) continue;
+        if (ntohs(peer.sin_port) == remotePort) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+struct Simulator::Impl : PasswordBook {
+    nlohmann::json scenario;
+    ScenarioModel model;
+    httplib::Server server;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> port{0};
+
+    mutable std::mutex logMu;
+    std::vector<LoggedRequest> log;
+
+    mutable std::mutex cacheMu;
+    mutable std::map<std::string, std::shared_ptr<const std::string>> cache;
+
+    mutable std::mutex pwMu;
+    std::set<std::string> unlocked;
+
+    std::mutex faultMu;
+    std::vector<uint64_t> faultCounts;
+
+    static std::string PwKey(const Viewer& v, const std::string& albumId) {
+        return (v.loggedIn ? v.uin + "|" + v.skey + v.pskey : std::string("anonymous")) + "|" + albumId;
+    }
+    bool Unlocked(const Viewer& v, const std::string& albumId) const override {
+        std::lock_guard<std::mutex> lock(pwMu);
+        return unlocked.count(PwKey(v, albumId)) != 0;
+    }
+    void Unlock(const Viewer& v, const std::string& albumId) override {
+        std::lock_guard<std::mutex> lock(pwMu);
+        unlocked.insert(PwKey(v, albumId));
+    }
+
+    std::shared_ptr<const std::string> Bytes(const ServedPicture& sp) const {
+        std::lock_guard<std::mutex> lock(cacheMu);
+        auto it = cache.find(sp.id);
+        if (it != cache.end()) return it->second;
+        auto bytes = std::make_shared<const std::string>(MakePictureBytes(sp.id, sp.size, sp.format));
+        cache.emplace(sp.id, bytes);
+        return bytes;
+    }
+
+    // Sleeps up to `ms`, waking early when the simulator stops.
+    void Pause(long long ms) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!stopping && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    Answer Route(SimRequest& r);
+    void Handle(const httplib::Request& req, httplib::Response& res);
+};
+
+Answer Simulator::Impl::Route(SimRequest& r) {
+    const std::string& h = r.host;
+    const std::string& p = r.path;
+    if (auto it = model.servedByAddress.find(h + r.target); it != model.servedByAddress.end()) {
+        Answer a;
+        a.contentType = PictureType(it->second.format);
+        a.body = *Bytes(it->second);
+        a.compressible = false;
+        return a;
+    }
+    if ((h == "route.store.qq.com" && p == "/GetRoute") || (h == "user.qzone.qq.com" && p == "/q/route.store/GetRoute")) {
+        return RouteAnswer(model, r);
+    }
+    if (h == "alist.photo.qzone.qq.com" || h == "xalist.photo.qzone.qq.com") {
+        if (p == "/fcgi-bin/fcg_list_album_v2") return AlbumListAnswer(model, r, false);
+        if (p == "/fcgi-bin/fcg_list_album_v3") return AlbumListAnswer(model, r, true);
+    }
+    if ((h == "xaplist.photo.qzone.qq.com" || h == "szplist.photo.qzone.qq.com" || h == "plist.photo.qzone.qq.com") &&
+        p == "/fcgi-bin/cgi_list_photo") {
+        return PhotoListAnswer(model, r, *this, false);
+    }
+    if ((h == "xaview.photo.qzone.qq.com" || h == "szview.photo.qzone.qq.com") &&
+        p == "/cgi-bin/common/cgi_view_album_v2") {
+        return PhotoListAnswer(model, r, *this, true);
+    }
+    if (h == "h5.qzone.qq.com") {
+        if (p == "/proxy/domain/plist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo") {
+            return PhotoListAnswer(model, r, *this, false);
+        }
+        if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6") return MoodAnswer(model, r);
+    }
+    if (h == "user.qzone.qq.com") {
+        if (p == "/p/plist.photo/fcgi-bin/cgi_list_photo") return PhotoListAnswer(model, r, *this, false);
+        // /QQ/photo/ALBUMID: the album page, where a password is entered
+        const size_t photo = p.find("/photo/");
+        if (photo != std::string::npos && photo > 1) {
+            return AlbumPageAnswer(model, r, *this, p.substr(1, photo - 1), p.substr(photo + 7));
+        }
+        return HomePageAnswer(model, r);
+    }
+    if (h == "u.photo.qzone.qq.com") {
+        if (p == "/cgi-bin/upp/qun_list_album_v2") return GroupAlbumsAnswer(model, r);
+        if (p == "/cgi-bin/upp/qun_list_photo_v2") return GroupPhotosAnswer(model, r);
+    }
+    if (h == "t.qq.com" && p.rfind("/app/qzphoto/", 0) == 0) return WeiboPageAnswer(model, r, p.substr(13));
+    if (h == "api.t.qq.com") {
+        if (p == "/asyn/gettopicalbum.php") return WeiboTopicAnswer(model, r);
+        if (p == "/proxy.html") return HtmlAnswer(200, "proxy", "<script>document.domain=\"qq.com\";</script>");
+    }
+    if (h == "xui.ptlogin2.qq.com") {
+        if (p == "/cgi-bin/login" && r.params.count("u")) return LoginSubmitAnswer(model, r);
+        return LoginFormAnswer(r, "");
+    }
+    if (h == "ptlogin2.qzone.qq.com" && p == "/check_sig") return CheckSigAnswer(model, r);
+    return NotFoundAnswer();
+}
+
+void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res) {
+    SimRequest r;
+    r.method = req.method;
+    r.host = Lower(req.get_header_value("Host"));
+    if (const size_t colon = r.host.rfind(':'); colon != std::string::npos && r.host.find(']') == std::string::npos) {
+        r.host.erase(colon);
+    }
+    r.target = req.target;
+    const size_t q = r.target.find('?');
+    r.path = r.target.substr(0, q);
+    r.query = q == std::string::npos ? std::string() : r.target.substr(q + 1);
+    ParseParams(r.query, r.params);
+    if (req.method == "POST" &&
+        req.get_header_value("Content-Type").find("application/x-www-form-urlencoded") != std::string::npos) {
+        ParseParams(req.body, r.params);
+    }
+    for (const auto& [name, value] : req.headers) r.headers.emplace(Lower(name), value);
+    const std::string cookieHeader = req.get_header_value("Cookie");
+    r.cookies = ParseCookieHeader(cookieHeader);
+    r.viewer = ReadViewer(model, r.cookies);
+
+    size_t logIndex = 0;
+    {
+        LoggedRequest lr{r.method, r.host, r.target, r.path, r.query, r.headers, cookieHeader, 0};
+        std::lock_guard<std::mutex> lock(logMu);
+        logIndex = log.size();
+        log.push_back(std::move(lr));
+    }
+
+    // Faults that fire for this request.
+    std::vector<const FaultRule*> fired;
+    bool rateLimited = false;
+    {
+        const std::string key = r.host + r.target;
+        std::lock_guard<std::mutex> lock(faultMu);
+        for (size_t i = 0; i < model.faults.size(); ++i) {
+            const FaultRule& f = model.faults[i];
+            if (!f.match.empty() && key.find(f.match) == std::string::npos) continue;
+            const uint64_t n = ++faultCounts[i];
+            if (f.first >= 0 && n > static_cast<uint64_t>(f.first)) continue;
+            if (f.probability < 1.0) {
+                const double x = static_cast<double>(Mix(f.seed * 0x100000001B3ULL ^ n) >> 11) / 9007199254740992.0;
+                if (x >= f.probability) continue;
+            }
+            if (f.rateLimitFirst > 0 && n <= static_cast<uint64_t>(f.rateLimitFirst)) rateLimited = true;
+            fired.push_back(&f);
+        }
+    }
+    long long delay = 0, stallAfter = -1, stallMs = 0, truncate = -1, claimed = -1;
+    int status = 0;
+    bool reset = false, corrupt = false;
+    for (const FaultRule* f : fired) {
+        delay = std::max(delay, f->delayMs);
+        if (f->stallAfter >= 0) stallAfter = f->stallAfter, stallMs = f->stallMs;
+        if (f->truncate >= 0) truncate = f->truncate;
+        if (f->contentLength >= 0) claimed = f->contentLength;
+        if (f->status != 0) status = f->status;
+        reset = reset || f->reset;
+        corrupt = corrupt || f->corruptGzip;
+    }
+    if (delay > 0) Pause(delay);
+
+    Answer a;
+    if (status != 0) {
+        a = HtmlAnswer(status, std::to_string(status), "<h1>" + std::to_string(status) + "</h1>");
+    } else if (rateLimited) {
+        a = RateLimitAnswer(model, r);
+    } else {
+        a = Route(r);
+    }
+
+    if (Lower(r.Param("outCharset")) == "gbk" && a.compressible) {
+        a.body = Utf8ToGbk(a.body);
+        if (const size_t cs = a.contentType.find("charset=utf-8"); cs != std::string::npos) {
+            a.contentType.replace(cs, 13, "charset=gbk");
+        }
+    }
+    const std::string accept = Lower(req.get_header_value("Accept-Encoding"));
+    if (corrupt) {
+        a.body = CorruptGzipBytes(a.body);
+        a.headers.emplace_back("Content-Encoding", "gzip");
+    } else if (a.compressible && !a.body.empty() && accept.find("gzip") != std::string::npos) {
+        a.body = GzipBytes(a.body);
+        a.headers.emplace_back("Content-Encoding", "gzip");
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(logMu);
+        log[logIndex].status = reset ? -1 : a.status;
+    }
+    if (reset) {
+        const int fd = FindConnectionSocket(req.local_port, req.remote_port);
+        if (fd >= 0) {
+            sockaddr unspec{};
+            unspec.sa_family = AF_UNSPEC;
+            // Disconnecting an established TCP socket sends a reset; the server's later writes fail.
+            (void)connect(fd, &unspec, sizeof unspec);
+        }
+    }
+
+    res.status = a.status;
+    for (const auto& [name, value] : a.headers) res.headers.emplace(name, value);
+    auto body = std::make_shared<const std::string>(std::move(a.body));
+    const size_t size = body->size();
+    const size_t sendLimit = truncate >= 0 ? std::min(size, static_cast<size_t>(truncate)) : size;
+    const size_t length = claimed >= 0 ? static_cast<size_t>(claimed) : size;
+    if (claimed >= 0 || truncate >= 0 || stallAfter >= 0 || reset) res.set_header("Connection", "close");
+    if (length == 0) {
+        res.set_header("Content-Type", a.contentType);
+        return;
+    }
+    res.set_content_provider(
+        length, a.contentType,
+        [this, body, sendLimit, length, stallAfter, stallMs](size_t offset, size_t want, httplib::DataSink& sink) {
+            if (stallAfter >= 0 && offset >= static_cast<size_t>(stallAfter)) {
+                Pause(stallMs);
+                return false;
+            }
+            if (offset >= sendLimit) return false;  // truncated, or a Content-Length above the body
+            size_t end = std::min(sendLimit, offset + want);
+            if (stallAfter >= 0) end = std::min(end, static_cast<size_t>(stallAfter));
+            // A Content-Length below the body: the rest goes out anyway, past the announced end.
+            if (end >= length && length < sendLimit) end = sendLimit;
+            if (end <= offset) {
+                Pause(stallMs);
+                return false;
+            }
+            return sink.write(body->data() + offset, end - offset);
+        });
+}
+
+Simulator::Simulator(nlohmann::json scenario) : impl_(std::make_unique<Impl>()) {
+    impl_->scenario = std::move(scenario);
+    impl_->model = BuildScenario(impl_->scenario);
+    impl_->faultCounts.assign(impl_->model.faults.size(), 0);
+}
+
+std::unique_ptr<Simulator> Simulator::FromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read scenario file " + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    nlohmann::json json;
+    try {
+        json = nlohmann::json::parse(text.str());
+    } catch (const nlohmann::json::exception& e) {
+        throw std::runtime_error("scenario file " + path + " is not valid JSON: " + e.what());
+    }
+    try {
+        return std::make_unique<Simulator>(std::move(json));
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    } catch (const nlohmann::json::exception& e) {
+        throw std::runtime_error(path + ": scenario: " + e.what());
+    }
+}
+
+Simulator::~Simulator() { Stop(); }
+
+int Simulator::Start(int port) {
+    if (impl_->port != 0) return impl_->port;
+    Impl* impl = impl_.get();
+    impl->stopping = false;
+    impl->server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    impl->server.set_keep_alive_max_count(100000);
+    impl->server.set_keep_alive_timeout(3);
+    auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->Handle(req, res); };
+    impl->server.Get(".*", handler);
+    impl->server.Post(".*", handler);
+    int bound = 0;
+    if (port == 0) {
+        bound = impl->server.bind_to_any_port("127.0.0.1");
+    } else if (impl->server.bind_to_port("127.0.0.1", port)) {
+        bound = port;
+    }
+    if (bound <= 0) return 0;
+    impl->port = bound;
+    impl->thread = std::thread([impl] { impl->server.listen_after_bind(); });
+    return bound;
+}
+
+void Simulator::Stop() {
+    if (impl_->port == 0) return;
+    impl_->stopping = true;
+    impl_->server.stop();
+    if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->port = 0;
+}
+
+int Simulator::Port() const { return impl_->port; }
+
+std::string Simulator::ConnectTo() const { return "127.0.0.1:" + std::to_string(impl_->port.load()); }
+
+std::vector<LoggedRequest> Simulator::Requests() const {
+    std::lock_guard<std::mutex> lock(impl_->logMu);
+    return impl_->log;
+}
+
+void Simulator::ClearRequests() {
+    std::lock_guard<std::mutex> lock(impl_->logMu);
+    impl_->log.clear();
+}
+
+std::string Simulator::PictureBytes(const std::string& pictureId) const {
+    auto it = impl_->model.servedById.find(pictureId);
+    if (it == impl_->model.servedById.end()) return std::string();
+    return *impl_->Bytes(it->second);
+}
+
+std::string Simulator::PictureAddress(const std::string& pictureId) const {
+    auto it = impl_->model.addressById.find(pictureId);
+    return it == impl_->model.addressById.end() ? std::string() : it->second;
+}
+
+void Simulator::ResetPasswords() {
+    std::lock_guard<std::mutex> lock(impl_->pwMu);
+    impl_->unlocked.clear();
+}
+
+const nlohmann::json& Simulator::Scenario() const { return impl_->scenario; }
+
+std::string DemoScenarioPath() { return QM_SOURCE_DIR "/sim/scenarios/demo.json"; }
+
+}  // namespace qm::sim
