@@ -10,7 +10,9 @@ namespace {
 
 const Text kUrl = u"http://photo.example/p/";
 
-Text Url(int i) { return kUrl + FormatText("%d.jpg", i); }
+Text Url(int i) {
+    return kUrl + FormatText("%d.jpg", i);
+}
 
 class Naming : public ::testing::Test {
 protected:
@@ -193,16 +195,26 @@ TEST_F(Naming, TitleListFile) {
     // The next download of the album starts the list afresh.
     e.NextAlbum();
     Add(u"again");
-    EXPECT_EQ(ReadFile(PathFromText(e.st.task.albumFolder + u"Trip.txt")), "\xFF\xFE" + ToUtf16Le(u"again\r\n"));
+    EXPECT_EQ(ReadFile(PathFromText(e.st.task.albumFolder + u"Trip.txt")),
+              "\xFF\xFE" + ToUtf16Le(u"again\r\n"));
 }
 
 // Hostile album names and titles under a save folder with blanks and CJK characters: every name
 // stays one harmless component inside the save folder, and every file can be written and read.
 TEST(NamingHostile, NothingLeavesTheSaveFolder) {
     Engine e(" 保存 目录 ");
-    const std::vector<Text> hostile = {
-        u"../../x", u"/etc/passwd", u"C:\\Windows\\x", u"CON", Text(300, u'画'), u"a\x01\x1F\x7F\r\nb",
-        u"....", u"..", u".", u"\\\\server\\share", u"%2e%2e%2fx", u"&#39;..&#39;/y"};
+    const std::vector<Text> hostile = {u"../../x",
+                                       u"/etc/passwd",
+                                       u"C:\\Windows\\x",
+                                       u"CON",
+                                       Text(300, u'画'),
+                                       u"a\x01\x1F\x7F\r\nb",
+                                       u"....",
+                                       u"..",
+                                       u".",
+                                       u"\\\\server\\share",
+                                       u"%2e%2e%2fx",
+                                       u"&#39;..&#39;/y"};
     e.prof().SiteFlags = SiteFlag::TitleListFile;
     for (uint8_t mode : {0, 2}) {
         e.prof().NameMode = mode;

@@ -55,10 +55,14 @@ TEST_F(PostProcess, SignatureTable) {
         std::string bytes;
         Text ext;
     } cases[] = {
-        {std::string("\x00\x00\x02\x00\x00", 5), u".tga"}, {std::string("\x00\x00\x10\x00\x00", 5), u".tga"},
-        {std::string("\x00\x00\x01\x00\x01", 5), u".ico"}, {std::string("\x00\x00\x02\x00\x01", 5), u".cur"},
-        {"MM\x00*", u".tiff"},                               {"II*\x00", u".tiff"},
-        {"BMxx", u".bmp"},                                   {"GIx", u".dat"},
+        {std::string("\x00\x00\x02\x00\x00", 5), u".tga"},
+        {std::string("\x00\x00\x10\x00\x00", 5), u".tga"},
+        {std::string("\x00\x00\x01\x00\x01", 5), u".ico"},
+        {std::string("\x00\x00\x02\x00\x01", 5), u".cur"},
+        {"MM\x00*", u".tiff"},
+        {"II*\x00", u".tiff"},
+        {"BMxx", u".bmp"},
+        {"GIx", u".dat"},
         {std::string("\x00\x00\x03\x00\x00", 5), u".dat"},
     };
     int i = 0;

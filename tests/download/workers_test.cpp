@@ -1,0 +1,290 @@
+// The download manager and its workers against a small loopback server.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "support/EngineFixture.h"
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A loopback HTTP server whose handlers the test defines; counts requests per path.
+class Server {
+public:
+    Server() {
+        svr_.new_task_queue = [] { return new httplib::ThreadPool(40); };
+        svr_.set_keep_alive_timeout(1);  // idle pooled connections must not hold up stop()
+        port_ = svr_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { svr_.listen_after_bind(); });
+        while (!svr_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~Server() {
+        svr_.stop();
+        thread_.join();
+    }
+    template <class F>
+    void Get(const std::string& pattern, F handler) {
+        svr_.Get(pattern, [this, handler](const httplib::Request& req, httplib::Response& res) {
+            {
+                std::lock_guard<std::mutex> l(m_);
+                ++hits_[req.path];
+            }
+            handler(req, res);
+        });
+    }
+    int Hits(const std::string& path) {
+        std::lock_guard<std::mutex> l(m_);
+        return hits_[path];
+    }
+    Text Url(const std::string& path) const {
+        return FromUtf8("http://127.0.0.1:" + std::to_string(port_) + path);
+    }
+
+private:
+    httplib::Server svr_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex m_;
+    std::map<std::string, int> hits_;
+};
+
+std::string Picture(int i) {
+    std::string s = "\xFF\xD8picture-" + std::to_string(i) + "-";
+    s.resize(1000 + static_cast<std::size_t>(i * 37 % 5000), static_cast<char>('a' + i % 26));
+    return s;
+}
+
+class Workers : public ::testing::Test {
+protected:
+    void Queue(const Text& url, const Text& name) {
+        e.st.task.urls.push_back(url);
+        e.st.task.fileNames.push_back(name);
+        e.st.task.headers.push_back(u"");
+    }
+    void Run() {
+        std::thread manager;
+        ASSERT_TRUE(StartDownloadManager(e.st, manager));
+        manager.join();
+        EXPECT_EQ(e.st.Running.load(), 0);
+    }
+    std::string Saved(const Text& name) { return ReadFile(PathFromText(e.base + name)); }
+    bool Exists(const Text& name) { return std::filesystem::exists(PathFromText(e.base + name)); }
+
+    Engine e;
+    Server server;
+};
+
+TEST_F(Workers, EmptyAlbumEndsAtOnceWithoutMessages) {
+    Run();
+    EXPECT_TRUE(e.fe.Calls().empty());
+}
+
+TEST_F(Workers, ThreadsNeverExceedPictures) {
+    std::mutex m;
+    std::condition_variable cv;
+    int inFlight = 0, most = 0;
+    server.Get(R"(/p/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        std::unique_lock<std::mutex> l(m);
+        most = std::max(most, ++inFlight);
+        cv.notify_all();
+        cv.wait_for(l, 3s, [&] { return inFlight >= 3; });  // all three run at once
+        l.unlock();
+        res.set_content(Picture(std::stoi(req.matches[1])), "image/jpeg");
+        l.lock();
+        --inFlight;
+    });
+    e.st.worker.ThreadCount.store(15);
+    for (int i = 0; i < 3; ++i) Queue(server.Url("/p/" + std::to_string(i)), FormatText("%d.jpg", i));
+    Run();
+    EXPECT_EQ(most, 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(server.Hits("/p/" + std::to_string(i)), 1);
+        EXPECT_EQ(Saved(FormatText("%d.jpg", i)), Picture(i));
+    }
+    EXPECT_EQ(e.st.Finished.load(), 3u);
+    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已下载3/3......");
+    EXPECT_EQ(e.fe.Of("album-done"), (std::vector<Text>{u"3"}));
+}
+
+TEST_F(Workers, AlternateAddressRules) {
+    server.Get("/empty",
+               [](const httplib::Request&, httplib::Response& res) { res.set_content("", "image/jpeg"); });
+    server.Get("/short599", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(599, 'x'), "image/jpeg");
+    });
+    server.Get("/short600", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(600, 'y'), "image/jpeg");
+    });
+    server.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("not here", "text/html");
+    });
+    server.Get(R"(/alt/.*)", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("from " + req.path, "image/jpeg");
+    });
+    e.st.worker.ThreadCount.store(5);
+    Queue(server.Url("/empty") + u"\r\n" + server.Url("/alt/b"), u"a.jpg");
+    Queue(server.Url("/short599") + u"\r\n" + server.Url("/alt/x.topit.me/599"), u"b.jpg");
+    Queue(server.Url("/short600") + u"\r\n" + server.Url("/alt/x.topit.me/600"), u"c.jpg");
+    Queue(server.Url("/short599") + u"\r\n" + server.Url("/alt/other/599"), u"d.jpg");
+    Queue(server.Url("/missing"), u"e.jpg");
+    Run();
+    EXPECT_EQ(Saved(u"a.jpg"), "from /alt/b");
+    EXPECT_EQ(Saved(u"b.jpg"), "from /alt/x.topit.me/599");
+    EXPECT_EQ(server.Hits("/alt/x.topit.me/600"), 0);
+    EXPECT_EQ(Saved(u"c.jpg"), std::string(600, 'y'));
+    EXPECT_EQ(server.Hits("/alt/other/599"), 0);
+    EXPECT_EQ(Saved(u"d.jpg"), std::string(599, 'x'));
+    // An error page is no picture: two attempts, no file, still counted.
+    EXPECT_EQ(server.Hits("/missing"), 2);
+    EXPECT_FALSE(Exists(u"e.jpg"));
+    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已下载5/5......");
+}
+
+TEST_F(Workers, NamesThatLookLikePathsStayInTheFolder) {
+    server.Get("/p",
+               [](const httplib::Request&, httplib::Response& res) { res.set_content("pic", "image/jpeg"); });
+    Queue(server.Url("/p"), u"C:\\evil.jpg");
+    Queue(server.Url("/p"), u"../escape.jpg");
+    Queue(server.Url("/p"), u"..");
+    Run();
+    EXPECT_EQ(Saved(u"C:\\evil.jpg"), "pic");  // a plain (odd) name inside the folder
+    EXPECT_FALSE(std::filesystem::exists(e.dir.path().parent_path() / "escape.jpg"));
+    EXPECT_EQ(server.Hits("/p"), 1);
+    EXPECT_EQ(e.st.Finished.load(), 3u);
+}
+
+TEST_F(Workers, StopStartsNoFurtherPicture) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    int arrived = 0;
+    server.Get(R"(/p/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        std::unique_lock<std::mutex> l(m);
+        ++arrived;
+        cv.notify_all();
+        cv.wait_for(l, 5s, [&] { return release; });
+        res.set_content(Picture(std::stoi(req.matches[1])), "image/jpeg");
+    });
+    e.st.worker.ThreadCount.store(2);
+    for (int i = 0; i < 6; ++i) Queue(server.Url("/p/" + std::to_string(i)), FormatText("%d.jpg", i));
+    std::thread manager;
+    ASSERT_TRUE(StartDownloadManager(e.st, manager));
+    {
+        std::unique_lock<std::mutex> l(m);
+        cv.wait_for(l, 5s, [&] { return arrived == 2; });
+        e.st.StopFlag.store(1);
+        release = true;
+    }
+    cv.notify_all();
+    manager.join();
+    int requests = 0;
+    for (int i = 0; i < 6; ++i) requests += server.Hits("/p/" + std::to_string(i));
+    EXPECT_EQ(requests, 2);
+    // The pictures in flight still arrive whole; the manager waited for them.
+    EXPECT_EQ(Saved(u"0.jpg"), Picture(0));
+    EXPECT_EQ(Saved(u"1.jpg"), Picture(1));
+    EXPECT_EQ(e.st.Finished.load(), 2u);
+    EXPECT_EQ(e.fe.Of("album-done"), (std::vector<Text>{u"6"}));
+}
+
+TEST_F(Workers, SingleThreadPausesBetweenPictures) {
+    std::mutex m;
+    std::vector<std::chrono::steady_clock::time_point> times;
+    server.Get(R"(/p/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> l(m);
+            times.push_back(std::chrono::steady_clock::now());
+        }
+        res.set_content(Picture(std::stoi(req.matches[1])), "image/jpeg");
+    });
+    e.st.worker.ThreadCount.store(1);
+    Queue(server.Url("/p/1"), u"1.jpg");
+    Queue(server.Url("/p/2"), u"2.jpg");
+    Run();
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0], 1900ms);
+}
+
+// A misbehaving server: errors, resets, truncated and stalled bodies, empty answers. Every file is
+// the exact picture or absent; no temporary file is left; the run ends with all pictures counted.
+TEST_F(Workers, FaultyServerNeverLeavesPartialFiles) {
+    constexpr int kPictures = 300;
+    std::mutex m;
+    std::map<int, int> attempts;
+    server.Get(R"(/p/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        const int i = std::stoi(req.matches[1]);
+        int attempt;
+        {
+            std::lock_guard<std::mutex> l(m);
+            attempt = ++attempts[i];
+        }
+        const std::string body = Picture(i);
+        auto cut = [body](std::size_t keep, std::chrono::milliseconds stall) {
+            return [body, keep, stall](std::size_t, std::size_t, httplib::DataSink& sink) {
+                sink.write(body.data(), keep);
+                std::this_thread::sleep_for(stall);
+                return false;  // the connection is dropped before the body is complete
+            };
+        };
+        switch (i % 20) {
+            case 0:
+                res.status = 500;
+                res.set_content("<html>server error</html>", "text/html");
+                break;
+            case 1:  // truncated once, whole on the retry
+                if (attempt == 1)
+                    res.set_content_provider(body.size(), "image/jpeg", cut(body.size() / 2, 0ms));
+                else
+                    res.set_content(body, "image/jpeg");
+                break;
+            case 2:  // stalls once beyond the read wait
+                if (attempt == 1)
+                    res.set_content_provider(body.size(), "image/jpeg", cut(100, 2500ms));
+                else
+                    res.set_content(body, "image/jpeg");
+                break;
+            case 3:  // reset right after the headers
+                res.set_content_provider(body.size(), "image/jpeg", cut(0, 0ms));
+                break;
+            case 4:
+                res.set_content("", "image/jpeg");
+                break;
+            case 5:  // always truncated
+                res.set_content_provider(body.size(), "image/jpeg", cut(body.size() - 1, 0ms));
+                break;
+            default:
+                res.set_content(body, "image/jpeg");
+        }
+    });
+    e.st.worker.ThreadCount.store(15);
+    e.st.worker.TimeoutSec.store(1);
+    for (int i = 0; i < kPictures; ++i) Queue(server.Url("/p/" + std::to_string(i)), FormatText("%d.jpg", i));
+    Run();
+
+    int saved = 0;
+    for (int i = 0; i < kPictures; ++i) {
+        const Text name = FormatText("%d.jpg", i);
+        const bool expected = !(i % 20 == 0 || i % 20 == 3 || i % 20 == 4 || i % 20 == 5);
+        if (Exists(name)) {
+            ++saved;
+            EXPECT_EQ(Saved(name), Picture(i)) << i;
+        }
+        EXPECT_EQ(Exists(name), expected) << i;
+    }
+    EXPECT_EQ(saved, kPictures * 16 / 20);
+    for (const auto& entry : std::filesystem::directory_iterator(e.dir.path()))
+        EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path();
+    EXPECT_EQ(e.st.Finished.load(), static_cast<uint32_t>(kPictures));
+    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已下载300/300......");
+}
+
+}  // namespace
+}  // namespace qm::test
