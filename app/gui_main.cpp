@@ -1,6 +1,49 @@
+// The desktop program: the main window on the current directory as program folder.
+// --demo serves the built-in simulator on a free loopback port and routes every connection to it.
+#include <QApplication>
+#include <QIcon>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
 
-int main() {
-    std::fputs("not built yet\n", stderr);
-    return 2;
+#include "net/URLSource2.h"
+#include "sim/Simulator.h"
+#include "ui/QuillmossDlg.h"
+
+int main(int argc, char** argv) {
+    bool demo = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--demo") == 0) demo = true;
+
+    std::unique_ptr<qm::sim::Simulator> sim;
+    QString titleNote;
+    if (demo) {
+        try {
+            sim = qm::sim::Simulator::FromFile(qm::sim::DemoScenarioPath());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "quillmoss: %s\n", e.what());
+            return 1;
+        }
+        if (sim->Start(0) == 0) {
+            std::fputs("quillmoss: the demo simulator could not start\n", stderr);
+            return 1;
+        }
+        // Every connection (HTTP client and login browser) goes to the simulator.
+        setenv("QUILLMOSS_CONNECT_TO", sim->ConnectTo().c_str(), 1);
+        qm::SetConnectTo(sim->ConnectTo());
+        titleNote =
+            QStringLiteral("演示模式：内置模拟服务器 %1").arg(QString::fromStdString(sim->ConnectTo()));
+    }
+    qm::URLSource2Init();
+
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Quillmoss"));
+    qm::ui::WindowOptions options;
+    options.titleNote = titleNote;
+    qm::ui::CQuillmossDlg window(options);
+    const int rc = app.exec();
+    if (sim) sim->Stop();
+    return rc;
 }

@@ -1,0 +1,37 @@
+#include "ui/AboutDlg.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qm::ui {
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("关于"));
+    setObjectName(QStringLiteral("aboutDlg"));
+    auto* name = new QLabel(QStringLiteral("Quillmoss 相册下载器"), this);
+    QFont f = name->font();
+    f.setPointSize(f.pointSize() + 3);
+    f.setBold(true);
+    name->setFont(f);
+    auto* version = new QLabel(QString::fromUtf16(kVersionLine), this);
+    version->setObjectName(QStringLiteral("versionLine"));
+    auto* note = new QLabel(QStringLiteral("下载QQ空间、QQ群与腾讯微博的整本相册。"), this);
+    note->setObjectName(QStringLiteral("noteLine"));
+    note->setWordWrap(true);
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(name);
+    layout->addWidget(version);
+    layout->addWidget(note);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    layout->addLayout(row);
+    setMinimumWidth(320);
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,284 @@
+#include "ui/MyGridCtrl.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QScrollBar>
+
+namespace qm::ui {
+
+std::array<QString, kGridColumns> ListRowTexts(int row, const ST_PERLISTRECORD& rec) {
+    std::array<QString, kGridColumns> t;
+    t[0] = QString::asprintf("%04d", row + 1);
+    t[1] = QString::fromStdU16String(rec.Name);
+    t[2] = rec.PictureCount == -1 ? QStringLiteral("未知")
+                                  : QString::asprintf("%4u", static_cast<unsigned>(rec.PictureCount));
+    const uint32_t p = rec.PrivacyFlags;
+    if (p & PrivacyNumber)
+        t[3] = QString::asprintf("%08u", p & 0x7FFFFFFFu);
+    else if (p & PrivacyEncrypted)
+        t[3] = QStringLiteral("加密相册");
+    else if (p & PrivacyPrivate)
+        t[3] = QStringLiteral("私密相册");
+    else if (p & PrivacyFriends)
+        t[3] = QStringLiteral("好友可见");
+    return t;
+}
+
+QString ThumbCaption(int albumIndex, const Text& name) {
+    return QString::number(albumIndex + 1) + QLatin1Char('.') + QString::fromStdU16String(name);
+}
+
+// --- model -------------------------------------------------------------------------------------
+
+GridModel::GridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int GridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int GridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kGridColumns;
+}
+
+QVariant GridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const GridCell& c =
+        rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return c.text.isEmpty() ? QVariant() : QVariant(c.text);
+        case Qt::UserRole:
+            return c.data;
+        case Qt::DecorationRole:
+            if (const QImage* img = Image(c.image)) return *img;
+            return {};
+        case Qt::TextAlignmentRole:
+            if (!thumbnails_ && index.column() != 1) return int(Qt::AlignCenter);
+            return int(Qt::AlignLeft | Qt::AlignVCenter);
+        default:
+            return {};
+    }
+}
+
+QVariant GridModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (role != Qt::DisplayRole || o != Qt::Horizontal || thumbnails_) return {};
+    static const char16_t* const kTitles[kGridColumns] = {u"序号", u"名称", u"数量", u"备注", u"", u""};
+    if (section < 0 || section >= kGridColumns) return {};
+    return QString::fromUtf16(kTitles[section]);
+}
+
+void GridModel::Reset(bool thumbnails) {
+    beginResetModel();
+    thumbnails_ = thumbnails;
+    rows_.clear();
+    rows_.shrink_to_fit();
+    endResetModel();
+    emit headerDataChanged(Qt::Horizontal, 0, kGridColumns - 1);
+}
+
+void GridModel::AppendRow(const std::array<GridCell, kGridColumns>& cells) {
+    const int r = rowCount();
+    beginInsertRows({}, r, r);
+    rows_.push_back(cells);
+    endInsertRows();
+}
+
+void GridModel::AppendEmptyRow() {
+    AppendRow({});
+}
+
+void GridModel::SetCell(int row, int col, const GridCell& cell) {
+    if (row < 0 || row >= rowCount() || col < 0 || col >= kGridColumns) return;
+    rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = cell;
+    const QModelIndex i = index(row, col);
+    emit dataChanged(i, i);
+}
+
+int GridModel::AddImage(const QImage& image) {
+    images_.push_back(image);
+    return static_cast<int>(images_.size()) - 1;
+}
+
+void GridModel::ClearImages() {
+    images_.clear();
+    images_.shrink_to_fit();
+}
+
+const QImage* GridModel::Image(int index) const {
+    if (index < 0 || index >= ImageCount()) return nullptr;
+    return &images_[static_cast<std::size_t>(index)];
+}
+
+// --- thumbnail drawing -------------------------------------------------------------------------
+
+void ThumbDelegate::paint(QPainter* p, const QStyleOptionViewItem& opt, const QModelIndex& index) const {
+    p->save();
+    const QRect r = opt.rect;
+    p->fillRect(r, opt.palette.base());
+    const QVariant img = index.data(Qt::DecorationRole);
+    const QRect pic(r.x() + (r.width() - kThumbWidth) / 2, r.y() + (r.height() - kThumbHeight) / 2,
+                    kThumbWidth, kThumbHeight);
+    if (img.canConvert<QImage>()) {
+        p->drawImage(pic.topLeft(), img.value<QImage>());
+    } else if (index.data(Qt::UserRole).toInt() >= 0) {
+        p->fillRect(pic, QColor(0xEE, 0xEE, 0xEE));
+    }
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (!text.isEmpty()) {
+        const int band = opt.fontMetrics.height() + 4;
+        const QRect caption(pic.x(), pic.bottom() + 1 - band, pic.width(), band);
+        p->fillRect(caption, QColor(0, 0, 0, 150));
+        p->setPen(Qt::white);
+        p->drawText(caption.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                    opt.fontMetrics.elidedText(text, Qt::ElideRight, caption.width() - 6));
+    }
+    if (opt.state & QStyle::State_Selected) {
+        QPen pen(opt.palette.highlight().color(), 3);
+        p->setPen(pen);
+        p->setBrush(Qt::NoBrush);
+        p->drawRect(pic.adjusted(1, 1, -2, -2));
+        QColor tint = opt.palette.highlight().color();
+        tint.setAlpha(60);
+        p->fillRect(pic, tint);
+    }
+    p->restore();
+}
+
+QSize ThumbDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    return {kThumbWidth + 2 * kCellMargin, kThumbRowHeight};
+}
+
+// --- the grid ----------------------------------------------------------------------------------
+
+CMyGridCtrl::CMyGridCtrl(QWidget* parent) : QTableView(parent), thumbDelegate_(this), listDelegate_(this) {
+    setModel(&model_);
+    setObjectName(QStringLiteral("albumTable"));
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setAlternatingRowColors(true);
+    ResetTable(false);
+}
+
+void CMyGridCtrl::ResetTable(bool thumbnails) {
+    model_.Reset(thumbnails);
+    if (thumbnails) {
+        setItemDelegate(&thumbDelegate_);
+        horizontalHeader()->hide();
+        setShowGrid(true);
+        setAlternatingRowColors(false);
+        setSelectionBehavior(QAbstractItemView::SelectItems);
+        verticalHeader()->setDefaultSectionSize(kThumbRowHeight);
+        for (int c = 0; c < kGridColumns; ++c) {
+            setColumnHidden(c, false);
+            setColumnWidth(c, kThumbWidth + 2 * kCellMargin);
+        }
+        horizontalHeader()->setStretchLastSection(false);
+    } else {
+        setItemDelegate(&listDelegate_);
+        horizontalHeader()->show();
+        setShowGrid(true);
+        setAlternatingRowColors(true);
+        setSelectionBehavior(QAbstractItemView::SelectRows);
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+        static const int kWidths[kGridColumns] = {50, 575, 50, 100, 0, 0};
+        horizontalHeader()->setStretchLastSection(false);
+        for (int c = 0; c < kGridColumns; ++c) {
+            setColumnHidden(c, kWidths[c] == 0);
+            setColumnWidth(c, kWidths[c]);
+        }
+    }
+}
+
+void CMyGridCtrl::AddListRow(int albumIndex, const ST_PERLISTRECORD& rec) {
+    const auto texts = ListRowTexts(RowCount(), rec);
+    std::array<GridCell, kGridColumns> cells;
+    for (int c = 0; c < kGridColumns; ++c) cells[c] = GridCell{texts[c], albumIndex, -1};
+    model_.AppendRow(cells);
+}
+
+void CMyGridCtrl::SetThumbCell(int albumIndex, const ST_PERLISTRECORD& rec, int image) {
+    if (albumIndex < 0) return;
+    const int row = albumIndex / kThumbsPerRow;
+    while (RowCount() <= row) model_.AppendEmptyRow();
+    model_.SetCell(row, albumIndex % kThumbsPerRow,
+                   GridCell{ThumbCaption(albumIndex, rec.Name), albumIndex, image});
+}
+
+std::vector<int> CMyGridCtrl::SelectedAlbums(int recordCount) const {
+    std::vector<int> out;
+    const QItemSelectionModel* sel = selectionModel();
+    if (!sel) return out;
+    if (!ThumbnailMode()) {
+        for (int r = 0; r < RowCount(); ++r) {
+            for (int c = 0; c < kGridColumns; ++c) {
+                if (sel->isSelected(model_.index(r, c))) {
+                    out.push_back(CellData(r, 0));
+                    break;
+                }
+            }
+        }
+        return out;
+    }
+    int position = 0;
+    for (int r = 0; r < RowCount(); ++r) {
+        for (int c = 0; c < kGridColumns; ++c, ++position) {
+            if (!sel->isSelected(model_.index(r, c))) continue;
+            const int data = CellData(r, c);
+            if (position < recordCount && data >= 0 && data < recordCount) out.push_back(data);
+        }
+    }
+    return out;
+}
+
+void CMyGridCtrl::SelectAllAlbums() {
+    selectAll();
+}
+
+void CMyGridCtrl::ClearAlbumSelection() {
+    clearSelection();
+}
+
+int CMyGridCtrl::FocusRow() const {
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.row() : -1;
+}
+
+bool CMyGridCtrl::FindInTable(int startRow, const QString& keyword, bool forward, bool ignoreCase,
+                              bool wholeCell) {
+    if (keyword.isEmpty()) return false;
+    const QString key = ignoreCase ? keyword.toLower() : keyword;
+    const int rows = RowCount();
+    const int step = forward ? 1 : -1;
+    for (int r = startRow + step; r >= 0 && r < rows; r += step) {
+        for (int c = 0; c < kGridColumns; ++c) {
+            const QString cell = ignoreCase ? CellText(r, c).toLower() : CellText(r, c);
+            const bool match = wholeCell ? cell == key : cell.contains(key);
+            if (!match) continue;
+            const QModelIndex idx = model_.index(r, 0);
+            selectionModel()->setCurrentIndex(
+                idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            scrollTo(idx);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::vector<QString>> CMyGridCtrl::ExportRows() const {
+    std::vector<std::vector<QString>> out;
+    out.reserve(static_cast<std::size_t>(RowCount()));
+    for (int r = 0; r < RowCount(); ++r) {
+        std::vector<QString> row;
+        for (int c = 0; c < kGridColumns; ++c) row.push_back(CellText(r, c));
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
+}  // namespace qm::ui

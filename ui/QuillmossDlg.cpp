@@ -1,0 +1,822 @@
+#include "ui/QuillmossDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "core/Prompts.h"
+#include "core/Settings.h"
+#include "core/SiteCatalogue.h"
+#include "core/jobs/DownloadJob.h"
+#include "core/jobs/ListJob.h"
+#include "net/FileUtil.h"
+#include "sites/Hosts.h"
+#include "ui/AboutDlg.h"
+#include "ui/ComboBox2.h"
+#include "ui/CoverThumbnail.h"
+#include "ui/CsvExport.h"
+#include "ui/DlgDownSet.h"
+#include "ui/DlgFind.h"
+#include "ui/DlgSaveSet.h"
+#include "ui/LoginLauncher.h"
+#include "ui/MessageBox.h"
+#include "ui/MyGridCtrl.h"
+#include "ui/SaveFolderRules.h"
+#include "ui/SplashScreenEx.h"
+
+namespace qm::ui {
+
+namespace {
+
+QString Q(const Text& t) {
+    return QString::fromStdU16String(t);
+}
+Text T(const QString& s) {
+    return s.toStdU16String();
+}
+
+QLabel* MakeLink(const QString& caption, QWidget* parent) {
+    auto* l = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(caption.toHtmlEscaped()), parent);
+    l->setTextFormat(Qt::RichText);
+    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    return l;
+}
+
+QLabel* MakeLine(QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setMinimumWidth(10);
+    l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return l;
+}
+
+const char16_t* const kKindCaptions[3] = {u"QQ空间相册", u"QQ群相册", u"腾讯微博相册"};
+
+constexpr char16_t kStartupNotice[] =
+    u"提示：输入QQ号、QQ群号或腾讯微博主页网址，点“获取相册”；选中相册后点“下载”。";
+constexpr char16_t kSplashText[] = u"正在启动，请稍等...";
+
+struct FlagItem {
+    int id;
+    uint16_t bit;
+    const char16_t* text;
+};
+constexpr FlagItem kFlagItems[] = {
+    {kMenuListOnly, SiteFlag::ListOnly, u"只生成迅雷下载列表"},
+    {kMenuTitleList, SiteFlag::TitleListFile, u"生成图片原始名文件"},
+    {kMenuFixOrder, SiteFlag::FixOrder, u"修正图片顺序"},
+    {kMenuFixFormat, SiteFlag::FixFormat, u"修正图片格式"},
+    {kMenuSkipDownloaded, SiteFlag::SkipDownloaded, u"不下载以前下载过的图片"},
+    {kMenuOpenWhenDone, SiteFlag::OpenFolderWhenDone, u"下载完成后打开保存路径"},
+    {kMenuMainPictures, SiteFlag::MainPicturesOnly, u"只下载宝贝(商品)主图"},
+    {kMenuDescPictures, SiteFlag::DescriptionPicturesOnly, u"只下载宝贝(商品)描述里的图片"},
+    {kMenuLargePictures, SiteFlag::LargePictures, u"又拍相册下载大图（不勾选为下载原图，下载原图速度更慢）"},
+};
+
+struct LoginItem {
+    int id;
+    const char16_t* text;
+    const char16_t* url;
+};
+constexpr LoginItem kLoginItems[] = {
+    {kMenuLoginQZone, u"QQ空间/QQ群", nullptr},
+    {kMenuLoginWeibo, u"腾讯微博（登录时勾上下次自动登录）", u"http://t.qq.com/"},
+    {32789, u"百度", u"https://passport.baidu.com/v2/?login"},
+    {32790, u"网易", u"https://reg.163.com/"},
+    {32791, u"人人", u"http://www.renren.com/"},
+    {32792, u"又拍（下载器没弹窗提示你登录，就不要在这里登录）", u"https://www.yupoo.com/account/login/"},
+    {32793, u"美空", u"http://www.moko.cc/jsps/common/login.jsp?url=http%3A%2F%2Fwww.moko.cc%2F"},
+    {32794, u"新浪微博（登录时勾上下次自动登录）", u"https://weibo.com/login.php"},
+    {32803, u"淘宝（强烈建议用小号登录）", u"https://login.taobao.com/member/login.jhtml"},
+    {32813, u"56", u"http://user.56.com/login/"},
+    {32815, u"虎扑", u"https://passport.hupu.com/login"},
+    {kMenuLoginCustom, u"自定义登录", u"http://user.qzone.qq.com/"},
+};
+
+bool DigitsOnly(const QString& s) {
+    if (s.isEmpty()) return false;
+    for (QChar c : s)
+        if (c < u'0' || c > u'9') return false;
+    return true;
+}
+
+}  // namespace
+
+// --- construction and start-up ----------------------------------------------------------------
+
+CQuillmossDlg::CQuillmossDlg(WindowOptions options)
+    : options_(std::move(options)), frontend_(this), st_(frontend_) {
+    setObjectName(QStringLiteral("CQuillmossDlg"));
+    setAcceptDrops(true);
+    BuildControls();
+    BuildMenus();
+    InitialiseState();
+    StartStartupStep();
+}
+
+CQuillmossDlg::~CQuillmossDlg() {
+    frontend_.SetClosing();
+    RequestStops();
+    // The jobs wind down without waiting on this window (the front end answers at once now).
+    JoinThreads();
+    delete splash_;
+}
+
+void CQuillmossDlg::BuildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    site_ = new QComboBox(central);
+    site_->setObjectName(QStringLiteral("siteChoice"));
+    site_->setMinimumContentsLength(10);
+    site_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    kind_ = new QComboBox(central);
+    kind_->setObjectName(QStringLiteral("kindChoice"));
+    target_ = new CComboBox2(central);
+    target_->setObjectName(QStringLiteral("targetBox"));
+    target_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    listButton_ = new QPushButton(QStringLiteral("获取相册"), central);
+    listButton_->setObjectName(QStringLiteral("listButton"));
+    listButton_->setDefault(true);
+    downloadButton_ = new QPushButton(QStringLiteral("下载"), central);
+    downloadButton_->setObjectName(QStringLiteral("downloadButton"));
+    downloadButton_->setEnabled(false);
+    for (QPushButton* b : {listButton_, downloadButton_}) b->setMinimumWidth(90);
+
+    auto* saveLabel = new QLabel(QStringLiteral("保存路径:"), central);
+    save_ = new CComboBox2(central);
+    save_->setObjectName(QStringLiteral("saveBox"));
+    save_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    chooseButton_ = new QPushButton(QStringLiteral("设置"), central);
+    openButton_ = new QPushButton(QStringLiteral("打开"), central);
+    for (QPushButton* b : {chooseButton_, openButton_}) b->setMinimumWidth(90);
+
+    group_ = new QGroupBox(QStringLiteral("相册列表"), central);
+    grid_ = new CMyGridCtrl(group_);
+    selectAll_ = new QCheckBox(QStringLiteral("全选"), group_);
+    thumbs_ = new QCheckBox(QStringLiteral("预览图"), group_);
+    findLink_ = MakeLink(QStringLiteral("查找"), group_);
+    filterLink_ = MakeLink(QStringLiteral("筛选"), group_);
+    exportLink_ = MakeLink(QStringLiteral("导出"), group_);
+
+    status_ = MakeLine(central);
+    status_->setObjectName(QStringLiteral("statusLine"));
+    progress_ = MakeLine(central);
+    progress_->setObjectName(QStringLiteral("progressLine"));
+    startupNotice_ = MakeLine(central);
+    startupNotice_->setStyleSheet(QStringLiteral("color: #555;"));
+    bottomNotice_ = MakeLine(central);
+    updateLink_ = MakeLink(QStringLiteral("程序有更新"), central);
+    updateLink_->hide();
+    homeLink_ = MakeLink(QStringLiteral("访问主页"), central);
+    homeLink_->setEnabled(false);
+
+    // Row 1: site, kind, target, the two job buttons.
+    auto* row1 = new QHBoxLayout;
+    row1->setSpacing(6);
+    row1->addWidget(site_);
+    row1->addSpacing(0);
+    row1->addWidget(kind_);
+    row1->addWidget(target_, 1);
+    row1->addWidget(listButton_);
+    row1->addWidget(downloadButton_);
+    // Row 2: the save folder.
+    auto* row2 = new QHBoxLayout;
+    row2->setSpacing(6);
+    row2->addWidget(saveLabel);
+    row2->addWidget(save_, 1);
+    row2->addWidget(chooseButton_);
+    row2->addWidget(openButton_);
+    // The album table with its switches and links.
+    auto* tools = new QHBoxLayout;
+    tools->setSpacing(14);
+    tools->addWidget(selectAll_);
+    tools->addWidget(thumbs_);
+    tools->addStretch();
+    tools->addWidget(findLink_);
+    tools->addWidget(filterLink_);
+    tools->addWidget(exportLink_);
+    auto* groupLayout = new QVBoxLayout(group_);
+    groupLayout->setContentsMargins(8, 8, 8, 8);
+    groupLayout->addLayout(tools);
+    groupLayout->addWidget(grid_, 1);
+    // Status lines and notices.
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(status_, 1);
+    statusRow->addWidget(progress_, 1);
+    auto* bottomRow = new QHBoxLayout;
+    bottomRow->addWidget(bottomNotice_, 1);
+    bottomRow->addWidget(updateLink_);
+    bottomRow->addWidget(homeLink_);
+
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(10, 8, 10, 6);
+    layout->setSpacing(6);
+    layout->addLayout(row1);
+    layout->addLayout(row2);
+    layout->addWidget(group_, 1);
+    layout->addLayout(statusRow);
+    layout->addWidget(startupNotice_);
+    layout->addLayout(bottomRow);
+
+    connect(listButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnListButton);
+    connect(downloadButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnDownloadButton);
+    connect(chooseButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnChooseFolder);
+    connect(openButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnOpenFolder);
+    connect(selectAll_, &QCheckBox::clicked, this, &CQuillmossDlg::OnSelectAll);
+    connect(thumbs_, &QCheckBox::clicked, this, &CQuillmossDlg::OnThumbnailBox);
+    connect(findLink_, &QLabel::linkActivated, this, &CQuillmossDlg::OnFindLink);
+    connect(filterLink_, &QLabel::linkActivated, this, &CQuillmossDlg::OnFilterLink);
+    connect(exportLink_, &QLabel::linkActivated, this, &CQuillmossDlg::OnExportLink);
+    connect(homeLink_, &QLabel::linkActivated, this, [this] { OpenUrl(QUrl(Q(HomePageAddress()))); });
+    connect(updateLink_, &QLabel::linkActivated, this, [this] { OpenUrl(QUrl(Q(HomePageAddress()))); });
+    connect(site_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { OnSiteChanged(); });
+    connect(kind_, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int k) { frontend_.MirrorKind(!kind_->isHidden(), k < 0 ? 0 : k); });
+    connect(target_, &CComboBox2::EditChanged, this, &CQuillmossDlg::OnTargetEdited);
+    connect(target_, &CComboBox2::HistoryChosen, this, &CQuillmossDlg::OnTargetEdited);
+    connect(target_, &QComboBox::editTextChanged, this,
+            [this](const QString& t) { frontend_.MirrorText(Ctl::Target, T(t)); });
+    connect(save_, &QComboBox::editTextChanged, this,
+            [this](const QString& t) { frontend_.MirrorText(Ctl::SaveFolder, T(t)); });
+
+    // Enter starts (or stops) the list job; Escape closes the window.
+    for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* s = new QShortcut(QKeySequence(key), this);
+        connect(s, &QShortcut::activated, this, &CQuillmossDlg::OnListButton);
+    }
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, &QWidget::close);
+
+    resize(900, 620);
+    setMinimumSize(640, 420);
+}
+
+void CQuillmossDlg::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    auto add = [this](QMenu* menu, int id, const QString& text, bool checkable = false) {
+        QAction* a = menu->addAction(text);
+        a->setCheckable(checkable);
+        actions_[id] = a;
+        return a;
+    };
+
+    loginMenu_ = bar->addMenu(QStringLiteral("登录"));
+    QAction* mode = add(loginMenu_, kMenuLoginMode,
+                        QStringLiteral("登录方式1（如果登录失败，可勾选该项后再登录）"), true);
+    connect(mode, &QAction::triggered, this, [this] { loginModeless_ = !loginModeless_; });
+    loginMenu_->addSeparator();
+    for (const LoginItem& item : kLoginItems) {
+        QAction* a = add(loginMenu_, item.id, QString::fromUtf16(item.text));
+        connect(a, &QAction::triggered, this, [this, id = item.id] { OpenLogin(id); });
+    }
+
+    settingsMenu_ = bar->addMenu(QStringLiteral("设置"));
+    connect(add(settingsMenu_, kMenuDownSet, QStringLiteral("下载参数设置")), &QAction::triggered, this,
+            &CQuillmossDlg::OpenDownSet);
+    connect(add(settingsMenu_, kMenuSaveSet, QStringLiteral("文件名设置")), &QAction::triggered, this,
+            &CQuillmossDlg::OpenSaveSet);
+    settingsMenu_->addSeparator();
+    for (const FlagItem& item : kFlagItems) {
+        if (item.id == kMenuMainPictures || item.id == kMenuLargePictures) settingsMenu_->addSeparator();
+        QAction* a = add(settingsMenu_, item.id, QString::fromUtf16(item.text), true);
+        connect(a, &QAction::triggered, this, [this, bit = item.bit] { ToggleFlag(bit); });
+    }
+
+    QMenu* io = bar->addMenu(QStringLiteral("导入/导出"));
+    add(io, kMenuImportStart, QStringLiteral("导入下载文件并开始下载"));
+    add(io, kMenuExportFile, QStringLiteral("导出下载文件"));
+    add(io, kMenuExportList, QStringLiteral("导出迅雷下载列表"));
+
+    QMenu* tools = bar->addMenu(QStringLiteral("辅助功能"));
+    connect(add(tools, kMenuFileTools, QStringLiteral("文件处理")), &QAction::triggered, this,
+            [this] { OpenUrl(QUrl(Q(HelpAddress(kMenuFileTools)))); });
+
+    QMenu* help = bar->addMenu(QStringLiteral("帮助"));
+    for (auto [id, text] : {std::pair{kMenuUsage, u"使用说明"}, std::pair{kMenuConsult, u"软件咨询"},
+                            std::pair{kMenuFeedback, u"问题反馈"}}) {
+        connect(add(help, id, QString::fromUtf16(text)), &QAction::triggered, this,
+                [this, id = id] { OpenUrl(QUrl(Q(HelpAddress(id)))); });
+    }
+    help->addSeparator();
+    connect(add(help, kMenuAbout, QStringLiteral("版本信息")), &QAction::triggered, this, [this] {
+        CAboutDlg about(this);
+        about.exec();
+    });
+
+    connect(settingsMenu_, &QMenu::aboutToShow, this, &CQuillmossDlg::UpdateMenuStates);
+    connect(loginMenu_, &QMenu::aboutToShow, this, &CQuillmossDlg::UpdateMenuStates);
+}
+
+void CQuillmossDlg::UpdateMenuStates() {
+    uint16_t flags;
+    int site;
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        site = st_.currentSite;
+        flags = st_.settings.profile[static_cast<std::size_t>(site)].SiteFlags;
+    }
+    for (const FlagItem& item : kFlagItems) actions_[item.id]->setChecked((flags & item.bit) != 0);
+    actions_[kMenuLoginMode]->setChecked(loginModeless_);
+    actions_[kMenuLargePictures]->setEnabled(site == 7);
+    actions_[kMenuMainPictures]->setEnabled(site == 11 || site == 16);
+    actions_[kMenuDescPictures]->setEnabled(site == 11 || site == 16);
+}
+
+void CQuillmossDlg::InitialiseState() {
+    QString title = QStringLiteral("Quillmoss 相册下载器");
+    if (!options_.titleNote.isEmpty()) title += QStringLiteral(" — ") + options_.titleNote;
+    setWindowTitle(title);
+    startupNotice_->setText(QString::fromUtf16(kStartupNotice));
+    grid_->ResetTable(false);
+
+    // A short text on the clipboard is taken as the target.
+    if (QClipboard* cb = QGuiApplication::clipboard()) {
+        const QString clip = ClipboardTarget(cb->text());
+        if (!clip.isEmpty()) target_->SetEditText(clip);
+    }
+
+    const QString cwd = options_.programFolder.isEmpty() ? QDir::currentPath() : options_.programFolder;
+    const QString programFolder = WithSeparator(QDir::toNativeSeparators(cwd));
+    st_.programFolder = T(programFolder);
+    QString documents = options_.documentsFolder;
+    if (documents.isEmpty()) documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString saveFolder = DefaultSaveFolder(programFolder, QDir::toNativeSeparators(documents));
+    if (saveFolder != programFolder) QDir().mkpath(saveFolder);
+    save_->SetEditText(saveFolder);
+
+    LoadSettings(st_);
+    target_->ClearHistory();
+    for (const Text& t : RecentEntries(st_, 0)) target_->AddHistory(Q(t));
+    save_->ClearHistory();
+    const std::vector<Text> saves = RecentEntries(st_, 1);
+    for (const Text& t : saves) save_->AddHistory(Q(t));
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        const Text newest = FieldText(st_.settings.RecentSavePaths[0]);
+        if (!newest.empty()) save_->SetEditText(Q(newest));
+    }
+    frontend_.MirrorText(Ctl::Target, T(target_->EditText()));
+    frontend_.MirrorText(Ctl::SaveFolder, T(save_->EditText()));
+    homeLink_->setEnabled(true);
+}
+
+void CQuillmossDlg::StartStartupStep() {
+    if (options_.splash) {
+        splash_ = new CSplashScreenEx(QString::fromUtf16(kSplashText));
+        splash_->FadeIn();
+    }
+    startupThread_ = std::thread([this] {
+        // The captions of the site choice (compiled in; no network call at start).
+        QStringList captions;
+        for (int i = 0; i < kSiteCount; ++i) captions << Q(SiteCaption(i));
+        QMetaObject::invokeMethod(
+            this, [this, captions] { OnStartupDone(captions); }, Qt::QueuedConnection);
+    });
+}
+
+void CQuillmossDlg::OnStartupDone(const QStringList& captions) {
+    site_->blockSignals(true);
+    site_->clear();
+    site_->addItems(captions);
+    site_->setCurrentIndex(0);
+    site_->blockSignals(false);
+    OnSiteChanged();
+    OnTargetEdited(target_->EditText());
+    st_.WindowReady = 1;
+    auto reveal = [this] {
+        if (options_.showWhenReady && !closeRequested_) show();
+    };
+    if (splash_) {
+        CSplashScreenEx* s = splash_;
+        splash_ = nullptr;
+        s->FadeOutAndClose(reveal);
+    } else {
+        reveal();
+    }
+}
+
+// --- site and kind choice ---------------------------------------------------------------------
+
+void CQuillmossDlg::OnSiteChanged() {
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        st_.currentSite = 0;
+    }
+    if (site_->currentIndex() != 0) {
+        kind_->hide();
+    } else {
+        kind_->blockSignals(true);
+        kind_->clear();
+        for (const char16_t* c : kKindCaptions) kind_->addItem(QString::fromUtf16(c));
+        kind_->setCurrentIndex(0);
+        kind_->blockSignals(false);
+        kind_->show();
+    }
+    frontend_.MirrorKind(site_->currentIndex() == 0, kind_->currentIndex() < 0 ? 0 : kind_->currentIndex());
+}
+
+void CQuillmossDlg::OnTargetEdited(const QString& text) {
+    if (site_->count() == 0) return;
+    const auto r = DetectSite(T(text), site_->currentIndex());
+    if (!r) return;
+    site_->blockSignals(true);
+    site_->setCurrentIndex(r->site);
+    site_->blockSignals(false);
+    OnSiteChanged();
+    if (r->site == 0 && r->kind >= 0 && r->kind < 3) kind_->setCurrentIndex(r->kind);
+}
+
+// --- jobs ---------------------------------------------------------------------------------------
+
+void CQuillmossDlg::OnListButton() {
+    if (st_.WindowReady.load() != 1) return;
+    if (st_.ListJobState.load() == ListIdle) {
+        // A running mode switch is stopped; its late rows are dropped by the table reset.
+        uint8_t expected = 1;
+        st_.ThumbJobState.compare_exchange_strong(expected, 2);
+        ResetTable();
+        grid_->Model().ClearImages();
+    }
+    PressListButton(st_, listThread_);
+}
+
+void CQuillmossDlg::OnDownloadButton() {
+    PressDownloadButton(st_, downloadThread_);
+}
+
+void CQuillmossDlg::ResetTable() {
+    ++generation_;
+    selectAll_->setChecked(false);
+    grid_->ResetTable(thumbnailMode_.load());
+}
+
+void CQuillmossDlg::AddAlbumRow(int index) {
+    if (index < 0) return;
+    st_.albums.CutName(static_cast<std::size_t>(index), kMaxShownName);
+    const int generation = generation_.load();
+    const bool thumbnails = thumbnailMode_.load();
+    QImage cover;
+    if (thumbnails) {
+        const auto rec = st_.albums.Get(static_cast<std::size_t>(index));
+        if (rec && rec->ThumbIndex < 0) cover = LoadCover(st_.programFolder, index, rec->CoverUrl);
+    }
+    if (QThread::currentThread() == thread()) {
+        InsertRow(index, generation, thumbnails, cover);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, generation, thumbnails, cover] { InsertRow(index, generation, thumbnails, cover); },
+        Qt::QueuedConnection);
+}
+
+void CQuillmossDlg::InsertRow(int index, int generation, bool thumbnails, const QImage& cover) {
+    if (generation != generation_.load() || thumbnails != grid_->ThumbnailMode()) return;
+    const auto rec = st_.albums.Get(static_cast<std::size_t>(index));
+    if (!rec) return;
+    if (!thumbnails) {
+        if (st_.filterText.empty() || rec->Name.find(st_.filterText) != Text::npos)
+            grid_->AddListRow(index, *rec);
+        return;
+    }
+    int image = rec->ThumbIndex;
+    if (!cover.isNull()) {
+        image = grid_->Model().AddImage(cover);
+        st_.albums.SetThumbIndex(static_cast<std::size_t>(index), image);
+    }
+    grid_->SetThumbCell(index, *rec, image);
+}
+
+void CQuillmossDlg::OnSelectAll(bool checked) {
+    if (checked)
+        grid_->SelectAllAlbums();
+    else
+        grid_->ClearAlbumSelection();
+}
+
+void CQuillmossDlg::OnThumbnailBox(bool checked) {
+    if (st_.ThumbJobState.load() != 0) {
+        // A switch is still running: the box keeps its state; Yes asks the switch to stop.
+        thumbs_->setChecked(!checked);
+        if (AskYesNoBox(this, QStringLiteral("模式转换未完成,是否中断?"), QStringLiteral("提示"))) {
+            uint8_t expected = 1;
+            st_.ThumbJobState.compare_exchange_strong(expected, 2);
+        }
+        return;
+    }
+    if (checked && findBar_) findBar_->hide();
+    findLink_->setEnabled(!checked);
+    filterLink_->setEnabled(!checked);
+    st_.ThumbJobState = 1;
+    thumbnailMode_ = checked;
+    ResetTable();
+    if (thumbThread_.joinable()) thumbThread_.join();  // the previous switch has ended
+    try {
+        thumbThread_ = std::thread([this] { RefillOnThread(); });
+    } catch (const std::system_error&) {
+        st_.ThumbJobState = 0;
+    }
+}
+
+// RefillTable for a mode switch: every album in list order, a display refresh after every 10,
+// stopped early by a stop request.
+void CQuillmossDlg::RefillOnThread() {
+    const std::size_t count = st_.albums.Count();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (st_.ThumbJobState.load() == 2) break;
+        AddAlbumRow(static_cast<int>(i));
+        if ((i + 1) % 10 == 0) frontend_.RefreshTable();
+    }
+    frontend_.RefreshTable();
+    QMetaObject::invokeMethod(
+        this, [this] { st_.filterText.clear(); }, Qt::QueuedConnection);
+    st_.ThumbJobState = 0;
+}
+
+void CQuillmossDlg::ApplyFilter(const QString& keyword) {
+    st_.filterText = T(keyword);
+    ResetTable();
+    // RefillTable at once on this thread: only albums whose name holds the keyword are listed.
+    const std::size_t count = st_.albums.Count();
+    for (std::size_t i = 0; i < count; ++i) AddAlbumRow(static_cast<int>(i));
+    st_.filterText.clear();
+}
+
+// --- links --------------------------------------------------------------------------------------
+
+void CQuillmossDlg::OnFindLink() {
+    if (!findBar_) {
+        findBar_ = new CDlgFind(CDlgFind::Mode::Search, this);
+        connect(findBar_, &CDlgFind::FindNext, this, [this] { SearchNext(true); });
+        connect(findBar_, &CDlgFind::FindPrevious, this, [this] { SearchNext(false); });
+    }
+    findBar_->adjustSize();
+    findBar_->move(geometry().center() - findBar_->rect().center());
+    findBar_->show();
+    findBar_->raise();
+    findBar_->KeywordEdit()->setFocus();
+}
+
+bool CQuillmossDlg::SearchNext(bool forward) {
+    if (!findBar_) return false;
+    const QString keyword = findBar_->Keyword();
+    if (keyword.isEmpty()) {
+        ShowMessageBox(findBar_, QStringLiteral("关键字不能为空"));
+        return false;
+    }
+    const bool ignoreCase = !findBar_->CaseSensitive();
+    const bool whole = findBar_->WholeCell();
+    const int focus = grid_->FocusRow();
+    if (grid_->FindInTable(focus, keyword, forward, ignoreCase, whole)) return true;
+    // Not found on this side: search again from the first (or the last) album row.
+    return grid_->FindInTable(forward ? -1 : grid_->RowCount(), keyword, forward, ignoreCase, whole);
+}
+
+void CQuillmossDlg::OnFilterLink() {
+    if (findBar_) findBar_->hide();
+    CDlgFind dlg(CDlgFind::Mode::Filter, this);
+    dlg.adjustSize();
+    dlg.move(geometry().center() - dlg.rect().center());
+    if (dlg.exec() != QDialog::Accepted) return;
+    ApplyFilter(dlg.Keyword());
+}
+
+void CQuillmossDlg::OnExportLink() {
+    ExportCsv(this, *grid_);
+}
+
+// --- save folder --------------------------------------------------------------------------------
+
+void CQuillmossDlg::OnChooseFolder() {
+    QFileDialog dialog(this, QStringLiteral("请选择文件保存目录："), save_->EditText());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const QString folder = WithSeparator(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+    if (folder.isEmpty()) return;
+    save_->SetEditText(folder);
+    if (AddRecent(st_, 1, T(folder))) {
+        save_->AddHistory(folder);
+        SaveSettings(st_);
+    }
+}
+
+void CQuillmossDlg::OnOpenFolder() {
+    QString folder;
+    if (st_.Running.load() == 1)
+        folder = Q(st_.task.albumFolder);  // the album in progress
+    else
+        folder = QString::fromStdU16String(Trim(T(save_->EditText())));
+    if (!folder.isEmpty()) OpenUrl(QUrl::fromLocalFile(folder));
+}
+
+void CQuillmossDlg::DropPaths(const QStringList& paths) {
+    if (paths.isEmpty()) return;
+    const QString folder = DroppedSaveFolder(QDir::toNativeSeparators(paths.first()));
+    if (folder.isEmpty()) return;
+    save_->SetEditText(folder);
+    if (AddRecent(st_, 1, T(folder))) {
+        save_->AddHistory(folder);
+        SaveSettings(st_);
+    }
+}
+
+void CQuillmossDlg::dragEnterEvent(QDragEnterEvent* e) {
+    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void CQuillmossDlg::dropEvent(QDropEvent* e) {
+    QStringList paths;
+    for (const QUrl& u : e->mimeData()->urls())
+        if (u.isLocalFile()) paths << u.toLocalFile();
+    DropPaths(paths);
+    e->acceptProposedAction();
+}
+
+// --- menus ----------------------------------------------------------------------------------------
+
+void CQuillmossDlg::ToggleFlag(uint16_t bit) {
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        uint16_t& flags = st_.settings.profile[static_cast<std::size_t>(st_.currentSite)].SiteFlags;
+        flags ^= bit;
+        if (bit == SiteFlag::MainPicturesOnly && (flags & SiteFlag::MainPicturesOnly))
+            flags &= static_cast<uint16_t>(~SiteFlag::DescriptionPicturesOnly);
+        if (bit == SiteFlag::DescriptionPicturesOnly && (flags & SiteFlag::DescriptionPicturesOnly))
+            flags &= static_cast<uint16_t>(~SiteFlag::MainPicturesOnly);
+    }
+    SaveSettings(st_);
+    UpdateMenuStates();
+}
+
+void CQuillmossDlg::OpenDownSet() {
+    DownParam param;
+    int site;
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        site = st_.currentSite;
+        param = st_.settings.down[static_cast<std::size_t>(site)];
+    }
+    CDlgDownSet dlg(param, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        st_.settings.down[static_cast<std::size_t>(site)] = param;
+    }
+    SaveSettings(st_);
+}
+
+void CQuillmossDlg::OpenSaveSet() {
+    SiteProfile profile;
+    int site;
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        site = st_.currentSite;
+        profile = st_.settings.profile[static_cast<std::size_t>(site)];
+    }
+    CDlgSaveSet dlg(profile, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    {
+        // Only the naming fields belong to the dialog; the option flags may have changed meanwhile.
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        SiteProfile& p = st_.settings.profile[static_cast<std::size_t>(site)];
+        const uint16_t flags = p.SiteFlags;
+        p = profile;
+        p.SiteFlags = flags;
+    }
+    SaveSettings(st_);
+}
+
+void CQuillmossDlg::OpenLogin(int id) {
+    QString url;
+    if (id == kMenuLoginQZone) {
+        url = QStringLiteral("http://") + QString::fromUtf16(hosts::kQZoneUser) + QLatin1Char('/');
+        const QString typed = Q(Trim(T(target_->EditText())));
+        if (DigitsOnly(typed) && !kind_->isHidden() && kind_->currentIndex() == 0) url += typed;
+    } else {
+        for (const LoginItem& item : kLoginItems)
+            if (item.id == id && item.url) url = QString::fromUtf16(item.url);
+    }
+    OpenLoginWindow(this, url, !loginModeless_);
+}
+
+void CQuillmossDlg::OpenUrl(const QUrl& url) {
+    if (options_.openUrl)
+        options_.openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+QAction* CQuillmossDlg::MenuAction(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QWidget* CQuillmossDlg::Control(Ctl id) const {
+    switch (id) {
+        case Ctl::SaveFolder:
+            return save_;
+        case Ctl::Target:
+            return target_;
+        case Ctl::SiteChoice:
+            return site_;
+        case Ctl::AlbumTable:
+            return grid_;
+        case Ctl::ListButton:
+            return listButton_;
+        case Ctl::DownloadButton:
+            return downloadButton_;
+        case Ctl::Progress:
+            return progress_;
+        case Ctl::ChooseFolder:
+            return chooseButton_;
+        case Ctl::OpenFolder:
+            return openButton_;
+        case Ctl::Status:
+            return status_;
+        case Ctl::AlbumGroup:
+            return group_;
+        case Ctl::SelectAll:
+            return selectAll_;
+        case Ctl::StartupNotice:
+            return startupNotice_;
+        case Ctl::Thumbnails:
+            return thumbs_;
+        case Ctl::UpdateLink:
+            return updateLink_;
+        case Ctl::BottomNotice:
+            return bottomNotice_;
+        case Ctl::HomeLink:
+            return homeLink_;
+        case Ctl::FindLink:
+            return findLink_;
+        case Ctl::KindChoice:
+            return kind_;
+        case Ctl::FilterLink:
+            return filterLink_;
+        case Ctl::ExportLink:
+            return exportLink_;
+    }
+    return nullptr;
+}
+
+// --- closing ------------------------------------------------------------------------------------
+
+bool CQuillmossDlg::JobsIdle() const {
+    return st_.ListJobState.load() == ListIdle && st_.DownloadJobState.load() == DownloadIdle &&
+           st_.ThumbJobState.load() == 0;
+}
+
+void CQuillmossDlg::RequestStops() {
+    uint8_t list = ListRunning;
+    st_.ListJobState.compare_exchange_strong(list, ListStopRequested);
+    uint8_t down = st_.DownloadJobState.load();
+    while (down != DownloadIdle && !st_.DownloadJobState.compare_exchange_weak(down, DownloadStopRequested)) {
+    }
+    if (down != DownloadIdle) st_.StopFlag = 1;
+    uint8_t thumb = 1;
+    st_.ThumbJobState.compare_exchange_strong(thumb, 2);
+}
+
+void CQuillmossDlg::JoinThreads() {
+    for (std::thread* t : {&startupThread_, &thumbThread_, &listThread_, &downloadThread_})
+        if (t->joinable()) t->join();
+}
+
+void CQuillmossDlg::closeEvent(QCloseEvent* e) {
+    closeRequested_ = true;
+    if (findBar_) findBar_->hide();
+    if (!JobsIdle()) {
+        // Running jobs are asked to stop; the window closes once they have wound down. Until then
+        // the event loop keeps running, so a job's last calls are still answered.
+        frontend_.SetClosing();
+        RequestStops();
+        e->ignore();
+        QTimer::singleShot(50, this, [this] { close(); });
+        return;
+    }
+    JoinThreads();
+    e->accept();
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,182 @@
+// The main window: target and save-folder boxes, site and kind choices, the album table with its
+// switches and links, the status lines and the menus. It owns the shared AppState and the
+// QtFrontend, starts the list and download jobs, and turns menu commands into settings changes,
+// dialogs and login windows.
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QUrl>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "core/AppState.h"
+#include "ui/QtFrontend.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace qm::ui {
+
+class CComboBox2;
+class CDlgFind;
+class CMyGridCtrl;
+class CSplashScreenEx;
+
+// Menu command numbers.
+enum MenuId : int {
+    kMenuSkipDownloaded = 32774,
+    kMenuLargePictures = 32776,
+    kMenuDownSet = 32778,
+    kMenuSaveSet = 32779,
+    kMenuLoginQZone = 32781,
+    kMenuLoginWeibo = 32782,
+    kMenuLoginCustom = 32795,
+    kMenuLoginMode = 32796,
+    kMenuFixOrder = 32799,
+    kMenuFixFormat = 32800,
+    kMenuListOnly = 32802,
+    kMenuTitleList = 32804,
+    kMenuFileTools = 32807,
+    kMenuUsage = 32806,
+    kMenuConsult = 32773,
+    kMenuFeedback = 32772,
+    kMenuAbout = 32775,
+    kMenuMainPictures = 32808,
+    kMenuImportStart = 32811,
+    kMenuExportFile = 32809,
+    kMenuExportList = 32810,
+    kMenuOpenWhenDone = 32812,
+    kMenuDescPictures = 32814,
+};
+
+struct WindowOptions {
+    QString programFolder;    // empty: the current directory
+    QString documentsFolder;  // empty: the user's Documents folder
+    bool splash = true;       // show the splash while the start-up step runs
+    bool showWhenReady = true;
+    QString titleNote;  // appended to the window title (the demo says so here)
+    // Opens addresses and folders; by default the desktop's browser and file manager.
+    std::function<void(const QUrl&)> openUrl;
+};
+
+class CQuillmossDlg : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CQuillmossDlg(WindowOptions options = {});
+    ~CQuillmossDlg() override;
+
+    AppState& State() { return st_; }
+    QtFrontend& FrontendImpl() { return frontend_; }
+
+    // Controls by number (nullptr for a number without a widget).
+    QWidget* Control(Ctl id) const;
+    CComboBox2* TargetBox() const { return target_; }
+    CComboBox2* SaveBox() const { return save_; }
+    QComboBox* SiteBox() const { return site_; }
+    QComboBox* KindBox() const { return kind_; }
+    CMyGridCtrl* Grid() const { return grid_; }
+    QAction* MenuAction(int id) const;
+    QMenu* SettingsMenu() const { return settingsMenu_; }
+    CDlgFind* FindBar() const { return findBar_; }
+    bool ThumbnailMode() const { return thumbnailMode_.load(); }
+    bool LoginModeless() const { return loginModeless_; }
+
+    // Button, box and link handlers (GUI thread).
+    void OnListButton();
+    void OnDownloadButton();
+    void OnChooseFolder();
+    void OnOpenFolder();
+    void OnSelectAll(bool checked);
+    void OnThumbnailBox(bool checked);
+    void OnFindLink();
+    void OnFilterLink();
+    void OnExportLink();
+    void OnSiteChanged();
+    void OnTargetEdited(const QString& text);
+    // Takes the first of the dropped paths as the save folder.
+    void DropPaths(const QStringList& paths);
+    // Applies a filter keyword: only albums whose name contains it are listed, until the next refill.
+    void ApplyFilter(const QString& keyword);
+    // The search bar's buttons: true when a row was found.
+    bool SearchNext(bool forward);
+
+    // AddAlbumRow: callable from any thread. Cuts the record's name to 80 characters, fetches the
+    // cover in thumbnail mode on the calling thread, then adds the row on the GUI thread.
+    void AddAlbumRow(int index);
+    // Rebuilds the empty table for the current mode and clears "全选".
+    void ResetTable();
+    // Opens an address or a folder (the options' hook, else the desktop's handler).
+    void OpenUrl(const QUrl& url);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void UpdateMenuStates();
+    void InitialiseState();
+    void StartStartupStep();
+    void OnStartupDone(const QStringList& captions);
+    void ToggleFlag(uint16_t bit);
+    void OpenDownSet();
+    void OpenSaveSet();
+    void OpenLogin(int id);
+    void InsertRow(int index, int generation, bool thumbnails, const QImage& cover);
+    void RefillOnThread();
+    bool JobsIdle() const;
+    void RequestStops();
+    void JoinThreads();
+
+    WindowOptions options_;
+    QtFrontend frontend_;
+    AppState st_;
+
+    std::thread listThread_;
+    std::thread downloadThread_;
+    std::thread thumbThread_;
+    std::thread startupThread_;
+    std::atomic<bool> thumbnailMode_{false};
+    std::atomic<int> generation_{0};
+    bool loginModeless_ = true;
+    bool closeRequested_ = false;
+
+    QComboBox* site_ = nullptr;
+    QComboBox* kind_ = nullptr;
+    CComboBox2* target_ = nullptr;
+    CComboBox2* save_ = nullptr;
+    QPushButton* listButton_ = nullptr;
+    QPushButton* downloadButton_ = nullptr;
+    QPushButton* chooseButton_ = nullptr;
+    QPushButton* openButton_ = nullptr;
+    QGroupBox* group_ = nullptr;
+    CMyGridCtrl* grid_ = nullptr;
+    QCheckBox* selectAll_ = nullptr;
+    QCheckBox* thumbs_ = nullptr;
+    QLabel* findLink_ = nullptr;
+    QLabel* filterLink_ = nullptr;
+    QLabel* exportLink_ = nullptr;
+    QLabel* status_ = nullptr;
+    QLabel* progress_ = nullptr;
+    QLabel* startupNotice_ = nullptr;
+    QLabel* bottomNotice_ = nullptr;
+    QLabel* updateLink_ = nullptr;
+    QLabel* homeLink_ = nullptr;
+    QMenu* settingsMenu_ = nullptr;
+    QMenu* loginMenu_ = nullptr;
+    CDlgFind* findBar_ = nullptr;
+    CSplashScreenEx* splash_ = nullptr;
+    std::map<int, QAction*> actions_;
+};
+
+}  // namespace qm::ui
