@@ -12,9 +12,12 @@ namespace qm {
 namespace {
 
 constexpr const char* kCookieFileName = "cookies.txt";
-constexpr const char* kFileHeader = "# Netscape HTTP Cookie File\n# Written by Quillmoss; edit with care.\n\n";
+constexpr const char* kFileHeader =
+    "# Netscape HTTP Cookie File\n# Written by Quillmoss; edit with care.\n\n";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string LowerAscii(std::string_view s) {
     std::string out(s);
@@ -48,9 +51,13 @@ void NormaliseDomain(Cookie& c) {
     if (c.path.empty() || c.path.front() != '/') c.path = "/";
 }
 
-bool Expired(const Cookie& c, int64_t now) { return c.expires != 0 && c.expires <= now; }
+bool Expired(const Cookie& c, int64_t now) {
+    return c.expires != 0 && c.expires <= now;
+}
 
-int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t Now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
 
 struct UrlParts {
     bool secure = false;
@@ -91,7 +98,8 @@ bool SplitUrl(std::string_view url, UrlParts& out) {
 bool DomainMatches(const Cookie& c, const std::string& host) {
     if (c.hostOnly) return host == c.domain;
     if (host == c.domain) return true;
-    return host.size() > c.domain.size() && host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
+    return host.size() > c.domain.size() &&
+           host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
            host[host.size() - c.domain.size() - 1] == '.';
 }
 
@@ -245,7 +253,9 @@ void CookieStore::DropExpiredLocked() {
     if (cookies_.size() != before) ChangedLocked();
 }
 
-void CookieStore::ChangedLocked() { ++generation_; }
+void CookieStore::ChangedLocked() {
+    ++generation_;
+}
 
 void CookieStore::AfterChange() {
     std::function<void()> listener;

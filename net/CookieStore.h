@@ -26,7 +26,7 @@ struct Cookie {
     std::string domain;     // without a leading dot, lower case
     bool hostOnly = false;  // true: sent to exactly `domain`; false: also to its sub-domains
     std::string path = "/";
-    int64_t expires = 0;    // seconds since 1970; 0 = session cookie
+    int64_t expires = 0;  // seconds since 1970; 0 = session cookie
     bool secure = false;
     bool httpOnly = false;
 

@@ -35,8 +35,12 @@ using Clock = std::chrono::steady_clock;
 
 std::array<std::mutex, CURL_LOCK_DATA_LAST> g_shareLocks;
 
-void ShareLock(CURL*, curl_lock_data data, curl_lock_access, void*) { g_shareLocks[data].lock(); }
-void ShareUnlock(CURL*, curl_lock_data data, void*) { g_shareLocks[data].unlock(); }
+void ShareLock(CURL*, curl_lock_data data, curl_lock_access, void*) {
+    g_shareLocks[data].lock();
+}
+void ShareUnlock(CURL*, curl_lock_data data, void*) {
+    g_shareLocks[data].unlock();
+}
 
 CURLSH* g_share = nullptr;
 std::once_flag g_initOnce;
@@ -90,9 +94,8 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 // Header bytes to text: ASCII is widened directly; anything else goes through code page 936 as
 // the sites' own servers write it.
 Text HeaderText(const std::string& bytes) {
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x80 && c != '\0';
-    });
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\0'; });
     if (!ascii) return AnsiToText(bytes);
     Text out;
     out.reserve(bytes.size());
@@ -124,13 +127,16 @@ std::string WireUrl(TextView url) {
     return out;
 }
 
-bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
+bool IsHttpUrl(std::string_view url) {
+    return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
+}
 
 bool IsLoopbackUrl(std::string_view url) {
     const size_t p = url.find("://");
     if (p == std::string_view::npos) return false;
     const std::string_view rest = url.substr(p + 3);
-    return StartsWithNoCase(rest, "127.0.0.1") || StartsWithNoCase(rest, "localhost") || StartsWithNoCase(rest, "[::1]");
+    return StartsWithNoCase(rest, "127.0.0.1") || StartsWithNoCase(rest, "localhost") ||
+           StartsWithNoCase(rest, "[::1]");
 }
 
 // Reads the decimal number after the first case-sensitive "Content-Length:" label of the block.
@@ -155,13 +161,20 @@ enum class Failure { None, ConnectWait, HeaderWait, HeaderStall, BodyStall, Leng
 
 const char* FailureText(Failure f) {
     switch (f) {
-    case Failure::None: return "";
-    case Failure::ConnectWait: return "connection not made in time";
-    case Failure::HeaderWait: return "no answer in time";
-    case Failure::HeaderStall: return "header stalled";
-    case Failure::BodyStall: return "body stalled";
-    case Failure::LengthLabel: return "Content-Length outside the limits";
-    case Failure::TooLarge: return "body larger than the limit";
+        case Failure::None:
+            return "";
+        case Failure::ConnectWait:
+            return "connection not made in time";
+        case Failure::HeaderWait:
+            return "no answer in time";
+        case Failure::HeaderStall:
+            return "header stalled";
+        case Failure::BodyStall:
+            return "body stalled";
+        case Failure::LengthLabel:
+            return "Content-Length outside the limits";
+        case Failure::TooLarge:
+            return "body larger than the limit";
     }
     return "";
 }
@@ -176,7 +189,7 @@ struct Transfer {
     Clock::time_point phaseStart;  // when the current wait began
     Failure failure = Failure::None;
 
-    std::string block;      // header block of the answer being received
+    std::string block;  // header block of the answer being received
     long status = 0;
     bool hasLocation = false;
     std::vector<std::string> setCookieNames;
@@ -217,7 +230,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
         t.hasLocation = false;
         t.status = 0;
         const size_t sp = line.find(' ');
-        if (sp != std::string_view::npos) t.status = std::strtol(std::string(line.substr(sp + 1, 3)).c_str(), nullptr, 10);
+        if (sp != std::string_view::npos)
+            t.status = std::strtol(std::string(line.substr(sp + 1, 3)).c_str(), nullptr, 10);
     }
     if (!line.empty()) {
         t.block.append(line);
@@ -267,22 +281,22 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
 int64_t Remaining(const Transfer& t, Failure& which) {
     int64_t limit = 0;
     switch (t.phase) {
-    case Phase::Connecting:
-        limit = t.req->stepWaitMs;
-        which = Failure::ConnectWait;
-        break;
-    case Phase::AwaitHeaders:
-        limit = t.req->stepWaitMs;
-        which = Failure::HeaderWait;
-        break;
-    case Phase::Headers:
-        limit = t.req->stepWaitMs;
-        which = Failure::HeaderStall;
-        break;
-    case Phase::Body:
-        limit = t.req->readWaitMs;
-        which = Failure::BodyStall;
-        break;
+        case Phase::Connecting:
+            limit = t.req->stepWaitMs;
+            which = Failure::ConnectWait;
+            break;
+        case Phase::AwaitHeaders:
+            limit = t.req->stepWaitMs;
+            which = Failure::HeaderWait;
+            break;
+        case Phase::Headers:
+            limit = t.req->stepWaitMs;
+            which = Failure::HeaderStall;
+            break;
+        case Phase::Body:
+            limit = t.req->readWaitMs;
+            which = Failure::BodyStall;
+            break;
     }
     limit = std::max<int64_t>(limit, 1);
     const auto spent =
@@ -503,6 +517,8 @@ bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
     }
 }
 
-Text GetUrlCookie(TextView url) { return FromUtf8(CookieStore::Instance().CookieHeaderFor(ToUtf8(url))); }
+Text GetUrlCookie(TextView url) {
+    return FromUtf8(CookieStore::Instance().CookieHeaderFor(ToUtf8(url)));
+}
 
 }  // namespace qm

@@ -75,13 +75,16 @@ TEST(CookieLines, FormatAndParseKeepEveryField) {
 // A file as browsers' export extensions write it: comments, #HttpOnly_ lines, CR LF, host-only lines.
 TEST(CookieStoreApi, ImportBrowserExportAndHeaderText) {
     CookieStore store;
-    const std::string file = "# Netscape HTTP Cookie File\r\n"
-                             "# http://curl.haxx.se/rfc/cookie_spec.html\r\n\r\n"
-                             ".qq.com\tTRUE\t/\tFALSE\t" + std::to_string(kFuture) + "\tuin\to0010001\r\n"
-                             "#HttpOnly_.qzone.qq.com\tTRUE\t/\tFALSE\t0\tp_skey\tPK\r\n"
-                             "user.qzone.qq.com\tFALSE\t/\tFALSE\t0\tonly\there\r\n"
-                             "old.qq.com\tTRUE\t/\tFALSE\t1000\tgone\tx\r\n"
-                             "garbage line\r\n";
+    const std::string file =
+        "# Netscape HTTP Cookie File\r\n"
+        "# http://curl.haxx.se/rfc/cookie_spec.html\r\n\r\n"
+        ".qq.com\tTRUE\t/\tFALSE\t" +
+        std::to_string(kFuture) +
+        "\tuin\to0010001\r\n"
+        "#HttpOnly_.qzone.qq.com\tTRUE\t/\tFALSE\t0\tp_skey\tPK\r\n"
+        "user.qzone.qq.com\tFALSE\t/\tFALSE\t0\tonly\there\r\n"
+        "old.qq.com\tTRUE\t/\tFALSE\t1000\tgone\tx\r\n"
+        "garbage line\r\n";
     EXPECT_EQ(store.ImportNetscape(file), 4);  // the expired one is read but not kept
     const auto list = store.List();
     ASSERT_EQ(list.size(), 3u);
@@ -92,11 +95,12 @@ TEST(CookieStoreApi, ImportBrowserExportAndHeaderText) {
     EXPECT_EQ(store.ImportHeader(" skey=@k1; p_uin=o0010001 ;junk; =x", ".qq.com"), 2);
     EXPECT_EQ(store.CookieHeaderFor("http://user.qzone.qq.com/10001"),
               "uin=o0010001; p_skey=PK; only=here; skey=@k1; p_uin=o0010001");
-    EXPECT_EQ(store.CookieHeaderFor("http://qun.qzone.qq.com/"), "uin=o0010001; p_skey=PK; skey=@k1; p_uin=o0010001");
+    EXPECT_EQ(store.CookieHeaderFor("http://qun.qzone.qq.com/"),
+              "uin=o0010001; p_skey=PK; skey=@k1; p_uin=o0010001");
 
     EXPECT_TRUE(store.Remove("skey", ".qq.com"));
     EXPECT_FALSE(store.Remove("skey", "qq.com"));
-    store.Add(Make("uin", "o2", "qq.com", false, "/", kFuture));  // replaces in place
+    store.Add(Make("uin", "o2", "qq.com", false, "/", kFuture));   // replaces in place
     store.Add(Make("p_skey", "", "qzone.qq.com", false, "/", 5));  // an expiry in the past deletes
     EXPECT_EQ(store.CookieHeaderFor("http://qzone.qq.com/"), "uin=o2; p_uin=o0010001");
 }
@@ -111,7 +115,8 @@ TEST(CookieStoreApi, MatchingLikeABrowser) {
     store.Add(s);
 
     EXPECT_EQ(store.CookieHeaderFor("http://a.example.test/"), "d=1; h=2");
-    EXPECT_EQ(store.CookieHeaderFor("https://A.Example.Test:8443/cgi-bin/list?x=1"), "deep=3; d=1; h=2; sec=4");
+    EXPECT_EQ(store.CookieHeaderFor("https://A.Example.Test:8443/cgi-bin/list?x=1"),
+              "deep=3; d=1; h=2; sec=4");
     EXPECT_EQ(store.CookieHeaderFor("http://b.a.example.test/cgi-bin/"), "deep=3; d=1");
     EXPECT_EQ(store.CookieHeaderFor("http://b.a.example.test/cgi-binary"), "d=1");
     EXPECT_EQ(store.CookieHeaderFor("http://xa.example.test/"), "");
@@ -174,14 +179,16 @@ protected:
         const std::string t = c.Target();
         std::string set;
         if (t == "/login")
-            set = "Set-Cookie: dom=D1; Domain=a.example.test; Path=/; Max-Age=3600\r\n"
-                  "Set-Cookie: hostonly=H1; Path=/\r\n"
-                  "Set-Cookie: sess=S1; Domain=a.example.test\r\n";
+            set =
+                "Set-Cookie: dom=D1; Domain=a.example.test; Path=/; Max-Age=3600\r\n"
+                "Set-Cookie: hostonly=H1; Path=/\r\n"
+                "Set-Cookie: sess=S1; Domain=a.example.test\r\n";
         else if (t == "/logout")
             set = "Set-Cookie: dom=; Domain=a.example.test; Path=/; Max-Age=0\r\n";
         else if (t == "/hop")
-            return (void)c.Send(Answer("", "Location: http://b.a.example.test/seen\r\nSet-Cookie: hop=1; Domain=a.example.test\r\n",
-                                       "HTTP/1.1 302 Found"));
+            return (void)c.Send(Answer(
+                "", "Location: http://b.a.example.test/seen\r\nSet-Cookie: hop=1; Domain=a.example.test\r\n",
+                "HTTP/1.1 302 Found"));
         c.Send(Answer("[" + c.Header("Cookie") + "]", set));
     }
     // The Cookie header the server saw, its pairs sorted (the order on the wire carries no meaning).

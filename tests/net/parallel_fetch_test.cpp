@@ -120,8 +120,8 @@ TEST(ParallelFetch, FifteenThreadsThousandPictures) {
     reread.Open(folder);
     EXPECT_EQ(reread.List().size(), 7u);
 
-    std::printf("parallel fetch: %d pictures, %d threads, %.2f s, %.0f fetches/s, %zu connections\n", kPictures,
-                kThreads, secs, kPictures / secs, clientPorts.size());
+    std::printf("parallel fetch: %d pictures, %d threads, %.2f s, %.0f fetches/s, %zu connections\n",
+                kPictures, kThreads, secs, kPictures / secs, clientPorts.size());
     RecordProperty("fetches_per_second", static_cast<int>(kPictures / secs));
     EXPECT_LT(clientPorts.size(), static_cast<size_t>(kPictures / 2));  // connections are reused
     CookieStore::Instance().Clear();

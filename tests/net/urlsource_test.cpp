@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Text T(std::string_view s) { return FromUtf8(s); }
+Text T(std::string_view s) {
+    return FromUtf8(s);
+}
 
 ST_URLREQUEST Request(const RawServer& server, std::string_view path = "/", int waitMs = 3000) {
     ST_URLREQUEST req(T(server.Url(path)), {}, waitMs);
@@ -28,8 +30,8 @@ ST_URLREQUEST Request(const RawServer& server, std::string_view path = "/", int 
 class TempDir {
 public:
     TempDir() {
-        path_ = fs::temp_directory_path() / ("qm-urlsource-" + std::to_string(::getpid()) + "-" +
-                                             std::to_string(counter_++));
+        path_ = fs::temp_directory_path() /
+                ("qm-urlsource-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
         fs::create_directories(path_);
     }
     ~TempDir() {
@@ -68,15 +70,16 @@ TEST(UrlSourceLimits, ExactLengthLabelBoundaries) {
         size_t bytes;
         uint32_t minKB, maxKB;
         bool ok;
-    } cases[] = {{1024, 0, 1, true}, {1025, 0, 1, false}, {1024, 1, 0, true}, {1023, 1, 0, false},
-                 {2048, 1, 2, true}, {0, 0, 0, true}};
+    } cases[] = {{1024, 0, 1, true},  {1025, 0, 1, false}, {1024, 1, 0, true},
+                 {1023, 1, 0, false}, {2048, 1, 2, true},  {0, 0, 0, true}};
     for (const Case& k : cases) {
         ST_URLREQUEST req = Request(server, "/" + std::to_string(k.bytes));
         req.minKB = k.minKB;
         req.maxKB = k.maxKB;
         ST_URLRESPONSE resp;
         resp.body = "stale";
-        EXPECT_EQ(FetchOnce(resp, req, 0), k.ok) << k.bytes << " bytes, min " << k.minKB << " max " << k.maxKB;
+        EXPECT_EQ(FetchOnce(resp, req, 0), k.ok)
+            << k.bytes << " bytes, min " << k.minKB << " max " << k.maxKB;
         // A refusal from the label comes before any body byte is taken.
         EXPECT_EQ(resp.body.size(), k.ok ? k.bytes : 0u) << k.bytes;
         EXPECT_EQ(resp.status, 200);
@@ -258,8 +261,8 @@ TEST(UrlSourceAnswers, NotFoundPageReturnedButNotSaved) {
 // Bodies are handed over as received; only the header block decides the gzip flag.
 TEST(UrlSourceAnswers, CompressedBodiesNotDecoded) {
     const std::string deflated("\x78\x9c\x4b\x4c\x4a\x06\x00\x02\x4d\x01\x27", 11);
-    const std::string gzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\x4c\x4a\x06\x00\xc2\x41\x24\x35\x03\x00\x00\x00",
-                              23);
+    const std::string gzipped(
+        "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\x4c\x4a\x06\x00\xc2\x41\x24\x35\x03\x00\x00\x00", 23);
     RawServer server([&](RawConn& c) {
         if (c.Target() == "/deflate")
             c.Send(Answer(deflated, "Content-Encoding: deflate\r\n"));

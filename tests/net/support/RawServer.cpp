@@ -19,7 +19,9 @@ bool WaitReadable(int fd, int ms) {
     return ::poll(&p, 1, ms) > 0;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -35,7 +37,8 @@ std::string RawConn::Header(std::string_view name) const {
     while (pos != std::string::npos && pos + 2 < request_.size()) {
         const size_t start = pos + 2;
         const size_t end = request_.find("\r\n", start);
-        const std::string_view line(request_.data() + start, (end == std::string::npos ? request_.size() : end) - start);
+        const std::string_view line(request_.data() + start,
+                                    (end == std::string::npos ? request_.size() : end) - start);
         if (line.size() > name.size() && line[name.size()] == ':') {
             bool same = true;
             for (size_t i = 0; i < name.size() && same; ++i) same = Lower(line[i]) == Lower(name[i]);
@@ -123,7 +126,9 @@ RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
-RawServer::~RawServer() { Stop(); }
+RawServer::~RawServer() {
+    Stop();
+}
 
 std::string RawServer::Url(std::string_view path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
