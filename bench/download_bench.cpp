@@ -1,0 +1,294 @@
+// Download engine throughput against a local nginx, next to curl --parallel and aria2c on the same
+// list. Prints wall seconds, CPU seconds, peak RSS, MB/s and pictures/s per tool and data set.
+//
+//   download_bench [--quick] [--runs N]
+//
+// Each tool runs in its own child process, so CPU time and peak RSS come from wait4() alike.
+// nginx is started from a config written into a temporary folder, on 127.0.0.1 only, and
+// stopped by its PID at the end.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/AppState.h"
+#include "download/DownProc.h"
+#include "net/FileUtil.h"
+#include "net/URLSource2.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class NullFrontend : public qm::Frontend {
+public:
+    void ShowMessage(const qm::Text&, const qm::Text&) override {}
+    bool AskYesNo(const qm::Text&, const qm::Text&) override { return false; }
+    void RequestLogin(const qm::Text&) override {}
+    void SetControlText(qm::Ctl, const qm::Text&) override {}
+    void EnableControl(qm::Ctl, bool) override {}
+    void ShowControl(qm::Ctl, bool) override {}
+    void SetCheck(qm::Ctl, bool) override {}
+    qm::Text ControlText(qm::Ctl) override { return {}; }
+    bool KindChoiceVisible() override { return false; }
+    int KindChoice() override { return 0; }
+    void AlbumAdded(int) override {}
+    void RefreshTable() override {}
+    std::vector<int> SelectedAlbums() override { return {}; }
+    void AddHistory(qm::Ctl, const qm::Text&) override {}
+    void AlbumDownloaded(unsigned, unsigned) override {}
+    void OpenFolder(const qm::Text&) override {}
+};
+
+struct DataSet {
+    std::string name;
+    int count;
+    std::size_t size;
+};
+
+struct Result {
+    double wall = 0, cpu = 0, rssMiB = 0;
+    int files = 0;
+};
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool CanConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, bool quiet) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (quiet) {
+            std::FILE* null = std::fopen("/dev/null", "w");
+            if (null) {
+                ::dup2(fileno(null), 1);
+                ::dup2(fileno(null), 2);
+            }
+        }
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    return pid;
+}
+
+// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS.
+Result Reap(pid_t pid, std::chrono::steady_clock::time_point start) {
+    int status = 0;
+    rusage ru{};
+    ::wait4(pid, &status, 0, &ru);
+    Result r;
+    r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    r.rssMiB = ru.ru_maxrss / 1024.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "  child exit status %d\n", status);
+    return r;
+}
+
+int CountFiles(const fs::path& dir, std::size_t size) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.is_regular_file() && e.file_size() == size) ++n;
+    return n;
+}
+
+void ResetDir(const fs::path& dir) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+}
+
+std::string Url(int port, const DataSet& ds, int i) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/" + ds.name + "/p" + std::to_string(i) + ".jpg";
+}
+
+Result RunEngine(int port, const DataSet& ds, const fs::path& out) {
+    ResetDir(out);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        qm::URLSource2Init();
+        NullFrontend fe;
+        qm::AppState st(fe);
+        st.task.albumFolder = qm::TextFromPath(out) + u"/";
+        for (int i = 0; i < ds.count; ++i) {
+            st.task.urls.push_back(qm::FromUtf8(Url(port, ds, i)));
+            st.task.fileNames.push_back(qm::FromUtf8("p" + std::to_string(i) + ".jpg"));
+        }
+        st.worker.ThreadCount.store(15);
+        st.worker.TimeoutSec.store(30);
+        std::thread manager;
+        if (!qm::StartDownloadManager(st, manager)) std::_Exit(1);
+        manager.join();
+        std::_Exit(0);
+    }
+    Result r = Reap(pid, start);
+    r.files = CountFiles(out, ds.size);
+    return r;
+}
+
+Result RunCurl(int port, const DataSet& ds, const fs::path& out, const fs::path& tmp) {
+    ResetDir(out);
+    const fs::path cfg = tmp / ("curl-" + ds.name + ".cfg");
+    {
+        std::ofstream f(cfg);
+        for (int i = 0; i < ds.count; ++i)
+            f << "url = \"" << Url(port, ds, i) << "\"\noutput = \""
+              << (out / ("p" + std::to_string(i) + ".jpg")).string() << "\"\n";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Result r =
+        Reap(Spawn({"curl", "--parallel", "--parallel-max", "15", "-s", "-K", cfg.string()}, true), start);
+    r.files = CountFiles(out, ds.size);
+    return r;
+}
+
+Result RunAria(int port, const DataSet& ds, const fs::path& out, const fs::path& tmp) {
+    ResetDir(out);
+    const fs::path list = tmp / ("aria-" + ds.name + ".txt");
+    {
+        std::ofstream f(list);
+        for (int i = 0; i < ds.count; ++i) f << Url(port, ds, i) << "\n  out=p" << i << ".jpg\n";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Result r = Reap(Spawn({"aria2c", "-j15", "-i", list.string(), "-d", out.string(), "--quiet=true",
+                           "--allow-overwrite=true", "--auto-file-renaming=false", "--file-allocation=none",
+                           "--console-log-level=error"},
+                          true),
+                    start);
+    r.files = CountFiles(out, ds.size);
+    return r;
+}
+
+void Print(const char* tool, const DataSet& ds, const Result& r) {
+    const double mb = static_cast<double>(ds.count) * ds.size / 1e6;
+    std::printf("%-8s %-14s %8.2f %8.2f %10.1f %9.1f %10.1f %6d/%d\n", tool, ds.name.c_str(), r.wall, r.cpu,
+                r.rssMiB, mb / r.wall, ds.count / r.wall, r.files, ds.count);
+}
+
+Result Median(std::vector<Result> rs) {
+    std::sort(rs.begin(), rs.end(), [](const Result& a, const Result& b) { return a.wall < b.wall; });
+    return rs[rs.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    int runs = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+    }
+    std::vector<DataSet> sets = {{"2000x200KiB", 2000, 200 * 1024}, {"200x4MiB", 200, 4 * 1024 * 1024}};
+    if (quick) sets = {{"200x200KiB", 200, 200 * 1024}, {"20x4MiB", 20, 4 * 1024 * 1024}};
+
+    char pattern[] = "/tmp/qm-download-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) return 1;
+    const fs::path tmp = pattern;
+    // nginx's workers run as an unprivileged user: they must be able to read the pictures.
+    fs::permissions(tmp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+
+    // Pictures: random bytes, so nothing on the way can shrink them.
+    std::mt19937_64 rng(42);
+    for (const auto& ds : sets) {
+        fs::create_directories(tmp / "www" / ds.name);
+        std::string data(ds.size, '\0');
+        for (int i = 0; i < ds.count; ++i) {
+            for (std::size_t k = 0; k + 8 <= data.size(); k += 8) {
+                const uint64_t v = rng();
+                std::memcpy(&data[k], &v, 8);
+            }
+            std::ofstream(tmp / "www" / ds.name / ("p" + std::to_string(i) + ".jpg"), std::ios::binary)
+                << data;
+        }
+    }
+
+    const int port = FreePort();
+    {
+        std::ofstream conf(tmp / "nginx.conf");
+        const std::string t = tmp.string();
+        conf << "daemon off;\nworker_processes 1;\npid " << t << "/nginx.pid;\nerror_log " << t
+             << "/error.log;\nevents { worker_connections 1024; }\nhttp {\n access_log off;\n sendfile on;\n"
+             << " keepalive_requests 100000;\n client_body_temp_path " << t << "/body;\n proxy_temp_path "
+             << t << "/proxy;\n fastcgi_temp_path " << t << "/fcgi;\n uwsgi_temp_path " << t
+             << "/uwsgi;\n scgi_temp_path " << t
+             << "/scgi;\n types { image/jpeg jpg; }\n server {\n  listen 127.0.0.1:" << port << ";\n  root "
+             << t << "/www;\n }\n}\n";
+    }
+    const pid_t nginx = Spawn({"nginx", "-p", tmp.string(), "-c", (tmp / "nginx.conf").string(), "-e",
+                               (tmp / "error.log").string()},
+                              false);
+    for (int i = 0; i < 200 && !CanConnect(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (!CanConnect(port)) {
+        std::fprintf(stderr, "nginx did not start\n");
+        ::kill(nginx, SIGTERM);
+        ::waitpid(nginx, nullptr, 0);
+        fs::remove_all(tmp);
+        return 1;
+    }
+
+    std::printf("median of %d run(s); nginx on 127.0.0.1:%d, 15 parallel transfers\n", runs, port);
+    std::printf("%-8s %-14s %8s %8s %10s %9s %10s %s\n", "tool", "set", "wall s", "CPU s", "RSS MiB", "MB/s",
+                "pics/s", "files");
+    for (const auto& ds : sets) {
+        std::vector<Result> engine, curl, aria;
+        for (int r = 0; r < runs; ++r) {
+            engine.push_back(RunEngine(port, ds, tmp / "out-engine"));
+            curl.push_back(RunCurl(port, ds, tmp / "out-curl", tmp));
+            aria.push_back(RunAria(port, ds, tmp / "out-aria", tmp));
+        }
+        const Result e = Median(engine), c = Median(curl), a = Median(aria);
+        Print("engine", ds, e);
+        Print("curl", ds, c);
+        Print("aria2c", ds, a);
+        const double rssGoal = 64.0 + 15.0 * ds.size / (1024.0 * 1024.0);
+        std::printf(
+            "  engine/curl: wall %.2fx (goal <= 1.10), CPU %.2fx (goal <= 1.20); RSS %.1f MiB (goal <= "
+            "%.1f)\n",
+            e.wall / c.wall, e.cpu / c.cpu, e.rssMiB, rssGoal);
+    }
+
+    ::kill(nginx, SIGQUIT);
+    ::waitpid(nginx, nullptr, 0);
+    fs::remove_all(tmp);
+    return 0;
+}
