@@ -17,10 +17,10 @@ struct Field {
 
 // The markers a photo-list fetcher uses, in page order.
 constexpr Field kFields[] = {
-    {u"\"batchId\" : \"", u"\""}, {u"\"desc\" : \"", u"\""},      {u"\"height\" : ", u","},
-    {u"\"lloc\" : \"", u"\""},    {u"\"modifytime\" : ", u","},   {u"\"name\" : \"", u"\""},
-    {u"\"origin_url\" : \"", u"\""}, {u"\"picKey\" : \"", u"\""}, {u"\"raw\" : \"", u"\""},
-    {u"\"sloc\" : \"", u"\""},    {u"\"uploadtime\" : \"", u"\""}, {u"\"url\" : \"", u"\""},
+    {u"\"batchId\" : \"", u"\""},    {u"\"desc\" : \"", u"\""},       {u"\"height\" : ", u","},
+    {u"\"lloc\" : \"", u"\""},       {u"\"modifytime\" : ", u","},    {u"\"name\" : \"", u"\""},
+    {u"\"origin_url\" : \"", u"\""}, {u"\"picKey\" : \"", u"\""},     {u"\"raw\" : \"", u"\""},
+    {u"\"sloc\" : \"", u"\""},       {u"\"uploadtime\" : \"", u"\""}, {u"\"url\" : \"", u"\""},
     {u"\"width\" : ", u","},
 };
 
@@ -79,7 +79,12 @@ void BM_CutEveryField(benchmark::State& state) {
     state.SetComplexityN(pictures);
 }
 
-BENCHMARK(BM_CutEveryField)->Arg(1000)->Arg(2000)->Arg(5000)->Arg(10000)->Complexity(benchmark::oN)
+BENCHMARK(BM_CutEveryField)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

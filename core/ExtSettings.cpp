@@ -9,7 +9,9 @@ namespace qm {
 
 namespace {
 
-bool StartsWith(TextView text, TextView prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(TextView text, TextView prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 // Body-text conversion code of an encoding name; the names match at the very start only, and
 // case-sensitively ("utf8" is not "UTF8").

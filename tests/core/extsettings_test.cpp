@@ -1,9 +1,10 @@
 // The extension settings: codes from encoding names, the price flag, numbers, and the defaults.
+#include "core/ExtSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "core/ExtSettings.h"
 #include "net/FileUtil.h"
 
 namespace qm {
@@ -39,10 +40,11 @@ void ExpectDefaults(const ExtSettings& s) {
 }
 
 TEST_F(ExtSettingsTest, CodesAndNumbers) {
-    WriteGbk(u"[QQ空间]\r\nV2编码=utf8\r\nV3编码=AUTO words\r\n取原始名方式=0\r\n"
-             u"[QQ说说]\r\n下载方式=300\r\n"
-             u"[淘宝]\r\n图片名中是否有价格=有价格\r\n价格增减=12\r\n"
-             u"[Instagram]\r\n图片获取方式=2x\r\n[京东]\r\n图片获取方式=\r\n");
+    WriteGbk(
+        u"[QQ空间]\r\nV2编码=utf8\r\nV3编码=AUTO words\r\n取原始名方式=0\r\n"
+        u"[QQ说说]\r\n下载方式=300\r\n"
+        u"[淘宝]\r\n图片名中是否有价格=有价格\r\n价格增减=12\r\n"
+        u"[Instagram]\r\n图片获取方式=2x\r\n[京东]\r\n图片获取方式=\r\n");
     const ExtSettings s = ReadExtSettings(m_folder);
     EXPECT_EQ(s.V2Charset, 0);   // lower case is no name
     EXPECT_EQ(s.V3Charset, 16);  // prefix match
@@ -55,8 +57,8 @@ TEST_F(ExtSettingsTest, CodesAndNumbers) {
 }
 
 TEST_F(ExtSettingsTest, EveryCharsetName) {
-    const std::pair<Text, int> cases[] = {{u"UTF8", 2}, {u"ANSI", 0}, {u"AUTO", 16},  {u"BIG5", 8},
-                                          {u"BIG5-HK", 8}, {u"-UTF8", 0}, {u"GBK", 0}, {u"", 0}};
+    const std::pair<Text, int> cases[] = {{u"UTF8", 2},    {u"ANSI", 0},  {u"AUTO", 16}, {u"BIG5", 8},
+                                          {u"BIG5-HK", 8}, {u"-UTF8", 0}, {u"GBK", 0},   {u"", 0}};
     for (const auto& [name, code] : cases) {
         WriteGbk(u"[QQ空间]\nV2编码=x" + name + u"\nV3编码=" + name + u"\n");
         const ExtSettings s = ReadExtSettings(m_folder);

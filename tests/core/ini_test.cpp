@@ -42,7 +42,8 @@ std::string Utf16Le(TextView t, bool bom = true) {
 const Text kSample = u"[QQ空间]\r\nV2编码 = UTF8 \r\n取原始名方式=0\r\n[其他]\r\nkey=其他值\r\n";
 
 TEST_F(IniTest, ReadsEveryEncoding) {
-    for (const std::string& bytes : {Utf16Le(kSample), "\xEF\xBB\xBF" + ToUtf8(kSample), TextToGbk(kSample)}) {
+    for (const std::string& bytes :
+         {Utf16Le(kSample), "\xEF\xBB\xBF" + ToUtf8(kSample), TextToGbk(kSample)}) {
         const CIni ini(Write(bytes));
         EXPECT_EQ(ini.GetString(u"QQ空间", u"V2编码", u"ANSI"), u"UTF8");
         EXPECT_EQ(ini.GetInt(u"QQ空间", u"取原始名方式", 1), 0u);
@@ -54,24 +55,25 @@ TEST_F(IniTest, ReadsEveryEncoding) {
 }
 
 TEST_F(IniTest, LookupRules) {
-    const CIni ini(Write(ToUtf8(u"\xFEFF"
-                                u"; comment=1\n"
-                                u"orphan=before any section\n"
-                                u"  [ Section ]  \n"
-                                u"  Key  =  two words  \n"
-                                u"key=second wins not\n"
-                                u";Hidden=1\n"
-                                u"empty=\n"
-                                u"quoted=\"  spaced  \"\n"
-                                u"noequals\n"
-                                u"n1=42abc\n"
-                                u"n2=abc\n"
-                                u"n3=99999999999999999999\n"
-                                u"n4=-5\n"
-                                u"[broken\n"
-                                u"x=still in the first section\n"
-                                u"[section]\n"
-                                u"other=in the second section of that name\n")));
+    const CIni ini(
+        Write(ToUtf8(u"\xFEFF"
+                     u"; comment=1\n"
+                     u"orphan=before any section\n"
+                     u"  [ Section ]  \n"
+                     u"  Key  =  two words  \n"
+                     u"key=second wins not\n"
+                     u";Hidden=1\n"
+                     u"empty=\n"
+                     u"quoted=\"  spaced  \"\n"
+                     u"noequals\n"
+                     u"n1=42abc\n"
+                     u"n2=abc\n"
+                     u"n3=99999999999999999999\n"
+                     u"n4=-5\n"
+                     u"[broken\n"
+                     u"x=still in the first section\n"
+                     u"[section]\n"
+                     u"other=in the second section of that name\n")));
     EXPECT_EQ(ini.GetString(u"SECTION", u"KEY", u"d"), u"two words");
     EXPECT_EQ(ini.GetString(u"section", u"Hidden", u"d"), u"d");
     EXPECT_EQ(ini.GetString(u"section", u"; comment", u"d"), u"d");
@@ -80,7 +82,8 @@ TEST_F(IniTest, LookupRules) {
     EXPECT_EQ(ini.GetString(u"section", u"quoted", u"d"), u"  spaced  ");
     EXPECT_EQ(ini.GetString(u"section", u"noequals", u"d"), u"d");
     EXPECT_EQ(ini.GetString(u"section", u"other", u"d"), u"d");  // only the first section counts
-    EXPECT_EQ(ini.GetString(u"section", u"x", u"d"), u"still in the first section");  // "[broken" is no header
+    EXPECT_EQ(ini.GetString(u"section", u"x", u"d"),
+              u"still in the first section");  // "[broken" is no header
     EXPECT_EQ(ini.GetString(u"missing", u"key", u"dflt"), u"dflt");
 
     EXPECT_EQ(ini.GetInt(u"section", u"n1", 7), 42u);
@@ -112,7 +115,8 @@ TEST_F(IniTest, HostileFiles) {
     EXPECT_EQ(c.GetString(u"s", u"k", u"d"), u"d");
 
     std::mt19937 rng(7);
-    const char pieces[][8] = {"[", "]", "=", ";", "\n", "\r", "\xFF\xFE", "\xEF\xBB\xBF", "\xD6\xD0", "s", "k", " "};
+    const char pieces[][8] = {"[",        "]", "=", ";", "\n", "\r", "\xFF\xFE", "\xEF\xBB\xBF",
+                              "\xD6\xD0", "s", "k", " "};
     for (int round = 0; round < 300; ++round) {
         std::string bytes;
         const int n = static_cast<int>(rng() % 200);

@@ -1,11 +1,11 @@
 // Response bodies to text: inflating, the order of the code-page decisions, entities last.
+#include "net/BodyText.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
 #include <random>
-
-#include "net/BodyText.h"
 
 namespace qm {
 namespace {
@@ -150,7 +150,8 @@ TEST(GetBodyText, FlagOrderAndAuto) {
 }
 
 TEST(GetBodyText, EntitiesDecodedAfterConversion) {
-    EXPECT_EQ(GetBodyText(Response("&lt;a&gt; &amp;quot; &#39;" + kUtf8Chinese), TXT_UTF8), u"<a> &quot; '中文");
+    EXPECT_EQ(GetBodyText(Response("&lt;a&gt; &amp;quot; &#39;" + kUtf8Chinese), TXT_UTF8),
+              u"<a> &quot; '中文");
     const ST_URLRESPONSE r = Response("&amp;", u"", false);
     GetBodyText(r, TXT_UTF8);
     EXPECT_EQ(r.body, "&amp;");  // the response itself is untouched

@@ -56,7 +56,9 @@ Text FromUtf16Bytes(const std::string& b) {
     return Text(reinterpret_cast<const char16_t*>(b.data()), b.size() / 2);
 }
 
-bool IsPrivateUse(char16_t c) { return c >= 0xE000 && c <= 0xF8FF; }
+bool IsPrivateUse(char16_t c) {
+    return c >= 0xE000 && c <= 0xF8FF;
+}
 
 struct Tally {
     int same = 0;
@@ -119,7 +121,8 @@ TEST(CodePageOracle, Gbk936DecodesLikeIconv) {
 
 TEST(CodePageOracle, Big5950DecodesLikeIconv) {
     for (const char* name : {"BIG5", "CP950"}) {
-        const Tally t = CompareDecoding(CP_BIG5, name, [](int trail) { return trail <= 0x7E || trail >= 0xA1; });
+        const Tally t =
+            CompareDecoding(CP_BIG5, name, [](int trail) { return trail <= 0x7E || trail >= 0xA1; });
         EXPECT_GT(t.same, 13000) << name;  // 13911 with the tables of this system
         // Big5 itself gives a few characters two codes (A2CC and A451 are both U+5341, A2CE and
         // A4CA U+5345, and box-drawing duplicates in F9xx); both sides agree on them.
@@ -156,9 +159,13 @@ TEST(CodePageOracle, GbkEncodesEveryBmpCharacterLikeIconv) {
 }
 
 TEST(CodePages, Edges) {
-    EXPECT_EQ(TextToGbk(u"中文abc"), "\xD6\xD0\xCE\xC4" "abc");
+    EXPECT_EQ(TextToGbk(u"中文abc"),
+              "\xD6\xD0\xCE\xC4"
+              "abc");
     EXPECT_EQ(TextToGbk(Text(u"ab\0cd", 5)), "ab");  // ends at the first NUL
-    EXPECT_EQ(TextToGbk(u"a\u00ADb\u20ACc"), "a?b\x80" "c");
+    EXPECT_EQ(TextToGbk(u"a\u00ADb\u20ACc"),
+              "a?b\x80"
+              "c");
     EXPECT_EQ(TextToGbk(Text{u'x', char16_t(0xD800), u'y'}), "x?y");  // a lone surrogate
     EXPECT_EQ(TextToGbk(u"😀"), "?");
     EXPECT_EQ(TextToGbk(u""), "");
@@ -168,7 +175,7 @@ TEST(CodePages, Edges) {
     EXPECT_EQ(MultiByteToText(std::string("\xE4\xB8\xAD\0x", 5), CP_UTF8), u"中");
     EXPECT_EQ(MultiByteToText("\xE4\xB8", CP_UTF8), u"\uFFFD");  // cut short: the platform's rule
     EXPECT_EQ(MultiByteToText("\xF0\x9F\x98\x80", CP_UTF8), u"😀");
-    EXPECT_EQ(MultiByteToText("abc", 12345), u"");  // a code page nobody knows
+    EXPECT_EQ(MultiByteToText("abc", 12345), u"");          // a code page nobody knows
     EXPECT_EQ(MultiByteToText("\xD6", CP_GBK), u"\uFFFD");  // a lone lead byte
 }
 

@@ -1,10 +1,10 @@
 // Text utilities: the traps a fetcher would fall into, plus robustness on random input.
+#include "net/StringCtrl.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <thread>
-
-#include "net/StringCtrl.h"
 
 namespace qm {
 namespace {
@@ -143,7 +143,7 @@ TEST(IsUtf8Text, Rule) {
     EXPECT_FALSE(IsUtf8Text(""));
     EXPECT_FALSE(IsUtf8Text("plain ascii"));
     EXPECT_TRUE(IsUtf8Text("\xE4\xB8\xAD"));
-    EXPECT_FALSE(IsUtf8Text("a\xE4\xB8"));      // ends inside a three-byte sequence
+    EXPECT_FALSE(IsUtf8Text("a\xE4\xB8"));         // ends inside a three-byte sequence
     EXPECT_FALSE(IsUtf8Text("\xD6\xD0\xCE\xC4"));  // GBK 中文
     EXPECT_FALSE(IsUtf8Text("\x80"));
     EXPECT_TRUE(IsUtf8Text("\xC0\x80"));  // overlong forms are not refused
@@ -153,7 +153,9 @@ TEST(IsUtf8Text, Rule) {
 TEST(Utf8Edges, RoundTripAndInvalidInput) {
     const Text t = u"a中\U0001F600é";
     EXPECT_EQ(FromUtf8(ToUtf8(t)), t);
-    EXPECT_EQ(FromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(FromUtf8("a\xFF"
+                       "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(FromUtf8("\xE4\xB8"), u"\uFFFD\uFFFD");
     EXPECT_EQ(FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // an encoded surrogate
     EXPECT_EQ(ToUtf8(Text(1, char16_t(0xD800))), "\xEF\xBF\xBD");
