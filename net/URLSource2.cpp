@@ -48,17 +48,21 @@ std::once_flag g_initOnce;
 std::mutex g_connectToMutex;
 std::vector<std::string> g_connectTo;  // curl CONNECT_TO entries
 
-// Multi handles (each with its own connection cache) waiting for the next fetch.
+// Multi handles (each with its own connection cache) waiting for the next fetch. The pool lives
+// for the whole process (never destroyed), so idle connections stay reachable until exit.
 std::mutex g_poolMutex;
-std::vector<CURLM*> g_pool;
+std::vector<CURLM*>& Pool() {
+    static auto* pool = new std::vector<CURLM*>;
+    return *pool;
+}
 constexpr size_t kMaxPooled = 48;
 
 CURLM* TakeMulti() {
     {
         std::lock_guard lock(g_poolMutex);
-        if (!g_pool.empty()) {
-            CURLM* m = g_pool.back();
-            g_pool.pop_back();
+        if (!Pool().empty()) {
+            CURLM* m = Pool().back();
+            Pool().pop_back();
             return m;
         }
     }
@@ -70,8 +74,8 @@ CURLM* TakeMulti() {
 void ReturnMulti(CURLM* m) {
     {
         std::lock_guard lock(g_poolMutex);
-        if (g_pool.size() < kMaxPooled) {
-            g_pool.push_back(m);
+        if (Pool().size() < kMaxPooled) {
+            Pool().push_back(m);
             return;
         }
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
@@ -144,6 +145,16 @@ TEST(CookieStoreFile, PersistedAndSeenByASecondStore) {
     ASSERT_TRUE(ReadWholeFile(folder / "cookies.txt", text));
     EXPECT_NE(text.find("user.qzone.qq.com\tFALSE\t"), std::string::npos);
     EXPECT_EQ(text.find("session"), std::string::npos);
+
+    // Another process starting in the same program folder sees them.
+    EXPECT_EXIT(
+        {
+            CookieStore other;
+            const bool ok = other.Open(folder) &&
+                            other.CookieHeaderFor("http://user.qzone.qq.com/") == "keep=v1; host=v2";
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 
     CookieStore second;
     EXPECT_TRUE(second.Open(folder));
