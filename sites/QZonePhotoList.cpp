@@ -96,9 +96,9 @@ Text AlbumPageAddress(const Text& listParam) {
 bool AskPassword(AppState& st, const Text& body, const ST_PERLISTRECORD& rec, bool& asked) {
     if (asked || !(rec.PrivacyFlags & PrivacyEncrypted)) return false;
     if (!pagefetch::ContainsAfterFirst(body, u"\"message\":\"对不起")) return false;
+    asked = true;  // once per album, whatever the answer
     if (!st.frontend->AskYesNo(u"加密相册，是否输入密码？", u"提示")) return false;
     st.frontend->RequestLogin(AlbumPageAddress(rec.ListParam));
-    asked = true;
     return true;
 }
 

@@ -1,0 +1,290 @@
+// QZone photo list, both interfaces, against canned photo-list answers on a loopback server: the
+// addresses asked (interface choice, paging, token and login number), the view-album fallback, the
+// password question, and how each picture's best and fallback addresses are chosen.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "CannedSite.h"
+#include "sites/QZonePhotoList.h"
+#include "sites/Token.h"
+
+namespace qm {
+namespace {
+
+using test::CannedRequest;
+using test::CannedSite;
+
+// The canned server hangs in its stop when it never had a connection: a test that expects no
+// request pings it once before it goes.
+void Ping() {
+    ST_URLREQUEST req(u"http://ping.example.qq.com/ping");
+    ST_URLRESPONSE resp;
+    FetchUrl(req, resp, 0);
+}
+
+constexpr const char* kPhotoHost = "plist.photo.example.qq.com";
+constexpr const char* kViewHost = "view.photo.example.qq.com";
+constexpr const char* kMissing = "\x01missing";
+
+struct Pic {
+    std::string name, desc, raw, origin, pre;
+    int rawUpload = 0;
+};
+
+// One picture as the photo-list interfaces write it (slashes escaped, fields in their order).
+std::string PicJson(const Pic& p) {
+    auto esc = [](std::string s) {
+        std::string o;
+        for (char c : s) {
+            if (c == '/') o += '\\';
+            o += c;
+        }
+        return o;
+    };
+    std::string s =
+        "{\n\"batchId\" : \"1\",\n\"desc\" : \"" + p.desc + "\",\n\"name\" : \"" + p.name + "\",\n";
+    if (!p.origin.empty()) s += "\"origin_url\" : \"" + esc(p.origin) + "\",\n";
+    s += "\"pre\" : \"" + esc(p.pre) + "\",\n";
+    if (!p.raw.empty()) s += "\"raw\" : \"" + esc(p.raw) + "\",\n";
+    s += "\"raw_upload\" : " + std::to_string(p.rawUpload) + ",\n\"width\" : 800\n}";
+    return s;
+}
+
+std::string Page(const std::vector<Pic>& pics) {
+    std::string s = "shine0_Callback({\"code\":0,\"data\":{\"photoList\":[";
+    for (std::size_t i = 0; i < pics.size(); ++i) s += (i ? "," : "") + PicJson(pics[i]);
+    return s + "],\"totalInPage\":" + std::to_string(pics.size()) + "}});";
+}
+
+std::string SimplePic(int n) {
+    return PicJson({"p" + std::to_string(n), "", "", "", "http://a.qpic.cn/psb?/a/pic" + std::to_string(n)});
+}
+
+const std::string kRefusal =
+    "shine0_Callback({\"code\":-10805,\"message\":\"对不起，回答错误\",\"data\":{}});";
+const std::string kEmpty = "shine0_Callback({\"code\":0,\"data\":{\"photoList\":[]}});";
+
+class PhotoList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::ClearCookies();
+        f.fe.texts[Ctl::Target] = u"12345";
+        f.st.route.photoHost = FromUtf8(kPhotoHost);
+        f.st.route.viewHost = FromUtf8(kViewHost);
+    }
+    void TearDown() override { test::ClearCookies(); }
+
+    int Album(uint32_t privacy, int32_t count = 10, const std::string& cover = "http://c/1.jpg") {
+        ST_PERLISTRECORD rec;
+        rec.Name = u"album" + FormatText("%d", ++serial);
+        rec.ListParam = u"idcNum=0&hostUin=12345&albumid=V0abc";
+        rec.CoverUrl = FromUtf8(cover);
+        rec.PictureCount = count;
+        rec.PrivacyFlags = privacy;
+        return f.AddRecord(rec);
+    }
+    void CreateQ2() { std::ofstream(f.dir / "Q2.txt") << "1"; }
+
+    test::FetcherState f;
+    int serial = 0;
+};
+
+TEST_F(PhotoList, GbkPagesThroughPhotoListAndChoosesAddresses) {
+    test::SetTestCookies("qzone.qq.com", "uin=o0012345; skey=@key1; p_skey=pkey");
+    const std::vector<Pic> first = {
+        // raw present: origin_url stays unread, the fallback is still "pre" (with /a/ -> /b/)
+        {"  first  ", "d1", "http://r.photo/psbe?/x/raw1", "http://o.photo/psb?/x/o/orig1",
+         "http://a.qpic.cn/psb?/a/pre1"},
+        // no raw: origin_url, with /o/ -> /r/ because the upload was raw
+        {"", "desc2", "", "http://o.photo/psbe?/x/o/orig2", "http://a.qpic.cn/psb?/a/pre2", 1},
+        // only pre: one address, no line break
+        {"third", "", "", "", "http://a.qpic.cn/psb?/a/pre3"},
+    };
+    CannedSite site(
+        [&](const CannedRequest& r) { return r.Param("pageStart") == "0" ? Page(first) : kEmpty; });
+    FetchQZonePhotosGbk(f.st, Album(0));
+
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 2u);
+    for (std::size_t i = 0; i < reqs.size(); ++i) {
+        EXPECT_EQ(reqs[i].host, kPhotoHost);
+        EXPECT_EQ(reqs[i].path, "/fcgi-bin/cgi_list_photo");
+        EXPECT_EQ(reqs[i].Param("pageStart"), i == 0 ? "0" : "500");
+        EXPECT_EQ(reqs[i].Param("pageNum"), "500");
+        EXPECT_EQ(reqs[i].Param("topicId"), "V0abc");
+        EXPECT_EQ(reqs[i].Param("albumid"), kMissing);
+        EXPECT_EQ(reqs[i].Param("g_tk"), std::to_string(ComputeGTk(u"@key1")));  // skey, never p_skey
+        EXPECT_EQ(reqs[i].Param("uin"), "0012345");  // the letter goes, the zeros stay
+        EXPECT_EQ(reqs[i].headers.at("referer"), "http://user.qzone.qq.com/12345");
+        EXPECT_EQ(reqs[i].Param("inCharset"), "gbk");
+    }
+    EXPECT_EQ(f.Urls(), (std::vector<std::string>{
+                            "http://r.photo/psb?/x/raw1\r\nhttp://a.qpic.cn/psb?/b/pre1",
+                            "http://o.photo/psb?/x/r/orig2\r\nhttp://a.qpic.cn/psb?/b/pre2",
+                            "http://a.qpic.cn/psb?/b/pre3",
+                        }));
+    // Name first (trimmed), description when the name is empty; no extra header lines.
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"first.jpg", "desc2.jpg", "third.jpg"}));
+    for (const auto& h : f.st.task.headers) EXPECT_TRUE(h.empty());
+}
+
+TEST_F(PhotoList, DescriptionFirstWhenOriginalNameModeIsNotOne) {
+    f.st.ext.OriginalNameMode = 0;
+    CannedSite site([&](const CannedRequest& r) {
+        return r.Param("pageStart") == "0" ? Page({{"name1", "desc1", "", "", "http://a.qpic.cn/1"},
+                                                   {"name2", "", "", "", "http://a.qpic.cn/2"}})
+                                           : kEmpty;
+    });
+    FetchQZonePhotosGbk(f.st, Album(0));
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"desc1.jpg", "name2.jpg"}));
+}
+
+TEST_F(PhotoList, GbkFallsBackToViewAlbumOnceWhenPhotoListHasNoPictures) {
+    CannedSite site([&](const CannedRequest& r) {
+        if (r.path == "/cgi-bin/common/cgi_view_album_v2")
+            return "_Callback({\"data\":[" + SimplePic(1) + "," + SimplePic(2) + "]});";
+        return kEmpty;
+    });
+    FetchQZonePhotosGbk(f.st, Album(0));
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_EQ(reqs[0].path, "/fcgi-bin/cgi_list_photo");
+    EXPECT_EQ(reqs[1].host, kViewHost);
+    EXPECT_EQ(reqs[1].path, "/cgi-bin/common/cgi_view_album_v2");
+    EXPECT_EQ(reqs[1].Param("albumId"), "V0abc");
+    EXPECT_EQ(reqs[1].Param("g_tk"), "5381");  // no cookie: the token of the empty key
+    EXPECT_EQ(f.st.task.urls.size(), 2u);
+}
+
+TEST_F(PhotoList, GbkViewAlbumWithoutPicturesEndsTheCall) {
+    CannedSite site([&](const CannedRequest&) { return kEmpty; });
+    FetchQZonePhotosGbk(f.st, Album(0));
+    EXPECT_EQ(site.Requests().size(), 2u);  // photo list, then view album, then nothing
+    EXPECT_TRUE(f.st.task.urls.empty());
+}
+
+TEST_F(PhotoList, GbkNonPublicAlbumUsesViewAlbumUnlessQ2Exists) {
+    CannedSite site([&](const CannedRequest& r) {
+        if (r.path == "/cgi-bin/common/cgi_view_album_v2")
+            return Page({{"a", "", "", "", "http://a.qpic.cn/1"}});
+        return kEmpty;
+    });
+    FetchQZonePhotosGbk(f.st, Album(PrivacyFriends));
+    auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 1u);  // the view-album answer ends the call: no photo-list request
+    EXPECT_EQ(reqs[0].path, "/cgi-bin/common/cgi_view_album_v2");
+
+    CreateQ2();
+    f.st.task.Clear();
+    FetchQZonePhotosGbk(f.st, Album(PrivacyFriends));
+    reqs = site.Requests();
+    ASSERT_GE(reqs.size(), 2u);
+    EXPECT_EQ(reqs[1].path, "/fcgi-bin/cgi_list_photo");
+}
+
+TEST_F(PhotoList, MoodPseudoAlbumIsNotTheGbkVariantsBusiness) {
+    CannedSite site([&](const CannedRequest&) { return kEmpty; });
+    FetchQZonePhotosGbk(f.st, Album(0, -1, "123"));
+    EXPECT_TRUE(site.Requests().empty());
+    Ping();
+}
+
+TEST_F(PhotoList, GbkPasswordYesOpensAlbumPageAndAsksTheRefusedPageAgain) {
+    CreateQ2();
+    f.fe.answers = {true};
+    bool unlocked = false;
+    f.fe.onLogin = [&](const Text&) { unlocked = true; };
+    CannedSite site([&](const CannedRequest& r) {
+        if (!unlocked) return kRefusal;
+        return r.Param("pageStart") == "0" ? Page({{"a", "", "", "", "http://a.qpic.cn/1"}}) : kEmpty;
+    });
+    FetchQZonePhotosGbk(f.st, Album(PrivacyEncrypted));
+
+    EXPECT_EQ(f.fe.Of("question"), std::vector<Text>{u"加密相册，是否输入密码？"});
+    EXPECT_EQ(f.fe.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/12345/photo/V0abc"});
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 3u);
+    // Asking the next page would silently lose the first page's pictures.
+    EXPECT_EQ(reqs[1].Param("pageStart"), "0");
+    EXPECT_EQ(reqs[2].Param("pageStart"), "500");
+    EXPECT_EQ(f.st.task.urls.size(), 1u);
+}
+
+TEST_F(PhotoList, PasswordNoReadsRefusalAsNoPictures) {
+    CreateQ2();
+    f.fe.answers = {false};
+    CannedSite site([&](const CannedRequest&) { return kRefusal; });
+    FetchQZonePhotosGbk(f.st, Album(PrivacyEncrypted));
+    EXPECT_EQ(f.fe.Of("question").size(), 1u);
+    EXPECT_TRUE(f.fe.Of("login").empty());
+    EXPECT_EQ(site.Requests().size(), 2u);  // refusal, then the view-album fallback (refused again)
+    // Only encrypted albums get the question.
+    CannedSite other([&](const CannedRequest&) { return kRefusal; });
+    FetchQZonePhotosGbk(f.st, Album(PrivacyPrivate));
+    EXPECT_EQ(f.fe.Of("question").size(), 1u);
+}
+
+TEST_F(PhotoList, StopRequestEndsListingAfterThePictureInHand) {
+    CannedSite site([&](const CannedRequest&) {
+        f.st.DownloadJobState = DownloadStopRequested;  // the user presses stop meanwhile
+        return Page({{"a", "", "", "", "http://a.qpic.cn/1"}, {"b", "", "", "", "http://a.qpic.cn/2"}});
+    });
+    FetchQZonePhotosGbk(f.st, Album(0));
+    EXPECT_EQ(site.Requests().size(), 1u);
+    EXPECT_EQ(f.st.task.urls.size(), 1u);
+}
+
+TEST_F(PhotoList, Utf8PublicAlbumOnUserSiteWithoutPicturesEndsAtOnce) {
+    test::SetTestCookies("qzone.qq.com", "skey=@key1; uin=o0012345");
+    CannedSite site([&](const CannedRequest&) { return kEmpty; });
+    FetchQZonePhotosUtf8(f.st, Album(0));
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].host, "user.qzone.qq.com");
+    EXPECT_EQ(reqs[0].path, "/p/plist.photo/fcgi-bin/cgi_list_photo");
+    EXPECT_EQ(reqs[0].Param("topicId"), "V0abc");
+    EXPECT_EQ(reqs[0].Param("pageStart"), "0");
+    EXPECT_EQ(reqs[0].Param("pageNum"), "400");
+    EXPECT_EQ(reqs[0].Param("uin"), "12345");  // letter and leading zeros gone
+    EXPECT_EQ(reqs[0].Param("g_tk"), std::to_string(ComputeGTk(u"@key1")));
+    EXPECT_EQ(reqs[0].Param("inCharset"), "utf-8");
+}
+
+// One run covers the proxy address, p_skey at the front, the password round and the pacing.
+TEST_F(PhotoList, Utf8EncryptedAlbumPasswordRoundAndPacing) {
+    test::SetTestCookies("qzone.qq.com", "p_skey=front; skey=@key1; uin=o0012345");
+    f.fe.answers = {true};
+    bool unlocked = false;
+    f.fe.onLogin = [&](const Text&) { unlocked = true; };
+    std::vector<std::chrono::steady_clock::time_point> times;
+    CannedSite site([&](const CannedRequest& r) {
+        times.push_back(std::chrono::steady_clock::now());
+        if (!unlocked) return kRefusal;
+        return r.Param("pageStart") == "0" ? Page({{"a", "", "", "", "http://a.qpic.cn/1"}}) : kEmpty;
+    });
+    FetchQZonePhotosUtf8(f.st, Album(PrivacyEncrypted));
+
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 3u);
+    for (const auto& r : reqs) {
+        EXPECT_EQ(r.host, "h5.qzone.qq.com");
+        EXPECT_EQ(r.path, "/proxy/domain/plist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo");
+        EXPECT_EQ(r.Param("g_tk"), std::to_string(ComputeGTk(u"front")));
+    }
+    EXPECT_EQ(f.fe.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/12345/photo/V0abc"});
+    EXPECT_EQ(reqs[0].Param("pageStart"), "0");
+    EXPECT_EQ(reqs[1].Param("pageStart"), "0");  // the same page again after the password
+    EXPECT_EQ(reqs[2].Param("pageStart"), "400");
+    // The request counter keeps counting: t grows by a million per request.
+    EXPECT_GE(std::stoll(reqs[1].Param("t")) - std::stoll(reqs[0].Param("t")), 1000000);
+    // 3 s after the password, 4.2 s after the first page of pictures.
+    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(2900));
+    EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(4100));
+    ASSERT_EQ(f.st.task.headers.size(), 1u);
+    EXPECT_EQ(f.st.task.headers[0], u"Referer: http://user.qzone.qq.com/12345");
+}
+
+}  // namespace
+}  // namespace qm
