@@ -81,15 +81,5 @@ TEST_F(ExtSettingsTest, MissingFileOrKeysGiveDefaults) {
     ExpectDefaults(ReadExtSettings(m_folder));
 }
 
-TEST_F(ExtSettingsTest, UnicodeFileFromNotepad) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t c : Text(u"[QQ空间]\r\nV2编码=BIG5\r\n")) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    ASSERT_TRUE(WriteFileAtomic(File(), bytes));
-    EXPECT_EQ(ReadExtSettings(m_folder).V2Charset, 8);
-}
-
 }  // namespace
 }  // namespace qm
