@@ -241,7 +241,7 @@ std::string MakeGif(Rgb c, size_t size, SplitMix& rng) {
     out += static_cast<char>(c.g);
     out += static_cast<char>(c.b);
     out += std::string(3, '\xFF');
-    const std::string image = std::string("\x2C\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3B", 17);
+    const std::string image = std::string("\x2C\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3B", 16);
     size_t fixed = out.size() + image.size();
     if (size >= fixed + 4) {
         // One comment extension: 0x21 0xFE, sub-blocks of up to 255 bytes, terminator.
