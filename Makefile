@@ -7,7 +7,7 @@ GEN := -G Ninja
 WERROR := $(if $(CI),ON,OFF)
 CTEST_FLAGS := --output-on-failure -j $(JOBS)
 
-.PHONY: deps configure build test test-main test-asan test-tsan demo run format bench clean
+.PHONY: deps configure build test test-main test-asan test-tsan demo run screenshots format bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -40,7 +40,11 @@ demo: build
 	@echo "demo: the command-line front end against the built-in simulator is not built yet"
 
 run: build
-	@echo "run: the desktop window is not built yet"
+	@mkdir -p $(BUILD)/run && cd $(BUILD)/run && ../bin/quillmoss
+
+screenshots: build
+	@rm -rf $(BUILD)/screenshots-work && mkdir -p $(BUILD)/screenshots-work $(BUILD)/screenshots
+	cd $(BUILD)/screenshots-work && QT_QPA_PLATFORM=offscreen ../bin/quillmoss --demo --screenshots ../screenshots
 
 bench: build
 	@for b in $(BUILD)/bin/*_bench; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true

@@ -11,11 +11,16 @@
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
 #include "ui/QuillmossDlg.h"
+#include "ui/ScreenshotTour.h"
 
 int main(int argc, char** argv) {
     bool demo = false;
-    for (int i = 1; i < argc; ++i)
+    QString screenshots;  // --screenshots DIR: render the main views into DIR and quit
+    for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--demo") == 0) demo = true;
+        if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
+            screenshots = QString::fromLocal8Bit(argv[++i]);
+    }
 
     std::unique_ptr<qm::sim::Simulator> sim;
     QString titleNote;
@@ -42,7 +47,12 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("Quillmoss"));
     qm::ui::WindowOptions options;
     options.titleNote = titleNote;
+    if (!screenshots.isEmpty()) {
+        options.splash = false;
+        options.openUrl = [](const QUrl&) {};
+    }
     qm::ui::CQuillmossDlg window(options);
+    if (!screenshots.isEmpty()) qm::ui::StartScreenshotTour(window, screenshots, QStringLiteral("123456789"));
     const int rc = app.exec();
     if (sim) sim->Stop();
     return rc;

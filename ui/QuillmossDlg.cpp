@@ -148,7 +148,7 @@ void CQuillmossDlg::BuildControls() {
     site_ = new QComboBox(central);
     site_->setObjectName(QStringLiteral("siteChoice"));
     site_->setMinimumContentsLength(10);
-    site_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    site_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     kind_ = new QComboBox(central);
     kind_->setObjectName(QStringLiteral("kindChoice"));
     target_ = new CComboBox2(central);

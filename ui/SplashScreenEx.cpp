@@ -18,7 +18,19 @@ CSplashScreenEx::CSplashScreenEx(const QString& text) : QWidget(nullptr), text_(
         move(screen->availableGeometry().center() - rect().center());
 }
 
+namespace {
+// Window animation needs a platform that can set a window's opacity.
+bool CanFade() {
+    const QString p = QGuiApplication::platformName();
+    return p != QLatin1String("offscreen") && p != QLatin1String("minimal");
+}
+}  // namespace
+
 void CSplashScreenEx::FadeIn() {
+    if (!CanFade()) {
+        show();
+        return;
+    }
     setWindowOpacity(0.0);
     show();
     fade_ = new QPropertyAnimation(this, "windowOpacity", this);
@@ -29,6 +41,12 @@ void CSplashScreenEx::FadeIn() {
 }
 
 void CSplashScreenEx::FadeOutAndClose(std::function<void()> done) {
+    if (!CanFade()) {
+        hide();
+        if (done) done();
+        deleteLater();
+        return;
+    }
     auto fadeOut = [this, done = std::move(done)] {
         auto* out = new QPropertyAnimation(this, "windowOpacity", this);
         out->setDuration(200);

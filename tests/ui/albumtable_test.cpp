@@ -1,0 +1,214 @@
+// The album table: cell texts, filter, search, CSV export, thumbnail mode and its stop question.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <QCheckBox>
+#include <QBuffer>
+#include <QFile>
+#include <atomic>
+#include <thread>
+
+#include "support/UiTestSupport.h"
+#include "ui/CsvExport.h"
+#include "ui/CoverThumbnail.h"
+#include "ui/MyGridCtrl.h"
+
+using namespace qm;
+using namespace qm::ui;
+using namespace qm::uitest;
+
+namespace {
+
+ST_PERLISTRECORD Album(const Text& name, int32_t count = 3, uint32_t privacy = 0, const Text& cover = {}) {
+    ST_PERLISTRECORD r;
+    r.Name = name;
+    r.PictureCount = count;
+    r.PrivacyFlags = privacy;
+    r.CoverUrl = cover;
+    return r;
+}
+
+// Appends records as the list job would and lets the rows arrive.
+void AddAlbums(CQuillmossDlg& w, const std::vector<ST_PERLISTRECORD>& recs) {
+    for (const auto& r : recs) {
+        const std::size_t n = w.State().albums.AppendRecord(r);
+        w.AddAlbumRow(static_cast<int>(n - 1));
+    }
+}
+
+void SwitchThumbnails(CQuillmossDlg& w, bool on) {
+    auto* box = qobject_cast<QCheckBox*>(w.Control(Ctl::Thumbnails));
+    box->setChecked(on);
+    w.OnThumbnailBox(on);
+}
+
+}  // namespace
+
+TEST(AlbumTableCells, FormatsCountsAndPrivacy) {
+    EXPECT_EQ(ListRowTexts(0, Album(u"a", -1))[2], "未知");
+    EXPECT_EQ(ListRowTexts(0, Album(u"a", 7))[2], "   7");
+    const auto t = ListRowTexts(41, Album(u"名字", 1234, PrivacyPrivate | PrivacyFriends));
+    EXPECT_EQ(t[0], "0042");
+    EXPECT_EQ(t[1], "名字");
+    EXPECT_EQ(t[3], "私密相册");
+    EXPECT_EQ(ListRowTexts(0, Album(u"a", 1, PrivacyEncrypted | PrivacyPrivate))[3], "加密相册");
+    EXPECT_EQ(ListRowTexts(0, Album(u"a", 1, PrivacyFriends))[3], "好友可见");
+    EXPECT_EQ(ListRowTexts(0, Album(u"a", 1, 0x80000000u | 77u))[3], "00000077");
+    EXPECT_EQ(ListRowTexts(0, Album(u"a", 1, 0))[3], "");
+}
+
+TEST(AlbumTableRows, LongNamesAreCutInTheRecordAndRowsCarryTheAlbumIndex) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    AddAlbums(w, {Album(Text(100, u'长')), Album(u"b")});
+    ASSERT_EQ(w.Grid()->RowCount(), 2);
+    EXPECT_EQ(w.State().albums.Get(0)->Name, Text(80, u'长'));
+    EXPECT_EQ(w.Grid()->CellText(0, 1), QString(80, QChar(u'长')));
+    EXPECT_EQ(w.Grid()->CellData(1, 0), 1);
+    w.Grid()->selectRow(1);
+    EXPECT_EQ(w.FrontendImpl().SelectedAlbums(), std::vector<int>({1}));
+}
+
+TEST(AlbumTableFilter, NoMatchLeavesOnlyTheHeaderAndTheNextSwitchListsAll) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    std::vector<ST_PERLISTRECORD> recs;
+    for (int i = 0; i < 13; ++i) recs.push_back(Album(FormatText("album %d", i)));
+    AddAlbums(w, recs);
+    w.ApplyFilter("album 1");
+    EXPECT_EQ(w.Grid()->RowCount(), 4);  // album 1, 10, 11, 12
+    EXPECT_EQ(w.Grid()->CellData(1, 0), 10);
+    EXPECT_EQ(w.Grid()->CellText(1, 0), "0002");  // rows are numbered by table row
+    w.ApplyFilter("nothing like it");
+    EXPECT_EQ(w.Grid()->RowCount(), 0);
+
+    // The next mode switch lists every album: 13 cells in rows of 6, 6 and 1.
+    SwitchThumbnails(w, true);
+    ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0 && w.Grid()->RowCount() == 3 &&
+                                       w.Grid()->CellData(2, 0) == 12; }));
+    EXPECT_EQ(w.Grid()->CellText(2, 0), "13.album 12");
+    EXPECT_EQ(w.Grid()->CellData(2, 1), -1);
+    EXPECT_EQ(w.Grid()->rowHeight(0), kThumbRowHeight);
+    // In thumbnail mode the selection is by cell, limited to real albums.
+    w.Grid()->selectAll();
+    EXPECT_EQ(w.FrontendImpl().SelectedAlbums().size(), 13u);
+    EXPECT_FALSE(w.Control(Ctl::FindLink)->isEnabled());
+
+    SwitchThumbnails(w, false);
+    ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0 && w.Grid()->RowCount() == 13; }));
+    EXPECT_TRUE(w.Control(Ctl::FindLink)->isEnabled());
+}
+
+TEST(AlbumTableSearch, ForwardWrapsAndWholeCellRefusesPartialMatches) {
+    BoxRecorder boxes;
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    AddAlbums(w, {Album(u"Beach"), Album(u"city"), Album(u"mountains"), Album(u"beach day")});
+    CMyGridCtrl* g = w.Grid();
+    g->setCurrentIndex(g->model()->index(3, 0));  // the last row has the focus
+    EXPECT_FALSE(g->FindInTable(3, "beach", true, true, false));  // nothing after the last row
+    w.OnFindLink();
+    w.FindBar()->KeywordEdit()->setText("  beach ");
+    EXPECT_TRUE(w.SearchNext(true));  // wraps to the first album row
+    EXPECT_EQ(g->FocusRow(), 0);
+    EXPECT_TRUE(w.SearchNext(true));
+    EXPECT_EQ(g->FocusRow(), 3);
+    EXPECT_TRUE(w.SearchNext(false));
+    EXPECT_EQ(g->FocusRow(), 0);
+
+    w.FindBar()->CaseBox()->setChecked(true);  // "Beach" no longer matches "beach"
+    EXPECT_TRUE(w.SearchNext(true));
+    EXPECT_EQ(g->FocusRow(), 3);
+    w.FindBar()->CaseBox()->setChecked(false);
+    w.FindBar()->WholeBox()->setChecked(true);
+    w.FindBar()->KeywordEdit()->setText("mountain");
+    EXPECT_FALSE(w.SearchNext(true));
+    w.FindBar()->KeywordEdit()->setText("MOUNTAINS");
+    EXPECT_TRUE(w.SearchNext(true));
+    EXPECT_EQ(g->FocusRow(), 2);
+
+    w.FindBar()->KeywordEdit()->setText("   ");
+    EXPECT_FALSE(w.SearchNext(true));
+    EXPECT_EQ(boxes.Texts(), QStringList({"关键字不能为空"}));
+}
+
+TEST(AlbumTableExport, QuotesCommasAndWritesGbkLines) {
+    const std::vector<std::vector<QString>> rows = {
+        {"0001", "a,b", "   3", "", "", ""},
+        {"0002", "say \"hi\" it's", "未知", "私密相册", "", ""},
+    };
+    std::string expected = "0001,a','b,   3,,,,\r\n";
+    expected += "0002,say \"\"hi\"\" its,";
+    expected += "\xce\xb4\xd6\xaa,\xcb\xbd\xc3\xdc\xcf\xe0\xb2\xe1,,,\r\n";  // 未知 私密相册 in GBK
+    EXPECT_EQ(BuildCsv(rows), expected);
+
+    QTemporaryDir dir;
+    const QString path = WithCsvSuffix(dir.path() + "/albums");
+    EXPECT_TRUE(path.endsWith("albums.csv"));
+    EXPECT_EQ(WithCsvSuffix("x.txt"), "x.txt");
+    ASSERT_TRUE(WriteCsv(path, rows));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), expected);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"albums.csv"}));  // no temporary left
+}
+
+TEST(AlbumTableThumbnails, CoversAreStretchedToTheCellSize) {
+    QImage wide(400, 100, QImage::Format_ARGB32);
+    wide.fill(Qt::red);
+    const QImage t = ScaleCover(wide);
+    EXPECT_EQ(t.size(), QSize(kThumbWidth, kThumbHeight));
+    EXPECT_EQ(t.format(), QImage::Format_RGB888);
+    EXPECT_TRUE(LoadCover(u"/nonexistent/", 0, u"123").isNull());  // the mood album has no cover
+}
+
+TEST(AlbumTableThumbnails, SecondClickAnsweredYesStopsTheCoverLoading) {
+    // Covers come slowly from a loopback server.
+    httplib::Server server;
+    std::atomic<int> served{0};
+    QImage png(20, 20, QImage::Format_RGB32);
+    png.fill(Qt::blue);
+    QByteArray bytes;
+    {
+        QBuffer buf(&bytes);
+        buf.open(QIODevice::WriteOnly);
+        png.save(&buf, "PNG");
+    }
+    server.Get(R"(/cover/(\d+)\.png)", [&](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ++served;
+        res.set_content(bytes.toStdString(), "image/png");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+
+    BoxRecorder boxes;
+    boxes.answer = true;
+    {
+        WindowFixture f;
+        CQuillmossDlg& w = *f.window;
+        std::vector<ST_PERLISTRECORD> recs;
+        for (int i = 0; i < 30; ++i)
+            recs.push_back(Album(FormatText("a%d", i), 1, 0, FormatText("http://127.0.0.1:%d/cover/%d.png", port, i)));
+        AddAlbums(w, recs);
+        auto* box = qobject_cast<QCheckBox*>(w.Control(Ctl::Thumbnails));
+        SwitchThumbnails(w, true);
+        ASSERT_TRUE(WaitUntil([&] { return served.load() >= 2; }));
+        // The second click asks; the box keeps its state; Yes stops the switch.
+        box->setChecked(false);
+        w.OnThumbnailBox(false);
+        EXPECT_TRUE(box->isChecked());
+        EXPECT_EQ(boxes.Texts(), QStringList({"模式转换未完成,是否中断? [提示]"}));
+        ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0; }));
+        EXPECT_LT(served.load(), 30);
+        EXPECT_TRUE(w.ThumbnailMode());
+        WaitUntil([] { return false; }, 100);
+        // The covers that arrived are in the cells and saved as tmp/<index>.jpg.
+        ASSERT_GE(w.Grid()->RowCount(), 1);
+        EXPECT_GE(w.Grid()->Model().Cell(0, 0).image, 0);
+        EXPECT_TRUE(QFile::exists(f.ProgramFolder() + "tmp/0.jpg"));
+        EXPECT_EQ(w.State().albums.Get(0)->ThumbIndex, 0);
+    }
+    server.stop();
+    serving.join();
+}

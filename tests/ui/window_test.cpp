@@ -1,0 +1,219 @@
+// The main window's rules: settings dialogs, menu toggles, dropped paths, start-up defaults.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "core/Settings.h"
+#include "support/UiTestSupport.h"
+#include "ui/ComboBox2.h"
+#include "ui/DlgDownSet.h"
+#include "ui/DlgSaveSet.h"
+#include "ui/SaveFolderRules.h"
+
+using namespace qm;
+using namespace qm::ui;
+using namespace qm::uitest;
+
+namespace {
+
+// Types the four values and presses "确 定"; true when the dialog accepted them.
+bool TryDownSet(DownParam& p, const QString& threads, const QString& timeout, const QString& min = "0",
+                const QString& max = "0") {
+    CDlgDownSet dlg(p);
+    dlg.ThreadEdit()->setText(threads);
+    dlg.TimeoutEdit()->setText(timeout);
+    dlg.MinEdit()->setText(min);
+    dlg.MaxEdit()->setText(max);
+    dlg.OkButton()->click();
+    return dlg.result() == QDialog::Accepted;
+}
+
+uint16_t StoredFlags(const QString& programFolder) {
+    QFile f(programFolder + "soft.dat");
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_EQ(bytes.size(), 19808);
+    const SettingsBlock b = DecodeSettingsBlock(std::string_view(bytes.constData(), bytes.size()));
+    return b.profile[0].SiteFlags;
+}
+
+}  // namespace
+
+TEST(DownloadParameterDialog, RefusesOutOfRangeValuesAndKeepsTheRecord) {
+    BoxRecorder boxes;
+    DownParam p{1, 2, 5, 30};
+    EXPECT_FALSE(TryDownSet(p, "0", "30"));
+    EXPECT_FALSE(TryDownSet(p, "16", "30"));
+    EXPECT_FALSE(TryDownSet(p, "5", "9"));
+    EXPECT_EQ(boxes.Texts(), QStringList({"参数错误", "参数错误", "参数错误"}));
+    EXPECT_EQ(p.ThreadCount, 5);
+    EXPECT_EQ(p.TimeoutSec, 30);
+    EXPECT_EQ(p.MinSizeKB, 1);
+
+    EXPECT_TRUE(TryDownSet(p, "15", "10", "-1", "abc"));
+    EXPECT_EQ(p.ThreadCount, 15);
+    EXPECT_EQ(p.TimeoutSec, 10);
+    EXPECT_EQ(p.MinSizeKB, 65535);  // low 16 bits of -1
+    EXPECT_EQ(p.MaxSizeKB, 0);      // not a number reads as 0
+    // 65537 keeps its low 16 bits (1), a valid thread count.
+    EXPECT_TRUE(TryDownSet(p, "65537", "12"));
+    EXPECT_EQ(p.ThreadCount, 1);
+}
+
+TEST(DownloadParameterDialog, ClosingWithoutOkStoresNothing) {
+    DownParam p{0, 0, 5, 30};
+    CDlgDownSet dlg(p);
+    dlg.ThreadEdit()->setText("7");
+    dlg.reject();
+    EXPECT_EQ(p.ThreadCount, 5);
+}
+
+TEST(FileNameDialog, CutsTextsTo38CharactersAndStoresTheModes) {
+    SiteProfile p;
+    SetFieldText(p.NamePrefix, u"old");
+    {
+        CDlgSaveSet dlg(p);
+        dlg.Edit(0)->setText("x");
+        dlg.reject();
+    }
+    EXPECT_EQ(FieldText(p.NamePrefix), u"old");
+
+    CDlgSaveSet dlg(p);
+    EXPECT_EQ(dlg.Edit(0)->text(), "old");
+    const QString fifty(50, QChar(u'相'));
+    dlg.Edit(0)->setText(fifty);
+    dlg.Edit(5)->setText("_end");
+    dlg.NameModeButton(2)->setChecked(true);
+    dlg.FolderModeButton(1)->setChecked(true);
+    dlg.OkButton()->click();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(FieldText(p.NamePrefix), Text(38, u'相'));
+    EXPECT_EQ(FieldText(p.FolderSuffix), u"_end");
+    EXPECT_EQ(p.NameMode, 2);
+    EXPECT_EQ(p.FolderMode, 1);
+}
+
+TEST(FileNameDialog, HelpLinkShowsTheEscapeList) {
+    BoxRecorder boxes;
+    SiteProfile p;
+    CDlgSaveSet dlg(p);
+    emit dlg.HelpLink()->linkActivated("#");
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("设置前后缀"));
+    EXPECT_TRUE(boxes.Texts()[0].endsWith("?9:相册在列表中的序号(格式为：0001,0002,0003...)"));
+}
+
+TEST(MainWindowMenus, ToggleTwiceRestoresFlagsAndSavesEachTime) {
+    WindowFixture f;
+    const QString prog = f.ProgramFolder();
+    const uint16_t before = StoredFlags(prog);
+    QAction* fix = f.window->MenuAction(kMenuFixFormat);
+    ASSERT_NE(fix, nullptr);
+    EXPECT_EQ(fix->text(), "修正图片格式");
+    fix->trigger();
+    EXPECT_EQ(StoredFlags(prog), before ^ SiteFlag::FixFormat);  // written at once
+    fix->trigger();
+    EXPECT_EQ(StoredFlags(prog), before);
+}
+
+TEST(MainWindowMenus, MainAndDescriptionPicturesExcludeEachOther) {
+    WindowFixture f;
+    const QString prog = f.ProgramFolder();
+    f.window->MenuAction(kMenuDescPictures)->trigger();
+    EXPECT_TRUE(StoredFlags(prog) & SiteFlag::DescriptionPicturesOnly);
+    f.window->MenuAction(kMenuMainPictures)->trigger();
+    EXPECT_TRUE(StoredFlags(prog) & SiteFlag::MainPicturesOnly);
+    EXPECT_FALSE(StoredFlags(prog) & SiteFlag::DescriptionPicturesOnly);
+    f.window->MenuAction(kMenuMainPictures)->trigger();  // the checked one clears itself only
+    EXPECT_FALSE(StoredFlags(prog) & (SiteFlag::MainPicturesOnly | SiteFlag::DescriptionPicturesOnly));
+
+    // With the current site fixed at 0 the shop and Yupoo items are grey; the check marks follow.
+    emit f.window->SettingsMenu()->aboutToShow();
+    EXPECT_FALSE(f.window->MenuAction(kMenuMainPictures)->isEnabled());
+    EXPECT_FALSE(f.window->MenuAction(kMenuLargePictures)->isEnabled());
+    EXPECT_TRUE(f.window->MenuAction(kMenuOpenWhenDone)->isChecked());  // first-run default
+}
+
+TEST(MainWindowDrop, FileGivesItsFolderAndDottedFolderGivesItsParent) {
+    EXPECT_EQ(DroppedSaveFolder("/data/pics/a.jpg"), "/data/pics/");
+    EXPECT_EQ(DroppedSaveFolder("/data/my.album"), "/data/");
+    EXPECT_EQ(DroppedSaveFolder("/data/album"), "/data/album/");
+    EXPECT_EQ(DroppedSaveFolder("a.jpg"), "");
+
+    WindowFixture f;
+    f.window->DropPaths({f.dir.path() + "/photos/x.png"});
+    const QString expected = f.dir.path() + "/photos/";
+    EXPECT_EQ(f.window->SaveBox()->EditText(), expected);
+    EXPECT_EQ(f.window->SaveBox()->History().last(), expected);
+    // Remembered as the newest save folder and written to soft.dat.
+    AppState& st = f.window->State();
+    LoadSettings(st);
+    EXPECT_EQ(QString::fromStdU16String(RecentEntries(st, 1).at(0)), expected);
+    // The same folder in other letter case is not added again.
+    f.window->DropPaths({f.dir.path().toUpper() + "/PHOTOS/"});
+    EXPECT_EQ(RecentEntries(st, 1).size(), 1u);
+}
+
+TEST(MainWindowStartup, TempProgramFolderDefaultsToDocuments) {
+    WindowFixture f("Temp/prog");
+    const QString expected = f.dir.path() + "/Documents/Quillmoss/";
+    EXPECT_EQ(f.window->SaveBox()->EditText(), expected);
+    EXPECT_TRUE(QDir(expected).exists());
+
+    WindowFixture plain("work");
+    EXPECT_EQ(plain.window->SaveBox()->EditText(), plain.ProgramFolder());
+}
+
+TEST(MainWindowStartup, RecentSaveFolderWinsOverTheDefault) {
+    WindowFixture f("Temp/prog", [](const QString& folder) {
+        SettingsBlock b;
+        SetFieldText(b.RecentSavePaths[0], u"/srv/albums/");
+        SetFieldText(b.RecentTargets[0], u"123456");
+        QFile out(folder + "/soft.dat");
+        out.open(QIODevice::WriteOnly);
+        const std::string bytes = EncodeSettingsBlock(b);
+        out.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    });
+    EXPECT_EQ(f.window->SaveBox()->EditText(), "/srv/albums/");
+    EXPECT_EQ(f.window->TargetBox()->History(), QStringList({"123456"}));
+}
+
+TEST(MainWindowStartup, ClipboardTextOnlyWhenShort) {
+    EXPECT_EQ(ClipboardTarget(" 12345 \n"), "12345");
+    EXPECT_EQ(ClipboardTarget(QString(199, 'a')), QString(199, 'a'));
+    EXPECT_EQ(ClipboardTarget(QString(200, 'a')), "");
+    EXPECT_EQ(ClipboardTarget("   "), "");
+
+    QGuiApplication::clipboard()->setText(QString(250, '7'));
+    {
+        WindowFixture f;
+        EXPECT_EQ(f.window->TargetBox()->EditText(), "");
+    }
+    QGuiApplication::clipboard()->setText("http://t.qq.com/someone");
+    WindowFixture f;
+    EXPECT_EQ(f.window->TargetBox()->EditText(), "http://t.qq.com/someone");
+    // The start-up step ran the site detection on it: QZone family, Tencent Weibo kind.
+    EXPECT_EQ(f.window->SiteBox()->currentIndex(), 0);
+    EXPECT_EQ(f.window->KindBox()->currentIndex(), 2);
+    EXPECT_EQ(f.window->SiteBox()->count(), 21);
+    QGuiApplication::clipboard()->clear();
+}
+
+TEST(MainWindowStartup, KindChoiceFollowsTheSiteChoice) {
+    WindowFixture f;
+    EXPECT_FALSE(f.window->KindBox()->isHidden());
+    EXPECT_EQ(f.window->KindBox()->itemText(1), "QQ群相册");
+    f.window->SiteBox()->setCurrentIndex(3);
+    EXPECT_TRUE(f.window->KindBox()->isHidden());
+    EXPECT_FALSE(f.window->FrontendImpl().KindChoiceVisible());
+    f.window->SiteBox()->setCurrentIndex(0);
+    EXPECT_TRUE(f.window->FrontendImpl().KindChoiceVisible());
+    EXPECT_EQ(f.window->FrontendImpl().KindChoice(), 0);
+}
