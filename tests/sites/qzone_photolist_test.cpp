@@ -3,8 +3,10 @@
 // password question, and how each picture's best and fallback addresses are chosen.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 
 #include "CannedSite.h"
 #include "sites/QZonePhotoList.h"
@@ -194,7 +196,7 @@ TEST_F(PhotoList, MoodPseudoAlbumIsNotTheGbkVariantsBusiness) {
 TEST_F(PhotoList, GbkPasswordYesOpensAlbumPageAndAsksTheRefusedPageAgain) {
     CreateQ2();
     f.fe.answers = {true};
-    bool unlocked = false;
+    std::atomic<bool> unlocked{false};
     f.fe.onLogin = [&](const Text&) { unlocked = true; };
     CannedSite site([&](const CannedRequest& r) {
         if (!unlocked) return kRefusal;
@@ -256,11 +258,15 @@ TEST_F(PhotoList, Utf8PublicAlbumOnUserSiteWithoutPicturesEndsAtOnce) {
 TEST_F(PhotoList, Utf8EncryptedAlbumPasswordRoundAndPacing) {
     test::SetTestCookies("qzone.qq.com", "p_skey=front; skey=@key1; uin=o0012345");
     f.fe.answers = {true};
-    bool unlocked = false;
+    std::atomic<bool> unlocked{false};
     f.fe.onLogin = [&](const Text&) { unlocked = true; };
+    std::mutex timesMutex;
     std::vector<std::chrono::steady_clock::time_point> times;
     CannedSite site([&](const CannedRequest& r) {
-        times.push_back(std::chrono::steady_clock::now());
+        {
+            std::lock_guard<std::mutex> lock(timesMutex);
+            times.push_back(std::chrono::steady_clock::now());
+        }
         if (!unlocked) return kRefusal;
         return r.Param("pageStart") == "0" ? Page({{"a", "", "", "", "http://a.qpic.cn/1"}}) : kEmpty;
     });
@@ -279,6 +285,7 @@ TEST_F(PhotoList, Utf8EncryptedAlbumPasswordRoundAndPacing) {
     EXPECT_EQ(reqs[2].Param("pageStart"), "400");
     // The request counter keeps counting: t grows by a million per request.
     EXPECT_GE(std::stoll(reqs[1].Param("t")) - std::stoll(reqs[0].Param("t")), 1000000);
+    std::lock_guard<std::mutex> lock(timesMutex);
     // 3 s after the password, 4.2 s after the first page of pictures.
     EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(2900));
     EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(4100));
