@@ -103,6 +103,9 @@ public:
     void OnTargetEdited(const QString& text);
     // Takes the first of the dropped paths as the save folder.
     void DropPaths(const QStringList& paths);
+    // Inverts an option bit of the current site (MainPicturesOnly and DescriptionPicturesOnly
+    // exclude each other) and saves the settings at once.
+    void ToggleFlag(uint16_t bit);
     // Applies a filter keyword: only albums whose name contains it are listed, until the next refill.
     void ApplyFilter(const QString& keyword);
     // The search bar's buttons: true when a row was found.
@@ -128,7 +131,6 @@ private:
     void InitialiseState();
     void StartStartupStep();
     void OnStartupDone(const QStringList& captions);
-    void ToggleFlag(uint16_t bit);
     void OpenDownSet();
     void OpenSaveSet();
     void OpenLogin(int id);

@@ -11,7 +11,10 @@
 #include "support/UiTestSupport.h"
 #include "ui/CsvExport.h"
 #include "ui/CoverThumbnail.h"
+#include "ui/DlgFind.h"
 #include "ui/MyGridCtrl.h"
+#include <QCheckBox>
+#include <QLineEdit>
 
 using namespace qm;
 using namespace qm::ui;

@@ -6,6 +6,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QMenu>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,12 +128,13 @@ TEST(MainWindowMenus, ToggleTwiceRestoresFlagsAndSavesEachTime) {
 TEST(MainWindowMenus, MainAndDescriptionPicturesExcludeEachOther) {
     WindowFixture f;
     const QString prog = f.ProgramFolder();
-    f.window->MenuAction(kMenuDescPictures)->trigger();
+    // The shop items are grey for the QQ Zone family, so the toggles are driven directly.
+    f.window->ToggleFlag(SiteFlag::DescriptionPicturesOnly);
     EXPECT_TRUE(StoredFlags(prog) & SiteFlag::DescriptionPicturesOnly);
-    f.window->MenuAction(kMenuMainPictures)->trigger();
+    f.window->ToggleFlag(SiteFlag::MainPicturesOnly);
     EXPECT_TRUE(StoredFlags(prog) & SiteFlag::MainPicturesOnly);
     EXPECT_FALSE(StoredFlags(prog) & SiteFlag::DescriptionPicturesOnly);
-    f.window->MenuAction(kMenuMainPictures)->trigger();  // the checked one clears itself only
+    f.window->ToggleFlag(SiteFlag::MainPicturesOnly);  // the checked one clears itself only
     EXPECT_FALSE(StoredFlags(prog) & (SiteFlag::MainPicturesOnly | SiteFlag::DescriptionPicturesOnly));
 
     // With the current site fixed at 0 the shop and Yupoo items are grey; the check marks follow.
