@@ -504,7 +504,14 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
             Trace("fetch refused: status %ld, nothing saved\n", resp.status);
             return false;
         }
-        if (!WriteFileAtomic(PathFromText(req.savePath), resp.body)) {
+        // A body sent compressed is saved as the picture it encodes; one that does not inflate is
+        // a failed fetch, never a file of compressed bytes under the picture's name.
+        std::string inflated;
+        if (resp.gzip && !InflateGzip(resp.body.data(), resp.body.size(), inflated)) {
+            Trace("fetch refused: compressed body does not inflate, nothing saved\n");
+            return false;
+        }
+        if (!WriteFileAtomic(PathFromText(req.savePath), resp.gzip ? inflated : resp.body)) {
             Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
             return false;
         }
