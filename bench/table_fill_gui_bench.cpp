@@ -66,16 +66,17 @@ int main(int argc, char** argv) {
         ++heartbeats;
     });
     beat.start(5);
-    while (!(done.load() && w.Grid()->RowCount() == kAlbums)) app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (!(done.load() && w.Grid()->RowCount() == kAlbums))
+        app.processEvents(QEventLoop::WaitForMoreEvents, 50);
     const qint64 fillMs = clock.elapsed();
     producer.join();
     beat.stop();
     const long after = ResidentKB();
     std::printf("albums: %d\n", kAlbums);
     std::printf("fill time: %lld ms\n", static_cast<long long>(fillMs));
-    std::printf("longest GUI event-loop gap: %lld ms (%lld heartbeats of 5 ms)\n", static_cast<long long>(longestGap),
-                static_cast<long long>(heartbeats));
-    std::printf("resident memory growth: %ld KB, %.0f bytes per row (records and rows together)\n", after - before,
-                (after - before) * 1024.0 / kAlbums);
+    std::printf("longest GUI event-loop gap: %lld ms (%lld heartbeats of 5 ms)\n",
+                static_cast<long long>(longestGap), static_cast<long long>(heartbeats));
+    std::printf("resident memory growth: %ld KB, %.0f bytes per row (records and rows together)\n",
+                after - before, (after - before) * 1024.0 / kAlbums);
     return 0;
 }

@@ -2,19 +2,18 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <QCheckBox>
 #include <QBuffer>
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <atomic>
 #include <thread>
 
 #include "support/UiTestSupport.h"
-#include "ui/CsvExport.h"
 #include "ui/CoverThumbnail.h"
+#include "ui/CsvExport.h"
 #include "ui/DlgFind.h"
 #include "ui/MyGridCtrl.h"
-#include <QCheckBox>
-#include <QLineEdit>
 
 using namespace qm;
 using namespace qm::ui;
@@ -87,8 +86,10 @@ TEST(AlbumTableFilter, NoMatchLeavesOnlyTheHeaderAndTheNextSwitchListsAll) {
 
     // The next mode switch lists every album: 13 cells in rows of 6, 6 and 1.
     SwitchThumbnails(w, true);
-    ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0 && w.Grid()->RowCount() == 3 &&
-                                       w.Grid()->CellData(2, 0) == 12; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return w.State().ThumbJobState.load() == 0 && w.Grid()->RowCount() == 3 &&
+               w.Grid()->CellData(2, 0) == 12;
+    }));
     EXPECT_EQ(w.Grid()->CellText(2, 0), "13.album 12");
     EXPECT_EQ(w.Grid()->CellData(2, 1), -1);
     EXPECT_EQ(w.Grid()->rowHeight(0), kThumbRowHeight);
@@ -108,7 +109,7 @@ TEST(AlbumTableSearch, ForwardWrapsAndWholeCellRefusesPartialMatches) {
     CQuillmossDlg& w = *f.window;
     AddAlbums(w, {Album(u"Beach"), Album(u"city"), Album(u"mountains"), Album(u"beach day")});
     CMyGridCtrl* g = w.Grid();
-    g->setCurrentIndex(g->model()->index(3, 0));  // the last row has the focus
+    g->setCurrentIndex(g->model()->index(3, 0));                  // the last row has the focus
     EXPECT_FALSE(g->FindInTable(3, "beach", true, true, false));  // nothing after the last row
     w.OnFindLink();
     w.FindBar()->KeywordEdit()->setText("  beach ");
@@ -192,7 +193,8 @@ TEST(AlbumTableThumbnails, SecondClickAnsweredYesStopsTheCoverLoading) {
         CQuillmossDlg& w = *f.window;
         std::vector<ST_PERLISTRECORD> recs;
         for (int i = 0; i < 30; ++i)
-            recs.push_back(Album(FormatText("a%d", i), 1, 0, FormatText("http://127.0.0.1:%d/cover/%d.png", port, i)));
+            recs.push_back(
+                Album(FormatText("a%d", i), 1, 0, FormatText("http://127.0.0.1:%d/cover/%d.png", port, i)));
         AddAlbums(w, recs);
         auto* box = qobject_cast<QCheckBox*>(w.Control(Ctl::Thumbnails));
         SwitchThumbnails(w, true);

@@ -7,8 +7,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
-#include <QMenu>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 

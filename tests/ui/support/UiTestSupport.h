@@ -53,7 +53,8 @@ struct WindowFixture {
     std::unique_ptr<ui::CQuillmossDlg> window;
     QStringList opened;
 
-    explicit WindowFixture(const QString& programSub = {}, const std::function<void(const QString&)>& prepare = {}) {
+    explicit WindowFixture(const QString& programSub = {},
+                           const std::function<void(const QString&)>& prepare = {}) {
         const QString folder = programSub.isEmpty() ? dir.path() : dir.path() + '/' + programSub;
         QDir().mkpath(folder);
         if (prepare) prepare(folder);

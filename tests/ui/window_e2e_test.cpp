@@ -1,0 +1,64 @@
+// Through the window against the simulator: list the demo target, tick two albums, download them.
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "net/URLSource2.h"
+#include "sim/Simulator.h"
+#include "support/UiTestSupport.h"
+#include "ui/ComboBox2.h"
+#include "ui/MyGridCtrl.h"
+
+using namespace qm;
+using namespace qm::ui;
+using namespace qm::uitest;
+
+TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
+    auto sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+    ASSERT_NE(sim->Start(0), 0);
+    SetConnectTo(sim->ConnectTo());
+    BoxRecorder boxes;
+    {
+        WindowFixture f;
+        CQuillmossDlg& w = *f.window;
+        auto* listButton = qobject_cast<QPushButton*>(w.Control(Ctl::ListButton));
+        auto* downloadButton = qobject_cast<QPushButton*>(w.Control(Ctl::DownloadButton));
+        auto* status = qobject_cast<QLabel*>(w.Control(Ctl::Status));
+        w.TargetBox()->SetEditText("123456789");
+        const QString save = f.dir.path() + "/saved/";
+        w.SaveBox()->SetEditText(save);
+
+        w.OnListButton();
+        EXPECT_TRUE(WaitUntil([&] { return listButton->text() == "终止获取"; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return w.State().ListJobState.load() == 0 && listButton->text() == "获取相册"; }, 30000));
+        WaitUntil([] { return false; }, 200);
+        const int rows = w.Grid()->RowCount();
+        ASSERT_GE(rows, 3);
+        EXPECT_EQ(status->text(), QString("获取相册列表完成，共%1个").arg(rows));
+        EXPECT_EQ(qobject_cast<QGroupBox*>(w.Control(Ctl::AlbumGroup))->title(),
+                  QString("相册列表(共%1个)").arg(rows));
+        EXPECT_EQ(w.Grid()->CellText(rows - 1, 1), "说说里的图片-新增测试功能");
+        EXPECT_TRUE(downloadButton->isEnabled());
+
+        w.Grid()->selectRow(0);
+        w.Grid()->selectionModel()->select(w.Grid()->model()->index(1, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w.OnDownloadButton();
+        EXPECT_TRUE(WaitUntil([&] { return downloadButton->text() == "终止下载"; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return w.State().DownloadJobState.load() == 0 && status->text() == "下载完毕"; }, 60000));
+        EXPECT_EQ(downloadButton->text(), "下载");
+        int files = 0;
+        QDirIterator it(save, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            if (it.fileInfo().size() > 0) ++files;
+        }
+        EXPECT_GT(files, 0);
+    }
+    sim->Stop();
+}
