@@ -1,0 +1,137 @@
+// A loopback HTTP server for fetcher tests: answers every GET from a handler with canned text and
+// keeps the requests it received, so tests assert the addresses a fetcher asked for. All traffic
+// goes to 127.0.0.1; the host names of the requests are kept (connections are re-routed).
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "RecordingFrontend.h"
+#include "core/AppState.h"
+#include "net/CookieStore.h"
+#include "net/URLSource2.h"
+
+namespace qm::test {
+
+struct CannedRequest {
+    std::string host;    // Host header without a port
+    std::string path;    // decoded path
+    std::string target;  // path and query as sent
+    std::map<std::string, std::string> headers;  // lower-case names
+    std::string Param(const std::string& key) const {
+        const std::string q = target.substr(target.find('?') == std::string::npos ? target.size() : target.find('?'));
+        const std::string needle = key + "=";
+        for (std::size_t pos = 0; (pos = q.find(needle, pos)) != std::string::npos; pos += needle.size()) {
+            if (pos == 0 || q[pos - 1] == '?' || q[pos - 1] == '&') {
+                const std::size_t start = pos + needle.size();
+                return q.substr(start, q.find('&', start) - start);
+            }
+        }
+        return "\x01missing";
+    }
+};
+
+class CannedSite {
+public:
+    // The handler gets the request (host, path, query) and returns the body; an empty body is sent
+    // as it is (the fetchers treat it as the end).
+    using Handler = std::function<std::string(const CannedRequest&)>;
+
+    explicit CannedSite(Handler handler) : handler_(std::move(handler)) {
+        server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            CannedRequest r;
+            r.host = req.get_header_value("Host");
+            r.host = r.host.substr(0, r.host.find(':'));
+            r.path = req.path;
+            r.target = req.target;
+            for (const auto& [k, v] : req.headers) {
+                std::string name = k;
+                for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                r.headers[name] = v;
+            }
+            {
+                std::lock_guard<std::mutex> l(mutex_);
+                requests_.push_back(r);
+            }
+            res.set_content(handler_(r), "text/plain; charset=utf-8");
+        });
+        server_.set_keep_alive_max_count(1);  // no idle connection holds up stop()
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // stop() before the loop runs would be lost and leave the thread listening.
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        SetConnectTo("127.0.0.1:" + std::to_string(port_));
+    }
+    ~CannedSite() {
+        server_.stop();
+        thread_.join();
+    }
+    std::vector<CannedRequest> Requests() const {
+        std::lock_guard<std::mutex> l(mutex_);
+        return requests_;
+    }
+
+private:
+    Handler handler_;
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<CannedRequest> requests_;
+};
+
+// The login cookies a user would have after logging in (domain cookies of `domain`).
+inline void SetTestCookies(const std::string& domain, const std::string& pairs) {
+    CookieStore::Instance().ImportHeader(pairs, domain);
+}
+inline void ClearCookies() { CookieStore::Instance().Clear(); }
+
+// A state with a ready window, one album folder in a fresh temporary directory, pictures named
+// after their titles (NameMode 0) straight into that folder (FolderMode 1).
+struct FetcherState {
+    RecordingFrontend fe;
+    AppState st{fe};
+    std::filesystem::path dir;
+
+    FetcherState() {
+        static int serial = 0;
+        dir = std::filesystem::temp_directory_path() /
+              ("qm-sites-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+        std::filesystem::create_directories(dir);
+        st.WindowReady = 1;
+        st.programFolder = FromUtf8(dir.string() + "/");
+        st.settings.profile[0].NameMode = 0;
+        st.settings.profile[0].FolderMode = 1;
+        st.task.albumFolder = FromUtf8(dir.string() + "/");
+        st.DownloadJobState = DownloadRunning;
+    }
+    ~FetcherState() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    int AddRecord(const ST_PERLISTRECORD& rec) {
+        return static_cast<int>(st.albums.AppendRecord(rec)) - 1;
+    }
+    std::vector<std::string> Urls() const {
+        std::vector<std::string> out;
+        for (const auto& u : st.task.urls) out.push_back(ToUtf8(u));
+        return out;
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> out;
+        for (const auto& n : st.task.fileNames) out.push_back(ToUtf8(n));
+        return out;
+    }
+};
+
+}  // namespace qm::test

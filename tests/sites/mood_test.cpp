@@ -1,0 +1,183 @@
+// Mood pictures: paging, pacing, the page limit and its unlock value, the token and the refusals,
+// checked against canned mood-list answers on a loopback server.
+#include <gtest/gtest.h>
+
+#include "CannedSite.h"
+#include "core/Prompts.h"
+#include "sites/QZoneMood.h"
+#include "sites/Token.h"
+
+namespace qm {
+namespace {
+
+using test::CannedRequest;
+using test::CannedSite;
+using test::ClearCookies;
+
+std::vector<unsigned> g_pauses;
+void RecordPause(AppState&, unsigned ms) { g_pauses.push_back(ms); }
+
+// One post as the mood list writes it; `pictures` addresses are written with escaped slashes.
+std::string Post(int n, const std::string& text, int pictures) {
+    std::string s = "{\"certified\":0,\"cmtnum\":" + std::to_string(n) + ",\"conlist\":[{\"con\":\"" + text +
+                    "\",\"type\":2}],\"content\":\"" + text + "\",\"pic\":[";
+    for (int i = 0; i < pictures; ++i) {
+        if (i) s += ",";
+        s += "{\"height\":800,\"pic_id\":\"p" + std::to_string(n) + "_" + std::to_string(i) +
+             "\",\"smallurl\":\"http:\\/\\/m.qpic.cn\\/psb\\/a\\/post" + std::to_string(n) + "_" +
+             std::to_string(i) + "\",\"width\":600}";
+    }
+    return s + "]}";
+}
+
+// A mood-list page: posts pos .. pos+num-1 of `total`, each with one picture.
+std::string Page(int pos, int total) {
+    std::string s = "_Callback({\"code\":0,\"msglist\":[";
+    for (int i = pos; i < std::min(total, pos + 20); ++i) {
+        if (i > pos) s += ",";
+        s += Post(i, "post " + std::to_string(i), 1);
+    }
+    return s + "],\"total\":" + std::to_string(total) + "});";
+}
+
+class Mood : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_pauses.clear();
+        SetMoodPause(&RecordPause);
+        ClearCookies();
+        index = f.AddRecord(MoodRecord());
+    }
+    void TearDown() override {
+        SetMoodPause(nullptr);
+        ClearCookies();
+    }
+    static ST_PERLISTRECORD MoodRecord() {
+        ST_PERLISTRECORD rec;
+        rec.Name = kMoodAlbumName;
+        rec.ListParam = MoodListAddress(u"10001");
+        rec.CoverUrl = kMoodCoverMark;
+        rec.PictureCount = -1;
+        return rec;
+    }
+    static void LogIn(const std::string& cookies) { test::SetTestCookies("qq.com", cookies); }
+    static CannedSite::Handler Posts(int total) {
+        return [total](const CannedRequest& r) { return Page(std::stoi(r.Param("pos")), total); };
+    }
+
+    test::FetcherState f;
+    int index = 0;
+};
+
+TEST(MoodAddress, ListAddressOnProxyHost) {
+    EXPECT_EQ(ToUtf8(MoodListAddress(u"12345")),
+              "http://h5.qzone.qq.com/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6?uin=12345"
+              "&inCharset=utf-8&outCharset=utf-8&hostUin=12345&notice=0&sort=0");
+}
+
+TEST_F(Mood, ThirtyFivePostsTwoPagesThenEnd) {
+    LogIn("uin=o0010001; skey=@abc");
+    CannedSite site(Posts(35));
+    FetchMoodPictures(f.st, index);
+
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 2u);
+    const unsigned gtk = ComputeGTk(u"@abc");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(reqs[i].host, "h5.qzone.qq.com");
+        EXPECT_EQ(reqs[i].path, "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6");
+        EXPECT_EQ(reqs[i].target,
+                  "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6?uin=10001&inCharset=utf-8"
+                  "&outCharset=utf-8&hostUin=10001&notice=0&sort=0&pos=" +
+                      std::to_string(i * 20) +
+                      "&num=20&cgi_host=http%3A%2F%2Ftaotao.qq.com%2Fcgi-bin%2Femotion_cgi_msglist_v6"
+                      "&code_version=1&format=jsonp&need_private_comment=1&g_tk=" +
+                      std::to_string(gtk));
+        EXPECT_EQ(reqs[i].headers.at("referer"), "http://qzs.qq.com/qzone/app/mood_v6/html/index.html");
+    }
+    // A pause after each page, the not-full second one included, and none after that.
+    EXPECT_EQ(g_pauses, (std::vector<unsigned>{4200, 4400}));
+    ASSERT_EQ(f.st.task.urls.size(), 35u);
+    EXPECT_EQ(f.Urls()[0], "http://m.qpic.cn/psb/b/post0_0");
+    EXPECT_EQ(f.Urls()[34], "http://m.qpic.cn/psb/b/post34_0");
+    EXPECT_EQ(f.Names()[34], "post 34.jpg");
+}
+
+TEST_F(Mood, DefaultStopsAfterFivePagesWithoutFinalPause) {
+    LogIn("skey=@abc");  // at the very front of the cookie text
+    CannedSite site(Posts(1000));
+    FetchMoodPictures(f.st, index);
+    EXPECT_EQ(site.Requests().size(), 5u);
+    EXPECT_EQ(site.Requests()[4].Param("pos"), "80");
+    EXPECT_EQ(g_pauses, (std::vector<unsigned>{4200, 4400, 4600, 4800}));
+    EXPECT_EQ(f.st.task.urls.size(), 100u);
+}
+
+TEST_F(Mood, UnlockValueReadsEveryPage) {
+    LogIn("uin=o10001; skey=@abc");
+    f.st.ext.MoodDownloadMode = kMoodUnlockValue;
+    CannedSite site(Posts(130));
+    FetchMoodPictures(f.st, index);
+    EXPECT_EQ(site.Requests().size(), 7u);
+    EXPECT_EQ(g_pauses.size(), 7u);
+    EXPECT_EQ(g_pauses.back(), (7u + 20u) * 200u);
+    EXPECT_EQ(f.st.task.urls.size(), 130u);
+
+    // Any other value keeps the limit.
+    f.st.task.Clear();
+    f.st.ext.MoodDownloadMode = kMoodUnlockValue - 1;
+    CannedSite again(Posts(130));
+    FetchMoodPictures(f.st, index);
+    EXPECT_EQ(again.Requests().size(), 5u);
+}
+
+TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
+    LogIn("skey=@abc; p_skey=PS");
+    CannedSite site([](const CannedRequest&) {
+        std::string noText = "{\"certified\":0,\"conlist\":null,\"pic\":[{\"pic_id\":\"x\",\"smallurl\":\"http:\\/\\/"
+                             "m.qpic.cn\\/x\\/a\\/bare\"}]}";
+        return "_Callback({\"msglist\":[" + Post(1, "晴天", 2) + "," + noText + "]});";
+    });
+    FetchMoodPictures(f.st, index);
+    // p_skey takes precedence over skey.
+    ASSERT_EQ(site.Requests().size(), 1u);
+    EXPECT_EQ(site.Requests()[0].Param("g_tk"), std::to_string(ComputeGTk(u"PS")));
+    // Every /a/ becomes /b/; an empty title falls back to the album name in the file name.
+    EXPECT_EQ(f.Urls(), (std::vector<std::string>{"http://m.qpic.cn/psb/b/post1_0", "http://m.qpic.cn/psb/b/post1_1",
+                                                  "http://m.qpic.cn/x/b/bare"}));
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"晴天.jpg", "晴天(1).jpg", "说说里的图片-新增测试功能.jpg"}));
+}
+
+TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
+    LogIn("uin=o0010001; pt2gguin=o0010001");
+    CannedSite site(Posts(35));
+    FetchMoodPictures(f.st, index);
+    EXPECT_TRUE(site.Requests().empty());
+    ASSERT_EQ(f.fe.Of("message").size(), 1u);
+    EXPECT_EQ(f.fe.Of("message")[0], PromptMoodLogin());
+    EXPECT_TRUE(f.st.task.urls.empty());
+}
+
+TEST_F(Mood, RefusalShowsServerMessage) {
+    LogIn("skey=@abc");
+    CannedSite site([](const CannedRequest&) {
+        return std::string("_Callback({\"code\":-3000,\"subcode\":-4001,\"message\":\"请先登录空间\",\"data\":[]});");
+    });
+    FetchMoodPictures(f.st, index);
+    EXPECT_EQ(site.Requests().size(), 1u);
+    ASSERT_EQ(f.fe.Of("message").size(), 1u);
+    EXPECT_EQ(ToUtf8(f.fe.Of("message")[0]), "请先登录空间");
+    EXPECT_TRUE(g_pauses.empty());
+}
+
+TEST_F(Mood, StopDuringPauseSendsNoFurtherPage) {
+    LogIn("skey=@abc");
+    SetMoodPause([](AppState& st, unsigned) { st.DownloadJobState = DownloadStopRequested; });
+    CannedSite site(Posts(60));
+    FetchMoodPictures(f.st, index);
+    EXPECT_EQ(site.Requests().size(), 1u);
+    EXPECT_EQ(f.st.task.urls.size(), 20u);
+}
+
+}  // namespace
+}  // namespace qm
