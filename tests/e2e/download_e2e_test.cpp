@@ -162,6 +162,9 @@ TEST_F(DownloadE2E, HostileNamesStayInsideTheSaveFolder) {
         EXPECT_TRUE(top == "prog" || top == save.filename().string()) << "written outside: " << e.path();
     }
     EXPECT_FALSE(fs::exists(root / "x"));
+    std::size_t albumFolders = 0;
+    for (const auto& e : fs::directory_iterator(save / "10003")) albumFolders += e.is_directory();
+    EXPECT_EQ(albumFolders, 10u);  // every hostile album got a folder of its own
     std::size_t pictures = 0;
     for (const auto& e : fs::recursive_directory_iterator(save)) {
         if (!e.is_regular_file()) continue;
