@@ -1,0 +1,146 @@
+// End to end through quillmoss-cli --demo: a QQ group album and a Tencent Weibo album are listed and
+// downloaded from the built-in simulator, and every file is compared with the picture it serves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "net/StringCtrl.h"
+#include "sim/Simulator.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class GroupWeiboCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("qm-cli-gw-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root / "prog");
+        save = root / "save";
+        // The same scenario the CLI's built-in simulator serves (pictures are deterministic).
+        sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    // Runs the CLI in the program folder; returns its exit status, stdout in `out`.
+    int Cli(const std::string& args, std::string* out = nullptr) {
+        const std::string cmd = "cd " + Quote((root / "prog").string()) + " && " +
+                                Quote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args + " 2>/dev/null";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        if (!p) return -1;
+        std::string text;
+        std::array<char, 4096> buf;
+        for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) text.append(buf.data(), n);
+        const int status = ::pclose(p);
+        if (out) *out = text;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // The album's picture files, without the download history the program keeps beside them.
+    static std::vector<fs::path> PictureFiles(const fs::path& folder) {
+        std::vector<fs::path> out;
+        for (const auto& e : fs::directory_iterator(folder))
+            if (e.is_regular_file() && e.path().filename() != "pic.vyr") out.push_back(e.path());
+        return out;
+    }
+    // Short fingerprints of contents, so a mismatch reports readably.
+    static std::string Print(const std::string& bytes) {
+        return std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+    }
+    // The file of `folder` whose name without extension is `stem` (the extension may be fixed).
+    static fs::path ByStem(const fs::path& folder, const std::string& stem) {
+        for (const auto& e : fs::directory_iterator(folder))
+            if (e.path().stem().string() == stem) return e.path();
+        return {};
+    }
+
+    fs::path root, save;
+    std::unique_ptr<sim::Simulator> sim;
+};
+
+TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
+    const auto& account = sim->Scenario().at("accounts").at(0);
+    const std::string uin = std::to_string(account.at("uin").get<long long>());
+    const std::string cookies = "uin=o00" + uin + "; skey=" + account.at("skey").get<std::string>() +
+                                "; guin=o00" + uin;
+    ASSERT_EQ(Cli("cookies import --domain qq.com " + Quote(cookies)), 0);
+
+    std::string table;
+    ASSERT_EQ(Cli("--demo list 345678901 --kind group --format tsv", &table), 0);
+    EXPECT_NE(table.find("家庭聚会"), std::string::npos);
+    EXPECT_NE(table.find("春节"), std::string::npos);
+
+    ASSERT_EQ(Cli("--demo download 345678901 --kind group --save " + Quote(save.string()) + " --albums all --yes"), 0);
+    const auto& group = sim->Scenario().at("groups").at(0);
+    for (const auto& album : group.at("albums")) {
+        const fs::path folder = save / "345678901" / album.at("title").get<std::string>();
+        ASSERT_TRUE(fs::is_directory(folder)) << folder;
+        std::size_t count = 0;
+        for (const auto& photo : album.at("photos")) {
+            // Named after the photo's name, or its description when it has none.
+            std::string stem = photo.at("name").get<std::string>();
+            if (stem.empty()) stem = photo.at("desc").get<std::string>();
+            const fs::path file = ByStem(folder, stem);
+            ASSERT_FALSE(file.empty()) << stem;
+            EXPECT_EQ(Print(ReadFile(file)), Print(sim->PictureBytes(photo.at("id").get<std::string>()))) << file;
+            ++count;
+        }
+        EXPECT_EQ(PictureFiles(folder).size(), count);
+    }
+}
+
+TEST_F(GroupWeiboCli, WeiboTypedAlbumDownloadedAsServed) {
+    std::string table;
+    ASSERT_EQ(Cli("--demo list demo_weibo --kind weibo --format tsv", &table), 0);
+    EXPECT_NE(table.find("我的照片\t未知"), std::string::npos) << table;  // a typed album's count is unknown
+
+    ASSERT_EQ(Cli("--demo download demo_weibo --kind weibo --save " + Quote(save.string()) + " --albums 1 --yes"), 0);
+    const auto& album = sim->Scenario().at("weibo").at(0).at("albums").at(0);
+    std::vector<std::string> expected;
+    for (const auto& post : album.at("posts"))
+        for (const auto& picture : post.at("pictures"))
+            expected.push_back(Print(sim->PictureBytes(picture.at("id").get<std::string>())));
+    std::sort(expected.begin(), expected.end());
+    ASSERT_GT(expected.size(), 24u);  // more than one page of posts: the continuation tail is used
+
+    const fs::path folder = save / "demo_weibo" / album.at("name").get<std::string>();
+    ASSERT_TRUE(fs::is_directory(folder)) << folder;
+    std::vector<std::string> got;
+    for (const auto& file : PictureFiles(folder)) got.push_back(Print(ReadFile(file)));
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expected);
+    // A forward without words takes the forwarded text; a post with neither, the album's name.
+    EXPECT_FALSE(ByStem(folder, "转播的原文").empty());
+    EXPECT_FALSE(ByStem(folder, "我的照片").empty());
+    EXPECT_FALSE(ByStem(folder, "微博第2条 httpurl.cnabc").empty());
+}
+
+}  // namespace
+}  // namespace qm
