@@ -32,7 +32,6 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
         w.SaveBox()->SetEditText(save);
 
         w.OnListButton();
-        EXPECT_TRUE(WaitUntil([&] { return listButton->text() == "终止获取"; }));
         ASSERT_TRUE(WaitUntil(
             [&] { return w.State().ListJobState.load() == 0 && listButton->text() == "获取相册"; }, 30000));
         WaitUntil([] { return false; }, 200);
@@ -48,7 +47,6 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
         w.Grid()->selectionModel()->select(w.Grid()->model()->index(1, 0),
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
         w.OnDownloadButton();
-        EXPECT_TRUE(WaitUntil([&] { return downloadButton->text() == "终止下载"; }));
         ASSERT_TRUE(WaitUntil(
             [&] { return w.State().DownloadJobState.load() == 0 && status->text() == "下载完毕"; }, 60000));
         EXPECT_EQ(downloadButton->text(), "下载");
