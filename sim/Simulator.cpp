@@ -107,6 +107,7 @@ struct Simulator::Impl : PasswordBook {
     std::thread thread;
     std::atomic<bool> stopping{false};
     std::atomic<int> port{0};
+    std::atomic<bool> logging{true};
 
     mutable std::mutex logMu;
     std::vector<LoggedRequest> log;
@@ -232,7 +233,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     r.viewer = ReadViewer(model, r.cookies);
 
     size_t logIndex = 0;
-    {
+    const bool logged = logging;
+    if (logged) {
         LoggedRequest lr{r.method, r.host, r.target, r.path, r.query, r.headers, cookieHeader, 0};
         std::lock_guard<std::mutex> lock(logMu);
         logIndex = log.size();
@@ -296,9 +298,10 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         a.headers.emplace_back("Content-Encoding", "gzip");
     }
 
-    {
+    if (logged) {
         std::lock_guard<std::mutex> lock(logMu);
-        log[logIndex].status = reset ? -1 : a.status;
+        // ClearRequests() may have run meanwhile.
+        if (logIndex < log.size() && log[logIndex].target == r.target) log[logIndex].status = reset ? -1 : a.status;
     }
     if (reset) {
         const int fd = FindConnectionSocket(req.local_port, req.remote_port);
@@ -376,6 +379,7 @@ int Simulator::Start(int port) {
     impl->server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     impl->server.set_keep_alive_max_count(100000);
     impl->server.set_keep_alive_timeout(3);
+    impl->server.set_tcp_nodelay(true);  // headers and body go out in separate writes
     auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->Handle(req, res); };
     impl->server.Get(".*", handler);
     impl->server.Post(".*", handler);
@@ -423,6 +427,8 @@ std::string Simulator::PictureAddress(const std::string& pictureId) const {
     auto it = impl_->model.addressById.find(pictureId);
     return it == impl_->model.addressById.end() ? std::string() : it->second;
 }
+
+void Simulator::SetLogging(bool on) { impl_->logging = on; }
 
 void Simulator::ResetPasswords() {
     std::lock_guard<std::mutex> lock(impl_->pwMu);

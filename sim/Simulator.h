@@ -45,6 +45,8 @@ public:
     std::string PictureAddress(const std::string& pictureId) const;
     // Forgets every album password entered so far (as after a new login).
     void ResetPasswords();
+    // The request log is on by default; a long-running server switches it off to keep memory flat.
+    void SetLogging(bool on);
 
     struct Impl;
 

@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qzone-sim: %s\n", e.what());
         return 1;
     }
+    sim->SetLogging(false);
     const int bound = sim->Start(port);
     if (bound == 0) {
         std::fprintf(stderr, "qzone-sim: cannot listen on 127.0.0.1:%d\n", port);
