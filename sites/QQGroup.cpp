@@ -15,7 +15,9 @@ constexpr int kAlbumsPerPage = 60;
 constexpr int kPhotosPerPage = 500;
 constexpr char16_t kHeaders[] = u"Accept-Encoding: gzip, deflate";
 
-Text GroupPhotoBase() { return Text(u"http://") + hosts::kGroupPhoto; }
+Text GroupPhotoBase() {
+    return Text(u"http://") + hosts::kGroupPhoto;
+}
 
 // The value of a field written as `"key" : "value"`, searched from the start of the piece.
 Text Field(const Text& piece, TextView start) {
@@ -41,7 +43,8 @@ bool ReadAlbum(AppState& st, const Text& group, const Text& login, unsigned gtk,
     rec.CoverUrl = quote == Text::npos ? Text() : piece.substr(0, quote);
     ReplaceAll(rec.CoverUrl, u"\\/", u"/");
     const Text albumId = Field(piece, u"\"id\" : \"");
-    rec.ListParam = u"qunId=" + group + u"&albumId=" + albumId + u"&uin=" + login + FormatText("&g_tk=%u", gtk);
+    rec.ListParam =
+        u"qunId=" + group + u"&albumId=" + albumId + u"&uin=" + login + FormatText("&g_tk=%u", gtk);
     rec.Name = Field(piece, u"\"title\" : \"");
     if (rec.Name.empty()) return true;
     {
@@ -61,10 +64,11 @@ void FetchGroupAlbums(AppState& st, const Text& group) {
     st.route.photoHost = login;
 
     for (int start = 0; st.ListJobState.load() != ListStopRequested; start += kAlbumsPerPage) {
-        const Text url = GroupPhotoBase() + u"/cgi-bin/upp/qun_list_album_v2?qunId=" + group + u"&uin=" + login +
-                         u"&hostUin=" + login + FormatText("&start=%d&num=%d", start, kAlbumsPerPage) +
-                         u"&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8&source=jsapi" +
-                         FormatText("&g_tk=%u", gtk);
+        const Text url =
+            GroupPhotoBase() + u"/cgi-bin/upp/qun_list_album_v2?qunId=" + group + u"&uin=" + login +
+            u"&hostUin=" + login + FormatText("&start=%d&num=%d", start, kAlbumsPerPage) +
+            u"&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8&source=jsapi" +
+            FormatText("&g_tk=%u", gtk);
         const Text body = pagefetch::FetchText(url, kHeaders, TXT_GUNZIP | TXT_UTF8);
         if (body.empty()) return;
         if (pagefetch::ContainsAfterFirst(body, u"message\":\"对不起，您尚未登录")) return;
@@ -84,11 +88,12 @@ void FetchGroupPhotos(AppState& st, int albumIndex) {
     for (int page = 0;; ++page) {
         const uint8_t before = st.DownloadJobState.load();
         if (before == DownloadAlbumComplete || before == DownloadStopRequested) return;
-        const Text url = GroupPhotoBase() +
-                         u"/cgi-bin/upp/qun_list_photo_v2?getCommentCnt=5&format=jsonp&platform=qzone&inCharset="
-                         u"utf-8&outCharset=utf-8&source=jsapi&" +
-                         album->ListParam + u"&t=" + RandomFraction() +
-                         FormatText("&start=%d&num=%d", page * kPhotosPerPage, kPhotosPerPage);
+        const Text url =
+            GroupPhotoBase() +
+            u"/cgi-bin/upp/qun_list_photo_v2?getCommentCnt=5&format=jsonp&platform=qzone&inCharset="
+            u"utf-8&outCharset=utf-8&source=jsapi&" +
+            album->ListParam + u"&t=" + RandomFraction() +
+            FormatText("&start=%d&num=%d", page * kPhotosPerPage, kPhotosPerPage);
         if (TraceEnabled()) Trace("%s\n", ToUtf8(url).c_str());
         const Text body = pagefetch::FetchText(url, kHeaders, TXT_GUNZIP | TXT_UTF8);
         if (body.empty()) return;

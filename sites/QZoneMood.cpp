@@ -72,7 +72,9 @@ bool ReadPost(AppState& st, int albumIndex, Text post) {
 
 }  // namespace
 
-void SetMoodPause(MoodPauseFn fn) { g_pause.store(fn); }
+void SetMoodPause(MoodPauseFn fn) {
+    g_pause.store(fn);
+}
 
 Text MoodListAddress(const Text& qq) {
     return Text(u"http://") + hosts::kQZoneProxy + u"/proxy/domain/" + hosts::kMood +

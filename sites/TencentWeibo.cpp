@@ -13,10 +13,16 @@ namespace {
 // The token value the picture interface expects; it is not derived from any cookie.
 constexpr unsigned kPhotoToken = 8170296;
 
-Text ApiBase() { return Text(u"http://") + hosts::kWeiboApi; }
+Text ApiBase() {
+    return Text(u"http://") + hosts::kWeiboApi;
+}
 // The API host's own address, percent-encoded for the apiHost query value.
-Text EncodedApiHost() { return Text(u"http%3A%2F%2F") + hosts::kWeiboApi; }
-Text WeiboHeaders() { return Text(u"Accept-Encoding: gzip, deflate\r\nReferer: ") + ApiBase() + u"/proxy.html"; }
+Text EncodedApiHost() {
+    return Text(u"http%3A%2F%2F") + hosts::kWeiboApi;
+}
+Text WeiboHeaders() {
+    return Text(u"Accept-Encoding: gzip, deflate\r\nReferer: ") + ApiBase() + u"/proxy.html";
+}
 
 bool DownloadStopping(const AppState& st) {
     const uint8_t s = st.DownloadJobState.load();
@@ -65,8 +71,8 @@ bool ReadAlbum(AppState& st, Text piece) {
 void FetchWeiboAlbums(AppState& st, const Text& weiboId) {
     const Text headers = WeiboHeaders();
     const Text page =
-        pagefetch::FetchText(Text(u"http://") + hosts::kWeibo + u"/app/qzphoto/" + weiboId + u"?preview", headers,
-                             TXT_GUNZIP | TXT_UTF8);
+        pagefetch::FetchText(Text(u"http://") + hosts::kWeibo + u"/app/qzphoto/" + weiboId + u"?preview",
+                             headers, TXT_GUNZIP | TXT_UTF8);
     if (page.empty()) return;
     const Text login = LoginNumberFromPage(page);
     st.route.photoHost = login;  // the picture fetch needs it later
@@ -94,8 +100,9 @@ void FetchWeiboPhotos(AppState& st, int albumIndex) {
 
     for (int n = 1; !DownloadStopping(st); ++n) {
         const Text url = ApiBase() + u"/asyn/gettopicalbum.php?op=2&uin=" + login +
-                         FormatText("&page=%d&n=24&topicid=", n) + album->ListParam + u"&apiType=14&apiHost=" +
-                         EncodedApiHost() + FormatText("&_r=1382325110273&g_tk=%u", kPhotoToken) + tail;
+                         FormatText("&page=%d&n=24&topicid=", n) + album->ListParam +
+                         u"&apiType=14&apiHost=" + EncodedApiHost() +
+                         FormatText("&_r=1382325110273&g_tk=%u", kPhotoToken) + tail;
         const Text body = pagefetch::FetchText(url, headers, TXT_GUNZIP | TXT_UTF8);
         if (body.empty()) return;
         std::vector<Text> posts;

@@ -1,6 +1,8 @@
 // End to end through quillmoss-cli --demo: a QQ group album and a Tencent Weibo album are listed and
 // downloaded from the built-in simulator, and every file is compared with the picture it serves.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -9,9 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "net/StringCtrl.h"
 #include "sim/Simulator.h"
@@ -37,9 +36,8 @@ std::string Quote(const std::string& s) {
 class GroupWeiboCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("qm-cli-gw-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root = fs::temp_directory_path() / ("qm-cli-gw-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
         fs::create_directories(root / "prog");
         save = root / "save";
@@ -53,7 +51,8 @@ protected:
     // Runs the CLI in the program folder; returns its exit status, stdout in `out`.
     int Cli(const std::string& args, std::string* out = nullptr) {
         const std::string cmd = "cd " + Quote((root / "prog").string()) + " && " +
-                                Quote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args + " 2>/dev/null";
+                                Quote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args +
+                                " 2>/dev/null";
         FILE* p = ::popen(cmd.c_str(), "r");
         if (!p) return -1;
         std::string text;
@@ -88,8 +87,8 @@ protected:
 TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
     const auto& account = sim->Scenario().at("accounts").at(0);
     const std::string uin = std::to_string(account.at("uin").get<long long>());
-    const std::string cookies = "uin=o00" + uin + "; skey=" + account.at("skey").get<std::string>() +
-                                "; guin=o00" + uin;
+    const std::string cookies =
+        "uin=o00" + uin + "; skey=" + account.at("skey").get<std::string>() + "; guin=o00" + uin;
     ASSERT_EQ(Cli("cookies import --domain qq.com " + Quote(cookies)), 0);
 
     std::string table;
@@ -97,7 +96,9 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
     EXPECT_NE(table.find("家庭聚会"), std::string::npos);
     EXPECT_NE(table.find("春节"), std::string::npos);
 
-    ASSERT_EQ(Cli("--demo download 345678901 --kind group --save " + Quote(save.string()) + " --albums all --yes"), 0);
+    ASSERT_EQ(
+        Cli("--demo download 345678901 --kind group --save " + Quote(save.string()) + " --albums all --yes"),
+        0);
     const auto& group = sim->Scenario().at("groups").at(0);
     for (const auto& album : group.at("albums")) {
         const fs::path folder = save / "345678901" / album.at("title").get<std::string>();
@@ -109,7 +110,8 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
             if (stem.empty()) stem = photo.at("desc").get<std::string>();
             const fs::path file = ByStem(folder, stem);
             ASSERT_FALSE(file.empty()) << stem;
-            EXPECT_EQ(Print(ReadFile(file)), Print(sim->PictureBytes(photo.at("id").get<std::string>()))) << file;
+            EXPECT_EQ(Print(ReadFile(file)), Print(sim->PictureBytes(photo.at("id").get<std::string>())))
+                << file;
             ++count;
         }
         EXPECT_EQ(PictureFiles(folder).size(), count);
@@ -121,7 +123,9 @@ TEST_F(GroupWeiboCli, WeiboTypedAlbumDownloadedAsServed) {
     ASSERT_EQ(Cli("--demo list demo_weibo --kind weibo --format tsv", &table), 0);
     EXPECT_NE(table.find("我的照片\t未知"), std::string::npos) << table;  // a typed album's count is unknown
 
-    ASSERT_EQ(Cli("--demo download demo_weibo --kind weibo --save " + Quote(save.string()) + " --albums 1 --yes"), 0);
+    ASSERT_EQ(
+        Cli("--demo download demo_weibo --kind weibo --save " + Quote(save.string()) + " --albums 1 --yes"),
+        0);
     const auto& album = sim->Scenario().at("weibo").at(0).at("albums").at(0);
     std::vector<std::string> expected;
     for (const auto& post : album.at("posts"))

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -14,8 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 #include "RecordingFrontend.h"
 #include "core/AppState.h"
 #include "net/CookieStore.h"
@@ -24,12 +23,13 @@
 namespace qm::test {
 
 struct CannedRequest {
-    std::string host;    // Host header without a port
-    std::string path;    // decoded path
-    std::string target;  // path and query as sent
+    std::string host;                            // Host header without a port
+    std::string path;                            // decoded path
+    std::string target;                          // path and query as sent
     std::map<std::string, std::string> headers;  // lower-case names
     std::string Param(const std::string& key) const {
-        const std::string q = target.substr(target.find('?') == std::string::npos ? target.size() : target.find('?'));
+        const std::string q =
+            target.substr(target.find('?') == std::string::npos ? target.size() : target.find('?'));
         const std::string needle = key + "=";
         for (std::size_t pos = 0; (pos = q.find(needle, pos)) != std::string::npos; pos += needle.size()) {
             if (pos == 0 || q[pos - 1] == '?' || q[pos - 1] == '&') {
@@ -94,7 +94,9 @@ private:
 inline void SetTestCookies(const std::string& domain, const std::string& pairs) {
     CookieStore::Instance().ImportHeader(pairs, domain);
 }
-inline void ClearCookies() { CookieStore::Instance().Clear(); }
+inline void ClearCookies() {
+    CookieStore::Instance().Clear();
+}
 
 // A state with a ready window, one album folder in a fresh temporary directory, pictures named
 // after their titles (NameMode 0) straight into that folder (FolderMode 1).
@@ -119,9 +121,7 @@ struct FetcherState {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    int AddRecord(const ST_PERLISTRECORD& rec) {
-        return static_cast<int>(st.albums.AppendRecord(rec)) - 1;
-    }
+    int AddRecord(const ST_PERLISTRECORD& rec) { return static_cast<int>(st.albums.AppendRecord(rec)) - 1; }
     std::vector<std::string> Urls() const {
         std::vector<std::string> out;
         for (const auto& u : st.task.urls) out.push_back(ToUtf8(u));

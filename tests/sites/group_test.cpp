@@ -38,8 +38,9 @@ TEST_F(Group, AlbumsFromOnePageWithLoginNumberAndCreationTime) {
     test::SetTestCookies("qq.com", "guin=o0012345; skey=@grp");
     CannedSite site([](const CannedRequest& r) {
         if (r.Param("start") != "0") return std::string("_Callback({\"code\" : 0,\"data\" : {}});");
-        return "_Callback({\"code\" : 0,\"data\" : {\"album\" : [" + Album(1, "家庭聚会", "2013-10-18 12:30:05") +
-               "," + Album(2, "", "2014-01-01 00:00:00") + "," + Album(3, "出游", "") + "]}});";
+        return "_Callback({\"code\" : 0,\"data\" : {\"album\" : [" +
+               Album(1, "家庭聚会", "2013-10-18 12:30:05") + "," + Album(2, "", "2014-01-01 00:00:00") + "," +
+               Album(3, "出游", "") + "]}});";
     });
     FetchGroupAlbums(f.st, u"778899");
 
@@ -48,10 +49,11 @@ TEST_F(Group, AlbumsFromOnePageWithLoginNumberAndCreationTime) {
     const unsigned gtk = ComputeGTk(u"@grp");
     EXPECT_EQ(reqs[0].host, "u.photo.qzone.qq.com");
     // Exactly one leading zero is dropped from the guin value.
-    EXPECT_EQ(reqs[0].target, "/cgi-bin/upp/qun_list_album_v2?qunId=778899&uin=012345&hostUin=012345&start=0"
-                              "&num=60&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8"
-                              "&source=jsapi&g_tk=" +
-                                  std::to_string(gtk));
+    EXPECT_EQ(reqs[0].target,
+              "/cgi-bin/upp/qun_list_album_v2?qunId=778899&uin=012345&hostUin=012345&start=0"
+              "&num=60&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8"
+              "&source=jsapi&g_tk=" +
+                  std::to_string(gtk));
     EXPECT_EQ(reqs[1].Param("start"), "60");
     EXPECT_EQ(ToUtf8(f.st.route.photoHost), "012345");
 
@@ -91,7 +93,8 @@ TEST_F(Group, NotLoggedInEndsFetchAndStopEndsAfterCurrentAlbum) {
     test::SetTestCookies("qq.com", "guin=o10001; skey=@grp");
     {
         CannedSite site([](const CannedRequest&) {
-            return std::string("_Callback({\"code\":-3000,\"message\":\"对不起，您尚未登录\"});") + Album(1, "x", "");
+            return std::string("_Callback({\"code\":-3000,\"message\":\"对不起，您尚未登录\"});") +
+                   Album(1, "x", "");
         });
         FetchGroupAlbums(f.st, u"5566");
         EXPECT_EQ(site.Requests().size(), 1u);
@@ -108,7 +111,9 @@ TEST_F(Group, NotLoggedInEndsFetchAndStopEndsAfterCurrentAlbum) {
     }
 }
 
-std::string Photo(const std::string& fields) { return "{\"bheight\" : 600,\n" + fields + "\n}"; }
+std::string Photo(const std::string& fields) {
+    return "{\"bheight\" : 600,\n" + fields + "\n}";
+}
 
 TEST_F(Group, PhotoAddressChoiceAndNames) {
     ST_PERLISTRECORD rec;
@@ -118,11 +123,14 @@ TEST_F(Group, PhotoAddressChoiceAndNames) {
     CannedSite site([](const CannedRequest& r) {
         if (r.Param("start") != "0") return std::string("_Callback({\"data\" : {\"photos\" : []}});");
         return "_Callback({\"data\" : {\"photos\" : [" +
-               Photo("\"rawurl\" : \"http:\\/\\/r.qpic.cn\\/raw\\/200\\/one\", \"hdurl\" : \"http:\\/\\/h\\/x\","
-                     " \"name\" : \"  first  \", \"desc\" : \"d1\"") +
+               Photo(
+                   "\"rawurl\" : \"http:\\/\\/r.qpic.cn\\/raw\\/200\\/one\", \"hdurl\" : "
+                   "\"http:\\/\\/h\\/x\","
+                   " \"name\" : \"  first  \", \"desc\" : \"d1\"") +
                "," +
-               Photo("\"rawurl\" : \"\", \"hdurl\" : \"http:\\/\\/h.qpic.cn\\/hd\\/200?two\", \"name\" : \"\", "
-                     "\"desc\" : \"second desc\"") +
+               Photo(
+                   "\"rawurl\" : \"\", \"hdurl\" : \"http:\\/\\/h.qpic.cn\\/hd\\/200?two\", \"name\" : \"\", "
+                   "\"desc\" : \"second desc\"") +
                "," + Photo("\"burl\" : \"http:\\/\\/b.qpic.cn\\/b\\/200\", \"name\" : \"third\"") + "," +
                Photo("\"burl\" : \"http:\\/\\/b.qpic.cn\\/c\\/200?four\", \"name\" : \"fourth\"") + "]}});";
     });
@@ -140,10 +148,12 @@ TEST_F(Group, PhotoAddressChoiceAndNames) {
     EXPECT_NE(reqs[1].target.find("&start=500&num=500"), std::string::npos);
 
     // rawurl, then hdurl, then burl + /800; /200/ and /200? rewritten.
-    EXPECT_EQ(f.Urls(), (std::vector<std::string>{"http://r.qpic.cn/raw/one", "http://h.qpic.cn/hd/800?two",
-                                                  "http://b.qpic.cn/b/800", "http://b.qpic.cn/c/800?four/800"}));
+    EXPECT_EQ(f.Urls(),
+              (std::vector<std::string>{"http://r.qpic.cn/raw/one", "http://h.qpic.cn/hd/800?two",
+                                        "http://b.qpic.cn/b/800", "http://b.qpic.cn/c/800?four/800"}));
     // The name is preferred (trimmed), the description when there is no name.
-    EXPECT_EQ(f.Names(), (std::vector<std::string>{"first.jpg", "second desc.jpg", "third.jpg", "fourth.jpg"}));
+    EXPECT_EQ(f.Names(),
+              (std::vector<std::string>{"first.jpg", "second desc.jpg", "third.jpg", "fourth.jpg"}));
 }
 
 TEST_F(Group, DescriptionFirstWhenOriginalNameModeIsNotOne) {

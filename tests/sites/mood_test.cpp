@@ -4,6 +4,7 @@
 
 #include "CannedSite.h"
 #include "core/Prompts.h"
+#include "sim/Simulator.h"
 #include "sites/QZoneMood.h"
 #include "sites/Token.h"
 
@@ -15,7 +16,9 @@ using test::CannedSite;
 using test::ClearCookies;
 
 std::vector<unsigned> g_pauses;
-void RecordPause(AppState&, unsigned ms) { g_pauses.push_back(ms); }
+void RecordPause(AppState&, unsigned ms) {
+    g_pauses.push_back(ms);
+}
 
 // One post as the mood list writes it; `pictures` addresses are written with escaped slashes.
 std::string Post(int n, const std::string& text, int pictures) {
@@ -134,8 +137,9 @@ TEST_F(Mood, UnlockValueReadsEveryPage) {
 TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
     LogIn("skey=@abc; p_skey=PS");
     CannedSite site([](const CannedRequest&) {
-        std::string noText = "{\"certified\":0,\"conlist\":null,\"pic\":[{\"pic_id\":\"x\",\"smallurl\":\"http:\\/\\/"
-                             "m.qpic.cn\\/x\\/a\\/bare\"}]}";
+        std::string noText =
+            "{\"certified\":0,\"conlist\":null,\"pic\":[{\"pic_id\":\"x\",\"smallurl\":\"http:\\/\\/"
+            "m.qpic.cn\\/x\\/a\\/bare\"}]}";
         return "_Callback({\"msglist\":[" + Post(1, "晴天", 2) + "," + noText + "]});";
     });
     FetchMoodPictures(f.st, index);
@@ -143,9 +147,11 @@ TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
     ASSERT_EQ(site.Requests().size(), 1u);
     EXPECT_EQ(site.Requests()[0].Param("g_tk"), std::to_string(ComputeGTk(u"PS")));
     // Every /a/ becomes /b/; an empty title falls back to the album name in the file name.
-    EXPECT_EQ(f.Urls(), (std::vector<std::string>{"http://m.qpic.cn/psb/b/post1_0", "http://m.qpic.cn/psb/b/post1_1",
-                                                  "http://m.qpic.cn/x/b/bare"}));
-    EXPECT_EQ(f.Names(), (std::vector<std::string>{"晴天.jpg", "晴天(1).jpg", "说说里的图片-新增测试功能.jpg"}));
+    EXPECT_EQ(f.Urls(),
+              (std::vector<std::string>{"http://m.qpic.cn/psb/b/post1_0", "http://m.qpic.cn/psb/b/post1_1",
+                                        "http://m.qpic.cn/x/b/bare"}));
+    EXPECT_EQ(f.Names(),
+              (std::vector<std::string>{"晴天.jpg", "晴天(1).jpg", "说说里的图片-新增测试功能.jpg"}));
 }
 
 TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
@@ -161,7 +167,8 @@ TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
 TEST_F(Mood, RefusalShowsServerMessage) {
     LogIn("skey=@abc");
     CannedSite site([](const CannedRequest&) {
-        return std::string("_Callback({\"code\":-3000,\"subcode\":-4001,\"message\":\"请先登录空间\",\"data\":[]});");
+        return std::string(
+            "_Callback({\"code\":-3000,\"subcode\":-4001,\"message\":\"请先登录空间\",\"data\":[]});");
     });
     FetchMoodPictures(f.st, index);
     EXPECT_EQ(site.Requests().size(), 1u);
@@ -177,6 +184,39 @@ TEST_F(Mood, StopDuringPauseSendsNoFurtherPage) {
     FetchMoodPictures(f.st, index);
     EXPECT_EQ(site.Requests().size(), 1u);
     EXPECT_EQ(f.st.task.urls.size(), 20u);
+}
+
+// The demo scenario's owner has 35 mood posts: two pages, every picture at the address served.
+TEST_F(Mood, DemoSimulatorServesTwoPages) {
+    auto sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+    ASSERT_NE(sim->Start(0), 0);
+    SetConnectTo(sim->ConnectTo());
+    const auto& account = sim->Scenario().at("accounts").at(0);
+    const std::string pskey = account.at("p_skey").get<std::string>();
+    LogIn("uin=o00" + std::to_string(account.at("uin").get<long long>()) + "; p_skey=" + pskey);
+    ST_PERLISTRECORD rec = MoodRecord();
+    rec.ListParam = MoodListAddress(u"123456789");
+    const int demo = f.AddRecord(rec);
+    FetchMoodPictures(f.st, demo);
+
+    std::vector<std::string> targets;
+    for (const auto& r : sim->Requests())
+        if (r.path.find("emotion_cgi_msglist_v6") != std::string::npos) targets.push_back(r.target);
+    sim->Stop();
+    ASSERT_EQ(targets.size(), 2u);
+    const std::string gtk = "&g_tk=" + std::to_string(ComputeGTk(FromUtf8(pskey)));
+    EXPECT_NE(targets[0].find("hostUin=123456789&notice=0&sort=0&pos=0&num=20&cgi_host="), std::string::npos);
+    EXPECT_NE(targets[1].find("&pos=20&num=20&"), std::string::npos);
+    EXPECT_EQ(targets[1].substr(targets[1].size() - gtk.size()), gtk);
+    EXPECT_EQ(g_pauses, (std::vector<unsigned>{4200, 4400}));
+
+    std::vector<std::string> expected;
+    for (const auto& mood : sim->Scenario().at("qzone").at(0).at("moods"))
+        for (const auto& picture : mood.at("pictures")) {
+            const std::string address = sim->PictureAddress(picture.at("id").get<std::string>());
+            expected.push_back(address.rfind("http://", 0) == 0 ? address : "http://" + address);
+        }
+    EXPECT_EQ(f.Urls(), expected);
 }
 
 }  // namespace

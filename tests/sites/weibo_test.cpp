@@ -18,8 +18,10 @@ constexpr char kAccountPage[] =
 // Album answers write "num" first, then the name (with \u escapes), type or topic id, and images.
 constexpr char kAlbums[] =
     "{\"ret\":0,\"data\":{\"list\":["
-    "{\"num\":12,\"name\":\"\\u65c5\\u884c\",\"topicid\":\"7001\",\"image\":[\"http:\\/\\/t1.qpic.cn\\/c1\"]},"
-    "{\"num\":5,\"name\":\"my pictures\",\"type\":\"mypic\",\"topicid\":\"\",\"image\":[\"http:\\/\\/t1.qpic.cn\\/c2\"]},"
+    "{\"num\":12,\"name\":\"\\u65c5\\u884c\",\"topicid\":\"7001\",\"image\":[\"http:\\/\\/t1.qpic.cn\\/"
+    "c1\"]},"
+    "{\"num\":5,\"name\":\"my "
+    "pictures\",\"type\":\"mypic\",\"topicid\":\"\",\"image\":[\"http:\\/\\/t1.qpic.cn\\/c2\"]},"
     "{\"num\":3,\"name\":\"\",\"topicid\":\"7003\",\"image\":[\"http:\\/\\/t1.qpic.cn\\/c3\"]}"
     "]}}";
 
@@ -36,8 +38,9 @@ TEST(Weibo, AlbumsFromAccountPageAndAlbumPages) {
     EXPECT_EQ(reqs[0].host, "t.qq.com");
     EXPECT_EQ(reqs[0].target, "/app/qzphoto/alice?preview");
     EXPECT_EQ(reqs[1].host, "api.t.qq.com");
-    const std::string prefix = "/asyn/gettopicalbum.php?op=1&uin=987654&page=1&n=12&apiType=14"
-                               "&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382084292800&g_tk=";
+    const std::string prefix =
+        "/asyn/gettopicalbum.php?op=1&uin=987654&page=1&n=12&apiType=14"
+        "&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382084292800&g_tk=";
     EXPECT_EQ(reqs[1].target.substr(0, prefix.size()), prefix);
     EXPECT_EQ(reqs[2].Param("page"), "2");
     EXPECT_EQ(reqs[1].headers.at("referer"), "http://api.t.qq.com/proxy.html");
@@ -87,10 +90,12 @@ TEST(Weibo, PhotoPagesTailAndNames) {
 
     CannedSite site([](const CannedRequest& r) -> std::string {
         if (r.Param("page") == "1")
-            return "{\"data\":{\"info\":[" + Post("1", "Hi <a href=\\\"x\\\">#trip#<\\/a> \\u4e2d", "1382000001", "", 2) +
-                   "," + Post("2", "", "1382000002", "forwarded words", 1) + "," +
+            return "{\"data\":{\"info\":[" +
+                   Post("1", "Hi <a href=\\\"x\\\">#trip#<\\/a> \\u4e2d", "1382000001", "", 2) + "," +
+                   Post("2", "", "1382000002", "forwarded words", 1) + "," +
                    Post("3", "", "1382000003", "", 1) + "]}}";
-        if (r.Param("page") == "2") return "{\"data\":{\"info\":[" + Post("4", "last", "1382000004", "", 1) + "]}}";
+        if (r.Param("page") == "2")
+            return "{\"data\":{\"info\":[" + Post("4", "last", "1382000004", "", 1) + "]}}";
         return "{\"data\":{}}";
     });
     FetchWeiboPhotos(f.st, index);
@@ -98,11 +103,13 @@ TEST(Weibo, PhotoPagesTailAndNames) {
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 3u);
     EXPECT_EQ(reqs[0].host, "api.t.qq.com");
-    EXPECT_EQ(reqs[0].target, "/asyn/gettopicalbum.php?op=2&uin=987654&page=1&n=24&topicid=mypic&apiType=14"
-                              "&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382325110273&g_tk=8170296");
+    EXPECT_EQ(reqs[0].target,
+              "/asyn/gettopicalbum.php?op=2&uin=987654&page=1&n=24&topicid=mypic&apiType=14"
+              "&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382325110273&g_tk=8170296");
     // From page 2 on, the tail of the previous page's last post.
-    const std::string page2 = "/asyn/gettopicalbum.php?op=2&uin=987654&page=2&n=24&topicid=mypic&apiType=14"
-                              "&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382325110273&g_tk=8170296&time=1382000003&r=";
+    const std::string page2 =
+        "/asyn/gettopicalbum.php?op=2&uin=987654&page=2&n=24&topicid=mypic&apiType=14"
+        "&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382325110273&g_tk=8170296&time=1382000003&r=";
     EXPECT_EQ(reqs[1].target.substr(0, page2.size()), page2);
     EXPECT_EQ(reqs[1].target.substr(reqs[1].target.size() - 8), "&u=alice");
     EXPECT_EQ(reqs[2].Param("time"), "1382000004");
