@@ -1,6 +1,7 @@
 #include "app/cli/Session.h"
 
 #include <filesystem>
+#include <httplib.h>
 #include <stdexcept>
 
 #include "app/cli/Console.h"
@@ -41,6 +42,10 @@ bool Session::Open(bool demo) {
             Console::Get().Err("demo: the simulator could not start on 127.0.0.1");
             return false;
         }
+        // Wait for one answer: the server's loop then runs, and stopping it at the end works.
+        httplib::Client probe("127.0.0.1", sim_->Port());
+        probe.set_connection_timeout(2);
+        probe.Get("/");
         SetConnectTo(sim_->ConnectTo());
         Console::Get().Err("demo: every connection goes to the built-in simulator at " + sim_->ConnectTo());
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <httplib.h>
 #include <regex>
 
 #include "RecordingFrontend.h"
@@ -71,6 +72,10 @@ protected:
     void Start(json scenario) {
         sim_ = std::make_unique<sim::Simulator>(std::move(scenario));
         ASSERT_NE(sim_->Start(0), 0);
+        // One answered request shows the server's loop is running, so that Stop() can end it.
+        httplib::Client probe("127.0.0.1", sim_->Port());
+        probe.Get("/");
+        sim_->ClearRequests();
         SetConnectTo(sim_->ConnectTo());
     }
     std::vector<sim::LoggedRequest> Requests(const std::string& pathPart) const {
