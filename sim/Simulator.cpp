@@ -283,7 +283,10 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         a = Route(r);
     }
 
-    if (Lower(r.Param("outCharset")) == "gbk" && a.compressible) {
+    // The first album-list interface answers in GBK unless the request names another character set.
+    const std::string charset = Lower(r.Param("outCharset"));
+    const bool gbk = charset == "gbk" || (charset.empty() && r.path == "/fcgi-bin/fcg_list_album_v2");
+    if (gbk && a.compressible) {
         a.body = Utf8ToGbk(a.body);
         if (const size_t cs = a.contentType.find("charset=utf-8"); cs != std::string::npos) {
             a.contentType.replace(cs, 13, "charset=gbk");
@@ -392,6 +395,10 @@ int Simulator::Start(int port) {
     if (bound <= 0) return 0;
     impl->port = bound;
     impl->thread = std::thread([impl] { impl->server.listen_after_bind(); });
+    // Wait until the accept loop runs: a stop() before that would be missed and Stop() would hang.
+    for (int i = 0; i < 5000 && !impl->server.is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return bound;
 }
 

@@ -1,5 +1,6 @@
 #include "SimTestClient.h"
 
+#include <iconv.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -85,6 +86,18 @@ std::string Gunzip(const std::string& data) {
     }
     inflateEnd(&zs);
     return rc == Z_STREAM_END ? out : "<inflate failed>";
+}
+
+std::string ToGbk(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP936", "UTF-8");
+    std::string in = utf8, out(utf8.size() * 2 + 8, '\0');
+    char* ip = in.data();
+    char* op = out.data();
+    size_t il = in.size(), ol = out.size();
+    iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    out.resize(out.size() - ol);
+    return out;
 }
 
 }  // namespace qm::sim::test

@@ -33,5 +33,7 @@ size_t Count(const std::string& text, const std::string& marker);
 std::string Between(const std::string& text, const std::string& start, const std::string& end, size_t from = 0);
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to);
 std::string Gunzip(const std::string& data);
+// UTF-8 to GBK with glibc's converter, an oracle independent of the simulator's ICU one.
+std::string ToGbk(const std::string& utf8);
 
 }  // namespace qm::sim::test
