@@ -75,10 +75,14 @@ std::string RenderTable(const std::vector<AlbumCells>& rows) {
 
 }  // namespace
 
-std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat format) {
+std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat format,
+                         const std::vector<int>* rowNumbers) {
     std::vector<AlbumCells> rows;
     rows.reserve(albums.size());
-    for (std::size_t i = 0; i < albums.size(); ++i) rows.push_back(CellsOf(albums[i], static_cast<int>(i) + 1));
+    for (std::size_t i = 0; i < albums.size(); ++i) {
+        const bool given = rowNumbers && i < rowNumbers->size();
+        rows.push_back(CellsOf(albums[i], given ? (*rowNumbers)[i] : static_cast<int>(i) + 1));
+    }
 
     switch (format) {
         case ListFormat::Table:

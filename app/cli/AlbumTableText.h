@@ -22,7 +22,9 @@ enum class ListFormat { Table, Tsv, Json };
 
 // UTF-8 text of the whole list in the chosen format, ending with a line feed (empty list: the
 // table's header alone, no TSV row, an empty JSON array).
-std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat format);
+// `rows` gives each album's row number (序号) when they are not 1, 2, 3...
+std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat format,
+                         const std::vector<int>* rows = nullptr);
 
 // Columns a text takes on a terminal (East Asian wide and full-width characters take two).
 int DisplayWidth(TextView text);

@@ -77,10 +77,12 @@ void CliFrontend::RequestLogin(const Text& url) {
         loginRequested_ = true;
     }
     Console::Get().Err(
-        "login needed: " + ToUtf8(url) +
-        "\n  Log in at that address in a web browser, export the browser's cookies for qq.com to a "
-        "cookies.txt file and run\n    quillmoss-cli cookies import cookies.txt\n  or paste them directly:\n"
-        "    quillmoss-cli cookies import --domain qq.com 'uin=o123456; skey=@abc'\n"
+        "a web browser is needed here: " + ToUtf8(url) +
+        "\n  Open that address in a browser and log in (or enter the album's password there), export "
+        "the browser's cookies for qq.com to a cookies.txt file and run\n"
+        "    quillmoss-cli cookies import cookies.txt\n"
+        "  or copy the Cookie header of a request to qzone.qq.com and run\n"
+        "    quillmoss-cli cookies import --domain qq.com 'uin=o12345678; skey=@AbCdEfGhI; p_skey=...'\n"
         "  then run the command again.");
 }
 
@@ -100,7 +102,9 @@ void CliFrontend::SetControlText(Ctl id, const Text& text) {
             album_ = a;
             albums_ = n;
             done_ = total_ = 0;
+            started_.push_back(a);
         }
+        FlushListedLocked();
         if (!text.empty()) con.Err(ToUtf8(text));
         DrawProgressLocked();
     } else if (id == Ctl::Progress) {
@@ -111,11 +115,29 @@ void CliFrontend::SetControlText(Ctl id, const Text& text) {
             done_ = d;
             total_ = t;
         }
-        if (con.ErrIsTerminal())
+        if (con.ErrIsTerminal()) {
             DrawProgressLocked();
-        else if (!text.empty())
-            con.Err(ToUtf8(text));
+            return;
+        }
+        // Plain lines: the count of listed pictures only once it has settled, and no filler dots.
+        if (text.rfind(u"已获取到", 0) == 0) {
+            listed_ = text;
+            return;
+        }
+        FlushListedLocked();
+        if (text.find_first_not_of(u'.') != Text::npos) con.Err(ToUtf8(text));
     }
+}
+
+void CliFrontend::FlushListedLocked() {
+    if (listed_.empty()) return;
+    Console::Get().Err(ToUtf8(listed_));
+    listed_.clear();
+}
+
+std::vector<int> CliFrontend::StartedAlbums() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return started_;
 }
 
 void CliFrontend::DrawProgressLocked() {

@@ -37,6 +37,8 @@ public:
     std::vector<AlbumResult> Results() const;
     std::vector<Text> Messages() const;
     bool LoginRequested() const;
+    // Positions (1-based, in the selection) of the albums the download reached.
+    std::vector<int> StartedAlbums() const;
 
     void ShowMessage(const Text& text, const Text& title) override;
     bool AskYesNo(const Text& text, const Text& title) override;
@@ -57,6 +59,7 @@ public:
 
 private:
     void DrawProgressLocked();
+    void FlushListedLocked();
 
     std::optional<bool> answer_;
     Text target_;
@@ -73,6 +76,8 @@ private:
     int album_ = 0, albums_ = 0;  // "正在下载第%d/%d个图集"
     int done_ = 0, total_ = 0;    // "已下载%d/%d......"
     Text lastProgress_;
+    Text listed_;               // "已获取到%d张图片信息" not yet printed
+    std::vector<int> started_;  // albums reached
 };
 
 // Parses "已下载12/40......" style texts: the two numbers around the first '/' after `prefix`.

@@ -117,10 +117,14 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         return UsageError(err, kDownloadUsage);
     }
     std::vector<ST_PERLISTRECORD> chosen;
-    for (int i : selection) chosen.push_back(albums[static_cast<std::size_t>(i)]);
+    std::vector<int> rowNumbers;
+    for (int i : selection) {
+        chosen.push_back(albums[static_cast<std::size_t>(i)]);
+        rowNumbers.push_back(i + 1);
+    }
     con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) + " albums:");
     {
-        std::string table = RenderAlbums(chosen, ListFormat::Table);
+        std::string table = RenderAlbums(chosen, ListFormat::Table, &rowNumbers);
         while (!table.empty() && table.back() == '\n') table.pop_back();
         con.Err(table);
     }
@@ -140,19 +144,29 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     });
     con.EndProgress();
 
-    // Summary: per downloaded album its folder and the pictures on disk.
+    // Summary: per chosen album its folder and the pictures on disk.
     bool anyFailed = false;
     const auto results = s.fe.Results();
-    if (!results.empty()) con.Out("album\tpictures saved\tfailed\tfolder\n");
-    for (const auto& r : results) {
-        Text name;
-        if (r.position >= 1 && static_cast<std::size_t>(r.position) <= chosen.size())
-            name = chosen[static_cast<std::size_t>(r.position) - 1].Name;
-        const unsigned failed = r.pictures - r.saved;
-        anyFailed = anyFailed || failed > 0;
-        con.Out(ToUtf8(name) + "\t" + std::to_string(r.saved) + "\t" + std::to_string(failed) + "\t" +
-                ToUtf8(r.folder) + "\n");
+    const auto started = s.fe.StartedAlbums();
+    std::string summary = "序号\t名称\tsaved\tfailed\tfolder\n";
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const int position = static_cast<int>(i) + 1;
+        std::string line = ToUtf8(CellsOf(chosen[i], selection[i] + 1).number);
+        line += "\t" + ToUtf8(chosen[i].Name) + "\t";
+        const auto r = std::find_if(results.begin(), results.end(),
+                                    [position](const CliFrontend::AlbumResult& x) { return x.position == position; });
+        if (r != results.end()) {
+            const unsigned failed = r->pictures - r->saved;
+            anyFailed = anyFailed || failed > 0;
+            line += std::to_string(r->saved) + "\t" + std::to_string(failed) + "\t" + ToUtf8(r->folder);
+        } else if (std::find(started.begin(), started.end(), position) != started.end()) {
+            line += "0\t0\t(no picture to download)";
+        } else {
+            line += "0\t0\t(not started)";
+        }
+        summary += line + "\n";
     }
+    con.Out(summary);
     if (InterruptCount() > 0) return ExitInterrupted;
     for (const Text& m : s.fe.Messages())
         if (IsSaveFolderError(m)) return ExitFailure;

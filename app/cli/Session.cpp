@@ -23,7 +23,9 @@ Text ProgramFolder() {
 Session::Session(std::optional<bool> answer) : fe(answer), st(fe) { fe.AttachState(&st); }
 
 Session::~Session() {
-    if (sim_) sim_->Stop();
+    // The simulator's threads end with the process: stopping the server would first wait for the
+    // HTTP client's kept-alive connections to time out, which only delays the exit.
+    if (sim_) static_cast<void>(sim_.release());
 }
 
 bool Session::Open(bool demo) {
