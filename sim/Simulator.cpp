@@ -3,12 +3,12 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -81,12 +81,16 @@ const char* PictureType(const std::string& format) {
     return "image/jpeg";
 }
 
-// Finds the accepted socket of a connection by its two ports (this process's sockets only).
+// Finds the accepted socket of a connection by its two ports among this process's open descriptors.
 int FindConnectionSocket(int localPort, int remotePort) {
-    rlimit lim{};
-    int maxFd = 4096;
-    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < 65536) maxFd = static_cast<int>(lim.rlim_cur);
-    for (int fd = 3; fd < maxFd; ++fd) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        int fd = -1;
+        try {
+            fd = std::stoi(entry.path().filename().string());
+        } catch (...) {
+            continue;
+        }
         sockaddr_in local{}, peer{};
         socklen_t len = sizeof local;
         if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET) continue;
@@ -381,7 +385,8 @@ int Simulator::Start(int port) {
     impl->stopping = false;
     impl->server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     impl->server.set_keep_alive_max_count(100000);
-    impl->server.set_keep_alive_timeout(3);
+    // An idle kept-alive connection holds a server thread, and Stop() waits for it: keep the wait short.
+    impl->server.set_keep_alive_timeout(1);
     impl->server.set_tcp_nodelay(true);  // headers and body go out in separate writes
     auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->Handle(req, res); };
     impl->server.Get(".*", handler);
