@@ -7,7 +7,9 @@ bool ParseArgs(const std::vector<std::string>& words, const std::set<std::string
     bool optionsEnded = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
-        if (optionsEnded || w.size() < 2 || w[0] != '-') {
+        // "-1" is a value (a negative number), not an option.
+        const bool negativeNumber = w.size() >= 2 && w[0] == '-' && w[1] >= '0' && w[1] <= '9';
+        if (optionsEnded || w.size() < 2 || w[0] != '-' || negativeNumber) {
             out.positional.push_back(w);
             continue;
         }

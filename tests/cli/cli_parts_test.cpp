@@ -1,0 +1,89 @@
+// Pieces of the terminal front end that the end-to-end runs do not reach: album selections, the
+// note of a numbered privacy value, argument words and progress texts.
+#include <gtest/gtest.h>
+
+#include "app/cli/AlbumTableText.h"
+#include "app/cli/Args.h"
+#include "app/cli/CliFrontend.h"
+#include "app/cli/Commands.h"
+
+namespace qm::cli {
+namespace {
+
+TEST(AlbumSelection, AllListsAndRanges) {
+    std::vector<int> out;
+    std::string err;
+    ASSERT_TRUE(ParseAlbumSelection("all", 3, out, err));
+    EXPECT_EQ(out, (std::vector<int>{0, 1, 2}));
+    ASSERT_TRUE(ParseAlbumSelection("5,1,3-4,3", 5, out, err));
+    EXPECT_EQ(out, (std::vector<int>{0, 2, 3, 4}));  // table order, each once
+    for (const char* bad : {"", "0", "6", "3-1", "1,,2", "a", "1-", "-2", "2-99999999999", "1;2"})
+        EXPECT_FALSE(ParseAlbumSelection(bad, 5, out, err)) << bad;
+}
+
+TEST(AlbumCells, NotesAndCounts) {
+    EXPECT_EQ(PrivacyNote(0), u"");
+    EXPECT_EQ(PrivacyNote(PrivacyEncrypted | PrivacyPrivate), u"加密相册");  // first bit wins
+    EXPECT_EQ(PrivacyNote(PrivacyPrivate | PrivacyFriends), u"私密相册");
+    EXPECT_EQ(PrivacyNote(0x80000000u | 1234u), u"00001234");  // a number, not bits
+    ST_PERLISTRECORD r;
+    r.PictureCount = 12345;
+    EXPECT_EQ(CellsOf(r, 7).count, u"12345");
+    EXPECT_EQ(CellsOf(r, 7).number, u"0007");
+    r.PictureCount = -1;
+    EXPECT_EQ(CellsOf(r, 10000).count, u"未知");
+    EXPECT_EQ(CellsOf(r, 10000).number, u"10000");
+}
+
+TEST(AlbumCells, TsvRowsNeverSplit) {
+    ST_PERLISTRECORD r;
+    r.Name = u"a\tb\nc";
+    r.PictureCount = 1;
+    EXPECT_EQ(RenderAlbums({r}, ListFormat::Tsv), "0001\ta b c\t   1\t\n");
+    EXPECT_EQ(RenderAlbums({}, ListFormat::Json), "[]\n");
+    EXPECT_EQ(DisplayWidth(u"ab家庭"), 6);
+}
+
+TEST(ArgsWords, ValuesFlagsAndNegativeNumbers) {
+    Args a;
+    std::string err;
+    ASSERT_TRUE(ParseArgs({"set", "MinSizeKB", "-1", "--kind=group", "--format", "tsv", "--yes", "--", "--x"},
+                          {"--kind", "--format"}, {"--yes"}, a, err));
+    EXPECT_EQ(a.positional, (std::vector<std::string>{"set", "MinSizeKB", "-1", "--x"}));
+    EXPECT_EQ(*a.Value("--kind"), "group");
+    EXPECT_EQ(*a.Value("--format"), "tsv");
+    EXPECT_TRUE(a.Has("--yes"));
+    Args b;
+    EXPECT_FALSE(ParseArgs({"--format"}, {"--format"}, {}, b, err));
+    EXPECT_FALSE(ParseArgs({"--yes=1"}, {}, {"--yes"}, b, err));
+    EXPECT_FALSE(ParseArgs({"-q"}, {}, {}, b, err));
+}
+
+TEST(ProgressText, Fractions) {
+    int d = 0, t = 0;
+    EXPECT_TRUE(ParseFraction(u"已下载12/40......", u"已下载", d, t));
+    EXPECT_EQ(d, 12);
+    EXPECT_EQ(t, 40);
+    EXPECT_TRUE(ParseFraction(u"正在下载第3/5个图集", u"第", d, t));
+    EXPECT_EQ(d, 3);
+    EXPECT_FALSE(ParseFraction(u"已下载/40", u"已下载", d, t));
+    EXPECT_FALSE(ParseFraction(u"下载完毕", u"第", d, t));
+}
+
+TEST(Kinds, WordsAndAddresses) {
+    int kind = -1;
+    const std::string group = "group";
+    EXPECT_TRUE(ResolveKind(&group, u"http://t.qq.com/x", kind));
+    EXPECT_EQ(kind, 1);
+    EXPECT_TRUE(ResolveKind(nullptr, u"http://t.qq.com/someone", kind));
+    EXPECT_EQ(kind, 2);
+    EXPECT_TRUE(ResolveKind(nullptr, u"http://qun.qzone.qq.com/group#!/12345/album", kind));
+    EXPECT_EQ(kind, 1);
+    EXPECT_TRUE(ResolveKind(nullptr, u"123456789", kind));
+    EXPECT_EQ(kind, 0);
+    const std::string blog = "blog";
+    EXPECT_FALSE(ResolveKind(&blog, u"1", kind));
+}
+
+}  // namespace
+}  // namespace qm::cli

@@ -1,0 +1,232 @@
+// quillmoss-cli as a user runs it: the built binary in a scratch program folder, against the demo
+// simulator (--demo) or a simulator of the test's own (QUILLMOSS_CONNECT_TO).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "sim/Simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::stringstream ss(text);
+    for (std::string line; std::getline(ss, line);) out.push_back(line);
+    return out;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bin_ = fs::path(QM_BIN_DIR) / "quillmoss-cli";
+        ASSERT_TRUE(fs::exists(bin_)) << "build the quillmoss-cli target first";
+        dir_ = fs::temp_directory_path() / ("qm_cli_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (sim_) sim_->Stop();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    // Runs the binary in the program folder with stdin closed (no terminal to ask).
+    CliRun Cli(const std::vector<std::string>& args, const std::string& env = "") {
+        std::string cmd = "cd " + Quote(dir_.string()) + " && env -u QUILLMOSS_CONNECT_TO " + env + " " +
+                          Quote(bin_.string());
+        for (const auto& a : args) cmd += " " + Quote(a);
+        cmd += " >out.txt 2>err.txt </dev/null";
+        CliRun r;
+        const int status = std::system(cmd.c_str());
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadFile(dir_ / "out.txt");
+        r.err = ReadFile(dir_ / "err.txt");
+        return r;
+    }
+
+    void StartSim(json scenario) {
+        sim_ = std::make_unique<qm::sim::Simulator>(std::move(scenario));
+        ASSERT_NE(sim_->Start(0), 0);
+        httplib::Client probe("127.0.0.1", sim_->Port());  // the loop runs once it answered
+        probe.Get("/");
+        sim_->ClearRequests();
+    }
+    std::string SimEnv() const { return "QUILLMOSS_CONNECT_TO=" + sim_->ConnectTo(); }
+
+    fs::path bin_, dir_;
+    std::unique_ptr<qm::sim::Simulator> sim_;
+};
+
+TEST_F(CliTest, ListsTheDemoTargetInEachFormat) {
+    const CliRun table = Cli({"--demo", "list", "123456789"});
+    ASSERT_EQ(table.code, 0) << table.err;
+    const auto rows = Lines(table.out);
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[0], "序号  名称                       数量  备注");
+    EXPECT_EQ(rows[1], "0001  旅行照片                     24");
+    EXPECT_EQ(rows[3], "0003  好友可见                      6  好友可见");
+    EXPECT_EQ(rows[5], "0005  毕业照全集                 1200");
+    EXPECT_EQ(rows[9], "0009  说说里的图片-新增测试功能  未知");
+
+    const CliRun tsv = Cli({"--demo", "list", "123456789", "--format", "tsv"});
+    ASSERT_EQ(tsv.code, 0) << tsv.err;
+    const auto t = Lines(tsv.out);
+    ASSERT_EQ(t.size(), 9u);  // rows only
+    EXPECT_EQ(t[1], "0002\t私密相册\t   5\t私密相册");
+    EXPECT_EQ(t[3], "0004\t加密相册\t   4\t加密相册");
+    EXPECT_EQ(t[6], "0007\t家庭 (1)\t   4\t");  // the second album of the same name
+    EXPECT_EQ(t[8], "0009\t说说里的图片-新增测试功能\t未知\t");
+
+    const CliRun js = Cli({"list", "--format=json", "123456789", "--demo"});
+    ASSERT_EQ(js.code, 0) << js.err;
+    const json arr = json::parse(js.out);
+    ASSERT_EQ(arr.size(), 9u);
+    EXPECT_EQ(arr[2]["序号"], "0003");
+    EXPECT_EQ(arr[2]["备注"], "好友可见");
+    EXPECT_EQ(arr[2]["privacyFlags"], 4);
+    EXPECT_EQ(arr[4]["数量"], "1200");
+    EXPECT_EQ(arr[8]["数量"], "未知");
+    EXPECT_EQ(arr[8]["pictureCount"], -1);
+    // Nothing went to the real services, and the program folder got its settings file.
+    EXPECT_TRUE(fs::exists(dir_ / "soft.dat"));
+}
+
+TEST_F(CliTest, ExitCodesAndUsage) {
+    EXPECT_EQ(Cli({}).code, 2);
+    EXPECT_EQ(Cli({"frobnicate"}).code, 2);
+    EXPECT_EQ(Cli({"list"}).code, 2);
+    EXPECT_EQ(Cli({"list", "1", "--format", "xml"}).code, 2);
+    EXPECT_EQ(Cli({"list", "1", "--kind", "blog"}).code, 2);
+    EXPECT_EQ(Cli({"list", "1", "--yes", "--no"}).code, 2);
+    EXPECT_EQ(Cli({"download", "123456789"}).code, 2);  // no --save
+    for (const char* c : {"list", "download", "settings", "cookies"}) {
+        const CliRun h = Cli({c, "--help"});
+        EXPECT_EQ(h.code, 0) << c;
+        EXPECT_NE(h.out.find("usage: quillmoss-cli"), std::string::npos) << c;
+    }
+    EXPECT_EQ(Cli({"--help"}).code, 0);
+
+    // Nothing found: the message on stderr, an empty table, status 1.
+    const CliRun letters = Cli({"--demo", "list", "12345abc"});
+    EXPECT_EQ(letters.code, 1);
+    EXPECT_NE(letters.err.find("请直接输入QQ号进行下载"), std::string::npos);
+    EXPECT_EQ(Lines(letters.out).size(), 1u);
+
+    // An album number outside the list is a usage error, before anything is downloaded.
+    const CliRun outside = Cli({"--demo", "download", "123456789", "--save", "saved", "--albums", "2,10"});
+    EXPECT_EQ(outside.code, 2);
+    EXPECT_NE(outside.err.find("album 10 is not in the list"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "saved"));
+}
+
+TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
+    ASSERT_EQ(Cli({"settings", "show"}).code, 0);
+    const std::string before = ReadFile(dir_ / "soft.dat");
+    ASSERT_EQ(before.size(), 19808u);
+
+    for (const char* bad : {"0", "16", "x"}) {
+        const CliRun r = Cli({"settings", "set", "ThreadCount", bad});
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_NE(r.err.find("参数错误"), std::string::npos);
+    }
+    EXPECT_EQ(Cli({"settings", "set", "TimeoutSec", "9"}).code, 2);
+    EXPECT_EQ(ReadFile(dir_ / "soft.dat"), before);  // nothing stored
+
+    EXPECT_EQ(Cli({"settings", "set", "timeoutsec", "10"}).code, 0);
+    EXPECT_EQ(Cli({"settings", "set", "MinSizeKB", "-1"}).code, 0);  // low 16 bits, as the dialog
+    EXPECT_EQ(Cli({"settings", "set", "NamePrefix", std::string(50, 'p')}).code, 0);
+    EXPECT_EQ(Cli({"settings", "set", "FolderMode", "2"}).code, 2);
+    EXPECT_EQ(Cli({"settings", "toggle", "DescriptionPicturesOnly"}).code, 0);
+    const CliRun toggled = Cli({"settings", "toggle", "MainPicturesOnly"});
+    EXPECT_EQ(toggled.out, "MainPicturesOnly\ton\n");
+    EXPECT_EQ(Cli({"settings", "toggle", "NoSuchFlag"}).code, 2);
+
+    const std::string shown = Cli({"settings", "show"}).out;
+    EXPECT_NE(shown.find("TimeoutSec\t10\n"), std::string::npos);
+    EXPECT_NE(shown.find("MinSizeKB\t65535\n"), std::string::npos);
+    EXPECT_NE(shown.find("NamePrefix\t" + std::string(38, 'p') + "\n"), std::string::npos);
+    EXPECT_NE(shown.find("MainPicturesOnly\ton\n"), std::string::npos);
+    EXPECT_NE(shown.find("DescriptionPicturesOnly\toff\n"), std::string::npos);
+    EXPECT_NE(shown.find("OpenFolderWhenDone\ton\n"), std::string::npos);  // first-run default
+}
+
+TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
+    StartSim({{"accounts", {{{"uin", "20001234"}, {"password", "pw"}, {"skey", "@Fr1endKy"}}}},
+              {"qzone",
+               {{{"uin", "10001"},
+                 {"space", "friends"},
+                 {"friends", {"20001234"}},
+                 {"albums", {{{"id", "f1"}, {"name", "Friends"}, {"priv", 4}, {"pictures", 2}}}}}}}});
+
+    // Without cookies the space refuses; the login question is answered No with no terminal.
+    const CliRun refused = Cli({"list", "10001"}, SimEnv());
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("加密或非公开空间，是否进行身份验证?"), std::string::npos);
+    EXPECT_NE(refused.err.find("-> 否"), std::string::npos);
+    EXPECT_EQ(refused.err.find("web browser is needed"), std::string::npos);
+
+    // A browser export: session cookies, one of them marked HttpOnly.
+    std::ofstream(dir_ / "export.txt") << "# Netscape HTTP Cookie File\n"
+                                          ".qq.com\tTRUE\t/\tFALSE\t0\tuin\to0020001234\n"
+                                          "#HttpOnly_.qq.com\tTRUE\t/\tFALSE\t0\tskey\t@Fr1endKy\n";
+    const CliRun imported = Cli({"cookies", "import", "export.txt"});
+    ASSERT_EQ(imported.code, 0) << imported.err;
+    const std::string listed = Cli({"cookies", "list"}).out;
+    EXPECT_NE(listed.find(".qq.com\t/\tskey\t@Fr1endKy\t"), std::string::npos) << listed;
+
+    // A later run sees them: the friends-only album is listed.
+    const CliRun ok = Cli({"list", "10001", "--format", "tsv"}, SimEnv());
+    ASSERT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(Lines(ok.out).front(), "0001\tFriends\t   2\t好友可见");
+
+    // The Cookie-header form does the same in a fresh program folder.
+    fs::remove(dir_ / "cookies.txt");
+    EXPECT_EQ(Cli({"list", "10001"}, SimEnv()).code, 1);
+    EXPECT_EQ(Cli({"cookies", "import", "--domain", "qq.com", "uin=o0020001234; skey=@Fr1endKy"}).code, 0);
+    EXPECT_EQ(Cli({"list", "10001"}, SimEnv()).code, 0);
+    EXPECT_EQ(Cli({"cookies", "import", "missing.txt"}).code, 1);
+}
+
+TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
+    const CliRun r = Cli({"--demo", "download", "123456789", "--albums", "1,3", "--save", "saved dir", "--no"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const fs::path album = dir_ / "saved dir" / "123456789" / "旅行照片";
+    std::size_t pictures = 0;
+    for (const auto& e : fs::directory_iterator(album)) pictures += e.path().extension() == ".jpg";
+    EXPECT_EQ(pictures, 24u);
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].rfind("0001\t旅行照片\t24\t0\t", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "0003\t好友可见\t0\t0\t(no picture to download)");
+    EXPECT_NE(r.err.find("下载完毕"), std::string::npos);
+}
+
+}  // namespace
