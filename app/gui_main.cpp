@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 
+#include "net/CookieStore.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
+#include "ui/BrowserEnvironment.h"
 #include "ui/QuillmossDlg.h"
 #include "ui/ScreenshotTour.h"
 
@@ -42,6 +45,11 @@ int main(int argc, char** argv) {
             QStringLiteral("演示模式：内置模拟服务器 %1").arg(QString::fromStdString(sim->ConnectTo()));
     }
     qm::URLSource2Init();
+    // Logins (from the login window or imported) persist in cookies.txt of the program folder.
+    if (!qm::CookieStore::Instance().Open(std::filesystem::current_path()))
+        std::fputs("quillmoss: cookies.txt could not be read\n", stderr);
+    // The login browser's flags (host mapping, sandbox) must be set before the application starts.
+    qm::ui::PrepareBrowserEnvironment();
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Quillmoss"));

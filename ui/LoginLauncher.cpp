@@ -1,50 +1,61 @@
 #include "ui/LoginLauncher.h"
 
-#include <QDialog>
-#include <QLabel>
 #include <QPointer>
-#include <QPushButton>
-#include <QVBoxLayout>
+#include <QTimer>
+
+#include "ui/CDlgWebOpen.h"
 
 namespace qm::ui {
 
 namespace {
 
-// A stand-in for the browser login window: shows the address to log in at and closes by hand.
-QDialog* MakeLoginDialog(QWidget* parent, const QString& url) {
-    auto* dlg = new QDialog(parent);
-    dlg->setWindowTitle(QStringLiteral("登录成功后手动关闭对话框"));
-    auto* layout = new QVBoxLayout(dlg);
-    auto* label = new QLabel(QStringLiteral("网址：") + url, dlg);
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setWordWrap(true);
-    layout->addWidget(label);
-    auto* close = new QPushButton(QStringLiteral("关闭"), dlg);
-    QObject::connect(close, &QPushButton::clicked, dlg, &QDialog::accept);
-    layout->addWidget(close, 0, Qt::AlignRight);
-    dlg->resize(480, 160);
-    return dlg;
-}
+QPointer<CDlgWebOpen> g_modeless;
+LoginWindowHook g_hook;
 
-QPointer<QDialog> g_modeless;
+void Announce(CDlgWebOpen* dlg, bool modal) {
+    if (!g_hook) return;
+    QPointer<CDlgWebOpen> guard(dlg);
+    // Runs from the window's own event loop when modal, so a hook can drive and close it.
+    QTimer::singleShot(0, dlg, [guard, modal] {
+        if (guard && g_hook) {
+            const LoginWindowHook hook = g_hook;  // the hook may replace itself
+            hook(*guard, modal);
+        }
+    });
+}
 
 }  // namespace
 
 void OpenLoginWindow(QWidget* parent, const QString& url, bool modal) {
     if (g_modeless) {
-        g_modeless->close();
-        delete g_modeless.data();
+        CDlgWebOpen* old = g_modeless.data();
+        g_modeless = nullptr;
+        old->hide();
+        delete old;
     }
     if (modal) {
-        QDialog* dlg = MakeLoginDialog(nullptr, url);
+        // Centred over the main window; lives for this call only (guarded: should the main window
+        // go while it runs, it takes the dialog with it).
+        QPointer<CDlgWebOpen> dlg = new CDlgWebOpen(url, parent);
+        dlg->setWindowModality(Qt::ApplicationModal);
+        Announce(dlg, true);
         dlg->exec();
-        delete dlg;
+        delete dlg.data();
         return;
     }
-    g_modeless = MakeLoginDialog(parent, url);
-    g_modeless->setAttribute(Qt::WA_DeleteOnClose);
-    g_modeless->show();
+    auto* dlg = new CDlgWebOpen(url, parent);
+    dlg->setWindowModality(Qt::NonModal);
+    g_modeless = dlg;
+    dlg->show();
+    Announce(dlg, false);
+}
+
+CDlgWebOpen* ModelessLoginWindow() {
+    return g_modeless.data();
+}
+
+void SetLoginWindowHook(LoginWindowHook hook) {
+    g_hook = std::move(hook);
 }
 
 }  // namespace qm::ui

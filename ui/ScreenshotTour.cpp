@@ -16,6 +16,7 @@
 #include "ui/DlgDownSet.h"
 #include "ui/DlgFind.h"
 #include "ui/DlgSaveSet.h"
+#include "ui/LoginScreenshot.h"
 #include "ui/MessageBox.h"
 #include "ui/MyGridCtrl.h"
 #include "ui/QuillmossDlg.h"
@@ -105,7 +106,8 @@ void StartScreenshotTour(CQuillmossDlg& w, const QString& dir, const QString& ta
                                                             QItemSelectionModel::Select);
                                                         Save(&w, dir, QStringLiteral("main-thumbnails.png"));
                                                         SetMessageHook({});
-                                                        QApplication::quit();
+                                                        SaveLoginWindowShot(&w, dir,
+                                                                            [] { QApplication::quit(); });
                                                     });
                                                 });
                                     });
