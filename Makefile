@@ -36,8 +36,15 @@ test-tsan: deps
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_FLAGS)
 
+# The demo target of the built-in simulator, listed and downloaded in a scratch program folder.
+DEMO_QQ := 123456789
+DEMO_DIR = $(abspath $(BUILD))/demo
 demo: build
-	@echo "demo: the command-line front end against the built-in simulator is not built yet"
+	@rm -rf "$(DEMO_DIR)" && mkdir -p "$(DEMO_DIR)"
+	@cd "$(DEMO_DIR)" && "$(abspath $(BUILD))/bin/quillmoss-cli" --demo list $(DEMO_QQ)
+	@cd "$(DEMO_DIR)" && "$(abspath $(BUILD))/bin/quillmoss-cli" --demo download $(DEMO_QQ) --albums all --yes \
+		--save "$(DEMO_DIR)/saved"; status=$$?; \
+		echo; echo "demo: $$(find "$(DEMO_DIR)/saved" -type f 2>/dev/null | wc -l) files under $(DEMO_DIR)/saved/ (quillmoss-cli exit status $$status)"
 
 run: build
 	@mkdir -p $(BUILD)/run && cd $(BUILD)/run && ../bin/quillmoss
