@@ -51,7 +51,9 @@ bool TokenMatches(const SimRequest& r, bool pskeyAlso) {
     return pskeyAlso && r.viewer.hasPskey && token == QZoneToken(r.viewer.pskey);
 }
 
-bool IsOwner(const Owner& o, const Viewer& v) { return v.loggedIn && v.uin == o.uin; }
+bool IsOwner(const Owner& o, const Viewer& v) {
+    return v.loggedIn && v.uin == o.uin;
+}
 
 static bool Listed(const std::vector<std::string>& list, const Viewer& v) {
     return v.loggedIn && std::find(list.begin(), list.end(), v.uin) != list.end();
@@ -68,11 +70,15 @@ AlbumAccess CheckAlbum(const Owner& o, const Album& a, const Viewer& v, const Pa
     if (IsOwner(o, v)) return AlbumAccess::Allowed;
     if (!MaySeeSpace(o, v)) return AlbumAccess::Denied;
     switch (a.priv) {
-        case 3: return AlbumAccess::Denied;
+        case 3:
+            return AlbumAccess::Denied;
         case 4:
-        case 6: return Listed(a.viewers, v) ? AlbumAccess::Allowed : AlbumAccess::Denied;
-        case 5: return pw.Unlocked(v, a.id) ? AlbumAccess::Allowed : AlbumAccess::NeedPassword;
-        default: return AlbumAccess::Allowed;
+        case 6:
+            return Listed(a.viewers, v) ? AlbumAccess::Allowed : AlbumAccess::Denied;
+        case 5:
+            return pw.Unlocked(v, a.id) ? AlbumAccess::Allowed : AlbumAccess::NeedPassword;
+        default:
+            return AlbumAccess::Allowed;
     }
 }
 

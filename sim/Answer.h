@@ -20,9 +20,9 @@ struct Answer {
 
 // Who sends the request, read from its cookies.
 struct Viewer {
-    std::string uin;            // from the uin (or p_uin) cookie; empty when absent
-    bool loggedIn = false;      // the cookies carry a key that login issued for that number
-    std::string skey, pskey;    // cookie values; empty when absent
+    std::string uin;          // from the uin (or p_uin) cookie; empty when absent
+    bool loggedIn = false;    // the cookies carry a key that login issued for that number
+    std::string skey, pskey;  // cookie values; empty when absent
     bool hasPskey = false;
 };
 

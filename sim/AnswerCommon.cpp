@@ -17,7 +17,8 @@ unsigned QZoneToken(const std::string& key) {
         size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
         if (extra > 0 && i + extra < key.size()) {
             cp = c & (0x3F >> extra);
-            for (size_t k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(key[i + k]) & 0x3F);
+            for (size_t k = 1; k <= extra; ++k)
+                cp = (cp << 6) | (static_cast<unsigned char>(key[i + k]) & 0x3F);
         } else {
             extra = 0;
         }
@@ -61,17 +62,28 @@ std::string CallbackName(const SimRequest& r) {
     return "_Callback";
 }
 
-std::string Jsonp(const SimRequest& r, const std::string& json) { return CallbackName(r) + "(" + json + ");"; }
+std::string Jsonp(const SimRequest& r, const std::string& json) {
+    return CallbackName(r) + "(" + json + ");";
+}
 
 std::string HtmlEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -95,13 +107,15 @@ Answer NotFoundAnswer() {
 Answer RateLimitAnswer(const ScenarioModel& m, const SimRequest& r) {
     Answer a;
     if (r.path.find("fcg_list_album") != std::string::npos) {
-        OJson j = {{"code", -10000}, {"message", m.rateLimitText}, {"msg", m.rateLimitText}, {"subcode", -10000}};
+        OJson j = {
+            {"code", -10000}, {"message", m.rateLimitText}, {"msg", m.rateLimitText}, {"subcode", -10000}};
         a.body = Jsonp(r, "\n" + WriteJson(j, {true, false}) + "\n");
     } else if (r.host == "api.t.qq.com") {
         OJson j = {{"result", -10000}, {"msg", m.rateLimitText}};
         a.body = WriteJson(j, {false, true});
     } else {
-        OJson j = {{"code", -10000}, {"subcode", -10000}, {"message", m.rateLimitText}, {"msg", m.rateLimitText}};
+        OJson j = {
+            {"code", -10000}, {"subcode", -10000}, {"message", m.rateLimitText}, {"msg", m.rateLimitText}};
         a.body = Jsonp(r, WriteJson(j, {false, false}));
     }
     return a;

@@ -1,6 +1,5 @@
 // The QQ group photo service: album list and photo list of a group, for its members only.
 #include <algorithm>
-#include <algorithm>
 
 #include "sim/Access.h"
 #include "sim/Answer.h"
@@ -11,7 +10,8 @@ namespace {
 
 long long Num(const SimRequest& r, const char* key, long long def) {
     const std::string v = r.Param(key);
-    if (v.empty() || v.size() > 12 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (v.empty() || v.size() > 12 ||
+        !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return def;
     }
     return std::stoll(v);

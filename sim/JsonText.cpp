@@ -47,14 +47,30 @@ std::string JsonQuote(const std::string& text, bool asciiOnly) {
         if (c < 0x80) {
             ++i;
             switch (c) {
-                case '"': out += "\\\""; break;
-                case '\\': out += "\\\\"; break;
-                case '/': out += "\\/"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
-                case '\b': out += "\\b"; break;
-                case '\f': out += "\\f"; break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '/':
+                    out += "\\/";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\b':
+                    out += "\\b";
+                    break;
+                case '\f':
+                    out += "\\f";
+                    break;
                 default:
                     if (c < 0x20) {
                         AppendEscapedUnit(out, c);

@@ -15,7 +15,9 @@ std::string UinCookieValue(const std::string& uin) {
     return buf;
 }
 
-std::string Signature(const Account& a) { return std::to_string(QZoneToken(a.uin + "/" + a.skey + "/sig")); }
+std::string Signature(const Account& a) {
+    return std::to_string(QZoneToken(a.uin + "/" + a.skey + "/sig"));
+}
 
 std::string CookieLine(const std::string& name, const std::string& value, const std::string& domain,
                        bool persistent) {
@@ -31,21 +33,24 @@ Answer LoginFormAnswer(const SimRequest& r, const std::string& error) {
     if (surl.empty()) surl = "http://user.qzone.qq.com/";
     std::string body = "<h1>QQ登录</h1>\n";
     if (!error.empty()) body += "<p id=\"error\">" + HtmlEscape(error) + "</p>\n";
-    body += "<form id=\"loginform\" method=\"post\" action=\"/cgi-bin/login\">\n"
-            "<p><label>QQ号码 <input type=\"text\" name=\"u\" id=\"u\"></label></p>\n"
-            "<p><label>密码 <input type=\"password\" name=\"p\" id=\"p\"></label></p>\n"
-            "<p><label><input type=\"checkbox\" name=\"remember\" id=\"remember\" value=\"1\"> 下次自动登录</label></p>\n"
-            "<input type=\"hidden\" name=\"s_url\" value=\"" +
-            HtmlEscape(surl) +
-            "\">\n"
-            "<p><button type=\"submit\" id=\"login_button\">登 录</button></p>\n</form>";
+    body +=
+        "<form id=\"loginform\" method=\"post\" action=\"/cgi-bin/login\">\n"
+        "<p><label>QQ号码 <input type=\"text\" name=\"u\" id=\"u\"></label></p>\n"
+        "<p><label>密码 <input type=\"password\" name=\"p\" id=\"p\"></label></p>\n"
+        "<p><label><input type=\"checkbox\" name=\"remember\" id=\"remember\" value=\"1\"> "
+        "下次自动登录</label></p>\n"
+        "<input type=\"hidden\" name=\"s_url\" value=\"" +
+        HtmlEscape(surl) +
+        "\">\n"
+        "<p><button type=\"submit\" id=\"login_button\">登 录</button></p>\n</form>";
     return HtmlAnswer(200, "QQ登录", body);
 }
 
 Answer LoginSubmitAnswer(const ScenarioModel& m, const SimRequest& r) {
     const std::string uin = NormalizeUin(r.Param("u"));
     const Account* a = m.FindAccount(uin);
-    if (!a || r.Param("p") != a->password) return LoginFormAnswer(r, "您输入的帐号或密码不正确，请重新输入。");
+    if (!a || r.Param("p") != a->password)
+        return LoginFormAnswer(r, "您输入的帐号或密码不正确，请重新输入。");
     const bool keep = r.Param("remember") == "1";
     const std::string o = UinCookieValue(a->uin);
     Answer ans = HtmlAnswer(302, "QQ登录", "<p>正在跳转…</p>");
@@ -65,11 +70,13 @@ Answer CheckSigAnswer(const ScenarioModel& m, const SimRequest& r) {
         return HtmlAnswer(403, "QQ登录", "<p id=\"error\">登录校验失败，请重新登录</p>");
     }
     const bool keep = r.Param("remember") == "1";
-    Answer ans = HtmlAnswer(200, "登录成功",
-                            "<h1 id=\"result\">登录成功</h1>\n<p>logged in: " + a->uin +
-                                "</p>\n<p>登录成功后手动关闭此窗口。</p>\n<p><a href=\"http://user.qzone.qq.com/" +
-                                a->uin + "\">进入QQ空间</a></p>");
-    ans.headers.emplace_back("Set-Cookie", CookieLine("p_uin", UinCookieValue(a->uin), ".qzone.qq.com", keep));
+    Answer ans =
+        HtmlAnswer(200, "登录成功",
+                   "<h1 id=\"result\">登录成功</h1>\n<p>logged in: " + a->uin +
+                       "</p>\n<p>登录成功后手动关闭此窗口。</p>\n<p><a href=\"http://user.qzone.qq.com/" +
+                       a->uin + "\">进入QQ空间</a></p>");
+    ans.headers.emplace_back("Set-Cookie",
+                             CookieLine("p_uin", UinCookieValue(a->uin), ".qzone.qq.com", keep));
     ans.headers.emplace_back("Set-Cookie", CookieLine("p_skey", a->pskey, ".qzone.qq.com", keep));
     return ans;
 }

@@ -190,8 +190,8 @@ void PngChunk(std::string& out, const char* type, const std::string& data) {
     Put32be(out, static_cast<uint32_t>(data.size()));
     std::string td = std::string(type, 4) + data;
     out += td;
-    Put32be(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(td.data()),
-                                              static_cast<uInt>(td.size()))));
+    Put32be(out, static_cast<uint32_t>(
+                     crc32(0, reinterpret_cast<const Bytef*>(td.data()), static_cast<uInt>(td.size()))));
 }
 
 std::string MakePng(Rgb c, size_t size, SplitMix& rng) {

@@ -14,7 +14,9 @@ namespace {
 const JsonStyle kPretty{true, false};
 const JsonStyle kCompact{false, false};
 
-std::string PrettyJsonp(const SimRequest& r, const OJson& j) { return Jsonp(r, "\n" + WriteJson(j, kPretty) + "\n"); }
+std::string PrettyJsonp(const SimRequest& r, const OJson& j) {
+    return Jsonp(r, "\n" + WriteJson(j, kPretty) + "\n");
+}
 
 Answer JsonpAnswer(const SimRequest& r, const OJson& j, bool pretty) {
     Answer a;
@@ -111,10 +113,12 @@ Answer RouteAnswer(const ScenarioModel& m, const SimRequest& r) {
     std::string body = "{";
     if (!idc.empty()) body += "\"idcno\":\"" + idc + "\",";
     body += "\"default\":\"" + def + "\",";
-    body += "\"sz\":{\"nu\":\"szview.photo.qzone.qq.com\",\"p\":\"sznewp.photo.qzone.qq.com\","
-            "\"s\":\"szstatic.photo.qzone.qq.com\"},";
-    body += "\"xa\":{\"nu\":\"xaview.photo.qzone.qq.com\",\"p\":\"xanewp.photo.qzone.qq.com\","
-            "\"s\":\"xastatic.photo.qzone.qq.com\"}}";
+    body +=
+        "\"sz\":{\"nu\":\"szview.photo.qzone.qq.com\",\"p\":\"sznewp.photo.qzone.qq.com\","
+        "\"s\":\"szstatic.photo.qzone.qq.com\"},";
+    body +=
+        "\"xa\":{\"nu\":\"xaview.photo.qzone.qq.com\",\"p\":\"xanewp.photo.qzone.qq.com\","
+        "\"s\":\"xastatic.photo.qzone.qq.com\"}}";
     Answer a;
     a.body = body;
     return a;
@@ -125,7 +129,8 @@ Answer AlbumListAnswer(const ScenarioModel& m, const SimRequest& r, bool v3) {
     const Owner* o = m.FindOwner(NormalizeUin(r.Param("hostUin")));
     OJson list = OJson::array();
     if (o) {
-        if (!MaySeeSpace(*o, r.viewer)) return AlbumListRefusal(r, -4009, "对不起，主人设置了访问权限，您无权访问");
+        if (!MaySeeSpace(*o, r.viewer))
+            return AlbumListRefusal(r, -4009, "对不起，主人设置了访问权限，您无权访问");
         for (const auto& a : o->albums) {
             OJson j;
             j["allowAccess"] = 1;
@@ -165,9 +170,12 @@ Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const Passwo
     Found f = FindAlbum(m, r);
     if (!f.owner || !f.album) return PhotoRefusal(r, -10801, "相册不存在或已被删除");
     switch (CheckAlbum(*f.owner, *f.album, r.viewer, pw)) {
-        case AlbumAccess::Denied: return PhotoRefusal(r, -10803, "主人设置了权限，您没有权限访问该相册");
-        case AlbumAccess::NeedPassword: return PhotoRefusal(r, -10805, "对不起，该相册已加密，请输入密码后访问");
-        case AlbumAccess::Allowed: break;
+        case AlbumAccess::Denied:
+            return PhotoRefusal(r, -10803, "主人设置了权限，您没有权限访问该相册");
+        case AlbumAccess::NeedPassword:
+            return PhotoRefusal(r, -10805, "对不起，该相册已加密，请输入密码后访问");
+        case AlbumAccess::Allowed:
+            break;
     }
     const auto& pics = f.album->pictures;
     size_t start = 0, count = pics.size();
@@ -176,9 +184,13 @@ Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const Passwo
         count = static_cast<size_t>(std::clamp(ParamNumber(r, "pageNum", 500), 1LL, 1000LL));
     }
     OJson list = OJson::array();
-    for (size_t i = start; i < pics.size() && i < start + count; ++i) list.push_back(PictureJson(*f.owner, pics[i], i));
-    OJson album = {{"createtime", f.album->createtime}, {"desc", f.album->desc}, {"id", f.album->id},
-                   {"name", f.album->name}, {"priv", f.album->priv}};
+    for (size_t i = start; i < pics.size() && i < start + count; ++i)
+        list.push_back(PictureJson(*f.owner, pics[i], i));
+    OJson album = {{"createtime", f.album->createtime},
+                   {"desc", f.album->desc},
+                   {"id", f.album->id},
+                   {"name", f.album->name},
+                   {"priv", f.album->priv}};
     OJson data;
     data["album"] = album;
     data["limit"] = 0;
@@ -202,8 +214,9 @@ Answer AlbumPageAnswer(const ScenarioModel& m, const SimRequest& r, PasswordBook
     if (!album) return HtmlAnswer(404, "相册不存在", "<p>相册不存在或已被删除</p>");
     const std::string title = album->name.empty() ? album->id : album->name;
     if (album->priv != 5) {
-        return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p>共 " +
-                                          std::to_string(album->pictures.size()) + " 张照片</p>");
+        return HtmlAnswer(200, title,
+                          "<h1>" + HtmlEscape(title) + "</h1><p>共 " +
+                              std::to_string(album->pictures.size()) + " 张照片</p>");
     }
     const std::string form =
         "<form method=\"post\" action=\"/" + o->uin + "/photo/" + album->id +
@@ -212,23 +225,31 @@ Answer AlbumPageAnswer(const ScenarioModel& m, const SimRequest& r, PasswordBook
     if (r.params.count("password")) {
         if (r.Param("password") == album->password) {
             pw.Unlock(r.viewer, album->id);
-            return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码正确，可以访问该相册了</p>");
+            return HtmlAnswer(
+                200, title,
+                "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码正确，可以访问该相册了</p>");
         }
-        return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码错误，请重新输入</p>\n" + form);
+        return HtmlAnswer(
+            200, title,
+            "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码错误，请重新输入</p>\n" + form);
     }
     if (pw.Unlocked(r.viewer, album->id)) {
-        return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码正确，可以访问该相册了</p>");
+        return HtmlAnswer(
+            200, title, "<h1>" + HtmlEscape(title) + "</h1><p id=\"result\">密码正确，可以访问该相册了</p>");
     }
-    return HtmlAnswer(200, title, "<h1>" + HtmlEscape(title) + "</h1><p>该相册已加密，请输入密码</p>\n" + form);
+    return HtmlAnswer(200, title,
+                      "<h1>" + HtmlEscape(title) + "</h1><p>该相册已加密，请输入密码</p>\n" + form);
 }
 
 Answer HomePageAnswer(const ScenarioModel& m, const SimRequest& r) {
     std::string uin = r.path.size() > 1 ? NormalizeUin(r.path.substr(1)) : std::string();
     std::string who = r.viewer.loggedIn ? "<p id=\"viewer\">已登录：" + r.viewer.uin + "</p>"
                                         : "<p id=\"viewer\">未登录</p>";
-    std::string login = "<p><a href=\"http://xui.ptlogin2.qq.com/cgi-bin/xlogin?s_url=http%3A%2F%2Fuser.qzone.qq.com%2F" +
-                        uin + "\">登录</a></p>";
-    if (!uin.empty() && !m.FindOwner(uin)) return HtmlAnswer(404, "QQ空间", "<p>空间不存在</p>" + who + login);
+    std::string login =
+        "<p><a href=\"http://xui.ptlogin2.qq.com/cgi-bin/xlogin?s_url=http%3A%2F%2Fuser.qzone.qq.com%2F" +
+        uin + "\">登录</a></p>";
+    if (!uin.empty() && !m.FindOwner(uin))
+        return HtmlAnswer(404, "QQ空间", "<p>空间不存在</p>" + who + login);
     return HtmlAnswer(200, uin.empty() ? "QQ空间" : uin + "的QQ空间",
                       "<h1>QQ空间 " + HtmlEscape(uin) + "</h1>" + who + login);
 }

@@ -302,10 +302,12 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
             a.uin = Uin(aj, "uin", where);
             a.password = Text(aj, "password");
             a.nick = Text(aj, "nick", a.uin);
-            a.skey = Text(aj, "skey", "@" + Token(a.uin + "/skey/" + a.password, 9,
-                                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"));
-            a.pskey = Text(aj, "p_skey", Token(a.uin + "/p_skey/" + a.password, 44,
-                                               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"));
+            a.skey = Text(aj, "skey",
+                          "@" + Token(a.uin + "/skey/" + a.password, 9,
+                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"));
+            a.pskey = Text(aj, "p_skey",
+                           Token(a.uin + "/p_skey/" + a.password, 44,
+                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"));
             aj["skey"] = a.skey;
             aj["p_skey"] = a.pskey;
             m.accounts.push_back(a);
@@ -338,16 +340,19 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                     a.priv = static_cast<int>(Number(aj, "priv", 1, awhere));
                     a.password = Text(aj, "password");
                     a.viewers = aj.contains("viewers") ? UinList(aj, "viewers", awhere) : o.friends;
-                    a.createtime = Number(aj, "createtime", 1380000000 + static_cast<long long>(ai) * 86400, awhere);
-                    b.Pictures(aj, "pictures", a.id, awhere, [&](json& pj, const std::string& id, const std::string& pw) {
-                        Picture p = b.ReadPicture(pj, id, pw);
-                        b.QZonePicture(p, pj, pw);
-                        a.pictures.push_back(std::move(p));
-                    });
+                    a.createtime =
+                        Number(aj, "createtime", 1380000000 + static_cast<long long>(ai) * 86400, awhere);
+                    b.Pictures(aj, "pictures", a.id, awhere,
+                               [&](json& pj, const std::string& id, const std::string& pw) {
+                                   Picture p = b.ReadPicture(pj, id, pw);
+                                   b.QZonePicture(p, pj, pw);
+                                   a.pictures.push_back(std::move(p));
+                               });
                     const std::string c1 = Hex16(a.id + "/c1"), c2 = Hex16(a.id + "/c2");
-                    a.cover = "http://b" + std::to_string(Hash(a.id) % 3 + 1) + ".photo.store.qq.com/psb?/" + c1 +
-                              "/" + c2 + "/m/" + Hex16(a.id + "/c3") + "/200";
-                    b.Register(a.id + "/cover", a.cover, "jpg", static_cast<size_t>(Number(aj, "cover_size", 900, awhere)));
+                    a.cover = "http://b" + std::to_string(Hash(a.id) % 3 + 1) + ".photo.store.qq.com/psb?/" +
+                              c1 + "/" + c2 + "/m/" + Hex16(a.id + "/c3") + "/200";
+                    b.Register(a.id + "/cover", a.cover, "jpg",
+                               static_cast<size_t>(Number(aj, "cover_size", 900, awhere)));
                     o.albums.push_back(std::move(a));
                 }
             }
@@ -373,17 +378,20 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                     md.tid = Hex16(o.uin + "/mood/" + std::to_string(mi)).substr(0, 24);
                     md.text = Text(mj, "text");
                     md.forward = Text(mj, "forward");
-                    md.createtime = Number(mj, "createtime", 1390000000 - static_cast<long long>(mi) * 3600, mwhere);
+                    md.createtime =
+                        Number(mj, "createtime", 1390000000 - static_cast<long long>(mi) * 3600, mwhere);
                     const std::string prefix = o.uin + "_mood" + std::to_string(mi + 1);
-                    b.Pictures(mj, "pictures", prefix, mwhere, [&](json& pj, const std::string& id, const std::string& pw) {
-                        Picture p = b.ReadPicture(pj, id, pw);
-                        const std::string t1 = Hex16(id + "/1"), t2 = Hex16(id + "/2"), t3 = Hex16(id + "/3");
-                        p.smallurl = "http://a" + std::to_string(Hash(id) % 2 + 1) + ".qpic.cn/psb?/" + t1 + "/" + t2 +
-                                     "/a/" + t3;
-                        p.served = ReplaceAll(p.smallurl, "/a/", "/b/");
-                        b.Register(p.id, p.served, p.format, p.size);
-                        md.pictures.push_back(std::move(p));
-                    });
+                    b.Pictures(mj, "pictures", prefix, mwhere,
+                               [&](json& pj, const std::string& id, const std::string& pw) {
+                                   Picture p = b.ReadPicture(pj, id, pw);
+                                   const std::string t1 = Hex16(id + "/1"), t2 = Hex16(id + "/2"),
+                                                     t3 = Hex16(id + "/3");
+                                   p.smallurl = "http://a" + std::to_string(Hash(id) % 2 + 1) +
+                                                ".qpic.cn/psb?/" + t1 + "/" + t2 + "/a/" + t3;
+                                   p.served = ReplaceAll(p.smallurl, "/a/", "/b/");
+                                   b.Register(p.id, p.served, p.format, p.size);
+                                   md.pictures.push_back(std::move(p));
+                               });
                     o.moods.push_back(std::move(md));
                     ++mi;
                 }
@@ -410,27 +418,30 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                     a.title = Text(aj, "title");
                     a.desc = Text(aj, "desc");
                     a.createtime = Text(aj, "createtime", "2013-10-01 12:00:00");
-                    b.Pictures(aj, "photos", a.id, awhere, [&](json& pj, const std::string& id, const std::string& pw) {
-                        Picture p = b.ReadPicture(pj, id, pw);
-                        const std::string kind = Text(pj, "kind", "rawurl");
-                        const std::string base = "http://p.qpic.cn/qunphoto/" + Hex16(id + "/1") + "/" + Hex16(id + "/2");
-                        p.burl = base;
-                        if (kind == "rawurl") {
-                            p.rawurl = base + "/200/";
-                            p.hdurl = base + "/200?pt=1";
-                            p.served = base + "/";
-                        } else if (kind == "hdurl") {
-                            p.hdurl = base + "/200?pt=1";
-                            p.served = base + "/800?pt=1";
-                        } else if (kind == "burl") {
-                            p.served = base + "/800";
-                        } else {
-                            Bad(pw, "photo kind must be rawurl, hdurl or burl");
-                        }
-                        b.Register(p.id, p.served, p.format, p.size);
-                        a.photos.push_back(std::move(p));
-                    });
-                    a.cover = "http://p.qpic.cn/qunphoto/" + Hex16(a.id + "/c1") + "/" + Hex16(a.id + "/c2") + "/200";
+                    b.Pictures(aj, "photos", a.id, awhere,
+                               [&](json& pj, const std::string& id, const std::string& pw) {
+                                   Picture p = b.ReadPicture(pj, id, pw);
+                                   const std::string kind = Text(pj, "kind", "rawurl");
+                                   const std::string base = "http://p.qpic.cn/qunphoto/" + Hex16(id + "/1") +
+                                                            "/" + Hex16(id + "/2");
+                                   p.burl = base;
+                                   if (kind == "rawurl") {
+                                       p.rawurl = base + "/200/";
+                                       p.hdurl = base + "/200?pt=1";
+                                       p.served = base + "/";
+                                   } else if (kind == "hdurl") {
+                                       p.hdurl = base + "/200?pt=1";
+                                       p.served = base + "/800?pt=1";
+                                   } else if (kind == "burl") {
+                                       p.served = base + "/800";
+                                   } else {
+                                       Bad(pw, "photo kind must be rawurl, hdurl or burl");
+                                   }
+                                   b.Register(p.id, p.served, p.format, p.size);
+                                   a.photos.push_back(std::move(p));
+                               });
+                    a.cover = "http://p.qpic.cn/qunphoto/" + Hex16(a.id + "/c1") + "/" + Hex16(a.id + "/c2") +
+                              "/200";
                     b.Register(a.id + "/cover", a.cover, "jpg", 900);
                     g.albums.push_back(std::move(a));
                 }
@@ -459,12 +470,13 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                     if (!SafeId(key)) Bad(awhere, "needs a \"type\" or a \"topicid\" of letters and digits");
                     const std::string prefix = w.name + "_" + key;
                     if (aj.contains("posts") && aj.at("posts").is_object()) {
-                        json spec = aj.at("posts");
+                        json gen = aj.at("posts");
                         json list = json::array();
-                        for (long long i = 0; i < Number(spec, "count", 0, awhere) && i < 100000; ++i) {
-                            json pj = {{"text", FormatName(Text(spec, "text", ""), static_cast<size_t>(i + 1))},
-                                       {"pictures", Number(spec, "pictures", 1, awhere)}};
-                            if (spec.contains("size")) pj["size"] = spec["size"];
+                        for (long long i = 0; i < Number(gen, "count", 0, awhere) && i < 100000; ++i) {
+                            json pj = {
+                                {"text", FormatName(Text(gen, "text", ""), static_cast<size_t>(i + 1))},
+                                {"pictures", Number(gen, "pictures", 1, awhere)}};
+                            if (gen.contains("size")) pj["size"] = gen["size"];
                             list.push_back(pj);
                         }
                         aj["posts"] = list;
@@ -474,15 +486,20 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                         for (json& pj : aj.at("posts")) {
                             const std::string pwhere = awhere + ".posts[" + std::to_string(pi) + "]";
                             WeiboPost post;
-                            post.id = std::to_string(300000000000000LL + static_cast<long long>(Hash(prefix + "/" + std::to_string(pi)) % 99999999999LL));
+                            post.id =
+                                std::to_string(300000000000000LL +
+                                               static_cast<long long>(
+                                                   Hash(prefix + "/" + std::to_string(pi)) % 99999999999LL));
                             post.text = Text(pj, "text");
                             post.forward = Text(pj, "forward");
-                            post.realtime = Number(pj, "realtime", 1382300000 - static_cast<long long>(pi) * 600, pwhere);
+                            post.realtime =
+                                Number(pj, "realtime", 1382300000 - static_cast<long long>(pi) * 600, pwhere);
                             b.Pictures(pj, "pictures", prefix + "_" + std::to_string(pi + 1), pwhere,
                                        [&](json& picj, const std::string& id, const std::string& picw) {
                                            Picture p = b.ReadPicture(picj, id, picw);
-                                           p.url = "http://t" + std::to_string(Hash(id) % 3 + 1) + ".qpic.cn/mblogpic/" +
-                                                   Hex16(id + "/1") + Hex16(id + "/2").substr(0, 4);
+                                           p.url = "http://t" + std::to_string(Hash(id) % 3 + 1) +
+                                                   ".qpic.cn/mblogpic/" + Hex16(id + "/1") +
+                                                   Hex16(id + "/2").substr(0, 4);
                                            p.served = p.url + "/2000";
                                            b.Register(p.id, p.served, p.format, p.size);
                                            post.pictures.push_back(std::move(p));
@@ -522,7 +539,8 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
             f.status = static_cast<int>(Number(fj, "status", 0, where));
             f.rateLimitFirst = Number(fj, "rate_limit_first", 0, where);
             f.probability = fj.value("probability", 1.0);
-            if (!(f.probability >= 0.0 && f.probability <= 1.0)) Bad(where, "probability must be within 0..1");
+            if (!(f.probability >= 0.0 && f.probability <= 1.0))
+                Bad(where, "probability must be within 0..1");
             f.seed = static_cast<unsigned long long>(Number(fj, "seed", 1, where));
             f.first = Number(fj, "first", -1, where);
             m.faults.push_back(f);

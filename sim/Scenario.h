@@ -15,14 +15,14 @@ struct Picture {
     std::string id, name, desc, format;
     size_t size = 0;
     // Published addresses, with plain slashes (the answer writer escapes them). Empty when absent.
-    std::string raw, originUrl, pre;       // QZone album pictures
-    int rawUpload = 0;                     // QZone "raw_upload"
-    std::string rawurl, hdurl, burl;       // QQ group photos
-    std::string smallurl;                  // mood pictures
-    std::string url;                       // Weibo pictures
-    std::string served;                    // http://host/target the bytes are served at
-    std::string fallbackServed;            // QZone: the "pre" address after its replacement
-    long long time = 0;                    // upload time (seconds)
+    std::string raw, originUrl, pre;  // QZone album pictures
+    int rawUpload = 0;                // QZone "raw_upload"
+    std::string rawurl, hdurl, burl;  // QQ group photos
+    std::string smallurl;             // mood pictures
+    std::string url;                  // Weibo pictures
+    std::string served;               // http://host/target the bytes are served at
+    std::string fallbackServed;       // QZone: the "pre" address after its replacement
+    long long time = 0;               // upload time (seconds)
 };
 
 struct Album {
@@ -30,7 +30,7 @@ struct Album {
     int priv = 1;  // as the service writes it: 1 open, 3 private, 4 and 6 friends, 5 password
     std::vector<std::string> viewers;  // QQ numbers allowed to see a friends album
     long long createtime = 0;
-    std::string cover;                 // published and served cover address
+    std::string cover;  // published and served cover address
     std::vector<Picture> pictures;
 };
 
@@ -44,7 +44,7 @@ struct Owner {
     std::string uin;
     std::string space = "open";  // open | friends | private: who may list the albums and moods
     std::vector<std::string> friends;
-    std::string route = "xa";  // the default route entry of the route answer: sz | xa
+    std::string route = "xa";   // the default route entry of the route answer: sz | xa
     std::string idcno = "102";  // empty: the route answer carries no idcno
     std::vector<Album> albums;
     std::vector<Mood> moods;

@@ -25,7 +25,8 @@ namespace qm::sim {
 namespace {
 
 std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
@@ -60,7 +61,8 @@ void ParseParams(const std::string& text, std::map<std::string, std::string>& ou
         if (!pair.empty()) {
             const size_t eq = pair.find('=');
             const std::string key = PercentDecode(pair.substr(0, eq));
-            const std::string value = eq == std::string::npos ? std::string() : PercentDecode(pair.substr(eq + 1));
+            const std::string value =
+                eq == std::string::npos ? std::string() : PercentDecode(pair.substr(eq + 1));
             out.emplace(key, value);
         }
         pos = end + 1;
@@ -93,7 +95,8 @@ int FindConnectionSocket(int localPort, int remotePort) {
         }
         sockaddr_in local{}, peer{};
         socklen_t len = sizeof local;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET) continue;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET)
+            continue;
         if (ntohs(local.sin_port) != localPort) continue;
         len = sizeof peer;
         if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) continue;
@@ -168,14 +171,16 @@ Answer Simulator::Impl::Route(SimRequest& r) {
         a.compressible = false;
         return a;
     }
-    if ((h == "route.store.qq.com" && p == "/GetRoute") || (h == "user.qzone.qq.com" && p == "/q/route.store/GetRoute")) {
+    if ((h == "route.store.qq.com" && p == "/GetRoute") ||
+        (h == "user.qzone.qq.com" && p == "/q/route.store/GetRoute")) {
         return RouteAnswer(model, r);
     }
     if (h == "alist.photo.qzone.qq.com" || h == "xalist.photo.qzone.qq.com") {
         if (p == "/fcgi-bin/fcg_list_album_v2") return AlbumListAnswer(model, r, false);
         if (p == "/fcgi-bin/fcg_list_album_v3") return AlbumListAnswer(model, r, true);
     }
-    if ((h == "xaplist.photo.qzone.qq.com" || h == "szplist.photo.qzone.qq.com" || h == "plist.photo.qzone.qq.com") &&
+    if ((h == "xaplist.photo.qzone.qq.com" || h == "szplist.photo.qzone.qq.com" ||
+         h == "plist.photo.qzone.qq.com") &&
         p == "/fcgi-bin/cgi_list_photo") {
         return PhotoListAnswer(model, r, *this, false);
     }
@@ -205,7 +210,8 @@ Answer Simulator::Impl::Route(SimRequest& r) {
     if (h == "t.qq.com" && p.rfind("/app/qzphoto/", 0) == 0) return WeiboPageAnswer(model, r, p.substr(13));
     if (h == "api.t.qq.com") {
         if (p == "/asyn/gettopicalbum.php") return WeiboTopicAnswer(model, r);
-        if (p == "/proxy.html") return HtmlAnswer(200, "proxy", "<script>document.domain=\"qq.com\";</script>");
+        if (p == "/proxy.html")
+            return HtmlAnswer(200, "proxy", "<script>document.domain=\"qq.com\";</script>");
     }
     if (h == "xui.ptlogin2.qq.com") {
         if (p == "/cgi-bin/login" && r.params.count("u")) return LoginSubmitAnswer(model, r);
@@ -219,7 +225,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     SimRequest r;
     r.method = req.method;
     r.host = Lower(req.get_header_value("Host"));
-    if (const size_t colon = r.host.rfind(':'); colon != std::string::npos && r.host.find(']') == std::string::npos) {
+    if (const size_t colon = r.host.rfind(':');
+        colon != std::string::npos && r.host.find(']') == std::string::npos) {
         r.host.erase(colon);
     }
     r.target = req.target;
@@ -257,7 +264,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
             const uint64_t n = ++faultCounts[i];
             if (f.first >= 0 && n > static_cast<uint64_t>(f.first)) continue;
             if (f.probability < 1.0) {
-                const double x = static_cast<double>(Mix(f.seed * 0x100000001B3ULL ^ n) >> 11) / 9007199254740992.0;
+                const double x =
+                    static_cast<double>(Mix(f.seed * 0x100000001B3ULL ^ n) >> 11) / 9007199254740992.0;
                 if (x >= f.probability) continue;
             }
             if (f.rateLimitFirst > 0 && n <= static_cast<uint64_t>(f.rateLimitFirst)) rateLimited = true;
@@ -308,7 +316,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     if (logged) {
         std::lock_guard<std::mutex> lock(logMu);
         // ClearRequests() may have run meanwhile.
-        if (logIndex < log.size() && log[logIndex].target == r.target) log[logIndex].status = reset ? -1 : a.status;
+        if (logIndex < log.size() && log[logIndex].target == r.target)
+            log[logIndex].status = reset ? -1 : a.status;
     }
     if (reset) {
         const int fd = FindConnectionSocket(req.local_port, req.remote_port);
@@ -331,24 +340,26 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         res.set_header("Content-Type", a.contentType);
         return;
     }
-    res.set_content_provider(
-        length, a.contentType,
-        [this, body, sendLimit, length, stallAfter, stallMs](size_t offset, size_t want, httplib::DataSink& sink) {
-            if (stallAfter >= 0 && offset >= static_cast<size_t>(stallAfter)) {
-                Pause(stallMs);
-                return false;
-            }
-            if (offset >= sendLimit) return false;  // truncated, or a Content-Length above the body
-            size_t end = std::min(sendLimit, offset + want);
-            if (stallAfter >= 0) end = std::min(end, static_cast<size_t>(stallAfter));
-            // A Content-Length below the body: the rest goes out anyway, past the announced end.
-            if (end >= length && length < sendLimit) end = sendLimit;
-            if (end <= offset) {
-                Pause(stallMs);
-                return false;
-            }
-            return sink.write(body->data() + offset, end - offset);
-        });
+    res.set_content_provider(length, a.contentType,
+                             [this, body, sendLimit, length, stallAfter, stallMs](size_t offset, size_t want,
+                                                                                  httplib::DataSink& sink) {
+                                 if (stallAfter >= 0 && offset >= static_cast<size_t>(stallAfter)) {
+                                     Pause(stallMs);
+                                     return false;
+                                 }
+                                 if (offset >= sendLimit)
+                                     return false;  // truncated, or a Content-Length above the body
+                                 size_t end = std::min(sendLimit, offset + want);
+                                 if (stallAfter >= 0) end = std::min(end, static_cast<size_t>(stallAfter));
+                                 // A Content-Length below the body: the rest goes out anyway, past the
+                                 // announced end.
+                                 if (end >= length && length < sendLimit) end = sendLimit;
+                                 if (end <= offset) {
+                                     Pause(stallMs);
+                                     return false;
+                                 }
+                                 return sink.write(body->data() + offset, end - offset);
+                             });
 }
 
 Simulator::Simulator(nlohmann::json scenario) : impl_(std::make_unique<Impl>()) {
@@ -377,7 +388,9 @@ std::unique_ptr<Simulator> Simulator::FromFile(const std::string& path) {
     }
 }
 
-Simulator::~Simulator() { Stop(); }
+Simulator::~Simulator() {
+    Stop();
+}
 
 int Simulator::Start(int port) {
     if (impl_->port != 0) return impl_->port;
@@ -415,9 +428,13 @@ void Simulator::Stop() {
     impl_->port = 0;
 }
 
-int Simulator::Port() const { return impl_->port; }
+int Simulator::Port() const {
+    return impl_->port;
+}
 
-std::string Simulator::ConnectTo() const { return "127.0.0.1:" + std::to_string(impl_->port.load()); }
+std::string Simulator::ConnectTo() const {
+    return "127.0.0.1:" + std::to_string(impl_->port.load());
+}
 
 std::vector<LoggedRequest> Simulator::Requests() const {
     std::lock_guard<std::mutex> lock(impl_->logMu);
@@ -440,15 +457,21 @@ std::string Simulator::PictureAddress(const std::string& pictureId) const {
     return it == impl_->model.addressById.end() ? std::string() : it->second;
 }
 
-void Simulator::SetLogging(bool on) { impl_->logging = on; }
+void Simulator::SetLogging(bool on) {
+    impl_->logging = on;
+}
 
 void Simulator::ResetPasswords() {
     std::lock_guard<std::mutex> lock(impl_->pwMu);
     impl_->unlocked.clear();
 }
 
-const nlohmann::json& Simulator::Scenario() const { return impl_->scenario; }
+const nlohmann::json& Simulator::Scenario() const {
+    return impl_->scenario;
+}
 
-std::string DemoScenarioPath() { return QM_SOURCE_DIR "/sim/scenarios/demo.json"; }
+std::string DemoScenarioPath() {
+    return QM_SOURCE_DIR "/sim/scenarios/demo.json";
+}
 
 }  // namespace qm::sim

@@ -13,8 +13,9 @@
 namespace qm::sim {
 
 struct LoggedRequest {
-    std::string method, host, target;  // target = path + "?" + query exactly as received (still percent-encoded)
-    std::string path, query;           // split of target, still encoded
+    std::string method, host,
+        target;               // target = path + "?" + query exactly as received (still percent-encoded)
+    std::string path, query;  // split of target, still encoded
     std::map<std::string, std::string> headers;  // lower-case names
     std::string cookies;                         // the Cookie header
     int status = 0;                              // status code of the answer (0 while unanswered)

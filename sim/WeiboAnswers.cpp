@@ -11,7 +11,8 @@ const JsonStyle kWeibo{false, true};
 
 long long Num(const SimRequest& r, const char* key, long long def) {
     const std::string v = r.Param(key);
-    if (v.empty() || v.size() > 9 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (v.empty() || v.size() > 9 ||
+        !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return def;
     }
     return std::stoll(v);
@@ -32,8 +33,8 @@ Answer WeiboPageAnswer(const ScenarioModel& m, const SimRequest& r, const std::s
     if (!w) return HtmlAnswer(200, "腾讯微博", "<p>您要访问的用户不存在</p>");
     const std::string guest = WriteJson(OJson{{"name", w->name}, {"nick", w->name}, {"uin", w->uin}}, kWeibo);
     return HtmlAnswer(200, w->name + "的相册",
-                      "<div id=\"qzphoto\"></div>\n<script type=\"text/javascript\">\nMI.App.guest = " + guest +
-                          ";\n</script>");
+                      "<div id=\"qzphoto\"></div>\n<script type=\"text/javascript\">\nMI.App.guest = " +
+                          guest + ";\n</script>");
 }
 
 Answer WeiboTopicAnswer(const ScenarioModel& m, const SimRequest& r) {

@@ -1,8 +1,8 @@
 // Fault knobs and the request log.
-#include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "support/SimTestClient.h"
@@ -83,14 +83,14 @@ TEST(SimFaults, BrokenBodies) {
     EXPECT_NE(lying.find("Content-Length: 100000"), std::string::npos);
     EXPECT_LT(lying.size(), 100000u);
 
-    Reply gz = Fetch(*sim, "xaplist.photo.qzone.qq.com", "/fcgi-bin/cgi_list_photo?hostUin=55555&topicId=A&g_tk=5381");
+    Reply gz = Fetch(*sim, "xaplist.photo.qzone.qq.com",
+                     "/fcgi-bin/cgi_list_photo?hostUin=55555&topicId=A&g_tk=5381");
     EXPECT_EQ(gz.Header("Content-Encoding"), "gzip");
     EXPECT_EQ(Gunzip(gz.body), "<inflate failed>");
 
     std::string none = RawExchange(sim->Port(), "route.store.qq.com", "/GetRoute?UIN=1", reset);
     EXPECT_TRUE(reset);
     EXPECT_EQ(none.find("idcno"), std::string::npos);
-
 }
 
 TEST(SimFaults, StallKeepsThePartialBody) {
@@ -119,8 +119,9 @@ TEST(SimFaults, ProbabilityIsSeededAndRepeatable) {
 
 TEST(SimLog, RecordsTheRequestAsSent) {
     auto sim = Start("[]");
-    Fetch(*sim, "xalist.photo.qzone.qq.com:80", "/fcgi-bin/fcg_list_album_v2?hostUin=55555&t=0.5%0A&g_tk=5381",
-          "uin=o0000055555; skey=@abc", {{"Referer", "http://user.qzone.qq.com/55555"}});
+    Fetch(*sim, "xalist.photo.qzone.qq.com:80",
+          "/fcgi-bin/fcg_list_album_v2?hostUin=55555&t=0.5%0A&g_tk=5381", "uin=o0000055555; skey=@abc",
+          {{"Referer", "http://user.qzone.qq.com/55555"}});
     Fetch(*sim, "nowhere.example", "/x");
     const auto log = sim->Requests();
     ASSERT_EQ(log.size(), 2u);

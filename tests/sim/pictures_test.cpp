@@ -42,8 +42,10 @@ protected:
         })");
         sim_ = std::make_unique<Simulator>(s);
         ASSERT_NE(sim_->Start(0), 0);
-        photoList_ = Fetch(*sim_, "plist.photo.qzone.qq.com",
-                           "/fcgi-bin/cgi_list_photo?g_tk=5381&hostUin=55555&topicId=A&pageStart=0&pageNum=500").body;
+        photoList_ =
+            Fetch(*sim_, "plist.photo.qzone.qq.com",
+                  "/fcgi-bin/cgi_list_photo?g_tk=5381&hostUin=55555&topicId=A&pageStart=0&pageNum=500")
+                .body;
     }
     // The piece of the photo list that belongs to a picture (from its "batchId" to the next one).
     std::string Piece(const std::string& id) {
@@ -74,14 +76,16 @@ TEST_F(PictureSim, QZonePicturesOnlyAtTheDerivedAddress) {
     ExpectServed(ReplaceAll(pre, "/a/", "/b/"), "raw1");  // the fallback address
     ExpectNotServed(pre);
 
-    const std::string orig1 = ReplaceAll(Unescape(Between(Piece("orig1"), "\"origin_url\" : \"", "\"")), "/psbe?/", "/psb?/");
+    const std::string orig1 =
+        ReplaceAll(Unescape(Between(Piece("orig1"), "\"origin_url\" : \"", "\"")), "/psbe?/", "/psb?/");
     ASSERT_NE(orig1.find("/o/"), std::string::npos);
     ExpectServed(ReplaceAll(orig1, "/o/", "/r/"), "orig1");
     ExpectNotServed(orig1);
     EXPECT_EQ(sim_->PictureAddress("orig1"), ReplaceAll(orig1, "/o/", "/r/"));
 
     // Without the raw-upload mark the origin address keeps its /o/.
-    const std::string orig0 = ReplaceAll(Unescape(Between(Piece("orig0"), "\"origin_url\" : \"", "\"")), "/psbe?/", "/psb?/");
+    const std::string orig0 =
+        ReplaceAll(Unescape(Between(Piece("orig0"), "\"origin_url\" : \"", "\"")), "/psbe?/", "/psb?/");
     ExpectServed(orig0, "orig0");
     ExpectNotServed(ReplaceAll(orig0, "/o/", "/r/"));
 
@@ -92,25 +96,30 @@ TEST_F(PictureSim, QZonePicturesOnlyAtTheDerivedAddress) {
 }
 
 TEST_F(PictureSim, CoversMoodGroupAndWeiboPictures) {
-    const std::string albums = Fetch(*sim_, "xalist.photo.qzone.qq.com", "/fcgi-bin/fcg_list_album_v2?hostUin=55555&g_tk=5381").body;
+    const std::string albums =
+        Fetch(*sim_, "xalist.photo.qzone.qq.com", "/fcgi-bin/fcg_list_album_v2?hostUin=55555&g_tk=5381").body;
     const std::string cover = Unescape(Between(albums, "\"pre\" : \"", "\""));
     Reply c = FetchUrl(*sim_, cover);
     EXPECT_EQ(c.status, 200);
     EXPECT_EQ(c.body.substr(0, 3), "\xFF\xD8\xFF");
 
     const std::string login = LoginCookies(*sim_, "10001");
-    const std::string moods = Fetch(*sim_, "h5.qzone.qq.com",
-                                    "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6?uin=55555&pos=0&num=20&g_tk=" +
-                                        std::to_string(QZoneToken(AccountValue(*sim_, "10001", "p_skey"))),
-                                    login).body;
+    const std::string moods =
+        Fetch(*sim_, "h5.qzone.qq.com",
+              "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6?uin=55555&pos=0&num=20&g_tk=" +
+                  std::to_string(QZoneToken(AccountValue(*sim_, "10001", "p_skey"))),
+              login)
+            .body;
     const std::string small = Unescape(Between(moods, "smallurl\":\"", "\""));
     ExpectServed(ReplaceAll(small, "/a/", "/b/"), "55555_mood1_1");
     ExpectNotServed(small);
 
-    const std::string photos = Fetch(*sim_, "u.photo.qzone.qq.com",
-                                     "/cgi-bin/upp/qun_list_photo_v2?qunId=777777&albumId=G&uin=10001&g_tk=" +
-                                         std::to_string(QZoneToken(AccountValue(*sim_, "10001", "skey"))) + "&start=0&num=500",
-                                     login).body;
+    const std::string photos =
+        Fetch(*sim_, "u.photo.qzone.qq.com",
+              "/cgi-bin/upp/qun_list_photo_v2?qunId=777777&albumId=G&uin=10001&g_tk=" +
+                  std::to_string(QZoneToken(AccountValue(*sim_, "10001", "skey"))) + "&start=0&num=500",
+              login)
+            .body;
     auto derive = [&](size_t piece) {
         size_t at = 0;
         for (size_t k = 0; k <= piece; ++k) at = photos.find("\"bheight\"", at + 1);
@@ -124,11 +133,13 @@ TEST_F(PictureSim, CoversMoodGroupAndWeiboPictures) {
     ExpectNotServed(Unescape(Between(photos, "\"rawurl\" : \"", "\"")));
     ExpectNotServed(Unescape(Between(photos, "\"burl\" : \"", "\"")));
 
-    const std::string posts = Fetch(*sim_, "api.t.qq.com", "/asyn/gettopicalbum.php?op=2&uin=9999&page=1&n=24&topicid=5").body;
+    const std::string posts =
+        Fetch(*sim_, "api.t.qq.com", "/asyn/gettopicalbum.php?op=2&uin=9999&page=1&n=24&topicid=5").body;
     const std::string url = Unescape(Between(posts, "{\"url\":\"", "\""));
     ExpectServed(url + "/2000", "wb_5_1_1");
     ExpectNotServed(url);
-    const std::string albumsW = Fetch(*sim_, "api.t.qq.com", "/asyn/gettopicalbum.php?op=1&uin=9999&page=1&n=12").body;
+    const std::string albumsW =
+        Fetch(*sim_, "api.t.qq.com", "/asyn/gettopicalbum.php?op=1&uin=9999&page=1&n=12").body;
     EXPECT_EQ(FetchUrl(*sim_, Unescape(Between(albumsW, "image\":[\"", "\"")) + "/240").status, 200);
 }
 

@@ -7,7 +7,9 @@
 namespace qm::sim::test {
 namespace {
 
-std::string Gtk(const std::string& key) { return std::to_string(QZoneToken(key)); }
+std::string Gtk(const std::string& key) {
+    return std::to_string(QZoneToken(key));
+}
 
 class QZoneSim : public ::testing::Test {
 protected:
@@ -38,23 +40,25 @@ protected:
     // The GBK variant's photo list on the route's photo host (token of skey only).
     Reply PhotoList(const std::string& album, int start, const std::string& cookies, const std::string& gtk,
                     const std::string& charset = "gbk") {
-        return Fetch(*sim_, "xaplist.photo.qzone.qq.com",
-                     "/fcgi-bin/cgi_list_photo?g_tk=" + gtk +
-                         "&callback=shine0_Callback&mode=0&idcNum=102&hostUin=55555&topicId=" + album +
-                         "&noTopic=0&uin=10001&pageStart=" + std::to_string(start) +
-                         "&pageNum=500&singleurl=1&notice=0&appid=4&inCharset=" + charset + "&outCharset=" + charset +
-                         "&source=qzone&plat=qzone&outstyle=json&format=jsonp&json_esc=1&callbackFun=shine0&_=0.5%0A",
-                     cookies);
+        return Fetch(
+            *sim_, "xaplist.photo.qzone.qq.com",
+            "/fcgi-bin/cgi_list_photo?g_tk=" + gtk +
+                "&callback=shine0_Callback&mode=0&idcNum=102&hostUin=55555&topicId=" + album +
+                "&noTopic=0&uin=10001&pageStart=" + std::to_string(start) +
+                "&pageNum=500&singleurl=1&notice=0&appid=4&inCharset=" + charset + "&outCharset=" + charset +
+                "&source=qzone&plat=qzone&outstyle=json&format=jsonp&json_esc=1&callbackFun=shine0&_=0.5%0A",
+            cookies);
     }
     // The UTF-8 variant's photo list, on the user site or through the proxy (p_skey token accepted).
     Reply Utf8PhotoList(bool proxy, const std::string& album, int start, const std::string& cookies,
                         const std::string& gtk) {
-        const std::string query = "?t=1000123&mode=0&idcNum=102&hostUin=55555&topicId=" + album +
-                                  "&noTopic=0&uin=10001&pageStart=" + std::to_string(start) +
-                                  "&pageNum=400&inCharset=utf-8&outCharset=utf-8&format=jsonp&callbackFun=shine0&g_tk=" + gtk;
+        const std::string query =
+            "?t=1000123&mode=0&idcNum=102&hostUin=55555&topicId=" + album +
+            "&noTopic=0&uin=10001&pageStart=" + std::to_string(start) +
+            "&pageNum=400&inCharset=utf-8&outCharset=utf-8&format=jsonp&callbackFun=shine0&g_tk=" + gtk;
         if (proxy) {
-            return Fetch(*sim_, "h5.qzone.qq.com", "/proxy/domain/plist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo" + query,
-                         cookies);
+            return Fetch(*sim_, "h5.qzone.qq.com",
+                         "/proxy/domain/plist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo" + query, cookies);
         }
         return Fetch(*sim_, "user.qzone.qq.com", "/p/plist.photo/fcgi-bin/cgi_list_photo" + query, cookies);
     }
@@ -70,8 +74,10 @@ TEST(QZoneToken, HashesTheKey) {
 }
 
 TEST_F(QZoneSim, RouteAnswersOnBothPathsWithTheOwnersDefaultEntry) {
-    for (const auto& [host, target] : {std::pair<std::string, std::string>{"route.store.qq.com", "/GetRoute?UIN=55555&version=2&type=json"},
-                                       {"user.qzone.qq.com", "/q/route.store/GetRoute?UIN=o055555&type=json&version=2"}}) {
+    for (const auto& [host, target] :
+         {std::pair<std::string, std::string>{"route.store.qq.com",
+                                              "/GetRoute?UIN=55555&version=2&type=json"},
+          {"user.qzone.qq.com", "/q/route.store/GetRoute?UIN=o055555&type=json&version=2"}}) {
         Reply r = Fetch(*sim_, host, target);
         ASSERT_EQ(r.status, 200) << host;
         EXPECT_EQ(Between(r.body, "idcno\":\"", ","), "102\"");
@@ -100,7 +106,8 @@ TEST_F(QZoneSim, AlbumListsArePrettyJsonpWithEscapedSlashes) {
 
     Reply v3 = Fetch(*sim_, "alist.photo.qzone.qq.com",
                      "/fcgi-bin/fcg_list_album_v3?g_tk=5381&callback=shine1_Callback&hostUin=55555&appid=4"
-                     "&inCharset=utf-8&outCharset=utf-8&source=qzone&plat=qzone&format=jsonp&idcNum=102&callbackFun=shine1&_=0.1%0A");
+                     "&inCharset=utf-8&outCharset=utf-8&source=qzone&plat=qzone&format=jsonp&idcNum=102&"
+                     "callbackFun=shine1&_=0.1%0A");
     EXPECT_EQ(v3.body.rfind("shine1_Callback(", 0), 0u);
     EXPECT_EQ(Count(v3.body, "\"id\" : \""), 5u);
     EXPECT_NE(v3.body.find("\"name\" : \"公开\\/相册\""), std::string::npos);
@@ -120,7 +127,8 @@ TEST_F(QZoneSim, AlbumListRefusesWrongTokensAndClosedSpaces) {
     Reply closed = AlbumList("xalist.photo.qzone.qq.com", "", "5381", "66666");
     EXPECT_NE(closed.body.find("\"msg\" : \""), std::string::npos);
     // A forged uin cookie without the login's key is not the owner.
-    Reply forged = AlbumList("xalist.photo.qzone.qq.com", "uin=o0000066666; skey=@forged", Gtk("@forged"), "66666");
+    Reply forged =
+        AlbumList("xalist.photo.qzone.qq.com", "uin=o0000066666; skey=@forged", Gtk("@forged"), "66666");
     EXPECT_NE(forged.body.find("\"msg\" : \""), std::string::npos);
 }
 
@@ -135,8 +143,10 @@ TEST_F(QZoneSim, PhotoListPagesByPageStartAndPageNum) {
     EXPECT_EQ(Count(PhotoList("Abig", 1500, cookies, gtk).body, "\"batchId\""), 0u);
 
     for (bool proxy : {false, true}) {
-        EXPECT_EQ(Count(Utf8PhotoList(proxy, "Abig", 800, cookies, Gtk(Pskey("10001"))).body, "\"batchId\""), 201u);
-        EXPECT_EQ(Count(Utf8PhotoList(proxy, "Abig", 0, cookies, Gtk(Skey("10001"))).body, "\"batchId\""), 400u);
+        EXPECT_EQ(Count(Utf8PhotoList(proxy, "Abig", 800, cookies, Gtk(Pskey("10001"))).body, "\"batchId\""),
+                  201u);
+        EXPECT_EQ(Count(Utf8PhotoList(proxy, "Abig", 0, cookies, Gtk(Skey("10001"))).body, "\"batchId\""),
+                  400u);
     }
 }
 
@@ -179,15 +189,18 @@ TEST_F(QZoneSim, PasswordAlbumOpensForTheLoginThatEnteredThePassword) {
     Fetch(*sim_, "user.qzone.qq.com", "/55555/photo/Asecret", cookies, {}, "password=1234");
     EXPECT_EQ(Count(PhotoList("Asecret", 0, cookies, gtk).body, "\"batchId\""), 1u);
     // Another login still gets the refusal.
-    EXPECT_EQ(Count(PhotoList("Asecret", 0, LoginCookies(*sim_, "10001"), Gtk(Skey("10001"))).body, "\"batchId\""), 0u);
+    EXPECT_EQ(
+        Count(PhotoList("Asecret", 0, LoginCookies(*sim_, "10001"), Gtk(Skey("10001"))).body, "\"batchId\""),
+        0u);
     sim_->ResetPasswords();
     EXPECT_EQ(Count(PhotoList("Asecret", 0, cookies, gtk).body, "\"batchId\""), 0u);
 }
 
 TEST_F(QZoneSim, ViewAlbumAnswersAllPicturesInGbk) {
-    Reply r = Fetch(*sim_, "xaview.photo.qzone.qq.com",
-                    "/cgi-bin/common/cgi_view_album_v2?inCharset=gbk&outCharset=gbk&format=jsonp&plat=qzone&source=qzone"
-                    "&idcNum=102&hostUin=55555&albumId=Abig&t=0.2%0A&g_tk=5381&uin=0");
+    Reply r = Fetch(
+        *sim_, "xaview.photo.qzone.qq.com",
+        "/cgi-bin/common/cgi_view_album_v2?inCharset=gbk&outCharset=gbk&format=jsonp&plat=qzone&source=qzone"
+        "&idcNum=102&hostUin=55555&albumId=Abig&t=0.2%0A&g_tk=5381&uin=0");
     ASSERT_EQ(r.status, 200);
     EXPECT_EQ(Count(r.body, "\"batchId\""), 1001u);
     EXPECT_NE(r.body.find(ToGbk("\"name\" : \"图77\"")), std::string::npos);
@@ -199,17 +212,19 @@ TEST_F(QZoneSim, GzipOnlyWhenTheRequestAcceptsIt) {
     const std::string target = "/fcgi-bin/fcg_list_album_v2?hostUin=55555&format=jsonp&g_tk=5381";
     Reply plain = Fetch(*sim_, "xalist.photo.qzone.qq.com", target);
     EXPECT_EQ(plain.Header("Content-Encoding"), "");
-    Reply zipped = Fetch(*sim_, "xalist.photo.qzone.qq.com", target, "", {{"Accept-Encoding", "gzip, deflate"}});
+    Reply zipped =
+        Fetch(*sim_, "xalist.photo.qzone.qq.com", target, "", {{"Accept-Encoding", "gzip, deflate"}});
     EXPECT_EQ(zipped.Header("Content-Encoding"), "gzip");
     EXPECT_EQ(Gunzip(zipped.body), plain.body);
 
     Reply gbk = PhotoList("Aopen", 0, "", "5381");
-    Reply gbkZipped = Fetch(*sim_, "xaplist.photo.qzone.qq.com",
-                            "/fcgi-bin/cgi_list_photo?g_tk=5381&hostUin=55555&topicId=Aopen&pageStart=0&pageNum=500"
-                            "&inCharset=gbk&outCharset=gbk&callback=shine0_Callback&mode=0&idcNum=102&noTopic=0&uin=10001"
-                            "&singleurl=1&notice=0&appid=4&source=qzone&plat=qzone&outstyle=json&format=jsonp&json_esc=1"
-                            "&callbackFun=shine0&_=0.5%0A",
-                            "", {{"Accept-Encoding", "gzip"}});
+    Reply gbkZipped =
+        Fetch(*sim_, "xaplist.photo.qzone.qq.com",
+              "/fcgi-bin/cgi_list_photo?g_tk=5381&hostUin=55555&topicId=Aopen&pageStart=0&pageNum=500"
+              "&inCharset=gbk&outCharset=gbk&callback=shine0_Callback&mode=0&idcNum=102&noTopic=0&uin=10001"
+              "&singleurl=1&notice=0&appid=4&source=qzone&plat=qzone&outstyle=json&format=jsonp&json_esc=1"
+              "&callbackFun=shine0&_=0.5%0A",
+              "", {{"Accept-Encoding", "gzip"}});
     EXPECT_EQ(Count(Gunzip(gbkZipped.body), "\"batchId\""), 4u);
 }
 
@@ -217,10 +232,14 @@ TEST_F(QZoneSim, MoodsPageByPosAndNumAndNeedALogin) {
     const std::string cookies = LoginCookies(*sim_, "10001");
     auto page = [&](int pos, const std::string& gtk, const std::string& c) {
         return Fetch(*sim_, "h5.qzone.qq.com",
-                     "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6?uin=55555&inCharset=utf-8&outCharset=utf-8"
-                     "&hostUin=55555&notice=0&sort=0&pos=" + std::to_string(pos) +
-                         "&num=20&cgi_host=http%3A%2F%2Ftaotao.qq.com%2Fcgi-bin%2Femotion_cgi_msglist_v6&code_version=1"
-                         "&format=jsonp&need_private_comment=1&g_tk=" + gtk,
+                     "/proxy/domain/taotao.qq.com/cgi-bin/"
+                     "emotion_cgi_msglist_v6?uin=55555&inCharset=utf-8&outCharset=utf-8"
+                     "&hostUin=55555&notice=0&sort=0&pos=" +
+                         std::to_string(pos) +
+                         "&num=20&cgi_host=http%3A%2F%2Ftaotao.qq.com%2Fcgi-bin%2Femotion_cgi_msglist_v6&"
+                         "code_version=1"
+                         "&format=jsonp&need_private_comment=1&g_tk=" +
+                         gtk,
                      c);
     };
     Reply first = page(0, Gtk(Pskey("10001")), cookies);

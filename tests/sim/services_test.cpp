@@ -21,7 +21,8 @@ protected:
                                                 {"photos", i == 0 ? 520 : 1}});
         }
         for (int i = 0; i < 13; ++i) {
-            nlohmann::json album = {{"name", "专辑" + std::to_string(i)}, {"posts", {{"count", i == 0 ? 30 : 1}, {"text", "帖子%d"}}}};
+            nlohmann::json album = {{"name", "专辑" + std::to_string(i)},
+                                    {"posts", {{"count", i == 0 ? 30 : 1}, {"text", "帖子%d"}}}};
             if (i == 0) {
                 album["type"] = "1";
             } else {
@@ -34,11 +35,14 @@ protected:
     }
     Reply GroupAlbums(int start, const std::string& uin) {
         const std::string cookies = uin.empty() ? "" : LoginCookies(*sim_, uin);
-        const std::string gtk = std::to_string(QZoneToken(uin.empty() ? "" : AccountValue(*sim_, uin, "skey")));
+        const std::string gtk =
+            std::to_string(QZoneToken(uin.empty() ? "" : AccountValue(*sim_, uin, "skey")));
         return Fetch(*sim_, "u.photo.qzone.qq.com",
                      "/cgi-bin/upp/qun_list_album_v2?qunId=777777&uin=" + uin + "&hostUin=" + uin +
                          "&start=" + std::to_string(start) +
-                         "&num=60&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8&source=jsapi&g_tk=" + gtk,
+                         "&num=60&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8&"
+                         "source=jsapi&g_tk=" +
+                         gtk,
                      cookies);
     }
     std::unique_ptr<Simulator> sim_;
@@ -63,11 +67,12 @@ TEST_F(ServicesSim, GroupAlbumsForMembersPagedBySixty) {
 TEST_F(ServicesSim, GroupPhotosPagedByStartAndNum) {
     const std::string gtk = std::to_string(QZoneToken(AccountValue(*sim_, "10001", "skey")));
     auto page = [&](int start) {
-        return Fetch(*sim_, "u.photo.qzone.qq.com",
-                     "/cgi-bin/upp/qun_list_photo_v2?getCommentCnt=5&format=jsonp&platform=qzone&inCharset=utf-8"
-                     "&outCharset=utf-8&source=jsapi&qunId=777777&albumId=G0&uin=10001&g_tk=" + gtk +
-                         "&t=0.1%0A&start=" + std::to_string(start) + "&num=500",
-                     LoginCookies(*sim_, "10001"));
+        return Fetch(
+            *sim_, "u.photo.qzone.qq.com",
+            "/cgi-bin/upp/qun_list_photo_v2?getCommentCnt=5&format=jsonp&platform=qzone&inCharset=utf-8"
+            "&outCharset=utf-8&source=jsapi&qunId=777777&albumId=G0&uin=10001&g_tk=" +
+                gtk + "&t=0.1%0A&start=" + std::to_string(start) + "&num=500",
+            LoginCookies(*sim_, "10001"));
     };
     EXPECT_EQ(Count(page(0).body, "\"bheight\""), 500u);
     EXPECT_EQ(Count(page(500).body, "\"bheight\""), 20u);
@@ -79,22 +84,26 @@ TEST_F(ServicesSim, WeiboPageAlbumsAndPosts) {
     const size_t guest = page.body.find("MI.App.guest");
     ASSERT_NE(guest, std::string::npos);
     EXPECT_EQ(Between(page.body, "uin\":\"", "\"", guest), "9999");
-    EXPECT_EQ(Fetch(*sim_, "t.qq.com", "/app/qzphoto/nobody?preview").body.find("MI.App.guest"), std::string::npos);
+    EXPECT_EQ(Fetch(*sim_, "t.qq.com", "/app/qzphoto/nobody?preview").body.find("MI.App.guest"),
+              std::string::npos);
 
     auto albums = [&](int p) {
-        return Fetch(*sim_, "api.t.qq.com", "/asyn/gettopicalbum.php?op=1&uin=9999&page=" + std::to_string(p) +
-                                                "&n=12&apiType=14&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382084292800&g_tk=77")
+        return Fetch(*sim_, "api.t.qq.com",
+                     "/asyn/gettopicalbum.php?op=1&uin=9999&page=" + std::to_string(p) +
+                         "&n=12&apiType=14&apiHost=http%3A%2F%2Fapi.t.qq.com&_r=1382084292800&g_tk=77")
             .body;
     };
     const std::string a1 = albums(1);
     EXPECT_EQ(Count(a1, "\"num\""), 12u);
-    EXPECT_NE(a1.find("\"num\":30,\"name\":\"\\u4e13\\u8f910\",\"type\":\"1\""), std::string::npos) << a1.substr(0, 200);
+    EXPECT_NE(a1.find("\"num\":30,\"name\":\"\\u4e13\\u8f910\",\"type\":\"1\""), std::string::npos)
+        << a1.substr(0, 200);
     EXPECT_EQ(Count(albums(2), "\"num\""), 1u);
     EXPECT_EQ(Count(albums(3), "\"num\""), 0u);
 
     auto posts = [&](const std::string& topic, int p) {
-        return Fetch(*sim_, "api.t.qq.com", "/asyn/gettopicalbum.php?op=2&uin=9999&page=" + std::to_string(p) +
-                                                "&n=24&topicid=" + topic + "&apiType=14&_r=1382325110273&g_tk=8170296")
+        return Fetch(*sim_, "api.t.qq.com",
+                     "/asyn/gettopicalbum.php?op=2&uin=9999&page=" + std::to_string(p) +
+                         "&n=24&topicid=" + topic + "&apiType=14&_r=1382325110273&g_tk=8170296")
             .body;
     };
     EXPECT_EQ(Count(posts("1", 1), "{\"id\":\""), 24u);
@@ -104,7 +113,8 @@ TEST_F(ServicesSim, WeiboPageAlbumsAndPosts) {
 }
 
 TEST_F(ServicesSim, LoginSetsTheCookiesOfBothDomains) {
-    Reply form = Fetch(*sim_, "xui.ptlogin2.qq.com", "/cgi-bin/xlogin?s_url=http%3A%2F%2Fuser.qzone.qq.com%2F");
+    Reply form =
+        Fetch(*sim_, "xui.ptlogin2.qq.com", "/cgi-bin/xlogin?s_url=http%3A%2F%2Fuser.qzone.qq.com%2F");
     EXPECT_NE(form.body.find("name=\"u\""), std::string::npos);
     EXPECT_NE(form.body.find("type=\"password\" name=\"p\""), std::string::npos);
     EXPECT_NE(form.body.find("type=\"submit\""), std::string::npos);
@@ -128,7 +138,9 @@ TEST_F(ServicesSim, LoginSetsTheCookiesOfBothDomains) {
     EXPECT_NE(sig.body.find("logged in"), std::string::npos);
     std::multiset<std::string> qzone;
     for (auto [it, end] = sig.headers.equal_range("Set-Cookie"); it != end; ++it) qzone.insert(it->second);
-    EXPECT_EQ(qzone.count("p_skey=" + AccountValue(*sim_, "10001", "p_skey") + "; Path=/; Domain=.qzone.qq.com"), 1u);
+    EXPECT_EQ(
+        qzone.count("p_skey=" + AccountValue(*sim_, "10001", "p_skey") + "; Path=/; Domain=.qzone.qq.com"),
+        1u);
     EXPECT_EQ(qzone.count("p_uin=o0000010001; Path=/; Domain=.qzone.qq.com"), 1u);
     EXPECT_EQ(FetchUrl(*sim_, next + "0").status, 403);
 

@@ -7,8 +7,8 @@
 
 namespace qm::sim::test {
 
-Reply Fetch(const Simulator& sim, const std::string& host, const std::string& target, const std::string& cookies,
-            const httplib::Headers& extra, const std::string& postForm) {
+Reply Fetch(const Simulator& sim, const std::string& host, const std::string& target,
+            const std::string& cookies, const httplib::Headers& extra, const std::string& postForm) {
     httplib::Client cli("127.0.0.1", sim.Port());
     cli.set_url_encode(false);
     cli.set_decompress(false);
@@ -45,13 +45,15 @@ std::string AccountValue(const Simulator& sim, const std::string& uin, const std
 std::string LoginCookies(const Simulator& sim, const std::string& uin) {
     char o[32];
     std::snprintf(o, sizeof o, "o%010llu", std::stoull(uin));
-    return std::string("pt2gguin=") + o + "; uin=" + o + "; skey=" + AccountValue(sim, uin, "skey") + "; p_uin=" + o +
-           "; p_skey=" + AccountValue(sim, uin, "p_skey");
+    return std::string("pt2gguin=") + o + "; uin=" + o + "; skey=" + AccountValue(sim, uin, "skey") +
+           "; p_uin=" + o + "; p_skey=" + AccountValue(sim, uin, "p_skey");
 }
 
 size_t Count(const std::string& text, const std::string& marker) {
     size_t n = 0;
-    for (size_t pos = text.find(marker); pos != std::string::npos; pos = text.find(marker, pos + marker.size())) ++n;
+    for (size_t pos = text.find(marker); pos != std::string::npos;
+         pos = text.find(marker, pos + marker.size()))
+        ++n;
     return n;
 }
 

@@ -20,7 +20,8 @@ struct Reply {
 };
 
 Reply Fetch(const Simulator& sim, const std::string& host, const std::string& target,
-            const std::string& cookies = "", const httplib::Headers& extra = {}, const std::string& postForm = "");
+            const std::string& cookies = "", const httplib::Headers& extra = {},
+            const std::string& postForm = "");
 // Fetches an absolute address "http://host/target".
 Reply FetchUrl(const Simulator& sim, const std::string& url, const std::string& cookies = "");
 
@@ -30,7 +31,8 @@ std::string AccountValue(const Simulator& sim, const std::string& uin, const std
 
 size_t Count(const std::string& text, const std::string& marker);
 // The text between `start` and the next `end` after it, searched from `from`; empty when absent.
-std::string Between(const std::string& text, const std::string& start, const std::string& end, size_t from = 0);
+std::string Between(const std::string& text, const std::string& start, const std::string& end,
+                    size_t from = 0);
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to);
 std::string Gunzip(const std::string& data);
 // UTF-8 to GBK with glibc's converter, an oracle independent of the simulator's ICU one.
