@@ -116,6 +116,8 @@ void CliFrontend::SetControlText(Ctl id, const Text& text) {
             total_ = t;
         }
         if (con.ErrIsTerminal()) {
+            if (text.rfind(u"已获取到", 0) == 0) listed_ = text;  // shown in the bar while listing
+            else if (!text.empty() && text.find_first_not_of(u'.') != Text::npos) listed_.clear();
             DrawProgressLocked();
             return;
         }
@@ -143,12 +145,20 @@ std::vector<int> CliFrontend::StartedAlbums() const {
 void CliFrontend::DrawProgressLocked() {
     Console& con = Console::Get();
     if (!con.ErrIsTerminal() || albums_ == 0) return;
-    constexpr int kWidth = 30;
-    const int filled = total_ > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
-    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                      std::string(static_cast<std::size_t>(kWidth - filled), '-') + "]";
-    con.Progress(bar + " " + std::to_string(done_) + "/" + std::to_string(total_) + "  album " +
-                 std::to_string(album_) + "/" + std::to_string(albums_));
+    std::string line;
+    const std::string album = "  album " + std::to_string(album_) + "/" + std::to_string(albums_);
+    if (total_ == 0 && !listed_.empty()) {
+        line = ToUtf8(listed_) + album;
+    } else {
+        constexpr int kWidth = 30;
+        const int filled = total_ > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
+        line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+               std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] " + std::to_string(done_) + "/" +
+               std::to_string(total_) + album;
+    }
+    if (line == lastBar_) return;
+    lastBar_ = line;
+    con.Progress(line);
 }
 
 void CliFrontend::AlbumDownloaded(unsigned seconds, unsigned pictures) {
@@ -168,6 +178,7 @@ void CliFrontend::AlbumDownloaded(unsigned seconds, unsigned pictures) {
     std::lock_guard<std::mutex> lock(mutex_);
     r.position = album_;
     results_.push_back(r);
+    lastBar_.clear();
     Console::Get().EndProgress();
 }
 

@@ -76,6 +76,7 @@ private:
     int album_ = 0, albums_ = 0;  // "正在下载第%d/%d个图集"
     int done_ = 0, total_ = 0;    // "已下载%d/%d......"
     Text lastProgress_;
+    std::string lastBar_;       // the progress line shown last
     Text listed_;               // "已获取到%d张图片信息" not yet printed
     std::vector<int> started_;  // albums reached
 };
