@@ -8,7 +8,12 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <signal.h>
 #include <sys/wait.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
 
 #include "sim/Simulator.h"
 
@@ -227,6 +232,69 @@ TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
     EXPECT_EQ(lines[1].rfind("0001\t旅行照片\t24\t0\t", 0), 0u) << lines[1];
     EXPECT_EQ(lines[2], "0003\t好友可见\t0\t0\t(no picture to download)");
     EXPECT_NE(r.err.find("下载完毕"), std::string::npos);
+}
+
+// Starts the binary in the background; returns its process id.
+pid_t Spawn(const fs::path& dir, const std::string& env, const fs::path& bin, const std::vector<std::string>& args) {
+    std::string cmd = "cd " + Quote(dir.string()) + " && exec env " + env + " " + Quote(bin.string());
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " >out.txt 2>err.txt </dev/null";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+int WaitExit(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool WaitForText(const fs::path& file, const std::string& text) {
+    for (int i = 0; i < 400; ++i) {
+        if (ReadFile(file).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
+    StartSim({{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "slow"}, {"name", "Slow"}, {"pictures", 12}}}}}}},
+              {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 400}}}}});
+    ASSERT_EQ(Cli({"settings", "set", "ThreadCount", "2"}).code, 0);
+
+    fs::remove(dir_ / "err.txt");
+    const pid_t pid = Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--albums", "1", "--save", "saved"});
+    ASSERT_TRUE(WaitForText(dir_ / "err.txt", "已开始下载图片"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 130);
+    const std::string err = ReadFile(dir_ / "err.txt");
+    EXPECT_NE(err.find("stopping after the pictures in progress"), std::string::npos);
+    EXPECT_NE(err.find("下载完毕"), std::string::npos);  // the job ended through its last step
+
+    // Whatever is on disk is a whole picture of the album; the rest was never started.
+    std::set<std::string> pictures;
+    for (int i = 1; i <= 12; ++i) pictures.insert(sim_->PictureBytes("slow_" + std::to_string(i)));
+    std::size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir_ / "saved")) {
+        if (!e.is_regular_file() || e.path().filename() == "pic.vyr") continue;
+        ++files;
+        EXPECT_EQ(pictures.count(ReadFile(e.path())), 1u) << e.path();
+    }
+    EXPECT_LT(files, 12u);
+
+    // Two presses end the program at once.
+    fs::remove(dir_ / "err.txt");
+    const pid_t again = Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--save", "saved2"});
+    ASSERT_TRUE(WaitForText(dir_ / "err.txt", "已开始下载图片"));
+    kill(again, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(again, SIGINT);
+    EXPECT_EQ(WaitExit(again), 130);
 }
 
 }  // namespace
