@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Runs every benchmark program of the build and prints one table: each figure with its goal or
+# anchor and the ratio between them. The download anchors are the wall times curl and aria2c took on
+# the reference machine; the engine is compared with curl measured in this same run.
+#   scripts/bench.sh BIN_DIR [--quick]
+set -u
+bin=${1:?usage: bench.sh BIN_DIR [--quick]}
+quick=${2:-}
+out=$(mktemp -d /tmp/qm-bench-XXXXXX)
+trap 'rm -rf "$out"' EXIT
+
+status=0
+if [ -x "$bin/cut_bench" ]; then
+    echo "== cut_bench" >&2
+    "$bin/cut_bench" --benchmark_format=csv >"$out/cut.csv" 2>/dev/null || status=1
+fi
+if [ -x "$bin/download_bench" ]; then
+    echo "== download_bench $quick" >&2
+    "$bin/download_bench" $quick >"$out/download.txt" || status=1
+    cat "$out/download.txt" >&2
+fi
+if [ -x "$bin/table_fill_gui_bench" ]; then
+    echo "== table_fill_gui_bench" >&2
+    QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
+    cat "$out/table.txt" >&2
+fi
+
+echo
+printf '%-34s %12s %12s %8s  %s\n' "figure" "measured" "anchor/goal" "ratio" "note"
+printf '%-34s %12s %12s %8s  %s\n' "------" "--------" "-----------" "-----" "----"
+row() { # name measured reference note
+    awk -v n="$1" -v m="$2" -v r="$3" -v note="$4" 'BEGIN {
+        ratio = (r + 0 > 0 && m != "") ? sprintf("%.2f", m / r) : "-";
+        printf "%-34s %12s %12s %8s  %s\n", n, m, r, ratio, note }'
+}
+
+if [ -s "$out/cut.csv" ]; then
+    # Google Benchmark CSV: name,iterations,real_time,cpu_time,time_unit,bytes_per_second,...
+    while IFS=, read -r name _ real _ unit bps _; do
+        name=${name//\"/}
+        [ -n "$bps" ] && bps=$(awk -v b="$bps" 'BEGIN{printf "%.0f", b/1048576}') || bps=""
+        row "cut: $name ($unit)" "$(printf '%.0f' "$real")" "" "${bps:+$bps MiB/s}"
+    done < <(grep '^"BM_' "$out/cut.csv")
+fi
+
+if [ -s "$out/download.txt" ]; then
+    # Rows: tool set wall cpu rss MB/s pics/s files. The first data set is the many small pictures,
+    # the second the few large ones; the anchors follow the same order.
+    sets=$(awk '$1=="engine"{print $2}' "$out/download.txt")
+    i=0
+    for s in $sets; do
+        i=$((i + 1))
+        curlAnchor=$([ $i -eq 1 ] && echo 1.0 || echo 0.8)
+        ariaAnchor=$([ $i -eq 1 ] && echo 1.8 || echo 1.7)
+        read -r ew ec erss ef < <(awk -v s="$s" '$1=="engine" && $2==s {print $3, $4, $5, $8}' "$out/download.txt")
+        read -r cw cc cf < <(awk -v s="$s" '$1=="curl" && $2==s {print $3, $4, $8}' "$out/download.txt")
+        read -r aw ac af < <(awk -v s="$s" '$1=="aria2c" && $2==s {print $3, $4, $8}' "$out/download.txt")
+        row "download $s: curl wall s" "$cw" "$curlAnchor" "anchor; files $cf"
+        row "download $s: aria2c wall s" "$aw" "$ariaAnchor" "anchor; files $af"
+        row "download $s: engine wall s" "$ew" "$cw" "vs curl, goal <= 1.10; files $ef"
+        row "download $s: engine CPU s" "$ec" "$cc" "vs curl, goal <= 1.20"
+        row "download $s: engine RSS MiB" "$erss" "" ""
+        if awk -v e="$ew" -v c="$cw" -v ec="$ec" -v cc="$cc" 'BEGIN{exit !(e > 1.10 * c || ec > 1.20 * cc)}'; then
+            echo "  ^ engine misses its goal against curl on $s" >&2
+            status=1
+        fi
+    done
+fi
+
+if [ -s "$out/table.txt" ]; then
+    fill=$(sed -n 's/^fill time: \([0-9]*\) ms.*/\1/p' "$out/table.txt")
+    gap=$(sed -n 's/^longest GUI event-loop gap: \([0-9]*\) ms.*/\1/p' "$out/table.txt")
+    row "table fill ms" "$fill" "" ""
+    row "table fill longest GUI gap ms" "$gap" "" ""
+fi
+exit $status
