@@ -56,13 +56,6 @@ bool PauseUnlessStopped(AppState& st, std::chrono::milliseconds pause) {
     return !st.StopFlag.load();
 }
 
-void RemoveIfEmpty(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec)) &&
-        std::filesystem::file_size(path, ec) == 0 && !ec)
-        std::filesystem::remove(path, ec);
-}
-
 }  // namespace
 
 void DownOnePicFunc(AppState& st, std::size_t index) {
@@ -93,19 +86,17 @@ void DownOnePicFunc(AppState& st, std::size_t index) {
                 req.maxKB = static_cast<uint32_t>(st.worker.MaxSizeKB.load());
                 req.attempts = 2;
                 req.pauseSeconds = 1;
-                bool ok = FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
+                FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
 
                 if (alternate) {
                     const std::size_t word = alternate->find(kTopitHostWord);
                     const bool topit = word != Text::npos && word > 0;
-                    if (resp.body.empty() || (topit && resp.body.size() < kTopitMinBody)) {
+                    // bodySize counts a picture's bytes also when they went straight into its file.
+                    if (resp.bodySize == 0 || (topit && resp.bodySize < kTopitMinBody)) {
                         req.url = *alternate;
-                        ok = FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
+                        FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
                     }
                 }
-                // An empty answer is refused as a picture, but may have been saved on the way;
-                // an empty file is never a picture, so it does not stay under the picture's name.
-                if (!ok) RemoveIfEmpty(PathFromText(savePath));
             } else {
                 Trace("refused save path for entry %zu\n", index);
             }

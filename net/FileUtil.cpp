@@ -42,18 +42,48 @@ bool WriteAll(int fd, std::string_view data) {
 }
 }  // namespace
 
-bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode) {
-    std::filesystem::path tmp = target;
-    tmp += TempSuffix();
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? mode : 0644);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, data);
-    if (ok && mode) ok = ::fchmod(fd, mode) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok) ok = std::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(tmp.c_str());
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, unsigned mode)
+    : target_(std::move(target)), mode_(mode) {}
+
+AtomicFileWriter::~AtomicFileWriter() { Discard(); }
+
+bool AtomicFileWriter::Open() {
+    if (fd_ >= 0) return true;
+    tmp_ = target_;
+    tmp_ += TempSuffix();
+    fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode_ ? mode_ : 0644);
+    failed_ = fd_ < 0;
+    return fd_ >= 0;
+}
+
+bool AtomicFileWriter::Write(std::string_view data) {
+    if (fd_ < 0 || failed_) return false;
+    if (!WriteAll(fd_, data)) failed_ = true;
+    return !failed_;
+}
+
+bool AtomicFileWriter::Commit(bool durable) {
+    if (fd_ < 0) return false;
+    bool ok = !failed_;
+    if (ok && mode_) ok = ::fchmod(fd_, mode_) == 0;
+    if (ok && durable) ok = ::fsync(fd_) == 0;
+    if (::close(fd_) != 0) ok = false;
+    fd_ = -1;
+    if (ok) ok = std::rename(tmp_.c_str(), target_.c_str()) == 0;
+    if (!ok) ::unlink(tmp_.c_str());
     return ok;
+}
+
+void AtomicFileWriter::Discard() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(tmp_.c_str());
+}
+
+bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode, bool durable) {
+    AtomicFileWriter file(target, mode);
+    return file.Open() && file.Write(data) && file.Commit(durable);
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {

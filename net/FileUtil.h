@@ -13,9 +13,42 @@ namespace qm {
 std::filesystem::path PathFromText(TextView text);
 Text TextFromPath(const std::filesystem::path& path);
 
-// Writes `data` to `target` through "<target>.<random>.tmp" + fsync + rename. `mode` (e.g. 0600)
-// applies when not 0. Returns false, leaving any old file untouched, when anything fails.
-bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode = 0);
+// Writes `data` to `target` through "<target>.<random>.tmp" + rename. `mode` (e.g. 0600) applies
+// when not 0. Returns false, leaving any old file untouched, when anything fails. `durable` also
+// flushes the data to the disk before the rename, so the file survives a power loss (settings,
+// cookies); without it the rename alone still guarantees that the final name never shows a
+// half-written file (pictures, which can be fetched again).
+bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode = 0,
+                     bool durable = true);
+
+// A file written piece by piece under a temporary name ("<target>.<random>.tmp", created
+// exclusively in the target's folder) and put under its final name only by Commit. Whatever was
+// not committed is removed: by Discard, by a failed Commit, or when the object is destroyed.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::filesystem::path target, unsigned mode = 0);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // Creates the temporary file; false when it cannot be created.
+    bool Open();
+    bool IsOpen() const { return fd_ >= 0; }
+    // Appends to the temporary file; false (and nothing more is written) once a write failed.
+    bool Write(std::string_view data);
+    // Closes the temporary file and renames it to the target, replacing any old file.
+    bool Commit(bool durable);
+    // Closes and removes the temporary file (no effect when none is open).
+    void Discard();
+    const std::filesystem::path& TempPath() const { return tmp_; }
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path tmp_;
+    unsigned mode_;
+    int fd_ = -1;
+    bool failed_ = false;
+};
 
 // Reads a whole file; false when it cannot be opened.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -161,7 +162,7 @@ bool FindContentLength(std::string_view block, uint64_t& value) {
 // --- one transfer ------------------------------------------------------------------------------
 
 enum class Phase { Connecting, AwaitHeaders, Headers, Body };
-enum class Failure { None, ConnectWait, HeaderWait, HeaderStall, BodyStall, LengthLabel, TooLarge };
+enum class Failure { None, ConnectWait, HeaderWait, HeaderStall, BodyStall, LengthLabel, TooLarge, WriteFailed };
 
 const char* FailureText(Failure f) {
     switch (f) {
@@ -179,6 +180,8 @@ const char* FailureText(Failure f) {
             return "Content-Length outside the limits";
         case Failure::TooLarge:
             return "body larger than the limit";
+        case Failure::WriteFailed:
+            return "cannot write the file";
     }
     return "";
 }
@@ -197,7 +200,22 @@ struct Transfer {
     long status = 0;
     bool hasLocation = false;
     std::vector<std::string> setCookieNames;
+
+    // Saving: a picture answer larger than kKeepInMemory goes into the temporary file as it
+    // arrives instead of into resp->body (see OnBody).
+    bool stream = false;  // this answer may be streamed into the file
+    std::unique_ptr<AtomicFileWriter> file;
 };
+
+// A saved body up to this size is kept whole in the response and written at the end; a larger one
+// is written to the temporary file as it arrives, so memory stays small however large the
+// picture is. Compressed answers (inflated before saving) and error answers (never saved) always
+// stay in memory.
+constexpr uint64_t kKeepInMemory = 128 * 1024;
+// Memory reserved up front from a Content-Length label, at most (the label may lie).
+constexpr uint64_t kMaxReserve = 16 * 1024 * 1024;
+// Receive buffer of each transfer: larger pieces mean fewer callbacks and writes per picture.
+constexpr long kReceiveBuffer = 256 * 1024;
 
 void Enter(Transfer& t, Phase p) {
     t.phase = p;
@@ -261,20 +279,50 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     r.gzip = t.block.find("gzip") != std::string::npos;
     Enter(t, Phase::Body);
     uint64_t length = 0;
-    if (FindContentLength(t.block, length) &&
-        (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
+    const bool labelled = FindContentLength(t.block, length);
+    if (labelled && (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
         t.failure = Failure::LengthLabel;
         return 0;  // abandon before any body byte is taken
     }
+    t.stream = !t.req->savePath.empty() && t.status < 400 && !r.gzip;
+    if (t.stream && labelled && length > kKeepInMemory) return len;  // straight into the file
+    if (labelled && length > 0 && length > r.body.capacity()) {
+        try {
+            r.body.reserve(static_cast<size_t>(std::min(length, t.stream ? kKeepInMemory : kMaxReserve)));
+        } catch (const std::exception&) {
+            // Growing as the bytes arrive still works.
+        }
+    }
     return len;
+}
+
+// Moves the body received so far into a new temporary file; from then on the bytes go there.
+// When no temporary file can be created the body stays in memory and the save fails at the end.
+void StartFile(Transfer& t) {
+    t.stream = false;
+    auto file = std::make_unique<AtomicFileWriter>(PathFromText(t.req->savePath));
+    if (!file->Open()) return;
+    std::string& body = t.resp->body;
+    if (!body.empty() && !file->Write(body)) return;
+    body.clear();
+    body.shrink_to_fit();
+    t.file = std::move(file);
 }
 
 size_t OnBody(char* data, size_t size, size_t count, void* ud) {
     auto& t = *static_cast<Transfer*>(ud);
     const size_t len = size * count;
     Enter(t, Phase::Body);
-    t.resp->body.append(data, len);
-    if (t.maxBytes != 0 && t.resp->body.size() > t.maxBytes) {
+    ST_URLRESPONSE& r = *t.resp;
+    r.bodySize += len;
+    if (t.stream && r.bodySize > kKeepInMemory) StartFile(t);
+    if (!t.file) {
+        r.body.append(data, len);
+    } else if (!t.file->Write(std::string_view(data, len))) {
+        t.failure = Failure::WriteFailed;
+        return 0;
+    }
+    if (t.maxBytes != 0 && r.bodySize > t.maxBytes) {
         t.failure = Failure::TooLarge;
         return 0;
     }
@@ -389,6 +437,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.body.clear();
     resp.gzip = false;
     resp.status = 0;
+    resp.bodySize = 0;
 
     const std::string url = WireUrl(req.url);
     Trace("fetch\t%s\n", url.c_str());
@@ -431,6 +480,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max<int32_t>(req.stepWaitMs, 1)));
     if (headers.list) curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.list);
     if (routes.list) curl_easy_setopt(e, CURLOPT_CONNECT_TO, routes.list);
@@ -493,28 +543,43 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         CookieStore::Instance().MergeFetchResult(seeded, JarCookies(e), t.setCookieNames);
     curl_easy_cleanup(e);
 
-    if (!ok) return false;
-    const uint64_t size = resp.body.size();
+    if (!ok) return false;  // an unfinished temporary file is removed with `t`
+    const uint64_t size = resp.bodySize;
     if (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes)) {
         Trace("fetch refused: %llu bytes outside the limits\n", static_cast<unsigned long long>(size));
         return false;
     }
-    if (!req.savePath.empty()) {
-        if (resp.status >= 400) {
-            Trace("fetch refused: status %ld, nothing saved\n", resp.status);
-            return false;
-        }
-        // A body sent compressed is saved as the picture it encodes; one that does not inflate is
-        // a failed fetch, never a file of compressed bytes under the picture's name.
-        std::string inflated;
-        if (resp.gzip && !InflateGzip(resp.body.data(), resp.body.size(), inflated)) {
-            Trace("fetch refused: compressed body does not inflate, nothing saved\n");
-            return false;
-        }
-        if (!WriteFileAtomic(PathFromText(req.savePath), resp.gzip ? inflated : resp.body)) {
+    if (req.savePath.empty()) return true;
+    if (resp.status >= 400) {
+        Trace("fetch refused: status %ld, nothing saved\n", resp.status);
+        return false;
+    }
+    if (t.file) {
+        // Streamed: the whole body is in the temporary file; put it under its name.
+        if (!t.file->Commit(false)) {
             Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
             return false;
         }
+        return true;
+    }
+    // A body sent compressed is saved as the picture it encodes; one that does not inflate is
+    // a failed fetch, never a file of compressed bytes under the picture's name.
+    std::string inflated;
+    if (resp.gzip && !InflateGzip(resp.body.data(), resp.body.size(), inflated)) {
+        Trace("fetch refused: compressed body does not inflate, nothing saved\n");
+        return false;
+    }
+    const std::string& picture = resp.gzip ? inflated : resp.body;
+    // An empty file is never a picture: nothing is written, and an old file keeps its content.
+    if (picture.empty()) {
+        Trace("fetch refused: empty body, nothing saved\n");
+        return false;
+    }
+    // Pictures are written without a flush to the disk: the rename alone keeps a half-written
+    // file from ever showing under the picture's name, and a picture can be fetched again.
+    if (!WriteFileAtomic(PathFromText(req.savePath), picture, 0, false)) {
+        Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
+        return false;
     }
     return true;
 }
@@ -522,7 +587,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
 bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
     if (req.attempts == 0) return false;
     for (unsigned attempt = 1;; ++attempt) {
-        if (FetchOnce(resp, req, flags) && !resp.body.empty()) return true;
+        if (FetchOnce(resp, req, flags) && resp.bodySize > 0) return true;
         std::this_thread::sleep_for(std::chrono::seconds(req.pauseSeconds));
         if (attempt >= req.attempts) return false;
     }
