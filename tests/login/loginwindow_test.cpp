@@ -18,7 +18,6 @@
 
 #include "login/support/LoginTestSupport.h"
 #include "net/CookieStore.h"
-#include "ui/BrowserCookieBridge.h"
 #include "ui/BrowserEnvironment.h"
 #include "ui/CDlgWebOpen.h"
 #include "ui/ComboBox2.h"
@@ -168,21 +167,6 @@ TEST(LoginMenu, ModelessWindowsReplaceEachOtherAndTheClearedModeOpensModal) {
     w.MenuAction(kMenuLoginMode)->trigger();
     w.MenuAction(kMenuLoginWeibo)->trigger();
     EXPECT_NE(ModelessLoginWindow(), nullptr);
-}
-
-TEST(CookieBridge, ConvertsBetweenTheTwoForms) {
-    Cookie host{"a", "1", "user.qzone.qq.com", true, "/p", 2000000000, true, true};
-    const QNetworkCookie b = CookieForBrowser(host);
-    EXPECT_TRUE(b.domain().isEmpty());  // host-only: the origin names the host
-    EXPECT_EQ(CookieOrigin(host).toString(), "https://user.qzone.qq.com/");
-    QNetworkCookie reported = b;
-    reported.setDomain(QStringLiteral("user.qzone.qq.com"));  // as the browser reports host-only ones
-    EXPECT_EQ(CookieFromBrowser(reported), host);
-
-    Cookie domain{"skey", "@x", "qq.com", false, "/", 0, false, false};
-    EXPECT_EQ(CookieForBrowser(domain).domain(), ".qq.com");
-    EXPECT_EQ(CookieFromBrowser(CookieForBrowser(domain)), domain);
-    EXPECT_EQ(CookieOrigin(domain).toString(), "http://qq.com/");
 }
 
 TEST(CookieBridge, BrowserIsSeededFromTheStoreAndHostOnlyStaysHostOnly) {
