@@ -1,0 +1,67 @@
+// Workers with pictures large enough to be written to their files as they arrive: the alternate
+// address is still chosen by the size of the first answer, not by what stayed in memory.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "support/EngineFixture.h"
+
+namespace qm::test {
+namespace {
+
+std::string Big(char fill) {
+    std::string s(1536 * 1024, fill);
+    s[0] = '\xFF';
+    s[1] = '\xD8';
+    return s;
+}
+
+TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
+    httplib::Server svr;
+    svr.new_task_queue = [] { return new httplib::ThreadPool(8); };
+    svr.set_keep_alive_timeout(1);
+    std::mutex m;
+    std::map<std::string, int> hits;
+    svr.Get(R"(/.*)", [&](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> l(m);
+            ++hits[req.path];
+        }
+        if (req.path == "/empty") return res.set_content("", "image/jpeg");
+        res.set_content(Big(req.path.find("alt") != std::string::npos ? 'a' : 'm'), "image/jpeg");
+    });
+    const int port = svr.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { svr.listen_after_bind(); });
+    while (!svr.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const Text base = FromUtf8("http://127.0.0.1:" + std::to_string(port));
+
+    Engine e;
+    auto queue = [&](const Text& entry, const Text& name) {
+        e.st.task.urls.push_back(entry);
+        e.st.task.fileNames.push_back(name);
+    };
+    queue(base + u"/main/1\r\n" + base + u"/alt/1", u"1.jpg");
+    queue(base + u"/main/2\r\n" + base + u"/x.topit.me/alt/2", u"2.jpg");
+    queue(base + u"/empty\r\n" + base + u"/alt/3", u"3.jpg");
+    e.st.worker.ThreadCount.store(3);
+    std::thread manager;
+    ASSERT_TRUE(StartDownloadManager(e.st, manager));
+    manager.join();
+    svr.stop();
+    serving.join();
+
+    auto saved = [&](const Text& name) { return ReadFile(PathFromText(e.base + name)); };
+    EXPECT_TRUE(saved(u"1.jpg") == Big('m'));
+    EXPECT_TRUE(saved(u"2.jpg") == Big('m'));
+    EXPECT_TRUE(saved(u"3.jpg") == Big('a'));
+    EXPECT_EQ(hits["/alt/1"], 0);
+    EXPECT_EQ(hits["/x.topit.me/alt/2"], 0);
+    EXPECT_EQ(hits["/alt/3"], 1);
+    EXPECT_EQ(e.st.Finished.load(), 3u);
+}
+
+}  // namespace
+}  // namespace qm::test

@@ -1,0 +1,233 @@
+// Saving large pictures: the body goes into a temporary file as it arrives and is put under its name
+// only when the whole answer was accepted. Whatever fails on the way leaves neither the picture nor
+// a temporary file, and an old file of the same name keeps its content.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <random>
+
+#include "net/FileUtil.h"
+#include "net/URLSource2.h"
+#include "support/RawServer.h"
+
+using namespace qm;
+using qmtest::Answer;
+using qmtest::RawConn;
+using qmtest::RawServer;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Folder {
+public:
+    Folder() {
+        static int counter = 0;
+        path_ = fs::temp_directory_path() /
+                ("qm-streamed-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~Folder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(path_)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+private:
+    fs::path path_;
+};
+
+// Bytes that no step on the way could shrink or mistake for text.
+std::string Noise(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+std::string Gzip(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, data.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Chunked(const std::string& body) {
+    std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (size_t at = 0; at < body.size(); at += 50000) {
+        const std::string piece = body.substr(at, 50000);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        out += size + piece + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+std::string ReadFile(const fs::path& p) {
+    std::string s;
+    ReadWholeFile(p, s);
+    return s;
+}
+
+ST_URLREQUEST SaveRequest(const RawServer& server, const fs::path& file, std::string_view path = "/") {
+    ST_URLREQUEST req(FromUtf8(server.Url(path)), {}, 3000);
+    req.savePath = TextFromPath(file);
+    req.pauseSeconds = 0;
+    return req;
+}
+
+}  // namespace
+
+// Large pictures, with or without a length label, arrive whole in the file; the response counts
+// their bytes without holding them, and no temporary file remains.
+TEST(StreamedSave, LargePicturesSavedWhole) {
+    const std::string picture = Noise(3 * 1024 * 1024 + 17, 1);
+    RawServer server([&](RawConn& c) {
+        c.Send(c.Target() == "/chunked" ? Chunked(picture) : Answer(picture));
+    });
+    for (const char* path : {"/labelled", "/chunked"}) {
+        Folder dir;
+        const fs::path file = dir.path() / "pic.jpg";
+        ST_URLREQUEST req = SaveRequest(server, file, path);
+        req.maxKB = 4096;
+        ST_URLRESPONSE resp;
+        ASSERT_TRUE(FetchUrl(req, resp, 3)) << path;
+        EXPECT_TRUE(ReadFile(file) == picture) << path;
+        EXPECT_EQ(resp.bodySize, picture.size()) << path;
+        EXPECT_TRUE(resp.body.empty()) << path;
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"pic.jpg"}) << path;
+    }
+}
+
+// Every way a large answer can fail midway leaves the old picture as it was and no temporary file.
+TEST(StreamedSave, FailureMidwayLeavesOldFileAndNoTemporary) {
+    const std::string picture = Noise(2 * 1024 * 1024, 2);
+    RawServer server([&](RawConn& c) {
+        const std::string t = c.Target();
+        if (t == "/reset") {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(picture.size()) + "\r\n\r\n" +
+                   picture.substr(0, 700 * 1024));
+            c.Pause(100);
+            c.Reset();
+        } else if (t == "/stall") {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(picture.size()) + "\r\n\r\n" +
+                   picture.substr(0, 700 * 1024));
+            c.Hold();
+        } else if (t == "/short-close") {
+            // A label that promises more than the connection delivers before it closes.
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(picture.size()) +
+                   "\r\nConnection: close\r\n\r\n" + picture.substr(0, 900 * 1024));
+        } else {
+            c.Send(Chunked(picture));  // no label: only the limits while reading can stop it
+        }
+    });
+    struct Case {
+        const char* path;
+        uint32_t minKB, maxKB;
+    } cases[] = {{"/reset", 0, 0}, {"/stall", 0, 0}, {"/short-close", 0, 0}, {"/over-max", 0, 1024},
+                 {"/under-min", 4096, 0}};
+    for (const Case& k : cases) {
+        Folder dir;
+        const fs::path file = dir.path() / "pic.jpg";
+        WriteFileAtomic(file, "old picture");
+        ST_URLREQUEST req = SaveRequest(server, file, k.path);
+        req.readWaitMs = 500;
+        req.minKB = k.minKB;
+        req.maxKB = k.maxKB;
+        ST_URLRESPONSE resp;
+        EXPECT_FALSE(FetchOnce(resp, req, 3)) << k.path;
+        EXPECT_GT(resp.bodySize, 128u * 1024) << k.path;  // far enough to have been streaming
+        EXPECT_EQ(ReadFile(file), "old picture") << k.path;
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"pic.jpg"}) << k.path;
+    }
+}
+
+// Answers that must not become a picture are kept in memory for the caller and never saved: an
+// error page, however large; a compressed picture is inflated first; an empty body writes nothing.
+TEST(StreamedSave, AnswersKeptInMemory) {
+    const std::string page = Noise(400 * 1024, 3);
+    const std::string picture = Noise(600 * 1024, 4);
+    const std::string packed = Gzip(picture);
+    RawServer server([&](RawConn& c) {
+        const std::string t = c.Target();
+        if (t == "/error")
+            c.Send(Answer(page, {}, "HTTP/1.1 500 Internal Server Error"));
+        else if (t == "/gzip")
+            c.Send(Answer(packed, "Content-Encoding: gzip\r\n"));
+        else
+            c.Send(Answer(""));
+    });
+
+    Folder dir;
+    const fs::path file = dir.path() / "pic.jpg";
+    ST_URLRESPONSE resp;
+    ST_URLREQUEST req = SaveRequest(server, file, "/error");
+    EXPECT_FALSE(FetchOnce(resp, req, 3));
+    EXPECT_TRUE(resp.body == page);
+    EXPECT_TRUE(dir.Names().empty());
+
+    req = SaveRequest(server, file, "/gzip");
+    ASSERT_TRUE(FetchOnce(resp, req, 3));
+    EXPECT_TRUE(resp.gzip);
+    EXPECT_TRUE(ReadFile(file) == picture);
+    EXPECT_EQ(resp.bodySize, packed.size());
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"pic.jpg"});
+
+    // An empty answer neither creates a picture nor empties the one already there.
+    req = SaveRequest(server, file, "/empty");
+    EXPECT_FALSE(FetchOnce(resp, req, 3));
+    EXPECT_EQ(resp.bodySize, 0u);
+    EXPECT_TRUE(ReadFile(file) == picture);
+    fs::remove(file);
+    req.attempts = 2;
+    EXPECT_FALSE(FetchUrl(req, resp, 3));
+    EXPECT_TRUE(dir.Names().empty());
+}
+
+// The writer behind every save: nothing shows under the final name before Commit, an abandoned
+// writer removes its temporary file, and a commit replaces the old file (with or without a flush).
+TEST(AtomicFileWriter, CommitOrNothing) {
+    Folder dir;
+    const fs::path file = dir.path() / "data.bin";
+    WriteFileAtomic(file, "old");
+    {
+        AtomicFileWriter w(file);
+        ASSERT_TRUE(w.Open());
+        ASSERT_TRUE(w.Write("half of it"));
+        EXPECT_EQ(ReadFile(file), "old");
+        EXPECT_EQ(dir.Names().size(), 2u);
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
+    EXPECT_EQ(ReadFile(file), "old");
+
+    for (bool durable : {false, true}) {
+        AtomicFileWriter w(file, 0600);
+        ASSERT_TRUE(w.Open());
+        ASSERT_TRUE(w.Write("new ") && w.Write(durable ? "durable" : "quick"));
+        ASSERT_TRUE(w.Commit(durable));
+        EXPECT_EQ(ReadFile(file), durable ? "new durable" : "new quick");
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
+    }
+
+    // A folder that does not exist: nothing can be opened, written or committed.
+    AtomicFileWriter missing(dir.path() / "no" / "x.bin");
+    EXPECT_FALSE(missing.Open());
+    EXPECT_FALSE(missing.Write("x"));
+    EXPECT_FALSE(missing.Commit(false));
+    EXPECT_FALSE(fs::exists(dir.path() / "no"));
+}
