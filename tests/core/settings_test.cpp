@@ -29,12 +29,6 @@ uint16_t U16At(const std::string& b, std::size_t at) {
     return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8));
 }
 
-std::string ReadFile(const fs::path& p) {
-    std::string s;
-    ReadWholeFile(p, s);
-    return s;
-}
-
 }  // namespace
 
 TEST(SettingsBlock, EveryFieldLandsAtItsOffset) {
