@@ -82,6 +82,11 @@ void CleanFileName(Text& text, bool fallback, unsigned number) {
     }
 }
 
+void KeepWindowsSafe(Text& component) {
+    while (!component.empty() && (component.back() == u'.' || component.back() == u' ')) component.pop_back();
+    if (IsReservedDeviceName(component)) component = u"_" + component;
+}
+
 bool IsPictureExtension(TextView name) {
     const std::size_t dot = name.rfind(u'.');
     if (dot == TextView::npos) return false;

@@ -77,6 +77,7 @@ void BuildAlbumFolder(AppState& st, const SiteProfile& prof, const AlbumFacts& a
     ReplaceAll(folder, u"?9", FormatText("%04u", rec.ListPosition + 1));
     CleanFileName(folder, false, 0);
     folder = CutToUtf8Bytes(folder, kMaxComponentBytes);
+    KeepWindowsSafe(folder);  // the cut may end on a blank or a dot
 
     const Text base = st.task.albumFolder;
     if (!folder.empty()) {
@@ -170,7 +171,9 @@ void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& 
             name = CutToUtf8Bytes(stem, kMaxFileNameBytes - Utf8Length(ext) - Utf8Length(tail)) + tail;
         }
     }
-    const Text fileName = name + ext;
+    // A name cut to fit may have become a device name ("CON .jpg"), which Windows refuses.
+    Text fileName = name + ext;
+    KeepWindowsSafe(fileName);
 
     if ((prof.SiteFlags & SiteFlag::SkipDownloaded) && !task.historyAddress.empty() &&
         task.historyAddress == urlText) {

@@ -1,0 +1,170 @@
+// Names Windows refuses (device names such as CON, NUL, COM1, LPT3; a trailing dot or blank) never
+// reach the disk, on any platform: a save folder synchronised to a Windows machine must open there.
+// Albums and pictures with such names are listed and downloaded from the simulator, and every path
+// component below the save folder is checked; cuts that end on a blank or dot, or leave a device
+// name, are checked through the picture entry directly.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "RecordingFrontend.h"
+#include "core/AppState.h"
+#include "core/CleanFileName.h"
+#include "core/Settings.h"
+#include "core/jobs/DownloadJob.h"
+#include "core/jobs/ListJob.h"
+#include "download/DownProc.h"
+#include "net/CookieStore.h"
+#include "net/FileUtil.h"
+#include "net/URLSource2.h"
+#include "sim/Simulator.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// Why Windows would refuse this one component, or empty when it accepts it.
+std::string WindowsFault(const std::string& utf8) {
+    const Text name = FromUtf8(utf8);
+    if (name.empty()) return "empty";
+    if (name.back() == u'.' || name.back() == u' ') return "trailing dot or blank";
+    for (char16_t c : name)
+        if (c < 0x20 || Text(u"<>:\"/\\|?*").find(c) != Text::npos) return "forbidden character";
+    Text stem = name.substr(0, name.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') stem.pop_back();
+    for (auto& c : stem)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    for (const char16_t* dev : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
+        if (stem == dev) return "device name";
+    if (stem.size() == 4 && (stem.starts_with(u"COM") || stem.starts_with(u"LPT")) && stem[3] >= u'0' &&
+        stem[3] <= u'9')
+        return "device name";
+    return {};
+}
+
+class WindowsNames : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("qm-winnames-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root / "prog");
+        save = root / "save";
+        st.programFolder = TextFromPath(root / "prog") + u"/";
+        LoadSettings(st);
+        st.WindowReady = 1;
+        CookieStore::Instance().Clear();
+    }
+    void TearDown() override {
+        if (sim) sim->Stop();
+        SetConnectTo("");
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    // Every component below the save folder that Windows would refuse.
+    std::vector<std::string> Refused() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::recursive_directory_iterator(save)) {
+            const std::string why = WindowsFault(e.path().filename().string());
+            if (!why.empty()) out.push_back(e.path().lexically_relative(save).string() + ": " + why);
+        }
+        return out;
+    }
+    fs::path root, save;
+    test::RecordingFrontend fe;
+    AppState st{fe};
+    std::unique_ptr<sim::Simulator> sim;
+};
+
+TEST_F(WindowsNames, DownloadedAlbumsAndPicturesOpenOnWindows) {
+    json pics = json::array();
+    int n = 0;
+    for (const char* name : {"CON", "nul", "Com1", "LPT3.jpg", "aux.txt", "PRN .png", "dots...", "blank ",
+                             "a. . .", "CONOUT$", "...", "con.tar.gz"}) {
+        pics.push_back({{"id", "w" + std::to_string(++n)}, {"name", name}, {"kind", "raw"}, {"size", 1200}});
+    }
+    json albums = json::array();
+    int a = 0;
+    for (const char* name : {"CON", "nul.", "COM1 ", "aux . .", "LPT9.x", "..."}) {
+        albums.push_back({{"id", "Vw" + std::to_string(++a)}, {"name", name}, {"priv", 1}, {"pictures", pics}});
+        for (auto& p : albums.back()["pictures"]) p["id"] = p["id"].get<std::string>() + "_" + std::to_string(a);
+    }
+    sim = std::make_unique<sim::Simulator>(json{{"qzone", {{{"uin", 10007}, {"space", "open"}, {"albums", albums}}}}});
+    ASSERT_NE(sim->Start(0), 0);
+    SetConnectTo(sim->ConnectTo());
+    st.settings.profile[0].NameMode = 0;  // pictures named by their titles
+
+    fe.texts[Ctl::Target] = u"10007";
+    fe.kind = 0;
+    st.ListJobState = ListRunning;
+    GetListFunc(st);
+    ASSERT_GE(st.albums.Count(), 6u);
+    for (std::size_t i = 0; i < st.albums.Count(); ++i)
+        if (st.albums.Get(i)->CoverUrl != u"123") fe.selection.push_back(static_cast<int>(i));
+    fe.texts[Ctl::SaveFolder] = TextFromPath(save);
+    st.DownloadJobState = DownloadRunning;
+    DownloadFunc(st);
+
+    std::size_t pictures = 0, folders = 0;
+    for (const auto& e : fs::recursive_directory_iterator(save)) {
+        pictures += e.is_regular_file() && e.path().extension() != ".vyr";
+        folders += e.is_directory();
+    }
+    EXPECT_EQ(pictures, 6u * pics.size());
+    EXPECT_GE(folders, 2u);
+    EXPECT_EQ(Refused(), std::vector<std::string>());
+}
+
+TEST_F(WindowsNames, CutsNeverEndOnADotOrBlankNorMakeADeviceName) {
+    // An album folder: prefix and name together pass the 255-byte limit, and the cut lands on ". .".
+    SiteProfile& prof = st.settings.profile[0];
+    SetFieldText(prof.FolderPrefix, Text(39, u'汉'));
+    prof.FolderMode = 0;
+    prof.NameMode = 0;
+    ST_PERLISTRECORD rec;
+    rec.Name = Text(45, u'汉') + u". .abc";
+    st.albums.AppendRecord(rec);
+    fs::create_directories(save);
+    st.task.albumFolder = TextFromPath(save) + u"/";
+    st.DownloadJobState = DownloadRunning;
+    AddPicEntry(st, 0, u"http://p.example.qq.com/1", u"first", u"");
+    ASSERT_EQ(st.task.fileNames.size(), 1u);
+    const fs::path album = PathFromText(st.task.albumFolder).parent_path();
+    EXPECT_TRUE(fs::is_directory(album));
+    EXPECT_EQ(WindowsFault(album.filename().string()), "");
+
+    // A picture name cut to its last four characters "CON " by the 250-character path limit.
+    st.task.Clear();
+    Text deep = TextFromPath(save) + u"/";
+    while (deep.size() < 246) deep += u"d";
+    deep.resize(245);
+    deep += u"/";
+    fs::create_directories(PathFromText(deep));
+    prof.FolderMode = 1;
+    SetFieldText(prof.FolderPrefix, u"");
+    st.task.albumFolder = deep;
+    AddPicEntry(st, 0, u"http://p.example.qq.com/2", u"CON title", u"");
+    ASSERT_EQ(st.task.fileNames.size(), 1u);
+    EXPECT_EQ(WindowsFault(ToUtf8(st.task.fileNames[0])), "") << ToUtf8(st.task.fileNames[0]);
+}
+
+TEST(KeepWindowsSafe, LeavesSoundNamesAlone) {
+    for (const char16_t* sound : {u"a.jpg", u"x. .jpg", u"_CON", u"CONSOLE", u"COM10", u"旅行"}) {
+        Text t = sound;
+        KeepWindowsSafe(t);
+        EXPECT_EQ(t, sound);
+    }
+    Text t = u"nul .jpg";
+    KeepWindowsSafe(t);
+    EXPECT_EQ(t, u"_nul .jpg");
+    t = u"abc. . ";
+    KeepWindowsSafe(t);
+    EXPECT_EQ(t, u"abc");
+}
+
+}  // namespace
+}  // namespace qm
