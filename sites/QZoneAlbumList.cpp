@@ -20,11 +20,13 @@ enum class Version { V2, V3 };
 
 // How one album-list answer ended.
 enum class ListOutcome {
-    Done,       // albums read, a server message handled, or a stop request: the fetch ends
-    NoAlbums,   // request failed, empty body or no album marker: version 3 tries its second pass
+    Done,      // albums read, a server message handled, or a stop request: the fetch ends
+    NoAlbums,  // request failed, empty body or no album marker: version 3 tries its second pass
 };
 
-Text HomeAddress(const Text& qq) { return Text(u"http://") + hosts::kQZoneUser + u"/" + qq; }
+Text HomeAddress(const Text& qq) {
+    return Text(u"http://") + hosts::kQZoneUser + u"/" + qq;
+}
 
 // The decimal number at the start of `text` after leading blanks; 0 when there are no digits.
 int32_t LeadingNumber(TextView text) {
@@ -147,7 +149,8 @@ ListOutcome RequestAlbums(AppState& st, Version v, const Text& qq, const Text& h
         req.url = Text(u"http://") + hostsOfEntry.album + u"/fcgi-bin/fcg_list_album_v2?hostUin=" + qq +
                   u"&format=jsonp&plat=qzone&source=qzone&t=" + buster + FormatText("&g_tk=%u", gtk);
     } else {
-        req.url = Text(u"http://") + hostsOfEntry.album + FormatText("/fcgi-bin/fcg_list_album_v3?g_tk=%u", gtk) +
+        req.url = Text(u"http://") + hostsOfEntry.album +
+                  FormatText("/fcgi-bin/fcg_list_album_v3?g_tk=%u", gtk) +
                   u"&callback=shine1_Callback&hostUin=" + qq +
                   u"&appid=4&inCharset=utf-8&outCharset=utf-8&source=qzone&plat=qzone&format=jsonp&notice=0"
                   u"&filter=1&handset=4&pageNumModeSort=40&pageNumModeClass=10&needUserInfo=1" +
@@ -169,7 +172,9 @@ void FetchQZoneAlbums(AppState& st, Version v, const Text& qq) {
     if (v == Version::V2) headers = Text(u"Accept-Encoding: gzip, deflate\r\n") + headers;
 
     Text answer;
-    if (!LookupRoute(st, qq, headers, v == Version::V2 ? unsigned{TXT_GUNZIP} : unsigned{st.ext.V3Charset}, answer)) return;
+    if (!LookupRoute(st, qq, headers, v == Version::V2 ? unsigned{TXT_GUNZIP} : unsigned{st.ext.V3Charset},
+                     answer))
+        return;
 
     // The default route entry: the data-centre number, then the entry named by the default key.
     TextView view(answer);
@@ -188,8 +193,12 @@ void FetchQZoneAlbums(AppState& st, Version v, const Text& qq) {
 
 }  // namespace
 
-void FetchQZoneAlbumsV2(AppState& st, const Text& qq) { FetchQZoneAlbums(st, Version::V2, qq); }
+void FetchQZoneAlbumsV2(AppState& st, const Text& qq) {
+    FetchQZoneAlbums(st, Version::V2, qq);
+}
 
-void FetchQZoneAlbumsV3(AppState& st, const Text& qq) { FetchQZoneAlbums(st, Version::V3, qq); }
+void FetchQZoneAlbumsV3(AppState& st, const Text& qq) {
+    FetchQZoneAlbums(st, Version::V3, qq);
+}
 
 }  // namespace qm

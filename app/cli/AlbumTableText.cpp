@@ -20,7 +20,8 @@ AlbumCells CellsOf(const ST_PERLISTRECORD& rec, int row) {
     AlbumCells c;
     c.number = FormatText("%04d", row);
     c.name = rec.Name;
-    c.count = rec.PictureCount == -1 ? Text(u"未知") : FormatText("%4u", static_cast<unsigned>(rec.PictureCount));
+    c.count =
+        rec.PictureCount == -1 ? Text(u"未知") : FormatText("%4u", static_cast<unsigned>(rec.PictureCount));
     c.note = PrivacyNote(rec.PrivacyFlags);
     return c;
 }
@@ -43,7 +44,8 @@ namespace {
 // the output must hold whatever the record holds.
 std::string TsvCell(const Text& text) {
     std::string s = ToUtf8(text);
-    std::replace_if(s.begin(), s.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        s.begin(), s.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     return s;
 }
 
@@ -90,7 +92,8 @@ std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat
         case ListFormat::Tsv: {
             std::string out;
             for (const auto& r : rows)
-                out += TsvCell(r.number) + "\t" + TsvCell(r.name) + "\t" + TsvCell(r.count) + "\t" + TsvCell(r.note) + "\n";
+                out += TsvCell(r.number) + "\t" + TsvCell(r.name) + "\t" + TsvCell(r.count) + "\t" +
+                       TsvCell(r.note) + "\n";
             return out;
         }
         case ListFormat::Json: {

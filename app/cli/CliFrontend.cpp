@@ -14,7 +14,8 @@ bool ParseFraction(TextView text, TextView prefix, int& done, int& total) {
     auto number = [&rest](int& out) {
         std::size_t i = 0;
         long long v = 0;
-        while (i < rest.size() && rest[i] >= u'0' && rest[i] <= u'9' && v < 100000000) v = v * 10 + (rest[i++] - u'0');
+        while (i < rest.size() && rest[i] >= u'0' && rest[i] <= u'9' && v < 100000000)
+            v = v * 10 + (rest[i++] - u'0');
         if (i == 0) return false;
         out = static_cast<int>(v);
         rest.remove_prefix(i);
@@ -116,8 +117,10 @@ void CliFrontend::SetControlText(Ctl id, const Text& text) {
             total_ = t;
         }
         if (con.ErrIsTerminal()) {
-            if (text.rfind(u"已获取到", 0) == 0) listed_ = text;  // shown in the bar while listing
-            else if (!text.empty() && text.find_first_not_of(u'.') != Text::npos) listed_.clear();
+            if (text.rfind(u"已获取到", 0) == 0)
+                listed_ = text;  // shown in the bar while listing
+            else if (!text.empty() && text.find_first_not_of(u'.') != Text::npos)
+                listed_.clear();
             DrawProgressLocked();
             return;
         }
@@ -153,8 +156,8 @@ void CliFrontend::DrawProgressLocked() {
         constexpr int kWidth = 30;
         const int filled = total_ > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
         line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-               std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] " + std::to_string(done_) + "/" +
-               std::to_string(total_) + album;
+               std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] " + std::to_string(done_) +
+               "/" + std::to_string(total_) + album;
     }
     if (line == lastBar_) return;
     lastBar_ = line;
@@ -188,6 +191,8 @@ void CliFrontend::AlbumAdded(int index) {
     if (state_ && index >= 0) state_->albums.CutName(static_cast<std::size_t>(index), 80);
 }
 
-void CliFrontend::OpenFolder(const Text& path) { Console::Get().Err("saved under: " + ToUtf8(path)); }
+void CliFrontend::OpenFolder(const Text& path) {
+    Console::Get().Err("saved under: " + ToUtf8(path));
+}
 
 }  // namespace qm::cli

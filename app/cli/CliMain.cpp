@@ -26,7 +26,8 @@ constexpr char kMainHelp[] =
     "The program folder is the current directory. Exit status: 0 done, 1 failure or nothing\n"
     "found, 2 usage, 130 interrupted.\n";
 
-constexpr char kMainUsage[] = "usage: quillmoss-cli [--demo] list|download|settings|cookies ... (--help for more)";
+constexpr char kMainUsage[] =
+    "usage: quillmoss-cli [--demo] list|download|settings|cookies ... (--help for more)";
 
 }  // namespace
 

@@ -31,7 +31,9 @@ constexpr char kCookiesHelp[] =
 
 constexpr int64_t kImportedLifetime = 30LL * 24 * 3600;
 
-int64_t ImportedExpiry() { return static_cast<int64_t>(std::time(nullptr)) + kImportedLifetime; }
+int64_t ImportedExpiry() {
+    return static_cast<int64_t>(std::time(nullptr)) + kImportedLifetime;
+}
 
 int ImportFile(CookieStore& store, const std::string& file) {
     std::string text;

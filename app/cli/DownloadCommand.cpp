@@ -14,11 +14,13 @@ namespace qm::cli {
 namespace {
 
 constexpr char kDownloadUsage[] =
-    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums all|1,3-5] "
+    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
+    "all|1,3-5] "
     "[--yes|--no]";
 
 constexpr char kDownloadHelp[] =
-    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums all|1,3-5] "
+    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
+    "all|1,3-5] "
     "[--yes|--no]\n"
     "\n"
     "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
@@ -54,7 +56,8 @@ bool ParseAlbumSelection(const std::string& spec, int rows, std::vector<int>& ou
         if (comma == std::string::npos) comma = spec.size();
         const std::string part = spec.substr(pos, comma - pos);
         auto number = [](const std::string& s, int& v) {
-            if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+            if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+                return false;
             v = std::stoi(s);
             return true;
         };
@@ -82,14 +85,16 @@ bool ParseAlbumSelection(const std::string& spec, int rows, std::vector<int>& ou
 int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     Args a;
     std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h"}, a, err))
+    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h"}, a,
+                   err))
         return UsageError(err, kDownloadUsage);
     if (a.Has("--help") || a.Has("-h")) {
         Console::Get().Out(kDownloadHelp);
         return ExitDone;
     }
     if (a.positional.size() != 1) return UsageError("download needs exactly one TARGET", kDownloadUsage);
-    if (a.Has("--yes") && a.Has("--no")) return UsageError("--yes and --no exclude each other", kDownloadUsage);
+    if (a.Has("--yes") && a.Has("--no"))
+        return UsageError("--yes and --no exclude each other", kDownloadUsage);
     const std::string* save = a.Value("--save");
     if (!save || save->empty()) return UsageError("download needs --save DIR", kDownloadUsage);
     const Text target = FromUtf8(a.positional[0]);
@@ -122,7 +127,8 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         chosen.push_back(albums[static_cast<std::size_t>(i)]);
         rowNumbers.push_back(i + 1);
     }
-    con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) + " albums:");
+    con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
+            " albums:");
     {
         std::string table = RenderAlbums(chosen, ListFormat::Table, &rowNumbers);
         while (!table.empty() && table.back() == '\n') table.pop_back();
@@ -138,7 +144,8 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         Console::Get().Err("stopping after the pictures in progress (Ctrl-C again to quit at once)");
         // A stop request for a job that is still running; one that has just ended stays ended.
         uint8_t state = s.st.DownloadJobState.load();
-        while (state != DownloadIdle && !s.st.DownloadJobState.compare_exchange_weak(state, DownloadStopRequested)) {
+        while (state != DownloadIdle &&
+               !s.st.DownloadJobState.compare_exchange_weak(state, DownloadStopRequested)) {
         }
         if (state != DownloadIdle) s.st.StopFlag = 1;
     });
@@ -153,8 +160,9 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         const int position = static_cast<int>(i) + 1;
         std::string line = ToUtf8(CellsOf(chosen[i], selection[i] + 1).number);
         line += "\t" + ToUtf8(chosen[i].Name) + "\t";
-        const auto r = std::find_if(results.begin(), results.end(),
-                                    [position](const CliFrontend::AlbumResult& x) { return x.position == position; });
+        const auto r =
+            std::find_if(results.begin(), results.end(),
+                         [position](const CliFrontend::AlbumResult& x) { return x.position == position; });
         if (r != results.end()) {
             const unsigned failed = r->pictures - r->saved;
             anyFailed = anyFailed || failed > 0;

@@ -30,9 +30,12 @@ void InstallInterruptHandler() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-int InterruptCount() { return g_interrupts.load(); }
+int InterruptCount() {
+    return g_interrupts.load();
+}
 
-void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state, const std::function<void()>& requestStop) {
+void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state,
+                const std::function<void()>& requestStop) {
     bool stopAsked = false;
     while (state.load() != 0) {
         if (!stopAsked && g_interrupts.load() > 0) {

@@ -15,6 +15,7 @@ int InterruptCount();
 
 // Waits until the job on `thread` has returned `state` to idle, then joins the thread. On the first
 // Ctrl-C `requestStop` runs once (on this thread).
-void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state, const std::function<void()>& requestStop);
+void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state,
+                const std::function<void()>& requestStop);
 
 }  // namespace qm::cli

@@ -13,10 +13,12 @@ namespace qm::cli {
 namespace {
 
 constexpr char kListUsage[] =
-    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] [--yes|--no]";
+    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] "
+    "[--yes|--no]";
 
 constexpr char kListHelp[] =
-    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] [--yes|--no]\n"
+    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] "
+    "[--yes|--no]\n"
     "\n"
     "Lists the albums of TARGET: a QQ number (or a QZone page address), a QQ group number, or a\n"
     "Tencent Weibo page address.\n"
@@ -37,10 +39,14 @@ constexpr char kListHelp[] =
 
 bool ResolveKind(const std::string* word, TextView target, int& kind) {
     if (word) {
-        if (*word == "qzone") kind = 0;
-        else if (*word == "group") kind = 1;
-        else if (*word == "weibo") kind = 2;
-        else return false;
+        if (*word == "qzone")
+            kind = 0;
+        else if (*word == "group")
+            kind = 1;
+        else if (*word == "weibo")
+            kind = 2;
+        else
+            return false;
         return true;
     }
     kind = 0;
@@ -75,10 +81,14 @@ int ListCommand(const std::vector<std::string>& words, bool demo) {
 
     ListFormat format = ListFormat::Table;
     if (const std::string* f = a.Value("--format")) {
-        if (*f == "table") format = ListFormat::Table;
-        else if (*f == "tsv") format = ListFormat::Tsv;
-        else if (*f == "json") format = ListFormat::Json;
-        else return UsageError("unknown format " + *f, kListUsage);
+        if (*f == "table")
+            format = ListFormat::Table;
+        else if (*f == "tsv")
+            format = ListFormat::Tsv;
+        else if (*f == "json")
+            format = ListFormat::Json;
+        else
+            return UsageError("unknown format " + *f, kListUsage);
     }
     const Text target = FromUtf8(a.positional[0]);
     int kind = 0;

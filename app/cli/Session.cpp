@@ -1,7 +1,8 @@
 #include "app/cli/Session.h"
 
-#include <filesystem>
 #include <httplib.h>
+
+#include <filesystem>
 #include <stdexcept>
 
 #include "app/cli/Console.h"
@@ -20,7 +21,9 @@ Text ProgramFolder() {
     return folder;
 }
 
-Session::Session(std::optional<bool> answer) : fe(answer), st(fe) { fe.AttachState(&st); }
+Session::Session(std::optional<bool> answer) : fe(answer), st(fe) {
+    fe.AttachState(&st);
+}
 
 Session::~Session() {
     // The simulator's threads end with the process: stopping the server would first wait for the
@@ -32,7 +35,8 @@ bool Session::Open(bool demo) {
     st.programFolder = ProgramFolder();
     LoadSettings(st);
     if (!CookieStore::Instance().Open(PathFromText(st.programFolder)))
-        Console::Get().Err("warning: cookies.txt in the program folder cannot be read; starting without cookies");
+        Console::Get().Err(
+            "warning: cookies.txt in the program folder cannot be read; starting without cookies");
     if (demo) {
         try {
             sim_ = sim::Simulator::FromFile(sim::DemoScenarioPath());

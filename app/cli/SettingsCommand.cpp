@@ -1,5 +1,6 @@
-#include <cstdlib>
 #include <strings.h>
+
+#include <cstdlib>
 
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
@@ -68,7 +69,9 @@ constexpr NumberField kNumberFields[] = {
     {"MaxSizeKB", &DownParam::MaxSizeKB},
 };
 
-bool Same(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool Same(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
 // A number as the dialogs read an edit: a signed decimal, anything else 0.
 long ReadSigned(const std::string& text) {
@@ -86,8 +89,10 @@ int Show(AppState& st) {
     const DownParam d = CurrentDownParam(st);
     const SiteProfile p = CurrentProfile(st);
     std::string out;
-    for (const auto& f : kNumberFields) out += std::string(f.name) + "\t" + std::to_string(d.*(f.field)) + "\n";
-    for (const auto& f : kTextFields) out += std::string(f.name) + "\t" + ToUtf8(FieldText(p.*(f.field))) + "\n";
+    for (const auto& f : kNumberFields)
+        out += std::string(f.name) + "\t" + std::to_string(d.*(f.field)) + "\n";
+    for (const auto& f : kTextFields)
+        out += std::string(f.name) + "\t" + ToUtf8(FieldText(p.*(f.field))) + "\n";
     out += "NameMode\t" + std::to_string(p.NameMode) + "\n";
     out += "FolderMode\t" + std::to_string(p.FolderMode) + "\n";
     for (const auto& f : kFlags)
@@ -143,8 +148,10 @@ int Toggle(AppState& st, const std::string& flag) {
         flags ^= found->bit;
         on = (flags & found->bit) != 0;
         // The two shop-picture choices exclude each other.
-        if (on && found->bit == SiteFlag::MainPicturesOnly) flags &= static_cast<uint16_t>(~SiteFlag::DescriptionPicturesOnly);
-        if (on && found->bit == SiteFlag::DescriptionPicturesOnly) flags &= static_cast<uint16_t>(~SiteFlag::MainPicturesOnly);
+        if (on && found->bit == SiteFlag::MainPicturesOnly)
+            flags &= static_cast<uint16_t>(~SiteFlag::DescriptionPicturesOnly);
+        if (on && found->bit == SiteFlag::DescriptionPicturesOnly)
+            flags &= static_cast<uint16_t>(~SiteFlag::MainPicturesOnly);
     }
     SaveSettings(st);
     Console::Get().Out(std::string(found->name) + "\t" + (on ? "on" : "off") + "\n");
@@ -164,7 +171,8 @@ int SettingsCommand(const std::vector<std::string>& words) {
     const auto& w = a.positional;
     if (w.empty()) return UsageError("settings needs show, set or toggle", kSettingsUsage);
     const std::string& sub = w[0];
-    if (!((sub == "show" && w.size() == 1) || (sub == "set" && w.size() == 3) || (sub == "toggle" && w.size() == 2)))
+    if (!((sub == "show" && w.size() == 1) || (sub == "set" && w.size() == 3) ||
+          (sub == "toggle" && w.size() == 2)))
         return UsageError("bad settings command", kSettingsUsage);
 
     Session s;

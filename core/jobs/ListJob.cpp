@@ -18,13 +18,16 @@ namespace {
 
 constexpr char16_t kNumberOnly[] = u"请直接输入QQ号进行下载";
 constexpr char16_t kNoQZoneAlbums[] =
-    u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的，你哪个号能进入他的空间，就先在下载器的登录菜单里"
+    u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的，你哪个号能进入他的空间，就先在下载器的登录菜"
+    u"单里"
     u"登录了那个号后再点获取相册\n\n2、下载QQ空间相册请直接输入QQ号进行下载";
 constexpr char16_t kNoWeiboAlbums[] =
-    u"没有获取到相册，可按以下步骤操作：\n\n1、请先在下载器的登录菜单里登录你的腾讯微博帐号(登录时勾上下次自动登录)"
+    u"没有获取到相册，可按以下步骤操作：\n\n1、请先在下载器的登录菜单里登录你的腾讯微博帐号("
+    u"登录时勾上下次自动登录)"
     u"\n\n2、输入你要下载的那个人的微博主页网址后，点获取相册列表";
 constexpr char16_t kNoGroupAlbums[] =
-    u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了你要下载的QQ群，就先在下载器的登录菜单里登录那个QQ号"
+    u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了你要下载的QQ群，就先在下载器的登录菜单里登录那个"
+    u"QQ号"
     u"\n\n2、输入你要下载的QQ群号后，点获取相册列表";
 
 #ifdef _WIN32
@@ -34,7 +37,9 @@ constexpr char16_t kSeparator = u'/';
 #endif
 
 // Drops everything up to and including the first `marker`, when present.
-void DropThrough(Text& text, TextView marker) { DeleteThrough(text, marker, true); }
+void DropThrough(Text& text, TextView marker) {
+    DeleteThrough(text, marker, true);
+}
 
 bool OnlyDigits(TextView text) {
     for (char16_t c : text)

@@ -1,18 +1,17 @@
 // quillmoss-cli as a user runs it: the built binary in a scratch program folder, against the demo
 // simulator (--demo) or a simulator of the test's own (QUILLMOSS_CONNECT_TO).
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <httplib.h>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "sim/Simulator.h"
@@ -221,7 +220,8 @@ TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
 }
 
 TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
-    const CliRun r = Cli({"--demo", "download", "123456789", "--albums", "1,3", "--save", "saved dir", "--no"});
+    const CliRun r =
+        Cli({"--demo", "download", "123456789", "--albums", "1,3", "--save", "saved dir", "--no"});
     ASSERT_EQ(r.code, 0) << r.err;
     const fs::path album = dir_ / "saved dir" / "123456789" / "旅行照片";
     std::size_t pictures = 0;
@@ -235,7 +235,8 @@ TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
 }
 
 // Starts the binary in the background; returns its process id.
-pid_t Spawn(const fs::path& dir, const std::string& env, const fs::path& bin, const std::vector<std::string>& args) {
+pid_t Spawn(const fs::path& dir, const std::string& env, const fs::path& bin,
+            const std::vector<std::string>& args) {
     std::string cmd = "cd " + Quote(dir.string()) + " && exec env " + env + " " + Quote(bin.string());
     for (const auto& a : args) cmd += " " + Quote(a);
     cmd += " >out.txt 2>err.txt </dev/null";
@@ -262,8 +263,9 @@ bool WaitForText(const fs::path& file, const std::string& text) {
 }
 
 TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
-    StartSim({{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "slow"}, {"name", "Slow"}, {"pictures", 12}}}}}}},
-              {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 400}}}}});
+    StartSim(
+        {{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "slow"}, {"name", "Slow"}, {"pictures", 12}}}}}}},
+         {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 400}}}}});
     ASSERT_EQ(Cli({"settings", "set", "ThreadCount", "2"}).code, 0);
 
     fs::remove(dir_ / "err.txt");

@@ -1,14 +1,15 @@
 // The list job end to end against the simulator: target reduction, kinds, the mood row, the
 // running look and its end, recent targets, stop requests and the button's start/stop logic.
+#include "core/jobs/ListJob.h"
+
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <filesystem>
-#include <httplib.h>
 
 #include "RecordingFrontend.h"
 #include "core/AppState.h"
 #include "core/Settings.h"
-#include "core/jobs/ListJob.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -61,7 +62,8 @@ protected:
     static json Scenario(int albums, const std::string& qq = "10001") {
         json list = json::array();
         for (int i = 1; i <= albums; ++i)
-            list.push_back({{"id", "a" + std::to_string(i)}, {"name", "Album" + std::to_string(i)}, {"pictures", 1}});
+            list.push_back(
+                {{"id", "a" + std::to_string(i)}, {"name", "Album" + std::to_string(i)}, {"pictures", 1}});
         return {{"qzone", {{{"uin", qq}, {"albums", list}}}}};
     }
     // Runs the job on this thread, as the button would on its own.
@@ -160,7 +162,8 @@ TEST_F(ListJobTest, NoAlbumAtAllShowsTheQZoneExplanation) {
     Start(s);
     Run(u"10001");
     ASSERT_EQ(fe_.Of("message").size(), 1u);
-    EXPECT_EQ(fe_.Of("message")[0].rfind(u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的", 0), 0u);
+    EXPECT_EQ(fe_.Of("message")[0].rfind(u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的", 0),
+              0u);
     EXPECT_EQ(CountRequests("fcg_list_album_v3"), 2u);  // both passes
     EXPECT_EQ(fe_.Of("enable 1005").back(), u"0");
     EXPECT_EQ(st_.TargetFolder, u"10001/");
@@ -181,7 +184,8 @@ TEST_F(ListJobTest, WeiboAddressTakesTheWeiboPathWithKindOneOrTwo) {
     Run(u"http://qun.qzone.qq.com/group#!/445566/album?x", 1);
     EXPECT_EQ(st_.QZoneKind.load(), 1);
     EXPECT_EQ(st_.TargetFolder, u"445566/");
-    EXPECT_EQ(fe_.Of("message").back().rfind(u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了", 0), 0u);
+    EXPECT_EQ(fe_.Of("message").back().rfind(u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了", 0),
+              0u);
 }
 
 TEST_F(ListJobTest, StopAfterTheFirstAlbumKeepsItAndEndsNormally) {

@@ -1,9 +1,9 @@
 // QZone route lookup and album list against the simulator: the addresses sent, the answer checks,
 // and the records built. Also the cookie lookup and g_tk.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <filesystem>
-#include <httplib.h>
 #include <regex>
 
 #include "RecordingFrontend.h"
@@ -24,7 +24,7 @@ TEST(Token, CookieValueFindsEveryPositionAndExactNames) {
     EXPECT_EQ(CookieValue(u"skey=@front; uin=o1", u"skey"), u"@front");  // at the very front
     EXPECT_EQ(CookieValue(u"uin=o1; skey=@mid; x=1", u"skey"), u"@mid");
     EXPECT_EQ(CookieValue(u"uin=o1; skey=@end", u"skey"), u"@end");
-    EXPECT_EQ(CookieValue(u"p_skey=P; uin=o1", u"skey"), u"");       // p_skey is not skey
+    EXPECT_EQ(CookieValue(u"p_skey=P; uin=o1", u"skey"), u"");  // p_skey is not skey
     EXPECT_EQ(CookieValue(u"p_skey=P; skey=S", u"p_skey"), u"P");
     EXPECT_EQ(CookieValue(u"p_skey=P; skey=S", u"skey"), u"S");
     EXPECT_EQ(CookieValue(u"", u"skey"), u"");
@@ -62,9 +62,7 @@ protected:
         std::filesystem::remove_all(folder_, ec);
     }
 
-    static json Owner(json albums) {
-        return {{"uin", kQQ}, {"albums", std::move(albums)}};
-    }
+    static json Owner(json albums) { return {{"uin", kQQ}, {"albums", std::move(albums)}}; }
     static json AlbumJ(const std::string& id, const std::string& name, int priv = 1, int pictures = 2) {
         return {{"id", id}, {"name", name}, {"priv", priv}, {"pictures", pictures}};
     }
@@ -124,9 +122,9 @@ TEST_F(QZoneAlbumListTest, Version2ReadsAlbumsWithoutLoginAndSendsTheExactAddres
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].host, "xalist.photo.qzone.qq.com");  // "xanewp" of the default entry replaced
     // No skey cookie: g_tk 5381 is still sent; the cache-buster's line feed goes out encoded.
-    EXPECT_TRUE(std::regex_match(list[0].target,
-                                 std::regex(R"(/fcgi-bin/fcg_list_album_v2\?hostUin=10001&format=jsonp&plat=qzone)"
-                                            R"(&source=qzone&t=[01]\.\d{16}%0A&g_tk=5381)")))
+    EXPECT_TRUE(std::regex_match(
+        list[0].target, std::regex(R"(/fcgi-bin/fcg_list_album_v2\?hostUin=10001&format=jsonp&plat=qzone)"
+                                   R"(&source=qzone&t=[01]\.\d{16}%0A&g_tk=5381)")))
         << list[0].target;
     EXPECT_EQ(st_.route.photoHost, u"xaplist.photo.qzone.qq.com");
     EXPECT_EQ(st_.route.viewHost, u"xaview.photo.qzone.qq.com");
@@ -144,7 +142,8 @@ TEST_F(QZoneAlbumListTest, TokenComesFromTheSkeyCookie) {
 }
 
 TEST_F(QZoneAlbumListTest, RouteFallsBackToTheUserSiteThenGivesUp) {
-    Start({{"qzone", {Owner({AlbumJ("a1", "One")})}}, {"faults", {{{"match", "route.store.qq.com"}, {"reset", true}}}}});
+    Start({{"qzone", {Owner({AlbumJ("a1", "One")})}},
+           {"faults", {{{"match", "route.store.qq.com"}, {"reset", true}}}}});
     FetchQZoneAlbumsV2(st_, u"10001");
     auto fallback = Requests("/q/route.store/GetRoute");
     ASSERT_EQ(fallback.size(), 1u);
@@ -153,7 +152,8 @@ TEST_F(QZoneAlbumListTest, RouteFallsBackToTheUserSiteThenGivesUp) {
     EXPECT_EQ(st_.albums.Count(), 1u);
 
     sim_->Stop();
-    Start({{"qzone", {Owner({AlbumJ("a1", "One")})}}, {"faults", {{{"match", "GetRoute"}, {"reset", true}}}}});
+    Start(
+        {{"qzone", {Owner({AlbumJ("a1", "One")})}}, {"faults", {{{"match", "GetRoute"}, {"reset", true}}}}});
     st_.albums.Clear();
     FetchQZoneAlbumsV3(st_, u"10001");
     EXPECT_EQ(fe_.Of("message"), std::vector<Text>{u"QQ空间相册错误1"});
@@ -164,8 +164,8 @@ TEST_F(QZoneAlbumListTest, RouteFallsBackToTheUserSiteThenGivesUp) {
 TEST_F(QZoneAlbumListTest, Version3SecondPassUsesTheFirstRouteEntryAndDataCentre102) {
     json owner = Owner({AlbumJ("a1", "One"), AlbumJ("a2", "Two")});
     owner["idcno"] = "7";
-    Start({{"qzone", {owner}},
-           {"faults", {{{"match", "fcg_list_album_v3"}, {"reset", true}, {"first", 1}}}}});
+    Start(
+        {{"qzone", {owner}}, {"faults", {{{"match", "fcg_list_album_v3"}, {"reset", true}, {"first", 1}}}}});
     FetchQZoneAlbumsV3(st_, u"10001");
 
     const auto list = Requests("fcg_list_album_v3");
@@ -174,11 +174,12 @@ TEST_F(QZoneAlbumListTest, Version3SecondPassUsesTheFirstRouteEntryAndDataCentre
     EXPECT_NE(list[0].target.find("&idcNum=7&"), std::string::npos);
     EXPECT_EQ(list[1].host, "alist.photo.qzone.qq.com");  // first entry "sz": sznewp -> alist
     EXPECT_NE(list[1].target.find("&idcNum=102&"), std::string::npos);
-    EXPECT_TRUE(std::regex_match(list[1].target,
-                                 std::regex(R"(/fcgi-bin/fcg_list_album_v3\?g_tk=5381&callback=shine1_Callback&hostUin=10001)"
-                                            R"(&appid=4&inCharset=utf-8&outCharset=utf-8&source=qzone&plat=qzone&format=jsonp)"
-                                            R"(&notice=0&filter=1&handset=4&pageNumModeSort=40&pageNumModeClass=10)"
-                                            R"(&needUserInfo=1&idcNum=102&callbackFun=shine1&_=[01]\.\d{16}%0A)")))
+    EXPECT_TRUE(std::regex_match(
+        list[1].target,
+        std::regex(R"(/fcgi-bin/fcg_list_album_v3\?g_tk=5381&callback=shine1_Callback&hostUin=10001)"
+                   R"(&appid=4&inCharset=utf-8&outCharset=utf-8&source=qzone&plat=qzone&format=jsonp)"
+                   R"(&notice=0&filter=1&handset=4&pageNumModeSort=40&pageNumModeClass=10)"
+                   R"(&needUserInfo=1&idcNum=102&callbackFun=shine1&_=[01]\.\d{16}%0A)")))
         << list[1].target;
     EXPECT_EQ(list[1].headers.count("referer"), 1u);
     EXPECT_EQ(st_.route.photoHost, u"szplist.photo.qzone.qq.com");
@@ -219,9 +220,10 @@ TEST_F(QZoneAlbumListTest, ClosedSpaceAsksForLoginAndYesOpensTheHomeAddress) {
     fe_.answers = {true};
     FetchQZoneAlbumsV2(st_, u"10001");
     const auto q = fe_.Calls();
-    EXPECT_NE(std::find(q.begin(), q.end(),
-                        "question: 加密或非公开空间，是否进行身份验证?\n(验证成功后请重新获取相册列表) [提示]"),
-              q.end());
+    EXPECT_NE(
+        std::find(q.begin(), q.end(),
+                  "question: 加密或非公开空间，是否进行身份验证?\n(验证成功后请重新获取相册列表) [提示]"),
+        q.end());
     EXPECT_EQ(fe_.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/10001"});
     EXPECT_EQ(st_.albums.Count(), 0u);
 
