@@ -3,11 +3,17 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 20
+FUZZ_TARGETS := text_utils body_text ini settings names fetchers
+LEAK_BUILD ?= $(ASAN_BUILD)
+# Layers whose tests run under ThreadSanitizer.
+TSAN_LABELS := '^(net|core|download|sites|jobs)$$'
 GEN := -G Ninja
 WERROR := $(if $(CI),ON,OFF)
 CTEST_FLAGS := --output-on-failure -j $(JOBS)
 
-.PHONY: deps configure build test test-main test-asan test-tsan demo run screenshots format bench clean
+.PHONY: deps configure build test test-main test-asan test-tsan fuzz leaks soak diskfull demo run screenshots format bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -30,11 +36,36 @@ test-asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest $(CTEST_FLAGS)
 
-# ThreadSanitizer over the non-GUI layers (not part of `make test`).
+# ThreadSanitizer over the non-GUI layers, then a whole list-and-download of the demo target through
+# quillmoss-cli. Any report fails the run (TSan exits 66).
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DQM_GUI=OFF -DQM_BENCH=OFF -DQM_TSAN=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_FLAGS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$(abspath tests/tsan.supp)" ctest $(CTEST_FLAGS) -L $(TSAN_LABELS)
+	@bash scripts/cli-run.sh $(TSAN_BUILD)/bin/quillmoss-cli TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$(abspath tests/tsan.supp)"
+
+# libFuzzer harnesses (clang, ASan + UBSan) in their own build folder; each runs FUZZ_SECONDS.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DQM_GUI=OFF -DQM_BENCH=OFF -DQM_SANITIZE=ON -DQM_FUZZ=ON \
+		-DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The CLI's list and download of the demo target under LeakSanitizer: no leak may be reported.
+leaks: deps
+	@cmake -S . -B $(LEAK_BUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DQM_GUI=OFF -DQM_BENCH=OFF \
+		-DQM_SANITIZE=ON -DQM_WERROR=$(WERROR) >/dev/null
+	@cmake --build $(LEAK_BUILD) -j $(JOBS) --target quillmoss-cli
+	@bash scripts/cli-run.sh $(LEAK_BUILD)/bin/quillmoss-cli ASAN_OPTIONS="detect_leaks=1 exitcode=23"
+
+# 20 albums x 500 pictures from the simulator with faults on (about ten minutes; not part of `make test`).
+soak: deps
+	@bash scripts/soak.sh
+
+# A save folder on a 2 MiB tmpfs that fills up mid-album, and a read-only save folder (needs root).
+diskfull: deps
+	@bash scripts/diskfull.sh
 
 # The demo target of the built-in simulator, listed and downloaded in a scratch program folder.
 DEMO_QQ := 123456789
@@ -53,11 +84,12 @@ screenshots: build
 	@rm -rf $(BUILD)/screenshots-work && mkdir -p $(BUILD)/screenshots-work $(BUILD)/screenshots
 	cd $(BUILD)/screenshots-work && QT_QPA_PLATFORM=offscreen ../bin/quillmoss --demo --screenshots ../screenshots
 
+# Every benchmark, then one table of figures against their anchors and goals (BENCH_ARGS=--quick for a short run).
 bench: build
-	@for b in $(BUILD)/bin/*_bench; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
+	@bash scripts/bench.sh $(BUILD)/bin $(BENCH_ARGS)
 
 format:
 	@find net core sites download sim ui app tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
