@@ -61,7 +61,8 @@ std::string EncodeSettingsBlock(const SettingsBlock& block) {
 SettingsBlock DecodeSettingsBlock(std::string_view bytes) {
     // Missing bytes read as zero: a short file leaves the rest of the block empty.
     std::string full(kSettingsBlockSize, '\0');
-    std::memcpy(full.data(), bytes.data(), bytes.size() < full.size() ? bytes.size() : full.size());
+    if (!bytes.empty())  // an empty view may hold no buffer at all
+        std::memcpy(full.data(), bytes.data(), bytes.size() < full.size() ? bytes.size() : full.size());
     const std::string_view in(full);
     SettingsBlock block;
     for (int i = 0; i < kSiteSlots; ++i) {
