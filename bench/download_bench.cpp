@@ -1,7 +1,9 @@
 // Download engine throughput against a local nginx, next to curl --parallel and aria2c on the same
 // list. Prints wall seconds, CPU seconds, peak RSS, MB/s and pictures/s per tool and data set.
 //
-//   download_bench [--quick] [--runs N]
+//   download_bench [--quick] [--runs N] [--tool engine|curl|aria2c] [--set small|large]
+//
+// --tool and --set narrow the run to one tool or one data set (for profiling, e.g. under perf).
 //
 // Each tool runs in its own child process, so CPU time and peak RSS come from wait4() alike.
 // nginx is started from a config written into a temporary folder, on 127.0.0.1 only, and
@@ -212,12 +214,18 @@ Result Median(std::vector<Result> rs) {
 int main(int argc, char** argv) {
     bool quick = false;
     int runs = 3;
+    std::string onlyTool, onlySet;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        if (std::strcmp(argv[i], "--tool") == 0 && i + 1 < argc) onlyTool = argv[++i];
+        if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) onlySet = argv[++i];
     }
     std::vector<DataSet> sets = {{"2000x200KiB", 2000, 200 * 1024}, {"200x4MiB", 200, 4 * 1024 * 1024}};
     if (quick) sets = {{"200x200KiB", 200, 200 * 1024}, {"20x4MiB", 20, 4 * 1024 * 1024}};
+    if (onlySet == "small") sets.pop_back();
+    if (onlySet == "large") sets.erase(sets.begin());
+    const auto wanted = [&](const char* tool) { return onlyTool.empty() || onlyTool == tool; };
 
     char pattern[] = "/tmp/qm-download-bench-XXXXXX";
     if (!::mkdtemp(pattern)) return 1;
@@ -272,14 +280,15 @@ int main(int argc, char** argv) {
     for (const auto& ds : sets) {
         std::vector<Result> engine, curl, aria;
         for (int r = 0; r < runs; ++r) {
-            engine.push_back(RunEngine(port, ds, tmp / "out-engine"));
-            curl.push_back(RunCurl(port, ds, tmp / "out-curl", tmp));
-            aria.push_back(RunAria(port, ds, tmp / "out-aria", tmp));
+            if (wanted("engine")) engine.push_back(RunEngine(port, ds, tmp / "out-engine"));
+            if (wanted("curl")) curl.push_back(RunCurl(port, ds, tmp / "out-curl", tmp));
+            if (wanted("aria2c")) aria.push_back(RunAria(port, ds, tmp / "out-aria", tmp));
         }
-        const Result e = Median(engine), c = Median(curl), a = Median(aria);
-        Print("engine", ds, e);
-        Print("curl", ds, c);
-        Print("aria2c", ds, a);
+        if (!engine.empty()) Print("engine", ds, Median(engine));
+        if (!curl.empty()) Print("curl", ds, Median(curl));
+        if (!aria.empty()) Print("aria2c", ds, Median(aria));
+        if (engine.empty() || curl.empty()) continue;
+        const Result e = Median(engine), c = Median(curl);
         const double rssGoal = 64.0 + 15.0 * ds.size / (1024.0 * 1024.0);
         std::printf(
             "  engine/curl: wall %.2fx (goal <= 1.10), CPU %.2fx (goal <= 1.20); RSS %.1f MiB (goal <= "

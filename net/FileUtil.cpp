@@ -40,6 +40,14 @@ bool WriteAll(int fd, std::string_view data) {
     }
     return true;
 }
+
+// Unnamed files can only be given a name through /proc/self/fd (linkat with AT_EMPTY_PATH needs a
+// privilege), so they are used only where that folder exists.
+bool CanLinkUnnamed() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, unsigned mode)
@@ -49,9 +57,19 @@ AtomicFileWriter::~AtomicFileWriter() { Discard(); }
 
 bool AtomicFileWriter::Open() {
     if (fd_ >= 0) return true;
-    tmp_ = target_;
-    tmp_ += TempSuffix();
-    fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode_ ? mode_ : 0644);
+    const mode_t mode = mode_ ? mode_ : 0644;
+    tmp_.clear();
+    if (CanLinkUnnamed()) {
+        std::filesystem::path folder = target_.parent_path();
+        if (folder.empty()) folder = ".";
+        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    }
+    if (fd_ < 0) {
+        // No unnamed files here (or the folder is missing: the named attempt says so as well).
+        tmp_ = target_;
+        tmp_ += TempSuffix();
+        fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    }
     failed_ = fd_ < 0;
     return fd_ >= 0;
 }
@@ -62,15 +80,39 @@ bool AtomicFileWriter::Write(std::string_view data) {
     return !failed_;
 }
 
+// Gives the unnamed file its final name. A new name is one link; an existing file is replaced by
+// linking under a temporary name first and renaming that over it.
+bool AtomicFileWriter::LinkUnnamed() {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) return false;
+    tmp_ = target_;
+    tmp_ += TempSuffix();
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, tmp_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        tmp_.clear();
+        return false;
+    }
+    if (std::rename(tmp_.c_str(), target_.c_str()) == 0) return true;
+    ::unlink(tmp_.c_str());
+    return false;
+}
+
 bool AtomicFileWriter::Commit(bool durable) {
     if (fd_ < 0) return false;
     bool ok = !failed_;
     if (ok && mode_) ok = ::fchmod(fd_, mode_) == 0;
     if (ok && durable) ok = ::fsync(fd_) == 0;
+    if (ok && tmp_.empty()) {
+        ok = LinkUnnamed();
+        if (::close(fd_) != 0) ok = false;  // an unnamed file that was not linked vanishes here
+        fd_ = -1;
+        return ok;
+    }
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     if (ok) ok = std::rename(tmp_.c_str(), target_.c_str()) == 0;
-    if (!ok) ::unlink(tmp_.c_str());
+    if (!ok && !tmp_.empty()) ::unlink(tmp_.c_str());
     return ok;
 }
 
@@ -78,7 +120,7 @@ void AtomicFileWriter::Discard() {
     if (fd_ < 0) return;
     ::close(fd_);
     fd_ = -1;
-    ::unlink(tmp_.c_str());
+    if (!tmp_.empty()) ::unlink(tmp_.c_str());
 }
 
 bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode, bool durable) {

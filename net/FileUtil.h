@@ -13,17 +13,18 @@ namespace qm {
 std::filesystem::path PathFromText(TextView text);
 Text TextFromPath(const std::filesystem::path& path);
 
-// Writes `data` to `target` through "<target>.<random>.tmp" + rename. `mode` (e.g. 0600) applies
-// when not 0. Returns false, leaving any old file untouched, when anything fails. `durable` also
+// Writes `data` to `target` through a temporary file in the same folder (AtomicFileWriter below)
+// that takes the final name only when complete. `mode` (e.g. 0600) applies when not 0. Returns false, leaving any old file untouched, when anything fails. `durable` also
 // flushes the data to the disk before the rename, so the file survives a power loss (settings,
 // cookies); without it the rename alone still guarantees that the final name never shows a
 // half-written file (pictures, which can be fetched again).
 bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode = 0,
                      bool durable = true);
 
-// A file written piece by piece under a temporary name ("<target>.<random>.tmp", created
-// exclusively in the target's folder) and put under its final name only by Commit. Whatever was
-// not committed is removed: by Discard, by a failed Commit, or when the object is destroyed.
+// A file written piece by piece in the target's folder and put under its final name only by Commit.
+// Where the file system allows it the file has no name at all until then (nothing is left behind
+// even by a crash); elsewhere it is written under "<target>.<random>.tmp", created exclusively.
+// Whatever was not committed is removed: by Discard, by a failed Commit, or on destruction.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::filesystem::path target, unsigned mode = 0);
@@ -40,11 +41,12 @@ public:
     bool Commit(bool durable);
     // Closes and removes the temporary file (no effect when none is open).
     void Discard();
-    const std::filesystem::path& TempPath() const { return tmp_; }
 
 private:
+    bool LinkUnnamed();
+
     std::filesystem::path target_;
-    std::filesystem::path tmp_;
+    std::filesystem::path tmp_;  // empty while the file has no name
     unsigned mode_;
     int fd_ = -1;
     bool failed_ = false;

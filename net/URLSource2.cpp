@@ -203,7 +203,8 @@ struct Transfer {
 
     // Saving: a picture answer larger than kKeepInMemory goes into the temporary file as it
     // arrives instead of into resp->body (see OnBody).
-    bool stream = false;  // this answer may be streamed into the file
+    bool stream = false;     // this answer may be streamed into the file
+    uint64_t spillAt = 0;    // ... once the body holds more bytes than this
     std::unique_ptr<AtomicFileWriter> file;
 };
 
@@ -285,7 +286,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
         return 0;  // abandon before any body byte is taken
     }
     t.stream = !t.req->savePath.empty() && t.status < 400 && !r.gzip;
-    if (t.stream && labelled && length > kKeepInMemory) return len;  // straight into the file
+    // A body announced as large goes into the file from its first byte.
+    t.spillAt = labelled && length > kKeepInMemory ? 0 : kKeepInMemory;
+    if (t.stream && t.spillAt == 0) return len;
     if (labelled && length > 0 && length > r.body.capacity()) {
         try {
             r.body.reserve(static_cast<size_t>(std::min(length, t.stream ? kKeepInMemory : kMaxReserve)));
@@ -315,7 +318,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
     Enter(t, Phase::Body);
     ST_URLRESPONSE& r = *t.resp;
     r.bodySize += len;
-    if (t.stream && r.bodySize > kKeepInMemory) StartFile(t);
+    if (t.stream && r.bodySize > t.spillAt) StartFile(t);
     if (!t.file) {
         r.body.append(data, len);
     } else if (!t.file->Write(std::string_view(data, len))) {

@@ -209,7 +209,6 @@ TEST(AtomicFileWriter, CommitOrNothing) {
         ASSERT_TRUE(w.Open());
         ASSERT_TRUE(w.Write("half of it"));
         EXPECT_EQ(ReadFile(file), "old");
-        EXPECT_EQ(dir.Names().size(), 2u);
     }
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
     EXPECT_EQ(ReadFile(file), "old");
@@ -224,7 +223,11 @@ TEST(AtomicFileWriter, CommitOrNothing) {
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
     }
 
-    // A folder that does not exist: nothing can be opened, written or committed.
+    // A new name, and a folder that does not exist: nothing can be opened, written or committed.
+    const fs::path fresh = dir.path() / "fresh.bin";
+    ASSERT_TRUE(WriteFileAtomic(fresh, "first", 0, false));
+    EXPECT_EQ(ReadFile(fresh), "first");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"data.bin", "fresh.bin"}));
     AtomicFileWriter missing(dir.path() / "no" / "x.bin");
     EXPECT_FALSE(missing.Open());
     EXPECT_FALSE(missing.Write("x"));
