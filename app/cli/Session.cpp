@@ -26,9 +26,7 @@ Session::Session(std::optional<bool> answer) : fe(answer), st(fe) {
 }
 
 Session::~Session() {
-    // The simulator's threads end with the process: stopping the server would first wait for the
-    // HTTP client's kept-alive connections to time out, which only delays the exit.
-    if (sim_) static_cast<void>(sim_.release());
+    if (sim_) sim_->Stop();
 }
 
 bool Session::Open(bool demo) {
