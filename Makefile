@@ -24,8 +24,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: the full build (GUI included), then the non-GUI targets again under ASan + UBSan.
-test: test-main test-asan
+# Every test: the full build (GUI included), then the non-GUI targets again under ASan + UBSan and
+# under ThreadSanitizer.
+test: test-main test-asan test-tsan
 
 test-main: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
