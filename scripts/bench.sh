@@ -55,6 +55,7 @@ if [ -s "$out/download.txt" ]; then
         read -r ew ec erss ef < <(awk -v s="$s" '$1=="engine" && $2==s {print $3, $4, $5, $8}' "$out/download.txt")
         read -r cw cc cf < <(awk -v s="$s" '$1=="curl" && $2==s {print $3, $4, $8}' "$out/download.txt")
         read -r aw ac af < <(awk -v s="$s" '$1=="aria2c" && $2==s {print $3, $4, $8}' "$out/download.txt")
+        [ -n "$quick" ] && echo "  (--quick: smaller sets than the anchors were measured on)"
         row "download $s: curl wall s" "$cw" "$curlAnchor" "anchor; files $cf"
         row "download $s: aria2c wall s" "$aw" "$ariaAnchor" "anchor; files $af"
         row "download $s: engine wall s" "$ew" "$cw" "vs curl, goal <= 1.10; files $ef"
