@@ -103,7 +103,7 @@ inline void FuzzFetchers(const uint8_t* data, std::size_t size) {
     rec.Name = in.TextPart(0);
     rec.ListParam = in.TextPart(1);
     rec.PictureCount = in.selector & 0x40 ? -1 : 3;
-    rec.PrivacyFlags = in.selector & 0x40 ? PrivacyEncrypted : 0;
+    rec.PrivacyFlags = in.selector & 0x40 ? static_cast<uint32_t>(PrivacyEncrypted) : 0u;
     const int kind = in.selector & 0x07;
     if (kind == 3) rec.CoverUrl = u"123";
     st.albums.AppendRecord(rec);
