@@ -126,7 +126,7 @@ TEST_F(ListJobTest, QZonePageAddressListsTheNumberAndAppendsTheMoodRow) {
 
 TEST_F(ListJobTest, DigitsWithLettersAndAWeiboAddressOfKindZeroAreRejected) {
     Start(Scenario(1));
-    for (const Text target : {Text(u"10001abc"), Text(u"http://t.qq.com/someone")}) {
+    for (const Text& target : {Text(u"10001abc"), Text(u"http://t.qq.com/someone")}) {
         Run(target, 0);
         EXPECT_EQ(fe_.Of("message").back(), u"请直接输入QQ号进行下载");
         EXPECT_EQ(st_.albums.Count(), 0u);
@@ -215,7 +215,9 @@ TEST_F(ListJobTest, ButtonStartsStopsAndRestartsTheJob) {
     // Pressing again while running asks for a stop and starts nothing.
     const uint8_t state = st_.ListJobState.load();
     EXPECT_FALSE(PressListButton(st_, job));
-    if (state != ListIdle) EXPECT_NE(st_.ListJobState.load(), ListRunning);
+    if (state != ListIdle) {
+        EXPECT_NE(st_.ListJobState.load(), ListRunning);
+    }
     while (st_.ListJobState.load() != ListIdle) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     // Once idle, the next press clears the old list and runs again to the full list.
