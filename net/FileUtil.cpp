@@ -12,9 +12,13 @@
 
 namespace qm {
 
-std::filesystem::path PathFromText(TextView text) { return std::filesystem::path(ToUtf8(text)); }
+std::filesystem::path PathFromText(TextView text) {
+    return std::filesystem::path(ToUtf8(text));
+}
 
-Text TextFromPath(const std::filesystem::path& path) { return FromUtf8(path.string()); }
+Text TextFromPath(const std::filesystem::path& path) {
+    return FromUtf8(path.string());
+}
 
 namespace {
 std::string TempSuffix() {
@@ -53,7 +57,9 @@ bool CanLinkUnnamed() {
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, unsigned mode)
     : target_(std::move(target)), mode_(mode) {}
 
-AtomicFileWriter::~AtomicFileWriter() { Discard(); }
+AtomicFileWriter::~AtomicFileWriter() {
+    Discard();
+}
 
 bool AtomicFileWriter::Open() {
     if (fd_ >= 0) return true;
@@ -123,7 +129,8 @@ void AtomicFileWriter::Discard() {
     if (!tmp_.empty()) ::unlink(tmp_.c_str());
 }
 
-bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode, bool durable) {
+bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode,
+                     bool durable) {
     AtomicFileWriter file(target, mode);
     return file.Open() && file.Write(data) && file.Commit(durable);
 }

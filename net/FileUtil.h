@@ -14,10 +14,11 @@ std::filesystem::path PathFromText(TextView text);
 Text TextFromPath(const std::filesystem::path& path);
 
 // Writes `data` to `target` through a temporary file in the same folder (AtomicFileWriter below)
-// that takes the final name only when complete. `mode` (e.g. 0600) applies when not 0. Returns false, leaving any old file untouched, when anything fails. `durable` also
-// flushes the data to the disk before the rename, so the file survives a power loss (settings,
-// cookies); without it the rename alone still guarantees that the final name never shows a
-// half-written file (pictures, which can be fetched again).
+// that takes the final name only when complete. `mode` (e.g. 0600) applies when not 0. Returns
+// false, leaving any old file untouched, when anything fails. `durable` also flushes the data to
+// the disk before the file takes its name, so it survives a power loss (settings, cookies);
+// without it the final name still never shows a half-written file (pictures, which can be
+// fetched again).
 bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode = 0,
                      bool durable = true);
 

@@ -15,9 +15,9 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -162,7 +162,16 @@ bool FindContentLength(std::string_view block, uint64_t& value) {
 // --- one transfer ------------------------------------------------------------------------------
 
 enum class Phase { Connecting, AwaitHeaders, Headers, Body };
-enum class Failure { None, ConnectWait, HeaderWait, HeaderStall, BodyStall, LengthLabel, TooLarge, WriteFailed };
+enum class Failure {
+    None,
+    ConnectWait,
+    HeaderWait,
+    HeaderStall,
+    BodyStall,
+    LengthLabel,
+    TooLarge,
+    WriteFailed
+};
 
 const char* FailureText(Failure f) {
     switch (f) {
@@ -203,8 +212,8 @@ struct Transfer {
 
     // Saving: a picture answer larger than kKeepInMemory goes into the temporary file as it
     // arrives instead of into resp->body (see OnBody).
-    bool stream = false;     // this answer may be streamed into the file
-    uint64_t spillAt = 0;    // ... once the body holds more bytes than this
+    bool stream = false;   // this answer may be streamed into the file
+    uint64_t spillAt = 0;  // ... once the body holds more bytes than this
     std::unique_ptr<AtomicFileWriter> file;
 };
 

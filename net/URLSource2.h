@@ -36,7 +36,7 @@ struct ST_URLRESPONSE {
     Text headers;      // raw header block of the final answer, CR LF separated
     std::string body;  // as received (still compressed when gzip is set)
     bool gzip = false;
-    long status = 0;   // HTTP status of the final answer, 0 when none arrived
+    long status = 0;  // HTTP status of the final answer, 0 when none arrived
     // Body bytes received by the last attempt. Equal to body.size(), except for a large picture
     // saved with `savePath`: its bytes go straight into the file and `body` stays empty.
     uint64_t bodySize = 0;

@@ -96,9 +96,8 @@ ST_URLREQUEST SaveRequest(const RawServer& server, const fs::path& file, std::st
 // their bytes without holding them, and no temporary file remains.
 TEST(StreamedSave, LargePicturesSavedWhole) {
     const std::string picture = Noise(3 * 1024 * 1024 + 17, 1);
-    RawServer server([&](RawConn& c) {
-        c.Send(c.Target() == "/chunked" ? Chunked(picture) : Answer(picture));
-    });
+    RawServer server(
+        [&](RawConn& c) { c.Send(c.Target() == "/chunked" ? Chunked(picture) : Answer(picture)); });
     for (const char* path : {"/labelled", "/chunked"}) {
         Folder dir;
         const fs::path file = dir.path() / "pic.jpg";
@@ -138,7 +137,10 @@ TEST(StreamedSave, FailureMidwayLeavesOldFileAndNoTemporary) {
     struct Case {
         const char* path;
         uint32_t minKB, maxKB;
-    } cases[] = {{"/reset", 0, 0}, {"/stall", 0, 0}, {"/short-close", 0, 0}, {"/over-max", 0, 1024},
+    } cases[] = {{"/reset", 0, 0},
+                 {"/stall", 0, 0},
+                 {"/short-close", 0, 0},
+                 {"/over-max", 0, 1024},
                  {"/under-min", 4096, 0}};
     for (const Case& k : cases) {
         Folder dir;
@@ -219,7 +221,8 @@ TEST(AtomicFileWriter, CommitOrNothing) {
         ASSERT_TRUE(w.Write("new ") && w.Write(durable ? "durable" : "quick"));
         ASSERT_TRUE(w.Commit(durable));
         EXPECT_EQ(ReadFile(file), durable ? "new durable" : "new quick");
-        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
     }
 
