@@ -7,7 +7,7 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(quillmoss_policy INTERFACE -Wall -Wextra)
 # GCC 12 reports false positives from inlined libstdc++ string code at -O2 (GCC PR 105329 and kin).
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  target_compile_options(quillmoss_policy INTERFACE -Wno-restrict -Wno-stringop-overflow -Wno-array-bounds)
+  target_compile_options(quillmoss_policy INTERFACE -Wno-restrict -Wno-stringop-overflow -Wno-array-bounds -Wno-maybe-uninitialized)
 endif()
 target_compile_definitions(quillmoss_policy INTERFACE _GLIBCXX_ASSERTIONS)
 if(QM_WERROR)
