@@ -27,7 +27,7 @@ constexpr std::array<SiteTest, 24> kTests{{
 }};
 
 constexpr std::array<const char16_t*, kSiteCount> kCaptions{{
-    u"QQ空间/QQ群/腾讯微博", u"百度相册",     u"网易相册",   u"人人网相册", u"新浪微博相册",
+    u"QQ空间/QQ群/微博", u"百度相册",     u"网易相册",   u"人人网相册", u"新浪微博相册",
     u"56相册",               u"POCO相册",     u"又拍网相册", u"51相册",     u"(保留)",
     u"PChome相册",           u"淘宝/天猫/1688", u"美空网",   u"宝宝树相册", u"太平洋相册",
     u"虎扑相册",             u"京东/中关村",  u"Instagram",  u"花瓣/堆糖",  u"LOFTER",
