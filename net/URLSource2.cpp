@@ -382,7 +382,7 @@ struct SList {
     }
 };
 
-void ApplyConnectTo(const std::string& spec);
+void ApplyConnectTo(const std::string& routes);
 
 std::vector<Cookie> JarCookies(CURL* e) {
     std::vector<Cookie> out;
@@ -411,15 +411,15 @@ void URLSource2Init() {
     });
 }
 
-void SetConnectTo(const std::string& spec) {
+void SetConnectTo(const std::string& routes) {
     URLSource2Init();  // so the environment's routes, read at init, never replace these
-    ApplyConnectTo(spec);
+    ApplyConnectTo(routes);
 }
 
 namespace {
-void ApplyConnectTo(const std::string& spec) {
+void ApplyConnectTo(const std::string& routes) {
     std::vector<std::string> entries;
-    std::string_view s = spec;
+    std::string_view s = routes;
     while (!s.empty()) {
         const size_t comma = s.find(',');
         std::string_view item = s.substr(0, comma);

@@ -46,11 +46,11 @@ struct ST_URLRESPONSE {
 // Also called by the first fetch, so it may be left out where no other thread fetches yet.
 void URLSource2Init();
 
-// Routes connections while keeping host names (and so cookie domains) intact. `spec` is either
+// Routes connections while keeping host names (and so cookie domains) intact. `routes` is either
 // "HOST:PORT" (every connection goes there) or a comma-separated list of curl CONNECT_TO entries
 // "host:port:to-host:to-port" (first match wins); empty turns routing off. At start-up the
 // environment variable QUILLMOSS_CONNECT_TO is read the same way.
-void SetConnectTo(const std::string& spec);
+void SetConnectTo(const std::string& routes);
 
 bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags);
 bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags);

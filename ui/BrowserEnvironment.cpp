@@ -53,10 +53,10 @@ void AppendFlag(std::string& flags, const std::string& flag) {
 }  // namespace
 
 std::string HostResolverRules(const std::string& connectTo) {
-    const std::string spec = Trimmed(connectTo);
-    if (spec.empty()) return {};
+    const std::string routes = Trimmed(connectTo);
+    if (routes.empty()) return {};
     std::string rules;
-    for (const std::string& raw : SplitOn(spec, ',')) {
+    for (const std::string& raw : SplitOn(routes, ',')) {
         const std::string entry = Trimmed(raw);
         const std::vector<std::string> f = SplitOn(entry, ':');
         std::string rule;

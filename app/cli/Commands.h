@@ -27,7 +27,7 @@ int UsageError(const std::string& message, const char* usage);
 bool ResolveKind(const std::string* word, TextView target, int& kind);
 
 // Parses "all" or "1,3-5" (1-based rows) against `rows`; the result is sorted record indexes.
-bool ParseAlbumSelection(const std::string& spec, int rows, std::vector<int>& out, std::string& error);
+bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& out, std::string& error);
 
 class Session;
 // Runs the list job for `target` and waits for it (the first Ctrl-C stops it).

@@ -43,18 +43,18 @@ bool IsSaveFolderError(const Text& message) {
 
 }  // namespace
 
-bool ParseAlbumSelection(const std::string& spec, int rows, std::vector<int>& out, std::string& error) {
+bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& out, std::string& error) {
     out.clear();
-    if (spec == "all") {
+    if (text == "all") {
         for (int i = 0; i < rows; ++i) out.push_back(i);
         return true;
     }
     std::set<int> chosen;
     std::size_t pos = 0;
-    while (pos <= spec.size()) {
-        std::size_t comma = spec.find(',', pos);
-        if (comma == std::string::npos) comma = spec.size();
-        const std::string part = spec.substr(pos, comma - pos);
+    while (pos <= text.size()) {
+        std::size_t comma = text.find(',', pos);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string part = text.substr(pos, comma - pos);
         auto number = [](const std::string& s, int& v) {
             if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
                 return false;
