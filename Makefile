@@ -24,9 +24,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: the full build (GUI included), then the non-GUI targets again under ASan + UBSan and
-# under ThreadSanitizer.
-test: test-main test-asan test-tsan
+# Every test: the full build (GUI included), the non-GUI targets again under ASan + UBSan and under
+# ThreadSanitizer, then each fuzz harness for FUZZ_SECONDS (a fixed seed, so runs repeat).
+test: test-main test-asan test-tsan fuzz
 
 test-main: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)

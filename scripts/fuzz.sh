@@ -21,7 +21,7 @@ for name in "$@"; do
     [ -f "$root/tests/fuzz/$name.dict" ] && dict=(-dict="$root/tests/fuzz/$name.dict")
     log="$build/fuzz-$name.log"
     start=$(date +%s)
-    "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$build/fuzz/fuzz_$name" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$build/fuzz-crashes/$name-" "${dict[@]}" "${dirs[@]}" >"$log" 2>&1
     rc=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
