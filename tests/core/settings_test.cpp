@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "RecordingFrontend.h"
+#include "TempFolder.h"
 #include "core/Settings.h"
 #include "net/FileUtil.h"
 
@@ -14,14 +15,10 @@ using namespace qm;
 
 namespace {
 
-struct TempFolder {
-    fs::path dir;
-    TempFolder() {
-        dir = fs::temp_directory_path() / ("qm-settings-" + std::to_string(::getpid()) + "-" +
-                                           std::to_string(reinterpret_cast<uintptr_t>(this)));
-        fs::create_directories(dir);
-    }
-    ~TempFolder() { fs::remove_all(dir); }
+// A temporary program folder.
+struct TempFolder : test::TempFolder {
+    TempFolder() : test::TempFolder("qm-settings-") {}
+    const fs::path dir = path();
     Text Folder() const { return TextFromPath(dir) + u"/"; }
 };
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "RecordingFrontend.h"
+#include "e2e/support/SimSessionTest.h"
 #include "core/AppState.h"
 #include "core/Settings.h"
 #include "core/jobs/DownloadJob.h"
@@ -38,47 +38,10 @@ json LoadScenario(const std::string& name) {
     return json::parse(in);
 }
 
-class DownloadE2E : public ::testing::Test {
+class DownloadE2E : public test::SimSessionTest {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("qm-e2e-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root / "prog");
-        save = root / "save dir 保存 目录";
-        st.programFolder = TextFromPath(root / "prog") + u"/";
-        LoadSettings(st);
-        st.WindowReady = 1;
-        CookieStore::Instance().Clear();
-    }
-    void TearDown() override {
-        if (sim) sim->Stop();
-        SetConnectTo("");
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    void Start(json scenario) {
-        sim = std::make_unique<sim::Simulator>(std::move(scenario));
-        ASSERT_NE(sim->Start(0), 0);
-        SetConnectTo(sim->ConnectTo());
-    }
-    // Lists the target's albums, then downloads every album (or the given ones).
-    void ListAndDownload(const std::string& qq, std::vector<int> selection = {}) {
-        fe.texts[Ctl::Target] = FromUtf8(qq);
-        fe.kind = 0;
-        st.ListJobState = ListRunning;
-        GetListFunc(st);
-        ASSERT_GT(st.albums.Count(), 0u);
-        if (selection.empty())
-            for (std::size_t i = 0; i < st.albums.Count(); ++i)
-                if (st.albums.Get(i)->CoverUrl != u"123") selection.push_back(static_cast<int>(i));
-        fe.selection = selection;
-        fe.texts[Ctl::SaveFolder] = TextFromPath(save);
-        st.DownloadJobState = DownloadRunning;
-        DownloadFunc(st);
-        EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
-        EXPECT_EQ(fe.Shown(Ctl::Status), u"下载完毕");
-    }
+    DownloadE2E() : SimSessionTest("qm-e2e-", "save dir 保存 目录") {}
+
     // Every picture id of every album of the scenario, with its served bytes.
     std::map<std::string, std::string> ServedBytes() const {
         std::map<std::string, std::string> out;
@@ -101,11 +64,6 @@ protected:
         }
         return out;
     }
-
-    fs::path root, save;
-    test::RecordingFrontend fe;
-    AppState st{fe};
-    std::unique_ptr<sim::Simulator> sim;
 };
 
 TEST_F(DownloadE2E, AlbumsArriveByteForByte) {

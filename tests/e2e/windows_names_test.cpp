@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "RecordingFrontend.h"
+#include "e2e/support/SimSessionTest.h"
 #include "core/AppState.h"
 #include "core/CleanFileName.h"
 #include "core/Settings.h"
@@ -46,25 +46,10 @@ std::string WindowsFault(const std::string& utf8) {
     return {};
 }
 
-class WindowsNames : public ::testing::Test {
+class WindowsNames : public test::SimSessionTest {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("qm-winnames-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root / "prog");
-        save = root / "save";
-        st.programFolder = TextFromPath(root / "prog") + u"/";
-        LoadSettings(st);
-        st.WindowReady = 1;
-        CookieStore::Instance().Clear();
-    }
-    void TearDown() override {
-        if (sim) sim->Stop();
-        SetConnectTo("");
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
+    WindowsNames() : SimSessionTest("qm-winnames-", "save") {}
+
     // Every component below the save folder that Windows would refuse.
     std::vector<std::string> Refused() const {
         std::vector<std::string> out;
@@ -74,10 +59,6 @@ protected:
         }
         return out;
     }
-    fs::path root, save;
-    test::RecordingFrontend fe;
-    AppState st{fe};
-    std::unique_ptr<sim::Simulator> sim;
 };
 
 TEST_F(WindowsNames, DownloadedAlbumsAndPicturesOpenOnWindows) {
@@ -93,21 +74,11 @@ TEST_F(WindowsNames, DownloadedAlbumsAndPicturesOpenOnWindows) {
         albums.push_back({{"id", "Vw" + std::to_string(++a)}, {"name", name}, {"priv", 1}, {"pictures", pics}});
         for (auto& p : albums.back()["pictures"]) p["id"] = p["id"].get<std::string>() + "_" + std::to_string(a);
     }
-    sim = std::make_unique<sim::Simulator>(json{{"qzone", {{{"uin", 10007}, {"space", "open"}, {"albums", albums}}}}});
-    ASSERT_NE(sim->Start(0), 0);
-    SetConnectTo(sim->ConnectTo());
+    Start(json{{"qzone", {{{"uin", 10007}, {"space", "open"}, {"albums", albums}}}}});
     st.settings.profile[0].NameMode = 0;  // pictures named by their titles
 
-    fe.texts[Ctl::Target] = u"10007";
-    fe.kind = 0;
-    st.ListJobState = ListRunning;
-    GetListFunc(st);
+    ListAndDownload("10007");
     ASSERT_GE(st.albums.Count(), 6u);
-    for (std::size_t i = 0; i < st.albums.Count(); ++i)
-        if (st.albums.Get(i)->CoverUrl != u"123") fe.selection.push_back(static_cast<int>(i));
-    fe.texts[Ctl::SaveFolder] = TextFromPath(save);
-    st.DownloadJobState = DownloadRunning;
-    DownloadFunc(st);
 
     std::size_t pictures = 0, folders = 0;
     for (const auto& e : fs::recursive_directory_iterator(save)) {

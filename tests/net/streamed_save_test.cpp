@@ -2,6 +2,8 @@
 // only when the whole answer was accepted. Whatever fails on the way leaves neither the picture nor
 // a temporary file, and an old file of the same name keeps its content.
 #include <gtest/gtest.h>
+
+#include "TempFolder.h"
 #include <unistd.h>
 #include <zlib.h>
 
@@ -20,28 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Folder {
+// One temporary folder per test, named after this file.
+class Folder : public test::TempFolder {
 public:
-    Folder() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("qm-streamed-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-private:
-    fs::path path_;
+    Folder() : TempFolder("qm-streamed-") {}
 };
 
 // Bytes that no step on the way could shrink or mistake for text.

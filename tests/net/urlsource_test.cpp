@@ -1,5 +1,7 @@
 // The HTTP client against a raw loopback server that writes exactly the bytes each test gives it.
 #include <gtest/gtest.h>
+
+#include "TempFolder.h"
 #include <unistd.h>
 
 #include <chrono>
@@ -27,28 +29,10 @@ ST_URLREQUEST Request(const RawServer& server, std::string_view path = "/", int 
     return req;
 }
 
-class TempDir {
+// One temporary folder per test, named after this file.
+class TempDir : public test::TempFolder {
 public:
-    TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("qm-urlsource-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    // Names in the folder (to see that no temporary file was left behind).
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_)) out.push_back(e.path().filename().string());
-        return out;
-    }
-
-private:
-    static inline int counter_ = 0;
-    fs::path path_;
+    TempDir() : TempFolder("qm-urlsource-") {}
 };
 
 std::string ReadFile(const fs::path& p) {
