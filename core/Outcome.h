@@ -1,0 +1,110 @@
+// What a job reports: the kind of target, and the outcome of every picture, album and job as data.
+// Front ends draw their texts and exit statuses from these; nobody parses a message.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/StringCtrl.h"
+
+namespace qm {
+
+// Which list of the QQ Zone family a target names (stored as 0/1/2 in the settings and the window).
+enum class TargetKind : int { QZone = 0, Group = 1, Weibo = 2 };
+
+// Why a fetch or a picture failed. `text` carries the system's or curl's own words (UTF-8).
+enum class FailureKind : uint8_t {
+    None,
+    HttpStatus,  // `httpStatus` holds the code
+    Timeout,
+    SizeLimit,   // outside MinSizeKB / MaxSizeKB (after inflating)
+    WriteError,  // the file could not be written; `text` is the system's reason
+    Connection,  // no answer: host not found, refused, reset, truncated; `text` is curl's reason
+    Stopped,     // the job was stopped before or while it was tried
+    Unsafe,      // the target path leads out of the save folder
+    RateLimited,
+    Other,
+};
+
+struct Failure {
+    FailureKind kind = FailureKind::None;
+    long httpStatus = 0;
+    std::string text;
+
+    explicit operator bool() const { return kind != FailureKind::None; }
+};
+
+enum class PictureStatus : uint8_t { Saved, AlreadyHad, Failed };
+
+struct PictureOutcome {
+    std::size_t index = 0;     // position in the album's picture list
+    Text address;              // the address the bytes came from (or the last one tried)
+    bool usedAlternate = false;
+    Text fileName;             // final name, relative to the album folder (after FixFormat)
+    uint64_t bytes = 0;
+    PictureStatus status = PictureStatus::Failed;
+    Failure failure;           // set when status is Failed
+};
+
+// Why an album delivered nothing (or not everything).
+enum class AlbumReason : uint8_t {
+    None,
+    NoAccess,
+    Password,  // not given or refused
+    Empty,
+    RateLimited,
+    Network,   // `reasonText` holds the cause
+    Stopped,
+    Unwritable,  // the album folder could not be made (or is unsafe); `reasonText` says why
+};
+
+struct AlbumOutcome {
+    int index = -1;             // record index in the list result
+    Text name;
+    int32_t expected = -1;      // the table's count; -1 unknown
+    std::size_t listed = 0;
+    std::size_t saved = 0;
+    std::size_t alreadyHad = 0;
+    std::size_t failed = 0;
+    std::size_t notTried = 0;
+    Text folder;                // the album folder (ends with a separator)
+    bool listOnly = false;      // address lists written instead of downloading
+    AlbumReason reason = AlbumReason::None;
+    std::string reasonText;     // UTF-8 detail for Network / Unwritable
+    std::chrono::milliseconds rateLimitWaited{0};
+    std::vector<PictureOutcome> failures;  // every failed picture, in list order
+
+    // Every listed picture saved or already had (or, in ListOnly mode, the list files written).
+    bool Complete() const {
+        if (reason != AlbumReason::None) return false;
+        if (listOnly) return listed > 0;
+        return listed > 0 && saved + alreadyHad == listed;
+    }
+    // Pictures the album table announced that the service did not list.
+    std::size_t NotListed() const {
+        return expected > 0 && static_cast<std::size_t>(expected) > listed
+                   ? static_cast<std::size_t>(expected) - listed
+                   : 0;
+    }
+};
+
+enum class JobError : uint8_t { None, NoSaveFolder, SaveFolderUnusable, NoAlbumChosen };
+
+struct JobOutcome {
+    std::vector<AlbumOutcome> albums;
+    bool stopped = false;
+    JobError error = JobError::None;
+    std::string errorText;  // the system's reason for an unusable save folder
+    Text lastFolder;        // the folder of the last album processed
+
+    bool Complete() const {
+        if (error != JobError::None || stopped || albums.empty()) return false;
+        for (const AlbumOutcome& a : albums)
+            if (!a.Complete()) return false;
+        return true;
+    }
+};
+
+}  // namespace qm
