@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/FetchFailure.h"
 #include "net/StringCtrl.h"
 
 namespace qm {
@@ -14,27 +15,8 @@ namespace qm {
 // Which list of the QQ Zone family a target names (stored as 0/1/2 in the settings and the window).
 enum class TargetKind : int { QZone = 0, Group = 1, Weibo = 2 };
 
-// Why a fetch or a picture failed. `text` carries the system's or curl's own words (UTF-8).
-enum class FailureKind : uint8_t {
-    None,
-    HttpStatus,  // `httpStatus` holds the code
-    Timeout,
-    SizeLimit,   // outside MinSizeKB / MaxSizeKB (after inflating)
-    WriteError,  // the file could not be written; `text` is the system's reason
-    Connection,  // no answer: host not found, refused, reset, truncated; `text` is curl's reason
-    Stopped,     // the job was stopped before or while it was tried
-    Unsafe,      // the target path leads out of the save folder
-    RateLimited,
-    Other,
-};
-
-struct Failure {
-    FailureKind kind = FailureKind::None;
-    long httpStatus = 0;
-    std::string text;
-
-    explicit operator bool() const { return kind != FailureKind::None; }
-};
+// Why a fetch or a picture failed (kind, HTTP status, the system's or curl's words).
+using Failure = FetchFailure;
 
 enum class PictureStatus : uint8_t { Saved, AlreadyHad, Failed };
 

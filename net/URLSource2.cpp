@@ -11,9 +11,13 @@
 // body must not stall (no byte) for readWaitMs. A slow but steady body is never cut.
 #include "net/URLSource2.h"
 
+#include <cerrno>
+#include <cstring>
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -193,6 +197,26 @@ const char* FailureText(Failure f) {
             return "cannot write the file";
     }
     return "";
+}
+
+FailureKind KindOf(Failure f) {
+    switch (f) {
+        case Failure::LengthLabel:
+        case Failure::TooLarge:
+            return FailureKind::SizeLimit;
+        case Failure::WriteFailed:
+            return FailureKind::WriteError;
+        case Failure::None:
+            return FailureKind::None;
+        default:
+            return FailureKind::Timeout;
+    }
+}
+
+// Records why the fetch failed and returns false, so every exit says what happened.
+bool Fail(ST_URLRESPONSE& resp, FailureKind kind, std::string text, long status = 0) {
+    resp.failure = FetchFailure{kind, status, std::move(text)};
+    return false;
 }
 
 struct Transfer {
@@ -450,16 +474,19 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.gzip = false;
     resp.status = 0;
     resp.bodySize = 0;
+    resp.failure = FetchFailure();
 
     const std::string url = WireUrl(req.url);
     Trace("fetch\t%s\n", url.c_str());
     if (!IsHttpUrl(url)) {
         Trace("fetch refused: not an http address\n");
-        return false;
+        return Fail(resp, FailureKind::Other, "not an http address");
     }
 
     CURL* e = curl_easy_init();
-    if (!e) return false;
+    if (!e) return Fail(resp, FailureKind::Other, "cannot start a transfer");
+    char curlError[CURL_ERROR_SIZE] = {0};
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, curlError);
     Transfer t;
     t.req = &req;
     t.resp = &resp;
@@ -547,30 +574,40 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         ReturnMulti(m);
     }
     if (t.failure != Failure::None || result != CURLE_OK) ok = false;
-    if (!ok)
+    if (!ok) {
         Trace("fetch failed\t%s\t%s\n", url.c_str(),
               t.failure != Failure::None ? FailureText(t.failure) : curl_easy_strerror(result));
+        if (t.failure != Failure::None)
+            Fail(resp, KindOf(t.failure), FailureText(t.failure));
+        else if (result == CURLE_OPERATION_TIMEDOUT)
+            Fail(resp, FailureKind::Timeout, curlError[0] ? curlError : curl_easy_strerror(result));
+        else
+            Fail(resp, FailureKind::Connection, curlError[0] ? curlError : curl_easy_strerror(result));
+    }
 
     if (!t.setCookieNames.empty())
         CookieStore::Instance().MergeFetchResult(seeded, JarCookies(e), t.setCookieNames);
     curl_easy_cleanup(e);
 
-    if (!ok) return false;  // an unfinished temporary file is removed with `t`
+    if (!ok) {  // an unfinished temporary file is removed with `t`
+        if (!resp.failure) Fail(resp, FailureKind::Connection, "transfer failed");
+        return false;
+    }
     const uint64_t size = resp.bodySize;
     if (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes)) {
         Trace("fetch refused: %llu bytes outside the limits\n", static_cast<unsigned long long>(size));
-        return false;
+        return Fail(resp, FailureKind::SizeLimit, "outside the size limits");
     }
     if (req.savePath.empty()) return true;
     if (resp.status >= 400) {
         Trace("fetch refused: status %ld, nothing saved\n", resp.status);
-        return false;
+        return Fail(resp, FailureKind::HttpStatus, std::string(), resp.status);
     }
     if (t.file) {
         // Streamed: the whole body is in the temporary file; put it under its name.
         if (!t.file->Commit(false)) {
             Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
-            return false;
+            return Fail(resp, FailureKind::WriteError, std::strerror(errno));
         }
         return true;
     }
@@ -579,19 +616,19 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     std::string inflated;
     if (resp.gzip && !InflateGzip(resp.body.data(), resp.body.size(), inflated)) {
         Trace("fetch refused: compressed body does not inflate, nothing saved\n");
-        return false;
+        return Fail(resp, FailureKind::Connection, "compressed body does not inflate");
     }
     const std::string& picture = resp.gzip ? inflated : resp.body;
     // An empty file is never a picture: nothing is written, and an old file keeps its content.
     if (picture.empty()) {
         Trace("fetch refused: empty body, nothing saved\n");
-        return false;
+        return Fail(resp, FailureKind::Connection, "empty answer");
     }
     // Pictures are written without a flush to the disk: the rename alone keeps a half-written
     // file from ever showing under the picture's name, and a picture can be fetched again.
     if (!WriteFileAtomic(PathFromText(req.savePath), picture, 0, false)) {
         Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
-        return false;
+        return Fail(resp, FailureKind::WriteError, std::strerror(errno));
     }
     return true;
 }
@@ -600,6 +637,13 @@ bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
     if (req.attempts == 0) return false;
     for (unsigned attempt = 1;; ++attempt) {
         if (FetchOnce(resp, req, flags) && resp.bodySize > 0) return true;
+        if (!resp.failure) {
+            // The answer arrived but was empty: an error status says more than "empty".
+            if (resp.status >= 400)
+                resp.failure = FetchFailure{FailureKind::HttpStatus, resp.status, {}};
+            else
+                resp.failure = FetchFailure{FailureKind::Connection, 0, "empty answer"};
+        }
         std::this_thread::sleep_for(std::chrono::seconds(req.pauseSeconds));
         if (attempt >= req.attempts) return false;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/FetchFailure.h"
 #include "net/StringCtrl.h"
 
 namespace qm {
@@ -40,6 +41,8 @@ struct ST_URLRESPONSE {
     // Body bytes received by the last attempt. Equal to body.size(), except for a large picture
     // saved with `savePath`: its bytes go straight into the file and `body` stays empty.
     uint64_t bodySize = 0;
+    // Why the last attempt gave no usable answer (kind None when it did).
+    FetchFailure failure;
 };
 
 // Must run once in main() before any thread starts (curl_global_init and the shared handles).

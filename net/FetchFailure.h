@@ -1,0 +1,34 @@
+// Why a fetch gave no usable answer, as data: what kind of failure, and the system's or curl's
+// own words for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+enum class FailureKind : uint8_t {
+    None,
+    HttpStatus,  // `httpStatus` holds the code
+    Timeout,
+    SizeLimit,   // outside MinSizeKB / MaxSizeKB (after inflating)
+    WriteError,  // the file could not be written; `text` is the system's reason
+    Connection,  // no answer: host not found, refused, reset, truncated; `text` is curl's reason
+    Stopped,     // the job was stopped before or while it was tried
+    Unsafe,      // the target path leads out of the save folder
+    RateLimited,
+    Other,
+};
+
+struct FetchFailure {
+    FailureKind kind = FailureKind::None;
+    long httpStatus = 0;
+    std::string text;  // UTF-8
+
+    explicit operator bool() const { return kind != FailureKind::None; }
+};
+
+// One line for a person: "HTTP 500", "time-out", "Could not resolve host: …".
+std::string DescribeFailure(const FetchFailure& f);
+
+}  // namespace qm
