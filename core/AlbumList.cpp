@@ -38,6 +38,14 @@ std::size_t AlbumList::AppendRecord(const ST_PERLISTRECORD& src) {
     return records_.size();
 }
 
+std::size_t AlbumList::AppendListed(const ST_PERLISTRECORD& src) {
+    std::unique_ptr<ST_PERLISTRECORD> rec(new (std::nothrow) ST_PERLISTRECORD(src));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!rec) return records_.size();
+    records_.push_back(std::move(rec));
+    return records_.size();
+}
+
 void AlbumList::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     while (!records_.empty()) records_.pop_back();  // last to first

@@ -19,6 +19,8 @@ class AlbumList {
 public:
     // Appends a cleaned, uniquely named copy of `src` (see AppendRecord); returns the new count.
     std::size_t AppendRecord(const ST_PERLISTRECORD& src);
+    // Appends a record exactly as given (one that another list already cleaned and numbered).
+    std::size_t AppendListed(const ST_PERLISTRECORD& rec);
     void Clear();
     std::size_t Count() const;
     std::optional<ST_PERLISTRECORD> Get(std::size_t index) const;

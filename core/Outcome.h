@@ -55,6 +55,7 @@ struct AlbumOutcome {
     bool listOnly = false;      // address lists written instead of downloading
     AlbumReason reason = AlbumReason::None;
     std::string reasonText;     // UTF-8 detail for Network / Unwritable
+    bool upToDate = false;      // the history showed every listed picture as fetched before
     std::chrono::milliseconds rateLimitWaited{0};
     std::vector<PictureOutcome> failures;  // every failed picture, in list order
 
@@ -62,6 +63,7 @@ struct AlbumOutcome {
     bool Complete() const {
         if (reason != AlbumReason::None) return false;
         if (listOnly) return listed > 0;
+        if (upToDate && failed == 0 && notTried == 0) return true;
         return listed > 0 && saved + alreadyHad == listed;
     }
     // Pictures the album table announced that the service did not list.
@@ -80,6 +82,7 @@ struct JobOutcome {
     JobError error = JobError::None;
     std::string errorText;  // the system's reason for an unusable save folder
     Text lastFolder;        // the folder of the last album processed
+    Text openFolder;        // set when the folder should be opened now (the option, and pictures)
 
     bool Complete() const {
         if (error != JobError::None || stopped || albums.empty()) return false;

@@ -6,7 +6,7 @@ namespace qm {
 
 namespace {
 
-std::filesystem::path SettingsPath(const AppState& st) {
+std::filesystem::path SettingsPath(const SettingsStore& st) {
     return PathFromText(st.programFolder + kSettingsFileName);
 }
 
@@ -38,7 +38,7 @@ void ApplyFirstRunDefaults(SettingsBlock& b) {
 
 }  // namespace
 
-void LoadSettings(AppState& st) {
+void LoadSettings(SettingsStore& st) {
     std::string bytes;
     const bool existed = ReadWholeFile(SettingsPath(st), bytes);
     SettingsBlock block = DecodeSettingsBlock(existed ? std::string_view(bytes) : std::string_view());
@@ -54,7 +54,7 @@ void LoadSettings(AppState& st) {
     SaveSettings(st);
 }
 
-void SaveSettings(AppState& st) {
+void SaveSettings(SettingsStore& st) {
     std::string bytes;
     {
         std::lock_guard<std::mutex> lock(st.settingsMutex);
@@ -63,7 +63,7 @@ void SaveSettings(AppState& st) {
     WriteFileAtomic(SettingsPath(st), bytes);  // a failure is ignored: settings last until exit
 }
 
-bool AddRecent(AppState& st, int list, TextView text) {
+bool AddRecent(SettingsStore& st, int list, TextView text) {
     if (text.size() >= kRecentChars) return false;
     std::lock_guard<std::mutex> lock(st.settingsMutex);
     auto& slots = list == 0 ? st.settings.RecentTargets : st.settings.RecentSavePaths;
@@ -74,7 +74,7 @@ bool AddRecent(AppState& st, int list, TextView text) {
     return true;
 }
 
-std::vector<Text> RecentEntries(AppState& st, int list) {
+std::vector<Text> RecentEntries(SettingsStore& st, int list) {
     std::lock_guard<std::mutex> lock(st.settingsMutex);
     const auto& slots = list == 0 ? st.settings.RecentTargets : st.settings.RecentSavePaths;
     std::vector<Text> out;

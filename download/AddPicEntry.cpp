@@ -18,22 +18,6 @@ namespace {
 // A file name never holds more than this many characters together with its album folder path.
 constexpr std::size_t kPathCharLimit = 250;
 
-struct AlbumFacts {
-    ST_PERLISTRECORD record;
-    std::size_t count = 0;
-    uint32_t selected = 0;
-};
-
-AlbumFacts ReadAlbum(AppState& st, int albumIndex) {
-    AlbumFacts f;
-    if (albumIndex >= 0) {
-        if (auto rec = st.albums.Get(static_cast<std::size_t>(albumIndex))) f.record = std::move(*rec);
-    }
-    f.count = st.albums.Count();
-    f.selected = st.albums.SelectedCount.load();
-    return f;
-}
-
 char16_t FoldUnit(char16_t c) {
     if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
     if (c >= 0xD800 && c <= 0xDFFF) return c;
@@ -54,17 +38,8 @@ bool NameTaken(const std::vector<Text>& names, TextView candidate) {
     return false;
 }
 
-// The album is complete: the fetcher asks for no more of its pictures. A stop request (3) that
-// arrived meanwhile is kept.
-void MarkAlbumComplete(AppState& st) {
-    uint8_t cur = st.DownloadJobState.load();
-    while (cur != DownloadStopRequested &&
-           !st.DownloadJobState.compare_exchange_weak(cur, DownloadAlbumComplete)) {
-    }
-}
-
 // Makes the album folder below the base folder in st.task.albumFolder and loads its history.
-void BuildAlbumFolder(AppState& st, const SiteProfile& prof, const AlbumFacts& album) {
+void BuildAlbumFolder(DownloadState& st, const SiteProfile& prof, const AlbumFacts& album) {
     const ST_PERLISTRECORD& rec = album.record;
     Text folder = FieldText(prof.FolderPrefix);
     if (prof.FolderMode == 0) folder += rec.Name;
@@ -72,8 +47,8 @@ void BuildAlbumFolder(AppState& st, const SiteProfile& prof, const AlbumFacts& a
 
     ReplaceAll(folder, u"?1", rec.Name);
     ReplaceAll(folder, u"?3", FormatText("%u", rec.ListPosition + 1));
-    ReplaceAll(folder, u"?4", FormatText("%lld", static_cast<long long>(album.count) - rec.ListPosition));
-    if (st.currentSite == 0) ReplaceAll(folder, u"?5", rec.ExtraText1);
+    ReplaceAll(folder, u"?4", FormatText("%lld", static_cast<long long>(album.albumCount) - rec.ListPosition));
+    if (album.site == 0) ReplaceAll(folder, u"?5", rec.ExtraText1);
     ReplaceAll(folder, u"?9", FormatText("%04u", rec.ListPosition + 1));
     CleanFileName(folder, false, 0);
     folder = CutToUtf8Bytes(folder, kMaxComponentBytes);
@@ -96,16 +71,18 @@ void BuildAlbumFolder(AppState& st, const SiteProfile& prof, const AlbumFacts& a
 
 }  // namespace
 
-void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& title, const Text& headers) {
+bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     ST_DOWNTASK& task = st.task;
     // Once the history showed the rest of the album as downloaded, nothing more of it is queued.
-    if (st.DownloadJobState.load() == DownloadAlbumComplete) return;
+    if (st.albumComplete.load()) return false;
 
-    const SiteProfile prof = CurrentProfile(st);
-    const AlbumFacts album = ReadAlbum(st, albumIndex);
+    const SiteProfile& prof = st.profile;
+    const AlbumFacts& album = st.album;
     const ST_PERLISTRECORD& rec = album.record;
+    const Text urlText = picture.Joined();
+    const Text& title = picture.title;
 
-    const Text sequence = FormatText("%d", static_cast<int>(task.urls.size() + 1));
+    const Text sequence = FormatText("%d", static_cast<int>(task.pictures.size() + 1));
     bool numbered = false;
 
     // Base name. A title that looks like a complete path is cleaned like any other title: the
@@ -133,17 +110,17 @@ void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& 
     if (name.find(u"?2") != Text::npos) numbered = true;
     ReplaceAll(name, u"?2", sequence);
     ReplaceAll(name, u"?3", FormatText("%u", rec.ListPosition + 1));
-    ReplaceAll(name, u"?4", FormatText("%lld", static_cast<long long>(album.count) - rec.ListPosition));
-    if (st.currentSite == 0) ReplaceAll(name, u"?5", rec.ExtraText1);
+    ReplaceAll(name, u"?4", FormatText("%lld", static_cast<long long>(album.albumCount) - rec.ListPosition));
+    if (album.site == 0) ReplaceAll(name, u"?5", rec.ExtraText1);
     ReplaceAll(name, u"?6", FormatText("%u", album.selected));
-    ReplaceAll(name, u"?7", FormatText("%u", static_cast<unsigned>(album.count)));
-    ReplaceAll(name, u"?8", st.TargetFolder);
+    ReplaceAll(name, u"?7", FormatText("%u", static_cast<unsigned>(album.albumCount)));
+    ReplaceAll(name, u"?8", album.targetFolder);
     ReplaceAll(name, u"?9", FormatText("%04u", rec.ListPosition + 1));
 
     ReplacePairs(name, FieldText(prof.ReplaceFrom), FieldText(prof.ReplaceTo));
     CleanFileName(name, true, kTimeStampFallback);
 
-    if (task.urls.empty()) BuildAlbumFolder(st, prof, album);
+    if (task.pictures.empty()) BuildAlbumFolder(st, prof, album);
 
     // Keep folder and name within 250 characters. A folder path that leaves no room at all gets
     // the sequence number as the name, so files stay distinct and visible.
@@ -164,7 +141,7 @@ void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& 
     // The whole file name must fit the file system's component limit.
     name = CutToUtf8Bytes(name, kMaxFileNameBytes - Utf8Length(ext));
 
-    if (!task.urls.empty() && !numbered) {
+    if (!task.pictures.empty() && !numbered) {
         const Text stem = name;
         for (unsigned counter = 1; NameTaken(task.fileNames, name + ext); ++counter) {
             const Text tail = FormatText("(%u)", counter);
@@ -177,25 +154,23 @@ void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& 
 
     if ((prof.SiteFlags & SiteFlag::SkipDownloaded) && !task.historyAddress.empty() &&
         task.historyAddress == urlText) {
-        MarkAlbumComplete(st);
-        return;
+        st.albumComplete.store(true);
+        return false;
     }
 
     if (!IsSafeComponent(fileName) ||
         !IsInsideFolder(PathFromText(task.albumFolder), PathFromText(task.albumFolder + fileName))) {
         Trace("picture name refused\n");
-        return;
+        return true;
     }
 
-    task.urls.push_back(urlText);
+    task.pictures.push_back(picture);
     task.fileNames.push_back(fileName);
-    task.headers.push_back(headers);
-
-    st.frontend->SetControlText(
-        Ctl::Progress, u"已获取到" + FormatText("%d", static_cast<int>(task.urls.size())) + u"张图片信息");
+    st.observer->PicturesListed(task.pictures.size());
 
     if (prof.SiteFlags & SiteFlag::TitleListFile)
-        AppendTitleLine(task.albumFolder, rec.Name, title, task.urls.size() == 1);
+        AppendTitleLine(task.albumFolder, rec.Name, title, task.pictures.size() == 1);
+    return true;
 }
 
 }  // namespace qm

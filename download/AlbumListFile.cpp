@@ -6,9 +6,10 @@
 
 namespace qm {
 
-bool WriteAlbumList(AppState& st, const Text& path) {
+bool WriteAlbumList(DownloadState& st, const Text& path) {
     std::string content;
-    for (const Text& url : st.task.urls) {
+    for (const PictureRef& picture : st.task.pictures) {
+        const Text url = picture.Joined();
         content += TextToGbk(url);
         content += "\r\n";
     }

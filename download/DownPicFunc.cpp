@@ -40,76 +40,95 @@ struct EndSignal {
     }
 };
 
-Text ProgressText(uint32_t done, std::size_t total) {
-    return u"已下载" + FormatText("%u/%u", done, static_cast<unsigned>(total)) + u"......";
+// Sleeps `pause` unless a stop request arrives first; true when it was not interrupted.
+bool PauseUnlessStopped(DownloadState& st, std::chrono::milliseconds pause) {
+    return st.clock->SleepFor(pause, st.stop);
 }
 
-// Sleeps `pause` unless a stop request arrives first; true when it was not interrupted.
-bool PauseUnlessStopped(AppState& st, std::chrono::milliseconds pause) {
-    const auto step = std::chrono::milliseconds(50);
-    const auto until = std::chrono::steady_clock::now() + pause;
-    while (std::chrono::steady_clock::now() < until) {
-        if (st.StopFlag.load()) return false;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(step, until - std::chrono::steady_clock::now()));
-    }
-    return !st.StopFlag.load();
+// One attempt at one address into the album folder.
+bool FetchPicture(DownloadState& st, const Text& address, const Text& headers, const Text& savePath,
+                  ST_URLRESPONSE& resp) {
+    ST_URLREQUEST req(Text(), Text(), 20000);
+    req.url = address;
+    req.headers = headers;
+    req.savePath = savePath;
+    req.readWaitMs = st.worker.TimeoutSec.load() * 1000;
+    req.minKB = static_cast<uint32_t>(st.worker.MinSizeKB.load());
+    req.maxKB = static_cast<uint32_t>(st.worker.MaxSizeKB.load());
+    req.attempts = 2;
+    req.pauseSeconds = 1;
+    req.stop = st.stop;
+    return FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
 }
 
 }  // namespace
 
-void DownOnePicFunc(AppState& st, std::size_t index) {
+void DownOnePicFunc(DownloadState& st, std::size_t index) {
+    PictureOutcome out;
+    out.index = index;
     try {
         const ST_DOWNTASK& task = st.task;
-        if (index < task.urls.size() && index < task.fileNames.size()) {
-            const Text& entry = task.urls[index];
+        if (index < task.pictures.size() && index < task.fileNames.size()) {
+            const PictureRef& picture = task.pictures[index];
             const Text& fileName = task.fileNames[index];
-            Text main = entry;
-            std::optional<Text> alternate;
-            const std::size_t crlf = entry.find(u"\r\n");
-            if (crlf != Text::npos) {
-                main = entry.substr(0, crlf);
-                alternate = entry.substr(crlf + 2);
-            }
+            out.fileName = fileName;
+            out.address = picture.main;
 
             // The picture always lands in the album folder, whatever its name looks like.
             const Text savePath = task.albumFolder + fileName;
-            if (IsSafeComponent(fileName) &&
-                IsInsideFolder(PathFromText(task.albumFolder), PathFromText(savePath))) {
-                ST_URLREQUEST req(Text(), Text(), 20000);
+            if (st.stop.stop_requested()) {
+                out.failure = Failure{FailureKind::Stopped, 0, {}};
+            } else if (IsSafeComponent(fileName) &&
+                       IsInsideFolder(PathFromText(task.albumFolder), PathFromText(savePath))) {
                 ST_URLRESPONSE resp;
-                req.url = main;
-                if (!task.headers.empty() && index < task.headers.size()) req.headers = task.headers[index];
-                req.savePath = savePath;
-                req.readWaitMs = st.worker.TimeoutSec.load() * 1000;
-                req.minKB = static_cast<uint32_t>(st.worker.MinSizeKB.load());
-                req.maxKB = static_cast<uint32_t>(st.worker.MaxSizeKB.load());
-                req.attempts = 2;
-                req.pauseSeconds = 1;
-                FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
-
-                if (alternate) {
-                    const std::size_t word = alternate->find(kTopitHostWord);
-                    const bool topit = word != Text::npos && word > 0;
-                    // bodySize counts a picture's bytes also when they went straight into its file.
-                    if (resp.bodySize == 0 || (topit && resp.bodySize < kTopitMinBody)) {
-                        req.url = *alternate;
-                        FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
-                    }
+                bool saved = FetchPicture(st, picture.main, picture.headers, savePath, resp);
+                // Whatever kept the main address from giving the picture (an error status, a cut
+                // or refused body, a time-out, a reset) sends us to the alternate. The Topit host
+                // also answers a short error page with success, so a short picture from it
+                // counts as none.
+                const std::size_t word = picture.alternate.find(kTopitHostWord);
+                const bool topit = word != Text::npos && word > 0;
+                const bool retry = !picture.alternate.empty() && !st.stop.stop_requested() &&
+                                   (!saved || (topit && resp.bodySize < kTopitMinBody));
+                if (retry) {
+                    ST_URLRESPONSE second;
+                    saved = FetchPicture(st, picture.alternate, picture.headers, savePath, second);
+                    out.usedAlternate = true;
+                    out.address = picture.alternate;
+                    resp = std::move(second);
+                }
+                if (saved) {
+                    out.status = PictureStatus::Saved;
+                    out.bytes = resp.bodySize;
+                    out.failure = Failure();
+                } else {
+                    out.failure = resp.failure ? resp.failure : Failure{FailureKind::Other, 0, "not saved"};
+                    if (st.stop.stop_requested()) out.failure = Failure{FailureKind::Stopped, 0, {}};
                 }
             } else {
                 Trace("refused save path for entry %zu\n", index);
+                out.failure = Failure{FailureKind::Unsafe, 0, {}};
             }
         }
-    } catch (...) {
-        // A failed picture still counts as finished.
+    } catch (const std::exception& e) {
+        out.status = PictureStatus::Failed;
+        out.failure = Failure{FailureKind::Other, 0, e.what()};
     }
-    st.Finished.fetch_add(1);
+    if (index < st.outcomes.size()) st.outcomes[index] = out;
+    const uint32_t done = st.Finished.fetch_add(1) + 1;
+    st.observer->PictureFinished(out, done, st.task.pictures.size());
 }
 
-void DownPicFunc(AppState& st) {
+void DownPicFunc(DownloadState& st) {
     st.Finished.store(0);
-    const std::size_t total = st.task.urls.size();
+    const std::size_t total = st.task.pictures.size();
+    st.outcomes.assign(total, PictureOutcome());
+    for (std::size_t i = 0; i < total; ++i) {
+        st.outcomes[i].index = i;
+        st.outcomes[i].fileName = st.task.fileNames[i];
+        st.outcomes[i].address = st.task.pictures[i].main;
+        st.outcomes[i].failure = Failure{FailureKind::Stopped, 0, {}};  // until its worker ran
+    }
     if (total == 0) return;
 
     const int threadSetting = st.worker.ThreadCount.load();
@@ -133,17 +152,16 @@ void DownPicFunc(AppState& st) {
                 });
                 ++active;
                 return;
-            } catch (const std::system_error&) {
+            } catch (const std::system_error& e) {
                 Trace("Create thread:DownOnePicFunc failed.\n");
+                st.outcomes[index].failure = Failure{FailureKind::Other, 0, e.what()};
                 st.Finished.fetch_add(1);
             }
         }
     };
 
-    const auto started = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < n; ++i) startInSlot(static_cast<int>(i));
 
-    uint32_t lastShown = static_cast<uint32_t>(total) + 1;
     bool last = false;
     while (!last) {
         std::vector<int> ended;
@@ -152,7 +170,7 @@ void DownPicFunc(AppState& st) {
             if (active > 0) signal.cv.wait(lock, [&] { return !signal.ended.empty(); });
             ended.swap(signal.ended);
         }
-        if (st.StopFlag.load()) break;
+        if (st.stop.stop_requested()) break;
 
         for (int s : ended) {
             Trace("Close Handle:%d\n", s);
@@ -166,11 +184,7 @@ void DownPicFunc(AppState& st) {
 
         const uint32_t done = st.Finished.load();
         if (done >= total || (active == 0 && next >= total)) last = true;
-        if (done != lastShown || done >= total) {
-            st.frontend->SetControlText(Ctl::Progress, ProgressText(done, total));
-            lastShown = done;
-        }
-        if (st.StopFlag.load()) break;
+        if (st.stop.stop_requested()) break;
     }
 
     // Workers still running after a stop finish their picture; they are waited for here so that
@@ -179,14 +193,10 @@ void DownPicFunc(AppState& st) {
         if (t.joinable()) t.join();
     Trace("OK\n");
 
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
-    st.frontend->AlbumDownloaded(static_cast<unsigned>(elapsed.count()), static_cast<unsigned>(total));
     st.Running.store(0);
 }
 
-bool StartDownloadManager(AppState& st, std::thread& manager) {
-    st.StopFlag.store(0);
+bool StartDownloadManager(DownloadState& st, std::thread& manager) {
     try {
         manager = std::thread([&st] { DownPicFunc(st); });
     } catch (const std::system_error&) {

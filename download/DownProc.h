@@ -6,37 +6,39 @@
 #include <ctime>
 #include <thread>
 
-#include "core/AppState.h"
+#include "download/DownloadState.h"
 
 namespace qm {
 
 // Names one picture, creates the album folder with the first picture, applies the history skip
-// and appends it to st.task. Called by the photo-list fetchers on the controller's thread.
-void AddPicEntry(AppState& st, int albumIndex, const Text& urlText, const Text& title, const Text& headers);
+// and appends it to st.task. Called for every listed picture on the controller's thread; false
+// when the album wants no more pictures (the history reached the known ones).
+bool AddPicEntry(DownloadState& st, const PictureRef& picture);
 
-// Clears StopFlag and starts DownPicFunc over st.task; false when the thread cannot start.
+// Starts DownPicFunc over st.task (ended early by st.stop); false when the thread cannot start.
 // DownPicFunc returns only after every worker it started has ended, so joining `manager` means
 // st.task is no longer read by anyone.
-bool StartDownloadManager(AppState& st, std::thread& manager);
-void DownPicFunc(AppState& st);
-// Downloads entry `index` of st.task and increments st.Finished once, whatever happens.
-void DownOnePicFunc(AppState& st, std::size_t index);
+bool StartDownloadManager(DownloadState& st, std::thread& manager);
+void DownPicFunc(DownloadState& st);
+// Downloads entry `index` of st.task, records its outcome in st.outcomes[index] and increments
+// st.Finished once, whatever happens.
+void DownOnePicFunc(DownloadState& st, std::size_t index);
 
 // Post-processing of the album in st.task.albumFolder.
-void RecordHistory(AppState& st, const Text& folder);
+void RecordHistory(DownloadState& st, const Text& folder);
 // The content of "pic.vyr" in `folder` (UTF-16LE), or empty.
 Text LoadHistory(const Text& folder);
-void FixFormat(AppState& st);
+void FixFormat(DownloadState& st);
 // Gives the file at `path` the extension its content calls for; `path` changes to the new name
 // on success. An existing file of the new name is never replaced.
 bool FixPictureFormat(Text& path);
-void FixOrder(AppState& st);
+void FixOrder(DownloadState& st);
 // Sets a file's access and write times; nothing when it is missing or `when` is not positive.
 void SetFileTimes(const Text& path, std::time_t when);
 // Adds "title\r\n" to "<folder><albumName>.txt" (UTF-16LE with BOM); `first` starts a new file.
 void AppendTitleLine(const Text& folder, const Text& albumName, const Text& title, bool first);
 // Writes the address list file of the task list (code page 936, CR LF).
-bool WriteAlbumList(AppState& st, const Text& path);
+bool WriteAlbumList(DownloadState& st, const Text& path);
 
 // Sets a folder's access and write times (and creation time where kept); nothing when missing.
 void SetFolderTime(const Text& path, std::time_t when);

@@ -78,7 +78,7 @@ bool FixPictureFormat(Text& path) {
     return true;
 }
 
-void FixFormat(AppState& st) {
+void FixFormat(DownloadState& st) {
     ST_DOWNTASK& task = st.task;
     for (Text& name : task.fileNames) {
         Text path = task.albumFolder + name;

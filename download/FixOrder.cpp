@@ -4,7 +4,7 @@
 
 namespace qm {
 
-void FixOrder(AppState& st) {
+void FixOrder(DownloadState& st) {
     std::time_t t = std::time(nullptr);
     for (const Text& name : st.task.fileNames) {
         SetFileTimes(st.task.albumFolder + name, t);

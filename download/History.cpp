@@ -10,9 +10,9 @@ namespace {
 constexpr char16_t kHistoryFile[] = u"pic.vyr";
 }
 
-void RecordHistory(AppState& st, const Text& folder) {
-    if (st.task.urls.empty()) return;
-    WriteFileAtomic(PathFromText(folder + kHistoryFile), ToUtf16Le(st.task.urls.front()));
+void RecordHistory(DownloadState& st, const Text& folder) {
+    if (st.task.pictures.empty()) return;
+    WriteFileAtomic(PathFromText(folder + kHistoryFile), ToUtf16Le(st.task.pictures.front().Joined()));
 }
 
 Text LoadHistory(const Text& folder) {

@@ -1,5 +1,6 @@
 #include "net/Trace.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -7,12 +8,22 @@
 
 namespace qm {
 
-bool TraceEnabled() {
-    static const bool on = [] {
+namespace {
+std::atomic<bool>& Switch() {
+    static std::atomic<bool> on = [] {
         const char* v = std::getenv("QUILLMOSS_TRACE");
         return v && std::strcmp(v, "1") == 0;
     }();
     return on;
+}
+}  // namespace
+
+bool TraceEnabled() {
+    return Switch().load(std::memory_order_relaxed);
+}
+
+void SetTraceEnabled(bool on) {
+    Switch().store(on);
 }
 
 void Trace(const char* fmt, ...) {

@@ -4,6 +4,8 @@
 namespace qm {
 
 bool TraceEnabled();
+// Turns the trace on or off for the rest of the run (the terminal program's --verbose).
+void SetTraceEnabled(bool on);
 void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace qm

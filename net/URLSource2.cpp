@@ -20,6 +20,7 @@
 #include <cstring>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -562,6 +563,11 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
                 }
             }
             if (done || running == 0) break;
+            if (req.stop.stop_requested()) {
+                Fail(resp, FailureKind::Stopped, "stopped");
+                ok = false;
+                break;
+            }
             Failure which = Failure::None;
             const int64_t left = Remaining(t, which);
             if (left <= 0) {
@@ -577,7 +583,9 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     if (!ok) {
         Trace("fetch failed\t%s\t%s\n", url.c_str(),
               t.failure != Failure::None ? FailureText(t.failure) : curl_easy_strerror(result));
-        if (t.failure != Failure::None)
+        if (resp.failure) {
+            // already said (a stop)
+        } else if (t.failure != Failure::None)
             Fail(resp, KindOf(t.failure), FailureText(t.failure));
         else if (result == CURLE_OPERATION_TIMEDOUT)
             Fail(resp, FailureKind::Timeout, curlError[0] ? curlError : curl_easy_strerror(result));
@@ -644,8 +652,12 @@ bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
             else
                 resp.failure = FetchFailure{FailureKind::Connection, 0, "empty answer"};
         }
-        std::this_thread::sleep_for(std::chrono::seconds(req.pauseSeconds));
-        if (attempt >= req.attempts) return false;
+        if (attempt >= req.attempts || req.stop.stop_requested()) return false;
+        std::condition_variable_any cv;
+        std::mutex m;
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait_for(lock, req.stop, std::chrono::seconds(req.pauseSeconds), [] { return false; });
+        if (req.stop.stop_requested()) return false;
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 
 #include "net/FetchFailure.h"
@@ -28,6 +29,8 @@ struct ST_URLREQUEST {
     uint32_t maxKB = 0;
     uint8_t attempts = 1;
     uint8_t pauseSeconds = 1;
+    // A stop request ends the transfer (and the pauses between attempts) at once.
+    std::stop_token stop;
 
     explicit ST_URLREQUEST(Text u = {}, Text save = {}, int32_t waitMs = 20000)
         : url(std::move(u)), savePath(std::move(save)), readWaitMs(waitMs), stepWaitMs(waitMs) {}

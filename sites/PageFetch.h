@@ -26,6 +26,22 @@ inline Text FetchText(const Text& url, const Text& headers, unsigned bodyFlags) 
     return GetBodyText(resp, bodyFlags);
 }
 
+// The same, stopped with the job, and noting a network failure as the context's reason.
+template <typename Context>
+Text FetchText(Context& ctx, const Text& url, const Text& headers, unsigned bodyFlags) {
+    ST_URLREQUEST req;
+    req.url = url;
+    req.headers = headers;
+    req.stop = ctx.stop;
+    ST_URLRESPONSE resp;
+    if (!FetchUrl(req, resp, 0)) {
+        if (TraceEnabled()) Trace("fetch failed: %s\n", ToUtf8(url).c_str());
+        if (!ctx.Stopped() && ctx.reasonText.empty()) ctx.reasonText = DescribeFailure(resp.failure);
+        return {};
+    }
+    return GetBodyText(resp, bodyFlags);
+}
+
 // Decimal value at the start of a field text: leading blanks skipped, an optional sign, then the
 // digits up to the first other character. No digits give 0; values beyond 32 bits are clamped.
 inline int32_t LeadingInt(TextView text) {

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "download/DownProc.h"
 #include "sites/Hosts.h"
 #include "sites/PageFetch.h"
 #include "sites/Token.h"
@@ -34,7 +33,7 @@ Text LoginNumber(const Text& cookies) {
 }
 
 // One album of the list; false when the list job asks to stop.
-bool ReadAlbum(AppState& st, const Text& group, const Text& login, unsigned gtk, const Text& piece) {
+bool ReadAlbum(SiteContext& st, AlbumSink& sink, const Text& group, const Text& login, unsigned gtk, const Text& piece) {
     ST_PERLISTRECORD rec;
     rec.PrivacyFlags = 0;
     rec.ExtraText1 = Field(piece, u"createtime\" : \"");
@@ -51,51 +50,52 @@ bool ReadAlbum(AppState& st, const Text& group, const Text& login, unsigned gtk,
         TextView view = piece;
         rec.PictureCount = pagefetch::LeadingInt(CutBetween(view, u"\"photocnt\" :", u","));
     }
-    AddAlbum(st, rec);
-    return st.ListJobState.load() != ListStopRequested;
+    sink.Album(rec);
+    return !st.Stopped();
 }
 
 }  // namespace
 
-void FetchGroupAlbums(AppState& st, const Text& group) {
+void FetchGroupAlbums(SiteContext& st, const Text& group, AlbumSink& sink) {
     const Text cookies = GetUrlCookie(Text(u"http://") + hosts::kGroupSite + u"/") + u";";
     const unsigned gtk = ComputeGTk(CookieValue(cookies, u"skey"));
     const Text login = LoginNumber(cookies);
     st.route.photoHost = login;
 
-    for (int start = 0; st.ListJobState.load() != ListStopRequested; start += kAlbumsPerPage) {
+    for (int start = 0; !st.Stopped(); start += kAlbumsPerPage) {
         const Text url =
             GroupPhotoBase() + u"/cgi-bin/upp/qun_list_album_v2?qunId=" + group + u"&uin=" + login +
             u"&hostUin=" + login + FormatText("&start=%d&num=%d", start, kAlbumsPerPage) +
             u"&userInfo=1&format=jsonp&platform=qzone&inCharset=utf-8&outCharset=utf-8&source=jsapi" +
             FormatText("&g_tk=%u", gtk);
-        const Text body = pagefetch::FetchText(url, kHeaders, TXT_GUNZIP | TXT_UTF8);
-        if (body.empty()) return;
-        if (pagefetch::ContainsAfterFirst(body, u"message\":\"对不起，您尚未登录")) return;
+        const Text body = pagefetch::FetchText(st, url, kHeaders, TXT_GUNZIP | TXT_UTF8);
+        if (body.empty()) {
+            if (!st.reasonText.empty() && st.reason == ListReason::None) st.reason = ListReason::Network;
+            return;
+        }
+        if (pagefetch::ContainsAfterFirst(body, u"message\":\"对不起，您尚未登录")) {
+            st.reason = ListReason::NoAccess;
+            return;
+        }
         std::vector<Text> pieces;
         if (SplitByMarker(body, u"\"coverurl\" : \"", pieces) == 0) return;
         for (std::size_t i = 1; i < pieces.size(); ++i)
-            if (!ReadAlbum(st, group, login, gtk, pieces[i])) return;
+            if (!ReadAlbum(st, sink, group, login, gtk, pieces[i])) return;
     }
 }
 
-void FetchGroupPhotos(AppState& st, int albumIndex) {
-    if (albumIndex < 0) return;
-    const auto album = st.albums.Get(static_cast<std::size_t>(albumIndex));
-    if (!album) return;
-    const bool nameFirst = st.ext.OriginalNameMode == 1;
+void FetchGroupPhotos(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink) {    const bool nameFirst = st.ext.OriginalNameMode == 1;
 
     for (int page = 0;; ++page) {
-        const uint8_t before = st.DownloadJobState.load();
-        if (before == DownloadAlbumComplete || before == DownloadStopRequested) return;
+        if (sink.Ended() || st.Stopped()) return;
         const Text url =
             GroupPhotoBase() +
             u"/cgi-bin/upp/qun_list_photo_v2?getCommentCnt=5&format=jsonp&platform=qzone&inCharset="
             u"utf-8&outCharset=utf-8&source=jsapi&" +
-            album->ListParam + u"&t=" + RandomFraction() +
+            album.ListParam + u"&t=" + RandomFraction() +
             FormatText("&start=%d&num=%d", page * kPhotosPerPage, kPhotosPerPage);
         if (TraceEnabled()) Trace("%s\n", ToUtf8(url).c_str());
-        const Text body = pagefetch::FetchText(url, kHeaders, TXT_GUNZIP | TXT_UTF8);
+        const Text body = pagefetch::FetchText(st, url, kHeaders, TXT_GUNZIP | TXT_UTF8);
         if (body.empty()) return;
         std::vector<Text> photos;
         if (SplitByMarker(body, u"\"bheight\"", photos) == 0) return;
@@ -116,9 +116,12 @@ void FetchGroupPhotos(AppState& st, int albumIndex) {
             const Text desc = Trim(Field(piece, u"\"desc\" : \""));
             const Text& first = nameFirst ? name : desc;
             const Text& second = nameFirst ? desc : name;
-            AddPicEntry(st, albumIndex, address, first.empty() ? second : first, Text());
-            const uint8_t state = st.DownloadJobState.load();
-            if (state == DownloadAlbumComplete || state == DownloadStopRequested) return;
+            PictureRef picture;
+            picture.main = address;
+            picture.title = first.empty() ? second : first;
+            picture.description = desc;
+            picture.photoId = Field(piece, u"\"lloc\" : \"");
+            if (!sink.Picture(picture) || st.Stopped()) return;
         }
     }
 }

@@ -1,11 +1,11 @@
 // QQ group albums and photos.
 #pragma once
 
-#include "core/AppState.h"
+#include "sites/Fetcher.h"
 
 namespace qm {
 
-void FetchGroupAlbums(AppState& st, const Text& group);
-void FetchGroupPhotos(AppState& st, int albumIndex);
+void FetchGroupAlbums(SiteContext& st, const Text& group, AlbumSink& sink);
+void FetchGroupPhotos(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink);
 
 }  // namespace qm

@@ -55,9 +55,10 @@ uint32_t PrivacyFromValue(TextView priv) {
 }
 
 // Asks the route service (then the user site's route path) where the target's albums live.
-bool LookupRoute(AppState& st, const Text& qq, const Text& headers, unsigned textFlags, Text& answer) {
+bool LookupRoute(SiteContext& st, const Text& qq, const Text& headers, unsigned textFlags, Text& answer) {
     ST_URLREQUEST req(Text(), Text(), kWaitMs);
     req.headers = headers;
+    req.stop = st.stop;
     req.url = Text(u"http://") + hosts::kRoute + u"/GetRoute?UIN=" + qq + u"&version=2&type=json";
     ST_URLRESPONSE resp;
     if (!FetchUrl(req, resp, 0)) {
@@ -65,7 +66,11 @@ bool LookupRoute(AppState& st, const Text& qq, const Text& headers, unsigned tex
                   u"&type=json&version=2";
         resp = ST_URLRESPONSE();
         if (!FetchUrl(req, resp, 0)) {
-            st.frontend->ShowMessage(u"QQ空间相册错误1");
+            if (st.Stopped()) return false;
+            const std::string cause = DescribeFailure(resp.failure);
+            st.reason = ListReason::Network;
+            st.reasonText = cause;
+            st.observer->Notify(NoticeEvent{Notice::RouteFailed, u"QQ空间相册错误1", {}, cause});
             return false;
         }
     }
@@ -96,8 +101,8 @@ Text SkeyToken() {
     return CookieValue(cookies, u"skey");
 }
 
-// Reads the albums of one list answer and hands each to AddAlbum.
-ListOutcome ReadAnswer(AppState& st, const Text& qq, int idcNum, const Text& body) {
+// Reads the albums of one list answer and hands each to the sink.
+ListOutcome ReadAnswer(SiteContext& st, const Text& qq, int idcNum, const Text& body, AlbumSink& sink) {
     if (body.empty()) return ListOutcome::NoAlbums;
 
     // A refusal or warning of the service. The texts are matched wherever they start, the very
@@ -108,9 +113,13 @@ ListOutcome ReadAnswer(AppState& st, const Text& qq, int idcNum, const Text& bod
         TextView rest = TextView(body).substr(msgPos + msgMarker.size());
         const Text message(rest.substr(0, rest.find(u'"')));
         if (message.find(kRateLimitText) != Text::npos) {
-            st.frontend->ShowMessage(message);
-        } else if (st.frontend->AskYesNo(kAccessQuestion, u"提示")) {
-            st.frontend->RequestLogin(HomeAddress(qq));
+            st.reason = ListReason::RateLimited;
+            st.reasonText = ToUtf8(message);
+            st.observer->Notify(NoticeEvent{Notice::RateLimited, message, {}, {}});
+        } else {
+            st.reason = ListReason::NoAccess;
+            if (st.observer->Ask(QuestionEvent{Question::VerifyAccess, kAccessQuestion, u"提示"}))
+                st.observer->RequestLogin(HomeAddress(qq));
         }
         return ListOutcome::Done;
     }
@@ -131,20 +140,21 @@ ListOutcome ReadAnswer(AppState& st, const Text& qq, int idcNum, const Text& bod
         ReplaceAll(rec.CoverUrl, u"\\/", u"/");
         rec.PrivacyFlags = PrivacyFromValue(CutBetween(piece, u"\"priv\" :", u",", CUT_CONSUME));
         rec.PictureCount = LeadingNumber(CutBetween(piece, u"\"total\" :", u",", CUT_CONSUME));
-        AddAlbum(st, rec);
-        if (st.ListJobState.load() == ListStopRequested) break;
+        sink.Album(rec);
+        if (st.Stopped()) break;
     }
     return ListOutcome::Done;
 }
 
 // One album-list request with the hosts of one route entry; the photo and view hosts are kept.
-ListOutcome RequestAlbums(AppState& st, Version v, const Text& qq, const Text& headers, int idcNum,
+ListOutcome RequestAlbums(SiteContext& st, AlbumSink& sink, Version v, const Text& qq, const Text& headers, int idcNum,
                           const RouteHosts& hostsOfEntry) {
     st.route.viewHost = hostsOfEntry.view;
     const unsigned gtk = ComputeGTk(SkeyToken());
     const Text buster = RandomFraction();
     ST_URLREQUEST req(Text(), Text(), kWaitMs);
     req.headers = headers;
+    req.stop = st.stop;
     if (v == Version::V2) {
         req.url = Text(u"http://") + hostsOfEntry.album + u"/fcgi-bin/fcg_list_album_v2?hostUin=" + qq +
                   u"&format=jsonp&plat=qzone&source=qzone&t=" + buster + FormatText("&g_tk=%u", gtk);
@@ -161,13 +171,17 @@ ListOutcome RequestAlbums(AppState& st, Version v, const Text& qq, const Text& h
     ST_URLRESPONSE resp;
     if (!FetchUrl(req, resp, 0)) {
         Trace("album list request failed\n");
+        if (st.reason == ListReason::None && !st.Stopped()) {
+            st.reason = ListReason::Network;
+            st.reasonText = DescribeFailure(resp.failure);
+        }
         return ListOutcome::NoAlbums;
     }
     const unsigned flags = v == Version::V2 ? (st.ext.V2Charset | unsigned{TXT_GUNZIP}) : unsigned{TXT_UTF8};
-    return ReadAnswer(st, qq, idcNum, GetBodyText(resp, flags));
+    return ReadAnswer(st, qq, idcNum, GetBodyText(resp, flags), sink);
 }
 
-void FetchQZoneAlbums(AppState& st, Version v, const Text& qq) {
+void FetchQZoneAlbums(SiteContext& st, AlbumSink& sink, Version v, const Text& qq) {
     Text headers = Text(u"Referer: ") + HomeAddress(qq);
     if (v == Version::V2) headers = Text(u"Accept-Encoding: gzip, deflate\r\n") + headers;
 
@@ -183,22 +197,22 @@ void FetchQZoneAlbums(AppState& st, Version v, const Text& qq) {
     SkipPast(view, defaultKey + u"\":");
 
     const RouteHosts first = WalkRouteEntry(view);
-    if (RequestAlbums(st, v, qq, headers, idcNum, first) == ListOutcome::Done || v == Version::V2) return;
+    if (RequestAlbums(st, sink, v, qq, headers, idcNum, first) == ListOutcome::Done || v == Version::V2) return;
 
     // Second pass of version 3: the first route entry of the answer and data centre 102.
     TextView again(answer);
     const RouteHosts second = WalkRouteEntry(again);
-    RequestAlbums(st, v, qq, headers, kSecondPassIdcNum, second);
+    RequestAlbums(st, sink, v, qq, headers, kSecondPassIdcNum, second);
 }
 
 }  // namespace
 
-void FetchQZoneAlbumsV2(AppState& st, const Text& qq) {
-    FetchQZoneAlbums(st, Version::V2, qq);
+void FetchQZoneAlbumsV2(SiteContext& st, const Text& qq, AlbumSink& sink) {
+    FetchQZoneAlbums(st, sink, Version::V2, qq);
 }
 
-void FetchQZoneAlbumsV3(AppState& st, const Text& qq) {
-    FetchQZoneAlbums(st, Version::V3, qq);
+void FetchQZoneAlbumsV3(SiteContext& st, const Text& qq, AlbumSink& sink) {
+    FetchQZoneAlbums(st, sink, Version::V3, qq);
 }
 
 }  // namespace qm

@@ -1,12 +1,9 @@
 #include "sites/QZoneMood.h"
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "core/Prompts.h"
-#include "download/DownProc.h"
 #include "sites/Hosts.h"
 #include "sites/PageFetch.h"
 #include "sites/Token.h"
@@ -17,29 +14,6 @@ namespace {
 
 constexpr int kPostsPerPage = 20;
 constexpr int kDefaultPageLimit = 5;
-
-bool DownloadStopping(const AppState& st) {
-    const uint8_t s = st.DownloadJobState.load();
-    return s == DownloadAlbumComplete || s == DownloadStopRequested;
-}
-
-// Sleeps in short slices so that a stop of the download job is not held up by the pause.
-void DefaultPause(AppState& st, unsigned ms) {
-    using namespace std::chrono;
-    const auto until = steady_clock::now() + milliseconds(ms);
-    while (!DownloadStopping(st)) {
-        const auto now = steady_clock::now();
-        if (now >= until) break;
-        std::this_thread::sleep_for(std::min<steady_clock::duration>(until - now, milliseconds(50)));
-    }
-}
-
-std::atomic<MoodPauseFn> g_pause{nullptr};
-
-void Pause(AppState& st, unsigned ms) {
-    const MoodPauseFn fn = g_pause.load();
-    (fn ? fn : DefaultPause)(st, ms);
-}
 
 Text MoodHeaders() {
     return Text(u"Accept-Encoding: gzip, deflate\r\nreferer:http://") + hosts::kStatic +
@@ -53,8 +27,8 @@ unsigned MoodToken() {
     return ComputeGTk(pskey.empty() ? CookieValue(cookies, u"skey") : pskey);
 }
 
-// Hands the pictures of one post to the download engine; false when the job asks to stop.
-bool ReadPost(AppState& st, int albumIndex, Text post) {
+// Hands the pictures of one post to the sink; false when it wants no more or the job stops.
+bool ReadPost(SiteContext& st, PictureSink& sink, Text post) {
     DeleteThrough(post, u"conlist\"", true);
     const Text text = CutBetween(post, u"\"content\":\"", u"\"", CUT_CONSUME);
     std::vector<Text> pictures;
@@ -64,17 +38,16 @@ bool ReadPost(AppState& st, int albumIndex, Text post) {
         ReplaceAll(address, u"\\/", u"/");
         ReplaceAll(address, u"/a/", u"/b/");
         if (address.empty()) continue;  // a picture without an address cannot be fetched
-        AddPicEntry(st, albumIndex, address, text, Text());
-        if (DownloadStopping(st)) return false;
+        PictureRef picture;
+        picture.main = address;
+        picture.title = text;
+        picture.description = text;
+        if (!sink.Picture(picture) || st.Stopped()) return false;
     }
     return true;
 }
 
 }  // namespace
-
-void SetMoodPause(MoodPauseFn fn) {
-    g_pause.store(fn);
-}
 
 Text MoodListAddress(const Text& qq) {
     return Text(u"http://") + hosts::kQZoneProxy + u"/proxy/domain/" + hosts::kMood +
@@ -82,14 +55,11 @@ Text MoodListAddress(const Text& qq) {
            u"&notice=0&sort=0";
 }
 
-void FetchMoodPictures(AppState& st, int albumIndex) {
-    if (albumIndex < 0) return;
-    const auto album = st.albums.Get(static_cast<std::size_t>(albumIndex));
-    if (!album) return;
-
+void FetchMoodPictures(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink) {
     const unsigned gtk = MoodToken();
     if (gtk == 5381) {  // the hash of an empty key: not logged in to QZone
-        st.frontend->ShowMessage(PromptMoodLogin());
+        st.reason = ListReason::NoAccess;
+        st.observer->Notify(NoticeEvent{Notice::MoodLogin, PromptMoodLogin(), {}, {}});
         return;
     }
 
@@ -98,31 +68,32 @@ void FetchMoodPictures(AppState& st, int albumIndex) {
     const bool unlimited = st.ext.MoodDownloadMode == kMoodUnlockValue;
     int page = 0;
     bool full = true;
-    while (full && !DownloadStopping(st)) {
-        const Text url = album->ListParam + FormatText("&pos=%d&num=20&cgi_host=", page * kPostsPerPage) +
+    while (full && !st.Stopped() && !sink.Ended()) {
+        const Text url = album.ListParam + FormatText("&pos=%d&num=20&cgi_host=", page * kPostsPerPage) +
                          cgiHost +
                          FormatText("&code_version=1&format=jsonp&need_private_comment=1&g_tk=%u", gtk);
         ++page;
-        const Text body = pagefetch::FetchText(url, headers, TXT_GUNZIP | TXT_AUTO);
+        const Text body = pagefetch::FetchText(st, url, headers, TXT_GUNZIP | TXT_AUTO);
         if (body.empty()) return;
 
         if (pagefetch::ContainsAfterFirst(body, u"\"message\":\"") &&
             pagefetch::ContainsAfterFirst(body, u"\"code\":-3000")) {
             TextView rest = body;
-            st.frontend->ShowMessage(CutBetween(rest, u"\"message\":\"", u"\""));
+            st.observer->Notify(
+                NoticeEvent{Notice::ServiceMessage, CutBetween(rest, u"\"message\":\"", u"\""), {}, {}});
             return;
         }
 
         std::vector<Text> posts;
         if (SplitByMarker(body, u"\"certified\"", posts) == 0) return;
         for (std::size_t i = 1; i < posts.size(); ++i) {
-            if (!ReadPost(st, albumIndex, std::move(posts[i]))) return;
-            if (DownloadStopping(st)) return;
+            if (!ReadPost(st, sink, std::move(posts[i]))) return;
         }
 
         full = posts.size() == kPostsPerPage + 1;
         if (page >= kDefaultPageLimit && !unlimited) return;
-        Pause(st, static_cast<unsigned>(page + 20) * 200u);
+        // The service refuses callers that page too fast.
+        st.clock->SleepFor(std::chrono::milliseconds((page + 20) * 200), st.stop);
     }
 }
 

@@ -1,7 +1,7 @@
 // QZone mood pictures: the pseudo-album of the pictures of a QQ number's mood posts.
 #pragma once
 
-#include "core/AppState.h"
+#include "sites/Fetcher.h"
 
 namespace qm {
 
@@ -14,11 +14,6 @@ inline constexpr uint8_t kMoodUnlockValue = 168;
 
 // The mood-list request address for a QQ number (the pseudo-album's list parameter).
 Text MoodListAddress(const Text& qq);
-void FetchMoodPictures(AppState& st, int albumIndex);
-
-// The pause between mood pages (the service refuses callers that page too fast). The default
-// sleeps and returns early when the download job is stopped; tests may record the pauses instead.
-using MoodPauseFn = void (*)(AppState& st, unsigned ms);
-void SetMoodPause(MoodPauseFn fn);  // nullptr restores the default
+void FetchMoodPictures(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink);
 
 }  // namespace qm

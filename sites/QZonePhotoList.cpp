@@ -1,5 +1,5 @@
 // The QZone photo list: asks the photo-list interfaces for one album's pictures page by page and
-// hands each picture (best address plus fallback) to AddPicEntry.
+// hands each picture (best address plus fallback) to the picture sink.
 #include "sites/QZonePhotoList.h"
 
 #include <chrono>
@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "download/DownProc.h"
 #include "net/BodyText.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -93,22 +92,20 @@ Text AlbumPageAddress(const Text& listParam) {
 
 // Asks for the album password when the answer is the server's refusal of an encrypted album.
 // Returns true when the user said Yes (the login window was shown on the album's page).
-bool AskPassword(AppState& st, const Text& body, const ST_PERLISTRECORD& rec, bool& asked) {
+bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec, bool& asked) {
     if (asked || !(rec.PrivacyFlags & PrivacyEncrypted)) return false;
     if (!pagefetch::ContainsAfterFirst(body, u"\"message\":\"对不起")) return false;
     asked = true;  // once per album, whatever the answer
-    if (!st.frontend->AskYesNo(u"加密相册，是否输入密码？", u"提示")) return false;
-    st.frontend->RequestLogin(AlbumPageAddress(rec.ListParam));
+    st.reason = ListReason::NoAccess;
+    if (!st.observer->Ask(QuestionEvent{Question::AlbumPassword, u"加密相册，是否输入密码？", u"提示"}))
+        return false;
+    st.observer->RequestLogin(AlbumPageAddress(rec.ListParam));
     return true;
 }
 
-bool JobSaysStop(const AppState& st) {
-    const uint8_t s = st.DownloadJobState.load();
-    return s == DownloadAlbumComplete || s == DownloadStopRequested;
-}
-
-// Reads one picture (the text after a "batchId" marker) and hands it to AddPicEntry.
-void AddPicture(AppState& st, int albumIndex, const Text& piece, const Text& headers) {
+// Reads one picture (the text after a "batchId" marker) and hands it to the sink; false when the
+// sink wants no more.
+bool AddPicture(SiteContext& st, PictureSink& sink, const Text& piece, const Text& headers) {
     TextView view = piece;
     const bool nameFirst = st.ext.OriginalNameMode == 1;
     const TextView firstKey = nameFirst ? TextView(u"\"name\" : \"") : TextView(u"\"desc\" : \"");
@@ -136,39 +133,47 @@ void AddPicture(AppState& st, int albumIndex, const Text& piece, const Text& hea
     ReplaceAll(fallback, u"\\/", u"/");
     ReplaceAll(fallback, u"/a/", u"/b/");
 
-    const Text address = best.empty() ? fallback : best + u"\r\n" + fallback;
-    AddPicEntry(st, albumIndex, address, name, headers);
+    PictureRef picture;
+    picture.main = best.empty() ? fallback : best;
+    if (!best.empty()) picture.alternate = fallback;
+    picture.title = name;
+    picture.headers = headers;
+    probe = TextView(piece);
+    picture.description = CutBetween(probe, u"\"desc\" : \"", u"\"");
+    probe = TextView(piece);
+    picture.photoId = CutBetween(probe, u"\"lloc\" : \"", u"\"");
+    return sink.Picture(picture);
 }
 
 // Hands every picture piece (1..n) over; false when the job asked to end the album.
-bool AddPictures(AppState& st, int albumIndex, const std::vector<Text>& pieces, const Text& headers) {
+bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<Text>& pieces, const Text& headers) {
     for (std::size_t i = 1; i < pieces.size(); ++i) {
-        AddPicture(st, albumIndex, pieces[i], headers);
-        if (JobSaysStop(st)) return false;
+        if (!AddPicture(st, sink, pieces[i], headers) || st.Stopped()) return false;
     }
     return true;
 }
 
-bool FetchBody(ST_URLREQUEST& req, Text& body) {
+bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
     ST_URLRESPONSE resp;
-    if (!FetchUrl(req, resp, 0)) return false;
+    req.stop = st.stop;
+    if (!FetchUrl(req, resp, 0)) {
+        if (!st.Stopped() && st.reasonText.empty()) st.reasonText = DescribeFailure(resp.failure);
+        return false;
+    }
     body = GetBodyText(resp, TXT_GUNZIP | TXT_AUTO);
     return !body.empty();
 }
 
-void SleepMs(long long ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+void SleepMs(SiteContext& st, long long ms) {
+    st.clock->SleepFor(std::chrono::milliseconds(ms), st.stop);
 }
 
 }  // namespace
 
-void FetchQZonePhotosGbk(AppState& st, int albumIndex) {
-    const std::optional<ST_PERLISTRECORD> found = st.albums.Get(static_cast<std::size_t>(albumIndex));
-    if (albumIndex < 0 || !found) return;
-    const ST_PERLISTRECORD& rec = *found;
+void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSink& sink) {
     if (rec.CoverUrl == kMoodCoverMark) return;
 
-    const Text target = st.frontend->ControlText(Ctl::Target);
+    const Text& target = st.target;
     ST_URLREQUEST req(Text(), Text(), 20000);
     req.headers = u"Accept-Encoding: gzip, deflate\r\nReferer: " + UserSiteAddress() + u"/" + target;
 
@@ -201,7 +206,7 @@ void FetchQZonePhotosGbk(AppState& st, int albumIndex) {
         const bool commonInterface = Contains(req.url, u"/cgi-bin/common");
 
         Text body;
-        if (!FetchBody(req, body)) return;
+        if (!FetchBody(st, req, body)) return;
         if (AskPassword(st, body, rec, asked)) {
             // Ask the page that was refused again, now that the password has been entered;
             // going on with the next page would lose the first page's pictures.
@@ -211,25 +216,22 @@ void FetchQZonePhotosGbk(AppState& st, int albumIndex) {
 
         std::vector<Text> pieces;
         if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) {
-            if (commonInterface || viewAlbum || !st.task.urls.empty()) return;
+            if (commonInterface || viewAlbum || sink.Count() > 0) return;
             viewAlbum = true;  // the same album again through the view-album interface
             continue;
         }
-        if (!AddPictures(st, albumIndex, pieces, Text())) return;
+        if (!AddPictures(st, sink, pieces, Text())) return;
         if (commonInterface) return;
     }
 }
 
-void FetchQZonePhotosUtf8(AppState& st, int albumIndex) {
-    const std::optional<ST_PERLISTRECORD> found = st.albums.Get(static_cast<std::size_t>(albumIndex));
-    if (albumIndex < 0 || !found) return;
-    const ST_PERLISTRECORD& rec = *found;
+void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSink& sink) {
     if (rec.CoverUrl == kMoodCoverMark) {
-        FetchMoodPictures(st, albumIndex);
+        FetchMoodPictures(st, rec, sink);
         return;
     }
 
-    const Text referer = u"Referer: " + UserSiteAddress() + u"/" + st.frontend->ControlText(Ctl::Target);
+    const Text referer = u"Referer: " + UserSiteAddress() + u"/" + st.target;
     ST_URLREQUEST req(Text(), Text(), 20000);
     req.headers = u"Accept-Encoding: gzip, deflate\r\n" + referer;
     req.attempts = 3;
@@ -258,18 +260,19 @@ void FetchQZonePhotosUtf8(AppState& st, int albumIndex) {
         ++counter;
 
         Text body;
-        if (!FetchBody(req, body)) return;
+        if (!FetchBody(st, req, body)) return;
         if (AskPassword(st, body, rec, asked)) {
-            SleepMs(3000);
+            SleepMs(st, 3000);
             --page;  // the same page again; the request counter keeps counting
             continue;
         }
 
         std::vector<Text> pieces;
         if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) return;
-        if (!AddPictures(st, albumIndex, pieces, referer)) return;
+        if (!AddPictures(st, sink, pieces, referer)) return;
         // The service throttles quick page walks: pause longer the further the album goes.
-        SleepMs((page + 20) * 200LL);
+        SleepMs(st, (page + 20) * 200LL);
+        if (st.Stopped()) return;
     }
 }
 

@@ -1,12 +1,12 @@
-// QZone photo list: hands every picture of one album to AddPicEntry.
+// QZone photo list: hands every picture of one album to the picture sink.
 #pragma once
 
-#include "core/AppState.h"
+#include "sites/Fetcher.h"
 
 namespace qm {
 
 // The GBK variant and the UTF-8 variant (which hands the mood pseudo-album to the mood fetcher).
-void FetchQZonePhotosGbk(AppState& st, int albumIndex);
-void FetchQZonePhotosUtf8(AppState& st, int albumIndex);
+void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSink& sink);
+void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSink& sink);
 
 }  // namespace qm

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "download/DownProc.h"
 #include "sites/Hosts.h"
 #include "sites/PageFetch.h"
 
@@ -24,11 +23,6 @@ Text WeiboHeaders() {
     return Text(u"Accept-Encoding: gzip, deflate\r\nReferer: ") + ApiBase() + u"/proxy.html";
 }
 
-bool DownloadStopping(const AppState& st) {
-    const uint8_t s = st.DownloadJobState.load();
-    return s == DownloadAlbumComplete || s == DownloadStopRequested;
-}
-
 // The text of a post: escapes decoded, markup removed, "\/" unescaped.
 Text PostText(Text raw) {
     Text text = StripTags(DecodeUnicodeEscapes(raw));
@@ -45,7 +39,7 @@ Text LoginNumberFromPage(TextView page) {
 }
 
 // One album; each piece begins just after the album's "num". False when the list job asks to stop.
-bool ReadAlbum(AppState& st, Text piece) {
+bool ReadAlbum(SiteContext& st, AlbumSink& sink, Text piece) {
     ST_PERLISTRECORD rec;
     rec.PrivacyFlags = 0;
     TextView view = piece;
@@ -62,48 +56,47 @@ bool ReadAlbum(AppState& st, Text piece) {
     rec.CoverUrl = CutBetween(view, u"image\":[\"", u"\"", CUT_CONSUME);
     ReplaceAll(rec.CoverUrl, u"\\/", u"/");
     rec.CoverUrl += u"/240";
-    AddAlbum(st, rec);
-    return st.ListJobState.load() != ListStopRequested;
+    sink.Album(rec);
+    return !st.Stopped();
 }
 
 }  // namespace
 
-void FetchWeiboAlbums(AppState& st, const Text& weiboId) {
+void FetchWeiboAlbums(SiteContext& st, const Text& weiboId, AlbumSink& sink) {
     const Text headers = WeiboHeaders();
     const Text page =
-        pagefetch::FetchText(Text(u"http://") + hosts::kWeibo + u"/app/qzphoto/" + weiboId + u"?preview",
+        pagefetch::FetchText(st, Text(u"http://") + hosts::kWeibo + u"/app/qzphoto/" + weiboId + u"?preview",
                              headers, TXT_GUNZIP | TXT_UTF8);
-    if (page.empty()) return;
+    if (page.empty()) {
+        if (!st.reasonText.empty()) st.reason = ListReason::Network;
+        return;
+    }
     const Text login = LoginNumberFromPage(page);
     st.route.photoHost = login;  // the picture fetch needs it later
 
-    for (int n = 1; st.ListJobState.load() != ListStopRequested; ++n) {
+    for (int n = 1; !st.Stopped(); ++n) {
         const Text url = ApiBase() + u"/asyn/gettopicalbum.php?op=1&uin=" + login +
                          FormatText("&page=%d&n=12&apiType=14&apiHost=", n) + EncodedApiHost() +
                          FormatText("&_r=1382084292800&g_tk=%u", pagefetch::ProcessClockMs());
-        const Text body = pagefetch::FetchText(url, headers, TXT_GUNZIP | TXT_UTF8);
+        const Text body = pagefetch::FetchText(st, url, headers, TXT_GUNZIP | TXT_UTF8);
         if (body.empty()) return;
         std::vector<Text> albums;
         if (SplitByMarker(body, u"\"num\"", albums) == 0) return;
         for (std::size_t i = 1; i < albums.size(); ++i)
-            if (!ReadAlbum(st, std::move(albums[i]))) return;
+            if (!ReadAlbum(st, sink, std::move(albums[i]))) return;
     }
 }
 
-void FetchWeiboPhotos(AppState& st, int albumIndex) {
-    if (albumIndex < 0) return;
-    const auto album = st.albums.Get(static_cast<std::size_t>(albumIndex));
-    if (!album) return;
-    const Text headers = WeiboHeaders();
+void FetchWeiboPhotos(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink) {    const Text headers = WeiboHeaders();
     const Text& login = st.route.photoHost;
     Text tail;  // the continuation of the previous page: empty for the first one
 
-    for (int n = 1; !DownloadStopping(st); ++n) {
+    for (int n = 1; !st.Stopped() && !sink.Ended(); ++n) {
         const Text url = ApiBase() + u"/asyn/gettopicalbum.php?op=2&uin=" + login +
-                         FormatText("&page=%d&n=24&topicid=", n) + album->ListParam +
+                         FormatText("&page=%d&n=24&topicid=", n) + album.ListParam +
                          u"&apiType=14&apiHost=" + EncodedApiHost() +
                          FormatText("&_r=1382325110273&g_tk=%u", kPhotoToken) + tail;
-        const Text body = pagefetch::FetchText(url, headers, TXT_GUNZIP | TXT_UTF8);
+        const Text body = pagefetch::FetchText(st, url, headers, TXT_GUNZIP | TXT_UTF8);
         if (body.empty()) return;
         std::vector<Text> posts;
         if (SplitByMarker(body, u"{\"id\":\"", posts) == 0) return;
@@ -116,11 +109,11 @@ void FetchWeiboPhotos(AppState& st, int albumIndex) {
             {
                 TextView whole = posts[i];
                 tail = u"&time=" + CutBetween(whole, u"realtime\":", u",") +
-                       FormatText("&r=%u&u=", pagefetch::ProcessClockMs()) + st.WeiboId;
+                       FormatText("&r=%u&u=", pagefetch::ProcessClockMs()) + st.weiboId;
             }
             // A forward without words of its own is named after the forwarded post, else the album.
             if (text.empty()) text = PostText(CutBetween(post, u"content\":\"", u"\",\"", CUT_CONSUME));
-            if (text.empty()) text = album->Name;
+            if (text.empty()) text = album.Name;
 
             for (std::size_t j = 1; j < pictures.size(); ++j) {
                 TextView piece = pictures[j];
@@ -128,8 +121,11 @@ void FetchWeiboPhotos(AppState& st, int albumIndex) {
                 ReplaceAll(address, u"\\/", u"/");
                 if (address.empty()) continue;  // nothing to fetch
                 address += u"/2000";
-                AddPicEntry(st, albumIndex, address, text, Text());
-                if (DownloadStopping(st)) return;
+                PictureRef picture;
+                picture.main = address;
+                picture.title = text;
+                picture.description = text;
+                if (!sink.Picture(picture) || st.Stopped()) return;
             }
         }
     }

@@ -1,12 +1,12 @@
 // Tencent Weibo topic albums and their photos.
 #pragma once
 
-#include "core/AppState.h"
+#include "sites/Fetcher.h"
 
 namespace qm {
 
-// Uses st.WeiboId (set by the list job) for the account.
-void FetchWeiboAlbums(AppState& st, const Text& weiboId);
-void FetchWeiboPhotos(AppState& st, int albumIndex);
+// Uses st.weiboId (set by the list job) for the account.
+void FetchWeiboAlbums(SiteContext& st, const Text& weiboId, AlbumSink& sink);
+void FetchWeiboPhotos(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink);
 
 }  // namespace qm

@@ -1,6 +1,6 @@
 // The album table: rows of cells carrying album indexes, in list mode (one row per album with a
 // header) or thumbnail mode (six cover cells per row). Only the GUI thread touches it; job threads
-// reach it through the QtFrontend.
+// reach it through the presenter.
 #pragma once
 
 #include <QAbstractTableModel>

@@ -1,6 +1,7 @@
 #include "ui/QuillmossDlg.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -26,8 +27,8 @@
 #include "core/Prompts.h"
 #include "core/Settings.h"
 #include "core/SiteCatalogue.h"
-#include "core/jobs/DownloadJob.h"
-#include "core/jobs/ListJob.h"
+#include "jobs/DownloadJob.h"
+#include "jobs/ListJob.h"
 #include "net/FileUtil.h"
 #include "sites/Hosts.h"
 #include "ui/AboutDlg.h"
@@ -124,7 +125,7 @@ bool DigitsOnly(const QString& s) {
 // --- construction and start-up ----------------------------------------------------------------
 
 CQuillmossDlg::CQuillmossDlg(WindowOptions options)
-    : options_(std::move(options)), frontend_(this), st_(frontend_) {
+    : options_(std::move(options)), frontend_(this) {
     setObjectName(QStringLiteral("CQuillmossDlg"));
     setAcceptDrops(true);
     BuildControls();
@@ -251,13 +252,13 @@ void CQuillmossDlg::BuildControls() {
     connect(updateLink_, &QLabel::linkActivated, this, [this] { OpenUrl(QUrl(Q(HomePageAddress()))); });
     connect(site_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { OnSiteChanged(); });
     connect(kind_, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            [this](int k) { frontend_.MirrorKind(!kind_->isHidden(), k < 0 ? 0 : k); });
+            [](int) {});
     connect(target_, &CComboBox2::EditChanged, this, &CQuillmossDlg::OnTargetEdited);
     connect(target_, &CComboBox2::HistoryChosen, this, &CQuillmossDlg::OnTargetEdited);
     connect(target_, &QComboBox::editTextChanged, this,
-            [this](const QString& t) { frontend_.MirrorText(Ctl::Target, T(t)); });
+            [](const QString&) {});
     connect(save_, &QComboBox::editTextChanged, this,
-            [this](const QString& t) { frontend_.MirrorText(Ctl::SaveFolder, T(t)); });
+            [](const QString&) {});
 
     // Enter starts (or stops) the list job; Escape closes the window.
     for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
@@ -375,8 +376,6 @@ void CQuillmossDlg::InitialiseState() {
         const Text newest = FieldText(st_.settings.RecentSavePaths[0]);
         if (!newest.empty()) save_->SetEditText(Q(newest));
     }
-    frontend_.MirrorText(Ctl::Target, T(target_->EditText()));
-    frontend_.MirrorText(Ctl::SaveFolder, T(save_->EditText()));
     homeLink_->setEnabled(true);
 }
 
@@ -432,7 +431,6 @@ void CQuillmossDlg::OnSiteChanged() {
         kind_->blockSignals(false);
         kind_->show();
     }
-    frontend_.MirrorKind(site_->currentIndex() == 0, kind_->currentIndex() < 0 ? 0 : kind_->currentIndex());
 }
 
 void CQuillmossDlg::OnTargetEdited(const QString& text) {
@@ -450,18 +448,48 @@ void CQuillmossDlg::OnTargetEdited(const QString& text) {
 
 void CQuillmossDlg::OnListButton() {
     if (st_.WindowReady.load() != 1) return;
-    if (st_.ListJobState.load() == ListIdle) {
-        // A running mode switch is stopped; its late rows are dropped by the table reset.
-        uint8_t expected = 1;
-        st_.ThumbJobState.compare_exchange_strong(expected, 2);
-        ResetTable();
-        grid_->Model().ClearImages();
+    if (st_.listJob.Running()) {
+        st_.listJob.control.RequestStop();
+        return;
     }
-    PressListButton(st_, listThread_);
+    // A running mode switch is stopped; its late rows are dropped by the table reset.
+    uint8_t expected = 1;
+    st_.ThumbJobState.compare_exchange_strong(expected, 2);
+    ResetTable();
+    grid_->Model().ClearImages();
+    st_.albums.Clear();
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        st_.currentSite = 0;
+    }
+
+    ListRequest request;
+    request.target = T(target_->EditText());
+    request.kindChosen = !kind_->isHidden();
+    request.kind = static_cast<TargetKind>(std::clamp(kind_->currentIndex(), 0, 2));
+    const Text programFolder = st_.programFolder;
+    const auto press = st_.listJob.PressButton([this, request, programFolder] {
+        RunListJob(request, frontend_, st_.listJob.control, programFolder);
+    });
+    if (press == JobRunner::Press::Failed) ShowMessageBox(this, QStringLiteral("Create thread:GetListFunc failed."));
 }
 
 void CQuillmossDlg::OnDownloadButton() {
-    PressDownloadButton(st_, downloadThread_);
+    if (st_.downloadJob.Running()) {
+        st_.downloadJob.control.RequestStop();
+        return;
+    }
+    DownloadRequest request;
+    request.list = st_.list;
+    request.list.albums = st_.albums.Snapshot();
+    request.albums = grid_->SelectedAlbums(static_cast<int>(request.list.albums.size()));
+    request.saveFolder = T(save_->EditText());
+    request.settings = st_.Snapshot();
+    request.programFolder = st_.programFolder;
+    const auto press = st_.downloadJob.PressButton(
+        [this, request] { RunDownloadJob(request, frontend_, st_.downloadJob.control); });
+    if (press == JobRunner::Press::Failed)
+        ShowMessageBox(this, QStringLiteral("Create thread:GetListFunc failed."));
 }
 
 void CQuillmossDlg::ResetTable() {
@@ -472,7 +500,6 @@ void CQuillmossDlg::ResetTable() {
 
 void CQuillmossDlg::AddAlbumRow(int index) {
     if (index < 0) return;
-    st_.albums.CutName(static_cast<std::size_t>(index), kMaxShownName);
     const int generation = generation_.load();
     const bool thumbnails = thumbnailMode_.load();
     QImage cover;
@@ -623,8 +650,9 @@ void CQuillmossDlg::OnChooseFolder() {
 
 void CQuillmossDlg::OnOpenFolder() {
     QString folder;
-    if (st_.Running.load() == 1)
-        folder = Q(st_.task.albumFolder);  // the album in progress
+    const Text current = frontend_.CurrentAlbumFolder();
+    if (!current.empty())
+        folder = Q(current);  // the album in progress
     else
         folder = QString::fromStdU16String(Trim(T(save_->EditText())));
     if (!folder.isEmpty()) OpenUrl(QUrl::fromLocalFile(folder));
@@ -783,24 +811,21 @@ QWidget* CQuillmossDlg::Control(Ctl id) const {
 // --- closing ------------------------------------------------------------------------------------
 
 bool CQuillmossDlg::JobsIdle() const {
-    return st_.ListJobState.load() == ListIdle && st_.DownloadJobState.load() == DownloadIdle &&
-           st_.ThumbJobState.load() == 0;
+    return !st_.listJob.Running() && !st_.downloadJob.Running() && st_.ThumbJobState.load() == 0;
 }
 
 void CQuillmossDlg::RequestStops() {
-    uint8_t list = ListRunning;
-    st_.ListJobState.compare_exchange_strong(list, ListStopRequested);
-    uint8_t down = st_.DownloadJobState.load();
-    while (down != DownloadIdle && !st_.DownloadJobState.compare_exchange_weak(down, DownloadStopRequested)) {
-    }
-    if (down != DownloadIdle) st_.StopFlag = 1;
+    st_.listJob.control.RequestStop();
+    st_.downloadJob.control.RequestStop();
     uint8_t thumb = 1;
     st_.ThumbJobState.compare_exchange_strong(thumb, 2);
 }
 
 void CQuillmossDlg::JoinThreads() {
-    for (std::thread* t : {&startupThread_, &thumbThread_, &listThread_, &downloadThread_})
+    for (std::thread* t : {&startupThread_, &thumbThread_})
         if (t->joinable()) t->join();
+    st_.listJob.Join();
+    st_.downloadJob.Join();
 }
 
 void CQuillmossDlg::closeEvent(QCloseEvent* e) {

@@ -1,7 +1,8 @@
 // The main window: target and save-folder boxes, site and kind choices, the album table with its
-// switches and links, the status lines and the menus. It owns the shared AppState and the
-// QtFrontend, starts the list and download jobs, and turns menu commands into settings changes,
-// dialogs and login windows.
+// switches and links, the status lines and the menus. It owns the window's state (settings, album
+// list, jobs) and the presenter of the jobs' events, starts the list and download jobs with
+// requests built from its controls, and turns menu commands into settings changes, dialogs and
+// login windows.
 #pragma once
 
 #include <QImage>
@@ -12,8 +13,8 @@
 #include <map>
 #include <thread>
 
-#include "core/AppState.h"
-#include "ui/QtFrontend.h"
+#include "ui/QtPresenter.h"
+#include "ui/WindowState.h"
 
 class QAction;
 class QCheckBox;
@@ -73,8 +74,8 @@ public:
     explicit CQuillmossDlg(WindowOptions options = {});
     ~CQuillmossDlg() override;
 
-    AppState& State() { return st_; }
-    QtFrontend& FrontendImpl() { return frontend_; }
+    WindowState& State() { return st_; }
+    QtPresenter& Presenter() { return frontend_; }
 
     // Controls by number (nullptr for a number without a widget).
     QWidget* Control(Ctl id) const;
@@ -111,8 +112,8 @@ public:
     // The search bar's buttons: true when a row was found.
     bool SearchNext(bool forward);
 
-    // AddAlbumRow: callable from any thread. Cuts the record's name to 80 characters, fetches the
-    // cover in thumbnail mode on the calling thread, then adds the row on the GUI thread.
+    // AddAlbumRow: callable from any thread. Fetches the cover in thumbnail mode on the calling
+    // thread, then adds the row on the GUI thread.
     void AddAlbumRow(int index);
     // Rebuilds the empty table for the current mode and clears "全选".
     void ResetTable();
@@ -141,11 +142,9 @@ private:
     void JoinThreads();
 
     WindowOptions options_;
-    QtFrontend frontend_;
-    AppState st_;
+    QtPresenter frontend_;
+    WindowState st_;
 
-    std::thread listThread_;
-    std::thread downloadThread_;
     std::thread thumbThread_;
     std::thread startupThread_;
     std::atomic<bool> thumbnailMode_{false};

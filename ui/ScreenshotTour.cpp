@@ -53,13 +53,13 @@ void StartScreenshotTour(CQuillmossDlg& w, const QString& dir, const QString& ta
         std::printf("%s: %s\n", kind == BoxKind::Question ? "question" : "message", qPrintable(text));
         return false;
     });
-    AppState& st = w.State();
+    WindowState& st = w.State();
     WaitFor([&st] { return st.WindowReady.load() == 1; },
             [&w, &st, dir, target] {
                 w.TargetBox()->SetEditText(target);
                 w.OnTargetEdited(target);
                 w.OnListButton();
-                WaitFor([&st] { return st.ListJobState.load() == 0; },
+                WaitFor([&st] { return !st.listJob.Running(); },
                         [&w, &st, dir] {
                             QTimer::singleShot(300, [&w, &st, dir] {
                                 CMyGridCtrl* grid = w.Grid();

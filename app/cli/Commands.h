@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/cli/Args.h"
+#include "core/JobRequests.h"
 #include "net/StringCtrl.h"
 
 namespace qm::cli {
@@ -31,6 +32,6 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
 
 class Session;
 // Runs the list job for `target` and waits for it (the first Ctrl-C stops it).
-void RunListJob(Session& s, const Text& target, int kind);
+ListResult RunList(Session& s, const Text& target, int kind);
 
 }  // namespace qm::cli

@@ -7,7 +7,10 @@
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/Session.h"
-#include "core/jobs/DownloadJob.h"
+#include "app/cli/CliPresenter.h"
+#include "jobs/DownloadJob.h"
+#include "jobs/JobRunner.h"
+#include "net/Trace.h"
 
 namespace qm::cli {
 
@@ -16,12 +19,12 @@ namespace {
 constexpr char kDownloadUsage[] =
     "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
     "all|1,3-5] "
-    "[--yes|--no]";
+    "[--format table|json] [--yes|--no] [-v]";
 
 constexpr char kDownloadHelp[] =
     "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
     "all|1,3-5] "
-    "[--yes|--no]\n"
+    "[--format table|json] [--yes|--no] [-v]\n"
     "\n"
     "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
     "folder per album below a folder named after the target, with the naming rules and options\n"
@@ -30,16 +33,17 @@ constexpr char kDownloadHelp[] =
     "  --save DIR    the save folder (created when missing).\n"
     "  --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
     "  --kind K      qzone, group or weibo (see `list --help`).\n"
+    "  --format F    table (default): a progress bar, then a summary table per album (序号, 名称,\n"
+    "                列出, 已保存, 已有, 失败, 原因) and the failed pictures with their reasons;\n"
+    "                json: one JSON object per line for every event (album_started, picture,\n"
+    "                album_finished, finished), see docs/cli.md.\n"
     "  --yes, --no   the answer to the program's questions (passwords, logins, partial albums).\n"
+    "  -v, --verbose trace every request and failure on stderr (as QUILLMOSS_TRACE=1 does).\n"
     "  --demo        serve everything from the built-in simulator.\n"
     "\n"
     "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
-    "Exit status: 0 done, 1 a picture failed or nothing was found, 2 usage, 130 interrupted.\n";
-
-bool IsSaveFolderError(const Text& message) {
-    return message == u"请先设置保存路径" || message == u"请检测设置的保存路径是否有误" ||
-           message.find(u"Create thread:") == 0;
-}
+    "Exit status: 0 only when every chosen album is complete (each listed picture saved or already\n"
+    "had), 1 otherwise, 2 usage, 130 interrupted.\n";
 
 }  // namespace
 
@@ -85,8 +89,8 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
 int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     Args a;
     std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h"}, a,
-                   err))
+    if (!ParseArgs(words, {"--kind", "--save", "--albums", "--format"},
+                   {"--yes", "--no", "--demo", "--help", "-h", "--verbose", "-v"}, a, err))
         return UsageError(err, kDownloadUsage);
     if (a.Has("--help") || a.Has("-h")) {
         Console::Get().Out(kDownloadHelp);
@@ -104,6 +108,15 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     const std::string albumSpec = a.Value("--albums") ? *a.Value("--albums") : std::string("all");
     if (albumSpec.empty()) return UsageError("--albums needs a value", kDownloadUsage);
 
+    bool json = false;
+    if (const std::string* f = a.Value("--format")) {
+        if (*f == "json")
+            json = true;
+        else if (*f != "table")
+            return UsageError("unknown format " + *f + " (table or json)", kDownloadUsage);
+    }
+    if (a.Has("--verbose") || a.Has("-v")) SetTraceEnabled(true);
+
     std::optional<bool> answer;
     if (a.Has("--yes")) answer = true;
     if (a.Has("--no")) answer = false;
@@ -111,9 +124,9 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
     Console& con = Console::Get();
 
-    RunListJob(s, target, kind);
+    const ListResult list = RunList(s, target, kind);
     if (InterruptCount() > 0) return ExitInterrupted;
-    const auto albums = s.st.albums.Snapshot();
+    const auto& albums = list.albums;
     if (albums.empty()) return ExitFailure;
 
     std::vector<int> selection;
@@ -135,50 +148,34 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         con.Err(table);
     }
 
-    s.fe.SetSaveFolder(FromUtf8(*save));
-    s.fe.SetSelection(selection);
-    s.fe.ShowProgress(true);
-    std::thread job;
-    if (!PressDownloadButton(s.st, job)) return ExitFailure;
-    WaitForJob(job, s.st.DownloadJobState, [&s] {
+    DownloadRequest request;
+    request.list = list;
+    request.albums = selection;
+    request.saveFolder = FromUtf8(*save);
+    request.settings = s.st.Snapshot();
+    request.programFolder = s.st.programFolder;
+
+    s.fe.ShowProgress(!json);
+    s.fe.JsonEvents(json);
+    JobOutcome outcome;
+    JobRunner runner;
+    if (runner.PressButton([&] { outcome = RunDownloadJob(request, s.fe, runner.control); }) !=
+        JobRunner::Press::Started)
+        return ExitFailure;
+    WaitForJob(runner, [&runner] {
         Console::Get().Err("stopping after the pictures in progress (Ctrl-C again to quit at once)");
-        // A stop request for a job that is still running; one that has just ended stays ended.
-        uint8_t state = s.st.DownloadJobState.load();
-        while (state != DownloadIdle &&
-               !s.st.DownloadJobState.compare_exchange_weak(state, DownloadStopRequested)) {
-        }
-        if (state != DownloadIdle) s.st.StopFlag = 1;
+        runner.control.RequestStop();
     });
     con.EndProgress();
 
-    // Summary: per chosen album its folder and the pictures on disk.
-    bool anyFailed = false;
-    const auto results = s.fe.Results();
-    const auto started = s.fe.StartedAlbums();
-    std::string summary = "序号\t名称\tsaved\tfailed\tfolder\n";
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
-        const int position = static_cast<int>(i) + 1;
-        std::string line = ToUtf8(CellsOf(chosen[i], selection[i] + 1).number);
-        line += "\t" + ToUtf8(chosen[i].Name) + "\t";
-        const auto r =
-            std::find_if(results.begin(), results.end(),
-                         [position](const CliFrontend::AlbumResult& x) { return x.position == position; });
-        if (r != results.end()) {
-            const unsigned failed = r->pictures - r->saved;
-            anyFailed = anyFailed || failed > 0;
-            line += std::to_string(r->saved) + "\t" + std::to_string(failed) + "\t" + ToUtf8(r->folder);
-        } else if (std::find(started.begin(), started.end(), position) != started.end()) {
-            line += "0\t0\t(no picture to download)";
-        } else {
-            line += "0\t0\t(not started)";
-        }
-        summary += line + "\n";
+    if (!json) {
+        con.Out(RenderSummary(list, outcome));
+        if (!outcome.openFolder.empty()) con.Err("saved under: " + ToUtf8(outcome.openFolder));
     }
-    con.Out(summary);
     if (InterruptCount() > 0) return ExitInterrupted;
-    for (const Text& m : s.fe.Messages())
-        if (IsSaveFolderError(m)) return ExitFailure;
-    return anyFailed ? ExitFailure : ExitDone;
+    if (outcome.error == JobError::SaveFolderUnusable)
+        con.Err("quillmoss-cli: the save folder cannot be used: " + outcome.errorText);
+    return outcome.Complete() ? ExitDone : ExitFailure;
 }
 
 }  // namespace qm::cli

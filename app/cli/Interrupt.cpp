@@ -34,17 +34,16 @@ int InterruptCount() {
     return g_interrupts.load();
 }
 
-void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state,
-                const std::function<void()>& requestStop) {
+void WaitForJob(JobRunner& runner, const std::function<void()>& requestStop) {
     bool stopAsked = false;
-    while (state.load() != 0) {
+    while (runner.Running()) {
         if (!stopAsked && g_interrupts.load() > 0) {
             stopAsked = true;
             requestStop();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (thread.joinable()) thread.join();
+    runner.Join();
 }
 
 }  // namespace qm::cli

@@ -7,15 +7,16 @@
 #include <functional>
 #include <thread>
 
+#include "jobs/JobRunner.h"
+
 namespace qm::cli {
 
 void InstallInterruptHandler();
 // Number of Ctrl-C presses so far (0 or 1; a second one never returns).
 int InterruptCount();
 
-// Waits until the job on `thread` has returned `state` to idle, then joins the thread. On the first
-// Ctrl-C `requestStop` runs once (on this thread).
-void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state,
-                const std::function<void()>& requestStop);
+// Waits until the job of `runner` has ended, then joins its thread. On the first Ctrl-C
+// `requestStop` runs once (on this thread).
+void WaitForJob(JobRunner& runner, const std::function<void()>& requestStop);
 
 }  // namespace qm::cli

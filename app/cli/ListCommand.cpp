@@ -5,8 +5,10 @@
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/Session.h"
+#include "core/Settings.h"
 #include "core/SiteCatalogue.h"
-#include "core/jobs/ListJob.h"
+#include "jobs/JobRunner.h"
+#include "jobs/ListJob.h"
 
 namespace qm::cli {
 
@@ -55,16 +57,21 @@ bool ResolveKind(const std::string* word, TextView target, int& kind) {
     return true;
 }
 
-void RunListJob(Session& s, const Text& target, int kind) {
-    s.fe.SetTarget(target);
-    s.fe.SetKind(kind);
-    std::thread job;
-    if (!PressListButton(s.st, job)) return;
-    WaitForJob(job, s.st.ListJobState, [&s] {
-        Console::Get().Err("stopping after the current album (Ctrl-C again to quit at once)");
-        uint8_t running = ListRunning;
-        s.st.ListJobState.compare_exchange_strong(running, ListStopRequested);
+ListResult RunList(Session& s, const Text& target, int kind) {
+    ListResult result;
+    JobRunner runner;
+    const ListRequest request{target, static_cast<TargetKind>(kind)};
+    const Text programFolder = s.st.programFolder;
+    if (runner.PressButton([&] { result = RunListJob(request, s.fe, runner.control, programFolder); }) !=
+        JobRunner::Press::Started)
+        return result;
+    WaitForJob(runner, [&runner] {
+        Console::Get().Err("stopping the listing (Ctrl-C again to quit at once)");
+        runner.control.RequestStop();
     });
+    // The recent targets remember a target that gave albums, as the window does.
+    if (!result.albums.empty() && AddRecent(s.st, 0, result.target)) SaveSettings(s.st);
+    return result;
 }
 
 int ListCommand(const std::vector<std::string>& words, bool demo) {
@@ -101,8 +108,8 @@ int ListCommand(const std::vector<std::string>& words, bool demo) {
     Session s(answer);
     if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
 
-    RunListJob(s, target, kind);
-    const auto albums = s.st.albums.Snapshot();
+    const ListResult result = RunList(s, target, kind);
+    const auto& albums = result.albums;
     Console::Get().Out(RenderAlbums(albums, format));
     if (InterruptCount() > 0) return ExitInterrupted;
     return albums.empty() ? ExitFailure : ExitDone;

@@ -21,9 +21,7 @@ Text ProgramFolder() {
     return folder;
 }
 
-Session::Session(std::optional<bool> answer) : fe(answer), st(fe) {
-    fe.AttachState(&st);
-}
+Session::Session(std::optional<bool> answer) : fe(answer) {}
 
 Session::~Session() {
     if (sim_) sim_->Stop();
@@ -53,7 +51,6 @@ bool Session::Open(bool demo) {
         SetConnectTo(sim_->ConnectTo());
         Console::Get().Err("demo: every connection goes to the built-in simulator at " + sim_->ConnectTo());
     }
-    st.WindowReady = 1;
     return true;
 }
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/cli/CliFrontend.h"
-#include "core/AppState.h"
+#include "app/cli/CliPresenter.h"
+#include "core/SettingsStore.h"
 
 namespace qm::sim {
 class Simulator;
@@ -25,8 +25,8 @@ public:
     // simulator on a free loopback port. False (with the reason printed) when that fails.
     bool Open(bool demo);
 
-    CliFrontend fe;
-    AppState st;
+    CliPresenter fe;
+    SettingsStore st;
 
 private:
     std::unique_ptr<sim::Simulator> sim_;

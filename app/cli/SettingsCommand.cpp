@@ -85,9 +85,9 @@ int ParamError() {
     return ExitUsage;
 }
 
-int Show(AppState& st) {
-    const DownParam d = CurrentDownParam(st);
-    const SiteProfile p = CurrentProfile(st);
+int Show(SettingsStore& st) {
+    const DownParam d = st.Down();
+    const SiteProfile p = st.Profile();
     std::string out;
     for (const auto& f : kNumberFields)
         out += std::string(f.name) + "\t" + std::to_string(d.*(f.field)) + "\n";
@@ -101,7 +101,7 @@ int Show(AppState& st) {
     return ExitDone;
 }
 
-int Set(AppState& st, const std::string& key, const std::string& value) {
+int Set(SettingsStore& st, const std::string& key, const std::string& value) {
     std::unique_lock<std::mutex> lock(st.settingsMutex);
     DownParam& d = st.settings.down[static_cast<std::size_t>(st.currentSite)];
     SiteProfile& p = st.settings.profile[static_cast<std::size_t>(st.currentSite)];
@@ -136,7 +136,7 @@ int Set(AppState& st, const std::string& key, const std::string& value) {
     return ExitDone;
 }
 
-int Toggle(AppState& st, const std::string& flag) {
+int Toggle(SettingsStore& st, const std::string& flag) {
     const FlagName* found = nullptr;
     for (const auto& f : kFlags)
         if (Same(flag, f.name)) found = &f;

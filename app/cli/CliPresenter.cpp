@@ -1,0 +1,361 @@
+#include "app/cli/CliPresenter.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+#include "app/cli/AlbumTableText.h"
+#include "app/cli/Console.h"
+#include "app/cli/TerminalText.h"
+
+namespace qm::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+void Emit(const Json& event) {
+    Console::Get().Out(event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+}
+
+const char* StatusWord(PictureStatus s) {
+    switch (s) {
+        case PictureStatus::Saved:
+            return "saved";
+        case PictureStatus::AlreadyHad:
+            return "already_had";
+        case PictureStatus::Failed:
+            break;
+    }
+    return "failed";
+}
+
+const char* ReasonWord(AlbumReason r) {
+    switch (r) {
+        case AlbumReason::None:
+            return "";
+        case AlbumReason::NoAccess:
+            return "no_access";
+        case AlbumReason::Password:
+            return "password";
+        case AlbumReason::Empty:
+            return "empty";
+        case AlbumReason::RateLimited:
+            return "rate_limited";
+        case AlbumReason::Network:
+            return "network";
+        case AlbumReason::Stopped:
+            return "stopped";
+        case AlbumReason::Unwritable:
+            return "unwritable";
+    }
+    return "";
+}
+
+Json PictureJson(const PictureOutcome& p) {
+    Json o;
+    o["index"] = p.index + 1;
+    o["status"] = StatusWord(p.status);
+    o["file"] = ToUtf8(p.fileName);
+    o["address"] = ToUtf8(p.address);
+    o["alternate"] = p.usedAlternate;
+    o["bytes"] = p.bytes;
+    if (p.status == PictureStatus::Failed) o["reason"] = DescribeFailure(p.failure);
+    return o;
+}
+
+Json AlbumJson(const AlbumOutcome& a) {
+    Json o;
+    o["index"] = a.index + 1;
+    o["name"] = ToUtf8(a.name);
+    o["expected"] = a.expected;
+    o["listed"] = a.listed;
+    o["saved"] = a.saved;
+    o["already_had"] = a.alreadyHad;
+    o["failed"] = a.failed;
+    o["not_tried"] = a.notTried;
+    o["not_listed"] = a.NotListed();
+    o["folder"] = ToUtf8(a.folder);
+    o["list_only"] = a.listOnly;
+    o["complete"] = a.Complete();
+    o["reason"] = ReasonWord(a.reason);
+    if (!a.reasonText.empty()) o["reason_text"] = a.reasonText;
+    Json failures = Json::array();
+    for (const PictureOutcome& p : a.failures) failures.push_back(PictureJson(p));
+    o["failures"] = std::move(failures);
+    return o;
+}
+
+std::string Pad(const std::string& utf8, int width, bool right = false) {
+    const int pad = std::max(0, width - DisplayWidth(FromUtf8(utf8)));
+    return right ? std::string(static_cast<std::size_t>(pad), ' ') + utf8
+                 : utf8 + std::string(static_cast<std::size_t>(pad), ' ');
+}
+
+}  // namespace
+
+std::string AlbumReasonText(const AlbumOutcome& a) {
+    switch (a.reason) {
+        case AlbumReason::NoAccess:
+            return "无权访问";
+        case AlbumReason::Password:
+            return "密码未输入或不正确";
+        case AlbumReason::Empty:
+            return "没有图片";
+        case AlbumReason::RateLimited:
+            return "操作过于频繁，被限制";
+        case AlbumReason::Network:
+            return "网络错误: " + EscapeControls(a.reasonText);
+        case AlbumReason::Stopped:
+            return "已终止";
+        case AlbumReason::Unwritable:
+            return "无法写入: " + EscapeControls(a.reasonText);
+        case AlbumReason::None:
+            break;
+    }
+    if (a.Complete()) return a.upToDate && a.listed == 0 ? "已是最新" : "";
+    std::string out;
+    if (a.failed > 0) out += std::to_string(a.failed) + " 张失败";
+    if (a.notTried > 0) out += std::string(out.empty() ? "" : "，") + std::to_string(a.notTried) + " 张未下载";
+    if (out.empty() && a.listed == 0) out = "没有图片";
+    return out;
+}
+
+std::string RenderSummary(const ListResult& list, const JobOutcome& outcome, std::size_t maxFailures) {
+    struct Row {
+        std::string cells[7];
+    };
+    std::vector<Row> rows;
+    rows.push_back(Row{{"序号", "名称", "列出", "已保存", "已有", "失败", "原因"}});
+    for (const AlbumOutcome& a : outcome.albums) {
+        Row r;
+        r.cells[0] = ToUtf8(CellsOf(list.albums[static_cast<std::size_t>(a.index)], a.index + 1).number);
+        r.cells[1] = EscapeControls(a.name);
+        r.cells[2] = std::to_string(a.listed);
+        r.cells[3] = std::to_string(a.saved);
+        r.cells[4] = std::to_string(a.alreadyHad);
+        r.cells[5] = std::to_string(a.failed);
+        r.cells[6] = AlbumReasonText(a);
+        if (a.listOnly && a.Complete()) r.cells[6] = "已写出下载列表";
+        rows.push_back(std::move(r));
+    }
+    int width[7] = {0};
+    for (const Row& r : rows)
+        for (int c = 0; c < 7; ++c) width[c] = std::max(width[c], DisplayWidth(FromUtf8(r.cells[c])));
+    std::string out;
+    for (const Row& r : rows) {
+        std::string line;
+        for (int c = 0; c < 7; ++c) {
+            const bool number = c >= 2 && c <= 5;
+            line += c == 6 ? r.cells[c] : Pad(r.cells[c], width[c], number && &r != &rows.front());
+            if (c < 6) line += "  ";
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        out += line + "\n";
+    }
+
+    std::size_t shown = 0, total = 0;
+    std::string failures;
+    for (const AlbumOutcome& a : outcome.albums) {
+        for (const PictureOutcome& p : a.failures) {
+            ++total;
+            if (shown >= maxFailures) continue;
+            ++shown;
+            failures += "  " + EscapeControls(a.name) + "/" + EscapeControls(p.fileName) + ": " +
+                        EscapeControls(DescribeFailure(p.failure)) + "\n";
+        }
+    }
+    if (total > 0) {
+        out += "\n未下载的图片 (" + std::to_string(total) + "):\n" + failures;
+        if (total > shown) out += "  ... 其余 " + std::to_string(total - shown) + " 张见 --format json\n";
+    }
+    return out;
+}
+
+bool CliPresenter::LoginRequested() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return loginRequested_;
+}
+
+void CliPresenter::Notify(const NoticeEvent& n) {
+    // Texts of the service itself are shown with their control characters escaped.
+    const bool fromService = n.id == Notice::RateLimited || n.id == Notice::ServiceMessage;
+    std::string line = fromService ? EscapeControls(n.text) : ToUtf8(n.text);
+    if (!n.title.empty()) line = "[" + ToUtf8(n.title) + "] " + line;
+    if (!n.cause.empty()) line += ": " + EscapeControls(n.cause);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Console::Get().Err(line);
+}
+
+bool CliPresenter::Ask(const QuestionEvent& q) {
+    std::string question = ToUtf8(q.text);
+    if (!q.title.empty()) question = "[" + ToUtf8(q.title) + "] " + question;
+    Console& con = Console::Get();
+    if (answer_) {
+        con.Err(question + (*answer_ ? " -> 是 (--yes)" : " -> 否 (--no)"));
+        return *answer_;
+    }
+    if (!con.InIsTerminal()) {
+        con.Err(question + " -> 否 (no terminal to ask; pass --yes to answer yes)");
+        return false;
+    }
+    for (;;) {
+        std::string reply;
+        if (!con.Ask(question + " [y/N] ", reply)) return false;
+        const std::string r = ToUtf8(Trim(FromUtf8(reply)));
+        if (r.empty() || r == "n" || r == "N" || r == "no" || r == "否") return false;
+        if (r == "y" || r == "Y" || r == "yes" || r == "是") return true;
+    }
+}
+
+void CliPresenter::RequestLogin(const Text& url) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        loginRequested_ = true;
+    }
+    Console::Get().Err(
+        "a web browser is needed here: " + EscapeControls(url) +
+        "\n  Open that address in a browser and log in (or enter the album's password there), export "
+        "the browser's cookies for qq.com to a cookies.txt file and run\n"
+        "    quillmoss-cli cookies import cookies.txt\n"
+        "  or copy the Cookie header of a request to qzone.qq.com and run\n"
+        "    quillmoss-cli cookies import --domain qq.com 'uin=o12345678; skey=@AbCdEfGhI; p_skey=...'\n"
+        "  then run the command again.");
+}
+
+void CliPresenter::DownloadStarted(std::size_t albums) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    albums_ = albums;
+}
+
+void CliPresenter::AlbumStarted(std::size_t position, std::size_t count, const ST_PERLISTRECORD& rec) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    album_ = position;
+    albums_ = count;
+    listed_ = done_ = total_ = 0;
+    transferring_ = false;
+    lastBar_.clear();
+    if (json_) {
+        Json o;
+        o["event"] = "album_started";
+        o["position"] = position;
+        o["count"] = count;
+        o["index"] = rec.ListPosition + 1;
+        o["name"] = ToUtf8(rec.Name);
+        o["expected"] = rec.PictureCount;
+        Emit(o);
+        return;
+    }
+    if (!showProgress_) return;
+    Console::Get().Err("正在下载第" + std::to_string(position) + "/" + std::to_string(count) + "个图集  " +
+                       EscapeControls(rec.Name));
+}
+
+void CliPresenter::PicturesListed(std::size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listed_ = count;
+    DrawLocked();
+}
+
+void CliPresenter::TransferStarted(std::size_t total, const Text&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transferring_ = true;
+    total_ = total;
+    done_ = 0;
+    if (showProgress_ && !json_ && !Console::Get().ErrIsTerminal())
+        Console::Get().Err("已获取到" + std::to_string(total) + "张图片信息");
+    DrawLocked();
+}
+
+void CliPresenter::PictureFinished(const PictureOutcome& picture, std::size_t done, std::size_t total) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = std::max(done_, done);
+    total_ = total;
+    if (json_) {
+        const Json o = PictureJson(picture);
+        Json e;
+        e["event"] = "picture";
+        e["album"] = album_;
+        for (auto it = o.begin(); it != o.end(); ++it)
+            if (it.key() != "event" && it.key() != "album") e[it.key()] = it.value();
+        Emit(e);
+        return;
+    }
+    DrawLocked();
+}
+
+void CliPresenter::AlbumFinished(const AlbumOutcome& album, unsigned seconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (json_) {
+        Json o;
+        o["event"] = "album_finished";
+        o["position"] = album_;
+        o["seconds"] = seconds;
+        for (auto& [k, v] : AlbumJson(album).items()) o[k] = v;
+        Emit(o);
+        return;
+    }
+    if (!showProgress_) return;
+    Console& con = Console::Get();
+    con.EndProgress();
+    lastBar_.clear();
+    if (!con.ErrIsTerminal() && transferring_)
+        con.Err("已下载" + std::to_string(album.saved + album.alreadyHad) + "/" + std::to_string(album.listed));
+}
+
+void CliPresenter::DownloadFinished(const JobOutcome& outcome) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (json_) {
+        Json o;
+        o["event"] = "finished";
+        o["complete"] = outcome.Complete();
+        o["stopped"] = outcome.stopped;
+        std::size_t saved = 0, had = 0, failed = 0, notTried = 0;
+        for (const AlbumOutcome& a : outcome.albums) {
+            saved += a.saved;
+            had += a.alreadyHad;
+            failed += a.failed;
+            notTried += a.notTried;
+        }
+        o["saved"] = saved;
+        o["already_had"] = had;
+        o["failed"] = failed;
+        o["not_tried"] = notTried;
+        o["folder"] = ToUtf8(outcome.lastFolder);
+        Emit(o);
+        return;
+    }
+    Console::Get().EndProgress();
+}
+
+void CliPresenter::Waiting(std::chrono::seconds left) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waitLeft_ = static_cast<long>(left.count());
+    if (json_ || !showProgress_) return;
+    Console& con = Console::Get();
+    const std::string line = "操作过于频繁，" + std::to_string(waitLeft_) + " 秒后重试";
+    if (con.ErrIsTerminal())
+        con.Progress(line);
+    else if (waitLeft_ > 0 && waitLeft_ % 30 == 0)
+        con.Err(line);
+}
+
+void CliPresenter::DrawLocked() {
+    Console& con = Console::Get();
+    if (!showProgress_ || json_ || !con.ErrIsTerminal() || albums_ == 0) return;
+    const std::string album = "  album " + std::to_string(album_) + "/" + std::to_string(albums_);
+    std::string line;
+    if (!transferring_) {
+        line = "已获取到" + std::to_string(listed_) + "张图片信息" + album;
+    } else {
+        constexpr std::size_t kWidth = 30;
+        const std::size_t filled = total_ > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
+        line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " + std::to_string(done_) +
+               "/" + std::to_string(total_) + album;
+    }
+    if (line == lastBar_) return;
+    lastBar_ = line;
+    con.Progress(line);
+}
+
+}  // namespace qm::cli

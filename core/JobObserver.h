@@ -1,0 +1,103 @@
+// What the jobs tell whoever shows them, as typed events, and the questions they ask. The window's
+// presenter turns these into its status lines, captions and message boxes; the terminal's into its
+// bar, summary and exit status; tests record them. Job threads call every method; an observer
+// marshals to its own thread as it needs. Notify, Ask and RequestLogin block the job thread until
+// the answer is there.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "core/AlbumRecord.h"
+#include "core/Outcome.h"
+
+namespace qm {
+
+struct ListResult;
+
+// The messages a job raises. `text` in NoticeEvent is the exact text the window shows.
+enum class Notice : uint8_t {
+    EmptyTarget,
+    NumberOnly,          // a QZone target that is not a QQ number
+    NoAlbums,            // nothing listed (the text depends on the kind)
+    RouteFailed,         // the route lookup got no answer; `cause` holds the network's reason
+    RateLimited,         // the service's own rate-limit text
+    ServiceMessage,      // another refusal text of the service
+    MoodLogin,           // mood pictures need a login first
+    NoSaveFolder,
+    SaveFolderUnusable,  // `cause` holds the system's reason
+    NoAlbumChosen,
+    ThreadFailed,
+    OutOfMemory,
+};
+
+struct NoticeEvent {
+    Notice id;
+    Text text;
+    Text title;         // empty: the program's default caption
+    std::string cause;  // UTF-8 detail (a network or system reason), may be empty
+};
+
+enum class Question : uint8_t {
+    VerifyAccess,         // a non-public space: open the login window?
+    AlbumPassword,        // an encrypted album: enter its password?
+    DownloadListedSoFar,  // a stop came while listing: download what is listed?
+};
+
+struct QuestionEvent {
+    Question id;
+    Text text;
+    Text title;
+};
+
+class JobObserver {
+public:
+    virtual ~JobObserver() = default;
+
+    // --- the list job
+    virtual void ListStarted() {}
+    // Record `index` of the list was appended (its name already cleaned and unique).
+    virtual void AlbumListed(std::size_t index, const ST_PERLISTRECORD& rec) {
+        (void)index;
+        (void)rec;
+    }
+    virtual void ListFinished(const ListResult& result) { (void)result; }
+
+    // --- the download job
+    virtual void DownloadStarted(std::size_t albums) { (void)albums; }
+    // Album `position` (1-based) of `count` chosen ones begins (listing its pictures first).
+    virtual void AlbumStarted(std::size_t position, std::size_t count, const ST_PERLISTRECORD& rec) {
+        (void)position;
+        (void)count;
+        (void)rec;
+    }
+    // `count` pictures of the album are listed so far.
+    virtual void PicturesListed(std::size_t count) { (void)count; }
+    // The transfer of the album's `total` listed pictures into `folder` begins.
+    virtual void TransferStarted(std::size_t total, const Text& folder) {
+        (void)total;
+        (void)folder;
+    }
+    // One picture ended; `done` of `total` have ended so far.
+    virtual void PictureFinished(const PictureOutcome& picture, std::size_t done, std::size_t total) {
+        (void)picture;
+        (void)done;
+        (void)total;
+    }
+    virtual void AlbumFinished(const AlbumOutcome& album, unsigned seconds) {
+        (void)album;
+        (void)seconds;
+    }
+    virtual void DownloadFinished(const JobOutcome& outcome) { (void)outcome; }
+    // A rate-limit back-off is waiting; `left` counts down to zero.
+    virtual void Waiting(std::chrono::seconds left) { (void)left; }
+
+    // --- messages, questions and logins
+    virtual void Notify(const NoticeEvent& notice) = 0;
+    virtual bool Ask(const QuestionEvent& question) = 0;
+    // Opens the login window on `url`; returns when it is closed.
+    virtual void RequestLogin(const Text& url) = 0;
+};
+
+}  // namespace qm

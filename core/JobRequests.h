@@ -1,0 +1,64 @@
+// What goes into the jobs, by value, and what the list job hands back. No job reads a control.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/AlbumRecord.h"
+#include "core/ExtSettings.h"
+#include "core/Outcome.h"
+#include "core/SettingsBlock.h"
+
+namespace qm {
+
+struct QZoneRoute {
+    Text photoHost;  // host of the photo-list interface
+    Text viewHost;   // host of the view-album interface
+};
+
+struct ListRequest {
+    Text target;  // as typed (trimmed by the job)
+    TargetKind kind = TargetKind::QZone;
+    // False when no kind of the QQ Zone family is chosen (another site): nothing is listed.
+    bool kindChosen = true;
+};
+
+// Why a list came back empty (or cut short).
+enum class ListReason : uint8_t {
+    None,
+    EmptyTarget,
+    NotANumber,
+    NoAccess,     // no album: the space is not public, or the service asked for a login
+    RateLimited,
+    Network,      // `reasonText` holds the cause
+    Stopped,
+};
+
+struct ListResult {
+    Text target;  // the typed target (trimmed): Referer of the photo lists, recent-target entry
+    TargetKind kind = TargetKind::QZone;
+    std::vector<ST_PERLISTRECORD> albums;
+    QZoneRoute route;
+    Text targetFolder;     // sub-folder of the save folder for this target (ends with a separator)
+    Text targetSubFolder;
+    Text weiboId;          // the reduced Tencent Weibo id
+    ListReason reason = ListReason::None;
+    std::string reasonText;
+};
+
+// The settings a download works with, copied when it starts.
+struct SettingsSnapshot {
+    SiteProfile profile;
+    DownParam down;
+    int site = 0;
+};
+
+struct DownloadRequest {
+    ListResult list;
+    std::vector<int> albums;  // indexes into list.albums, in table order
+    Text saveFolder;
+    SettingsSnapshot settings;
+    Text programFolder;       // extension settings and the Q2.txt marker live there
+};
+
+}  // namespace qm

@@ -1,0 +1,21 @@
+// One picture as a service lists it: what the fetchers hand to the download engine.
+#pragma once
+
+#include "net/StringCtrl.h"
+
+namespace qm {
+
+struct PictureRef {
+    Text main;         // the best address
+    Text alternate;    // tried when the main address does not give the picture; may be empty
+    Text title;
+    Text description;  // where the answer has one
+    Text headers;      // extra request header lines (CR LF separated), e.g. a Referer
+    Text photoId;      // the service's id of the picture, where the answer has one
+
+    // The address text of the history file and the list files: the main address, and the
+    // alternate after a CR LF when there is one.
+    Text Joined() const { return alternate.empty() ? main : main + u"\r\n" + alternate; }
+};
+
+}  // namespace qm

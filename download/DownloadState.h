@@ -1,0 +1,68 @@
+// The state of one album's download: its task list, the worker parameters, the finished counter
+// and the per-picture outcomes. The download controller owns one; the fetchers never see it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <stop_token>
+#include <vector>
+
+#include "core/AlbumRecord.h"
+#include "core/Clock.h"
+#include "core/JobObserver.h"
+#include "core/Outcome.h"
+#include "core/PictureRef.h"
+#include "core/SettingsBlock.h"
+
+namespace qm {
+
+struct ST_DOWNTASK {
+    std::vector<PictureRef> pictures;
+    std::vector<Text> fileNames;  // relative to albumFolder
+    Text albumFolder;             // ends with a separator
+    Text historyAddress;          // the album's history address, loaded at its first picture
+
+    std::size_t Size() const { return pictures.size(); }
+    void Clear() {
+        pictures.clear();
+        fileNames.clear();
+        historyAddress.clear();
+    }
+};
+
+struct WorkerParams {
+    std::atomic<int> ThreadCount{5};
+    std::atomic<int> TimeoutSec{30};
+    std::atomic<int> MinSizeKB{0};
+    std::atomic<int> MaxSizeKB{0};
+};
+
+// What naming needs to know of the album and the run.
+struct AlbumFacts {
+    ST_PERLISTRECORD record;
+    std::size_t albumCount = 0;  // records in the list
+    uint32_t selected = 0;       // albums chosen for this run
+    Text targetFolder;           // "?8"
+    int site = 0;
+};
+
+struct DownloadState {
+    DownloadState(JobObserver& obs, Clock& c) : observer(&obs), clock(&c) {}
+
+    JobObserver* observer;
+    Clock* clock;
+    std::stop_token stop;  // ends the transfers of this album
+    SiteProfile profile;
+    AlbumFacts album;
+    ST_DOWNTASK task;
+    WorkerParams worker;
+    std::atomic<uint32_t> Finished{0};
+    std::atomic<uint8_t> Running{0};
+    // The history showed the rest of the album as downloaded: no more of it is queued.
+    std::atomic<bool> albumComplete{false};
+    // One per task entry, in task order; entry i is written only by the worker of picture i and
+    // read once the manager has joined every worker.
+    std::vector<PictureOutcome> outcomes;
+};
+
+}  // namespace qm

@@ -1,0 +1,70 @@
+// The interface every service of the QQ Zone family implements, and what a fetcher may use while
+// it runs. A fetcher turns a target into album records and an album into picture references; it
+// knows nothing of naming, folders or downloads.
+#pragma once
+
+#include <cstddef>
+#include <stop_token>
+
+#include "core/Clock.h"
+#include "core/ExtSettings.h"
+#include "core/JobObserver.h"
+#include "core/JobRequests.h"
+#include "core/PictureRef.h"
+
+namespace qm {
+
+class AlbumSink {
+public:
+    virtual ~AlbumSink() = default;
+    virtual void Album(const ST_PERLISTRECORD& rec) = 0;
+    virtual std::size_t Count() const = 0;
+};
+
+class PictureSink {
+public:
+    virtual ~PictureSink() = default;
+    // Takes one picture; false when the album wants no more (its history reached, or a stop).
+    virtual bool Picture(const PictureRef& picture) = 0;
+    virtual std::size_t Count() const = 0;
+    // The listing of this album was ended by the sink (history) or a stop.
+    virtual bool Ended() const = 0;
+};
+
+// What a fetcher works with. The album list fills `route` and `weiboId`; the photo lists read them.
+struct SiteContext {
+    SiteContext(JobObserver& obs, Clock& c) : observer(&obs), clock(&c) {}
+
+    JobObserver* observer;
+    Clock* clock;
+    std::stop_token stop;
+    ExtSettings ext;
+    Text programFolder;  // with a trailing separator; the Q2.txt marker lives there
+    Text target;         // the typed target, for the Referer of the photo lists
+    QZoneRoute route;
+    Text weiboId;
+    // Set by an album-list fetcher that ended on a refusal or a network failure.
+    ListReason reason = ListReason::None;
+    std::string reasonText;
+
+    bool Stopped() const { return stop.stop_requested(); }
+};
+
+class Fetcher {
+public:
+    virtual ~Fetcher() = default;
+    // Reduces a typed target to what the service knows (a number, an id); false when it cannot
+    // name one, with the notice to show in `notice`.
+    virtual bool ReduceTarget(const Text& typed, Text& reduced, Notice& notice) const = 0;
+    // Appends the albums of the reduced target to `sink`.
+    virtual void ListAlbums(SiteContext& ctx, const Text& target, AlbumSink& sink) = 0;
+    // Hands every picture of one album to `sink`, until it says no more.
+    virtual void ListPictures(SiteContext& ctx, const ST_PERLISTRECORD& album, PictureSink& sink) = 0;
+    // The message shown when the target has no album.
+    virtual Text NoAlbumsText() const = 0;
+};
+
+// The registry: the fetcher of each kind of target.
+Fetcher& FetcherFor(TargetKind kind);
+
+}  // namespace qm
