@@ -10,7 +10,6 @@
 #include <string>
 #include <thread>
 
-#include "core/AppState.h"
 #include "net/URLSource2.h"
 #include "ui/MyGridCtrl.h"
 #include "ui/QuillmossDlg.h"
@@ -36,7 +35,7 @@ int main(int argc, char** argv) {
     o.splash = false;
     o.openUrl = [](const QUrl&) {};
     qm::ui::CQuillmossDlg w(o);
-    qm::AppState& st = w.State();
+    qm::ui::WindowState& st = w.State();
     while (st.WindowReady.load() != 1) app.processEvents();
     app.processEvents();
 

@@ -153,6 +153,15 @@ bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<Text>& pi
     return true;
 }
 
+// True when the answer's first "code" is negative: the service refused the list.
+bool IsRefusal(TextView body) {
+    const std::size_t at = body.find(u"\"code\"");
+    if (at == TextView::npos) return false;
+    std::size_t i = at + 6;
+    while (i < body.size() && (body[i] == u' ' || body[i] == u':')) ++i;
+    return i < body.size() && body[i] == u'-';
+}
+
 bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
     ST_URLRESPONSE resp;
     req.stop = st.stop;
@@ -161,6 +170,8 @@ bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
         return false;
     }
     body = GetBodyText(resp, TXT_GUNZIP | TXT_AUTO);
+    // A refusal of the service (a negative code): the album is not open to this viewer.
+    if (st.reason == ListReason::None && IsRefusal(body)) st.reason = ListReason::NoAccess;
     return !body.empty();
 }
 

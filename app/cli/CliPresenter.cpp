@@ -262,8 +262,10 @@ void CliPresenter::TransferStarted(std::size_t total, const Text&) {
     transferring_ = true;
     total_ = total;
     done_ = 0;
-    if (showProgress_ && !json_ && !Console::Get().ErrIsTerminal())
+    if (showProgress_ && !json_ && !Console::Get().ErrIsTerminal()) {
         Console::Get().Err("已获取到" + std::to_string(total) + "张图片信息");
+        Console::Get().Err("已开始下载图片");
+    }
     DrawLocked();
 }
 
@@ -291,7 +293,8 @@ void CliPresenter::AlbumFinished(const AlbumOutcome& album, unsigned seconds) {
         o["event"] = "album_finished";
         o["position"] = album_;
         o["seconds"] = seconds;
-        for (auto& [k, v] : AlbumJson(album).items()) o[k] = v;
+        const Json fields = AlbumJson(album);
+        for (auto it = fields.begin(); it != fields.end(); ++it) o[it.key()] = it.value();
         Emit(o);
         return;
     }
@@ -325,7 +328,12 @@ void CliPresenter::DownloadFinished(const JobOutcome& outcome) {
         Emit(o);
         return;
     }
-    Console::Get().EndProgress();
+    Console& con = Console::Get();
+    con.EndProgress();
+    if (!showProgress_) return;
+    std::size_t notTried = 0;
+    for (const AlbumOutcome& a : outcome.albums) notTried += a.notTried;
+    con.Err(outcome.stopped ? "下载完毕（已终止，" + std::to_string(notTried) + " 张未下载）" : std::string("下载完毕"));
 }
 
 void CliPresenter::Waiting(std::chrono::seconds left) {

@@ -2,9 +2,11 @@
 // note of a numbered privacy value, argument words and progress texts.
 #include <gtest/gtest.h>
 
+#include "app/cli/CliPresenter.h"
+#include "app/cli/TerminalText.h"
+
 #include "app/cli/AlbumTableText.h"
 #include "app/cli/Args.h"
-#include "app/cli/CliFrontend.h"
 #include "app/cli/Commands.h"
 
 namespace qm::cli {
@@ -59,15 +61,44 @@ TEST(ArgsWords, ValuesFlagsAndNegativeNumbers) {
     EXPECT_FALSE(ParseArgs({"-q"}, {}, {}, b, err));
 }
 
-TEST(ProgressText, Fractions) {
-    int d = 0, t = 0;
-    EXPECT_TRUE(ParseFraction(u"已下载12/40......", u"已下载", d, t));
-    EXPECT_EQ(d, 12);
-    EXPECT_EQ(t, 40);
-    EXPECT_TRUE(ParseFraction(u"正在下载第3/5个图集", u"第", d, t));
-    EXPECT_EQ(d, 3);
-    EXPECT_FALSE(ParseFraction(u"已下载/40", u"已下载", d, t));
-    EXPECT_FALSE(ParseFraction(u"下载完毕", u"第", d, t));
+TEST(TerminalText, ServerBytesNeverDriveTheTerminal) {
+    // An escape sequence, a bell, a C1 control and a line feed in a name come out as visible escapes.
+    EXPECT_EQ(EscapeControls(Text(u"a\x1b[2Jb\x07" u"c\x9b" u"d\ne")), "a\\x1b[2Jb\\x07c\\x9bd\\ne");
+    EXPECT_EQ(EscapeControls(Text(u"旅行照片")), "旅行照片");
+}
+
+TEST(Summary, OneAlignedTableWithReasonsAndTheFailedPictures) {
+    ListResult list;
+    ST_PERLISTRECORD a, b;
+    a.Name = u"旅行照片";
+    b.Name = u"x\x1b]0;pwned\x07";
+    list.albums = {a, b};
+    JobOutcome o;
+    AlbumOutcome one;
+    one.index = 0;
+    one.name = a.Name;
+    one.listed = 3;
+    one.saved = 2;
+    one.failed = 1;
+    PictureOutcome p;
+    p.fileName = u"p3.jpg";
+    p.failure = Failure{FailureKind::HttpStatus, 500, {}};
+    one.failures = {p};
+    AlbumOutcome two;
+    two.index = 1;
+    two.name = b.Name;
+    two.reason = AlbumReason::NoAccess;
+    o.albums = {one, two};
+
+    const std::string text = RenderSummary(list, o);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+    const auto nl = text.find('\n');
+    EXPECT_EQ(text.rfind("序号  名称  ", 0), 0u) << text;
+    EXPECT_NE(text.substr(0, nl).find("  列出  已保存  已有  失败  原因"), std::string::npos) << text;
+    EXPECT_NE(text.find("3       2     0     1  1 张失败\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("无权访问"), std::string::npos);
+    EXPECT_NE(text.find("旅行照片/p3.jpg: HTTP 500"), std::string::npos) << text;
 }
 
 TEST(Kinds, WordsAndAddresses) {

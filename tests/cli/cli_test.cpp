@@ -222,16 +222,50 @@ TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
 TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
     const CliRun r =
         Cli({"--demo", "download", "123456789", "--albums", "1,3", "--save", "saved dir", "--no"});
-    ASSERT_EQ(r.code, 0) << r.err;
+    // The friends-only album cannot be reached without a login: the run is not complete.
+    EXPECT_EQ(r.code, 1) << r.err;
     const fs::path album = dir_ / "saved dir" / "123456789" / "旅行照片";
     std::size_t pictures = 0;
     for (const auto& e : fs::directory_iterator(album)) pictures += e.path().extension() == ".jpg";
     EXPECT_EQ(pictures, 24u);
     const auto lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1].rfind("0001\t旅行照片\t24\t0\t", 0), 0u) << lines[1];
-    EXPECT_EQ(lines[2], "0003\t好友可见\t0\t0\t(no picture to download)");
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0], "序号  名称      列出  已保存  已有  失败  原因");
+    EXPECT_EQ(lines[1], "0001  旅行照片    24      24     0     0");
+    EXPECT_EQ(lines[2], "0003  好友可见     0       0     0     0  无权访问");
     EXPECT_NE(r.err.find("下载完毕"), std::string::npos);
+
+    // The same run as JSON events, one object per line.
+    const CliRun js = Cli({"--demo", "download", "123456789", "--albums", "1", "--save", "saved dir", "--format",
+                           "json"});
+    EXPECT_EQ(js.code, 0) << js.err;
+    std::vector<json> events;
+    for (const auto& line : Lines(js.out)) events.push_back(json::parse(line));
+    ASSERT_GE(events.size(), 27u);
+    EXPECT_EQ(events.front()["event"], "album_started");
+    EXPECT_EQ(events[1]["event"], "picture");
+    EXPECT_EQ(events[events.size() - 2]["event"], "album_finished");
+    EXPECT_EQ(events[events.size() - 2]["saved"], 24);
+    EXPECT_EQ(events.back()["event"], "finished");
+    EXPECT_EQ(events.back()["complete"], true);
+}
+
+TEST_F(CliTest, ARerunWhosePicturesAllFailIsAFailureEvenWithTheFilesOnDisk) {
+    json scenario = {{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "a"}, {"name", "A"}, {"pictures", 4}}}}}}}};
+    StartSim(scenario);
+    const CliRun first = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
+    ASSERT_EQ(first.code, 0) << first.err;
+    sim_->Stop();
+
+    // Every picture address now answers 500; the files of the first run are still there.
+    scenario["faults"] = {{{"match", "photo.store.qq.com"}, {"status", 500}}};
+    StartSim(scenario);
+    const CliRun again = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
+    EXPECT_EQ(again.code, 1) << again.out << again.err;
+    const auto lines = Lines(again.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("0001  A        4       0     0     4", 0), 0u) << again.out;
+    EXPECT_NE(again.out.find("HTTP 500"), std::string::npos) << again.out;
 }
 
 // Starts the binary in the background; returns its process id.

@@ -10,11 +10,10 @@
 #include <filesystem>
 
 #include "e2e/support/SimSessionTest.h"
-#include "core/AppState.h"
 #include "core/CleanFileName.h"
 #include "core/Settings.h"
-#include "core/jobs/DownloadJob.h"
-#include "core/jobs/ListJob.h"
+#include "jobs/DownloadJob.h"
+#include "jobs/ListJob.h"
 #include "download/DownProc.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
@@ -78,7 +77,7 @@ TEST_F(WindowsNames, DownloadedAlbumsAndPicturesOpenOnWindows) {
     st.settings.profile[0].NameMode = 0;  // pictures named by their titles
 
     ListAndDownload("10007");
-    ASSERT_GE(st.albums.Count(), 6u);
+    ASSERT_GE(list.albums.size(), 6u);
 
     std::size_t pictures = 0, folders = 0;
     for (const auto& e : fs::recursive_directory_iterator(save)) {
@@ -98,18 +97,20 @@ TEST_F(WindowsNames, CutsNeverEndOnADotOrBlankNorMakeADeviceName) {
     prof.NameMode = 0;
     ST_PERLISTRECORD rec;
     rec.Name = Text(45, u'汉') + u". .abc";
-    st.albums.AppendRecord(rec);
     fs::create_directories(save);
-    st.task.albumFolder = TextFromPath(save) + u"/";
-    st.DownloadJobState = DownloadRunning;
-    AddPicEntry(st, 0, u"http://p.example.qq.com/1", u"first", u"");
-    ASSERT_EQ(st.task.fileNames.size(), 1u);
-    const fs::path album = PathFromText(st.task.albumFolder).parent_path();
+    DownloadState ds(fe, SystemClock());
+    ds.profile = prof;
+    ds.album.record = rec;
+    ds.album.albumCount = 1;
+    ds.task.albumFolder = TextFromPath(save) + u"/";
+    AddPicEntry(ds, PictureRef{u"http://p.example.qq.com/1", {}, u"first", {}, {}, {}});
+    ASSERT_EQ(ds.task.fileNames.size(), 1u);
+    const fs::path album = PathFromText(ds.task.albumFolder).parent_path();
     EXPECT_TRUE(fs::is_directory(album));
     EXPECT_EQ(WindowsFault(album.filename().string()), "");
 
     // A picture name cut to its last four characters "CON " by the 250-character path limit.
-    st.task.Clear();
+    ds.task.Clear();
     Text deep = TextFromPath(save) + u"/";
     while (deep.size() < 246) deep += u"d";
     deep.resize(245);
@@ -117,10 +118,11 @@ TEST_F(WindowsNames, CutsNeverEndOnADotOrBlankNorMakeADeviceName) {
     fs::create_directories(PathFromText(deep));
     prof.FolderMode = 1;
     SetFieldText(prof.FolderPrefix, u"");
-    st.task.albumFolder = deep;
-    AddPicEntry(st, 0, u"http://p.example.qq.com/2", u"CON title", u"");
-    ASSERT_EQ(st.task.fileNames.size(), 1u);
-    EXPECT_EQ(WindowsFault(ToUtf8(st.task.fileNames[0])), "") << ToUtf8(st.task.fileNames[0]);
+    ds.profile = prof;
+    ds.task.albumFolder = deep;
+    AddPicEntry(ds, PictureRef{u"http://p.example.qq.com/2", {}, u"CON title", {}, {}, {}});
+    ASSERT_EQ(ds.task.fileNames.size(), 1u);
+    EXPECT_EQ(WindowsFault(ToUtf8(ds.task.fileNames[0])), "") << ToUtf8(ds.task.fileNames[0]);
 }
 
 TEST(KeepWindowsSafe, LeavesSoundNamesAlone) {

@@ -1,7 +1,8 @@
 // The download controller: save-folder checks and the base folder, the order of the two QZone
-// photo-list interfaces, list files instead of downloads, a stop in the middle of a job, and the
-// download button's start/stop behaviour. Albums are served by a canned loopback site.
-#include "core/jobs/DownloadJob.h"
+// photo-list interfaces, list files instead of downloads, a stop in the middle of a job, honest
+// outcomes, and the download button's start/stop behaviour. Albums are served by a canned
+// loopback site.
+#include "jobs/DownloadJob.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "RecordingObserver.h"
 #include "core/Prompts.h"
+#include "jobs/JobRunner.h"
 #include "sites/CannedSite.h"
 
 namespace qm {
@@ -59,13 +62,18 @@ std::string ReadFile(const fs::path& p) {
     return ss.str();
 }
 
-// A front end that can run a hook when a control text is set (to press stop at a given moment).
-class HookFrontend : public test::RecordingFrontend {
+// An observer that can run a hook at events (to press stop at a given moment).
+class HookObserver : public test::RecordingObserver {
 public:
-    std::function<void(Ctl, const Text&)> onText;
-    void SetControlText(Ctl id, const Text& text) override {
-        RecordingFrontend::SetControlText(id, text);
-        if (onText) onText(id, text);
+    std::function<void(std::size_t position)> onAlbum;
+    std::function<void(std::size_t done)> onPicture;
+    void AlbumStarted(std::size_t position, std::size_t count, const ST_PERLISTRECORD& rec) override {
+        RecordingObserver::AlbumStarted(position, count, rec);
+        if (onAlbum) onAlbum(position);
+    }
+    void PictureFinished(const PictureOutcome& p, std::size_t done, std::size_t total) override {
+        RecordingObserver::PictureFinished(p, done, total);
+        if (onPicture) onPicture(done);
     }
 };
 
@@ -77,15 +85,14 @@ protected:
               ("qm-jobs-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
         fs::create_directories(dir);
         save = dir / "save 保存";
-        st.programFolder = FromUtf8(dir.string() + "/");
-        st.WindowReady = 1;
-        st.QZoneKind = 0;
-        st.TargetFolder = u"12345/";
-        st.route.photoHost = u"plist.example.qq.com";
-        st.route.viewHost = u"view.example.qq.com";
-        st.settings.down[0] = DownParam{0, 0, 2, 30};
-        fe.texts[Ctl::SaveFolder] = FromUtf8(save.string());
-        fe.texts[Ctl::Target] = u"12345";
+        req.programFolder = FromUtf8(dir.string() + "/");
+        req.list.kind = TargetKind::QZone;
+        req.list.target = u"12345";
+        req.list.targetFolder = u"12345/";
+        req.list.route.photoHost = u"plist.example.qq.com";
+        req.list.route.viewHost = u"view.example.qq.com";
+        req.settings.down = DownParam{0, 0, 2, 30};
+        req.saveFolder = FromUtf8(save.string());
         test::ClearCookies();
     }
     void TearDown() override {
@@ -99,7 +106,9 @@ protected:
         rec.CoverUrl = u"http://c/1.jpg";
         rec.PictureCount = count;
         rec.PrivacyFlags = privacy;
-        return static_cast<int>(st.albums.AppendRecord(rec)) - 1;
+        rec.ListPosition = static_cast<uint32_t>(req.list.albums.size());
+        req.list.albums.push_back(rec);
+        return static_cast<int>(req.list.albums.size()) - 1;
     }
     fs::path AlbumDir(const std::string& id) const { return save / "12345" / ("album " + id); }
     // GBK pages with `n` pictures per album, UTF-8 pages empty, pictures served by path.
@@ -114,57 +123,60 @@ protected:
             return PictureBody(r.path);
         };
     }
-    void SetFlags(uint16_t flags) { st.settings.profile[0].SiteFlags = flags; }
+    void SetFlags(uint16_t flags) { req.settings.profile.SiteFlags = flags; }
+    JobOutcome Run() {
+        JobControl control;
+        control.TryStart();
+        return RunDownloadJob(req, fe, control);
+    }
 
-    HookFrontend fe;
-    AppState st{fe};
+    HookObserver fe;
+    DownloadRequest req;
     fs::path dir, save;
 };
 
 TEST_F(DownloadJob, SaveFolderChecks) {
-    fe.texts[Ctl::SaveFolder] = u"   ";
-    DownloadFunc(st);
+    req.saveFolder = u"   ";
+    JobOutcome o = Run();
     EXPECT_EQ(fe.Of("message"), std::vector<Text>{u"请先设置保存路径"});
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
-    EXPECT_TRUE(fe.Of("text 1005").empty());  // the running look never came
+    EXPECT_EQ(o.error, JobError::NoSaveFolder);
+    EXPECT_TRUE(fe.Of("download-started").empty());  // the running look never came
 
     std::ofstream(dir / "file") << "x";  // a file where a folder is needed
-    fe.texts[Ctl::SaveFolder] = FromUtf8((dir / "file").string());
-    DownloadFunc(st);
+    req.saveFolder = FromUtf8((dir / "file").string());
+    o = Run();
     EXPECT_EQ(fe.Of("message").back(), u"请检测设置的保存路径是否有误");
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
+    EXPECT_EQ(o.error, JobError::SaveFolderUnusable);
+    EXPECT_FALSE(o.errorText.empty());  // the system's reason
+    EXPECT_FALSE(o.Complete());
 }
 
 TEST_F(DownloadJob, NoSelectionCreatesBaseFolderAndEndsWithPrompt) {
-    st.TargetSubFolder = u"sub/";
+    req.list.targetSubFolder = u"sub/";
     Album("a");
-    DownloadFunc(st);
+    const JobOutcome o = Run();
     // save folder (no trailing separator typed) + target + sub-folder
     EXPECT_TRUE(fs::is_directory(save / "12345" / "sub"));
-    EXPECT_EQ(st.task.albumFolder, FromUtf8((save / "12345" / "sub").string() + "/"));
+    EXPECT_EQ(o.lastFolder, FromUtf8((save / "12345" / "sub").string() + "/"));
     EXPECT_EQ(fe.Of("message"), std::vector<Text>{PromptSelectAlbums()});
-    EXPECT_EQ(st.albums.SelectedCount.load(), 0u);
-    EXPECT_EQ(fe.Of("text 1005"), (std::vector<Text>{u"终止下载", u"下载"}));
-    EXPECT_EQ(fe.Shown(Ctl::Status), u"下载完毕");
-    EXPECT_EQ(fe.Shown(Ctl::Progress), u"");
-    EXPECT_EQ(fe.Of("enable 1000"), (std::vector<Text>{u"0", u"1"}));
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
+    EXPECT_EQ(o.error, JobError::NoAlbumChosen);
+    EXPECT_EQ(fe.Calls().back(), "download-finished: ");
 }
 
 TEST_F(DownloadJob, TargetFolderCannotClimbOutOfTheSaveFolder) {
-    st.TargetFolder = u"../../";
-    st.TargetSubFolder = u"./x/../";
-    DownloadFunc(st);
-    EXPECT_EQ(st.task.albumFolder, FromUtf8(save.string() + "/x/"));
+    req.list.targetFolder = u"../../";
+    req.list.targetSubFolder = u"./x/../";
+    const JobOutcome o = Run();
+    EXPECT_EQ(o.lastFolder, FromUtf8(save.string() + "/x/"));
     EXPECT_TRUE(fs::is_directory(save / "x"));
 }
 
 TEST_F(DownloadJob, UnknownBigOrNonPublicAlbumsTryTheUtf8InterfaceFirst) {
-    fe.selection = {Album("normal"), Album("unknown", -1), Album("big", 2001),
-                    Album("private", 5, PrivacyPrivate), Album("edge", 2000)};
+    req.albums = {Album("normal"), Album("unknown", -1), Album("big", 2001), Album("private", 5, PrivacyPrivate),
+                  Album("edge", 2000)};
     SetFlags(SiteFlag::ListOnly);
     CannedSite site(Site(1));
-    DownloadFunc(st);
+    Run();
 
     std::map<std::string, std::vector<std::string>> order;  // album -> interfaces in request order
     for (const auto& r : site.Requests()) {
@@ -182,14 +194,14 @@ TEST_F(DownloadJob, UnknownBigOrNonPublicAlbumsTryTheUtf8InterfaceFirst) {
     EXPECT_EQ(order["unknown"], (std::vector<std::string>{"utf8", "gbk", "gbk"}));
     EXPECT_EQ(order["big"], (std::vector<std::string>{"utf8", "gbk", "gbk"}));
     EXPECT_EQ(order["private"], (std::vector<std::string>{"utf8", "gbk"}));  // then the view-album interface
-    EXPECT_EQ(fe.Of("text 1009").front(), u"正在下载第1/5个图集");
+    EXPECT_EQ(fe.Of("album-started").front(), u"1/5 album normal");
 }
 
 TEST_F(DownloadJob, ListOnlyWritesOneListFilePerAlbumAndFetchesNoPicture) {
-    fe.selection = {Album("x1"), Album("x2")};
+    req.albums = {Album("x1"), Album("x2")};
     SetFlags(SiteFlag::ListOnly | SiteFlag::OpenFolderWhenDone);
     CannedSite site(Site(2));
-    DownloadFunc(st);
+    const JobOutcome o = Run();
 
     for (const char* id : {"x1", "x2"}) {
         const std::string a = id;
@@ -200,14 +212,14 @@ TEST_F(DownloadJob, ListOnlyWritesOneListFilePerAlbumAndFetchesNoPicture) {
         EXPECT_FALSE(fs::exists(AlbumDir(a) / "pic0.jpg"));
     }
     for (const auto& r : site.Requests()) EXPECT_EQ(r.path.find(".jpg"), std::string::npos) << r.path;
-    EXPECT_EQ(fe.Shown(Ctl::Status), u"下载完毕");
-    EXPECT_EQ(fe.Of("open"), std::vector<Text>{FromUtf8(AlbumDir("x2").string() + "/")});
+    EXPECT_TRUE(o.Complete());  // list files written is what ListOnly promises
+    EXPECT_EQ(o.openFolder, FromUtf8(AlbumDir("x2").string() + "/"));
 }
 
 TEST_F(DownloadJob, DownloadsAlbumsAndRecordsHistory) {
-    fe.selection = {Album("a"), Album("b")};
+    req.albums = {Album("a"), Album("b")};
     CannedSite site(Site(3));
-    DownloadFunc(st);
+    const JobOutcome o = Run();
     for (const char* id : {"a", "b"}) {
         for (int i = 0; i < 3; ++i) {
             const fs::path file = AlbumDir(id) / ("pic" + std::to_string(i) + ".jpg");
@@ -215,26 +227,56 @@ TEST_F(DownloadJob, DownloadsAlbumsAndRecordsHistory) {
         }
         EXPECT_TRUE(fs::exists(AlbumDir(id) / "pic.vyr"));
     }
-    EXPECT_TRUE(fe.Of("open").empty());  // OpenFolderWhenDone is off
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
+    ASSERT_EQ(o.albums.size(), 2u);
+    EXPECT_EQ(o.albums[0].saved, 3u);
+    EXPECT_EQ(o.albums[0].expected, 5);
+    EXPECT_EQ(o.albums[0].NotListed(), 2u);  // the table said 5, the service listed 3
+    EXPECT_TRUE(o.Complete());
+    EXPECT_TRUE(o.openFolder.empty());  // OpenFolderWhenDone is off
+}
+
+TEST_F(DownloadJob, FailuresAreReportedWithReasonsAndNoHistoryIsWritten) {
+    // Every picture answers an empty body on both addresses, into a folder that already holds
+    // the files of an earlier run: nothing is "saved", every picture failed with its reason.
+    req.albums = {Album("a")};
+    fs::create_directories(AlbumDir("a"));
+    for (int i = 0; i < 3; ++i) std::ofstream(AlbumDir("a") / ("pic" + std::to_string(i) + ".jpg")) << "old";
+    CannedSite site([](const CannedRequest& r) -> std::string {
+        if (r.path.find(".jpg") != std::string::npos) return std::string();
+        return Site(3)(r);
+    });
+    const JobOutcome o = Run();
+    ASSERT_EQ(o.albums.size(), 1u);
+    const AlbumOutcome& a = o.albums[0];
+    EXPECT_EQ(a.listed, 3u);
+    EXPECT_EQ(a.saved, 0u);
+    EXPECT_EQ(a.failed, 3u);
+    ASSERT_EQ(a.failures.size(), 3u);
+    EXPECT_EQ(a.failures[0].failure.kind, FailureKind::Connection);
+    EXPECT_EQ(a.failures[0].failure.text, "empty answer");
+    EXPECT_TRUE(a.failures[0].usedAlternate);  // the alternate was asked after the main failed
+    EXPECT_EQ(ReadFile(AlbumDir("a") / "pic0.jpg"), "old");
+    EXPECT_FALSE(fs::exists(AlbumDir("a") / "pic.vyr"));
+    EXPECT_FALSE(o.Complete());
 }
 
 TEST_F(DownloadJob, StopInThirdOfFiveAlbumsLeavesTheRestUntouched) {
     std::vector<int> sel;
     for (const char* id : {"a1", "a2", "a3", "a4", "a5"}) sel.push_back(Album(id));
-    fe.selection = sel;
-    // One worker: the stop comes while the second picture of album 3 is fetched, so the third
-    // must never start.
-    st.settings.down[0].ThreadCount = 1;
-    std::thread job;
+    req.albums = sel;
+    // One worker: the stop comes when the first picture of album 3 has ended, so its third
+    // picture and the later albums must never start.
+    req.settings.down.ThreadCount = 1;
+    JobRunner runner;
     std::atomic<bool> inThird{false};
-    fe.onText = [&](Ctl id, const Text& text) {
-        if (id == Ctl::Status) inThird = text == u"正在下载第3/5个图集";
-        if (id == Ctl::Progress && inThird && text.rfind(u"已下载", 0) == 0) PressDownloadButton(st, job);
+    fe.onAlbum = [&](std::size_t position) { inThird = position == 3; };
+    fe.onPicture = [&](std::size_t done) {
+        if (inThird && done == 1) runner.control.RequestStop();
     };
     CannedSite site([](const CannedRequest& r) { return Site(r.Param("topicId") == "a3" ? 3 : 1)(r); });
-    ASSERT_TRUE(PressDownloadButton(st, job));
-    job.join();
+    JobOutcome o;
+    ASSERT_EQ(runner.PressButton([&] { o = RunDownloadJob(req, fe, runner.control); }), JobRunner::Press::Started);
+    runner.Join();
 
     EXPECT_TRUE(fs::exists(AlbumDir("a1") / "pic.vyr"));
     EXPECT_TRUE(fs::exists(AlbumDir("a2") / "pic.vyr"));
@@ -247,44 +289,46 @@ TEST_F(DownloadJob, StopInThirdOfFiveAlbumsLeavesTheRestUntouched) {
         EXPECT_NE(r.Param("topicId"), "a4");
         EXPECT_NE(r.Param("topicId"), "a5");
     }
-    EXPECT_EQ(fe.Shown(Ctl::Status), u"下载完毕");
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
+    EXPECT_TRUE(o.stopped);
+    ASSERT_EQ(o.albums.size(), 3u);
+    EXPECT_EQ(o.albums[2].saved + o.albums[2].notTried + o.albums[2].failed, 3u);
+    EXPECT_GE(o.albums[2].notTried, 1u);
+    // The folder reported after a stop is the album that was being fetched.
+    EXPECT_EQ(o.lastFolder, FromUtf8(AlbumDir("a3").string() + "/"));
 }
 
 TEST_F(DownloadJob, StopWhileListingAsksBeforeDownloadingWhatWasListed) {
-    fe.selection = {Album("a"), Album("b")};
-    std::thread job;
+    req.albums = {Album("a"), Album("b")};
+    JobRunner runner;
     std::atomic<bool> pressed{false};
+    // The stop comes while the second page of album a is asked for: the first page's pictures
+    // are listed, the rest of the listing is cut short.
     CannedSite site([&](const CannedRequest& r) -> std::string {
-        if (r.path == "/fcgi-bin/cgi_list_photo" && !pressed.exchange(true)) {
-            PressDownloadButton(st, job);  // stop while album a is being listed
-        }
+        if (r.path == "/fcgi-bin/cgi_list_photo" && r.Param("pageStart") != "0" && !pressed.exchange(true))
+            runner.control.RequestStop();
         return Site(3)(r);
     });
     fe.answers = {true};
-    ASSERT_TRUE(PressDownloadButton(st, job));
-    job.join();
+    JobOutcome o;
+    ASSERT_EQ(runner.PressButton([&] { o = RunDownloadJob(req, fe, runner.control); }), JobRunner::Press::Started);
+    runner.Join();
     EXPECT_EQ(fe.Of("question"), std::vector<Text>{PromptDownloadListedSoFar()});
-    EXPECT_TRUE(fs::exists(AlbumDir("a") / "pic0.jpg"));  // the one listed picture, on Yes
-    EXPECT_FALSE(fs::exists(AlbumDir("a") / "pic.vyr"));
+    EXPECT_TRUE(fs::exists(AlbumDir("a") / "pic0.jpg"));  // the listed pictures, on Yes
+    EXPECT_TRUE(fs::exists(AlbumDir("a") / "pic2.jpg"));
     EXPECT_FALSE(fs::exists(AlbumDir("b")));
 }
 
-TEST_F(DownloadJob, ButtonStopsARunningJobAndNeverLosesTheRequest) {
-    st.DownloadJobState = DownloadRunning;
-    std::thread none;
-    EXPECT_FALSE(PressDownloadButton(st, none));
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadStopRequested);
-    EXPECT_EQ(st.StopFlag.load(), 1);
-    EXPECT_FALSE(none.joinable());
-
-    // A stop that arrives before the job reaches its first album is honoured there.
-    fe.selection = {Album("a")};
+TEST_F(DownloadJob, AStopBeforeTheFirstAlbumIsHonouredThere) {
+    req.albums = {Album("a")};
     CannedSite site(Site(1));
-    DownloadFunc(st);
-    EXPECT_TRUE(fe.Of("text 1009").size() == 1u);  // only "下载完毕"; no album started
+    JobControl control;
+    control.TryStart();
+    control.RequestStop();
+    const JobOutcome o = RunDownloadJob(req, fe, control);
+    EXPECT_TRUE(fe.Of("album-started").empty());
     EXPECT_TRUE(site.Requests().empty());
-    EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
+    EXPECT_TRUE(o.stopped);
+    EXPECT_FALSE(o.Complete());
     Ping();
 }
 

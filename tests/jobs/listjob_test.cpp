@@ -1,15 +1,15 @@
 // The list job end to end against the simulator: target reduction, kinds, the mood row, the
-// running look and its end, recent targets, stop requests and the button's start/stop logic.
-#include "core/jobs/ListJob.h"
+// events and the result, stop requests and the button's start/stop logic.
+#include "jobs/ListJob.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <filesystem>
 
-#include "RecordingFrontend.h"
-#include "core/AppState.h"
+#include "RecordingObserver.h"
 #include "core/Settings.h"
+#include "jobs/JobRunner.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -22,12 +22,12 @@ namespace {
 using nlohmann::json;
 
 // Asks the running job to stop as soon as the first album arrives, as a user pressing the button.
-class StoppingFrontend : public test::RecordingFrontend {
+class StoppingObserver : public test::RecordingObserver {
 public:
-    AppState* st = nullptr;
-    void AlbumAdded(int index) override {
-        RecordingFrontend::AlbumAdded(index);
-        if (index == 0 && st) st->ListJobState = ListStopRequested;
+    JobControl* control = nullptr;
+    void AlbumListed(std::size_t index, const ST_PERLISTRECORD& rec) override {
+        RecordingObserver::AlbumListed(index, rec);
+        if (index == 0 && control) control->RequestStop();
     }
 };
 
@@ -40,7 +40,6 @@ protected:
         std::filesystem::create_directories(folder_);
         st_.programFolder = TextFromPath(folder_) + u"/";
         LoadSettings(st_);
-        st_.WindowReady = 1;
         CookieStore::Instance().Clear();
     }
     void TearDown() override {
@@ -68,11 +67,10 @@ protected:
     }
     // Runs the job on this thread, as the button would on its own.
     void Run(const std::u16string& target, int kind = 0) {
-        fe_.texts[Ctl::Target] = target;
-        fe_.kind = kind;
-        st_.ListJobState = ListRunning;
-        st_.QZoneKind = -1;
-        GetListFunc(st_);
+        control_.Finish();
+        control_.TryStart();
+        result_ = RunListJob(ListRequest{target, static_cast<TargetKind>(kind)}, fe_, control_, st_.programFolder);
+        control_.Finish();
     }
     size_t CountRequests(const std::string& part) const {
         size_t n = 0;
@@ -81,8 +79,10 @@ protected:
     }
 
     std::filesystem::path folder_;
-    StoppingFrontend fe_;
-    AppState st_{fe_};
+    StoppingObserver fe_;
+    SettingsStore st_;
+    JobControl control_;
+    ListResult result_;
     std::unique_ptr<sim::Simulator> sim_;
 };
 
@@ -90,7 +90,7 @@ TEST_F(ListJobTest, QZonePageAddressListsTheNumberAndAppendsTheMoodRow) {
     Start(Scenario(2, "123456"));
     Run(u"  http://user.qzone.qq.com/123456/infocenter?via=toolbar#top  ");
 
-    const auto recs = st_.albums.Snapshot();
+    const auto& recs = result_.albums;
     ASSERT_EQ(recs.size(), 3u);
     EXPECT_EQ(recs[2].Name, kMoodAlbumName);
     EXPECT_EQ(recs[2].CoverUrl, u"123");
@@ -99,50 +99,42 @@ TEST_F(ListJobTest, QZonePageAddressListsTheNumberAndAppendsTheMoodRow) {
     EXPECT_EQ(CountRequests("GetRoute?UIN=123456&"), 1u);
     EXPECT_EQ(CountRequests("fcg_list_album_v3"), 0u);  // version 2 found albums
 
-    EXPECT_EQ(st_.TargetFolder, u"123456/");
-    EXPECT_EQ(st_.TargetSubFolder, u"");
-    EXPECT_EQ(st_.QZoneKind.load(), 0);
-    EXPECT_EQ(st_.ListJobState.load(), ListIdle);
-    EXPECT_EQ(fe_.Shown(Ctl::AlbumGroup), u"相册列表(共3个)");
-    EXPECT_EQ(fe_.Shown(Ctl::Status), u"获取相册列表完成，共3个");
-    EXPECT_EQ(fe_.Shown(Ctl::ListButton), u"获取相册");
-    EXPECT_TRUE(fe_.Of("message").empty());
+    EXPECT_EQ(result_.target, u"http://user.qzone.qq.com/123456/infocenter?via=toolbar#top");
+    EXPECT_EQ(result_.targetFolder, u"123456/");
+    EXPECT_EQ(result_.targetSubFolder, u"");
+    EXPECT_EQ(result_.kind, TargetKind::QZone);
+    EXPECT_EQ(result_.reason, ListReason::None);
+    EXPECT_TRUE(fe_.Notices().empty());
 
-    // The running look came first, then the end with the download button enabled.
+    // Started first, every album as it came (with its index), finished last.
     const auto calls = fe_.Calls();
-    auto at = [&](const std::string& c) { return std::find(calls.begin(), calls.end(), c) - calls.begin(); };
-    EXPECT_LT(at("text 1004: 终止获取"), at("album: 0"));
-    EXPECT_LT(at("text 1009: 正在获取相册列表，请稍等..."), at("album: 0"));
-    EXPECT_LT(at("enable 1005: 0"), at("enable 1005: 1"));
-    EXPECT_LT(at("album: 2"), at("refresh: "));
-    EXPECT_NE(at("check 1012: 0"), static_cast<long>(calls.size()));
-    EXPECT_NE(at("show 1013: 0"), static_cast<long>(calls.size()));
-
-    // The trimmed target is remembered, shown in the box history and saved.
-    EXPECT_EQ(fe_.Of("history 1001"),
-              std::vector<Text>{u"http://user.qzone.qq.com/123456/infocenter?via=toolbar#top"});
-    EXPECT_EQ(RecentEntries(st_, 0).front(), u"http://user.qzone.qq.com/123456/infocenter?via=toolbar#top");
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls.front(), "list-started: ");
+    EXPECT_EQ(calls[1], "album: 0 Album1");
+    EXPECT_EQ(calls[3], "album: 2 " + ToUtf8(kMoodAlbumName));
+    EXPECT_EQ(calls.back(), "list-finished: 3");
 }
 
 TEST_F(ListJobTest, DigitsWithLettersAndAWeiboAddressOfKindZeroAreRejected) {
     Start(Scenario(1));
     for (const Text& target : {Text(u"10001abc"), Text(u"http://t.qq.com/someone")}) {
         Run(target, 0);
-        EXPECT_EQ(fe_.Of("message").back(), u"请直接输入QQ号进行下载");
-        EXPECT_EQ(st_.albums.Count(), 0u);
-        EXPECT_EQ(fe_.Shown(Ctl::AlbumGroup), u"相册列表(共0个)");
-        EXPECT_EQ(st_.ListJobState.load(), ListIdle);
+        ASSERT_FALSE(fe_.Notices().empty());
+        EXPECT_EQ(fe_.Notices().back().id, Notice::NumberOnly);
+        EXPECT_EQ(fe_.Notices().back().text, u"请直接输入QQ号进行下载");
+        EXPECT_TRUE(result_.albums.empty());
+        EXPECT_EQ(result_.reason, ListReason::NotANumber);
     }
     EXPECT_TRUE(sim_->Requests().empty());
-    EXPECT_TRUE(fe_.Of("history 1001").empty());  // nothing found: nothing remembered
 }
 
-TEST_F(ListJobTest, EmptyTargetAsksForOneAndChangesNoControl) {
+TEST_F(ListJobTest, EmptyTargetAsksForOneAndStartsNothing) {
     Run(u"   ");
-    ASSERT_EQ(fe_.Of("message").size(), 1u);
-    EXPECT_FALSE(fe_.Of("message")[0].empty());
-    EXPECT_TRUE(fe_.Of("text 1004").empty());
-    EXPECT_EQ(st_.ListJobState.load(), ListIdle);
+    ASSERT_EQ(fe_.Notices().size(), 1u);
+    EXPECT_EQ(fe_.Notices()[0].id, Notice::EmptyTarget);
+    EXPECT_FALSE(fe_.Notices()[0].text.empty());
+    EXPECT_EQ(result_.reason, ListReason::EmptyTarget);
+    EXPECT_EQ(fe_.Of("list-started").size(), 0u);  // the window keeps its look
 }
 
 TEST_F(ListJobTest, OnlyVersion3FindsAlbums_NoMoodRow) {
@@ -150,81 +142,89 @@ TEST_F(ListJobTest, OnlyVersion3FindsAlbums_NoMoodRow) {
     s["faults"] = {{{"match", "fcg_list_album_v2"}, {"reset", true}}};
     Start(s);
     Run(u"10001");
-    const auto recs = st_.albums.Snapshot();
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(recs[1].Name, u"Album2");
-    EXPECT_EQ(fe_.Shown(Ctl::AlbumGroup), u"相册列表(共2个)");
-    EXPECT_TRUE(fe_.Of("message").empty());
+    ASSERT_EQ(result_.albums.size(), 2u);
+    EXPECT_EQ(result_.albums[1].Name, u"Album2");
+    EXPECT_TRUE(fe_.Notices().empty());
 }
 
 TEST_F(ListJobTest, NoAlbumAtAllShowsTheQZoneExplanation) {
-    json s = Scenario(0);
-    Start(s);
+    Start(Scenario(0));
     Run(u"10001");
-    ASSERT_EQ(fe_.Of("message").size(), 1u);
-    EXPECT_EQ(fe_.Of("message")[0].rfind(u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的", 0),
-              0u);
+    ASSERT_EQ(fe_.Notices().size(), 1u);
+    EXPECT_EQ(fe_.Notices()[0].id, Notice::NoAlbums);
+    EXPECT_EQ(fe_.Notices()[0].text.rfind(u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的", 0), 0u);
+    EXPECT_EQ(fe_.Notices()[0].cause, "");  // the service answered: no network cause
     EXPECT_EQ(CountRequests("fcg_list_album_v3"), 2u);  // both passes
-    EXPECT_EQ(fe_.Of("enable 1005").back(), u"0");
-    EXPECT_EQ(st_.TargetFolder, u"10001/");
+    EXPECT_EQ(result_.targetFolder, u"10001/");
+}
+
+TEST_F(ListJobTest, AnUnreachableServiceSaysSoWithCurlsReason) {
+    // Nothing listens on the routed port: the route lookup fails with the connection's reason,
+    // which the notices carry beside the fixed texts.
+    SetConnectTo("127.0.0.1:1");
+    Run(u"10001");
+    EXPECT_EQ(result_.reason, ListReason::Network);
+    EXPECT_FALSE(result_.reasonText.empty());
+    const auto notices = fe_.Notices();
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.front().id, Notice::RouteFailed);
+    EXPECT_EQ(notices.front().text, u"QQ空间相册错误1");
+    EXPECT_NE(notices.front().cause.find("onnect"), std::string::npos) << notices.front().cause;
+    EXPECT_EQ(notices.back().id, Notice::NoAlbums);
+    EXPECT_FALSE(notices.back().cause.empty());
 }
 
 TEST_F(ListJobTest, WeiboAddressTakesTheWeiboPathWithKindOneOrTwo) {
     Start({{"weibo", {{{"name", "someone"}, {"uin", "30003"}}}}});
     for (int kind : {1, 2}) {
         Run(u"http://t.qq.com/someone?preview", kind);
-        EXPECT_EQ(st_.WeiboId, u"someone");
-        EXPECT_EQ(st_.TargetFolder, u"someone/");
-        EXPECT_EQ(st_.QZoneKind.load(), 2);
+        EXPECT_EQ(result_.weiboId, u"someone");
+        EXPECT_EQ(result_.targetFolder, u"someone/");
+        EXPECT_EQ(result_.kind, TargetKind::Weibo);
         EXPECT_EQ(CountRequests("route.store.qq.com"), 0u);
     }
     // Kind 2 with a bare name also goes to Weibo; kind 1 with a bare number to the QQ group.
     Run(u"someone", 2);
-    EXPECT_EQ(st_.QZoneKind.load(), 2);
+    EXPECT_EQ(result_.kind, TargetKind::Weibo);
     Run(u"http://qun.qzone.qq.com/group#!/445566/album?x", 1);
-    EXPECT_EQ(st_.QZoneKind.load(), 1);
-    EXPECT_EQ(st_.TargetFolder, u"445566/");
-    EXPECT_EQ(fe_.Of("message").back().rfind(u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了", 0),
-              0u);
+    EXPECT_EQ(result_.kind, TargetKind::Group);
+    EXPECT_EQ(result_.targetFolder, u"445566/");
+    EXPECT_EQ(fe_.Notices().back().text.rfind(u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了", 0), 0u);
 }
 
 TEST_F(ListJobTest, StopAfterTheFirstAlbumKeepsItAndEndsNormally) {
     Start(Scenario(5));
-    fe_.st = &st_;
+    fe_.control = &control_;
     Run(u"10001");
-    const auto recs = st_.albums.Snapshot();
-    ASSERT_EQ(recs.size(), 2u);  // the first album, then the mood row of a successful version 2
-    EXPECT_EQ(recs[0].Name, u"Album1");
-    EXPECT_EQ(recs[1].Name, kMoodAlbumName);
-    EXPECT_EQ(st_.ListJobState.load(), ListIdle);
-    EXPECT_EQ(fe_.Shown(Ctl::Status), u"获取相册列表完成，共2个");
-    EXPECT_EQ(fe_.Shown(Ctl::ListButton), u"获取相册");
+    ASSERT_EQ(result_.albums.size(), 2u);  // the first album, then the mood row of a successful version 2
+    EXPECT_EQ(result_.albums[0].Name, u"Album1");
+    EXPECT_EQ(result_.albums[1].Name, kMoodAlbumName);
+    EXPECT_EQ(result_.reason, ListReason::Stopped);
+    EXPECT_EQ(fe_.Calls().back(), "list-finished: 2");
 }
 
 TEST_F(ListJobTest, ButtonStartsStopsAndRestartsTheJob) {
     Start(Scenario(3));
-    fe_.texts[Ctl::Target] = u"10001";
-    std::thread job;
-
-    st_.WindowReady = 0;
-    EXPECT_FALSE(PressListButton(st_, job));  // not ready yet
-    EXPECT_FALSE(job.joinable());
-    st_.WindowReady = 1;
-
-    ASSERT_TRUE(PressListButton(st_, job));
+    JobRunner runner;
+    ListResult last;
+    auto press = [&] {
+        return runner.PressButton(
+            [&] { last = RunListJob(ListRequest{u"10001", TargetKind::QZone}, fe_, runner.control, st_.programFolder); });
+    };
+    ASSERT_EQ(press(), JobRunner::Press::Started);
     // Pressing again while running asks for a stop and starts nothing.
-    const uint8_t state = st_.ListJobState.load();
-    EXPECT_FALSE(PressListButton(st_, job));
-    if (state != ListIdle) {
-        EXPECT_NE(st_.ListJobState.load(), ListRunning);
+    const auto second = press();
+    if (second == JobRunner::Press::StopRequested) {
+        EXPECT_TRUE(runner.control.StopRequested());
     }
-    while (st_.ListJobState.load() != ListIdle) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (runner.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-    // Once idle, the next press clears the old list and runs again to the full list.
-    ASSERT_TRUE(PressListButton(st_, job));
-    while (st_.ListJobState.load() != ListIdle) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    job.join();
-    EXPECT_EQ(st_.albums.Count(), 4u);
+    // Once idle, the next press runs again to the full list.
+    ASSERT_EQ(press(), JobRunner::Press::Started);
+    while (runner.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    runner.Join();
+    EXPECT_EQ(last.albums.size(), 4u);
+    EXPECT_EQ(last.reason, ListReason::None);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ void ListTarget(CQuillmossDlg& w) {
     w.OnListButton();
     WaitUntil([&] { return button->text() == "终止获取"; }, 3000);
     ASSERT_TRUE(
-        WaitUntil([&] { return w.State().ListJobState.load() == 0 && button->text() == "获取相册"; }, 30000));
+        WaitUntil([&] { return !w.State().listJob.Running() && button->text() == "获取相册"; }, 30000));
     WaitUntil([] { return false; }, 200);  // the last queued rows
 }
 
@@ -69,7 +69,7 @@ int DownloadAlbum(CQuillmossDlg& w, const QString& name, const QString& save) {
     w.OnDownloadButton();
     WaitUntil([&] { return button->text() == "终止下载"; }, 3000);
     EXPECT_TRUE(
-        WaitUntil([&] { return w.State().DownloadJobState.load() == 0 && button->text() == "下载"; }, 40000));
+        WaitUntil([&] { return !w.State().downloadJob.Running() && button->text() == "下载"; }, 40000));
     return CountPictures(save);
 }
 

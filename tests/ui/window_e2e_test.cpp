@@ -33,7 +33,7 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
 
         w.OnListButton();
         ASSERT_TRUE(WaitUntil(
-            [&] { return w.State().ListJobState.load() == 0 && listButton->text() == "获取相册"; }, 30000));
+            [&] { return !w.State().listJob.Running() && listButton->text() == "获取相册"; }, 30000));
         WaitUntil([] { return false; }, 200);
         const int rows = w.Grid()->RowCount();
         ASSERT_GE(rows, 3);
@@ -48,7 +48,7 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
         w.OnDownloadButton();
         ASSERT_TRUE(WaitUntil(
-            [&] { return w.State().DownloadJobState.load() == 0 && status->text() == "下载完毕"; }, 60000));
+            [&] { return !w.State().downloadJob.Running() && status->text() == "下载完毕"; }, 60000));
         EXPECT_EQ(downloadButton->text(), "下载");
         int files = 0;
         QDirIterator it(save, QDir::Files, QDirIterator::Subdirectories);

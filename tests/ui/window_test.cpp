@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -156,7 +157,7 @@ TEST(MainWindowDrop, FileGivesItsFolderAndDottedFolderGivesItsParent) {
     EXPECT_EQ(f.window->SaveBox()->EditText(), expected);
     EXPECT_EQ(f.window->SaveBox()->History().last(), expected);
     // Remembered as the newest save folder and written to soft.dat.
-    AppState& st = f.window->State();
+    WindowState& st = f.window->State();
     LoadSettings(st);
     EXPECT_EQ(QString::fromStdU16String(RecentEntries(st, 1).at(0)), expected);
     // The same folder in other letter case is not added again.
@@ -215,8 +216,54 @@ TEST(MainWindowStartup, KindChoiceFollowsTheSiteChoice) {
     EXPECT_EQ(f.window->KindBox()->itemText(1), "QQ群相册");
     f.window->SiteBox()->setCurrentIndex(3);
     EXPECT_TRUE(f.window->KindBox()->isHidden());
-    EXPECT_FALSE(f.window->FrontendImpl().KindChoiceVisible());
     f.window->SiteBox()->setCurrentIndex(0);
-    EXPECT_TRUE(f.window->FrontendImpl().KindChoiceVisible());
-    EXPECT_EQ(f.window->FrontendImpl().KindChoice(), 0);
+    EXPECT_FALSE(f.window->KindBox()->isHidden());
+    EXPECT_EQ(f.window->KindBox()->currentIndex(), 0);
+}
+
+TEST(WindowPresenter, JobEventsBecomeTheWindowsTextsAndEnabling) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    QtPresenter& p = w.Presenter();
+    auto text = [&](Ctl id) {
+        QWidget* c = w.Control(id);
+        if (auto* b = qobject_cast<QPushButton*>(c)) return b->text();
+        if (auto* g = qobject_cast<QGroupBox*>(c)) return g->title();
+        return qobject_cast<QLabel*>(c)->text();
+    };
+
+    p.ListStarted();
+    EXPECT_EQ(text(Ctl::ListButton), "终止获取");
+    EXPECT_EQ(text(Ctl::Status), "正在获取相册列表，请稍等...");
+    EXPECT_FALSE(w.Control(Ctl::DownloadButton)->isEnabled());
+    EXPECT_FALSE(w.Control(Ctl::ExportLink)->isEnabled());
+    ListResult r;
+    r.albums.resize(3);
+    p.ListFinished(r);
+    EXPECT_EQ(text(Ctl::AlbumGroup), "相册列表(共3个)");
+    EXPECT_EQ(text(Ctl::Status), "获取相册列表完成，共3个");
+    EXPECT_EQ(text(Ctl::ListButton), "获取相册");
+    EXPECT_TRUE(w.Control(Ctl::DownloadButton)->isEnabled());
+
+    p.DownloadStarted(2);
+    EXPECT_EQ(text(Ctl::DownloadButton), "终止下载");
+    EXPECT_FALSE(w.Control(Ctl::Target)->isEnabled());
+    p.AlbumStarted(1, 2, ST_PERLISTRECORD());
+    EXPECT_EQ(text(Ctl::Status), "正在下载第1/2个图集");
+    EXPECT_EQ(text(Ctl::Progress), "......");
+    p.PicturesListed(7);
+    EXPECT_EQ(text(Ctl::Progress), "已获取到7张图片信息");
+    p.TransferStarted(7, u"/tmp/album/");
+    EXPECT_EQ(text(Ctl::Progress), "已开始下载图片");
+    EXPECT_EQ(p.CurrentAlbumFolder(), u"/tmp/album/");
+    p.PictureFinished(PictureOutcome(), 3, 7);
+    p.PictureFinished(PictureOutcome(), 2, 7);  // a late report never moves the count back
+    EXPECT_EQ(text(Ctl::Progress), "已下载3/7......");
+    p.AlbumFinished(AlbumOutcome(), 1);
+    EXPECT_TRUE(p.CurrentAlbumFolder().empty());
+    p.DownloadFinished(JobOutcome());
+    EXPECT_EQ(text(Ctl::Status), "下载完毕");
+    EXPECT_EQ(text(Ctl::Progress), "");
+    EXPECT_EQ(text(Ctl::DownloadButton), "下载");
+    EXPECT_TRUE(w.Control(Ctl::Target)->isEnabled());
 }

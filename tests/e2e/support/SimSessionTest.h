@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "RecordingFrontend.h"
-#include "core/AppState.h"
+#include "RecordingObserver.h"
 #include "core/Settings.h"
-#include "core/jobs/DownloadJob.h"
-#include "core/jobs/ListJob.h"
+#include "jobs/DownloadJob.h"
+#include "jobs/ListJob.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -38,7 +37,6 @@ protected:
         save = root / saveName_;
         st.programFolder = TextFromPath(root / "prog") + u"/";
         LoadSettings(st);
-        st.WindowReady = 1;
         CookieStore::Instance().Clear();
     }
     void TearDown() override {
@@ -55,25 +53,30 @@ protected:
     // Lists the target's QZone albums, then downloads the given ones (default: every album but the
     // mood pseudo-album) and checks the job ended.
     void ListAndDownload(const std::string& qq, std::vector<int> selection = {}) {
-        fe.texts[Ctl::Target] = FromUtf8(qq);
-        fe.kind = 0;
-        st.ListJobState = ListRunning;
-        GetListFunc(st);
-        ASSERT_GT(st.albums.Count(), 0u);
+        JobControl listControl;
+        listControl.TryStart();
+        list = RunListJob(ListRequest{FromUtf8(qq), TargetKind::QZone}, fe, listControl, st.programFolder);
+        ASSERT_GT(list.albums.size(), 0u);
         if (selection.empty())
-            for (std::size_t i = 0; i < st.albums.Count(); ++i)
-                if (st.albums.Get(i)->CoverUrl != u"123") selection.push_back(static_cast<int>(i));
-        fe.selection = selection;
-        fe.texts[Ctl::SaveFolder] = TextFromPath(save);
-        st.DownloadJobState = DownloadRunning;
-        DownloadFunc(st);
-        EXPECT_EQ(st.DownloadJobState.load(), DownloadIdle);
-        EXPECT_EQ(fe.Shown(Ctl::Status), u"下载完毕");
+            for (std::size_t i = 0; i < list.albums.size(); ++i)
+                if (list.albums[i].CoverUrl != u"123") selection.push_back(static_cast<int>(i));
+        DownloadRequest request;
+        request.list = list;
+        request.albums = selection;
+        request.saveFolder = TextFromPath(save);
+        request.settings = st.Snapshot();
+        request.programFolder = st.programFolder;
+        JobControl control;
+        control.TryStart();
+        outcome = RunDownloadJob(request, fe, control);
+        EXPECT_EQ(outcome.albums.size(), selection.size());
     }
 
     std::filesystem::path root, save;
-    RecordingFrontend fe;
-    AppState st{fe};
+    RecordingObserver fe;
+    SettingsStore st;
+    ListResult list;
+    JobOutcome outcome;
     std::unique_ptr<sim::Simulator> sim;
 
 private:
