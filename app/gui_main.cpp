@@ -13,6 +13,7 @@
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
 #include "ui/BrowserEnvironment.h"
+#include "ui/QtTranslations.h"
 #include "ui/QuillmossDlg.h"
 #include "ui/ScreenshotTour.h"
 
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Quillmoss"));
+    // Qt's own dialogs (file chooser, message-box buttons) speak Chinese like the rest.
+    if (!qm::ui::InstallQtTranslations(app))
+        std::fputs("quillmoss: Qt's Chinese translations (qtbase_zh_CN) were not found\n", stderr);
     qm::ui::WindowOptions options;
     options.titleNote = titleNote;
     if (!screenshots.isEmpty()) {

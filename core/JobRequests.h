@@ -59,6 +59,10 @@ struct DownloadRequest {
     Text saveFolder;
     SettingsSnapshot settings;
     Text programFolder;       // extension settings and the Q2.txt marker live there
+    // Fetch again only the pictures the save folder's archive records as failed.
+    bool retryFailed = false;
+    // Fetch every listed picture even when the archive records it as saved.
+    bool refetch = false;
 };
 
 }  // namespace qm

@@ -57,7 +57,7 @@ struct AlbumOutcome {
     std::string reasonText;     // UTF-8 detail for Network / Unwritable
     bool upToDate = false;      // the history showed every listed picture as fetched before
     std::chrono::milliseconds rateLimitWaited{0};
-    std::vector<PictureOutcome> failures;  // every failed picture, in list order
+    std::vector<PictureOutcome> failures;  // every failed picture, in list order (not the untried)
 
     // Every listed picture saved or already had (or, in ListOnly mode, the list files written).
     bool Complete() const {

@@ -88,8 +88,7 @@ void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
         } else if (p.status == PictureStatus::AlreadyHad) {
             ++album.alreadyHad;
         } else if (p.failure.kind == FailureKind::Stopped) {
-            ++album.notTried;
-            album.failures.push_back(p);
+            ++album.notTried;  // the stop came before (or while) it was tried
         } else {
             ++album.failed;
             album.failures.push_back(p);

@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-webengine-dev libgl-dev libxkbcommon-dev
+  qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libxkbcommon-dev
   libcurl4-openssl-dev zlib1g-dev libicu-dev
   libcpp-httplib-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -1,7 +1,9 @@
 #include "ui/ComboBox2.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QLineEdit>
+#include <QStringListModel>
 
 namespace qm::ui {
 
@@ -11,7 +13,23 @@ CComboBox2::CComboBox2(QWidget* parent) : QComboBox(parent) {
     setMaxVisibleItems(12);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(12);
-    setCompleter(nullptr);  // the history filter below replaces Qt's completer
+    // The combo's own completer would select items of the drop-down (and clear the edit text when
+    // the typed text is not one of them); the matches come from a completer on the edit field.
+    setCompleter(nullptr);
+    historyModel_ = new QStringListModel(this);
+    matches_ = new QCompleter(historyModel_, this);
+    matches_->setCompletionMode(QCompleter::PopupCompletion);
+    matches_->setFilterMode(Qt::MatchContains);
+    matches_->setCaseSensitivity(Qt::CaseInsensitive);
+    matches_->setMaxVisibleItems(12);
+    // The completer's popup never takes the focus: keys reach the edit field first, and only
+    // Up/Down, Return, Enter, Tab and Escape act on the list.
+    lineEdit()->setCompleter(matches_);
+    connect(matches_, qOverload<const QString&>(&QCompleter::activated), this, [this](const QString& text) {
+        SetEditText(text);
+        emit HistoryChosen(text);
+    });
+
     connect(lineEdit(), &QLineEdit::textEdited, this, &CComboBox2::OnTextEdited);
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         if (index < 0 || filling_) return;
@@ -23,14 +41,17 @@ CComboBox2::CComboBox2(QWidget* parent) : QComboBox(parent) {
 
 void CComboBox2::AddHistory(const QString& text) {
     history_.append(text);
+    historyModel_->setStringList(history_);
 }
 
 void CComboBox2::AddHistoryFront(const QString& text) {
     history_.prepend(text);
+    historyModel_->setStringList(history_);
 }
 
 void CComboBox2::ClearHistory() {
     history_.clear();
+    historyModel_->setStringList(history_);
     FillList({});
 }
 
@@ -42,6 +63,10 @@ void CComboBox2::SetEditText(const QString& text) {
     filling_ = true;
     lineEdit()->setText(text);
     filling_ = false;
+}
+
+bool CComboBox2::ListOpen() const {
+    return (view() && view()->isVisible()) || (matches_->popup() && matches_->popup()->isVisible());
 }
 
 // Replaces the drop-down's items while keeping the edit text and the caret.
@@ -66,29 +91,14 @@ void CComboBox2::FillList(const QStringList& items) {
 
 void CComboBox2::OnTextEdited(const QString& text) {
     if (filling_) return;
-    if (text.isEmpty()) {
-        hidePopup();
-    } else {
-        const QString needle = text.toLower();
-        QStringList matches;
-        for (const QString& h : history_)
-            if (h.toLower().contains(needle)) matches.append(h);
-        FillList(matches);
-        if (!matches.isEmpty()) {
-            filteredPopup_ = true;
-            QComboBox::showPopup();
-            filteredPopup_ = false;
-            // The popup takes the focus; typing goes on in the edit field.
-            lineEdit()->setFocus();
-        } else {
-            hidePopup();
-        }
-    }
+    // The edit field has already asked the completer: it shows the matching history texts, or
+    // closes when the text is empty or nothing matches.
     emit EditChanged(text);
 }
 
 void CComboBox2::showPopup() {
-    if (!filteredPopup_) FillList(history_);
+    if (matches_->popup()) matches_->popup()->hide();
+    FillList(history_);
     QComboBox::showPopup();
 }
 

@@ -1,10 +1,16 @@
-// An editable combo box with its own history texts. Typing filters the history (a lower-case
-// "contains" match) into the drop-down; opening the drop-down by hand shows the whole history.
-// The edit text is never replaced by the list's filling.
+// An editable combo box with its own history texts. Typing shows the history texts that contain
+// the typed text (compared without regard to case) in a completion list that leaves the keyboard
+// with the edit field: further typing goes on in the box, Up/Down pick an entry, Return takes the
+// picked entry (or keeps the typed text when none was picked), Escape closes the list.
+// Opening the drop-down by hand shows the whole history. The edit text is never replaced by the
+// list's filling.
 #pragma once
 
 #include <QComboBox>
 #include <QStringList>
+
+class QCompleter;
+class QStringListModel;
 
 namespace qm::ui {
 
@@ -23,6 +29,11 @@ public:
     QString EditText() const;
     void SetEditText(const QString& text);
 
+    // The list of matching history texts shown while typing (nullptr before the first use).
+    QCompleter* MatchList() const { return matches_; }
+    // True while the drop-down or the list of matches is open.
+    bool ListOpen() const;
+
     void showPopup() override;
 
 signals:
@@ -36,8 +47,9 @@ private:
     void FillList(const QStringList& items);
 
     QStringList history_;
+    QStringListModel* historyModel_ = nullptr;
+    QCompleter* matches_ = nullptr;
     bool filling_ = false;
-    bool filteredPopup_ = false;
 };
 
 }  // namespace qm::ui

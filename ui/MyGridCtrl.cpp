@@ -174,6 +174,8 @@ void CMyGridCtrl::ResetTable(bool thumbnails) {
         setAlternatingRowColors(false);
         setSelectionBehavior(QAbstractItemView::SelectItems);
         verticalHeader()->setDefaultSectionSize(kThumbRowHeight);
+        // Before the widths: a column still stretching would ignore them.
+        horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
         for (int c = 0; c < kGridColumns; ++c) {
             setColumnHidden(c, false);
             setColumnWidth(c, kThumbWidth + 2 * kCellMargin);
@@ -188,10 +190,16 @@ void CMyGridCtrl::ResetTable(bool thumbnails) {
         verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
         static const int kWidths[kGridColumns] = {50, 575, 50, 100, 0, 0};
         horizontalHeader()->setStretchLastSection(false);
+        horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
         for (int c = 0; c < kGridColumns; ++c) {
             setColumnHidden(c, kWidths[c] == 0);
             setColumnWidth(c, kWidths[c]);
         }
+        // The narrow columns keep their widths (the user may still drag them); the name column
+        // takes whatever the view has left, so the count and remark columns stay in sight from
+        // the window's minimum size up and a wide window leaves no empty band on the right.
+        horizontalHeader()->setMinimumSectionSize(30);
+        horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     }
 }
 

@@ -10,9 +10,12 @@
 
 #include "core/Settings.h"
 #include "ui/ComboBox2.h"
+#include "ui/DownloadProgressBar.h"
+#include "ui/DownloadResultDialog.h"
 #include "ui/LoginLauncher.h"
 #include "ui/MessageBox.h"
 #include "ui/MyGridCtrl.h"
+#include "ui/OutcomeTexts.h"
 #include "ui/QuillmossDlg.h"
 
 namespace qm::ui {
@@ -158,8 +161,16 @@ void QtPresenter::SetDownloadLook(bool running) {
     for (Ctl c : kDownloadLocked) EnableControl(c, !running);
 }
 
-void QtPresenter::DownloadStarted(std::size_t) {
+void QtPresenter::DownloadStarted(std::size_t albums) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        chosen_ = albums;
+        albumsDone_ = 0;
+    }
     SetDownloadLook(true);
+    Post([this, albums] {
+        if (CQuillmossDlg* w = window_) w->ProgressBar()->Start(static_cast<int>(albums));
+    });
 }
 
 void QtPresenter::AlbumStarted(std::size_t position, std::size_t count, const ST_PERLISTRECORD&) {
@@ -171,18 +182,24 @@ void QtPresenter::AlbumStarted(std::size_t position, std::size_t count, const ST
     SetControlText(Ctl::Status,
                    FormatText("正在下载第%d/%d个图集", static_cast<int>(position), static_cast<int>(count)));
     SetControlText(Ctl::Progress, u"......");
+    Post([this] {
+        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetPictures(0, 0);  // busy while listing
+    });
 }
 
 void QtPresenter::PicturesListed(std::size_t count) {
     SetControlText(Ctl::Progress, u"已获取到" + FormatText("%d", static_cast<int>(count)) + u"张图片信息");
 }
 
-void QtPresenter::TransferStarted(std::size_t, const Text& folder) {
+void QtPresenter::TransferStarted(std::size_t total, const Text& folder) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         albumFolder_ = folder;
     }
     SetControlText(Ctl::Progress, u"已开始下载图片");
+    Post([this, total] {
+        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetPictures(0, static_cast<int>(total));
+    });
 }
 
 void QtPresenter::PictureFinished(const PictureOutcome&, std::size_t done, std::size_t total) {
@@ -193,17 +210,34 @@ void QtPresenter::PictureFinished(const PictureOutcome&, std::size_t done, std::
     }
     SetControlText(Ctl::Progress, u"已下载" + FormatText("%u/%u", static_cast<unsigned>(done),
                                                          static_cast<unsigned>(total)) + u"......");
+    Post([this, done, total] {
+        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetPictures(static_cast<int>(done), static_cast<int>(total));
+    });
 }
 
 void QtPresenter::AlbumFinished(const AlbumOutcome&, unsigned) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    albumFolder_.clear();
+    std::size_t done = 0, chosen = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        albumFolder_.clear();
+        done = ++albumsDone_;
+        chosen = chosen_;
+    }
+    Post([this, done, chosen] {
+        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetAlbums(static_cast<int>(done), static_cast<int>(chosen));
+    });
 }
 
 void QtPresenter::DownloadFinished(const JobOutcome& outcome) {
     SetDownloadLook(false);
-    SetControlText(Ctl::Status, u"下载完毕");
+    SetControlText(Ctl::Status, u"下载完毕" + StoppedSuffix(outcome).toStdU16String());
     SetControlText(Ctl::Progress, Text());
+    Post([this, outcome] {
+        CQuillmossDlg* w = window_;
+        if (!w) return;
+        w->ProgressBar()->Finish();
+        if (!closing_ && NeedsResultBox(outcome)) w->ShowDownloadResult(outcome, w->GalleryPathFor(outcome));
+    });
     if (!outcome.openFolder.empty()) {
         const Text folder = outcome.openFolder;
         Post([this, folder] {

@@ -64,6 +64,8 @@ private:
     mutable std::mutex mutex_;
     Text albumFolder_;
     std::size_t lastDone_ = 0;
+    std::size_t chosen_ = 0;
+    std::size_t albumsDone_ = 0;
 };
 
 }  // namespace qm::ui

@@ -1,5 +1,6 @@
 #include "ui/QuillmossDlg.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <algorithm>
 #include <QApplication>
@@ -18,7 +19,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -38,6 +39,9 @@
 #include "ui/DlgDownSet.h"
 #include "ui/DlgFind.h"
 #include "ui/DlgSaveSet.h"
+#include "ui/DownloadProgressBar.h"
+#include "ui/DownloadResultDialog.h"
+#include "ui/LinkLabel.h"
 #include "ui/LoginLauncher.h"
 #include "ui/MessageBox.h"
 #include "ui/MyGridCtrl.h"
@@ -53,13 +57,6 @@ QString Q(const Text& t) {
 }
 Text T(const QString& s) {
     return s.toStdU16String();
-}
-
-QLabel* MakeLink(const QString& caption, QWidget* parent) {
-    auto* l = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(caption.toHtmlEscaped()), parent);
-    l->setTextFormat(Qt::RichText);
-    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    return l;
 }
 
 QLabel* MakeLine(QWidget* parent) {
@@ -128,6 +125,7 @@ CQuillmossDlg::CQuillmossDlg(WindowOptions options)
     : options_(std::move(options)), frontend_(this) {
     setObjectName(QStringLiteral("CQuillmossDlg"));
     setAcceptDrops(true);
+    qApp->installEventFilter(this);  // Return and Escape that an open list took (see eventFilter)
     BuildControls();
     BuildMenus();
     InitialiseState();
@@ -175,20 +173,21 @@ void CQuillmossDlg::BuildControls() {
     grid_ = new CMyGridCtrl(group_);
     selectAll_ = new QCheckBox(QStringLiteral("全选"), group_);
     thumbs_ = new QCheckBox(QStringLiteral("预览图"), group_);
-    findLink_ = MakeLink(QStringLiteral("查找"), group_);
-    filterLink_ = MakeLink(QStringLiteral("筛选"), group_);
-    exportLink_ = MakeLink(QStringLiteral("导出"), group_);
+    findLink_ = new LinkLabel(QStringLiteral("查找"), group_);
+    filterLink_ = new LinkLabel(QStringLiteral("筛选"), group_);
+    exportLink_ = new LinkLabel(QStringLiteral("导出"), group_);
 
     status_ = MakeLine(central);
     status_->setObjectName(QStringLiteral("statusLine"));
     progress_ = MakeLine(central);
     progress_->setObjectName(QStringLiteral("progressLine"));
+    progressBar_ = new DownloadProgressBar(central);
     startupNotice_ = MakeLine(central);
     startupNotice_->setStyleSheet(QStringLiteral("color: #555;"));
     bottomNotice_ = MakeLine(central);
-    updateLink_ = MakeLink(QStringLiteral("程序有更新"), central);
+    updateLink_ = new LinkLabel(QStringLiteral("程序有更新"), central);
     updateLink_->hide();
-    homeLink_ = MakeLink(QStringLiteral("访问主页"), central);
+    homeLink_ = new LinkLabel(QStringLiteral("访问主页"), central);
     homeLink_->setEnabled(false);
 
     // Row 1: site, kind, target, the two job buttons.
@@ -224,6 +223,7 @@ void CQuillmossDlg::BuildControls() {
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(status_, 1);
     statusRow->addWidget(progress_, 1);
+    statusRow->addWidget(progressBar_);
     auto* bottomRow = new QHBoxLayout;
     bottomRow->addWidget(bottomNotice_, 1);
     bottomRow->addWidget(updateLink_);
@@ -259,14 +259,6 @@ void CQuillmossDlg::BuildControls() {
             [](const QString&) {});
     connect(save_, &QComboBox::editTextChanged, this,
             [](const QString&) {});
-
-    // Enter starts (or stops) the list job; Escape closes the window.
-    for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* s = new QShortcut(QKeySequence(key), this);
-        connect(s, &QShortcut::activated, this, &CQuillmossDlg::OnListButton);
-    }
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &QWidget::close);
 
     resize(900, 620);
     setMinimumSize(640, 420);
@@ -806,6 +798,91 @@ QWidget* CQuillmossDlg::Control(Ctl id) const {
             return exportLink_;
     }
     return nullptr;
+}
+
+// --- keys and results ---------------------------------------------------------------------------
+
+bool CQuillmossDlg::ListOpen() const {
+    if (QApplication::activePopupWidget()) return true;
+    for (const QComboBox* box : {static_cast<const QComboBox*>(site_), static_cast<const QComboBox*>(kind_)})
+        if (box->view() && box->view()->isVisible()) return true;
+    return target_->ListOpen() || save_->ListOpen();
+}
+
+namespace {
+bool WindowKey(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+}
+}  // namespace
+
+// A drop-down list acts on Return and Escape when it is offered the key as a shortcut, closes,
+// and lets the same key press travel on to the focused box and up to this window. Remember a key
+// that began while a list was open, so that its press is not taken a second time by the window.
+bool CQuillmossDlg::eventFilter(QObject* watched, QEvent* e) {
+    const QEvent::Type type = e->type();
+    if (type == QEvent::ShortcutOverride || type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (WindowKey(key)) {
+            if (type == QEvent::KeyRelease)
+                listKey_ = 0;
+            else if (ListOpen())
+                listKey_ = key;
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// Keys that no control used. An open list keeps its own keys (its Return picks an entry, its
+// Escape closes it), so Return and Escape act on the window only while no list is open: Return
+// presses the default button "获取相册", Escape closes the window.
+void CQuillmossDlg::keyPressEvent(QKeyEvent* e) {
+    const int key = e->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    const bool escape = key == Qt::Key_Escape;
+    const bool modified = (e->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)).toInt() != 0;
+    if ((!enter && !escape) || modified) {
+        QMainWindow::keyPressEvent(e);
+        return;
+    }
+    e->accept();
+    if (ListOpen() || listKey_ == key) return;
+    if (enter) {
+        if (listButton_->isEnabled()) listButton_->click();
+    } else {
+        close();
+    }
+}
+
+DownloadResultDialog* CQuillmossDlg::ShowDownloadResult(const JobOutcome& outcome, const QString& galleryPath) {
+    auto* dlg = new DownloadResultDialog(outcome, this);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->SetGalleryPath(galleryPath);
+    connect(dlg, &DownloadResultDialog::OpenFolderRequested, this,
+            [this](const QString& folder) { OpenUrl(QUrl::fromLocalFile(folder)); });
+    connect(dlg, &DownloadResultDialog::OpenGalleryRequested, this,
+            [this](const QString& path) { OpenUrl(QUrl::fromLocalFile(path)); });
+    connect(dlg, &DownloadResultDialog::RetryFailedRequested, this, [this, dlg] { RetryFailed(dlg->Outcome()); });
+    dlg->show();
+    return dlg;
+}
+
+void CQuillmossDlg::RetryFailed(const JobOutcome& outcome) {
+    if (st_.downloadJob.Running()) return;
+    DownloadRequest request;
+    request.list = st_.list;
+    request.list.albums = st_.albums.Snapshot();
+    for (const AlbumOutcome& a : outcome.albums)
+        if (a.failed > 0 && a.index >= 0) request.albums.push_back(a.index);
+    if (request.albums.empty()) return;
+    request.retryFailed = true;
+    request.saveFolder = T(save_->EditText());
+    request.settings = st_.Snapshot();
+    request.programFolder = st_.programFolder;
+    st_.downloadJob.PressButton([this, request] { RunDownloadJob(request, frontend_, st_.downloadJob.control); });
+}
+
+QString CQuillmossDlg::GalleryPathFor(const JobOutcome&) const {
+    return {};
 }
 
 // --- closing ------------------------------------------------------------------------------------

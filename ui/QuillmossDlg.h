@@ -13,6 +13,7 @@
 #include <map>
 #include <thread>
 
+#include "core/Outcome.h"
 #include "ui/QtPresenter.h"
 #include "ui/WindowState.h"
 
@@ -30,6 +31,8 @@ class CComboBox2;
 class CDlgFind;
 class CMyGridCtrl;
 class CSplashScreenEx;
+class DownloadProgressBar;
+class DownloadResultDialog;
 
 // Menu command numbers.
 enum MenuId : int {
@@ -89,6 +92,19 @@ public:
     CDlgFind* FindBar() const { return findBar_; }
     bool ThumbnailMode() const { return thumbnailMode_.load(); }
     bool LoginModeless() const { return loginModeless_; }
+    // The bar beside the progress line (hidden while no download runs).
+    DownloadProgressBar* ProgressBar() const { return progressBar_; }
+    // True while a drop-down or a list of history matches is open: Return and Escape are its.
+    bool ListOpen() const;
+
+    // Shows the result box of a finished download (modeless, deleted when closed). "打开文件夹"
+    // and "打开浏览页" (shown when `galleryPath` is given) open through OpenUrl; connect
+    // DownloadResultDialog::RetryFailedRequested to start the retry.
+    DownloadResultDialog* ShowDownloadResult(const JobOutcome& outcome, const QString& galleryPath = {});
+    // Downloads again the pictures that failed in `outcome`'s albums (the archive knows which).
+    void RetryFailed(const JobOutcome& outcome);
+    // The offline gallery page of a finished download, when one was made; empty otherwise.
+    QString GalleryPathFor(const JobOutcome& outcome) const;
 
     // Button, box and link handlers (GUI thread).
     void OnListButton();
@@ -122,6 +138,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
 
@@ -151,6 +169,7 @@ private:
     std::atomic<int> generation_{0};
     bool loginModeless_ = true;
     bool closeRequested_ = false;
+    int listKey_ = 0;  // Return, Enter or Escape pressed while a list was open, until released
 
     QComboBox* site_ = nullptr;
     QComboBox* kind_ = nullptr;
@@ -169,6 +188,7 @@ private:
     QLabel* exportLink_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* progress_ = nullptr;
+    DownloadProgressBar* progressBar_ = nullptr;
     QLabel* startupNotice_ = nullptr;
     QLabel* bottomNotice_ = nullptr;
     QLabel* updateLink_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +17,8 @@
 #include "ui/DlgDownSet.h"
 #include "ui/DlgFind.h"
 #include "ui/DlgSaveSet.h"
+#include "ui/DownloadProgressBar.h"
+#include "ui/DownloadResultDialog.h"
 #include "ui/LoginScreenshot.h"
 #include "ui/MessageBox.h"
 #include "ui/MyGridCtrl.h"
@@ -29,6 +32,69 @@ void Save(QWidget* w, const QString& dir, const QString& name) {
     const QString path = dir + QLatin1Char('/') + name;
     const bool ok = w->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+}
+
+// A download of three albums in which pictures failed and one album was out of reach.
+JobOutcome SampleOutcome() {
+    JobOutcome job;
+    AlbumOutcome a;
+    a.index = 0;
+    a.name = u"旅行照片";
+    a.expected = 24;
+    a.listed = 24;
+    a.saved = 21;
+    a.failed = 3;
+    a.folder = u"相册/旅行照片/";
+    for (std::size_t i : {4u, 9u}) {
+        PictureOutcome p;
+        p.index = i;
+        p.failure = Failure{FailureKind::Timeout, 0, {}};
+        a.failures.push_back(p);
+    }
+    PictureOutcome missing;
+    missing.index = 17;
+    missing.failure = Failure{FailureKind::HttpStatus, 404, {}};
+    a.failures.push_back(missing);
+    AlbumOutcome b;
+    b.index = 1;
+    b.name = u"私密相册";
+    b.expected = 5;
+    b.reason = AlbumReason::NoAccess;
+    AlbumOutcome c;
+    c.index = 5;
+    c.name = u"家庭";
+    c.expected = 6;
+    c.listed = 6;
+    c.saved = 2;
+    c.alreadyHad = 4;
+    c.folder = u"相册/家庭/";
+    job.albums = {a, b, c};
+    job.lastFolder = c.folder;
+    return job;
+}
+
+// The window during a download (bar beside the progress line) at the minimum and a wide size.
+void SaveProgressShots(CQuillmossDlg& w, const QString& dir) {
+    const QSize before = w.size();
+    auto* status = qobject_cast<QLabel*>(w.Control(Ctl::Status));
+    auto* progress = qobject_cast<QLabel*>(w.Control(Ctl::Progress));
+    const QString statusText = status->text();
+    status->setText(QStringLiteral("正在下载第2/3个图集"));
+    progress->setText(QStringLiteral("已下载12/24......"));
+    DownloadProgressBar* bar = w.ProgressBar();
+    bar->Start(3);
+    bar->SetAlbums(1, 3);
+    bar->SetPictures(12, 24);
+    for (QSize size : {QSize(640, 420), QSize(1400, 900)}) {
+        w.resize(size);
+        QApplication::processEvents();
+        Save(&w, dir, QStringLiteral("main-progress-%1x%2.png").arg(size.width()).arg(size.height()));
+    }
+    bar->Finish();
+    progress->clear();
+    status->setText(statusText);
+    w.resize(before);
+    QApplication::processEvents();
 }
 
 // Calls `next` once `ready` holds (checked every 50 ms, at most `limitMs`).
@@ -70,6 +136,12 @@ void StartScreenshotTour(CQuillmossDlg& w, const QString& dir, const QString& ta
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
                                 }
                                 Save(&w, dir, QStringLiteral("main-list.png"));
+                                SaveProgressShots(w, dir);
+                                DownloadResultDialog* result =
+                                    w.ShowDownloadResult(SampleOutcome(), QStringLiteral("相册/index.html"));
+                                QApplication::processEvents();
+                                Save(result, dir, QStringLiteral("result-box.png"));
+                                result->close();
 
                                 QMenu* menu = w.SettingsMenu();
                                 menu->popup(w.mapToGlobal(QPoint(60, 30)));
