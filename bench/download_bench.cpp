@@ -28,7 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/AppState.h"
+#include "core/Clock.h"
+#include "core/JobObserver.h"
 #include "download/DownProc.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -37,24 +38,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NullFrontend : public qm::Frontend {
+// The engine's observer with nothing to show: the bench measures the transfers alone.
+class NullObserver : public qm::JobObserver {
 public:
-    void ShowMessage(const qm::Text&, const qm::Text&) override {}
-    bool AskYesNo(const qm::Text&, const qm::Text&) override { return false; }
+    void Notify(const qm::NoticeEvent&) override {}
+    bool Ask(const qm::QuestionEvent&) override { return false; }
     void RequestLogin(const qm::Text&) override {}
-    void SetControlText(qm::Ctl, const qm::Text&) override {}
-    void EnableControl(qm::Ctl, bool) override {}
-    void ShowControl(qm::Ctl, bool) override {}
-    void SetCheck(qm::Ctl, bool) override {}
-    qm::Text ControlText(qm::Ctl) override { return {}; }
-    bool KindChoiceVisible() override { return false; }
-    int KindChoice() override { return 0; }
-    void AlbumAdded(int) override {}
-    void RefreshTable() override {}
-    std::vector<int> SelectedAlbums() override { return {}; }
-    void AddHistory(qm::Ctl, const qm::Text&) override {}
-    void AlbumDownloaded(unsigned, unsigned) override {}
-    void OpenFolder(const qm::Text&) override {}
 };
 
 struct DataSet {
@@ -148,11 +137,13 @@ Result RunEngine(int port, const DataSet& ds, const fs::path& out) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         qm::URLSource2Init();
-        NullFrontend fe;
-        qm::AppState st(fe);
+        NullObserver observer;
+        qm::DownloadState st(observer, qm::SystemClock());
         st.task.albumFolder = qm::TextFromPath(out) + u"/";
         for (int i = 0; i < ds.count; ++i) {
-            st.task.urls.push_back(qm::FromUtf8(Url(port, ds, i)));
+            qm::PictureRef picture;
+            picture.main = qm::FromUtf8(Url(port, ds, i));
+            st.task.pictures.push_back(std::move(picture));
             st.task.fileNames.push_back(qm::FromUtf8("p" + std::to_string(i) + ".jpg"));
         }
         st.worker.ThreadCount.store(15);

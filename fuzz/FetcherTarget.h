@@ -11,8 +11,10 @@
 #include <mutex>
 #include <thread>
 
-#include "RecordingFrontend.h"
-#include "core/AppState.h"
+#include "RecordingObserver.h"
+#include "core/AlbumList.h"
+#include "core/Clock.h"
+#include "download/DownProc.h"
 #include "download/SafeName.h"
 #include "fuzz/FuzzTargets.h"
 #include "net/CookieStore.h"
@@ -67,12 +69,29 @@ private:
     std::size_t next_ = 0;
 };
 
-inline void NoMoodPause(AppState&, unsigned) {}
+// Albums cleaned and numbered as the list job keeps them, pictures named and queued as the
+// download job does.
+class FuzzAlbums final : public AlbumSink {
+public:
+    void Album(const ST_PERLISTRECORD& rec) override { list.AppendRecord(rec); }
+    std::size_t Count() const override { return list.Count(); }
+    AlbumList list;
+};
+
+class FuzzPictures final : public PictureSink {
+public:
+    explicit FuzzPictures(DownloadState& st) : st_(st) {}
+    bool Picture(const PictureRef& picture) override { return AddPicEntry(st_, picture); }
+    std::size_t Count() const override { return st_.task.Size(); }
+    bool Ended() const override { return st_.albumComplete.load(); }
+
+private:
+    DownloadState& st_;
+};
 
 inline void FuzzFetchers(const uint8_t* data, std::size_t size) {
     const Input in(data, size);
     AnswerServer& server = AnswerServer::Get();
-    SetMoodPause(&NoMoodPause);
     CookieStore::Instance().Clear();
 
     std::vector<std::string> answers;
@@ -85,19 +104,20 @@ inline void FuzzFetchers(const uint8_t* data, std::size_t size) {
     std::filesystem::remove_all(root, ec);
     std::filesystem::create_directories(save / "target");
 
-    test::RecordingFrontend fe;
-    fe.texts[Ctl::Target] = u"12345";
-    AppState st(fe);
-    st.WindowReady = 1;
-    st.programFolder = TextFromPath(root) + u"/";
-    st.settings.profile[0].NameMode = static_cast<uint8_t>((in.selector >> 3) & 0x03);
-    st.settings.profile[0].FolderMode = static_cast<uint8_t>((in.selector >> 5) & 0x01);
-    st.TargetFolder = u"target";
+    test::RecordingObserver obs;
+    ManualClock clock;  // the mood and photo-list pacing takes no time
+    SiteContext ctx(obs, clock);
+    ctx.programFolder = TextFromPath(root) + u"/";
+    ctx.target = u"12345";
+    ctx.route.photoHost = u"plist.photo.qzone.qq.com";
+    ctx.route.viewHost = u"view.photo.qzone.qq.com";
+    ctx.weiboId = u"someone";
+
+    DownloadState st(obs, clock);
+    st.profile.NameMode = static_cast<uint8_t>((in.selector >> 3) & 0x03);
+    st.profile.FolderMode = static_cast<uint8_t>((in.selector >> 5) & 0x01);
+    st.album.targetFolder = u"target";
     st.task.albumFolder = TextFromPath(save / "target") + u"/";
-    st.route.photoHost = u"plist.photo.qzone.qq.com";
-    st.route.viewHost = u"view.photo.qzone.qq.com";
-    st.WeiboId = u"someone";
-    st.DownloadJobState = DownloadRunning;
 
     ST_PERLISTRECORD rec;
     rec.Name = in.TextPart(0);
@@ -106,17 +126,21 @@ inline void FuzzFetchers(const uint8_t* data, std::size_t size) {
     rec.PrivacyFlags = in.selector & 0x40 ? static_cast<uint32_t>(PrivacyEncrypted) : 0u;
     const int kind = in.selector & 0x07;
     if (kind == 3) rec.CoverUrl = u"123";
-    st.albums.AppendRecord(rec);
+    FuzzAlbums albums;
+    albums.list.AppendRecord(rec);
+    st.album.record = *albums.list.Get(0);
+    st.album.albumCount = 1;
+    FuzzPictures pictures(st);
 
     switch (kind) {
-        case 0: FetchQZoneAlbumsV2(st, u"12345"); break;
-        case 1: FetchQZoneAlbumsV3(st, u"12345"); break;
-        case 2: FetchQZonePhotosGbk(st, 0); break;
-        case 3: FetchMoodPictures(st, 0); break;
-        case 4: FetchGroupAlbums(st, u"54321"); break;
-        case 5: FetchGroupPhotos(st, 0); break;
-        case 6: FetchWeiboAlbums(st, st.WeiboId); break;
-        default: FetchWeiboPhotos(st, 0); break;
+        case 0: FetchQZoneAlbumsV2(ctx, u"12345", albums); break;
+        case 1: FetchQZoneAlbumsV3(ctx, u"12345", albums); break;
+        case 2: FetchQZonePhotosGbk(ctx, st.album.record, pictures); break;
+        case 3: FetchMoodPictures(ctx, st.album.record, pictures); break;
+        case 4: FetchGroupAlbums(ctx, u"54321", albums); break;
+        case 5: FetchGroupPhotos(ctx, st.album.record, pictures); break;
+        case 6: FetchWeiboAlbums(ctx, ctx.weiboId, albums); break;
+        default: FetchWeiboPhotos(ctx, st.album.record, pictures); break;
     }
 
     // Every picture name is one component below the album folder; nothing was made elsewhere.
@@ -131,7 +155,7 @@ inline void FuzzFetchers(const uint8_t* data, std::size_t size) {
         const std::string first = rel.begin()->string();
         QM_FUZZ_CHECK(first == "save" || first == "soft.dat" || first == "cookies.txt");
     }
-    for (const auto& r : st.albums.Snapshot()) QM_FUZZ_CHECK(r.Name.find(u'/') == Text::npos);
+    for (const auto& r : albums.list.Snapshot()) QM_FUZZ_CHECK(r.Name.find(u'/') == Text::npos);
 }
 
 }  // namespace qm::fuzz

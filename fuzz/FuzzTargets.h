@@ -10,13 +10,11 @@
 #include <fstream>
 #include <string>
 
-#include "core/AppState.h"
 #include "core/CIni.h"
 #include "core/CleanFileName.h"
 #include "core/Settings.h"
 #include "core/SettingsBlock.h"
 #include "download/SafeName.h"
-#include "RecordingFrontend.h"
 #include "fuzz/FuzzInput.h"
 #include "net/FileUtil.h"
 #include "net/BodyText.h"
@@ -152,8 +150,7 @@ inline void FuzzSettings(const uint8_t* data, std::size_t size) {
         std::ofstream f(file, std::ios::binary | std::ios::trunc);
         f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    test::RecordingFrontend fe;
-    AppState st(fe);
+    SettingsStore st;
     st.programFolder = TextFromPath(folder) + u"/";
     LoadSettings(st);
     std::string saved;
@@ -163,7 +160,7 @@ inline void FuzzSettings(const uint8_t* data, std::size_t size) {
         QM_FUZZ_CHECK(d.ThreadCount >= 1 && d.ThreadCount <= 15);
         QM_FUZZ_CHECK(d.TimeoutSec >= 10);
     }
-    AppState again(fe);
+    SettingsStore again;
     again.programFolder = st.programFolder;
     LoadSettings(again);
     QM_FUZZ_CHECK(EncodeSettingsBlock(again.settings) == EncodeSettingsBlock(st.settings));

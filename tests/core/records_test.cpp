@@ -1,8 +1,7 @@
 // Album records, file-name cleaning, site detection and the stored-string cipher.
 #include <gtest/gtest.h>
 
-#include "RecordingFrontend.h"
-#include "core/AppState.h"
+#include "core/AlbumList.h"
 #include "core/CleanFileName.h"
 #include "core/Prompts.h"
 #include "core/SiteCatalogue.h"
@@ -47,19 +46,6 @@ TEST(AlbumList, NamesAreCleanedCutAndNeverEmpty) {
     EXPECT_EQ(all[3].Name, Text(80, u'长') + u" (1)");
     list.Clear();
     EXPECT_EQ(list.Count(), 0u);
-}
-
-TEST(AddAlbum, OnlyOnceTheWindowIsReady) {
-    test::RecordingFrontend fe;
-    AppState st(fe);
-    ST_PERLISTRECORD r;
-    r.Name = u"x";
-    AddAlbum(st, r);
-    EXPECT_EQ(st.albums.Count(), 0u);
-    st.WindowReady = 1;
-    AddAlbum(st, r);
-    EXPECT_EQ(st.albums.Count(), 1u);
-    EXPECT_EQ(fe.Of("album"), std::vector<Text>{u"0"});
 }
 
 TEST(CleanFileName, ReservedCharactersDotsAndFallbacks) {

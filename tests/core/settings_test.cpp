@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "RecordingFrontend.h"
 #include "TempFolder.h"
 #include "core/Settings.h"
 #include "net/FileUtil.h"
@@ -79,8 +78,7 @@ TEST(SettingsBlock, EveryFieldLandsAtItsOffset) {
 
 TEST(LoadSettings, MissingFileGetsFirstRunDefaultsAndIsCreated) {
     TempFolder t;
-    test::RecordingFrontend fe;
-    AppState st(fe);
+    SettingsStore st;
     st.programFolder = t.Folder();
     LoadSettings(st);
     const auto& s = st.settings;
@@ -102,8 +100,7 @@ TEST(LoadSettings, ShortOrEmptyFileIsRepairedButGetsNoDefaults) {
     {
         std::ofstream(t.dir / "soft.dat", std::ios::binary);  // 0 bytes
     }
-    test::RecordingFrontend fe;
-    AppState st(fe);
+    SettingsStore st;
     st.programFolder = t.Folder();
     LoadSettings(st);
     for (int i = 0; i < kSiteSlots; ++i) {
@@ -135,15 +132,14 @@ TEST(LoadSettings, OversizedGarbageLoadsAndUnwritableFolderIsIgnored) {
         std::string junk(30000, '\xFF');
         f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
     }
-    test::RecordingFrontend fe;
-    AppState st(fe);
+    SettingsStore st;
     st.programFolder = t.Folder();
     LoadSettings(st);
     EXPECT_EQ(st.settings.down[0].ThreadCount, 5);    // 0xFFFF > 15
     EXPECT_EQ(st.settings.down[0].TimeoutSec, 65535);  // large time-outs are valid
     EXPECT_EQ(fs::file_size(t.dir / "soft.dat"), 19808u);
 
-    AppState st2(fe);
+    SettingsStore st2;
     st2.programFolder = u"/nonexistent-folder-for-quillmoss-tests/";
     LoadSettings(st2);  // no crash; defaults in memory
     EXPECT_EQ(st2.settings.profile[0].SiteFlags, SiteFlag::OpenFolderWhenDone);
@@ -151,8 +147,7 @@ TEST(LoadSettings, OversizedGarbageLoadsAndUnwritableFolderIsIgnored) {
 }
 
 TEST(AddRecent, OrderCaseAndLimits) {
-    test::RecordingFrontend fe;
-    AppState st(fe);
+    SettingsStore st;
     for (const char16_t* t : {u"1", u"2", u"3", u"4", u"5"}) EXPECT_TRUE(AddRecent(st, 0, t));
     EXPECT_TRUE(AddRecent(st, 0, u"Six"));
     auto list = RecentEntries(st, 0);

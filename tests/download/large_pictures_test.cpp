@@ -39,10 +39,7 @@ TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
     const Text base = FromUtf8("http://127.0.0.1:" + std::to_string(port));
 
     Engine e;
-    auto queue = [&](const Text& entry, const Text& name) {
-        e.st.task.urls.push_back(entry);
-        e.st.task.fileNames.push_back(name);
-    };
+    auto queue = [&](const Text& entry, const Text& name) { e.Queue(entry, name); };
     queue(base + u"/main/1\r\n" + base + u"/alt/1", u"1.jpg");
     queue(base + u"/main/2\r\n" + base + u"/x.topit.me/alt/2", u"2.jpg");
     queue(base + u"/empty\r\n" + base + u"/alt/3", u"3.jpg");
@@ -61,6 +58,15 @@ TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
     EXPECT_EQ(hits["/x.topit.me/alt/2"], 0);
     EXPECT_EQ(hits["/alt/3"], 1);
     EXPECT_EQ(e.st.Finished.load(), 3u);
+    ASSERT_EQ(e.st.outcomes.size(), 3u);
+    EXPECT_FALSE(e.st.outcomes[0].usedAlternate);
+    EXPECT_FALSE(e.st.outcomes[1].usedAlternate);
+    EXPECT_TRUE(e.st.outcomes[2].usedAlternate);
+    EXPECT_EQ(e.st.outcomes[2].address, base + u"/alt/3");
+    for (const PictureOutcome& o : e.st.outcomes) {
+        EXPECT_EQ(o.status, PictureStatus::Saved);
+        EXPECT_EQ(o.bytes, Big('m').size());
+    }
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ Text Url(int i) {
 class Naming : public ::testing::Test {
 protected:
     void SetUp() override { album = e.Album(u"Trip"); }
-    void Add(const Text& title, const Text& url = {}) {
-        AddPicEntry(e.st, album, url.empty() ? Url(++count) : url, title, u"");
+    bool Add(const Text& title, const Text& url = {}) {
+        return e.Add(album, url.empty() ? Url(++count) : url, title);
     }
     Engine e;
     int album = 0;
@@ -64,19 +64,18 @@ TEST_F(Naming, EmptyTitleUsesAlbumNameAndCleaningRules) {
 TEST_F(Naming, EscapeCodesInNames) {
     e.Album(u"Second");
     const int third = e.Album(u"Third", u"2020-01-02");
-    e.st.albums.SelectedCount.store(2);
-    e.st.TargetFolder = u"12345/";
+    e.st.album.selected = 2;
+    e.st.album.targetFolder = u"12345/";
     SetFieldText(e.prof().NamePrefix, u"?9_");
     SetFieldText(e.prof().NameSuffix, u"-?1-?3-?4-?5-?6-?7-?8");
-    AddPicEntry(e.st, third, Url(1), u"pic", u"");
+    e.Add(third, Url(1), u"pic");
     EXPECT_EQ(e.Names(), (std::vector<Text>{u"0003_pic-Third-3-1-2020-01-02-2-3-12345.jpg"}));
 
     // ?5 is only replaced for the QQ Zone family; elsewhere the question mark is cleaned away.
     e.NextAlbum();
-    e.st.currentSite = 1;
-    e.st.settings.profile[1] = e.prof();
-    SetFieldText(e.st.settings.profile[1].NameSuffix, u"?5");
-    AddPicEntry(e.st, third, Url(1), u"pic", u"");
+    e.st.album.site = 1;
+    SetFieldText(e.prof().NameSuffix, u"?5");
+    e.Add(third, Url(1), u"pic");
     EXPECT_EQ(e.Names(), (std::vector<Text>{u"0003_pic5.jpg"}));
 }
 
@@ -116,7 +115,7 @@ TEST_F(Naming, AlbumFolderWithPrefixSuffixAndEscapes) {
     Add(u"b");
     EXPECT_EQ(e.st.task.albumFolder, e.base + u"0001 Trip (1)/");
     EXPECT_TRUE(std::filesystem::is_directory(PathFromText(e.st.task.albumFolder)));
-    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已获取到2张图片信息");
+    EXPECT_EQ(e.obs.LastListed(), 2u);
 }
 
 TEST_F(Naming, NoAlbumFolderSharesBaseAndRestartsSequence) {
@@ -127,7 +126,7 @@ TEST_F(Naming, NoAlbumFolderSharesBaseAndRestartsSequence) {
     EXPECT_EQ(e.st.task.albumFolder, e.base);
     const int second = e.Album(u"Other");
     e.NextAlbum();
-    AddPicEntry(e.st, second, Url(9), u"c", u"");
+    e.Add(second, Url(9), u"c");
     EXPECT_EQ(e.st.task.albumFolder, e.base);
     EXPECT_EQ(e.Names(), (std::vector<Text>{u"1.jpg"}));
 }
@@ -173,16 +172,12 @@ TEST_F(Naming, HistoryStopsTheAlbum) {
     WriteFileAtomic(PathFromText(e.st.task.albumFolder + u"pic.vyr"), ToUtf16Le(Url(3)));
     e.NextAlbum();
     count = 0;
-    for (int i = 0; i < 5; ++i) Add(u"p");
-    EXPECT_EQ(e.st.task.urls, (std::vector<Text>{Url(1), Url(2)}));
-    EXPECT_EQ(e.st.DownloadJobState.load(), DownloadAlbumComplete);
-
-    // A stop request that arrived meanwhile is not overwritten.
-    e.NextAlbum();
-    count = 2;
-    e.st.DownloadJobState.store(DownloadStopRequested);
-    Add(u"p");
-    EXPECT_EQ(e.st.DownloadJobState.load(), DownloadStopRequested);
+    EXPECT_TRUE(Add(u"p"));
+    EXPECT_TRUE(Add(u"p"));
+    EXPECT_FALSE(Add(u"p"));  // the known picture: the album wants no more
+    EXPECT_FALSE(Add(u"p"));
+    EXPECT_EQ(e.Urls(), (std::vector<Text>{Url(1), Url(2)}));
+    EXPECT_TRUE(e.st.albumComplete.load());
 }
 
 TEST_F(Naming, TitleListFile) {
@@ -221,7 +216,7 @@ TEST(NamingHostile, NothingLeavesTheSaveFolder) {
         for (const Text& albumName : hostile) {
             const int album = e.Album(albumName);
             e.NextAlbum();
-            for (const Text& title : hostile) AddPicEntry(e.st, album, u"http://h/" + title, title, u"");
+            for (const Text& title : hostile) e.Add(album, u"http://h/" + title, title);
             ASSERT_EQ(e.st.task.fileNames.size(), hostile.size());
             const auto folder = PathFromText(e.st.task.albumFolder);
             EXPECT_TRUE(IsInsideFolder(e.dir.path(), std::filesystem::weakly_canonical(folder)));

@@ -18,8 +18,7 @@ class PostProcess : public ::testing::Test {
 protected:
     // Queues a picture whose file already holds `content` (empty: no file).
     void Picture(const Text& name, const std::string& content) {
-        e.st.task.urls.push_back(u"http://h/" + name);
-        e.st.task.fileNames.push_back(name);
+        e.Queue(u"http://h/" + name, name);
         if (!content.empty()) WriteFileAtomic(PathFromText(e.base + name), content);
     }
     bool Exists(const Text& name) { return std::filesystem::exists(PathFromText(e.base + name)); }
@@ -94,11 +93,11 @@ TEST_F(PostProcess, FixOrderGivesFallingTimes) {
 }
 
 TEST_F(PostProcess, HistoryIsUtf16WithoutMark) {
-    Picture(u"a.jpg", "");
-    e.st.task.urls[0] = u"http://h/相册/1.jpg\r\nhttp://h/alt.jpg";
+    const Text address = u"http://h/相册/1.jpg\r\nhttp://h/alt.jpg";
+    e.Queue(address, u"a.jpg");
     RecordHistory(e.st, e.base);
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"pic.vyr")), ToUtf16Le(e.st.task.urls[0]));
-    EXPECT_EQ(LoadHistory(e.base), e.st.task.urls[0]);
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"pic.vyr")), ToUtf16Le(address));
+    EXPECT_EQ(LoadHistory(e.base), address);
     EXPECT_EQ(LoadHistory(e.base + u"nowhere/"), u"");
 }
 
@@ -108,12 +107,10 @@ TEST_F(PostProcess, SkipDownloadedAcrossRuns) {
     const int album = e.Album(u"A");
     auto run = [&](const std::vector<int>& site) {
         e.NextAlbum();
-        for (int p : site) {
-            AddPicEntry(e.st, album, FormatText("http://h/%d.jpg", p), u"t", u"");
-            if (e.st.DownloadJobState.load() == DownloadAlbumComplete) break;
-        }
-        if (!e.st.task.urls.empty()) RecordHistory(e.st, e.st.task.albumFolder);
-        return e.st.task.urls.size();
+        for (int p : site)
+            if (!e.Add(album, FormatText("http://h/%d.jpg", p), u"t")) break;
+        if (e.st.task.Size() > 0) RecordHistory(e.st, e.st.task.albumFolder);
+        return e.st.task.Size();
     };
     EXPECT_EQ(run({3, 2, 1}), 3u);
     EXPECT_EQ(run({3, 2, 1}), 0u);
@@ -122,7 +119,9 @@ TEST_F(PostProcess, SkipDownloadedAcrossRuns) {
 }
 
 TEST_F(PostProcess, AlbumListFileInGbkWithCrLf) {
-    e.st.task.urls = {u"http://h/1.jpg", u"http://h/主.jpg\r\nhttp://h/alt.jpg", u"http://h/€\U0001F600"};
+    for (const Text& address : {Text(u"http://h/1.jpg"), Text(u"http://h/主.jpg\r\nhttp://h/alt.jpg"),
+                                Text(u"http://h/€\U0001F600")})
+        e.Queue(address, u"x.jpg");
     const Text path = e.base + u"相册.lst";
     ASSERT_TRUE(WriteAlbumList(e.st, path));
     EXPECT_EQ(ReadFile(PathFromText(path)),

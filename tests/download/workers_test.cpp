@@ -63,11 +63,7 @@ std::string Picture(int i) {
 
 class Workers : public ::testing::Test {
 protected:
-    void Queue(const Text& url, const Text& name) {
-        e.st.task.urls.push_back(url);
-        e.st.task.fileNames.push_back(name);
-        e.st.task.headers.push_back(u"");
-    }
+    void Queue(const Text& url, const Text& name) { e.Queue(url, name); }
     void Run() {
         std::thread manager;
         ASSERT_TRUE(StartDownloadManager(e.st, manager));
@@ -81,9 +77,11 @@ protected:
     Server server;
 };
 
-TEST_F(Workers, EmptyAlbumEndsAtOnceWithoutMessages) {
+TEST_F(Workers, EmptyAlbumEndsAtOnceWithoutEvents) {
     Run();
-    EXPECT_TRUE(e.fe.Calls().empty());
+    EXPECT_TRUE(e.obs.Calls().empty());
+    EXPECT_TRUE(e.obs.Pictures().empty());
+    EXPECT_TRUE(e.st.outcomes.empty());
 }
 
 TEST_F(Workers, ThreadsNeverExceedPictures) {
@@ -109,8 +107,13 @@ TEST_F(Workers, ThreadsNeverExceedPictures) {
         EXPECT_EQ(Saved(FormatText("%d.jpg", i)), Picture(i));
     }
     EXPECT_EQ(e.st.Finished.load(), 3u);
-    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已下载3/3......");
-    EXPECT_EQ(e.fe.Of("album-done"), (std::vector<Text>{u"3"}));
+    EXPECT_EQ(e.obs.Pictures().size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const PictureOutcome& o = e.st.outcomes[static_cast<std::size_t>(i)];
+        EXPECT_EQ(o.status, PictureStatus::Saved);
+        EXPECT_EQ(o.fileName, FormatText("%d.jpg", i));
+        EXPECT_EQ(o.bytes, Picture(i).size());
+    }
 }
 
 TEST_F(Workers, AlternateAddressRules) {
@@ -145,7 +148,19 @@ TEST_F(Workers, AlternateAddressRules) {
     // An error page is no picture: two attempts, no file, still counted.
     EXPECT_EQ(server.Hits("/missing"), 2);
     EXPECT_FALSE(Exists(u"e.jpg"));
-    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已下载5/5......");
+    EXPECT_EQ(e.obs.Pictures().size(), 5u);
+    // Each outcome names the address the bytes came from, and why a picture failed.
+    const auto& out = e.st.outcomes;
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_TRUE(out[0].usedAlternate);
+    EXPECT_EQ(out[0].address, server.Url("/alt/b"));
+    EXPECT_TRUE(out[1].usedAlternate);
+    EXPECT_FALSE(out[2].usedAlternate);
+    EXPECT_FALSE(out[3].usedAlternate);
+    EXPECT_EQ(out[3].status, PictureStatus::Saved);
+    EXPECT_EQ(out[4].status, PictureStatus::Failed);
+    EXPECT_EQ(out[4].failure.kind, FailureKind::HttpStatus);
+    EXPECT_EQ(out[4].failure.httpStatus, 404);
 }
 
 TEST_F(Workers, NamesThatLookLikePathsStayInTheFolder) {
@@ -159,9 +174,13 @@ TEST_F(Workers, NamesThatLookLikePathsStayInTheFolder) {
     EXPECT_FALSE(std::filesystem::exists(e.dir.path().parent_path() / "escape.jpg"));
     EXPECT_EQ(server.Hits("/p"), 1);
     EXPECT_EQ(e.st.Finished.load(), 3u);
+    EXPECT_EQ(e.st.outcomes[1].failure.kind, FailureKind::Unsafe);
+    EXPECT_EQ(e.st.outcomes[2].failure.kind, FailureKind::Unsafe);
 }
 
-TEST_F(Workers, StopStartsNoFurtherPicture) {
+// A stop starts no further picture and ends the transfers in flight at once: nothing half-written
+// stays, and every picture not saved says it was stopped.
+TEST_F(Workers, StopStartsNoFurtherPictureAndEndsTransfers) {
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
@@ -179,38 +198,44 @@ TEST_F(Workers, StopStartsNoFurtherPicture) {
     ASSERT_TRUE(StartDownloadManager(e.st, manager));
     {
         std::unique_lock<std::mutex> l(m);
-        cv.wait_for(l, 5s, [&] { return arrived == 2; });
-        e.st.StopFlag.store(1);
+        ASSERT_TRUE(cv.wait_for(l, 5s, [&] { return arrived == 2; }));
+    }
+    const auto stopped = std::chrono::steady_clock::now();
+    e.stop.request_stop();
+    manager.join();  // the server still holds both answers back
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
+    {
+        std::lock_guard<std::mutex> l(m);
         release = true;
     }
     cv.notify_all();
-    manager.join();
     int requests = 0;
     for (int i = 0; i < 6; ++i) requests += server.Hits("/p/" + std::to_string(i));
     EXPECT_EQ(requests, 2);
-    // The pictures in flight still arrive whole; the manager waited for them.
-    EXPECT_EQ(Saved(u"0.jpg"), Picture(0));
-    EXPECT_EQ(Saved(u"1.jpg"), Picture(1));
     EXPECT_EQ(e.st.Finished.load(), 2u);
-    EXPECT_EQ(e.fe.Of("album-done"), (std::vector<Text>{u"6"}));
+    ASSERT_EQ(e.st.outcomes.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_FALSE(Exists(FormatText("%d.jpg", i))) << i;
+        EXPECT_EQ(e.st.outcomes[static_cast<std::size_t>(i)].status, PictureStatus::Failed) << i;
+        EXPECT_EQ(e.st.outcomes[static_cast<std::size_t>(i)].failure.kind, FailureKind::Stopped) << i;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(e.dir.path()))
+        ADD_FAILURE() << "left behind: " << entry.path();
 }
 
 TEST_F(Workers, SingleThreadPausesBetweenPictures) {
-    std::mutex m;
-    std::vector<std::chrono::steady_clock::time_point> times;
     server.Get(R"(/p/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
-        {
-            std::lock_guard<std::mutex> l(m);
-            times.push_back(std::chrono::steady_clock::now());
-        }
         res.set_content(Picture(std::stoi(req.matches[1])), "image/jpeg");
     });
     e.st.worker.ThreadCount.store(1);
-    Queue(server.Url("/p/1"), u"1.jpg");
-    Queue(server.Url("/p/2"), u"2.jpg");
+    for (int i = 1; i <= 3; ++i) Queue(server.Url("/p/" + std::to_string(i)), FormatText("%d.jpg", i));
     Run();
-    ASSERT_EQ(times.size(), 2u);
-    EXPECT_GE(times[1] - times[0], 1900ms);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(Saved(FormatText("%d.jpg", i)), Picture(i));
+    EXPECT_EQ(e.clock.Slept(), 4000ms);  // 2 s before each picture after the first
+    // More threads: no pause.
+    e.st.worker.ThreadCount.store(2);
+    Run();
+    EXPECT_EQ(e.clock.Slept(), 4000ms);
 }
 
 // A misbehaving server: errors, resets, truncated and stalled bodies, empty answers. Every file is
@@ -283,7 +308,18 @@ TEST_F(Workers, FaultyServerNeverLeavesPartialFiles) {
     for (const auto& entry : std::filesystem::directory_iterator(e.dir.path()))
         EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path();
     EXPECT_EQ(e.st.Finished.load(), static_cast<uint32_t>(kPictures));
-    EXPECT_EQ(e.fe.Shown(Ctl::Progress), u"已下载300/300......");
+    EXPECT_EQ(e.obs.Pictures().size(), static_cast<std::size_t>(kPictures));
+    // The outcomes agree with the disk, and every failure says why.
+    for (int i = 0; i < kPictures; ++i) {
+        const PictureOutcome& o = e.st.outcomes[static_cast<std::size_t>(i)];
+        EXPECT_EQ(o.status == PictureStatus::Saved, Exists(FormatText("%d.jpg", i))) << i;
+        if (o.status == PictureStatus::Failed) {
+            EXPECT_NE(o.failure.kind, FailureKind::None) << i;
+        }
+        if (i % 20 == 0) {
+            EXPECT_EQ(o.failure.httpStatus, 500) << i;
+        }
+    }
 }
 
 }  // namespace

@@ -10,13 +10,15 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <stop_token>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "RecordingFrontend.h"
-#include "core/AppState.h"
+#include "RecordingObserver.h"
+#include "core/Clock.h"
+#include "download/DownProc.h"
 #include "net/CookieStore.h"
 #include "net/URLSource2.h"
 
@@ -98,11 +100,54 @@ inline void ClearCookies() {
     CookieStore::Instance().Clear();
 }
 
-// A state with a ready window, one album folder in a fresh temporary directory, pictures named
-// after their titles (NameMode 0) straight into that folder (FolderMode 1).
+// A clock that records every pause a fetcher takes (and takes none); `onPause` runs at each.
+class PauseClock final : public Clock {
+public:
+    time_point Now() override { return manual_.Now(); }
+    bool SleepFor(std::chrono::milliseconds d, std::stop_token stop = {}) override {
+        pauses.push_back(static_cast<unsigned>(d.count()));
+        if (onPause) onPause();
+        return manual_.SleepFor(d, stop);
+    }
+    std::chrono::milliseconds Slept() const { return manual_.Slept(); }
+
+    std::vector<unsigned> pauses;  // milliseconds, in order
+    std::function<void()> onPause;
+
+private:
+    ManualClock manual_;
+};
+
+// Names and queues every picture a fetcher hands over, as the download job does; `onPicture` runs
+// after each (a test may press stop there).
+class NamingSink final : public PictureSink {
+public:
+    explicit NamingSink(DownloadState& st) : st_(st) {}
+    bool Picture(const PictureRef& picture) override {
+        const bool more = AddPicEntry(st_, picture);
+        if (onPicture) onPicture();
+        return more;
+    }
+    std::size_t Count() const override { return st_.task.Size(); }
+    bool Ended() const override { return st_.albumComplete.load() || st_.stop.stop_requested(); }
+
+    std::function<void()> onPicture;
+
+private:
+    DownloadState& st_;
+};
+
+// A fetcher's context with a recording observer and a pause-recording clock, and a download state
+// for one album folder in a fresh temporary directory: pictures named after their titles
+// (NameMode 0) straight into that folder (FolderMode 1).
 struct FetcherState {
-    RecordingFrontend fe;
-    AppState st{fe};
+    RecordingObserver obs;
+    PauseClock clock;
+    std::stop_source stop;  // the user's stop button
+    SiteContext ctx{obs, clock};
+    DownloadState down{obs, clock};
+    NamingSink sink{down};
+    RecordingAlbums albums;
     std::filesystem::path dir;
 
     FetcherState() {
@@ -110,28 +155,37 @@ struct FetcherState {
         dir = std::filesystem::temp_directory_path() /
               ("qm-sites-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
         std::filesystem::create_directories(dir);
-        st.WindowReady = 1;
-        st.programFolder = FromUtf8(dir.string() + "/");
-        st.settings.profile[0].NameMode = 0;
-        st.settings.profile[0].FolderMode = 1;
-        st.task.albumFolder = FromUtf8(dir.string() + "/");
-        st.DownloadJobState = DownloadRunning;
+        ctx.programFolder = FromUtf8(dir.string() + "/");
+        ctx.stop = stop.get_token();
+        down.stop = stop.get_token();
+        down.profile.NameMode = 0;
+        down.profile.FolderMode = 1;
+        down.task.albumFolder = FromUtf8(dir.string() + "/");
     }
     ~FetcherState() {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    int AddRecord(const ST_PERLISTRECORD& rec) { return static_cast<int>(st.albums.AppendRecord(rec)) - 1; }
+    // Makes `rec` the album being listed (its name is the fallback picture name); the task list
+    // starts empty.
+    const ST_PERLISTRECORD& Use(const ST_PERLISTRECORD& rec) {
+        down.task.Clear();
+        down.albumComplete = false;
+        down.album.record = rec;
+        down.album.albumCount = 1;
+        return down.album.record;
+    }
     std::vector<std::string> Urls() const {
         std::vector<std::string> out;
-        for (const auto& u : st.task.urls) out.push_back(ToUtf8(u));
+        for (const auto& p : down.task.pictures) out.push_back(ToUtf8(p.Joined()));
         return out;
     }
     std::vector<std::string> Names() const {
         std::vector<std::string> out;
-        for (const auto& n : st.task.fileNames) out.push_back(ToUtf8(n));
+        for (const auto& n : down.task.fileNames) out.push_back(ToUtf8(n));
         return out;
     }
+    std::size_t Queued() const { return down.task.Size(); }
 };
 
 }  // namespace qm::test

@@ -28,7 +28,6 @@ TEST(FuzzReplay, EverySavedFetcherInput) {
         }
     }
     EXPECT_GT(n, 0);
-    SetMoodPause(nullptr);
     SetConnectTo("");
     std::error_code ec;
     fs::remove_all(fuzz::ScratchFolder(), ec);

@@ -42,7 +42,7 @@ TEST_F(Group, AlbumsFromOnePageWithLoginNumberAndCreationTime) {
                Album(1, "家庭聚会", "2013-10-18 12:30:05") + "," + Album(2, "", "2014-01-01 00:00:00") + "," +
                Album(3, "出游", "") + "]}});";
     });
-    FetchGroupAlbums(f.st, u"778899");
+    FetchGroupAlbums(f.ctx, u"778899", f.albums);
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 2u);
@@ -55,9 +55,9 @@ TEST_F(Group, AlbumsFromOnePageWithLoginNumberAndCreationTime) {
               "&source=jsapi&g_tk=" +
                   std::to_string(gtk));
     EXPECT_EQ(reqs[1].Param("start"), "60");
-    EXPECT_EQ(ToUtf8(f.st.route.photoHost), "012345");
+    EXPECT_EQ(ToUtf8(f.ctx.route.photoHost), "012345");
 
-    const auto albums = f.st.albums.Snapshot();
+    const auto& albums = f.albums.albums;
     ASSERT_EQ(albums.size(), 2u);  // the untitled album is skipped
     EXPECT_EQ(ToUtf8(albums[0].Name), "家庭聚会");
     EXPECT_EQ(ToUtf8(albums[0].ExtraText1), "2013-10-18 12：30：05");
@@ -73,7 +73,7 @@ TEST_F(Group, AlbumsFromOnePageWithLoginNumberAndCreationTime) {
 TEST_F(Group, GuinWithoutLeadingZeroKeepsDigits) {
     test::SetTestCookies("qq.com", "skey=@grp; guin=o912345");
     CannedSite site([](const CannedRequest&) { return std::string(); });
-    FetchGroupAlbums(f.st, u"778899");
+    FetchGroupAlbums(f.ctx, u"778899", f.albums);
     ASSERT_EQ(site.Requests().size(), 1u);  // an empty body ends the fetch
     EXPECT_EQ(site.Requests()[0].Param("uin"), "912345");
 }
@@ -83,10 +83,10 @@ TEST_F(Group, ExactlySixtyAlbumsNeedsSecondPage) {
     CannedSite site([](const CannedRequest& r) {
         return r.Param("start") == "0" ? AlbumPage(0, 60) : std::string("_Callback({\"code\" : 0});");
     });
-    FetchGroupAlbums(f.st, u"5566");
+    FetchGroupAlbums(f.ctx, u"5566", f.albums);
     ASSERT_EQ(site.Requests().size(), 2u);
     EXPECT_EQ(site.Requests()[1].Param("start"), "60");
-    EXPECT_EQ(f.st.albums.Count(), 60u);
+    EXPECT_EQ(f.albums.Count(), 60u);
 }
 
 TEST_F(Group, NotLoggedInEndsFetchAndStopEndsAfterCurrentAlbum) {
@@ -96,18 +96,29 @@ TEST_F(Group, NotLoggedInEndsFetchAndStopEndsAfterCurrentAlbum) {
             return std::string("_Callback({\"code\":-3000,\"message\":\"对不起，您尚未登录\"});") +
                    Album(1, "x", "");
         });
-        FetchGroupAlbums(f.st, u"5566");
+        FetchGroupAlbums(f.ctx, u"5566", f.albums);
         EXPECT_EQ(site.Requests().size(), 1u);
-        EXPECT_EQ(f.st.albums.Count(), 0u);
+        EXPECT_EQ(f.albums.Count(), 0u);
+        EXPECT_EQ(f.ctx.reason, ListReason::NoAccess);
     }
     {
-        CannedSite site([this](const CannedRequest&) {
-            f.st.ListJobState = ListStopRequested;  // the user presses stop while the page loads
-            return AlbumPage(0, 60);
-        });
-        FetchGroupAlbums(f.st, u"5566");
+        // The user presses stop while the first album is being added.
+        class StoppingSink final : public AlbumSink {
+        public:
+            explicit StoppingSink(test::FetcherState& f) : f_(f) {}
+            void Album(const ST_PERLISTRECORD& rec) override {
+                f_.albums.Album(rec);
+                f_.stop.request_stop();
+            }
+            std::size_t Count() const override { return f_.albums.Count(); }
+
+        private:
+            test::FetcherState& f_;
+        } stopping(f);
+        CannedSite site([](const CannedRequest&) { return AlbumPage(0, 60); });
+        FetchGroupAlbums(f.ctx, u"5566", stopping);
         EXPECT_EQ(site.Requests().size(), 1u);
-        EXPECT_EQ(f.st.albums.Count(), 1u);
+        EXPECT_EQ(f.albums.Count(), 1u);
     }
 }
 
@@ -119,7 +130,7 @@ TEST_F(Group, PhotoAddressChoiceAndNames) {
     ST_PERLISTRECORD rec;
     rec.Name = u"家庭聚会";
     rec.ListParam = u"qunId=778899&albumId=A1&uin=12345&g_tk=42";
-    const int index = f.AddRecord(rec);
+    f.Use(rec);
     CannedSite site([](const CannedRequest& r) {
         if (r.Param("start") != "0") return std::string("_Callback({\"data\" : {\"photos\" : []}});");
         return "_Callback({\"data\" : {\"photos\" : [" +
@@ -134,7 +145,7 @@ TEST_F(Group, PhotoAddressChoiceAndNames) {
                "," + Photo("\"burl\" : \"http:\\/\\/b.qpic.cn\\/b\\/200\", \"name\" : \"third\"") + "," +
                Photo("\"burl\" : \"http:\\/\\/b.qpic.cn\\/c\\/200?four\", \"name\" : \"fourth\"") + "]}});";
     });
-    FetchGroupPhotos(f.st, index);
+    FetchGroupPhotos(f.ctx, rec, f.sink);
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 2u);
@@ -157,17 +168,17 @@ TEST_F(Group, PhotoAddressChoiceAndNames) {
 }
 
 TEST_F(Group, DescriptionFirstWhenOriginalNameModeIsNotOne) {
-    f.st.ext.OriginalNameMode = 0;
+    f.ctx.ext.OriginalNameMode = 0;
     ST_PERLISTRECORD rec;
     rec.Name = u"a";
     rec.ListParam = u"qunId=1&albumId=A&uin=2&g_tk=3";
-    const int index = f.AddRecord(rec);
+    f.Use(rec);
     CannedSite site([](const CannedRequest& r) {
         if (r.Param("start") != "0") return std::string();
         return "[" + Photo("\"rawurl\" : \"http:\\/\\/r\\/1\", \"name\" : \"nm\", \"desc\" : \"ds\"") + "," +
                Photo("\"rawurl\" : \"http:\\/\\/r\\/2\", \"name\" : \"only name\", \"desc\" : \"\"") + "]";
     });
-    FetchGroupPhotos(f.st, index);
+    FetchGroupPhotos(f.ctx, rec, f.sink);
     EXPECT_EQ(f.Names(), (std::vector<std::string>{"ds.jpg", "only name.jpg"}));
 }
 

@@ -15,11 +15,6 @@ using test::CannedRequest;
 using test::CannedSite;
 using test::ClearCookies;
 
-std::vector<unsigned> g_pauses;
-void RecordPause(AppState&, unsigned ms) {
-    g_pauses.push_back(ms);
-}
-
 // One post as the mood list writes it; `pictures` addresses are written with escaped slashes.
 std::string Post(int n, const std::string& text, int pictures) {
     std::string s = "{\"certified\":0,\"cmtnum\":" + std::to_string(n) + ",\"conlist\":[{\"con\":\"" + text +
@@ -46,13 +41,10 @@ std::string Page(int pos, int total) {
 class Mood : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_pauses.clear();
-        SetMoodPause(&RecordPause);
         ClearCookies();
-        index = f.AddRecord(MoodRecord());
+        f.Use(MoodRecord());
     }
     void TearDown() override {
-        SetMoodPause(nullptr);
         ClearCookies();
     }
     static ST_PERLISTRECORD MoodRecord() {
@@ -68,8 +60,10 @@ protected:
         return [total](const CannedRequest& r) { return Page(std::stoi(r.Param("pos")), total); };
     }
 
+    // Lists the pictures of the album in use.
+    void Fetch() { FetchMoodPictures(f.ctx, f.down.album.record, f.sink); }
+
     test::FetcherState f;
-    int index = 0;
 };
 
 TEST(MoodAddress, ListAddressOnProxyHost) {
@@ -81,7 +75,7 @@ TEST(MoodAddress, ListAddressOnProxyHost) {
 TEST_F(Mood, ThirtyFivePostsTwoPagesThenEnd) {
     LogIn("uin=o0010001; skey=@abc");
     CannedSite site(Posts(35));
-    FetchMoodPictures(f.st, index);
+    Fetch();
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 2u);
@@ -99,8 +93,8 @@ TEST_F(Mood, ThirtyFivePostsTwoPagesThenEnd) {
         EXPECT_EQ(reqs[i].headers.at("referer"), "http://qzs.qq.com/qzone/app/mood_v6/html/index.html");
     }
     // A pause after each page, the not-full second one included, and none after that.
-    EXPECT_EQ(g_pauses, (std::vector<unsigned>{4200, 4400}));
-    ASSERT_EQ(f.st.task.urls.size(), 35u);
+    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{4200, 4400}));
+    ASSERT_EQ(f.Queued(), 35u);
     EXPECT_EQ(f.Urls()[0], "http://m.qpic.cn/psb/b/post0_0");
     EXPECT_EQ(f.Urls()[34], "http://m.qpic.cn/psb/b/post34_0");
     EXPECT_EQ(f.Names()[34], "post 34.jpg");
@@ -109,28 +103,28 @@ TEST_F(Mood, ThirtyFivePostsTwoPagesThenEnd) {
 TEST_F(Mood, DefaultStopsAfterFivePagesWithoutFinalPause) {
     LogIn("skey=@abc");  // at the very front of the cookie text
     CannedSite site(Posts(1000));
-    FetchMoodPictures(f.st, index);
+    Fetch();
     EXPECT_EQ(site.Requests().size(), 5u);
     EXPECT_EQ(site.Requests()[4].Param("pos"), "80");
-    EXPECT_EQ(g_pauses, (std::vector<unsigned>{4200, 4400, 4600, 4800}));
-    EXPECT_EQ(f.st.task.urls.size(), 100u);
+    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{4200, 4400, 4600, 4800}));
+    EXPECT_EQ(f.Queued(), 100u);
 }
 
 TEST_F(Mood, UnlockValueReadsEveryPage) {
     LogIn("uin=o10001; skey=@abc");
-    f.st.ext.MoodDownloadMode = kMoodUnlockValue;
+    f.ctx.ext.MoodDownloadMode = kMoodUnlockValue;
     CannedSite site(Posts(130));
-    FetchMoodPictures(f.st, index);
+    Fetch();
     EXPECT_EQ(site.Requests().size(), 7u);
-    EXPECT_EQ(g_pauses.size(), 7u);
-    EXPECT_EQ(g_pauses.back(), (7u + 20u) * 200u);
-    EXPECT_EQ(f.st.task.urls.size(), 130u);
+    EXPECT_EQ(f.clock.pauses.size(), 7u);
+    EXPECT_EQ(f.clock.pauses.back(), (7u + 20u) * 200u);
+    EXPECT_EQ(f.Queued(), 130u);
 
     // Any other value keeps the limit.
-    f.st.task.Clear();
-    f.st.ext.MoodDownloadMode = kMoodUnlockValue - 1;
+    f.Use(MoodRecord());
+    f.ctx.ext.MoodDownloadMode = kMoodUnlockValue - 1;
     CannedSite again(Posts(130));
-    FetchMoodPictures(f.st, index);
+    Fetch();
     EXPECT_EQ(again.Requests().size(), 5u);
 }
 
@@ -142,7 +136,7 @@ TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
             "m.qpic.cn\\/x\\/a\\/bare\"}]}";
         return "_Callback({\"msglist\":[" + Post(1, "晴天", 2) + "," + noText + "]});";
     });
-    FetchMoodPictures(f.st, index);
+    Fetch();
     // p_skey takes precedence over skey.
     ASSERT_EQ(site.Requests().size(), 1u);
     EXPECT_EQ(site.Requests()[0].Param("g_tk"), std::to_string(ComputeGTk(u"PS")));
@@ -157,11 +151,13 @@ TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
 TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
     LogIn("uin=o0010001; pt2gguin=o0010001");
     CannedSite site(Posts(35));
-    FetchMoodPictures(f.st, index);
+    Fetch();
     EXPECT_TRUE(site.Requests().empty());
-    ASSERT_EQ(f.fe.Of("message").size(), 1u);
-    EXPECT_EQ(f.fe.Of("message")[0], PromptMoodLogin());
-    EXPECT_TRUE(f.st.task.urls.empty());
+    ASSERT_EQ(f.obs.Of("message").size(), 1u);
+    EXPECT_EQ(f.obs.Of("message")[0], PromptMoodLogin());
+    EXPECT_EQ(f.obs.Notices()[0].id, Notice::MoodLogin);
+    EXPECT_EQ(f.ctx.reason, ListReason::NoAccess);
+    EXPECT_EQ(f.Queued(), 0u);
 }
 
 TEST_F(Mood, RefusalShowsServerMessage) {
@@ -170,20 +166,20 @@ TEST_F(Mood, RefusalShowsServerMessage) {
         return std::string(
             "_Callback({\"code\":-3000,\"subcode\":-4001,\"message\":\"请先登录空间\",\"data\":[]});");
     });
-    FetchMoodPictures(f.st, index);
+    Fetch();
     EXPECT_EQ(site.Requests().size(), 1u);
-    ASSERT_EQ(f.fe.Of("message").size(), 1u);
-    EXPECT_EQ(ToUtf8(f.fe.Of("message")[0]), "请先登录空间");
-    EXPECT_TRUE(g_pauses.empty());
+    ASSERT_EQ(f.obs.Of("message").size(), 1u);
+    EXPECT_EQ(ToUtf8(f.obs.Of("message")[0]), "请先登录空间");
+    EXPECT_TRUE(f.clock.pauses.empty());
 }
 
 TEST_F(Mood, StopDuringPauseSendsNoFurtherPage) {
     LogIn("skey=@abc");
-    SetMoodPause([](AppState& st, unsigned) { st.DownloadJobState = DownloadStopRequested; });
+    f.clock.onPause = [this] { f.stop.request_stop(); };
     CannedSite site(Posts(60));
-    FetchMoodPictures(f.st, index);
+    Fetch();
     EXPECT_EQ(site.Requests().size(), 1u);
-    EXPECT_EQ(f.st.task.urls.size(), 20u);
+    EXPECT_EQ(f.Queued(), 20u);
 }
 
 // The demo scenario's owner has 35 mood posts: two pages, every picture at the address served.
@@ -196,8 +192,7 @@ TEST_F(Mood, DemoSimulatorServesTwoPages) {
     LogIn("uin=o00" + std::to_string(account.at("uin").get<long long>()) + "; p_skey=" + pskey);
     ST_PERLISTRECORD rec = MoodRecord();
     rec.ListParam = MoodListAddress(u"123456789");
-    const int demo = f.AddRecord(rec);
-    FetchMoodPictures(f.st, demo);
+    FetchMoodPictures(f.ctx, f.Use(rec), f.sink);
 
     std::vector<std::string> targets;
     for (const auto& r : sim->Requests())
@@ -208,7 +203,7 @@ TEST_F(Mood, DemoSimulatorServesTwoPages) {
     EXPECT_NE(targets[0].find("hostUin=123456789&notice=0&sort=0&pos=0&num=20&cgi_host="), std::string::npos);
     EXPECT_NE(targets[1].find("&pos=20&num=20&"), std::string::npos);
     EXPECT_EQ(targets[1].substr(targets[1].size() - gtk.size()), gtk);
-    EXPECT_EQ(g_pauses, (std::vector<unsigned>{4200, 4400}));
+    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{4200, 4400}));
 
     std::vector<std::string> expected;
     for (const auto& mood : sim->Scenario().at("qzone").at(0).at("moods"))

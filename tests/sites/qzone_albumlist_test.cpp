@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "RecordingFrontend.h"
-#include "core/AppState.h"
+#include "RecordingObserver.h"
+#include "core/Clock.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -50,8 +50,7 @@ protected:
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_);
         st_.programFolder = TextFromPath(folder_) + u"/";
-        st_.WindowReady = 1;
-        st_.ListJobState = ListRunning;
+        st_.stop = stop_.get_token();
         CookieStore::Instance().Clear();
     }
     void TearDown() override {
@@ -83,9 +82,14 @@ protected:
         return out;
     }
 
+    std::vector<ST_PERLISTRECORD>& Recs() { return albums_.albums; }
+
     std::filesystem::path folder_;
-    test::RecordingFrontend fe_;
-    AppState st_{fe_};
+    test::RecordingObserver obs_;
+    ManualClock clock_;
+    std::stop_source stop_;
+    SiteContext st_{obs_, clock_};
+    test::RecordingAlbums albums_;
     std::unique_ptr<sim::Simulator> sim_;
 };
 
@@ -94,10 +98,10 @@ TEST_F(QZoneAlbumListTest, Version2ReadsAlbumsWithoutLoginAndSendsTheExactAddres
                         AlbumJ("a4", "Friends", 56), AlbumJ("a5", "Locked", 5)});
     owner["idcno"] = "";  // no data-centre number in the route answer
     Start({{"qzone", {owner}}});
-    FetchQZoneAlbumsV2(st_, u"10001");
+    FetchQZoneAlbumsV2(st_, u"10001", albums_);
 
     // The nameless album is skipped and the ones after it still read.
-    const auto recs = st_.albums.Snapshot();
+    const auto recs = Recs();
     ASSERT_EQ(recs.size(), 4u);
     EXPECT_EQ(recs[0].Name, u"Open");
     EXPECT_EQ(recs[0].PictureCount, 3);
@@ -109,7 +113,7 @@ TEST_F(QZoneAlbumListTest, Version2ReadsAlbumsWithoutLoginAndSendsTheExactAddres
     EXPECT_EQ(recs[1].PrivacyFlags, 2u);  // "35": the 3 test comes first
     EXPECT_EQ(recs[2].PrivacyFlags, 4u);  // "56": the 6 test before the 5 test
     EXPECT_EQ(recs[3].PrivacyFlags, 1u);
-    EXPECT_TRUE(fe_.Of("message").empty());
+    EXPECT_TRUE(obs_.Of("message").empty());
 
     const auto route = Requests("GetRoute");
     ASSERT_EQ(route.size(), 1u);
@@ -134,31 +138,37 @@ TEST_F(QZoneAlbumListTest, TokenComesFromTheSkeyCookie) {
     Start({{"accounts", {{{"uin", "20002"}, {"password", "pw"}, {"skey", "@Zx81kQ"}}}},
            {"qzone", {Owner({AlbumJ("a1", "One")})}}});
     CookieStore::Instance().ImportHeader("uin=o0020002; skey=@Zx81kQ; p_skey=ignored", "qq.com");
-    FetchQZoneAlbumsV2(st_, u"10001");
+    FetchQZoneAlbumsV2(st_, u"10001", albums_);
     const auto list = Requests("fcg_list_album_v2");
     ASSERT_EQ(list.size(), 1u);
     EXPECT_NE(list[0].target.find("&g_tk=" + std::to_string(ComputeGTk(u"@Zx81kQ"))), std::string::npos);
-    EXPECT_EQ(st_.albums.Count(), 1u);
+    EXPECT_EQ(Recs().size(), 1u);
 }
 
 TEST_F(QZoneAlbumListTest, RouteFallsBackToTheUserSiteThenGivesUp) {
     Start({{"qzone", {Owner({AlbumJ("a1", "One")})}},
            {"faults", {{{"match", "route.store.qq.com"}, {"reset", true}}}}});
-    FetchQZoneAlbumsV2(st_, u"10001");
+    FetchQZoneAlbumsV2(st_, u"10001", albums_);
     auto fallback = Requests("/q/route.store/GetRoute");
     ASSERT_EQ(fallback.size(), 1u);
     EXPECT_EQ(fallback[0].host, "user.qzone.qq.com");
     EXPECT_EQ(fallback[0].target, "/q/route.store/GetRoute?UIN=10001&type=json&version=2");
-    EXPECT_EQ(st_.albums.Count(), 1u);
+    EXPECT_EQ(Recs().size(), 1u);
 
     sim_->Stop();
     Start(
         {{"qzone", {Owner({AlbumJ("a1", "One")})}}, {"faults", {{{"match", "GetRoute"}, {"reset", true}}}}});
-    st_.albums.Clear();
-    FetchQZoneAlbumsV3(st_, u"10001");
-    EXPECT_EQ(fe_.Of("message"), std::vector<Text>{u"QQ空间相册错误1"});
+    Recs().clear();
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
+    EXPECT_EQ(obs_.Of("message"), std::vector<Text>{u"QQ空间相册错误1"});
+    // The network's reason travels with the notice and the context.
+    ASSERT_EQ(obs_.Notices().size(), 1u);
+    EXPECT_EQ(obs_.Notices()[0].id, Notice::RouteFailed);
+    EXPECT_FALSE(obs_.Notices()[0].cause.empty());
+    EXPECT_EQ(st_.reason, ListReason::Network);
+    EXPECT_EQ(st_.reasonText, obs_.Notices()[0].cause);
     EXPECT_TRUE(Requests("fcg_list_album").empty());
-    EXPECT_EQ(st_.albums.Count(), 0u);
+    EXPECT_EQ(Recs().size(), 0u);
 }
 
 TEST_F(QZoneAlbumListTest, Version3SecondPassUsesTheFirstRouteEntryAndDataCentre102) {
@@ -166,7 +176,7 @@ TEST_F(QZoneAlbumListTest, Version3SecondPassUsesTheFirstRouteEntryAndDataCentre
     owner["idcno"] = "7";
     Start(
         {{"qzone", {owner}}, {"faults", {{{"match", "fcg_list_album_v3"}, {"reset", true}, {"first", 1}}}}});
-    FetchQZoneAlbumsV3(st_, u"10001");
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
 
     const auto list = Requests("fcg_list_album_v3");
     ASSERT_EQ(list.size(), 2u);
@@ -183,33 +193,35 @@ TEST_F(QZoneAlbumListTest, Version3SecondPassUsesTheFirstRouteEntryAndDataCentre
         << list[1].target;
     EXPECT_EQ(list[1].headers.count("referer"), 1u);
     EXPECT_EQ(st_.route.photoHost, u"szplist.photo.qzone.qq.com");
-    const auto recs = st_.albums.Snapshot();
+    const auto recs = Recs();
     ASSERT_EQ(recs.size(), 2u);
     EXPECT_EQ(recs[1].ListParam, u"idcNum=102&hostUin=10001&albumid=a2");
 }
 
 TEST_F(QZoneAlbumListTest, Version3FirstPassWithAlbumsEndsTheFetch) {
     Start({{"qzone", {Owner({AlbumJ("a1", "One")})}}});
-    FetchQZoneAlbumsV3(st_, u"10001");
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
     EXPECT_EQ(Requests("fcg_list_album_v3").size(), 1u);
-    EXPECT_EQ(st_.albums.Count(), 1u);
+    EXPECT_EQ(Recs().size(), 1u);
 }
 
 TEST_F(QZoneAlbumListTest, RateLimitTextIsShownAsIs) {
     Start({{"qzone", {Owner({AlbumJ("a1", "One")})}},
            {"faults", {{{"match", "fcg_list_album"}, {"rate_limit_first", 5}}}}});
     // A server message ends version 3 without a second pass.
-    FetchQZoneAlbumsV3(st_, u"10001");
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
     EXPECT_EQ(Requests("fcg_list_album_v3").size(), 1u);
-    EXPECT_EQ(fe_.Of("message"), std::vector<Text>{u"对不起，您的操作过于频繁，请稍后再试"});
-    EXPECT_TRUE(fe_.Of("question").empty());
-    EXPECT_EQ(st_.albums.Count(), 0u);
+    EXPECT_EQ(obs_.Of("message"), std::vector<Text>{u"对不起，您的操作过于频繁，请稍后再试"});
+    EXPECT_EQ(obs_.Notices()[0].id, Notice::RateLimited);
+    EXPECT_EQ(st_.reason, ListReason::RateLimited);
+    EXPECT_TRUE(obs_.Of("question").empty());
+    EXPECT_EQ(Recs().size(), 0u);
 
     // Version 2 reads its answer in the system code page by default (the service answers in GBK).
-    FetchQZoneAlbumsV2(st_, u"10001");
-    EXPECT_EQ(fe_.Of("message").size(), 2u);
-    EXPECT_TRUE(fe_.Of("question").empty());
-    EXPECT_EQ(st_.albums.Count(), 0u);
+    FetchQZoneAlbumsV2(st_, u"10001", albums_);
+    EXPECT_EQ(obs_.Of("message").size(), 2u);
+    EXPECT_TRUE(obs_.Of("question").empty());
+    EXPECT_EQ(Recs().size(), 0u);
 }
 
 TEST_F(QZoneAlbumListTest, ClosedSpaceAsksForLoginAndYesOpensTheHomeAddress) {
@@ -217,29 +229,41 @@ TEST_F(QZoneAlbumListTest, ClosedSpaceAsksForLoginAndYesOpensTheHomeAddress) {
     owner["space"] = "private";
     Start({{"qzone", {owner}}});
 
-    fe_.answers = {true};
-    FetchQZoneAlbumsV2(st_, u"10001");
-    const auto q = fe_.Calls();
-    EXPECT_NE(
-        std::find(q.begin(), q.end(),
-                  "question: 加密或非公开空间，是否进行身份验证?\n(验证成功后请重新获取相册列表) [提示]"),
-        q.end());
-    EXPECT_EQ(fe_.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/10001"});
-    EXPECT_EQ(st_.albums.Count(), 0u);
+    obs_.answers = {true};
+    FetchQZoneAlbumsV2(st_, u"10001", albums_);
+    EXPECT_EQ(obs_.Of("question"),
+              std::vector<Text>{u"加密或非公开空间，是否进行身份验证?\n(验证成功后请重新获取相册列表)"});
+    EXPECT_EQ(obs_.Questions(), std::vector<Question>{Question::VerifyAccess});
+    EXPECT_EQ(st_.reason, ListReason::NoAccess);
+    EXPECT_EQ(obs_.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/10001"});
+    EXPECT_EQ(Recs().size(), 0u);
 
-    fe_.answers = {false};
-    FetchQZoneAlbumsV3(st_, u"10001");
-    EXPECT_EQ(fe_.Of("question").size(), 2u);
-    EXPECT_EQ(fe_.Of("login").size(), 1u);  // No: no login window
+    obs_.answers = {false};
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
+    EXPECT_EQ(obs_.Of("question").size(), 2u);
+    EXPECT_EQ(obs_.Of("login").size(), 1u);  // No: no login window
     EXPECT_EQ(Requests("fcg_list_album_v3").size(), 1u);
-    EXPECT_EQ(st_.albums.Count(), 0u);
+    EXPECT_EQ(Recs().size(), 0u);
 }
 
 TEST_F(QZoneAlbumListTest, StopRequestEndsAfterTheCurrentAlbum) {
     Start({{"qzone", {Owner({AlbumJ("a1", "One"), AlbumJ("a2", "Two"), AlbumJ("a3", "Three")})}}});
-    st_.ListJobState = ListStopRequested;
-    FetchQZoneAlbumsV2(st_, u"10001");
-    const auto recs = st_.albums.Snapshot();
+    // The user presses stop while the first album is being added.
+    class StoppingSink final : public AlbumSink {
+    public:
+        StoppingSink(test::RecordingAlbums& inner, std::stop_source& stop) : inner_(inner), stop_(stop) {}
+        void Album(const ST_PERLISTRECORD& rec) override {
+            inner_.Album(rec);
+            stop_.request_stop();
+        }
+        std::size_t Count() const override { return inner_.Count(); }
+
+    private:
+        test::RecordingAlbums& inner_;
+        std::stop_source& stop_;
+    } stopping(albums_, stop_);
+    FetchQZoneAlbumsV2(st_, u"10001", stopping);
+    const auto recs = Recs();
     ASSERT_EQ(recs.size(), 1u);
     EXPECT_EQ(recs[0].Name, u"One");
 }

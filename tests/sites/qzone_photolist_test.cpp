@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <fstream>
-#include <mutex>
 
 #include "CannedSite.h"
 #include "sites/QZonePhotoList.h"
@@ -72,20 +70,20 @@ class PhotoList : public ::testing::Test {
 protected:
     void SetUp() override {
         test::ClearCookies();
-        f.fe.texts[Ctl::Target] = u"12345";
-        f.st.route.photoHost = FromUtf8(kPhotoHost);
-        f.st.route.viewHost = FromUtf8(kViewHost);
+        f.ctx.target = u"12345";
+        f.ctx.route.photoHost = FromUtf8(kPhotoHost);
+        f.ctx.route.viewHost = FromUtf8(kViewHost);
     }
     void TearDown() override { test::ClearCookies(); }
 
-    int Album(uint32_t privacy, int32_t count = 10, const std::string& cover = "http://c/1.jpg") {
+    const ST_PERLISTRECORD& Album(uint32_t privacy, int32_t count = 10, const std::string& cover = "http://c/1.jpg") {
         ST_PERLISTRECORD rec;
         rec.Name = u"album" + FormatText("%d", ++serial);
         rec.ListParam = u"idcNum=0&hostUin=12345&albumid=V0abc";
         rec.CoverUrl = FromUtf8(cover);
         rec.PictureCount = count;
         rec.PrivacyFlags = privacy;
-        return f.AddRecord(rec);
+        return f.Use(rec);
     }
     void CreateQ2() { std::ofstream(f.dir / "Q2.txt") << "1"; }
 
@@ -106,7 +104,7 @@ TEST_F(PhotoList, GbkPagesThroughPhotoListAndChoosesAddresses) {
     };
     CannedSite site(
         [&](const CannedRequest& r) { return r.Param("pageStart") == "0" ? Page(first) : kEmpty; });
-    FetchQZonePhotosGbk(f.st, Album(0));
+    FetchQZonePhotosGbk(f.ctx, Album(0), f.sink);
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 2u);
@@ -129,17 +127,17 @@ TEST_F(PhotoList, GbkPagesThroughPhotoListAndChoosesAddresses) {
                         }));
     // Name first (trimmed), description when the name is empty; no extra header lines.
     EXPECT_EQ(f.Names(), (std::vector<std::string>{"first.jpg", "desc2.jpg", "third.jpg"}));
-    for (const auto& h : f.st.task.headers) EXPECT_TRUE(h.empty());
+    for (const auto& p : f.down.task.pictures) EXPECT_TRUE(p.headers.empty());
 }
 
 TEST_F(PhotoList, DescriptionFirstWhenOriginalNameModeIsNotOne) {
-    f.st.ext.OriginalNameMode = 0;
+    f.ctx.ext.OriginalNameMode = 0;
     CannedSite site([&](const CannedRequest& r) {
         return r.Param("pageStart") == "0" ? Page({{"name1", "desc1", "", "", "http://a.qpic.cn/1"},
                                                    {"name2", "", "", "", "http://a.qpic.cn/2"}})
                                            : kEmpty;
     });
-    FetchQZonePhotosGbk(f.st, Album(0));
+    FetchQZonePhotosGbk(f.ctx, Album(0), f.sink);
     EXPECT_EQ(f.Names(), (std::vector<std::string>{"desc1.jpg", "name2.jpg"}));
 }
 
@@ -149,7 +147,7 @@ TEST_F(PhotoList, GbkFallsBackToViewAlbumOnceWhenPhotoListHasNoPictures) {
             return "_Callback({\"data\":[" + SimplePic(1) + "," + SimplePic(2) + "]});";
         return kEmpty;
     });
-    FetchQZonePhotosGbk(f.st, Album(0));
+    FetchQZonePhotosGbk(f.ctx, Album(0), f.sink);
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 2u);
     EXPECT_EQ(reqs[0].path, "/fcgi-bin/cgi_list_photo");
@@ -157,14 +155,14 @@ TEST_F(PhotoList, GbkFallsBackToViewAlbumOnceWhenPhotoListHasNoPictures) {
     EXPECT_EQ(reqs[1].path, "/cgi-bin/common/cgi_view_album_v2");
     EXPECT_EQ(reqs[1].Param("albumId"), "V0abc");
     EXPECT_EQ(reqs[1].Param("g_tk"), "5381");  // no cookie: the token of the empty key
-    EXPECT_EQ(f.st.task.urls.size(), 2u);
+    EXPECT_EQ(f.Queued(), 2u);
 }
 
 TEST_F(PhotoList, GbkViewAlbumWithoutPicturesEndsTheCall) {
     CannedSite site([&](const CannedRequest&) { return kEmpty; });
-    FetchQZonePhotosGbk(f.st, Album(0));
+    FetchQZonePhotosGbk(f.ctx, Album(0), f.sink);
     EXPECT_EQ(site.Requests().size(), 2u);  // photo list, then view album, then nothing
-    EXPECT_TRUE(f.st.task.urls.empty());
+    EXPECT_EQ(f.Queued(), 0u);
 }
 
 TEST_F(PhotoList, GbkNonPublicAlbumUsesViewAlbumUnlessQ2Exists) {
@@ -173,14 +171,13 @@ TEST_F(PhotoList, GbkNonPublicAlbumUsesViewAlbumUnlessQ2Exists) {
             return Page({{"a", "", "", "", "http://a.qpic.cn/1"}});
         return kEmpty;
     });
-    FetchQZonePhotosGbk(f.st, Album(PrivacyFriends));
+    FetchQZonePhotosGbk(f.ctx, Album(PrivacyFriends), f.sink);
     auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 1u);  // the view-album answer ends the call: no photo-list request
     EXPECT_EQ(reqs[0].path, "/cgi-bin/common/cgi_view_album_v2");
 
     CreateQ2();
-    f.st.task.Clear();
-    FetchQZonePhotosGbk(f.st, Album(PrivacyFriends));
+    FetchQZonePhotosGbk(f.ctx, Album(PrivacyFriends), f.sink);
     reqs = site.Requests();
     ASSERT_GE(reqs.size(), 2u);
     EXPECT_EQ(reqs[1].path, "/fcgi-bin/cgi_list_photo");
@@ -188,60 +185,60 @@ TEST_F(PhotoList, GbkNonPublicAlbumUsesViewAlbumUnlessQ2Exists) {
 
 TEST_F(PhotoList, MoodPseudoAlbumIsNotTheGbkVariantsBusiness) {
     CannedSite site([&](const CannedRequest&) { return kEmpty; });
-    FetchQZonePhotosGbk(f.st, Album(0, -1, "123"));
+    FetchQZonePhotosGbk(f.ctx, Album(0, -1, "123"), f.sink);
     EXPECT_TRUE(site.Requests().empty());
     Ping();
 }
 
 TEST_F(PhotoList, GbkPasswordYesOpensAlbumPageAndAsksTheRefusedPageAgain) {
     CreateQ2();
-    f.fe.answers = {true};
+    f.obs.answers = {true};
     std::atomic<bool> unlocked{false};
-    f.fe.onLogin = [&](const Text&) { unlocked = true; };
+    f.obs.onLogin = [&](const Text&) { unlocked = true; };
     CannedSite site([&](const CannedRequest& r) {
         if (!unlocked) return kRefusal;
         return r.Param("pageStart") == "0" ? Page({{"a", "", "", "", "http://a.qpic.cn/1"}}) : kEmpty;
     });
-    FetchQZonePhotosGbk(f.st, Album(PrivacyEncrypted));
+    FetchQZonePhotosGbk(f.ctx, Album(PrivacyEncrypted), f.sink);
 
-    EXPECT_EQ(f.fe.Of("question"), std::vector<Text>{u"加密相册，是否输入密码？"});
-    EXPECT_EQ(f.fe.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/12345/photo/V0abc"});
+    EXPECT_EQ(f.obs.Of("question"), std::vector<Text>{u"加密相册，是否输入密码？"});
+    EXPECT_EQ(f.obs.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/12345/photo/V0abc"});
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 3u);
     // Asking the next page would silently lose the first page's pictures.
     EXPECT_EQ(reqs[1].Param("pageStart"), "0");
     EXPECT_EQ(reqs[2].Param("pageStart"), "500");
-    EXPECT_EQ(f.st.task.urls.size(), 1u);
+    EXPECT_EQ(f.Queued(), 1u);
 }
 
 TEST_F(PhotoList, PasswordNoReadsRefusalAsNoPictures) {
     CreateQ2();
-    f.fe.answers = {false};
+    f.obs.answers = {false};
     CannedSite site([&](const CannedRequest&) { return kRefusal; });
-    FetchQZonePhotosGbk(f.st, Album(PrivacyEncrypted));
-    EXPECT_EQ(f.fe.Of("question").size(), 1u);
-    EXPECT_TRUE(f.fe.Of("login").empty());
+    FetchQZonePhotosGbk(f.ctx, Album(PrivacyEncrypted), f.sink);
+    EXPECT_EQ(f.obs.Of("question").size(), 1u);
+    EXPECT_TRUE(f.obs.Of("login").empty());
     EXPECT_EQ(site.Requests().size(), 2u);  // refusal, then the view-album fallback (refused again)
     // Only encrypted albums get the question.
     CannedSite other([&](const CannedRequest&) { return kRefusal; });
-    FetchQZonePhotosGbk(f.st, Album(PrivacyPrivate));
-    EXPECT_EQ(f.fe.Of("question").size(), 1u);
+    FetchQZonePhotosGbk(f.ctx, Album(PrivacyPrivate), f.sink);
+    EXPECT_EQ(f.obs.Of("question").size(), 1u);
 }
 
 TEST_F(PhotoList, StopRequestEndsListingAfterThePictureInHand) {
+    f.sink.onPicture = [&] { f.stop.request_stop(); };  // the user presses stop meanwhile
     CannedSite site([&](const CannedRequest&) {
-        f.st.DownloadJobState = DownloadStopRequested;  // the user presses stop meanwhile
         return Page({{"a", "", "", "", "http://a.qpic.cn/1"}, {"b", "", "", "", "http://a.qpic.cn/2"}});
     });
-    FetchQZonePhotosGbk(f.st, Album(0));
+    FetchQZonePhotosGbk(f.ctx, Album(0), f.sink);
     EXPECT_EQ(site.Requests().size(), 1u);
-    EXPECT_EQ(f.st.task.urls.size(), 1u);
+    EXPECT_EQ(f.Queued(), 1u);
 }
 
 TEST_F(PhotoList, Utf8PublicAlbumOnUserSiteWithoutPicturesEndsAtOnce) {
     test::SetTestCookies("qzone.qq.com", "skey=@key1; uin=o0012345");
     CannedSite site([&](const CannedRequest&) { return kEmpty; });
-    FetchQZonePhotosUtf8(f.st, Album(0));
+    FetchQZonePhotosUtf8(f.ctx, Album(0), f.sink);
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 1u);
     EXPECT_EQ(reqs[0].host, "user.qzone.qq.com");
@@ -257,20 +254,16 @@ TEST_F(PhotoList, Utf8PublicAlbumOnUserSiteWithoutPicturesEndsAtOnce) {
 // One run covers the proxy address, p_skey at the front, the password round and the pacing.
 TEST_F(PhotoList, Utf8EncryptedAlbumPasswordRoundAndPacing) {
     test::SetTestCookies("qzone.qq.com", "p_skey=front; skey=@key1; uin=o0012345");
-    f.fe.answers = {true};
+    f.obs.answers = {true};
     std::atomic<bool> unlocked{false};
-    f.fe.onLogin = [&](const Text&) { unlocked = true; };
-    std::mutex timesMutex;
-    std::vector<std::chrono::steady_clock::time_point> times;
+    f.obs.onLogin = [&](const Text&) { unlocked = true; };
     CannedSite site([&](const CannedRequest& r) {
-        {
-            std::lock_guard<std::mutex> lock(timesMutex);
-            times.push_back(std::chrono::steady_clock::now());
-        }
         if (!unlocked) return kRefusal;
         return r.Param("pageStart") == "0" ? Page({{"a", "", "", "", "http://a.qpic.cn/1"}}) : kEmpty;
     });
-    FetchQZonePhotosUtf8(f.st, Album(PrivacyEncrypted));
+    std::vector<std::size_t> requestsBeforePause;
+    f.clock.onPause = [&] { requestsBeforePause.push_back(site.Requests().size()); };
+    FetchQZonePhotosUtf8(f.ctx, Album(PrivacyEncrypted), f.sink);
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 3u);
@@ -279,18 +272,17 @@ TEST_F(PhotoList, Utf8EncryptedAlbumPasswordRoundAndPacing) {
         EXPECT_EQ(r.path, "/proxy/domain/plist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo");
         EXPECT_EQ(r.Param("g_tk"), std::to_string(ComputeGTk(u"front")));
     }
-    EXPECT_EQ(f.fe.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/12345/photo/V0abc"});
+    EXPECT_EQ(f.obs.Of("login"), std::vector<Text>{u"http://user.qzone.qq.com/12345/photo/V0abc"});
     EXPECT_EQ(reqs[0].Param("pageStart"), "0");
     EXPECT_EQ(reqs[1].Param("pageStart"), "0");  // the same page again after the password
     EXPECT_EQ(reqs[2].Param("pageStart"), "400");
     // The request counter keeps counting: t grows by a million per request.
     EXPECT_GE(std::stoll(reqs[1].Param("t")) - std::stoll(reqs[0].Param("t")), 1000000);
-    std::lock_guard<std::mutex> lock(timesMutex);
-    // 3 s after the password, 4.2 s after the first page of pictures.
-    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(2900));
-    EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(4100));
-    ASSERT_EQ(f.st.task.headers.size(), 1u);
-    EXPECT_EQ(f.st.task.headers[0], u"Referer: http://user.qzone.qq.com/12345");
+    // 3 s after the password, 4.2 s after the first page of pictures, none after the last page.
+    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{3000, 4200}));
+    EXPECT_EQ(requestsBeforePause, (std::vector<std::size_t>{1, 2}));
+    ASSERT_EQ(f.Queued(), 1u);
+    EXPECT_EQ(f.down.task.pictures[0].headers, u"Referer: http://user.qzone.qq.com/12345");
 }
 
 }  // namespace

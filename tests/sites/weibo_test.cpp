@@ -31,7 +31,7 @@ TEST(Weibo, AlbumsFromAccountPageAndAlbumPages) {
         if (r.host == "t.qq.com") return kAccountPage;
         return r.Param("page") == "1" ? kAlbums : "{\"ret\":0,\"data\":{\"list\":[]}}";
     });
-    FetchWeiboAlbums(f.st, u"alice");
+    FetchWeiboAlbums(f.ctx, u"alice", f.albums);
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 3u);
@@ -44,9 +44,9 @@ TEST(Weibo, AlbumsFromAccountPageAndAlbumPages) {
     EXPECT_EQ(reqs[1].target.substr(0, prefix.size()), prefix);
     EXPECT_EQ(reqs[2].Param("page"), "2");
     EXPECT_EQ(reqs[1].headers.at("referer"), "http://api.t.qq.com/proxy.html");
-    EXPECT_EQ(ToUtf8(f.st.route.photoHost), "987654");
+    EXPECT_EQ(ToUtf8(f.ctx.route.photoHost), "987654");
 
-    const auto albums = f.st.albums.Snapshot();
+    const auto& albums = f.albums.albums;
     ASSERT_EQ(albums.size(), 2u);  // the nameless album is skipped
     EXPECT_EQ(ToUtf8(albums[0].Name), "旅行");
     EXPECT_EQ(ToUtf8(albums[0].ListParam), "7001");
@@ -63,10 +63,10 @@ TEST(Weibo, AccountPageWithoutGuestGivesEmptyLoginNumber) {
         if (r.host == "t.qq.com") return "<html>{\"uin\":\"1111\"}</html>";
         return "{}";
     });
-    FetchWeiboAlbums(f.st, u"bob");
+    FetchWeiboAlbums(f.ctx, u"bob", f.albums);
     ASSERT_EQ(site.Requests().size(), 2u);
     EXPECT_EQ(site.Requests()[1].Param("uin"), "");
-    EXPECT_EQ(f.st.albums.Count(), 0u);
+    EXPECT_EQ(f.albums.Count(), 0u);
 }
 
 std::string Post(const std::string& id, const std::string& content, const std::string& realtime,
@@ -81,12 +81,12 @@ std::string Post(const std::string& id, const std::string& content, const std::s
 
 TEST(Weibo, PhotoPagesTailAndNames) {
     test::FetcherState f;
-    f.st.route.photoHost = u"987654";
-    f.st.WeiboId = u"alice";
+    f.ctx.route.photoHost = u"987654";
+    f.ctx.weiboId = u"alice";
     ST_PERLISTRECORD rec;
     rec.Name = u"旅行";
     rec.ListParam = u"mypic";
-    const int index = f.AddRecord(rec);
+    f.Use(rec);
 
     CannedSite site([](const CannedRequest& r) -> std::string {
         if (r.Param("page") == "1")
@@ -98,7 +98,7 @@ TEST(Weibo, PhotoPagesTailAndNames) {
             return "{\"data\":{\"info\":[" + Post("4", "last", "1382000004", "", 1) + "]}}";
         return "{\"data\":{}}";
     });
-    FetchWeiboPhotos(f.st, index);
+    FetchWeiboPhotos(f.ctx, rec, f.sink);
 
     const auto reqs = site.Requests();
     ASSERT_EQ(reqs.size(), 3u);
@@ -128,14 +128,14 @@ TEST(Weibo, StopAfterPictureEndsCall) {
     ST_PERLISTRECORD rec;
     rec.Name = u"a";
     rec.ListParam = u"7001";
-    const int index = f.AddRecord(rec);
-    CannedSite site([&f](const CannedRequest&) -> std::string {
-        f.st.DownloadJobState = DownloadStopRequested;
+    f.Use(rec);
+    f.sink.onPicture = [&f] { f.stop.request_stop(); };
+    CannedSite site([](const CannedRequest&) -> std::string {
         return "{\"info\":[" + Post("1", "x", "1", "", 3) + "]}";
     });
-    FetchWeiboPhotos(f.st, index);
+    FetchWeiboPhotos(f.ctx, rec, f.sink);
     EXPECT_EQ(site.Requests().size(), 1u);
-    EXPECT_EQ(f.st.task.urls.size(), 1u);
+    EXPECT_EQ(f.Queued(), 1u);
 }
 
 }  // namespace
