@@ -155,7 +155,8 @@ void DownPicFunc(DownloadState& st) {
             } catch (const std::system_error& e) {
                 Trace("Create thread:DownOnePicFunc failed.\n");
                 st.outcomes[index].failure = Failure{FailureKind::Other, 0, e.what()};
-                st.Finished.fetch_add(1);
+                const uint32_t done = st.Finished.fetch_add(1) + 1;
+                st.observer->PictureFinished(st.outcomes[index], done, total);
             }
         }
     };

@@ -84,7 +84,8 @@ void FetchGroupAlbums(SiteContext& st, const Text& group, AlbumSink& sink) {
     }
 }
 
-void FetchGroupPhotos(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink) {    const bool nameFirst = st.ext.OriginalNameMode == 1;
+void FetchGroupPhotos(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink) {
+    const bool nameFirst = st.ext.OriginalNameMode == 1;
 
     for (int page = 0;; ++page) {
         if (sink.Ended() || st.Stopped()) return;
