@@ -212,22 +212,20 @@ struct Archive::Statements {
 
 std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesystem::path& file) {
     const std::string name = file.string();
-    const std::string tail =
-        " Nothing is skipped and nothing is recorded in this run; the file is left as it is.";
     switch (e.problem) {
         case ArchiveProblem::None:
             return {};
         case ArchiveProblem::Missing:
             return "there is no archive " + name + " (nothing was downloaded into this folder yet)";
         case ArchiveProblem::Corrupt:
-            return "the archive " + name + " is damaged (" + e.detail + ")." + tail;
+            return "the archive " + name + " is damaged (" + e.detail + ")";
         case ArchiveProblem::Locked:
-            return "the archive " + name + " is in use by another program (" + e.detail + ")." + tail;
+            return "the archive " + name + " is in use by another program (" + e.detail + ")";
         case ArchiveProblem::Newer:
             return "the archive " + name + " was written by a newer version of this program (schema " +
-                   e.detail + ")." + tail;
+                   e.detail + ")";
         case ArchiveProblem::Unusable:
-            return "the archive " + name + " cannot be used (" + e.detail + ")." + tail;
+            return "the archive " + name + " cannot be used (" + e.detail + ")";
     }
     return {};
 }

@@ -35,7 +35,7 @@ struct ArchiveOpenError {
     std::string detail;  // SQLite's own words, or the schema number found
 };
 
-// One sentence for a person (English, for the terminal): what is wrong and that nothing is skipped.
+// What is wrong, for a person (English, for the terminal).
 std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesystem::path& file);
 
 struct ArchiveTarget {
