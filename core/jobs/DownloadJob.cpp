@@ -173,7 +173,8 @@ void DownloadFunc(AppState& st) {
         pictureTotal += listed;
         const SiteProfile profile = CurrentProfile(st);
         if (profile.SiteFlags & SiteFlag::ListOnly) {
-            if (!WriteAlbumList(st, st.task.albumFolder + ListFileName(rec->Name)))
+            if (!WriteAlbumList(st, st.task.albumFolder + ListFileName(rec->Name)) ||
+                !WriteAria2List(st.task, st.task.albumFolder + ListFileName(rec->Name)))
                 Trace("list file not written for album %d\n", index);
             continue;
         }
