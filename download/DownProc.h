@@ -39,6 +39,11 @@ void SetFileTimes(const Text& path, std::time_t when);
 void AppendTitleLine(const Text& folder, const Text& albumName, const Text& title, bool first);
 // Writes the address list file of the task list (code page 936, CR LF).
 bool WriteAlbumList(DownloadState& st, const Text& path);
+// Beside the address list at `listPath` ("<album>.lst"), writes "<album>.aria2.txt": the task list
+// as an aria2c input file (UTF-8; addresses as they go on the wire, main and alternate as mirrors;
+// out=, dir= with the absolute album folder, header= per request header line).
+bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath);
+Text Aria2ListPath(const Text& listPath);
 
 // Sets a folder's access and write times (and creation time where kept); nothing when missing.
 void SetFolderTime(const Text& path, std::time_t when);

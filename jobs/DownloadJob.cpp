@@ -203,7 +203,8 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
         outcome.lastFolder = st.task.albumFolder;
         if (profile.SiteFlags & SiteFlag::ListOnly) {
             album.listOnly = true;
-            if (!WriteAlbumList(st, st.task.albumFolder + ListFileName(rec.Name))) {
+            const Text listPath = st.task.albumFolder + ListFileName(rec.Name);
+            if (!WriteAlbumList(st, listPath) || !WriteAria2List(st.task, listPath)) {
                 Trace("list file not written for album %d\n", index);
                 album.reason = AlbumReason::Unwritable;
                 album.reasonText = "the address list could not be written";

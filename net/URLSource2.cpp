@@ -11,17 +11,15 @@
 // body must not stall (no byte) for readWaitMs. A slow but steady body is never cut.
 #include "net/URLSource2.h"
 
-#include <cerrno>
-#include <cstring>
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -110,30 +108,6 @@ Text HeaderText(const std::string& bytes) {
     Text out;
     out.reserve(bytes.size());
     for (char c : bytes) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-    return out;
-}
-
-// The address as it goes on the wire: control characters, blanks and non-ASCII characters after
-// the host are percent-encoded (a trailing line feed becomes %0A); everything else is kept.
-std::string WireUrl(TextView url) {
-    const std::string utf8 = ToUtf8(url);
-    size_t start = utf8.find("://");
-    start = start == std::string::npos ? 0 : utf8.find_first_of("/?#", start + 3);
-    if (start == std::string::npos) start = utf8.size();
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(utf8.size() + 16);
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        const bool encode = i >= start ? (c <= 0x20 || c >= 0x7F) : false;
-        if (encode) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
     return out;
 }
 
@@ -422,6 +396,28 @@ std::vector<Cookie> JarCookies(CURL* e) {
 }
 
 }  // namespace
+
+std::string WireUrl(TextView url) {
+    const std::string utf8 = ToUtf8(url);
+    size_t start = utf8.find("://");
+    start = start == std::string::npos ? 0 : utf8.find_first_of("/?#", start + 3);
+    if (start == std::string::npos) start = utf8.size();
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(utf8.size() + 16);
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const bool encode = i >= start ? (c <= 0x20 || c >= 0x7F) : false;
+        if (encode) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
 
 void URLSource2Init() {
     std::call_once(g_initOnce, [] {

@@ -59,6 +59,9 @@ void URLSource2Init();
 void SetConnectTo(const std::string& routes);
 
 bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags);
+// The address as it goes on the wire (UTF-8): control characters, blanks and non-ASCII characters
+// after the host are percent-encoded (a trailing line feed becomes %0A); everything else is kept.
+std::string WireUrl(TextView url);
 bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags);
 // "name=value; name=value" of the cookies a request to the address would carry.
 Text GetUrlCookie(TextView url);

@@ -7,7 +7,7 @@ PKGS=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev
   qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libxkbcommon-dev
-  libcurl4-openssl-dev zlib1g-dev libicu-dev
+  libcurl4-openssl-dev zlib1g-dev libicu-dev libsqlite3-dev libssl-dev
   libcpp-httplib-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth fonts-noto-cjk nginx-light aria2 curl

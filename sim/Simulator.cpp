@@ -230,6 +230,15 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         r.host.erase(colon);
     }
     r.target = req.target;
+    // A request through a proxy names the whole address ("absolute form"); its host is the one that
+    // counts, so download managers can reach the simulator as their HTTP proxy.
+    if (r.target.rfind("http://", 0) == 0) {
+        const size_t slash = r.target.find_first_of("/?", 7);
+        r.host = Lower(r.target.substr(7, slash == std::string::npos ? std::string::npos : slash - 7));
+        if (const size_t colon = r.host.rfind(':'); colon != std::string::npos) r.host.erase(colon);
+        r.target = slash == std::string::npos ? "/" : r.target.substr(slash);
+        if (r.target[0] == '?') r.target.insert(0, "/");
+    }
     const size_t q = r.target.find('?');
     r.path = r.target.substr(0, q);
     r.query = q == std::string::npos ? std::string() : r.target.substr(q + 1);

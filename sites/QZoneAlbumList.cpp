@@ -4,6 +4,7 @@
 #include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "sites/Hosts.h"
+#include "sites/RateLimit.h"
 #include "sites/Token.h"
 
 namespace qm {
@@ -14,7 +15,6 @@ constexpr int32_t kWaitMs = 20000;
 constexpr int kSecondPassIdcNum = 102;
 
 constexpr char16_t kAccessQuestion[] = u"加密或非公开空间，是否进行身份验证?\n(验证成功后请重新获取相册列表)";
-constexpr char16_t kRateLimitText[] = u"您的操作过于频繁";
 
 enum class Version { V2, V3 };
 

@@ -15,6 +15,8 @@ constexpr char kMainHelp[] =
     "                       list the albums of a QQ number, QQ group or Tencent Weibo page\n"
     "  download TARGET --save DIR [--kind ...] [--albums all|1,3-5] [--yes|--no]\n"
     "                       list, then download the chosen albums into DIR\n"
+    "  report --save DIR [--format table|tsv]\n"
+    "                       how complete the albums downloaded into DIR are (no network)\n"
     "  settings show | set KEY VALUE | toggle FLAG\n"
     "                       download parameters, naming rules and options (soft.dat)\n"
     "  cookies import FILE | import --domain D 'name=value; ...' | list\n"
@@ -27,7 +29,7 @@ constexpr char kMainHelp[] =
     "found, 2 usage, 130 interrupted.\n";
 
 constexpr char kMainUsage[] =
-    "usage: quillmoss-cli [--demo] list|download|settings|cookies ... (--help for more)";
+    "usage: quillmoss-cli [--demo] list|download|report|settings|cookies ... (--help for more)";
 
 }  // namespace
 
@@ -60,6 +62,7 @@ int RunCli(const std::vector<std::string>& words) {
     InstallInterruptHandler();
     if (command == "list") return ListCommand(rest, demo);
     if (command == "download") return DownloadCommand(rest, demo);
+    if (command == "report") return ReportCommand(rest);
     if (command == "settings") return SettingsCommand(rest);
     if (command == "cookies") return CookiesCommand(rest);
     return UsageError("unknown command " + command, kMainUsage);

@@ -19,6 +19,7 @@ int ListCommand(const std::vector<std::string>& words, bool demo);
 int DownloadCommand(const std::vector<std::string>& words, bool demo);
 int SettingsCommand(const std::vector<std::string>& words);
 int CookiesCommand(const std::vector<std::string>& words);
+int ReportCommand(const std::vector<std::string>& words);
 
 // Prints "quillmoss-cli: MESSAGE" and the command's usage line to stderr; returns ExitUsage.
 int UsageError(const std::string& message, const char* usage);

@@ -2,12 +2,14 @@
 // note of a numbered privacy value, argument words and progress texts.
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
 #include "app/cli/CliPresenter.h"
 #include "app/cli/TerminalText.h"
-
 #include "app/cli/AlbumTableText.h"
 #include "app/cli/Args.h"
 #include "app/cli/Commands.h"
+#include "app/cli/ReportTable.h"
+#include "net/FileUtil.h"
 
 namespace qm::cli {
 namespace {
@@ -114,6 +116,51 @@ TEST(Kinds, WordsAndAddresses) {
     EXPECT_EQ(kind, 0);
     const std::string blog = "blog";
     EXPECT_FALSE(ResolveKind(&blog, u"1", kind));
+}
+
+// The report of a save folder's archive: one aligned table per target, reasons escaped, and the
+// exit status that says whether every album is complete.
+TEST(ReportCommand, TablesPerTargetFromTheArchiveAlone) {
+    qm::test::TempFolder dir{"qm-report-"};
+    const std::filesystem::path album = dir.path() / "123456789" / "旅行";
+    std::filesystem::create_directories(album);
+    ASSERT_TRUE(WriteFileAtomic(album / "1.jpg", "abc"));
+    {
+        ArchiveOpenError err;
+        auto a = Archive::Open(dir.path(), err);
+        ASSERT_TRUE(a);
+        const int64_t k = a->AlbumKey({TargetKind::QZone, "123456789"}, {"V1", "旅行", album, 5});
+        a->RecordSaved(k, {"p1", "1.jpg", 3, ""});
+        a->RecordFailed(k, "p2", {FailureKind::Connection, 0, "reset\x1b[2J"});
+        AlbumOutcome o;
+        o.expected = 5;
+        o.listed = 2;
+        o.saved = 1;
+        o.failed = 1;
+        a->FinishAlbum(k, o);
+        const int64_t g =
+            a->AlbumKey({TargetKind::Group, "345678901"}, {"qun1", "班级", dir.path() / "g", -1});
+        o = {};
+        o.listed = 3;
+        o.alreadyHad = 3;
+        a->FinishAlbum(g, o);  // its pictures were never recorded: not complete
+    }
+    ArchiveOpenError openError;
+    const std::string table =
+        RenderReport(Archive::Open(dir.path(), openError)->Report(), ReportFormat::Table);
+    EXPECT_EQ(table,
+              "QQ空间 123456789\n"
+              "序号  名称  应有  列出  已保存  失败  未列出  原因\n"
+              "0001  旅行     5     2       1     1       3  连接失败（reset\\x1B[2J） ×1\n"
+              "\n"
+              "QQ群 345678901\n"
+              "序号  名称  应有  列出  已保存  失败  未列出  原因\n"
+              "0001  班级  未知     3       0     0       0\n");
+
+    const std::string save = dir.path().string();
+    EXPECT_EQ(RunCli({"report", "--save", save}), ExitFailure);
+    EXPECT_EQ(RunCli({"report", "--save", (dir.path() / "none").string()}), ExitFailure);
+    EXPECT_EQ(RunCli({"report"}), ExitUsage);
 }
 
 }  // namespace

@@ -129,5 +129,34 @@ TEST_F(PostProcess, AlbumListFileInGbkWithCrLf) {
     EXPECT_FALSE(WriteAlbumList(e.st, e.base + u"no/such/folder.lst"));
 }
 
+// Mirrors on one line, the options indented below; nothing from a server can start a line of its own.
+TEST_F(PostProcess, Aria2InputFileBesideTheList) {
+    e.st.task.pictures = {
+        PictureRef{u"http://h/a b.jpg", u"http://h/alt.jpg", {}, {}, u"Referer: http://user.qzone.qq.com/1\r\nX-A: 1", {}},
+        PictureRef{u"http://h/2.jpg", {}, {}, {}, {}, {}},
+        PictureRef{u"http://h/3.jpg", u"http://h/x\n dir=/etc", {}, {}, {}, {}},
+        PictureRef{u"http://h/4.jpg", {}, {}, {}, u"Referer: x\ty", {}}};
+    e.st.task.fileNames = {u"主.jpg", u"2.jpg", u"3.jpg", u"4.jpg"};
+    const Text list = e.base + u"相册.lst";
+    ASSERT_TRUE(WriteAria2List(e.st.task, list));
+    std::string dir = e.dir.path().lexically_normal().string();
+    if (dir.back() == '/') dir.pop_back();
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"相册.aria2.txt")),
+              "http://h/a%20b.jpg\thttp://h/alt.jpg\n out=主.jpg\n dir=" + dir +
+                  "\n header=Referer: http://user.qzone.qq.com/1\n header=X-A: 1\n"
+                  "http://h/2.jpg\n out=2.jpg\n dir=" +
+                  dir +
+                  "\n"
+                  "http://h/3.jpg\thttp://h/x%0A%20dir=/etc\n out=3.jpg\n dir=" +
+                  dir +
+                  "\n"
+                  "http://h/4.jpg\n out=4.jpg\n dir=" +
+                  dir + "\n");
+    // A long album name still gives a file name the file system takes.
+    const Text longList = e.base + Text(200, u'长') + u".lst";
+    ASSERT_TRUE(WriteAria2List(e.st.task, longList));
+    EXPECT_TRUE(std::filesystem::exists(PathFromText(Aria2ListPath(longList))));
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -1,0 +1,76 @@
+// quillmoss-cli report: the completeness of what was downloaded into a save folder, read from the
+// folder's archive alone (no network).
+#include <algorithm>
+
+#include "app/cli/Commands.h"
+#include "app/cli/Console.h"
+#include "app/cli/ReportTable.h"
+#include "download/Archive.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr char kReportUsage[] = "usage: quillmoss-cli report --save DIR [--format table|tsv]";
+
+constexpr char kReportHelp[] =
+    "usage: quillmoss-cli report --save DIR [--format table|tsv]\n"
+    "\n"
+    "Shows, for every album downloaded into DIR, how complete it is, from the archive that\n"
+    "downloads keep in DIR (quillmoss-archive.sqlite3). Nothing is fetched. One table per target:\n"
+    "\n"
+    "  序号      the album's row in this report\n"
+    "  名称      the album's name\n"
+    "  应有      the picture count of the album list (未知 when the service gave none)\n"
+    "  列出      the pictures the service listed in the last run (- before the first finished run)\n"
+    "  已保存    pictures recorded as saved whose file is still there with its recorded size\n"
+    "  失败      pictures whose last attempt failed\n"
+    "  未列出    应有 minus 列出, when the service listed fewer than the album list announced\n"
+    "  原因      the last run's reason, the failures by reason, files gone since they were saved\n"
+    "\n"
+    "  --save DIR    the save folder of earlier downloads.\n"
+    "  --format F    table (default) or tsv (rows of the target, then the cells above, no header).\n"
+    "\n"
+    "Exit status: 0 every album complete, 1 an album incomplete or no usable archive, 2 usage.\n";
+
+}  // namespace
+
+int ReportCommand(const std::vector<std::string>& words) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(words, {"--save", "--format"}, {"--help", "-h"}, a, err))
+        return UsageError(err, kReportUsage);
+    if (a.Has("--help") || a.Has("-h")) {
+        Console::Get().Out(kReportHelp);
+        return ExitDone;
+    }
+    if (!a.positional.empty()) return UsageError("report takes no argument " + a.positional[0], kReportUsage);
+    const std::string* save = a.Value("--save");
+    if (!save || save->empty()) return UsageError("report needs --save DIR", kReportUsage);
+    ReportFormat format = ReportFormat::Table;
+    if (const std::string* f = a.Value("--format")) {
+        if (*f == "tsv") {
+            format = ReportFormat::Tsv;
+        } else if (*f != "table") {
+            return UsageError("unknown format " + *f, kReportUsage);
+        }
+    }
+
+    const std::filesystem::path folder(*save);
+    ArchiveOpenError error;
+    const std::unique_ptr<Archive> archive = Archive::Open(folder, error, /*create=*/false);
+    if (!archive) {
+        Console::Get().Err("quillmoss-cli: " + DescribeArchiveError(error, folder / kArchiveFileName));
+        return ExitFailure;
+    }
+    const std::vector<AlbumReport> albums = archive->Report();
+    if (albums.empty()) {
+        Console::Get().Err("quillmoss-cli: the archive records no album yet");
+        return ExitFailure;
+    }
+    Console::Get().Out(RenderReport(albums, format));
+    const bool complete = std::all_of(albums.begin(), albums.end(), ReportComplete);
+    return complete ? ExitDone : ExitFailure;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,82 @@
+// The aria2c input file of ListOnly mode, fetched by the real aria2c (the simulator as its HTTP
+// proxy, so the file's addresses are used exactly as written), gives the very files of a normal
+// download.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "e2e/support/SimSessionTest.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Picture files below `root` by relative path (the program's side files left out).
+std::map<std::string, std::string> Pictures(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string ext = e.path().extension().string();
+        if (!e.is_regular_file() || e.path().filename() == "pic.vyr" || ext == ".txt" || ext == ".lst" ||
+            e.path().filename() == "quillmoss-archive.sqlite3")
+            continue;
+        out[fs::relative(e.path(), root).string()] = ReadFile(e.path());
+    }
+    return out;
+}
+
+class Aria2E2E : public test::SimSessionTest {
+protected:
+    Aria2E2E() : SimSessionTest("qm-aria2-", "save 保存") {}
+};
+
+TEST_F(Aria2E2E, InputFileFetchedByAria2GivesTheSameFiles) {
+    if (std::system("command -v aria2c > /dev/null 2>&1") != 0) GTEST_SKIP() << "aria2c is not installed";
+    std::ifstream in(std::string(QM_TEST_DATA) + "/download_e2e.json");
+    Start(nlohmann::json::parse(in));
+    uint16_t& flags = st.settings.profile[0].SiteFlags;
+    flags &= static_cast<uint16_t>(~(SiteFlag::FixFormat | SiteFlag::ListOnly));
+
+    ListAndDownload("10001");
+    const auto normal = Pictures(save);
+    ASSERT_EQ(normal.size(), 8u);
+    fs::rename(save, root / "normal");
+
+    // The same albums again (already listed), in ListOnly mode.
+    flags |= SiteFlag::ListOnly;
+    st.DownloadJobState = DownloadRunning;
+    DownloadFunc(st);
+    ASSERT_TRUE(Pictures(save).empty());
+    std::vector<fs::path> inputs;
+    for (const auto& e : fs::recursive_directory_iterator(save))
+        if (e.path().filename().string().ends_with(".aria2.txt")) inputs.push_back(e.path());
+    ASSERT_EQ(inputs.size(), 2u);
+    for (const fs::path& input : inputs) {
+        const std::string cmd =
+            "aria2c -q --summary-interval=0 --auto-file-renaming=false --max-tries=2 "
+            "--all-proxy=http://" +
+            sim->ConnectTo() + " -i " + Quote(input.string()) + " > /dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
+    EXPECT_EQ(Pictures(save), normal);
+}
+
+}  // namespace
+}  // namespace qm
