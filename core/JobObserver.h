@@ -30,6 +30,7 @@ enum class Notice : uint8_t {
     NoAlbumChosen,
     ThreadFailed,
     OutOfMemory,
+    ArchiveUnusable,     // the save folder's archive cannot be used; `cause` says why
 };
 
 struct NoticeEvent {

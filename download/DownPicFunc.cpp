@@ -9,10 +9,12 @@
 #include <system_error>
 #include <vector>
 
+#include "core/Backoff.h"
 #include "download/DownProc.h"
 #include "download/SafeName.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
+#include "net/RateLimit.h"
 #include "net/URLSource2.h"
 
 namespace qm {
@@ -58,7 +60,22 @@ bool FetchPicture(DownloadState& st, const Text& address, const Text& headers, c
     req.attempts = 2;
     req.pauseSeconds = 1;
     req.stop = st.stop;
-    return FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
+    // A rate-limited answer (429, 503, the refusal text) is asked again after the back-off's waits.
+    Backoff backoff(*st.clock, st.stop,
+                    [&st](int, std::chrono::seconds left) { st.observer->Waiting(left); });
+    for (;;) {
+        const bool ok = FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
+        if (ok || !IsRateLimited(resp)) break;
+        if (!backoff.Wait()) {
+            if (backoff.GaveUp()) resp.failure = FetchFailure{FailureKind::RateLimited, resp.status, "rate limited"};
+            break;
+        }
+    }
+    if (backoff.Waits() > 0) {
+        st.observer->Waiting(std::chrono::seconds(0));
+        st.rateLimitWaitedMs.fetch_add(backoff.Waited().count());
+    }
+    return !resp.failure && resp.bodySize > 0;
 }
 
 }  // namespace
@@ -129,10 +146,26 @@ void DownPicFunc(DownloadState& st) {
         st.outcomes[i].address = st.task.pictures[i].main;
         st.outcomes[i].failure = Failure{FailureKind::Stopped, 0, {}};  // until its worker ran
     }
-    if (total == 0) return;
+    // Entries the controller left out end at once, without a request.
+    std::vector<std::size_t> order;
+    order.reserve(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        const uint8_t skip = i < st.skip.size() ? st.skip[i] : DownloadState::kFetch;
+        if (skip == DownloadState::kFetch) {
+            order.push_back(i);
+            continue;
+        }
+        if (skip == DownloadState::kAlreadyHad) {
+            st.outcomes[i].status = PictureStatus::AlreadyHad;
+            st.outcomes[i].failure = Failure();
+        }
+        const uint32_t done = st.Finished.fetch_add(1) + 1;
+        st.observer->PictureFinished(st.outcomes[i], done, total);
+    }
+    if (order.empty()) return;
 
     const int threadSetting = st.worker.ThreadCount.load();
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max(threadSetting, 1)), total);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max(threadSetting, 1)), order.size());
     st.Running.store(1);
 
     EndSignal signal;
@@ -143,8 +176,8 @@ void DownPicFunc(DownloadState& st) {
     // Starts the next entry in `slot`. An entry whose thread cannot be created counts as finished
     // and the following one is tried, so the manager never waits for a worker that never ran.
     auto startInSlot = [&](int slot) {
-        while (next < total) {
-            const std::size_t index = next++;
+        while (next < order.size()) {
+            const std::size_t index = order[next++];
             try {
                 slots[static_cast<std::size_t>(slot)] = std::thread([&st, &signal, slot, index] {
                     DownOnePicFunc(st, index);
@@ -177,14 +210,14 @@ void DownPicFunc(DownloadState& st) {
             Trace("Close Handle:%d\n", s);
             slots[static_cast<std::size_t>(s)].join();
             --active;
-            if (next < total) {
+            if (next < order.size()) {
                 if (threadSetting == 1 && !PauseUnlessStopped(st, kSingleThreadPause)) break;
                 startInSlot(s);
             }
         }
 
         const uint32_t done = st.Finished.load();
-        if (done >= total || (active == 0 && next >= total)) last = true;
+        if (done >= total || (active == 0 && next >= order.size())) last = true;
         if (st.stop.stop_requested()) break;
     }
 

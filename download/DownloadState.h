@@ -63,6 +63,13 @@ struct DownloadState {
     // One per task entry, in task order; entry i is written only by the worker of picture i and
     // read once the manager has joined every worker.
     std::vector<PictureOutcome> outcomes;
+    // Entries not to fetch, set by the controller before the manager starts: kAlreadyHad (the
+    // archive records the picture as saved and its file is there) or kNotTried (left out of a
+    // retry of the failed pictures). Empty: fetch every entry.
+    static constexpr uint8_t kFetch = 0, kAlreadyHad = 1, kNotTried = 2;
+    std::vector<uint8_t> skip;
+    // Milliseconds the workers spent waiting out the service's rate limit.
+    std::atomic<int64_t> rateLimitWaitedMs{0};
 };
 
 }  // namespace qm

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -13,7 +15,10 @@
 #include "core/CleanFileName.h"
 #include "core/ExtSettings.h"
 #include "core/Prompts.h"
+#include "download/Archive.h"
 #include "download/DownProc.h"
+#include "download/PictureIdentity.h"
+#include "download/Sha256.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
 #include "sites/Fetcher.h"
@@ -63,6 +68,74 @@ public:
 private:
     DownloadState& st_;
 };
+
+// The service's id of an album, from its list parameter ("…&albumid=ID&…", "albumId=ID"); a list
+// parameter that is no query is the id itself (a Weibo topic); the mood pseudo-album is "mood".
+Text AlbumIdOf(const ST_PERLISTRECORD& rec) {
+    if (rec.CoverUrl == u"123") return u"mood";
+    for (TextView key : {TextView(u"albumid="), TextView(u"albumId="), TextView(u"topicId=")}) {
+        const std::size_t at = rec.ListParam.find(key);
+        if (at == Text::npos) continue;
+        const std::size_t start = at + key.size();
+        return rec.ListParam.substr(start, rec.ListParam.find(u'&', start) - start);
+    }
+    return rec.ListParam;
+}
+
+// The target's number or name: its folder below the save folder without the separator.
+std::string TargetNumber(const ListResult& list) {
+    Text t = list.targetFolder;
+    while (!t.empty() && IsSeparator(t.back())) t.pop_back();
+    return ToUtf8(t);
+}
+
+// Marks what the archive lets this album skip: pictures recorded as saved whose file is there
+// (unless every picture is to be fetched again), and in a retry everything that did not fail.
+// Returns each picture's identity.
+std::vector<std::string> MarkSkips(Archive& archive, int64_t album, const DownloadRequest& request,
+                                   DownloadState& st, std::vector<Text>& recordedNames) {
+    const std::size_t n = st.task.Size();
+    std::vector<std::string> ids(n);
+    st.skip.assign(n, DownloadState::kFetch);
+    recordedNames.assign(n, Text());
+    std::set<std::string> failed;
+    if (request.retryFailed) {
+        const auto list = archive.FailedIdentities(album);
+        failed.insert(list.begin(), list.end());
+    }
+    const std::filesystem::path folder = PathFromText(st.task.albumFolder);
+    for (std::size_t i = 0; i < n; ++i) {
+        const PictureRef& p = st.task.pictures[i];
+        ids[i] = PictureIdentity(p.main, p.photoId);
+        if (request.refetch && !request.retryFailed) continue;
+        SavedPicture saved;
+        const bool had = archive.IsSaved(album, ids[i], folder, &saved);
+        if (had) {
+            st.skip[i] = DownloadState::kAlreadyHad;
+            recordedNames[i] = FromUtf8(saved.fileName);
+        } else if (request.retryFailed && !failed.count(ids[i])) {
+            st.skip[i] = DownloadState::kNotTried;
+        }
+    }
+    return ids;
+}
+
+// Records every picture's end in the archive: saved ones with their final name, size and digest;
+// failed ones with their reason (a stop is not a failure).
+void RecordPictures(Archive& archive, int64_t album, const DownloadState& st, const std::vector<std::string>& ids) {
+    for (std::size_t i = 0; i < st.outcomes.size() && i < ids.size(); ++i) {
+        const PictureOutcome& p = st.outcomes[i];
+        if (p.status == PictureStatus::Saved) {
+            SavedPicture saved;
+            saved.identity = ids[i];
+            saved.fileName = ToUtf8(p.fileName);
+            if (!Sha256File(PathFromText(st.task.albumFolder + p.fileName), saved.sha256, saved.size)) continue;
+            archive.RecordSaved(album, saved);
+        } else if (p.status == PictureStatus::Failed && p.failure.kind != FailureKind::Stopped) {
+            archive.RecordFailed(album, ids[i], p.failure);
+        }
+    }
+}
 
 // Why an album listed nothing, from what its fetcher saw.
 AlbumReason EmptyReason(const SiteContext& ctx, const ST_PERLISTRECORD& rec, bool stopped) {
@@ -123,6 +196,16 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
     }
     SetFolderTime(base, std::time(nullptr));
     outcome.lastFolder = base;
+
+    // The save folder's archive: what earlier runs saved is skipped, what this run does is recorded.
+    // One that cannot be used is reported, and the download goes on without skipping.
+    ArchiveOpenError archiveError;
+    std::unique_ptr<Archive> archive = Archive::Open(PathFromText(save), archiveError);
+    if (!archive) {
+        obs.Notify(NoticeEvent{Notice::ArchiveUnusable, u"下载记录无法使用，本次下载不会跳过已下载的图片", {},
+                               DescribeArchiveError(archiveError, PathFromText(save) / kArchiveFileName)});
+    }
+    const ArchiveTarget archiveTarget{list.kind, TargetNumber(list)};
 
     // Only indexes of existing records count.
     std::vector<int> selection;
@@ -214,6 +297,16 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
             continue;
         }
 
+        int64_t albumKey = 0;
+        std::vector<std::string> ids;
+        std::vector<Text> recordedNames;
+        if (archive) {
+            albumKey = archive->AlbumKey(archiveTarget, ArchiveAlbum{ToUtf8(AlbumIdOf(rec)), ToUtf8(rec.Name),
+                                                                     PathFromText(st.task.albumFolder),
+                                                                     rec.PictureCount});
+            if (albumKey != 0) ids = MarkSkips(*archive, albumKey, request, st, recordedNames);
+        }
+
         obs.TransferStarted(listed, st.task.albumFolder);
         // After "download what is listed" the transfers get a token that the earlier stop
         // request does not hold; a second stop ends them.
@@ -232,16 +325,24 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
 
         // The history records the newest picture only when every picture is in the folder, so
         // that a failed one is fetched again by the next run.
+        for (std::size_t k = 0; k < recordedNames.size() && k < st.outcomes.size(); ++k)
+            if (st.outcomes[k].status == PictureStatus::AlreadyHad && !recordedNames[k].empty())
+                st.outcomes[k].fileName = recordedNames[k];
+        album.rateLimitWaited = std::chrono::milliseconds(st.rateLimitWaitedMs.load()) + ctx.rateLimitWaited;
         Tally(st.outcomes, album);
         if (album.failed == 0 && album.notTried == 0) RecordHistory(st, st.task.albumFolder);
         if (profile.SiteFlags & SiteFlag::FixFormat) {
             FixFormat(st);
             for (std::size_t k = 0; k < st.outcomes.size() && k < st.task.fileNames.size(); ++k)
-                st.outcomes[k].fileName = st.task.fileNames[k];
+                if (st.outcomes[k].status == PictureStatus::Saved) st.outcomes[k].fileName = st.task.fileNames[k];
             for (PictureOutcome& f : album.failures)
                 if (f.index < st.task.fileNames.size()) f.fileName = st.task.fileNames[f.index];
         }
         if (profile.SiteFlags & SiteFlag::FixOrder) FixOrder(st);
+        if (archive && albumKey != 0) {
+            RecordPictures(*archive, albumKey, st, ids);
+            archive->FinishAlbum(albumKey, album);
+        }
 
         const auto seconds =
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();

@@ -648,12 +648,13 @@ bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
             else
                 resp.failure = FetchFailure{FailureKind::Connection, 0, "empty answer"};
         }
-        if (attempt >= req.attempts || req.stop.stop_requested()) return false;
+        // Every attempt is followed by its pause, the last one too; a stop cuts it short.
+        if (req.stop.stop_requested()) return false;
         std::condition_variable_any cv;
         std::mutex m;
         std::unique_lock<std::mutex> lock(m);
         cv.wait_for(lock, req.stop, std::chrono::seconds(req.pauseSeconds), [] { return false; });
-        if (req.stop.stop_requested()) return false;
+        if (attempt >= req.attempts || req.stop.stop_requested()) return false;
     }
 }
 

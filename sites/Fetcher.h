@@ -3,6 +3,7 @@
 // knows nothing of naming, folders or downloads.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <stop_token>
 
@@ -11,6 +12,7 @@
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"
 #include "core/PictureRef.h"
+#include "net/URLSource2.h"
 
 namespace qm {
 
@@ -46,6 +48,8 @@ struct SiteContext {
     // Set by an album-list fetcher that ended on a refusal or a network failure.
     ListReason reason = ListReason::None;
     std::string reasonText;
+    // Time spent waiting out the service's rate limit.
+    std::chrono::milliseconds rateLimitWaited{0};
 
     bool Stopped() const { return stop.stop_requested(); }
 };
@@ -63,6 +67,12 @@ public:
     // The message shown when the target has no album.
     virtual Text NoAlbumsText() const = 0;
 };
+
+// Performs one request; while the service answers that requests come too fast (429, 503 or its
+// refusal text), waits 30, 60, 120 and 240 s with a countdown to the observer and asks again.
+// False when the fetch failed, the back-off gave up (ctx.reason becomes RateLimited) or a stop
+// ended the wait.
+bool FetchPaced(SiteContext& ctx, ST_URLREQUEST& req, ST_URLRESPONSE& resp);
 
 // The registry: the fetcher of each kind of target.
 Fetcher& FetcherFor(TargetKind kind);

@@ -9,6 +9,7 @@
 #include "net/StringCtrl.h"
 #include "net/Trace.h"
 #include "net/URLSource2.h"
+#include "sites/Fetcher.h"
 
 namespace qm::pagefetch {
 
@@ -32,9 +33,8 @@ Text FetchText(Context& ctx, const Text& url, const Text& headers, unsigned body
     ST_URLREQUEST req;
     req.url = url;
     req.headers = headers;
-    req.stop = ctx.stop;
     ST_URLRESPONSE resp;
-    if (!FetchUrl(req, resp, 0)) {
+    if (!FetchPaced(ctx, req, resp)) {
         if (TraceEnabled()) Trace("fetch failed: %s\n", ToUtf8(url).c_str());
         if (!ctx.Stopped() && ctx.reasonText.empty()) ctx.reasonText = DescribeFailure(resp.failure);
         return {};

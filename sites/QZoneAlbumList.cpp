@@ -4,7 +4,7 @@
 #include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "sites/Hosts.h"
-#include "sites/RateLimit.h"
+#include "net/RateLimit.h"
 #include "sites/Token.h"
 
 namespace qm {
@@ -169,15 +169,17 @@ ListOutcome RequestAlbums(SiteContext& st, AlbumSink& sink, Version v, const Tex
     st.route.photoHost = hostsOfEntry.photo;
 
     ST_URLRESPONSE resp;
-    if (!FetchUrl(req, resp, 0)) {
+    const unsigned flags = v == Version::V2 ? (st.ext.V2Charset | unsigned{TXT_GUNZIP}) : unsigned{TXT_UTF8};
+    if (!FetchPaced(st, req, resp)) {
         Trace("album list request failed\n");
+        // The back-off gave up: the last refusal is shown as the service worded it.
+        if (st.reason == ListReason::RateLimited) return ReadAnswer(st, qq, idcNum, GetBodyText(resp, flags), sink);
         if (st.reason == ListReason::None && !st.Stopped()) {
             st.reason = ListReason::Network;
             st.reasonText = DescribeFailure(resp.failure);
         }
         return ListOutcome::NoAlbums;
     }
-    const unsigned flags = v == Version::V2 ? (st.ext.V2Charset | unsigned{TXT_GUNZIP}) : unsigned{TXT_UTF8};
     return ReadAnswer(st, qq, idcNum, GetBodyText(resp, flags), sink);
 }
 

@@ -164,8 +164,7 @@ bool IsRefusal(TextView body) {
 
 bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
     ST_URLRESPONSE resp;
-    req.stop = st.stop;
-    if (!FetchUrl(req, resp, 0)) {
+    if (!FetchPaced(st, req, resp)) {
         if (!st.Stopped() && st.reasonText.empty()) st.reasonText = DescribeFailure(resp.failure);
         return false;
     }

@@ -8,6 +8,8 @@
 #include "app/cli/Interrupt.h"
 #include "app/cli/Session.h"
 #include "app/cli/CliPresenter.h"
+#include "app/cli/TerminalText.h"
+#include "net/FileUtil.h"
 #include "jobs/DownloadJob.h"
 #include "jobs/JobRunner.h"
 #include "net/Trace.h"
@@ -17,14 +19,14 @@ namespace qm::cli {
 namespace {
 
 constexpr char kDownloadUsage[] =
-    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
+    "usage: quillmoss-cli [--demo] download TARGET... --save DIR [--kind qzone|group|weibo] [--albums "
     "all|1,3-5] "
-    "[--format table|json] [--yes|--no] [-v]";
+    "[--format table|json] [--refetch|--retry-failed] [--input FILE] [--yes|--no] [-v]";
 
 constexpr char kDownloadHelp[] =
-    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
+    "usage: quillmoss-cli [--demo] download TARGET... --save DIR [--kind qzone|group|weibo] [--albums "
     "all|1,3-5] "
-    "[--format table|json] [--yes|--no] [-v]\n"
+    "[--format table|json] [--refetch|--retry-failed] [--input FILE] [--yes|--no] [-v]\n"
     "\n"
     "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
     "folder per album below a folder named after the target, with the naming rules and options\n"
@@ -39,6 +41,13 @@ constexpr char kDownloadHelp[] =
     "                album_finished, finished), see docs/cli.md.\n"
     "  --yes, --no   the answer to the program's questions (passwords, logins, partial albums).\n"
     "  -v, --verbose trace every request and failure on stderr (as QUILLMOSS_TRACE=1 does).\n"
+    "  --refetch     fetch every listed picture again, even those the save folder's archive\n"
+    "                (quillmoss-archive.sqlite3) records as saved. Without it a picture whose file\n"
+    "                is there with its recorded size is skipped and counted as already had.\n"
+    "  --retry-failed  fetch only the pictures the archive records as failed (the albums are\n"
+    "                listed again to get fresh addresses).\n"
+    "  --input FILE  more targets, one per line (# starts a comment); several TARGETs may also be\n"
+    "                given. They run one after the other into DIR, each with its own summary.\n"
     "  --demo        serve everything from the built-in simulator.\n"
     "\n"
     "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
@@ -86,51 +95,52 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
     return true;
 }
 
-int DownloadCommand(const std::vector<std::string>& words, bool demo) {
-    Args a;
-    std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums", "--format"},
-                   {"--yes", "--no", "--demo", "--help", "-h", "--verbose", "-v"}, a, err))
-        return UsageError(err, kDownloadUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kDownloadHelp);
-        return ExitDone;
-    }
-    if (a.positional.size() != 1) return UsageError("download needs exactly one TARGET", kDownloadUsage);
-    if (a.Has("--yes") && a.Has("--no"))
-        return UsageError("--yes and --no exclude each other", kDownloadUsage);
-    const std::string* save = a.Value("--save");
-    if (!save || save->empty()) return UsageError("download needs --save DIR", kDownloadUsage);
-    const Text target = FromUtf8(a.positional[0]);
-    int kind = 0;
-    if (!ResolveKind(a.Value("--kind"), target, kind))
-        return UsageError("unknown kind " + *a.Value("--kind"), kDownloadUsage);
-    const std::string albumSpec = a.Value("--albums") ? *a.Value("--albums") : std::string("all");
-    if (albumSpec.empty()) return UsageError("--albums needs a value", kDownloadUsage);
+namespace {
 
+struct DownloadOptions {
+    std::string albumSpec = "all";
+    std::string kindWord;  // empty: the address decides
+    Text saveFolder;
     bool json = false;
-    if (const std::string* f = a.Value("--format")) {
-        if (*f == "json")
-            json = true;
-        else if (*f != "table")
-            return UsageError("unknown format " + *f + " (table or json)", kDownloadUsage);
+    bool refetch = false;
+    bool retryFailed = false;
+};
+
+// Targets of --input FILE: one per line; blank lines and lines starting with '#' are skipped.
+bool ReadTargetFile(const std::string& path, std::vector<std::string>& out, std::string& error) {
+    std::string bytes;
+    if (!ReadWholeFile(PathFromText(FromUtf8(path)), bytes)) {
+        error = "cannot read " + path;
+        return false;
     }
-    if (a.Has("--verbose") || a.Has("-v")) SetTraceEnabled(true);
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t end = bytes.find('\n', pos);
+        if (end == std::string::npos) end = bytes.size();
+        const std::string line = ToUtf8(Trim(FromUtf8(std::string_view(bytes).substr(pos, end - pos))));
+        if (!line.empty() && line[0] != '#') out.push_back(line);
+        pos = end + 1;
+    }
+    return true;
+}
 
-    std::optional<bool> answer;
-    if (a.Has("--yes")) answer = true;
-    if (a.Has("--no")) answer = false;
-    Session s(answer);
-    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
+// Lists one target, downloads its chosen albums and prints its summary. The exit status of this
+// target alone.
+int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt) {
     Console& con = Console::Get();
-
+    int kind = 0;
+    ResolveKind(opt.kindWord.empty() ? nullptr : &opt.kindWord, target, kind);
     const ListResult list = RunList(s, target, kind);
     if (InterruptCount() > 0) return ExitInterrupted;
     const auto& albums = list.albums;
-    if (albums.empty()) return ExitFailure;
+    if (albums.empty()) {
+        con.Err("quillmoss-cli: " + EscapeControls(target) + ": no album found");
+        return ExitFailure;
+    }
 
     std::vector<int> selection;
-    if (!ParseAlbumSelection(albumSpec, static_cast<int>(albums.size()), selection, err)) {
+    std::string err;
+    if (!ParseAlbumSelection(opt.albumSpec, static_cast<int>(albums.size()), selection, err)) {
         con.Out(RenderAlbums(albums, ListFormat::Table));
         return UsageError(err, kDownloadUsage);
     }
@@ -141,7 +151,7 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         rowNumbers.push_back(i + 1);
     }
     con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
-            " albums:");
+            " albums of " + EscapeControls(target) + ":");
     {
         std::string table = RenderAlbums(chosen, ListFormat::Table, &rowNumbers);
         while (!table.empty() && table.back() == '\n') table.pop_back();
@@ -151,12 +161,12 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     DownloadRequest request;
     request.list = list;
     request.albums = selection;
-    request.saveFolder = FromUtf8(*save);
+    request.saveFolder = opt.saveFolder;
     request.settings = s.st.Snapshot();
     request.programFolder = s.st.programFolder;
+    request.refetch = opt.refetch;
+    request.retryFailed = opt.retryFailed;
 
-    s.fe.ShowProgress(!json);
-    s.fe.JsonEvents(json);
     JobOutcome outcome;
     JobRunner runner;
     if (runner.PressButton([&] { outcome = RunDownloadJob(request, s.fe, runner.control); }) !=
@@ -168,7 +178,7 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     });
     con.EndProgress();
 
-    if (!json) {
+    if (!opt.json) {
         con.Out(RenderSummary(list, outcome));
         if (!outcome.openFolder.empty()) con.Err("saved under: " + ToUtf8(outcome.openFolder));
     }
@@ -176,6 +186,74 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     if (outcome.error == JobError::SaveFolderUnusable)
         con.Err("quillmoss-cli: the save folder cannot be used: " + outcome.errorText);
     return outcome.Complete() ? ExitDone : ExitFailure;
+}
+
+}  // namespace
+
+int DownloadCommand(const std::vector<std::string>& words, bool demo) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(words, {"--kind", "--save", "--albums", "--format", "--input"},
+                   {"--yes", "--no", "--demo", "--help", "-h", "--verbose", "-v", "--refetch", "--retry-failed"}, a,
+                   err))
+        return UsageError(err, kDownloadUsage);
+    if (a.Has("--help") || a.Has("-h")) {
+        Console::Get().Out(kDownloadHelp);
+        return ExitDone;
+    }
+    std::vector<std::string> targets = a.positional;
+    if (const std::string* input = a.Value("--input")) {
+        if (!ReadTargetFile(*input, targets, err)) {
+            Console::Get().Err("quillmoss-cli: " + err);
+            return ExitFailure;
+        }
+    }
+    if (targets.empty()) return UsageError("download needs a TARGET (or --input FILE)", kDownloadUsage);
+    if (a.Has("--yes") && a.Has("--no"))
+        return UsageError("--yes and --no exclude each other", kDownloadUsage);
+    if (a.Has("--refetch") && a.Has("--retry-failed"))
+        return UsageError("--refetch and --retry-failed exclude each other", kDownloadUsage);
+    const std::string* save = a.Value("--save");
+    if (!save || save->empty()) return UsageError("download needs --save DIR", kDownloadUsage);
+
+    DownloadOptions opt;
+    if (const std::string* k = a.Value("--kind")) {
+        int kind = 0;
+        if (!ResolveKind(k, Text(), kind)) return UsageError("unknown kind " + *k, kDownloadUsage);
+        opt.kindWord = *k;
+    }
+    opt.albumSpec = a.Value("--albums") ? *a.Value("--albums") : std::string("all");
+    if (opt.albumSpec.empty()) return UsageError("--albums needs a value", kDownloadUsage);
+    if (const std::string* f = a.Value("--format")) {
+        if (*f == "json")
+            opt.json = true;
+        else if (*f != "table")
+            return UsageError("unknown format " + *f + " (table or json)", kDownloadUsage);
+    }
+    opt.saveFolder = FromUtf8(*save);
+    opt.refetch = a.Has("--refetch");
+    opt.retryFailed = a.Has("--retry-failed");
+    if (a.Has("--verbose") || a.Has("-v")) SetTraceEnabled(true);
+
+    std::optional<bool> answer;
+    if (a.Has("--yes")) answer = true;
+    if (a.Has("--no")) answer = false;
+    Session s(answer);
+    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
+    s.fe.ShowProgress(!opt.json);
+    s.fe.JsonEvents(opt.json);
+
+    // One target after the other, into the one save folder (and its one archive); the status is 0
+    // only when every target is complete.
+    int status = ExitDone;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (targets.size() > 1 && !opt.json)
+            Console::Get().Out((i ? "\n" : "") + std::string("# ") + EscapeControls(targets[i]) + "\n");
+        const int one = DownloadOneTarget(s, FromUtf8(targets[i]), opt);
+        if (one == ExitInterrupted || one == ExitUsage) return one;
+        if (one != ExitDone) status = ExitFailure;
+    }
+    return status;
 }
 
 }  // namespace qm::cli

@@ -236,7 +236,7 @@ TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
     EXPECT_NE(r.err.find("下载完毕"), std::string::npos);
 
     // The same run as JSON events, one object per line.
-    const CliRun js = Cli({"--demo", "download", "123456789", "--albums", "1", "--save", "saved dir", "--format",
+    const CliRun js = Cli({"--demo", "download", "123456789", "--albums", "1", "--save", "json dir", "--format",
                            "json"});
     EXPECT_EQ(js.code, 0) << js.err;
     std::vector<json> events;
@@ -255,12 +255,18 @@ TEST_F(CliTest, ARerunWhosePicturesAllFailIsAFailureEvenWithTheFilesOnDisk) {
     StartSim(scenario);
     const CliRun first = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
     ASSERT_EQ(first.code, 0) << first.err;
+
+    // A later run skips what the archive records as saved, and says so.
+    const CliRun skip = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
+    EXPECT_EQ(skip.code, 0) << skip.err;
+    EXPECT_EQ(Lines(skip.out).at(1).rfind("0001  A        4       0     4     0", 0), 0u) << skip.out;
     sim_->Stop();
 
-    // Every picture address now answers 500; the files of the first run are still there.
+    // Every picture address now answers 500; the files of the first run are still there, and
+    // every picture is asked for again.
     scenario["faults"] = {{{"match", "photo.store.qq.com"}, {"status", 500}}};
     StartSim(scenario);
-    const CliRun again = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
+    const CliRun again = Cli({"download", "10001", "--albums", "1", "--save", "saved", "--refetch"}, SimEnv());
     EXPECT_EQ(again.code, 1) << again.out << again.err;
     const auto lines = Lines(again.out);
     ASSERT_GE(lines.size(), 2u);
@@ -317,7 +323,9 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
     for (int i = 1; i <= 12; ++i) pictures.insert(sim_->PictureBytes("slow_" + std::to_string(i)));
     std::size_t files = 0;
     for (const auto& e : fs::recursive_directory_iterator(dir_ / "saved")) {
-        if (!e.is_regular_file() || e.path().filename() == "pic.vyr") continue;
+        if (!e.is_regular_file() || e.path().filename() == "pic.vyr" ||
+            e.path().filename().string().rfind("quillmoss-archive", 0) == 0)
+            continue;
         ++files;
         EXPECT_EQ(pictures.count(ReadFile(e.path())), 1u) << e.path();
     }

@@ -8,7 +8,7 @@
 
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
-#include "sites/RateLimit.h"
+#include "net/RateLimit.h"
 
 namespace qm {
 namespace {

@@ -205,21 +205,31 @@ TEST_F(QZoneAlbumListTest, Version3FirstPassWithAlbumsEndsTheFetch) {
     EXPECT_EQ(Recs().size(), 1u);
 }
 
-TEST_F(QZoneAlbumListTest, RateLimitTextIsShownAsIs) {
+TEST_F(QZoneAlbumListTest, RateLimitIsWaitedOutThenShownAsIs) {
+    // Two refusals: the same request is asked again after 30 s and 60 s (and a little jitter), then
+    // the album comes.
+    Start({{"qzone", {Owner({AlbumJ("a1", "One")})}},
+           {"faults", {{{"match", "fcg_list_album"}, {"rate_limit_first", 2}}}}});
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
+    EXPECT_EQ(Requests("fcg_list_album_v3").size(), 3u);
+    EXPECT_EQ(Recs().size(), 1u);
+    EXPECT_TRUE(obs_.Notices().empty());
+    EXPECT_GE(clock_.Slept(), std::chrono::seconds(90));
+    EXPECT_LE(clock_.Slept(), std::chrono::seconds(99));
+    EXPECT_EQ(st_.rateLimitWaited, clock_.Slept());
+    EXPECT_EQ(obs_.Of("waiting").back(), u"0");  // the countdown ends
+}
+
+TEST_F(QZoneAlbumListTest, RateLimitGivesUpAfterFourWaitsAndShowsTheTextAsIs) {
     Start({{"qzone", {Owner({AlbumJ("a1", "One")})}},
            {"faults", {{{"match", "fcg_list_album"}, {"rate_limit_first", 5}}}}});
-    // A server message ends version 3 without a second pass.
+    // Five refusals: four waits, then the service's message; version 3 makes no second pass.
     FetchQZoneAlbumsV3(st_, u"10001", albums_);
-    EXPECT_EQ(Requests("fcg_list_album_v3").size(), 1u);
+    EXPECT_EQ(Requests("fcg_list_album_v3").size(), 5u);
+    EXPECT_GE(clock_.Slept(), std::chrono::seconds(450));
     EXPECT_EQ(obs_.Of("message"), std::vector<Text>{u"对不起，您的操作过于频繁，请稍后再试"});
     EXPECT_EQ(obs_.Notices()[0].id, Notice::RateLimited);
     EXPECT_EQ(st_.reason, ListReason::RateLimited);
-    EXPECT_TRUE(obs_.Of("question").empty());
-    EXPECT_EQ(Recs().size(), 0u);
-
-    // Version 2 reads its answer in the system code page by default (the service answers in GBK).
-    FetchQZoneAlbumsV2(st_, u"10001", albums_);
-    EXPECT_EQ(obs_.Of("message").size(), 2u);
     EXPECT_TRUE(obs_.Of("question").empty());
     EXPECT_EQ(Recs().size(), 0u);
 }

@@ -1,4 +1,4 @@
-#include "sites/RateLimit.h"
+#include "net/RateLimit.h"
 
 #include <zlib.h>
 
