@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 #include "core/AppState.h"
 
@@ -41,6 +42,13 @@ bool WriteAlbumList(AppState& st, const Text& path);
 // as an aria2c input file (UTF-8; addresses as they go on the wire, main and alternate as mirrors;
 // out=, dir= with the absolute album folder, header= per request header line).
 bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath);
+// The same from entries, whatever the task list looks like; `albumFolder` is where the files go.
+struct Aria2Entry {
+    TextView main, alternate;  // alternate may be empty
+    TextView fileName;         // inside the album folder
+    TextView headers;          // request header lines, CR LF separated; may be empty
+};
+bool WriteAria2Entries(const std::vector<Aria2Entry>& entries, const Text& albumFolder, const Text& listPath);
 Text Aria2ListPath(const Text& listPath);
 
 // Sets a folder's access and write times (and creation time where kept); nothing when missing.
