@@ -82,6 +82,7 @@ void DownOnePicFunc(AppState& st, std::size_t index) {
                 if (!task.headers.empty() && index < task.headers.size()) req.headers = task.headers[index];
                 req.savePath = savePath;
                 req.readWaitMs = st.worker.TimeoutSec.load() * 1000;
+                req.attemptDeadlineMs = PictureAttemptDeadlineMs(st.worker.TimeoutSec.load());
                 req.minKB = static_cast<uint32_t>(st.worker.MinSizeKB.load());
                 req.maxKB = static_cast<uint32_t>(st.worker.MaxSizeKB.load());
                 req.attempts = 2;
