@@ -37,6 +37,8 @@ struct AppState {
     // Settings: the window's menus and dialogs write while jobs read; hold settingsMutex for both.
     std::mutex settingsMutex;
     SettingsBlock settings;
+    // `settings` as of this state's last read or write of soft.dat (encoded): the base of a merge.
+    std::string settingsBase;
     int currentSite = 0;
 
     ExtSettings ext;  // read by the jobs at their start, on their own thread

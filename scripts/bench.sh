@@ -19,6 +19,11 @@ if [ -x "$bin/download_bench" ]; then
     "$bin/download_bench" $quick >"$out/download.txt" || status=1
     cat "$out/download.txt" >&2
 fi
+if [ -x "$bin/cookie_flood_bench" ]; then
+    echo "== cookie_flood_bench" >&2
+    "$bin/cookie_flood_bench" >"$out/cookies.txt" || status=1
+    cat "$out/cookies.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -66,6 +71,12 @@ if [ -s "$out/download.txt" ]; then
             status=1
         fi
     done
+fi
+
+if [ -s "$out/cookies.txt" ]; then
+    cw=$(sed -n 's/^cookie-flood with .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
+    nw=$(sed -n 's/^cookie-flood without .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
+    row "cookie flood 4000 pics: wall s" "$cw" "$nw" "vs no cookies, goal <= 1.50"
 fi
 
 if [ -s "$out/table.txt" ]; then

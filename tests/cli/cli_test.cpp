@@ -182,6 +182,26 @@ TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
     EXPECT_NE(shown.find("OpenFolderWhenDone\ton\n"), std::string::npos);  // first-run default
 }
 
+// Folders where files should be: a clear reason and exit status 1, never an abort; nothing written
+// is never reported as saved.
+TEST_F(CliTest, FoldersInPlaceOfFilesGiveClearErrors) {
+    fs::create_directories(dir_ / "soft.dat");
+    const CliRun set = Cli({"settings", "set", "ThreadCount", "3"});
+    EXPECT_EQ(set.code, 1);
+    EXPECT_NE(set.err.find("quillmoss-cli: cannot save the settings: "), std::string::npos) << set.err;
+    EXPECT_EQ(Cli({"settings", "toggle", "FixFormat"}).code, 1);
+
+    fs::create_directories(dir_ / "exported");
+    const CliRun folder = Cli({"cookies", "import", "exported"});
+    EXPECT_EQ(folder.code, 1);
+    EXPECT_NE(folder.err.find("exported is a folder"), std::string::npos) << folder.err;
+
+    fs::create_directories(dir_ / "cookies.txt");
+    const CliRun list = Cli({"cookies", "list"});
+    EXPECT_EQ(list.code, 1);
+    EXPECT_NE(list.err.find("cookies.txt in the current directory cannot be read"), std::string::npos);
+}
+
 TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
     StartSim({{"accounts", {{{"uin", "20001234"}, {"password", "pw"}, {"skey", "@Fr1endKy"}}}},
               {"qzone",

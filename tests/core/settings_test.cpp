@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "RecordingFrontend.h"
 #include "TempFolder.h"
@@ -148,6 +149,60 @@ TEST(LoadSettings, OversizedGarbageLoadsAndUnwritableFolderIsIgnored) {
     LoadSettings(st2);  // no crash; defaults in memory
     EXPECT_EQ(st2.settings.profile[0].SiteFlags, SiteFlag::OpenFolderWhenDone);
     EXPECT_FALSE(fs::exists("/nonexistent-folder-for-quillmoss-tests"));
+}
+
+// A folder under the file's name loads the defaults; the save that cannot replace it says why.
+TEST(SaveSettings, FolderInPlaceOfTheFileGivesTheReason) {
+    TempFolder t;
+    fs::create_directories(t.dir / "soft.dat");
+    test::RecordingFrontend fe;
+    AppState st(fe);
+    st.programFolder = t.Folder();
+    LoadSettings(st);
+    EXPECT_EQ(st.settings.profile[0].SiteFlags, SiteFlag::OpenFolderWhenDone);
+    const auto error = SaveSettings(st);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("soft.dat"), std::string::npos);
+    fs::remove(t.dir / "soft.dat");
+    EXPECT_FALSE(SaveSettings(st).has_value());
+}
+
+// Two instances in one program folder, each changing its own fields and saving at once: the file
+// ends with every change of both.
+TEST(SaveSettings, TwoInstancesMergeTheirChanges) {
+    TempFolder t;
+    test::RecordingFrontend fe;
+    AppState a(fe), b(fe);
+    a.programFolder = b.programFolder = t.Folder();
+    LoadSettings(a);
+    LoadSettings(b);
+    auto run = [](AppState& st, bool first) {
+        for (int i = 0; i < kSiteSlots; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(st.settingsMutex);
+                if (first)
+                    st.settings.down[i].MinSizeKB = static_cast<uint16_t>(100 + i);
+                else
+                    SetFieldText(st.settings.profile[i].NamePrefix, u"p" + FormatText("%d", i));
+                st.settings.profile[i].SiteFlags ^= first ? SiteFlag::FixFormat : SiteFlag::ListOnly;
+            }
+            EXPECT_FALSE(SaveSettings(st).has_value());
+        }
+    };
+    std::thread ta(run, std::ref(a), true), tb(run, std::ref(b), false);
+    ta.join();
+    tb.join();
+    AppState c(fe);
+    c.programFolder = t.Folder();
+    LoadSettings(c);
+    for (int i = 0; i < kSiteSlots; ++i) {
+        EXPECT_EQ(c.settings.down[i].MinSizeKB, 100 + i) << i;
+        EXPECT_EQ(FieldText(c.settings.profile[i].NamePrefix), u"p" + FormatText("%d", i)) << i;
+        EXPECT_EQ(c.settings.profile[i].SiteFlags & (SiteFlag::FixFormat | SiteFlag::ListOnly),
+                  (a.settings.profile[i].SiteFlags & SiteFlag::FixFormat) |
+                      (b.settings.profile[i].SiteFlags & SiteFlag::ListOnly))
+            << i;
+    }
 }
 
 TEST(AddRecent, OrderCaseAndLimits) {

@@ -154,6 +154,26 @@ TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
               (std::vector<std::string>{"晴天.jpg", "晴天(1).jpg", "说说里的图片-新增测试功能.jpg"}));
 }
 
+// The token follows the cookies page by page (a login in between counts), and an empty p_skey counts
+// as the photo list counts it: its token is 5381, no login.
+TEST_F(Mood, TokenReadForEveryPageAndAnEmptyPSkeyAsThePhotoList) {
+    LogIn("skey=@abc; p_skey=PS1");
+    SetMoodPause([](AppState&, unsigned) { test::SetTestCookies("qq.com", "p_skey=PS2"); });
+    CannedSite site(Posts(30));
+    FetchMoodPictures(f.st, index);
+    ASSERT_EQ(site.Requests().size(), 2u);
+    EXPECT_EQ(site.Requests()[0].Param("g_tk"), std::to_string(ComputeGTk(u"PS1")));
+    EXPECT_EQ(site.Requests()[1].Param("g_tk"), std::to_string(ComputeGTk(u"PS2")));
+
+    ClearCookies();
+    LogIn("skey=@abc; p_skey=");
+    f.st.task.Clear();
+    CannedSite again(Posts(30));
+    FetchMoodPictures(f.st, index);
+    EXPECT_TRUE(again.Requests().empty());
+    EXPECT_EQ(f.fe.Of("message").size(), 1u);
+}
+
 TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
     LogIn("uin=o0010001; pt2gguin=o0010001");
     CannedSite site(Posts(35));
