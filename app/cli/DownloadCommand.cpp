@@ -31,6 +31,7 @@ constexpr char kDownloadHelp[] =
     "  --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
     "  --kind K      qzone, group or weibo (see `list --help`).\n"
     "  --yes, --no   the answer to the program's questions (passwords, logins, partial albums).\n"
+    "  --no-gallery  do not write the offline gallery of the target at the end (see `gallery`).\n"
     "  --demo        serve everything from the built-in simulator.\n"
     "\n"
     "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
@@ -85,7 +86,7 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
 int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     Args a;
     std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h"}, a,
+    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h", "--no-gallery"}, a,
                    err))
         return UsageError(err, kDownloadUsage);
     if (a.Has("--help") || a.Has("-h")) {
@@ -176,6 +177,7 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     }
     con.Out(summary);
     if (InterruptCount() > 0) return ExitInterrupted;
+    if (!a.Has("--no-gallery")) GalleryAfterDownload(FromUtf8(*save), s.st.TargetFolder + u"/" + s.st.TargetSubFolder);
     for (const Text& m : s.fe.Messages())
         if (IsSaveFolderError(m)) return ExitFailure;
     return anyFailed ? ExitFailure : ExitDone;
