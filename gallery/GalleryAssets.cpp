@@ -134,13 +134,14 @@ const char kGalleryJs[] = R"JS((function () {
     }, { passive: true });
   }
   function remember(hash) {
-    try { history.replaceState(null, '', hash || location.pathname); } catch (e) { /* file:// may refuse */ }
+    try { history.replaceState(null, '', hash || location.pathname); } catch (e) { /* refused: keep the address */ }
   }
   function show(i) {
     if (i < 0 || i >= tiles.length) return;
     if (!viewer) build();
     cur = i;
     var a = tiles[i];
+    reveal(a);
     img.removeAttribute('src');
     img.src = a.getAttribute('href');
     title.textContent = a.textContent;
@@ -185,6 +186,21 @@ const char kGalleryJs[] = R"JS((function () {
       location.href = grid.getAttribute('data-up');
     }
   });
+  // Thumbnails beyond the first screens get their address as their tile comes near the screen.
+  function reveal(a) {
+    var t = a.querySelector('img[data-src]');
+    if (t) { t.src = t.getAttribute('data-src'); t.removeAttribute('data-src'); }
+  }
+  if ('IntersectionObserver' in window) {
+    var io = new IntersectionObserver(function (entries) {
+      entries.forEach(function (en) {
+        if (en.isIntersecting) { reveal(en.target); io.unobserve(en.target); }
+      });
+    }, { rootMargin: '1000px 0px' });
+    Array.prototype.forEach.call(grid.querySelectorAll('img[data-src]'), function (t) { io.observe(t.parentNode); });
+  } else {
+    Array.prototype.forEach.call(tiles, reveal);
+  }
   var m = /^#(\d+)$/.exec(location.hash);
   if (m) show(parseInt(m[1], 10) - 1);
   document.documentElement.setAttribute('data-ready', String(Math.round(performance.now())));

@@ -29,6 +29,9 @@ bool VipsReady() {
         vips_concurrency_set(1);  // parallel over pictures instead, see UpdateThumbnails
         vips_cache_set_max(0);    // every picture is opened once; caching only holds memory
         vips_block_untrusted_set(TRUE);  // only the well-fuzzed loaders for downloaded files
+        // A damaged picture is reported by its placeholder, not by lines on the terminal.
+        g_log_set_handler("VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         return true;
     }();
     return ok;
@@ -142,8 +145,11 @@ ThumbCounts UpdateThumbnails(const fs::path& albumFolder, const std::vector<std:
     const fs::path thumbs = albumFolder / kThumbFolder;
     std::error_code ec;
     // A ".thumbs" that is a link could lead out of the save folder: never write through it.
-    const bool usable = !pictures.empty() && VipsReady() && !fs::is_symlink(thumbs, ec) &&
-                        (fs::create_directory(thumbs, ec), fs::is_directory(thumbs, ec));
+    bool usable = !pictures.empty() && VipsReady() && !fs::is_symlink(thumbs, ec);
+    if (usable) {
+        fs::create_directory(thumbs, ec);
+        usable = fs::is_directory(thumbs, ec);
+    }
     if (usable) {
         if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, pictures.size()));
