@@ -24,6 +24,11 @@ if [ -x "$bin/cookie_flood_bench" ]; then
     "$bin/cookie_flood_bench" >"$out/cookies.txt" || status=1
     cat "$out/cookies.txt" >&2
 fi
+if [ -x "$bin/thumbs_bench" ]; then
+    echo "== thumbs_bench $quick" >&2
+    "$bin/thumbs_bench" $quick >"$out/thumbs.txt" || status=1
+    cat "$out/thumbs.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -77,6 +82,13 @@ if [ -s "$out/cookies.txt" ]; then
     cw=$(sed -n 's/^cookie-flood with .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
     nw=$(sed -n 's/^cookie-flood without .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
     row "cookie flood 4000 pics: wall s" "$cw" "$nw" "vs no cookies, goal <= 1.50"
+fi
+if [ -s "$out/thumbs.txt" ]; then
+    first=$(sed -n 's/^thumbnails first run: .*, \([0-9.]*\) ms per picture, CPU \([0-9.]*\) ms.*/\1 \2/p' "$out/thumbs.txt")
+    again=$(sed -n 's/^thumbnails again.*, \([0-9.]*\) ms per picture, CPU.*/\1/p' "$out/thumbs.txt")
+    row "thumbnails ms per picture (wall)" "${first% *}" "" "200 KiB JPEGs, 1600x1200"
+    row "thumbnails ms per picture (CPU)" "${first#* }" "" ""
+    row "thumbnails rerun ms per picture" "$again" "" "nothing new"
 fi
 
 if [ -s "$out/table.txt" ]; then
