@@ -61,7 +61,7 @@ i.ph::after { content: "无法预览"; position: absolute; inset: 0; display: fl
   .grid span { font-size: .75rem; }
 }
 .viewer { position: fixed; inset: 0; z-index: 10; display: flex; flex-direction: column;
-  background: rgba(12, 12, 12, .97); color: #eee; touch-action: pan-y; }
+  background: #111; color: #eee; touch-action: pan-y; }
 .viewer[hidden] { display: none; }
 .stage { flex: 1; min-height: 0; display: flex; align-items: center; justify-content: center; padding: 8px; }
 .stage img { max-width: 100%; max-height: 100%; object-fit: contain; }
