@@ -26,7 +26,8 @@ namespace {
 double CpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // A 1600x1200 colour photo stand-in of about `target` bytes.
@@ -34,7 +35,8 @@ std::string MakePhoto(int seed, std::size_t target) {
     VipsImage *noise = nullptr, *blur = nullptr, *scaled = nullptr, *colour = nullptr, *u8 = nullptr;
     std::string out;
     if (vips_gaussnoise(&noise, 1600, 1200, "sigma", 60.0, "mean", 128.0, "seed", seed, nullptr) == 0 &&
-        vips_gaussblur(noise, &blur, 1.2, nullptr) == 0 && vips_linear1(blur, &scaled, 1.0, 0.0, nullptr) == 0 &&
+        vips_gaussblur(noise, &blur, 1.2, nullptr) == 0 &&
+        vips_linear1(blur, &scaled, 1.0, 0.0, nullptr) == 0 &&
         vips_bandjoin_const1(scaled, &colour, 90.0 + seed * 10, nullptr) == 0 &&
         vips_cast_uchar(colour, &u8, nullptr) == 0) {
         VipsImage* rgb = nullptr;
@@ -66,8 +68,10 @@ int main(int argc, char** argv) {
     std::size_t count = 2000;
     unsigned threads = 0;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--quick")) count = 200;
-        else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) threads = unsigned(std::atoi(argv[++i]));
+        if (!std::strcmp(argv[i], "--quick"))
+            count = 200;
+        else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc)
+            threads = unsigned(std::atoi(argv[++i]));
     }
     if (VIPS_INIT(argv[0])) return 1;
     const fs::path dir = fs::temp_directory_path() / ("qm-thumbs-bench-" + std::to_string(::getpid()));
@@ -95,13 +99,15 @@ int main(int argc, char** argv) {
         const auto c = qm::gallery::UpdateThumbnails(dir, names, nullptr, threads);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const double cpu = CpuSeconds() - cpu0;
-        std::printf("%s: %zu pictures, made %zu, kept %zu, failed %zu: wall %.2f s, %.2f ms per picture, "
-                    "CPU %.2f ms per picture\n",
-                    what, count, c.made, c.kept, c.failed, wall, wall * 1000 / double(count),
-                    cpu * 1000 / double(count));
+        std::printf(
+            "%s: %zu pictures, made %zu, kept %zu, failed %zu: wall %.2f s, %.2f ms per picture, "
+            "CPU %.2f ms per picture\n",
+            what, count, c.made, c.kept, c.failed, wall, wall * 1000 / double(count),
+            cpu * 1000 / double(count));
         return c.failed == 0;
     };
-    std::printf("album: %zu JPEGs 1600x1200, %.0f KiB on average\n", count, double(bytes) / double(count) / 1024);
+    std::printf("album: %zu JPEGs 1600x1200, %.0f KiB on average\n", count,
+                double(bytes) / double(count) / 1024);
     bool ok = timed("thumbnails first run");
     ok = timed("thumbnails again (nothing new)") && ok;
     std::error_code ec;

@@ -27,8 +27,10 @@ bool ShallowEnough(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
@@ -44,7 +46,9 @@ std::string Str(const json& o, const char* key) {
     auto it = o.find(key);
     return it != o.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
-Text Txt(const json& o, const char* key) { return FromUtf8(Str(o, key)); }
+Text Txt(const json& o, const char* key) {
+    return FromUtf8(Str(o, key));
+}
 
 template <typename T>
 T Num(const json& o, const char* key, T fallback) {
@@ -77,24 +81,23 @@ std::string AlbumJsonText(const AlbumJson& a) {
                             {"state", p.state},
                             {"reason", p.reason}});
     }
-    ordered_json doc = {
-        {"format", 1},
-        {"target", {{"kind", a.kind}, {"id", ToUtf8(a.targetId)}}},
-        {"album",
-         {{"id", ToUtf8(a.albumId)},
-          {"name", ToUtf8(a.name)},
-          {"privacy", ToUtf8(a.privacy)},
-          {"folder", ToUtf8(a.folder)},
-          {"expected", a.expected},
-          {"listed", a.listed},
-          {"saved", a.saved},
-          {"already_had", a.alreadyHad},
-          {"failed", a.failed},
-          {"not_tried", a.notTried},
-          {"not_listed", a.notListed},
-          {"complete", a.complete},
-          {"updated", a.updated}}},
-        {"pictures", std::move(pictures)}};
+    ordered_json doc = {{"format", 1},
+                        {"target", {{"kind", a.kind}, {"id", ToUtf8(a.targetId)}}},
+                        {"album",
+                         {{"id", ToUtf8(a.albumId)},
+                          {"name", ToUtf8(a.name)},
+                          {"privacy", ToUtf8(a.privacy)},
+                          {"folder", ToUtf8(a.folder)},
+                          {"expected", a.expected},
+                          {"listed", a.listed},
+                          {"saved", a.saved},
+                          {"already_had", a.alreadyHad},
+                          {"failed", a.failed},
+                          {"not_tried", a.notTried},
+                          {"not_listed", a.notListed},
+                          {"complete", a.complete},
+                          {"updated", a.updated}}},
+                        {"pictures", std::move(pictures)}};
     // Reasons and hashes are ours, but a server's status text may carry any byte: never throw.
     return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -32,7 +32,7 @@ struct AlbumJson {
     int32_t expected = -1;  // the count the album list gave; -1 unknown
     size_t listed = 0, saved = 0, alreadyHad = 0, failed = 0, notTried = 0, notListed = 0;
     bool complete = false;
-    std::string updated;  // UTC, "2026-12-07T13:00:00Z"
+    std::string updated;                     // UTC, "2026-12-07T13:00:00Z"
     std::vector<AlbumJsonPicture> pictures;  // in list order
 };
 

@@ -12,7 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A plain regular file directly in `folder` (no separators, no "..", not a link).
 bool IsPlainFile(const fs::path& folder, const std::string& name) {
@@ -35,7 +37,7 @@ bool IsPictureName(const std::string& name) {
     if (dot == std::string::npos || dot == 0) return false;
     std::string ext = name.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    static const std::set<std::string> kPictures = {"jpg", "jpeg", "jpe", "jfif", "png", "gif",  "webp",
+    static const std::set<std::string> kPictures = {"jpg", "jpeg", "jpe",  "jfif", "png",  "gif", "webp",
                                                     "bmp", "tif",  "tiff", "heic", "heif", "avif"};
     return kPictures.count(ext) > 0;
 }

@@ -43,8 +43,9 @@ std::vector<fs::path> AlbumFolders(const fs::path& target) {
     std::error_code ec;
     for (fs::directory_iterator it(target, ec), end; !ec && it != end; it.increment(ec))
         if (IsOwnFolder(it->path())) out.push_back(it->path());
-    std::sort(out.begin(), out.end(),
-              [](const fs::path& a, const fs::path& b) { return NaturalLess(a.filename().string(), b.filename().string()); });
+    std::sort(out.begin(), out.end(), [](const fs::path& a, const fs::path& b) {
+        return NaturalLess(a.filename().string(), b.filename().string());
+    });
     return out;
 }
 

@@ -24,8 +24,8 @@ std::string Head(const std::string& title, const std::string& assets) {
     return "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
            "<meta http-equiv=\"Content-Security-Policy\" content=\"" +
-           std::string(kPolicy) + "\">\n<title>" + EscapeHtml(title) + "</title>\n<link rel=\"stylesheet\" href=\"" +
-           assets + kCssName + "\">\n</head>\n";
+           std::string(kPolicy) + "\">\n<title>" + EscapeHtml(title) +
+           "</title>\n<link rel=\"stylesheet\" href=\"" + assets + kCssName + "\">\n</head>\n";
 }
 
 // "24 张", with the incomplete mark and what it means.
@@ -44,8 +44,8 @@ std::string CountLine(const GalleryAlbum& a) {
 std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbState>& thumbs,
                           const std::string& targetName) {
     std::string out = Head(album.name + " · " + targetName, "../");
-    out += "<body>\n<header><a class=\"back\" href=\"../index.html\">‹ 全部相册</a><h1>" + EscapeHtml(album.name) +
-           "</h1><p class=\"meta\">" + CountLine(album) + "</p></header>\n";
+    out += "<body>\n<header><a class=\"back\" href=\"../index.html\">‹ 全部相册</a><h1>" +
+           EscapeHtml(album.name) + "</h1><p class=\"meta\">" + CountLine(album) + "</p></header>\n";
     out += "<main class=\"grid\" id=\"grid\" data-up=\"../index.html\">\n";
     out.reserve(out.size() + album.pictures.size() * 120);
     nlohmann::json notes = nlohmann::json::array();

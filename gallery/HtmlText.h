@@ -2,10 +2,9 @@
 // into a page: as HTML text or attribute, as a relative address, or as JSON inside a <script>.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json_fwd.hpp>
 
 namespace qm::gallery {
 

@@ -26,12 +26,13 @@ constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
 bool VipsReady() {
     static const bool ok = [] {
         if (VIPS_INIT("quillmoss") != 0) return false;
-        vips_concurrency_set(1);  // parallel over pictures instead, see UpdateThumbnails
-        vips_cache_set_max(0);    // every picture is opened once; caching only holds memory
+        vips_concurrency_set(1);         // parallel over pictures instead, see UpdateThumbnails
+        vips_cache_set_max(0);           // every picture is opened once; caching only holds memory
         vips_block_untrusted_set(TRUE);  // only the well-fuzzed loaders for downloaded files
         // A damaged picture is reported by its placeholder, not by lines on the terminal.
-        g_log_set_handler("VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        g_log_set_handler(
+            "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         return true;
     }();
     return ok;
@@ -59,7 +60,8 @@ std::string MakeThumbnailJpeg(const fs::path& picture) {
         // The header alone tells the size; nothing is decoded yet.
         ImagePtr header(vips_image_new_from_file(file.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
         if (!header) return {};
-        const double pixels = double(vips_image_get_width(header.get())) * vips_image_get_height(header.get());
+        const double pixels =
+            double(vips_image_get_width(header.get())) * vips_image_get_height(header.get());
         if (pixels > (LoaderShrinksOnLoad(loader) ? kMaxPixels : kMaxPixelsFullDecode)) return {};
     }
     VipsImage* raw = nullptr;
@@ -166,9 +168,12 @@ ThumbCounts UpdateThumbnails(const fs::path& albumFolder, const std::vector<std:
     }
     ThumbCounts counts;
     for (ThumbState s : result) {
-        if (s == ThumbState::Made) ++counts.made;
-        else if (s == ThumbState::Kept) ++counts.kept;
-        else ++counts.failed;
+        if (s == ThumbState::Made)
+            ++counts.made;
+        else if (s == ThumbState::Kept)
+            ++counts.kept;
+        else
+            ++counts.failed;
     }
     if (states) *states = std::move(result);
     return counts;

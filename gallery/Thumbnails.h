@@ -29,7 +29,8 @@ std::string ThumbName(const std::string& pictureName);
 // Brings the thumbnails of `pictures` (file names inside `albumFolder`) up to date, with up to
 // `threads` pictures at a time (0: one per core, at most 4). `states`, when given, receives one
 // entry per picture. Never throws; a folder that cannot be written counts its pictures as failed.
-ThumbCounts UpdateThumbnails(const std::filesystem::path& albumFolder, const std::vector<std::string>& pictures,
+ThumbCounts UpdateThumbnails(const std::filesystem::path& albumFolder,
+                             const std::vector<std::string>& pictures,
                              std::vector<ThumbState>* states = nullptr, unsigned threads = 0);
 
 }  // namespace qm::gallery

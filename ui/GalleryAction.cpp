@@ -27,7 +27,8 @@ void MakeGalleryInBackground(QWidget* parent, QAction* action, const QString& sa
     QObject::connect(worker, &QThread::finished, parent, [parent, guard, report, saveFolder, open] {
         if (guard) guard->setEnabled(true);
         if (report->targets.empty()) {
-            ShowMessageBox(parent, QStringLiteral("保存路径里没有找到本软件下载的相册：\n%1").arg(saveFolder));
+            ShowMessageBox(parent,
+                           QStringLiteral("保存路径里没有找到本软件下载的相册：\n%1").arg(saveFolder));
             return;
         }
         std::size_t albums = 0, pictures = 0;

@@ -86,8 +86,8 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
 int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     Args a;
     std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums"}, {"--yes", "--no", "--demo", "--help", "-h", "--no-gallery"}, a,
-                   err))
+    if (!ParseArgs(words, {"--kind", "--save", "--albums"},
+                   {"--yes", "--no", "--demo", "--help", "-h", "--no-gallery"}, a, err))
         return UsageError(err, kDownloadUsage);
     if (a.Has("--help") || a.Has("-h")) {
         Console::Get().Out(kDownloadHelp);
@@ -177,7 +177,8 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     }
     con.Out(summary);
     if (InterruptCount() > 0) return ExitInterrupted;
-    if (!a.Has("--no-gallery")) GalleryAfterDownload(FromUtf8(*save), s.st.TargetFolder + u"/" + s.st.TargetSubFolder);
+    if (!a.Has("--no-gallery"))
+        GalleryAfterDownload(FromUtf8(*save), s.st.TargetFolder + u"/" + s.st.TargetSubFolder);
     for (const Text& m : s.fe.Messages())
         if (IsSaveFolderError(m)) return ExitFailure;
     return anyFailed ? ExitFailure : ExitDone;

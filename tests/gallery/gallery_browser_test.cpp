@@ -52,7 +52,8 @@ std::string PercentDecode(const std::string& s) {
     return out;
 }
 
-const char kPlanted[] = "<script>document.title='PWNED'</script><img src=x onerror=\"document.title='PWNED'\">";
+const char kPlanted[] =
+    "<script>document.title='PWNED'</script><img src=x onerror=\"document.title='PWNED'\">";
 
 class GalleryBrowser : public ::testing::Test {
 protected:
@@ -64,7 +65,7 @@ protected:
 
     int Cli(const std::string& args) {
         return Shell("cd " + Quote(work_.path().string()) + " && env -u QUILLMOSS_CONNECT_TO " +
-                   Quote(cli_.string()) + " " + args + " >cli-out.txt 2>cli-err.txt </dev/null");
+                     Quote(cli_.string()) + " " + args + " >cli-out.txt 2>cli-err.txt </dev/null");
     }
 
     // Loads `url` in a fresh headless Chromium; returns the DOM after the scripts ran, and fails
@@ -74,11 +75,12 @@ protected:
         const fs::path profile = work_.path() / ("profile" + std::to_string(runs_));
         const fs::path netlog = work_.path() / ("net" + std::to_string(runs_) + ".json");
         const fs::path dom = work_.path() / ("dom" + std::to_string(runs_++) + ".html");
-        const int rc = Shell("timeout 120 chromium --headless --no-sandbox --disable-gpu "
-                           "--disable-background-networking --disable-component-update --disable-sync "
-                           "--no-first-run --user-data-dir=" +
-                           Quote(profile.string()) + " --log-net-log=" + Quote(netlog.string()) +
-                           " --dump-dom " + Quote(url) + " >" + Quote(dom.string()) + " 2>/dev/null");
+        const int rc = Shell(
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu "
+            "--disable-background-networking --disable-component-update --disable-sync "
+            "--no-first-run --user-data-dir=" +
+            Quote(profile.string()) + " --log-net-log=" + Quote(netlog.string()) + " --dump-dom " +
+            Quote(url) + " >" + Quote(dom.string()) + " 2>/dev/null");
         EXPECT_EQ(rc, 0) << url;
         const auto log = nlohmann::json::parse(Slurp(netlog), nullptr, false);
         EXPECT_TRUE(log.is_object()) << "no network log for " << url;
@@ -113,8 +115,15 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
     evil.name = FromUtf8(kPlanted);
     evil.complete = false;
     evil.expected = 2;
-    evil.pictures = {{u"e1.jpg", FromUtf8(kPlanted), FromUtf8(std::string("</script>") + kPlanted), {}, {},
-                      0, "", "saved", ""}};
+    evil.pictures = {{u"e1.jpg",
+                      FromUtf8(kPlanted),
+                      FromUtf8(std::string("</script>") + kPlanted),
+                      {},
+                      {},
+                      0,
+                      "",
+                      "saved",
+                      ""}};
     fs::create_directories(target / "evil");
     std::ofstream(target / "evil" / "e1.jpg", std::ios::binary) << jpeg;
     ASSERT_TRUE(WriteAlbumJson(TextFromPath(target / "evil"), evil, nullptr));
@@ -133,7 +142,8 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
         if (e.path().filename() != "index.html") continue;
         ++pages;
         const std::string html = Slurp(e.path());
-        for (auto it = std::sregex_iterator(html.begin(), html.end(), ref); it != std::sregex_iterator(); ++it) {
+        for (auto it = std::sregex_iterator(html.begin(), html.end(), ref); it != std::sregex_iterator();
+             ++it) {
             const std::string url = (*it)[1].str();
             ++links;
             ASSERT_EQ(url.find(':'), std::string::npos) << e.path() << ": " << url;

@@ -1,6 +1,8 @@
 // The offline gallery without a browser: album.json read back, tolerated and refused; hostile names,
 // titles and file names kept as text in the pages; thumbnails bounded, incremental, and a
 // placeholder for what cannot be decoded; albums without album.json shown from their files.
+#include "gallery/Gallery.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -10,7 +12,6 @@
 
 #include "TempFolder.h"
 #include "download/AlbumJson.h"
-#include "gallery/Gallery.h"
 #include "gallery/Thumbnails.h"
 #include "net/FileUtil.h"
 #include "sim/Simulator.h"
@@ -30,7 +31,9 @@ void Put(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << bytes;
 }
-std::string Jpeg(const std::string& id) { return sim::MakePictureBytes(id, 3000, "jpg"); }
+std::string Jpeg(const std::string& id) {
+    return sim::MakePictureBytes(id, 3000, "jpg");
+}
 
 // An RGB PNG of the given size (stripes), for pictures larger than a thumbnail.
 std::string Png(unsigned w, unsigned h) {
@@ -41,7 +44,8 @@ std::string Png(unsigned w, unsigned h) {
     }
     uLongf len = compressBound(raw.size());
     std::string z(len, '\0');
-    compress(reinterpret_cast<Bytef*>(z.data()), &len, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
+    compress(reinterpret_cast<Bytef*>(z.data()), &len, reinterpret_cast<const Bytef*>(raw.data()),
+             raw.size());
     z.resize(len);
     auto be = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
     auto chunk = [&](const std::string& type, const std::string& data) {
@@ -49,8 +53,9 @@ std::string Png(unsigned w, unsigned h) {
         return be(uint32_t(data.size())) + body +
                be(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
     };
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", be(w) + be(h) + std::string("\x08\x02\0\0\0", 5)) +
-           chunk("IDAT", z) + chunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", be(w) + be(h) + std::string("\x08\x02\0\0\0", 5)) + chunk("IDAT", z) +
+           chunk("IEND", "");
 }
 
 // Width and height from a JPEG's start-of-frame marker.
@@ -156,7 +161,8 @@ TEST(GalleryPages, HostileTextsStayTextAndFileNamesStayFileNames) {
     // The description block: exactly one </script> per script element, and it parses back intact.
     const std::smatch m = [&] {
         std::smatch r;
-        std::regex_search(html, r, std::regex(R"(<script type="application/json" id="notes">([^<]*)</script>)"));
+        std::regex_search(html, r,
+                          std::regex(R"(<script type="application/json" id="notes">([^<]*)</script>)"));
         return r;
     }();
     ASSERT_FALSE(m.empty());
