@@ -60,7 +60,8 @@ nlohmann::json Scenario(int count, bool cookies) {
     nlohmann::json s = nlohmann::json::parse(R"({"qzone": [{"uin": 55555, "albums": [{"id": "F", "name": "f",
         "generate": {"count": 1, "size": 4000}}]}]})");
     s["qzone"][0]["albums"][0]["generate"]["count"] = count;
-    if (cookies) s["faults"] = nlohmann::json::parse(R"([{"match": "photo.store.qq.com", "set_cookie": true}])");
+    if (cookies)
+        s["faults"] = nlohmann::json::parse(R"([{"match": "photo.store.qq.com", "set_cookie": true}])");
     return s;
 }
 
@@ -73,7 +74,8 @@ pid_t StartSim(const fs::path& exeDir, const fs::path& scenario, int& port) {
         ::dup2(out[1], 1);
         ::close(out[0]);
         const std::string exe = (exeDir / "qzone-sim").string(), file = scenario.string();
-        ::execl(exe.c_str(), exe.c_str(), "--scenario", file.c_str(), "--port", "0", static_cast<char*>(nullptr));
+        ::execl(exe.c_str(), exe.c_str(), "--scenario", file.c_str(), "--port", "0",
+                static_cast<char*>(nullptr));
         std::_Exit(127);
     }
     ::close(out[1]);
@@ -149,8 +151,8 @@ int main(int argc, char** argv) {
     const Run without = Download(exeDir, tmp, count, false);
     const Run with = Download(exeDir, tmp, count, true);
     fs::remove_all(tmp);
-    std::printf("cookie-flood without %d pictures: wall %.2f s, CPU %.2f s, files %d, cookies kept %zu\n", count,
-                without.wall, without.cpu, without.files, without.cookies);
+    std::printf("cookie-flood without %d pictures: wall %.2f s, CPU %.2f s, files %d, cookies kept %zu\n",
+                count, without.wall, without.cpu, without.files, without.cookies);
     std::printf("cookie-flood with %d pictures: wall %.2f s, CPU %.2f s, files %d, cookies kept %zu\n", count,
                 with.wall, with.cpu, with.files, with.cookies);
     const double ratio = without.wall > 0 ? with.wall / without.wall : 0;

@@ -183,7 +183,6 @@ std::vector<Cookie> MergeChanges(std::vector<Cookie> theirs, const std::vector<C
     return out;
 }
 
-
 }  // namespace
 
 std::string FormatNetscapeLine(const Cookie& c) {
@@ -365,7 +364,8 @@ void CookieStore::DropExpiredLocked() {
         Bucket& b = it->second;
         std::erase_if(b, [now](const Entry& e) { return Expired(e.cookie, now); });
         for (const Entry& e : b)
-            if (e.cookie.expires != 0 && (earliest == 0 || e.cookie.expires < earliest)) earliest = e.cookie.expires;
+            if (e.cookie.expires != 0 && (earliest == 0 || e.cookie.expires < earliest))
+                earliest = e.cookie.expires;
         it = b.empty() ? domains_.erase(it) : std::next(it);
     }
     count_ = 0;
@@ -420,17 +420,21 @@ std::optional<std::string> CookieStore::Save() {
 void CookieStore::AfterChange() {
     // A change made while another thread is writing is left to that thread, which writes again
     // before it stops; so threads that set cookies at the same time never queue up for the file.
+    bool write = true;
     {
         std::lock_guard lock(pendingMutex_);
         pending_ = true;
-        if (saving_) return;
-        saving_ = true;
+        if (saving_)
+            write = false;
+        else
+            saving_ = true;
     }
-    for (;;) {
+    while (write) {
         {
             std::lock_guard lock(pendingMutex_);
             if (!pending_) {
                 saving_ = false;
+                write = false;
                 break;
             }
             pending_ = false;
@@ -444,6 +448,7 @@ void CookieStore::AfterChange() {
     }
     if (listener) listener();
 }
+
 void CookieStore::Add(Cookie cookie) {
     bool changed = false;
     {
@@ -512,7 +517,8 @@ std::vector<Cookie> CookieStore::ListFor(std::string_view host) const {
     };
     // Parent domains: the key's prefixes that end at a label boundary.
     for (size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
-        if (const auto it = domains_.find(std::string_view(key).substr(0, dot)); it != domains_.end()) take(it->second);
+        if (const auto it = domains_.find(std::string_view(key).substr(0, dot)); it != domains_.end())
+            take(it->second);
     // The host itself and its sub-domains: the keys that start with the host's key.
     for (auto it = domains_.lower_bound(key); it != domains_.end(); ++it) {
         const std::string& k = it->first;

@@ -311,7 +311,8 @@ Text RandomFraction() {
     }
     // Always with a decimal point: to_chars ignores the locale (LC_NUMERIC may ask for a comma).
     char digits[64];
-    const auto res = std::to_chars(digits, digits + sizeof digits, draw / 32767.0, std::chars_format::fixed, 16);
+    const auto res =
+        std::to_chars(digits, digits + sizeof digits, draw / 32767.0, std::chars_format::fixed, 16);
     std::string out(digits, res.ptr);
     out += '\n';
     return FromUtf8(out);
@@ -320,8 +321,8 @@ Text RandomFraction() {
 Text Trim(TextView text) {
     // Also the vertical tab, form feed, no-break space and the ideographic space of CJK input.
     auto blank = [](char16_t c) {
-        return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f' || c == 0x00A0 ||
-               c == 0x3000;
+        return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f' ||
+               c == 0x00A0 || c == 0x3000;
     };
     size_t b = 0;
     size_t e = text.size();

@@ -612,7 +612,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     t.resp = &resp;
     t.minBytes = static_cast<uint64_t>(req.minKB) * 1024;
     t.maxBytes = static_cast<uint64_t>(req.maxKB) * 1024;
-    if (req.attemptDeadlineMs > 0) t.deadline = Clock::now() + std::chrono::milliseconds(req.attemptDeadlineMs);
+    if (req.attemptDeadlineMs > 0)
+        t.deadline = Clock::now() + std::chrono::milliseconds(req.attemptDeadlineMs);
 
     SList headers, routes;
     std::string_view extra;

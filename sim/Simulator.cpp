@@ -297,8 +297,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         }
         if (f->setCookie) {
             const uint64_t n = setCookieCount.fetch_add(1) + 1;
-            extraHeaders.emplace_back("Set-Cookie",
-                                      "sim" + std::to_string(n) + "=" + std::to_string(n) + "; Max-Age=86400; Path=/");
+            extraHeaders.emplace_back("Set-Cookie", "sim" + std::to_string(n) + "=" + std::to_string(n) +
+                                                        "; Max-Age=86400; Path=/");
         }
         delay = std::max(delay, f->delayMs);
         if (f->stallAfter >= 0) stallAfter = f->stallAfter, stallMs = f->stallMs;
@@ -332,7 +332,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     if (corrupt) {
         a.body = CorruptGzipBytes(a.body);
         a.headers.emplace_back("Content-Encoding", "gzip");
-    } else if (!a.body.empty() && (gzipAlways || (a.compressible && accept.find("gzip") != std::string::npos))) {
+    } else if (!a.body.empty() &&
+               (gzipAlways || (a.compressible && accept.find("gzip") != std::string::npos))) {
         a.body = GzipBytes(a.body);
         a.headers.emplace_back("Content-Encoding", "gzip");
     }
@@ -367,13 +368,14 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         return;
     }
     if (dripMs >= 0) {
-        res.set_content_provider(length, a.contentType,
-                                 [this, body, sendLimit, dripMs](size_t offset, size_t, httplib::DataSink& sink) {
-                                     if (offset >= sendLimit) return false;
-                                     if (offset > 0) Pause(dripMs);
-                                     if (stopping) return false;
-                                     return sink.write(body->data() + offset, 1);
-                                 });
+        res.set_content_provider(
+            length, a.contentType,
+            [this, body, sendLimit, dripMs](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset >= sendLimit) return false;
+                if (offset > 0) Pause(dripMs);
+                if (stopping) return false;
+                return sink.write(body->data() + offset, 1);
+            });
         return;
     }
     res.set_content_provider(length, a.contentType,

@@ -21,7 +21,8 @@ Text CookieValue(TextView cookieText, TextView name) {
 
 unsigned PSkeyOrSkeyToken(TextView cookieText) {
     static constexpr TextView kName = u"p_skey=";
-    for (std::size_t pos = cookieText.find(kName); pos != TextView::npos; pos = cookieText.find(kName, pos + 1)) {
+    for (std::size_t pos = cookieText.find(kName); pos != TextView::npos;
+         pos = cookieText.find(kName, pos + 1)) {
         if (pos == 0 || cookieText[pos - 1] == u' ' || cookieText[pos - 1] == u';')
             return ComputeGTk(CookieValue(cookieText, u"p_skey"));
     }

@@ -1,4 +1,6 @@
 // soft.dat: byte layout, repairs, first-run defaults, the recent lists.
+#include "core/Settings.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,7 +10,6 @@
 
 #include "RecordingFrontend.h"
 #include "TempFolder.h"
-#include "core/Settings.h"
 #include "net/FileUtil.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +25,8 @@ struct TempFolder : test::TempFolder {
 };
 
 uint16_t U16At(const std::string& b, std::size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8));
+    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
+                                 (static_cast<unsigned char>(b[at + 1]) << 8));
 }
 
 }  // namespace
@@ -32,8 +34,8 @@ uint16_t U16At(const std::string& b, std::size_t at) {
 TEST(SettingsBlock, EveryFieldLandsAtItsOffset) {
     SettingsBlock b;
     for (int i = 0; i < kSiteSlots; ++i) {
-        b.down[i] = {static_cast<uint16_t>(100 + i), static_cast<uint16_t>(200 + i), static_cast<uint16_t>(i % 15 + 1),
-                     static_cast<uint16_t>(10 + i)};
+        b.down[i] = {static_cast<uint16_t>(100 + i), static_cast<uint16_t>(200 + i),
+                     static_cast<uint16_t>(i % 15 + 1), static_cast<uint16_t>(10 + i)};
         SetFieldText(b.profile[i].NamePrefix, u"前缀" + FormatText("%d", i));
         SetFieldText(b.profile[i].NameSuffix, u"suf");
         SetFieldText(b.profile[i].ReplaceFrom, u"a|b");
@@ -140,7 +142,7 @@ TEST(LoadSettings, OversizedGarbageLoadsAndUnwritableFolderIsIgnored) {
     AppState st(fe);
     st.programFolder = t.Folder();
     LoadSettings(st);
-    EXPECT_EQ(st.settings.down[0].ThreadCount, 5);    // 0xFFFF > 15
+    EXPECT_EQ(st.settings.down[0].ThreadCount, 5);     // 0xFFFF > 15
     EXPECT_EQ(st.settings.down[0].TimeoutSec, 65535);  // large time-outs are valid
     EXPECT_EQ(fs::file_size(t.dir / "soft.dat"), 19808u);
 

@@ -175,10 +175,11 @@ TEST(CookieStoreFile, PersistedAndSeenByASecondStore) {
 TEST(CookieStoreApi, CapsAndPerHostLists) {
     CookieStore store;
     store.Add(Make("login", "1", "qq.com", false, "/", kFuture));
-    for (int i = 0; i < 80; ++i) store.Add(Make("c" + std::to_string(i), "v", "p1.pic.test", true, "/", kFuture));
+    for (int i = 0; i < 80; ++i)
+        store.Add(Make("c" + std::to_string(i), "v", "p1.pic.test", true, "/", kFuture));
     const auto ofHost = store.ListFor("p1.pic.test");
     EXPECT_EQ(ofHost.size(), kMaxCookiesPerDomain);
-    EXPECT_EQ(ofHost.front().name, "c30");  // the 30 set first were dropped
+    EXPECT_EQ(ofHost.front().name, "c30");                               // the 30 set first were dropped
     store.Add(Make("c30", "again", "p1.pic.test", true, "/", kFuture));  // refreshed: now the newest
     store.Add(Make("c80", "v", "p1.pic.test", true, "/", kFuture));
     EXPECT_EQ(store.ListFor("p1.pic.test").front().name, "c30");
@@ -186,7 +187,8 @@ TEST(CookieStoreApi, CapsAndPerHostLists) {
 
     for (int d = 0; d < 70; ++d)
         for (int i = 0; i < 50; ++i)
-            store.Add(Make("x" + std::to_string(i), "v", "h" + std::to_string(d) + ".pic.test", true, "/", kFuture));
+            store.Add(Make("x" + std::to_string(i), "v", "h" + std::to_string(d) + ".pic.test", true, "/",
+                           kFuture));
     EXPECT_EQ(store.List().size(), kMaxCookies);
     EXPECT_TRUE(store.ListFor("p1.pic.test").empty());  // the oldest domain went first
     EXPECT_EQ(store.ListFor("h69.pic.test").size(), 50u);
@@ -214,8 +216,8 @@ TEST(CookieStoreFile, TwoWritersMergeInsteadOfOverwriting) {
     a.Remove("gone", "qq.com");
     auto run = [](CookieStore& s, const char* tag) {
         for (int i = 0; i < 150; ++i)
-            s.Add(Make(tag + std::to_string(i), "v", std::string(tag) + std::to_string(i % 5) + ".test", true, "/",
-                       kFuture));
+            s.Add(Make(tag + std::to_string(i), "v", std::string(tag) + std::to_string(i % 5) + ".test", true,
+                       "/", kFuture));
     };
     std::thread ta(run, std::ref(a), "a"), tb(run, std::ref(b), "b");
     ta.join();

@@ -1,10 +1,9 @@
 // The HTTP client against the simulator's fault knobs: compressed pictures, bodies that drip, stops.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <thread>
-
-#include <zlib.h>
 
 #include "TempFolder.h"
 #include "net/FileUtil.h"
@@ -25,7 +24,8 @@ class HostileServer : public ::testing::Test {
 protected:
     // `faults` may name the pictures' addresses as {big} and {small}.
     void Start(std::string faults) {
-        nlohmann::json s = nlohmann::json::parse(R"({"qzone": [{"uin": 55555, "albums": [{"id": "A", "name": "a",
+        nlohmann::json s =
+            nlohmann::json::parse(R"({"qzone": [{"uin": 55555, "albums": [{"id": "A", "name": "a",
             "pictures": [{"id": "big", "size": 3000000}, {"id": "small", "size": 5000}]}]}]})");
         const sim::Simulator probe(s);
         for (const std::string id : {"big", "small"}) {
@@ -67,7 +67,8 @@ TEST_F(HostileServer, CompressedPicturesLimitedByTheirInflatedSize) {
                   Z_OK);
         bomb.resize(size);
     }
-    qmtest::RawServer server([&](qmtest::RawConn& c) { c.Send(qmtest::Answer(bomb, "Content-Encoding: gzip\r\n")); });
+    qmtest::RawServer server(
+        [&](qmtest::RawConn& c) { c.Send(qmtest::Answer(bomb, "Content-Encoding: gzip\r\n")); });
     ST_URLREQUEST req(FromUtf8(server.Url("/bomb.jpg")), TextFromPath(dir_.path() / "bomb.jpg"), 5000);
     req.maxKB = 1000;
     ST_URLRESPONSE resp;
@@ -76,7 +77,8 @@ TEST_F(HostileServer, CompressedPicturesLimitedByTheirInflatedSize) {
     EXPECT_LT(resp.bodySize, 1000u * 1024);  // the compressed answer itself was within the limit
     EXPECT_TRUE(dir_.Names().empty());
 
-    Start(R"([{"match": "{big}", "gzip": true}, {"match": "{small}", "header": "Vary: Accept-Encoding, gzip"}])");
+    Start(
+        R"([{"match": "{big}", "gzip": true}, {"match": "{small}", "header": "Vary: Accept-Encoding, gzip"}])");
     ST_URLREQUEST big = Picture("big", "big.jpg");
     big.maxKB = 3000;
     big.minKB = 2900;

@@ -187,7 +187,8 @@ TEST(SmallHelpers, TrimFormatRandom) {
 // The cache-busting fraction keeps its decimal point under a locale that writes a comma.
 TEST(SmallHelpers, RandomFractionIgnoresTheNumericLocale) {
     test::TempFolder dir("qm-locale-");
-    const std::string build = "localedef -c -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    const std::string build =
+        "localedef -c -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
     if (std::system(build.c_str()) != 0 && !std::filesystem::exists(dir.path() / "de_DE.UTF-8"))
         GTEST_SKIP() << "no German locale can be built here";
     ::setenv("LOCPATH", dir.path().c_str(), 1);

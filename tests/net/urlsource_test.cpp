@@ -1,13 +1,12 @@
 // The HTTP client against a raw loopback server that writes exactly the bytes each test gives it.
 #include <gtest/gtest.h>
-
-#include "TempFolder.h"
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 
+#include "TempFolder.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
 #include "support/RawServer.h"

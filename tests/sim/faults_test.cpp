@@ -104,7 +104,8 @@ TEST(SimFaults, StallKeepsThePartialBody) {
 }
 
 TEST(SimFaults, GzipPicturesCookiesExtraHeaderAndDrip) {
-    auto sim = Start(R"([{"match": "/r/", "gzip": true, "set_cookie": true, "header": "Vary: Accept-Encoding, gzip"},
+    auto sim =
+        Start(R"([{"match": "/r/", "gzip": true, "set_cookie": true, "header": "Vary: Accept-Encoding, gzip"},
                          {"match": "GetRoute", "drip_ms": 5}])");
     const std::string picture = sim->PictureAddress("p1");
     Reply a = FetchUrl(*sim, picture), b = FetchUrl(*sim, picture);
@@ -117,7 +118,8 @@ TEST(SimFaults, GzipPicturesCookiesExtraHeaderAndDrip) {
     const auto start = std::chrono::steady_clock::now();
     Reply drip = Fetch(*sim, "route.store.qq.com", "/GetRoute?UIN=55555");
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     ASSERT_GT(drip.body.size(), 10u);
     EXPECT_GE(ms, static_cast<long long>(drip.body.size() - 1) * 5);
 }
