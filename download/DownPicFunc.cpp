@@ -87,17 +87,23 @@ void DownOnePicFunc(AppState& st, std::size_t index) {
                 req.maxKB = static_cast<uint32_t>(st.worker.MaxSizeKB.load());
                 req.attempts = 2;
                 req.pauseSeconds = 1;
-                FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
+                bool saved = FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
 
                 if (alternate) {
                     const std::size_t word = alternate->find(kTopitHostWord);
                     const bool topit = word != Text::npos && word > 0;
-                    // bodySize counts a picture's bytes also when they went straight into its file.
-                    if (resp.bodySize == 0 || (topit && resp.bodySize < kTopitMinBody)) {
+                    // The alternate is asked whenever the main address gave no picture (error
+                    // status, cut-off body, reset, size limit, time-out), and on the Topit host also
+                    // after a short answer, which is its error page. bodySize counts a picture's bytes
+                    // also when they went straight into its file.
+                    if (!saved || (topit && resp.bodySize < kTopitMinBody)) {
                         req.url = *alternate;
-                        FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ);
+                        if (FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ)) saved = true;
                     }
                 }
+                // Each worker writes only its own flag; the manager joins every worker before the
+                // flags are read.
+                if (saved && index < st.task.saved.size()) st.task.saved[index] = 1;
             } else {
                 Trace("refused save path for entry %zu\n", index);
             }
@@ -111,6 +117,7 @@ void DownOnePicFunc(AppState& st, std::size_t index) {
 void DownPicFunc(AppState& st) {
     st.Finished.store(0);
     const std::size_t total = st.task.urls.size();
+    st.task.saved.assign(total, 0);
     if (total == 0) return;
 
     const int threadSetting = st.worker.ThreadCount.load();
@@ -184,6 +191,13 @@ void DownPicFunc(AppState& st) {
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
     st.frontend->AlbumDownloaded(static_cast<unsigned>(elapsed.count()), static_cast<unsigned>(total));
     st.Running.store(0);
+}
+
+bool AllPicturesSaved(const ST_DOWNTASK& task) {
+    if (task.refused || task.dropped > 0 || task.saved.size() != task.urls.size()) return false;
+    for (uint8_t s : task.saved)
+        if (!s) return false;
+    return true;
 }
 
 bool StartDownloadManager(AppState& st, std::thread& manager) {

@@ -34,8 +34,14 @@ bool FixPictureFormat(Text& path);
 void FixOrder(AppState& st);
 // Sets a file's access and write times; nothing when it is missing or `when` is not positive.
 void SetFileTimes(const Text& path, std::time_t when);
-// Adds "title\r\n" to "<folder><albumName>.txt" (UTF-16LE with BOM); `first` starts a new file.
-void AppendTitleLine(const Text& folder, const Text& albumName, const Text& title, bool first);
+// Adds "title\r\n" to the album's title list in `task` (UTF-16LE; the first line brings the BOM).
+void AppendTitleLine(ST_DOWNTASK& task, const Text& title);
+// Writes the gathered title list to "<albumFolder><albumName>.txt" in one atomic step; false when
+// there is none or it cannot be written.
+bool WriteTitleList(const ST_DOWNTASK& task, const Text& albumName);
+// True when every picture queued for the album was saved (by its main or alternate address) and
+// none was left out by the naming or a refusal. Pictures the history skipped were never queued.
+bool AllPicturesSaved(const ST_DOWNTASK& task);
 // Writes the address list file of the task list (code page 936, CR LF).
 bool WriteAlbumList(AppState& st, const Text& path);
 // Beside the address list at `listPath` ("<album>.lst"), writes "<album>.aria2.txt": the task list

@@ -13,6 +13,7 @@
 #include "core/Prompts.h"
 #include "download/DownProc.h"
 #include "net/FileUtil.h"
+#include "net/SafeFolder.h"
 #include "net/Trace.h"
 #include "sites/QQGroup.h"
 #include "sites/QZonePhotoList.h"
@@ -119,9 +120,12 @@ void DownloadFunc(AppState& st) {
     if (!IsSeparator(save.back())) save.push_back(kSep);
     const Text base = save + RelativeFolder(st.TargetFolder) + RelativeFolder(st.TargetSubFolder);
 
+    // The save folder is the user's; below it no folder may lead elsewhere through a symbolic link.
     std::error_code ec;
-    std::filesystem::create_directories(PathFromText(base), ec);
-    if (ec || !std::filesystem::is_directory(PathFromText(base), ec)) {
+    std::filesystem::create_directories(PathFromText(save), ec);
+    std::string why;
+    if (!MakeFolderInside(PathFromText(save), PathFromText(base).lexically_relative(PathFromText(save)), why)) {
+        Trace("base folder refused: %s\n", why.c_str());
         fe.ShowMessage(u"请检测设置的保存路径是否有误");
         st.DownloadJobState.store(DownloadIdle);
         return;
@@ -133,6 +137,7 @@ void DownloadFunc(AppState& st) {
 
     st.task.Clear();
     st.task.albumFolder = base;
+    st.task.saveFolder = save;
     const DownParam param = CurrentDownParam(st);
     st.worker.TimeoutSec.store(param.TimeoutSec);
     st.worker.ThreadCount.store(param.ThreadCount);
@@ -151,11 +156,12 @@ void DownloadFunc(AppState& st) {
 
     bool stopConfirmed = false;
     for (std::size_t i = 0; i < selection.size(); ++i) {
+        // The check for a stop and the running state of the next album go together, so that a
+        // stop pressed in between is never overwritten. After a stop the task keeps the folder of
+        // the album just processed, which is the one reported and opened.
+        if (!EnterUnlessStopped(st, DownloadRunning)) break;
         st.task.Clear();
         st.task.albumFolder = base;
-        // The check for a stop and the running state of the next album go together, so that a
-        // stop pressed in between is never overwritten.
-        if (!EnterUnlessStopped(st, DownloadRunning)) break;
         fe.SetControlText(Ctl::Status, FormatText("正在下载第%d/%d个图集", static_cast<int>(i + 1),
                                                   static_cast<int>(selection.size())));
         fe.SetControlText(Ctl::Progress, u"......");
@@ -164,6 +170,7 @@ void DownloadFunc(AppState& st) {
         const std::optional<ST_PERLISTRECORD> rec = st.albums.Get(static_cast<std::size_t>(index));
         if (!rec) continue;
         ListAlbum(st, index, *rec);
+        WriteTitleList(st.task, rec->Name);
 
         const std::size_t listed = st.task.urls.size();
         if (!stopConfirmed && listed > 0 && StopRequested(st) && fe.AskYesNo(PromptDownloadListedSoFar()))
@@ -186,7 +193,8 @@ void DownloadFunc(AppState& st) {
             continue;
         }
         if (manager.joinable()) manager.join();
-        if (!StopRequested(st)) RecordHistory(st, st.task.albumFolder);
+        // The history marks the album as done: only when every picture of it is on disk.
+        if (!StopRequested(st) && AllPicturesSaved(st.task)) RecordHistory(st, st.task.albumFolder);
         if (profile.SiteFlags & SiteFlag::FixFormat) FixFormat(st);
         if (profile.SiteFlags & SiteFlag::FixOrder) FixOrder(st);
     }
