@@ -29,6 +29,11 @@ if [ -x "$bin/thumbs_bench" ]; then
     "$bin/thumbs_bench" $quick >"$out/thumbs.txt" || status=1
     cat "$out/thumbs.txt" >&2
 fi
+if [ -x "$bin/naming_bench" ]; then
+    echo "== naming_bench" >&2
+    "$bin/naming_bench" >"$out/naming.txt" || status=1
+    cat "$out/naming.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -89,6 +94,11 @@ if [ -s "$out/thumbs.txt" ]; then
     row "thumbnails ms per picture (wall)" "${first% *}" "" "200 KiB JPEGs, 1600x1200"
     row "thumbnails ms per picture (CPU)" "${first#* }" "" ""
     row "thumbnails rerun ms per picture" "$again" "" "nothing new"
+fi
+if [ -s "$out/naming.txt" ]; then
+    # "naming: N same-titled pictures in S s (goal < 1 s)"
+    read -r count secs < <(sed -n 's/^naming: \([0-9]*\) same-titled pictures in \([0-9.]*\) s.*/\1 \2/p' "$out/naming.txt")
+    row "naming: $count same titles s" "$secs" "1.0" "goal < 1 s (title list on)"
 fi
 
 if [ -s "$out/table.txt" ]; then
