@@ -64,8 +64,9 @@ int main(int argc, char** argv) {
     qm::WriteTitleList(st.task, rec.Name);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    const bool distinct = st.task.fileNames.size() == static_cast<std::size_t>(count) &&
-                          st.task.fileNames.back() == qm::FromUtf8("IMG(" + std::to_string(count - 1) + ").jpg");
+    const bool distinct =
+        st.task.fileNames.size() == static_cast<std::size_t>(count) &&
+        st.task.fileNames.back() == qm::FromUtf8("IMG(" + std::to_string(count - 1) + ").jpg");
     std::printf("naming: %d same-titled pictures in %.3f s (goal < 1 s)%s\n", count, seconds,
                 distinct ? "" : " WRONG NAMES");
     std::error_code ec;

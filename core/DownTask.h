@@ -22,9 +22,9 @@ struct ST_DOWNTASK {
     Text historyAddress;          // the album's history address, loaded at its first picture
     Text saveFolder;              // the folder nothing may be written outside of (kept by Clear)
 
-    bool folderReady = false;     // the album folder was made (at the album's first picture)
-    NameRegistry names;           // fileNames, for the duplicate check
-    std::string titleList;        // the title list file's bytes, written once the album is listed
+    bool folderReady = false;  // the album folder was made (at the album's first picture)
+    NameRegistry names;        // fileNames, for the duplicate check
+    std::string titleList;     // the title list file's bytes, written once the album is listed
     // One flag per entry, set by its worker when the picture was saved (main or alternate address).
     std::vector<uint8_t> saved;
     std::size_t dropped = 0;  // pictures the naming could not place, so never queued

@@ -52,7 +52,8 @@ Text UniqueName(NameRegistry& names, const Text& stem, const Text& ext) {
     unsigned counter = names.NextCounter(key);
     for (;; ++counter) {
         const Text tail = FormatText("(%u)", counter);
-        candidate = FinalName(CutToUtf8Bytes(stem, kMaxFileNameBytes - Utf8Length(ext) - Utf8Length(tail)) + tail, ext);
+        candidate = FinalName(
+            CutToUtf8Bytes(stem, kMaxFileNameBytes - Utf8Length(ext) - Utf8Length(tail)) + tail, ext);
         if (!names.Taken(candidate)) break;
     }
     names.SetNextCounter(key, counter + 1);

@@ -124,7 +124,8 @@ void DownloadFunc(AppState& st) {
     std::error_code ec;
     std::filesystem::create_directories(PathFromText(save), ec);
     std::string why;
-    if (!MakeFolderInside(PathFromText(save), PathFromText(base).lexically_relative(PathFromText(save)), why)) {
+    if (!MakeFolderInside(PathFromText(save), PathFromText(base).lexically_relative(PathFromText(save)),
+                          why)) {
         Trace("base folder refused: %s\n", why.c_str());
         fe.ShowMessage(u"请检测设置的保存路径是否有误");
         st.DownloadJobState.store(DownloadIdle);

@@ -261,8 +261,8 @@ TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
     for (int i = 0; i < 85; ++i) mountains += "山";
     json albums = json::array();
     int n = 0;
-    for (const std::string& name : {mountains, mountains, mountains, std::string(79, 'a'), std::string(79, 'a'),
-                                    std::string(79, 'a')}) {
+    for (const std::string& name : {mountains, mountains, mountains, std::string(79, 'a'),
+                                    std::string(79, 'a'), std::string(79, 'a')}) {
         const std::string id = "long" + std::to_string(n++);
         albums.push_back({{"id", id}, {"name", name}, {"pictures", 2}});
     }
@@ -280,7 +280,8 @@ TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
     EXPECT_EQ(folders.size(), 6u);
     std::set<std::string> served;
     for (int a = 0; a < 6; ++a)
-        for (int p = 1; p <= 2; ++p) served.insert(sim_->PictureBytes("long" + std::to_string(a) + "_" + std::to_string(p)));
+        for (int p = 1; p <= 2; ++p)
+            served.insert(sim_->PictureBytes("long" + std::to_string(a) + "_" + std::to_string(p)));
     EXPECT_EQ(pictures, served);
 }
 
@@ -322,7 +323,8 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
     ASSERT_EQ(Cli({"settings", "set", "ThreadCount", "2"}).code, 0);
 
     fs::remove(dir_ / "err.txt");
-    const pid_t pid = Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--albums", "1,2", "--save", "saved"});
+    const pid_t pid =
+        Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--albums", "1,2", "--save", "saved"});
     ASSERT_TRUE(WaitForText(dir_ / "err.txt", "已开始下载图片"));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(pid, SIGINT);

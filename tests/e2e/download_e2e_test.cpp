@@ -10,11 +10,11 @@
 #include <set>
 #include <sstream>
 
-#include "e2e/support/SimSessionTest.h"
 #include "core/AppState.h"
 #include "core/Settings.h"
 #include "core/jobs/DownloadJob.h"
 #include "core/jobs/ListJob.h"
+#include "e2e/support/SimSessionTest.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -178,7 +178,8 @@ TEST_F(DownloadE2E, AlternateAddressAfterEveryKindOfFailure) {
     ListAndDownload("10005");
     const fs::path album = save / "10005" / "alt";
     for (int i = 1; i <= 5; ++i)
-        EXPECT_EQ(ReadFile(album / ("pic" + std::to_string(i) + ".jpg")), sim->PictureBytes("a0p" + std::to_string(i)))
+        EXPECT_EQ(ReadFile(album / ("pic" + std::to_string(i) + ".jpg")),
+                  sim->PictureBytes("a0p" + std::to_string(i)))
             << "picture " << i;
     EXPECT_TRUE(fs::exists(album / "pic.vyr"));  // every picture saved: the album is recorded as done
 }
@@ -212,7 +213,8 @@ TEST_F(DownloadE2E, FixFormatOnARedownloadKeepsOneCopy) {
     ListAndDownload("10005");
     ListAndDownload("10005");
     std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(save / "10005" / "png")) names.insert(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(save / "10005" / "png"))
+        names.insert(e.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"pic.vyr", "pic1.png", "pic2.png"}));
 }
 
