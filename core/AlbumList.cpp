@@ -6,6 +6,18 @@
 
 namespace qm {
 
+namespace {
+// `name` cut to at most `maxChars` UTF-16 units (never half a surrogate pair), then made
+// acceptable as a folder name again: a cut may leave a trailing blank or dot.
+Text FitAlbumName(const Text& name, std::size_t maxChars) {
+    if (name.size() <= maxChars) return name;
+    Text out = name.substr(0, maxChars);
+    if (!out.empty() && out.back() >= 0xD800 && out.back() <= 0xDBFF) out.pop_back();
+    KeepWindowsSafe(out);
+    return out;
+}
+}  // namespace
+
 std::size_t AlbumList::AppendRecord(const ST_PERLISTRECORD& src) {
     std::unique_ptr<ST_PERLISTRECORD> rec(new (std::nothrow) ST_PERLISTRECORD(src));
     std::lock_guard<std::mutex> lock(mutex_);
@@ -13,27 +25,23 @@ std::size_t AlbumList::AppendRecord(const ST_PERLISTRECORD& src) {
     rec->ThumbIndex = -1;
     rec->ListPosition = static_cast<uint32_t>(records_.size());
     CleanFileName(rec->Name, true, static_cast<unsigned>(records_.size()));
-    // The table shows at most 80 characters and the album folder uses the same name, so the cut
-    // happens here, before the name is made unique.
-    if (rec->Name.size() > kMaxAlbumNameChars) {
-        rec->Name.resize(kMaxAlbumNameChars);
-        if (rec->Name.back() >= 0xD800 && rec->Name.back() <= 0xDBFF) rec->Name.pop_back();  // half a pair
-    }
-    const auto taken = [this](const Text& name) {
-        for (const auto& r : records_)
-            if (r->Name == name) return true;
-        return false;
-    };
-    if (taken(rec->Name)) {
-        const std::string base = ToUtf8(rec->Name);
-        for (unsigned n = 1;; ++n) {
-            Text candidate = FormatText("%s (%u)", base.c_str(), n);
-            if (!taken(candidate)) {
+    // The table shows at most 80 characters and the album folder uses the same name, so a name is
+    // made unique within those 80: a numbered name " (n)" shortens the base to make room.
+    const Text base = FitAlbumName(rec->Name, kMaxAlbumNameChars);
+    rec->Name = base;
+    if (names_.count(rec->Name)) {
+        unsigned n = nextNumber_.count(base) ? nextNumber_[base] : 1;
+        for (;; ++n) {
+            const Text tail = FormatText(" (%u)", n);
+            Text candidate = FitAlbumName(base, kMaxAlbumNameChars - tail.size()) + tail;
+            if (!names_.count(candidate)) {
                 rec->Name = std::move(candidate);
                 break;
             }
         }
+        nextNumber_[base] = n + 1;
     }
+    names_.insert(rec->Name);
     records_.push_back(std::move(rec));
     return records_.size();
 }
@@ -49,6 +57,8 @@ std::size_t AlbumList::AppendListed(const ST_PERLISTRECORD& src) {
 void AlbumList::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     while (!records_.empty()) records_.pop_back();  // last to first
+    names_.clear();
+    nextNumber_.clear();
 }
 
 std::size_t AlbumList::Count() const {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/AlbumRecord.h"
@@ -29,12 +31,16 @@ public:
     void SetThumbIndex(std::size_t index, int32_t thumb);
     // Cuts the name of record `index` to at most `maxChars` UTF-16 units (the album table shows at
     // most 80, and the album folder uses the cut name). A high surrogate left alone is dropped too.
+    // AppendRecord already keeps every name, numbered ones included, within kMaxAlbumNameChars, so
+    // the front ends' cut to that length changes nothing and never takes a " (n)" away.
     void CutName(std::size_t index, std::size_t maxChars) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (index >= records_.size() || records_[index]->Name.size() <= maxChars) return;
         Text& name = records_[index]->Name;
+        names_.erase(name);
         name.resize(maxChars);
         if (!name.empty() && name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
+        names_.insert(name);
     }
 
     std::atomic<uint32_t> SelectedCount{0};
@@ -42,6 +48,8 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<ST_PERLISTRECORD>> records_;
+    std::unordered_set<Text> names_;                 // every record's name, to keep them unique
+    std::unordered_map<Text, unsigned> nextNumber_;  // per cleaned name: the first " (n)" to try
 };
 
 }  // namespace qm

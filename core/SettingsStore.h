@@ -3,6 +3,7 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 
 #include "core/JobRequests.h"
 #include "core/SettingsBlock.h"
@@ -15,6 +16,8 @@ struct SettingsStore {
     // Hold settingsMutex for every read and write of `settings` and `currentSite`.
     mutable std::mutex settingsMutex;
     SettingsBlock settings;
+    // `settings` as of this store's last read or write of soft.dat (encoded): the base of a merge.
+    std::string settingsBase;
     int currentSite = 0;
 
     SiteProfile Profile() const {

@@ -1,6 +1,4 @@
 // Naming one picture and queueing it in the task list; the album folder is made with the first.
-#include <unicode/uchar.h>
-
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -9,6 +7,7 @@
 #include "download/DownProc.h"
 #include "download/SafeName.h"
 #include "net/FileUtil.h"
+#include "net/SafeFolder.h"
 #include "net/Trace.h"
 
 namespace qm {
@@ -18,24 +17,31 @@ namespace {
 // A file name never holds more than this many characters together with its album folder path.
 constexpr std::size_t kPathCharLimit = 250;
 
-char16_t FoldUnit(char16_t c) {
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    if (c >= 0xD800 && c <= 0xDFFF) return c;
-    const UChar32 f = u_foldCase(c, U_FOLD_CASE_DEFAULT);
-    return f <= 0xFFFF ? static_cast<char16_t>(f) : c;
+// The name a picture is stored under. A name cut to fit may have become a device name ("CON"),
+// which Windows refuses, so the guard runs here, before the duplicate check sees the name.
+Text FinalName(const Text& stem, const Text& ext) {
+    Text fileName = stem + ext;
+    KeepWindowsSafe(fileName);
+    return fileName;
 }
 
-bool EqualsIgnoreCase(TextView a, TextView b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && FoldUnit(a[i]) != FoldUnit(b[i])) return false;
-    return true;
-}
-
-bool NameTaken(const std::vector<Text>& names, TextView candidate) {
-    for (const Text& n : names)
-        if (EqualsIgnoreCase(n, candidate)) return true;
-    return false;
+// The final name for `stem` + `ext` that no earlier picture of the album has (ignoring letter
+// case): as it is, or with the first free counter "(n)" after the stem, cut so the whole fits.
+Text UniqueName(NameRegistry& names, const Text& stem, const Text& ext) {
+    Text candidate = FinalName(stem, ext);
+    if (!names.Taken(candidate)) return candidate;
+    Text key = stem;
+    key.push_back(u'\0');
+    key += ext;
+    unsigned counter = names.NextCounter(key);
+    for (;; ++counter) {
+        const Text tail = FormatText("(%u)", counter);
+        candidate = FinalName(
+            CutToUtf8Bytes(stem, kMaxFileNameBytes - Utf8Length(ext) - Utf8Length(tail)) + tail, ext);
+        if (!names.Taken(candidate)) break;
+    }
+    names.SetNextCounter(key, counter + 1);
+    return candidate;
 }
 
 // Makes the album folder below the base folder in st.task.albumFolder and loads its history.
@@ -63,8 +69,17 @@ void BuildAlbumFolder(DownloadState& st, const SiteProfile& prof, const AlbumFac
             Trace("album folder refused\n");
         }
     }
-    std::error_code ec;
-    std::filesystem::create_directory(PathFromText(st.task.albumFolder), ec);
+    // Every folder from the save folder down to the album's must be a real folder there: a
+    // symbolic link planted at the album's name would carry its pictures elsewhere.
+    const Text root = st.task.saveFolder.empty() ? base : st.task.saveFolder;
+    const std::filesystem::path relative =
+        PathFromText(st.task.albumFolder).lexically_relative(PathFromText(root));
+    std::string why;
+    if (!MakeFolderInside(PathFromText(root), relative, why)) {
+        Trace("album refused: %s\n", why.c_str());
+        st.task.refused = Failure{FailureKind::Unsafe, 0, why};
+        return;
+    }
     SetFolderTime(st.task.albumFolder, std::time(nullptr));
     st.task.historyAddress = LoadHistory(st.task.albumFolder);
 }
@@ -74,7 +89,7 @@ void BuildAlbumFolder(DownloadState& st, const SiteProfile& prof, const AlbumFac
 bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     ST_DOWNTASK& task = st.task;
     // Once the history showed the rest of the album as downloaded, nothing more of it is queued.
-    if (st.albumComplete.load()) return false;
+    if (st.albumComplete.load() || task.refused) return false;
 
     const SiteProfile& prof = st.profile;
     const AlbumFacts& album = st.album;
@@ -83,7 +98,6 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     const Text& title = picture.title;
 
     const Text sequence = FormatText("%d", static_cast<int>(task.pictures.size() + 1));
-    bool numbered = false;
 
     // Base name. A title that looks like a complete path is cleaned like any other title: the
     // picture always goes into its album folder.
@@ -101,13 +115,11 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
         name = urlText.substr(slash + 1);
     } else {
         name = sequence;
-        numbered = true;
     }
 
     name = FieldText(prof.NamePrefix) + name + FieldText(prof.NameSuffix);
 
     ReplaceAll(name, u"?1", rec.Name);
-    if (name.find(u"?2") != Text::npos) numbered = true;
     ReplaceAll(name, u"?2", sequence);
     ReplaceAll(name, u"?3", FormatText("%u", rec.ListPosition + 1));
     ReplaceAll(name, u"?4", FormatText("%lld", static_cast<long long>(album.albumCount) - rec.ListPosition));
@@ -120,7 +132,14 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     ReplacePairs(name, FieldText(prof.ReplaceFrom), FieldText(prof.ReplaceTo));
     CleanFileName(name, true, kTimeStampFallback);
 
-    if (task.pictures.empty()) BuildAlbumFolder(st, prof, album);
+    if (!task.folderReady) {
+        task.folderReady = true;
+        BuildAlbumFolder(st, prof, album);
+    }
+    if (task.refused) {
+        st.albumComplete.store(true);  // nothing of a refused album is queued: the fetcher may stop
+        return false;
+    }
 
     // Keep folder and name within 250 characters. A folder path that leaves no room at all gets
     // the sequence number as the name, so files stay distinct and visible.
@@ -141,16 +160,9 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     // The whole file name must fit the file system's component limit.
     name = CutToUtf8Bytes(name, kMaxFileNameBytes - Utf8Length(ext));
 
-    if (!task.pictures.empty() && !numbered) {
-        const Text stem = name;
-        for (unsigned counter = 1; NameTaken(task.fileNames, name + ext); ++counter) {
-            const Text tail = FormatText("(%u)", counter);
-            name = CutToUtf8Bytes(stem, kMaxFileNameBytes - Utf8Length(ext) - Utf8Length(tail)) + tail;
-        }
-    }
-    // A name cut to fit may have become a device name ("CON .jpg"), which Windows refuses.
-    Text fileName = name + ext;
-    KeepWindowsSafe(fileName);
+    // Names are made unique on their final form. A name that carries the sequence number needs no
+    // counter, unless a cut or a replacement took the number away again.
+    const Text fileName = UniqueName(task.names, name, ext);
 
     if ((prof.SiteFlags & SiteFlag::SkipDownloaded) && !task.historyAddress.empty() &&
         task.historyAddress == urlText) {
@@ -161,15 +173,16 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     if (!IsSafeComponent(fileName) ||
         !IsInsideFolder(PathFromText(task.albumFolder), PathFromText(task.albumFolder + fileName))) {
         Trace("picture name refused\n");
+        ++task.dropped;
         return true;
     }
 
     task.pictures.push_back(picture);
     task.fileNames.push_back(fileName);
+    task.names.Add(fileName);
     st.observer->PicturesListed(task.pictures.size());
 
-    if (prof.SiteFlags & SiteFlag::TitleListFile)
-        AppendTitleLine(task.albumFolder, rec.Name, title, task.pictures.size() == 1);
+    if (prof.SiteFlags & SiteFlag::TitleListFile) AppendTitleLine(task, title);
     return true;
 }
 

@@ -40,46 +40,57 @@ Text Aria2ListPath(const Text& listPath) {
     return folder + CutToUtf8Bytes(base, kMaxFileNameBytes - kAria2Suffix.size()) + Text(kAria2Suffix);
 }
 
-bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath) {
+bool WriteAria2Entries(const std::vector<Aria2Entry>& entries, const Text& albumFolder,
+                       const Text& listPath) {
     const Text path = Aria2ListPath(listPath);
     const std::size_t slash = path.rfind(u'/');
     if (!IsSafeComponent(slash == Text::npos ? TextView(path) : TextView(path).substr(slash + 1)))
         return false;
 
     std::error_code ec;
-    std::filesystem::path dir =
-        std::filesystem::absolute(PathFromText(task.albumFolder), ec).lexically_normal();
+    std::filesystem::path dir = std::filesystem::absolute(PathFromText(albumFolder), ec).lexically_normal();
     if (ec) return false;
     std::string dirText = dir.string();
     while (dirText.size() > 1 && dirText.back() == '/') dirText.pop_back();
     if (!FitsOneLine(dirText)) return false;
 
     std::string content;
-    for (std::size_t i = 0; i < task.pictures.size() && i < task.fileNames.size(); ++i) {
-        const PictureRef& picture = task.pictures[i];
-        std::string uris = WireUrl(picture.main);
-        if (!picture.alternate.empty()) uris += "\t" + WireUrl(picture.alternate);
-        const std::string out = ToUtf8(task.fileNames[i]);
-        if (!FitsOneLine(uris.substr(0, uris.find('\t'))) ||
-            (uris.find('\t') != std::string::npos && !FitsOneLine(uris.substr(uris.find('\t') + 1))) ||
-            !FitsOneLine(out) || !IsSafeComponent(task.fileNames[i])) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Aria2Entry& e = entries[i];
+        const std::string main = WireUrl(e.main);
+        const std::string alternate = e.alternate.empty() ? std::string() : WireUrl(e.alternate);
+        const std::string out = ToUtf8(e.fileName);
+        if (main.empty() || !FitsOneLine(main) || !FitsOneLine(alternate) || !FitsOneLine(out) ||
+            !IsSafeComponent(e.fileName)) {
             Trace("aria2 list: entry %zu left out\n", i);
             continue;
         }
-        content += uris + "\n out=" + out + "\n dir=" + dirText + "\n";
-        // One picture reads its own request headers (CR LF separated lines); the same fetch would
-        // send each of them.
-        {
-            TextView rest = task.pictures[i].headers;
-            while (!rest.empty()) {
-                const std::size_t end = rest.find(u"\r\n");
-                const std::string line = ToUtf8(Trim(rest.substr(0, end)));
-                if (!line.empty() && FitsOneLine(line)) content += " header=" + line + "\n";
-                rest = end == TextView::npos ? TextView() : rest.substr(end + 2);
-            }
+        content += main;
+        if (!alternate.empty()) content += "\t" + alternate;
+        content += "\n out=" + out + "\n dir=" + dirText + "\n";
+        // The request header lines of the picture (CR LF separated): the same fetch would send each.
+        TextView rest = e.headers;
+        while (!rest.empty()) {
+            const std::size_t end = rest.find(u"\r\n");
+            const std::string line = ToUtf8(Trim(rest.substr(0, end)));
+            if (!line.empty() && FitsOneLine(line)) content += " header=" + line + "\n";
+            rest = end == TextView::npos ? TextView() : rest.substr(end + 2);
         }
     }
     return WriteFileAtomic(PathFromText(path), content);
+}
+
+bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath) {
+    std::vector<Aria2Entry> entries;
+    for (std::size_t i = 0; i < task.pictures.size() && i < task.fileNames.size(); ++i) {
+        Aria2Entry e;
+        e.main = task.pictures[i].main;
+        e.alternate = task.pictures[i].alternate;
+        e.fileName = task.fileNames[i];
+        e.headers = task.pictures[i].headers;
+        entries.push_back(e);
+    }
+    return WriteAria2Entries(entries, task.albumFolder, listPath);
 }
 
 }  // namespace qm

@@ -55,6 +55,7 @@ bool FetchPicture(DownloadState& st, const Text& address, const Text& headers, c
     req.headers = headers;
     req.savePath = savePath;
     req.readWaitMs = st.worker.TimeoutSec.load() * 1000;
+    req.attemptDeadlineMs = PictureAttemptDeadlineMs(st.worker.TimeoutSec.load());
     req.minKB = static_cast<uint32_t>(st.worker.MinSizeKB.load());
     req.maxKB = static_cast<uint32_t>(st.worker.MaxSizeKB.load());
     req.attempts = 2;
@@ -115,6 +116,7 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                     resp = std::move(second);
                 }
                 if (saved) {
+                    st.task.saved[index] = 1;
                     out.status = PictureStatus::Saved;
                     out.bytes = resp.bodySize;
                     out.failure = Failure();
@@ -122,6 +124,9 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                     out.failure = resp.failure ? resp.failure : Failure{FailureKind::Other, 0, "not saved"};
                     if (st.stop.stop_requested()) out.failure = Failure{FailureKind::Stopped, 0, {}};
                 }
+                // Each worker writes only its own flag; the manager joins every worker before the
+                // flags are read.
+                if (saved && index < st.task.saved.size()) st.task.saved[index] = 1;
             } else {
                 Trace("refused save path for entry %zu\n", index);
                 out.failure = Failure{FailureKind::Unsafe, 0, {}};
@@ -139,6 +144,7 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
 void DownPicFunc(DownloadState& st) {
     st.Finished.store(0);
     const std::size_t total = st.task.pictures.size();
+    st.task.saved.assign(total, 0);
     st.outcomes.assign(total, PictureOutcome());
     for (std::size_t i = 0; i < total; ++i) {
         st.outcomes[i].index = i;
@@ -156,6 +162,7 @@ void DownPicFunc(DownloadState& st) {
             continue;
         }
         if (skip == DownloadState::kAlreadyHad) {
+            st.task.saved[i] = 1;
             st.outcomes[i].status = PictureStatus::AlreadyHad;
             st.outcomes[i].failure = Failure();
         }
@@ -228,6 +235,13 @@ void DownPicFunc(DownloadState& st) {
     Trace("OK\n");
 
     st.Running.store(0);
+}
+
+bool AllPicturesSaved(const ST_DOWNTASK& task) {
+    if (task.refused || task.dropped > 0 || task.saved.size() != task.pictures.size()) return false;
+    for (uint8_t s : task.saved)
+        if (!s) return false;
+    return true;
 }
 
 bool StartDownloadManager(DownloadState& st, std::thread& manager) {

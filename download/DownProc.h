@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 #include "download/DownloadState.h"
 
@@ -35,14 +36,27 @@ bool FixPictureFormat(Text& path);
 void FixOrder(DownloadState& st);
 // Sets a file's access and write times; nothing when it is missing or `when` is not positive.
 void SetFileTimes(const Text& path, std::time_t when);
-// Adds "title\r\n" to "<folder><albumName>.txt" (UTF-16LE with BOM); `first` starts a new file.
-void AppendTitleLine(const Text& folder, const Text& albumName, const Text& title, bool first);
+// Adds "title\r\n" to the album's title list in `task` (UTF-16LE; the first line brings the BOM).
+void AppendTitleLine(ST_DOWNTASK& task, const Text& title);
+// Writes the gathered title list to "<albumFolder><albumName>.txt" in one atomic step; false when
+// there is none or it cannot be written.
+bool WriteTitleList(const ST_DOWNTASK& task, const Text& albumName);
+// True when every picture queued for the album was saved (by its main or alternate address) and
+// none was left out by the naming or a refusal. Pictures the history skipped were never queued.
+bool AllPicturesSaved(const ST_DOWNTASK& task);
 // Writes the address list file of the task list (code page 936, CR LF).
 bool WriteAlbumList(DownloadState& st, const Text& path);
 // Beside the address list at `listPath` ("<album>.lst"), writes "<album>.aria2.txt": the task list
 // as an aria2c input file (UTF-8; addresses as they go on the wire, main and alternate as mirrors;
 // out=, dir= with the absolute album folder, header= per request header line).
 bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath);
+// The same from entries, whatever the task list looks like; `albumFolder` is where the files go.
+struct Aria2Entry {
+    TextView main, alternate;  // alternate may be empty
+    TextView fileName;         // inside the album folder
+    TextView headers;          // request header lines, CR LF separated; may be empty
+};
+bool WriteAria2Entries(const std::vector<Aria2Entry>& entries, const Text& albumFolder, const Text& listPath);
 Text Aria2ListPath(const Text& listPath);
 
 // Sets a folder's access and write times (and creation time where kept); nothing when missing.

@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include "core/AlbumRecord.h"
 #include "core/Clock.h"
 #include "core/JobObserver.h"
+#include "core/NameRegistry.h"
 #include "core/Outcome.h"
 #include "core/PictureRef.h"
 #include "core/SettingsBlock.h"
@@ -21,12 +23,29 @@ struct ST_DOWNTASK {
     std::vector<Text> fileNames;  // relative to albumFolder
     Text albumFolder;             // ends with a separator
     Text historyAddress;          // the album's history address, loaded at its first picture
+    Text saveFolder;              // the folder nothing may be written outside of (kept by Clear)
+
+    bool folderReady = false;  // the album folder was made (at the album's first picture)
+    NameRegistry names;        // fileNames, for the duplicate check
+    std::string titleList;     // the title list file's bytes, written once the album is listed
+    // One flag per entry, set by its worker when the picture was saved (main or alternate address).
+    std::vector<uint8_t> saved;
+    std::size_t dropped = 0;  // pictures the naming could not place, so never queued
+    // Set when the album was refused as a whole (its folder leads out of the save folder); nothing
+    // of it is queued or written.
+    Failure refused;
 
     std::size_t Size() const { return pictures.size(); }
     void Clear() {
         pictures.clear();
         fileNames.clear();
         historyAddress.clear();
+        folderReady = false;
+        names.Clear();
+        titleList.clear();
+        saved.clear();
+        dropped = 0;
+        refused = Failure{};
     }
 };
 

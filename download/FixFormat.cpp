@@ -42,6 +42,37 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
+// True when both paths are regular files (not links) with the same bytes.
+bool SameContent(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
+    if (!S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size) return false;
+    if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) return false;  // one file, two names
+    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    bool same = fa >= 0 && fb >= 0;
+    char ba[65536], bb[65536];
+    while (same) {
+        const ssize_t na = ::read(fa, ba, sizeof ba);
+        if (na < 0 && errno == EINTR) continue;
+        if (na <= 0) {
+            same = na == 0;
+            break;
+        }
+        std::size_t got = 0;
+        while (got < static_cast<std::size_t>(na)) {
+            const ssize_t nb = ::read(fb, bb + got, static_cast<std::size_t>(na) - got);
+            if (nb < 0 && errno == EINTR) continue;
+            if (nb <= 0) break;
+            got += static_cast<std::size_t>(nb);
+        }
+        same = got == static_cast<std::size_t>(na) && std::memcmp(ba, bb, got) == 0;
+    }
+    if (fa >= 0) ::close(fa);
+    if (fb >= 0) ::close(fb);
+    return same;
+}
+
 }  // namespace
 
 bool FixPictureFormat(Text& path) {
@@ -73,7 +104,12 @@ bool FixPictureFormat(Text& path) {
     if (ext == current) return true;  // already right: nothing to rename
 
     const Text renamed = base + ext;
-    if (!RenameNoReplace(native, PathFromText(renamed).string())) return false;
+    const std::string target = PathFromText(renamed).string();
+    if (!RenameNoReplace(native, target)) {
+        // The corrected name is taken. A picture downloaded again is the same bytes as the one
+        // corrected last time: the new copy goes. Different bytes keep both files.
+        if (errno != EEXIST || !SameContent(native, target) || ::unlink(native.c_str()) != 0) return false;
+    }
     path = renamed;
     return true;
 }

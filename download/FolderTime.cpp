@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <string>
+
 #include "download/DownProc.h"
 #include "net/FileUtil.h"
 
@@ -17,9 +19,15 @@ void SetTimes(const Text& path, std::time_t when, int flags) {
 }  // namespace
 
 void SetFolderTime(const Text& path, std::time_t when) {
+    // A folder path ends with a separator, which would make lstat follow a link at its end.
+    std::string native = PathFromText(path).string();
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
     struct stat sb;
-    if (::stat(PathFromText(path).c_str(), &sb) != 0 || !S_ISDIR(sb.st_mode)) return;
-    SetTimes(path, when, 0);
+    // A symbolic link in the folder's place is left alone: its target may lie anywhere.
+    if (::lstat(native.c_str(), &sb) != 0 || !S_ISDIR(sb.st_mode)) return;
+    if (when <= 0) return;
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ::utimensat(AT_FDCWD, native.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 void SetFileTimes(const Text& path, std::time_t when) {

@@ -1,5 +1,8 @@
 // The album's history file "pic.vyr": the address of the first picture of its last completed
 // download, as UTF-16LE without byte-order mark or line end.
+#include <filesystem>
+#include <system_error>
+
 #include "download/DownProc.h"
 #include "download/Utf16Le.h"
 #include "net/FileUtil.h"
@@ -16,8 +19,13 @@ void RecordHistory(DownloadState& st, const Text& folder) {
 }
 
 Text LoadHistory(const Text& folder) {
+    // Only a regular file is read: a link or a pipe planted under the name is no history (a pipe
+    // would block the job for good).
+    const auto path = PathFromText(folder + kHistoryFile);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) return {};
     std::string bytes;
-    if (!ReadWholeFile(PathFromText(folder + kHistoryFile), bytes)) return {};
+    if (!ReadWholeFile(path, bytes)) return {};
     return FromUtf16Le(bytes);
 }
 

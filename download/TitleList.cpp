@@ -1,6 +1,6 @@
 // The album's title list "<album name>.txt": UTF-16LE with byte-order mark, one CR LF-terminated
-// line per queued picture. Every line rewrites the file through a temporary one, so the list on
-// disk is always whole.
+// line per queued picture. The lines gather in memory while the album is listed; the file is
+// written once, through a temporary one, when the listing is over.
 #include "download/DownProc.h"
 #include "download/SafeName.h"
 #include "download/Utf16Le.h"
@@ -8,19 +8,17 @@
 
 namespace qm {
 
-void AppendTitleLine(const Text& folder, const Text& albumName, const Text& title, bool first) {
+void AppendTitleLine(ST_DOWNTASK& task, const Text& title) {
+    if (task.titleList.empty()) task.titleList = "\xFF\xFE";
+    task.titleList += ToUtf16Le(title);
+    task.titleList += ToUtf16Le(u"\r\n");
+}
+
+bool WriteTitleList(const ST_DOWNTASK& task, const Text& albumName) {
+    if (task.titleList.empty() || task.refused) return false;
     const Text fileName = FitFileName(albumName + u".txt");
-    if (!IsSafeComponent(fileName)) return;
-    const auto path = PathFromText(folder + fileName);
-    std::string content;
-    if (first) {
-        content = "\xFF\xFE";
-    } else if (!ReadWholeFile(path, content)) {
-        return;  // the file is gone: the line is lost, as when it cannot be opened
-    }
-    content += ToUtf16Le(title);
-    content += ToUtf16Le(u"\r\n");
-    WriteFileAtomic(path, content);
+    if (!IsSafeComponent(fileName)) return false;
+    return WriteFileAtomic(PathFromText(task.albumFolder + fileName), task.titleList);
 }
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "RecordingObserver.h"
@@ -146,6 +147,9 @@ inline void FuzzFetchers(const uint8_t* data, std::size_t size) {
     // Every picture name is one component below the album folder; nothing was made elsewhere.
     for (const Text& name : st.task.fileNames)
         QM_FUZZ_CHECK(IsInsideFolder(PathFromText(st.task.albumFolder), PathFromText(st.task.albumFolder + name)));
+    // No two pictures share a file, not even on a file system blind to letter case.
+    std::set<Text> folded;
+    for (const Text& name : st.task.fileNames) QM_FUZZ_CHECK(folded.insert(NameRegistry::Fold(name)).second);
     QM_FUZZ_CHECK(IsInsideFolder(save, PathFromText(st.task.albumFolder)) ||
                   PathFromText(st.task.albumFolder) == save / "target" / "");
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);

@@ -20,6 +20,7 @@
 #include "download/PictureIdentity.h"
 #include "download/Sha256.h"
 #include "net/FileUtil.h"
+#include "net/SafeFolder.h"
 #include "net/Trace.h"
 #include "sites/Fetcher.h"
 
@@ -185,10 +186,12 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
     if (!IsSeparator(save.back())) save.push_back(kSep);
     const Text base = save + RelativeFolder(list.targetFolder) + RelativeFolder(list.targetSubFolder);
 
+    // The save folder is the user's; below it no folder may lead elsewhere through a symbolic link.
     std::error_code ec;
-    std::filesystem::create_directories(PathFromText(base), ec);
-    if (ec || !std::filesystem::is_directory(PathFromText(base), ec)) {
-        const std::string reason = ec ? ec.message() : "not a folder";
+    std::filesystem::create_directories(PathFromText(save), ec);
+    std::string why;
+    if (!MakeFolderInside(PathFromText(save), PathFromText(base).lexically_relative(PathFromText(save)), why)) {
+        const std::string reason = why.empty() ? (ec ? ec.message() : "not a folder") : why;
         obs.Notify(NoticeEvent{Notice::SaveFolderUnusable, u"请检测设置的保存路径是否有误", {}, reason});
         outcome.error = JobError::SaveFolderUnusable;
         outcome.errorText = reason;
@@ -236,6 +239,7 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
         st.album = AlbumFacts{rec, list.albums.size(), static_cast<uint32_t>(selection.size()), list.targetFolder,
                               request.settings.site};
         st.task.albumFolder = base;
+        st.task.saveFolder = save;
         st.worker.TimeoutSec.store(param.TimeoutSec);
         st.worker.ThreadCount.store(param.ThreadCount);
         st.worker.MinSizeKB.store(param.MinSizeKB);
@@ -251,6 +255,7 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
         PictureCollector sink(st);
         // Only the QQ Zone family (site 0) has fetchers.
         if (request.settings.site == 0) FetcherFor(list.kind).ListPictures(ctx, rec, sink);
+        WriteTitleList(st.task, rec.Name);
 
         AlbumOutcome album;
         album.index = index;
@@ -260,6 +265,15 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
         album.folder = st.task.albumFolder;
         album.upToDate = st.albumComplete.load();
 
+        // An album whose folder would lead out of the save folder is refused as a whole.
+        if (st.task.refused) {
+            album.reason = AlbumReason::Unwritable;
+            album.reasonText = DescribeFailure(st.task.refused);
+            album.listed = 0;
+            outcome.albums.push_back(album);
+            obs.AlbumFinished(outcome.albums.back(), 0);
+            continue;
+        }
         const std::size_t listed = album.listed;
         if (!stopConfirmed && listed > 0 && control.StopRequested() &&
             obs.Ask(QuestionEvent{Question::DownloadListedSoFar, PromptDownloadListedSoFar(), {}}))
@@ -330,6 +344,15 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
                 st.outcomes[k].fileName = recordedNames[k];
         album.rateLimitWaited = std::chrono::milliseconds(st.rateLimitWaitedMs.load()) + ctx.rateLimitWaited;
         Tally(st.outcomes, album);
+        // Pictures the naming could not place were listed but never queued: they failed.
+        for (std::size_t k = 0; k < st.task.dropped; ++k) {
+            PictureOutcome lost;
+            lost.index = listed + k;
+            lost.failure = Failure{FailureKind::Unsafe, 0, "no safe file name"};
+            album.failures.push_back(lost);
+        }
+        album.failed += st.task.dropped;
+        album.listed += st.task.dropped;
         if (album.failed == 0 && album.notTried == 0) RecordHistory(st, st.task.albumFolder);
         if (profile.SiteFlags & SiteFlag::FixFormat) {
             FixFormat(st);

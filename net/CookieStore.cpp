@@ -1,8 +1,11 @@
 #include "net/CookieStore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <ctime>
+#include <tuple>
 
 #include "net/FileUtil.h"
 #include "net/Trace.h"
@@ -109,6 +112,77 @@ bool PathMatches(const Cookie& c, const std::string& path) {
     return c.path.back() == '/' || path[c.path.size()] == '/';
 }
 
+// The index key of a domain: its labels in reverse order ("user.qzone.qq.com" -> "com.qq.qzone.user"),
+// so a domain's sub-domains follow it in key order.
+std::string DomainKey(std::string_view domain) {
+    std::string key;
+    key.reserve(domain.size());
+    while (!domain.empty()) {
+        const size_t dot = domain.rfind('.');
+        if (!key.empty()) key += '.';
+        if (dot == std::string_view::npos) {
+            key += domain;
+            break;
+        }
+        key += domain.substr(dot + 1);
+        domain = domain.substr(0, dot);
+    }
+    return key;
+}
+
+using CookieKey = std::tuple<std::string_view, std::string_view, std::string_view>;
+CookieKey KeyOf(const Cookie& c) {
+    return {c.domain, c.path, c.name};
+}
+
+// Cookies of the file text that are persistent and live.
+std::vector<Cookie> ParseFile(std::string_view text, int64_t now) {
+    std::vector<Cookie> out;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = text.size();
+        Cookie c;
+        if (ParseNetscapeLine(text.substr(pos, eol - pos), c) && c.expires != 0 && !Expired(c, now))
+            out.push_back(std::move(c));
+        pos = eol + 1;
+    }
+    return out;
+}
+
+// What another writer left in the file (`theirs`), with this store's changes since `base` applied:
+// cookies this store set or changed replace theirs; cookies it removed go, unless the other writer
+// changed them meanwhile.
+std::vector<Cookie> MergeChanges(std::vector<Cookie> theirs, const std::vector<Cookie>& base,
+                                 const std::vector<Cookie>& ours) {
+    std::map<CookieKey, const Cookie*> baseIndex, oursIndex;
+    for (const Cookie& c : base) baseIndex[KeyOf(c)] = &c;
+    for (const Cookie& c : ours) oursIndex[KeyOf(c)] = &c;
+    std::map<CookieKey, size_t> theirsIndex;
+    for (size_t i = 0; i < theirs.size(); ++i) theirsIndex[KeyOf(theirs[i])] = i;
+    std::vector<bool> dropped(theirs.size(), false);
+    std::vector<Cookie> added;
+    for (const Cookie& c : ours) {
+        const auto b = baseIndex.find(KeyOf(c));
+        if (b != baseIndex.end() && *b->second == c) continue;  // unchanged here
+        const auto t = theirsIndex.find(KeyOf(c));
+        if (t != theirsIndex.end())
+            theirs[t->second] = c;
+        else
+            added.push_back(c);
+    }
+    for (const Cookie& b : base) {
+        if (oursIndex.count(KeyOf(b))) continue;
+        const auto t = theirsIndex.find(KeyOf(b));
+        if (t != theirsIndex.end() && theirs[t->second] == b) dropped[t->second] = true;
+    }
+    std::vector<Cookie> out;
+    out.reserve(theirs.size() + added.size());
+    for (size_t i = 0; i < theirs.size(); ++i)
+        if (!dropped[i]) out.push_back(std::move(theirs[i]));
+    for (Cookie& c : added) out.push_back(std::move(c));
+    return out;
+}
+
 }  // namespace
 
 std::string FormatNetscapeLine(const Cookie& c) {
@@ -183,32 +257,28 @@ CookieStore& CookieStore::Instance() {
 bool CookieStore::Open(const std::filesystem::path& programFolder) {
     const std::filesystem::path file = programFolder / kCookieFileName;
     std::string text;
-    std::error_code ec;
-    const bool exists = std::filesystem::exists(file, ec);
     bool ok = true;
-    if (exists && !ReadWholeFile(file, text)) ok = false;
+    std::lock_guard save(saveMutex_);
+    {
+        FolderLock folderLock(programFolder);
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(file, ec) || ec;
+        if (exists && !ReadWholeFile(file, text)) {
+            ok = false;
+            text.clear();
+        }
+    }
+    const std::vector<Cookie> loaded = ParseFile(text, Now());
     {
         std::lock_guard lock(mutex_);
         file_ = file;
-        const int64_t now = Now();
-        for (size_t pos = 0; pos < text.size();) {
-            size_t eol = text.find('\n', pos);
-            if (eol == std::string::npos) eol = text.size();
-            Cookie c;
-            // Session cookies have no business in the file; one that is there is dropped.
-            if (ParseNetscapeLine(std::string_view(text).substr(pos, eol - pos), c) && c.expires != 0 &&
-                !Expired(c, now)) {
-                bool changed = false;
-                AddLocked(std::move(c), changed);
-            }
-            pos = eol + 1;
+        for (const Cookie& c : loaded) {
+            bool changed = false;
+            AddLocked(c, changed);
         }
         ChangedLocked();
     }
-    {
-        std::lock_guard save(saveMutex_);
-        lastWritten_ = text;
-    }
+    base_ = loaded;
     Trace("cookies: opened %s\n", file.c_str());
     return ok;
 }
@@ -218,65 +288,163 @@ std::filesystem::path CookieStore::FilePath() const {
     return file_;
 }
 
-int CookieStore::IndexOfLocked(std::string_view domain, std::string_view path, std::string_view name) const {
-    for (size_t i = 0; i < cookies_.size(); ++i) {
-        const Cookie& c = cookies_[i];
-        if (c.name == name && c.path == path && c.domain == domain) return static_cast<int>(i);
+CookieStore::Entry* CookieStore::FindLocked(const std::string& domain, std::string_view path,
+                                            std::string_view name) {
+    const auto it = domains_.find(DomainKey(domain));
+    if (it == domains_.end()) return nullptr;
+    for (Entry& e : it->second)
+        if (e.cookie.name == name && e.cookie.path == path) return &e;
+    return nullptr;
+}
+
+bool CookieStore::EraseLocked(const std::string& domain, std::string_view path, std::string_view name) {
+    const auto it = domains_.find(DomainKey(domain));
+    if (it == domains_.end()) return false;
+    Bucket& b = it->second;
+    for (size_t i = 0; i < b.size(); ++i) {
+        if (b[i].cookie.name != name || b[i].cookie.path != path) continue;
+        b.erase(b.begin() + static_cast<std::ptrdiff_t>(i));
+        --count_;
+        if (b.empty()) domains_.erase(it);
+        return true;
     }
-    return -1;
+    return false;
+}
+
+// Drops the least recently set cookie of one bucket, or of the whole store when `only` is null.
+void CookieStore::DropOldestLocked(Bucket* only) {
+    Bucket* from = nullptr;
+    size_t at = 0;
+    uint64_t oldest = UINT64_MAX;
+    const auto scan = [&](Bucket& b) {
+        for (size_t i = 0; i < b.size(); ++i)
+            if (b[i].touched < oldest) oldest = b[i].touched, from = &b, at = i;
+    };
+    if (only)
+        scan(*only);
+    else
+        for (auto& [key, b] : domains_) scan(b);
+    if (!from) return;
+    const std::string domain = from->at(at).cookie.domain;
+    const std::string path = from->at(at).cookie.path, name = from->at(at).cookie.name;
+    EraseLocked(domain, path, name);
 }
 
 void CookieStore::AddLocked(Cookie cookie, bool& changed) {
     NormaliseDomain(cookie);
     if (cookie.name.empty() || cookie.domain.empty()) return;
-    const int i = IndexOfLocked(cookie.domain, cookie.path, cookie.name);
     if (Expired(cookie, Now())) {
-        if (i >= 0) {
-            cookies_.erase(cookies_.begin() + i);
-            changed = true;
-        }
+        if (EraseLocked(cookie.domain, cookie.path, cookie.name)) changed = true;
         return;
     }
-    if (i >= 0) {
-        if (cookies_[i] == cookie) return;
-        cookies_[i] = std::move(cookie);
-    } else {
-        cookies_.push_back(std::move(cookie));
+    if (cookie.expires != 0 && (earliestExpiry_ == 0 || cookie.expires < earliestExpiry_))
+        earliestExpiry_ = cookie.expires;
+    if (Entry* e = FindLocked(cookie.domain, cookie.path, cookie.name)) {
+        e->touched = ++sequence_;
+        if (e->cookie == cookie) return;
+        e->cookie = std::move(cookie);
+        changed = true;
+        return;
     }
+    Bucket& b = domains_[DomainKey(cookie.domain)];
+    const uint64_t seq = ++sequence_;
+    b.push_back(Entry{std::move(cookie), seq, seq});
+    ++count_;
     changed = true;
+    if (b.size() > kMaxCookiesPerDomain) DropOldestLocked(&b);
+    if (count_ > kMaxCookies) DropOldestLocked(nullptr);
 }
 
 void CookieStore::DropExpiredLocked() {
     const int64_t now = Now();
-    const auto before = cookies_.size();
-    std::erase_if(cookies_, [now](const Cookie& c) { return Expired(c, now); });
-    if (cookies_.size() != before) ChangedLocked();
+    if (earliestExpiry_ == 0 || earliestExpiry_ > now) return;
+    const size_t before = count_;
+    int64_t earliest = 0;
+    for (auto it = domains_.begin(); it != domains_.end();) {
+        Bucket& b = it->second;
+        std::erase_if(b, [now](const Entry& e) { return Expired(e.cookie, now); });
+        for (const Entry& e : b)
+            if (e.cookie.expires != 0 && (earliest == 0 || e.cookie.expires < earliest))
+                earliest = e.cookie.expires;
+        it = b.empty() ? domains_.erase(it) : std::next(it);
+    }
+    count_ = 0;
+    for (const auto& [key, b] : domains_) count_ += b.size();
+    earliestExpiry_ = earliest;
+    if (count_ != before) ChangedLocked();
 }
 
 void CookieStore::ChangedLocked() {
     ++generation_;
 }
 
+std::optional<std::string> CookieStore::SaveHoldingSaveMutex() {
+    std::filesystem::path file;
+    std::vector<Cookie> ours;
+    {
+        std::lock_guard lock(mutex_);
+        file = file_;
+    }
+    if (file.empty()) return std::nullopt;
+    for (Cookie& c : List())
+        if (c.expires != 0) ours.push_back(std::move(c));
+
+    FolderLock folderLock(file.parent_path());
+    std::string current;
+    const bool exists = ReadWholeFile(file, current);
+    if (!exists) current.clear();
+    // The file may hold cookies other writers put there (now or before this store's last write):
+    // they are kept, and only this store's own changes since then are applied.
+    std::vector<Cookie> merged = MergeChanges(ParseFile(current, Now()), base_, ours);
+    std::string text = kFileHeader;
+    for (const Cookie& c : merged) {
+        text += FormatNetscapeLine(c);
+        text += '\n';
+    }
+    if (text != current || !exists) {
+        if (!WriteFileAtomic(file, text, 0600)) {
+            const std::string reason = std::strerror(errno);
+            Trace("cookies: cannot write %s: %s\n", file.c_str(), reason.c_str());
+            return file.string() + ": " + reason;
+        }
+    }
+    base_ = std::move(ours);
+    return std::nullopt;
+}
+
+std::optional<std::string> CookieStore::Save() {
+    std::lock_guard save(saveMutex_);
+    return SaveHoldingSaveMutex();
+}
+
 void CookieStore::AfterChange() {
+    // A change made while another thread is writing is left to that thread, which writes again
+    // before it stops; so threads that set cookies at the same time never queue up for the file.
+    bool write = true;
+    {
+        std::lock_guard lock(pendingMutex_);
+        pending_ = true;
+        if (saving_)
+            write = false;
+        else
+            saving_ = true;
+    }
+    while (write) {
+        {
+            std::lock_guard lock(pendingMutex_);
+            if (!pending_) {
+                saving_ = false;
+                write = false;
+                break;
+            }
+            pending_ = false;
+        }
+        (void)Save();
+    }
     std::function<void()> listener;
     {
-        std::lock_guard save(saveMutex_);
-        std::string text;
-        std::filesystem::path file;
-        {
-            std::lock_guard lock(mutex_);
-            file = file_;
-            listener = listener_;
-        }
-        if (!file.empty()) {
-            text = kFileHeader + ExportNetscape(false);
-            if (text != lastWritten_) {
-                if (WriteFileAtomic(file, text, 0600))
-                    lastWritten_ = std::move(text);
-                else
-                    Trace("cookies: cannot write %s\n", file.c_str());
-            }
-        }
+        std::lock_guard lock(mutex_);
+        listener = listener_;
     }
     if (listener) listener();
 }
@@ -298,9 +466,7 @@ bool CookieStore::Remove(std::string_view name, std::string_view domain, std::st
     NormaliseDomain(key);
     {
         std::lock_guard lock(mutex_);
-        const int i = IndexOfLocked(key.domain, key.path, name);
-        if (i < 0) return false;
-        cookies_.erase(cookies_.begin() + i);
+        if (!EraseLocked(key.domain, key.path, name)) return false;
         ChangedLocked();
     }
     AfterChange();
@@ -310,21 +476,56 @@ bool CookieStore::Remove(std::string_view name, std::string_view domain, std::st
 void CookieStore::Clear() {
     {
         std::lock_guard lock(mutex_);
-        if (cookies_.empty()) return;
-        cookies_.clear();
+        if (domains_.empty()) return;
+        domains_.clear();
+        count_ = 0;
+        earliestExpiry_ = 0;
         ChangedLocked();
     }
     AfterChange();
 }
 
+std::vector<Cookie> CookieStore::SortedLocked(std::vector<const Entry*>& hits) const {
+    std::sort(hits.begin(), hits.end(), [](const Entry* a, const Entry* b) { return a->first < b->first; });
+    std::vector<Cookie> out;
+    out.reserve(hits.size());
+    for (const Entry* e : hits) out.push_back(e->cookie);
+    return out;
+}
+
 std::vector<Cookie> CookieStore::List() const {
     std::lock_guard lock(mutex_);
     const int64_t now = Now();
-    std::vector<Cookie> out;
-    out.reserve(cookies_.size());
-    for (const Cookie& c : cookies_)
-        if (!Expired(c, now)) out.push_back(c);
-    return out;
+    std::vector<const Entry*> hits;
+    hits.reserve(count_);
+    for (const auto& [key, b] : domains_)
+        for (const Entry& e : b)
+            if (!Expired(e.cookie, now)) hits.push_back(&e);
+    return SortedLocked(hits);
+}
+
+std::vector<Cookie> CookieStore::ListFor(std::string_view host) const {
+    std::string h = LowerAscii(TrimBlanks(host));
+    if (!h.empty() && h.back() == '.') h.pop_back();
+    const std::string key = DomainKey(h);
+    const int64_t now = Now();
+    std::vector<const Entry*> hits;
+    std::lock_guard lock(mutex_);
+    const auto take = [&](const Bucket& b) {
+        for (const Entry& e : b)
+            if (!Expired(e.cookie, now)) hits.push_back(&e);
+    };
+    // Parent domains: the key's prefixes that end at a label boundary.
+    for (size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
+        if (const auto it = domains_.find(std::string_view(key).substr(0, dot)); it != domains_.end())
+            take(it->second);
+    // The host itself and its sub-domains: the keys that start with the host's key.
+    for (auto it = domains_.lower_bound(key); it != domains_.end(); ++it) {
+        const std::string& k = it->first;
+        if (k.compare(0, key.size(), key) != 0) break;
+        if (k.size() == key.size() || k[key.size()] == '.') take(it->second);
+    }
+    return SortedLocked(hits);
 }
 
 std::string CookieStore::ExportNetscape(bool includeSession) const {
@@ -394,21 +595,19 @@ int CookieStore::ImportHeader(std::string_view pairs, std::string_view domain, i
 std::string CookieStore::CookieHeaderFor(std::string_view url) const {
     UrlParts parts;
     if (!SplitUrl(url, parts)) return {};
-    std::vector<const Cookie*> hits;
-    const int64_t now = Now();
-    std::lock_guard lock(mutex_);
-    for (const Cookie& c : cookies_) {
-        if (Expired(c, now) || (c.secure && !parts.secure)) continue;
-        if (DomainMatches(c, parts.host) && PathMatches(c, parts.path)) hits.push_back(&c);
+    std::vector<Cookie> hits;
+    for (Cookie& c : ListFor(parts.host)) {
+        if (c.secure && !parts.secure) continue;
+        if (DomainMatches(c, parts.host) && PathMatches(c, parts.path)) hits.push_back(std::move(c));
     }
     std::stable_sort(hits.begin(), hits.end(),
-                     [](const Cookie* a, const Cookie* b) { return a->path.size() > b->path.size(); });
+                     [](const Cookie& a, const Cookie& b) { return a.path.size() > b.path.size(); });
     std::string out;
-    for (const Cookie* c : hits) {
+    for (const Cookie& c : hits) {
         if (!out.empty()) out += "; ";
-        out += c->name;
+        out += c.name;
         out += '=';
-        out += c->value;
+        out += c.value;
     }
     return out;
 }
@@ -440,10 +639,10 @@ void CookieStore::MergeFetchResult(const std::vector<Cookie>& before, const std:
                 return b.name == c.name && b.path == c.path && b.domain == c.domain;
             });
             if (kept) continue;
-            const int i = IndexOfLocked(b.domain, b.path, b.name);
+            const Entry* e = FindLocked(b.domain, b.path, b.name);
             // Only what this fetch started from is removed; a newer value set meanwhile stays.
-            if (i >= 0 && cookies_[i] == b) {
-                cookies_.erase(cookies_.begin() + i);
+            if (e && e->cookie == b) {
+                EraseLocked(b.domain, b.path, b.name);
                 changed = true;
             }
         }

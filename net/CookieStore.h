@@ -3,8 +3,13 @@
 // The store is the single authority for cookies. Each fetch hands a copy of the cookies to its own
 // curl handle (curl applies domain, path, secure and expiry rules per request, redirects included)
 // and gives back what the answers set or removed; so no curl cookie jar is ever touched by two
-// threads at once. Persistent cookies are kept in "cookies.txt" (Netscape format, mode 0600) in the
-// program folder, rewritten atomically after every change. Session cookies (expires 0) live for
+// threads at once. A handle is given only the cookies of its host's domain family (see ListFor), so
+// its cost does not grow with cookies other hosts set. The store is indexed by domain and bounded:
+// at most kMaxCookiesPerDomain per domain and kMaxCookies in all, the least recently set dropped
+// first. Persistent cookies are kept in "cookies.txt" (Netscape format, mode 0600) in the program
+// folder, rewritten atomically after changes. Another process may share the file: each write holds
+// an advisory lock on the program folder, reads the file and merges this store's own changes into
+// it, so cookies the other process wrote meanwhile are kept. Session cookies (expires 0) live for
 // the process only: they are never written to the file.
 //
 // Cookie fields are bytes as they travel in HTTP headers (UTF-8 where not ASCII).
@@ -13,7 +18,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +46,9 @@ struct Cookie {
 std::string FormatNetscapeLine(const Cookie& c);
 bool ParseNetscapeLine(std::string_view line, Cookie& out);
 
+inline constexpr size_t kMaxCookiesPerDomain = 50;
+inline constexpr size_t kMaxCookies = 3000;
+
 class CookieStore {
 public:
     CookieStore() = default;
@@ -63,6 +73,12 @@ public:
 
     // Every live cookie, in the order they were first set.
     std::vector<Cookie> List() const;
+    // The live cookies a fetch from `host` may need, in the order they were first set: those of the
+    // host itself and of its parent domains, and those of its sub-domains (a redirect may go there).
+    std::vector<Cookie> ListFor(std::string_view host) const;
+    // Writes the persistent cookies to the file now (merged with what another process wrote), unless
+    // the file already holds them. Returns the system's reason when the file cannot be written.
+    std::optional<std::string> Save();
     // Netscape cookie-file text of the live cookies (session cookies too when asked).
     std::string ExportNetscape(bool includeSession = true) const;
     // Imports Netscape cookie-file text as browsers' export extensions write it; returns the
@@ -91,19 +107,39 @@ public:
     uint64_t Generation() const;
 
 private:
+    struct Entry {
+        Cookie cookie;
+        uint64_t first = 0;    // order of first setting (List order)
+        uint64_t touched = 0;  // order of last setting (the smallest is dropped first)
+    };
+    using Bucket = std::vector<Entry>;
+
     void ChangedLocked();
     void AfterChange();
-    int IndexOfLocked(std::string_view domain, std::string_view path, std::string_view name) const;
+    Entry* FindLocked(const std::string& domain, std::string_view path, std::string_view name);
+    bool EraseLocked(const std::string& domain, std::string_view path, std::string_view name);
     void AddLocked(Cookie cookie, bool& changed);
+    void DropOldestLocked(Bucket* only);
     void DropExpiredLocked();
+    std::vector<Cookie> SortedLocked(std::vector<const Entry*>& hits) const;
+    std::optional<std::string> SaveHoldingSaveMutex();
 
     mutable std::mutex mutex_;
-    std::vector<Cookie> cookies_;
+    std::map<std::string, Bucket, std::less<>> domains_;  // key: the domain's labels reversed
+    size_t count_ = 0;
+    uint64_t sequence_ = 0;
+    int64_t earliestExpiry_ = 0;  // no cookie expires before this (0: none may)
     std::filesystem::path file_;
     uint64_t generation_ = 0;
-    std::string lastWritten_;
     std::function<void()> listener_;
+
+    // Writing the file (saveMutex_ first when both are held).
     std::mutex saveMutex_;
+    std::vector<Cookie> base_;  // this store's persistent cookies as of its last read or write of the file
+    // Coalescing: a change made while another thread writes is written by that thread.
+    std::mutex pendingMutex_;
+    bool saving_ = false;
+    bool pending_ = false;
 };
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "net/FileUtil.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 
 namespace qm {
 
@@ -136,10 +136,45 @@ bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data,
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    std::string data;
+    if (ok) {
+        try {
+            data.reserve(static_cast<size_t>(st.st_size));
+        } catch (const std::exception&) {
+            ok = false;
+        }
+    }
+    char buffer[64 * 1024];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (ok) out = std::move(data);
+    return ok;
+}
+
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+    const std::filesystem::path f = folder.empty() ? std::filesystem::path(".") : folder;
+    fd_ = ::open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 }  // namespace qm

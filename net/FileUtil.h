@@ -53,7 +53,22 @@ private:
     bool failed_ = false;
 };
 
-// Reads a whole file; false when it cannot be opened.
+// Reads a whole file; false (never an exception) when it cannot be opened or read, or is a folder.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
+
+// An advisory lock (flock) on a folder, held while the object lives, so that a read-merge-write of a
+// file in it is never interleaved with another process's (or another store's) doing the same.
+// Without a lock (a folder that cannot be opened) the work goes on unlocked.
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
 
 }  // namespace qm

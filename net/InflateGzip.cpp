@@ -1,4 +1,4 @@
-// Inflating gzip or zlib response bodies in 8192-byte output steps.
+// Inflating gzip or zlib response bodies in bounded output steps.
 #include <zlib.h>
 
 #include <cstring>
@@ -7,23 +7,17 @@
 
 namespace qm {
 
-namespace {
-
-// No text page comes near this; a stream that inflates beyond it is hostile (a "zip bomb") and is
-// cut here rather than exhausting memory.
-constexpr size_t kMaxInflatedBytes = size_t{256} << 20;
-
-}  // namespace
-
-bool InflateGzip(const char* data, size_t length, std::string& out) {
+InflateEnd InflateGzipTo(std::string_view data, uint64_t limit,
+                         const std::function<bool(std::string_view)>& sink, uint64_t& produced) {
+    produced = 0;
     z_stream zs;
     std::memset(&zs, 0, sizeof zs);
     // Window bits 15 + 32: zlib recognises a gzip or a zlib header by itself.
-    if (inflateInit2(&zs, 47) != Z_OK) return false;
-    unsigned char buffer[8192];
-    bool ok = false;
-    size_t remaining = data == nullptr ? 0 : length;
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    if (inflateInit2(&zs, 47) != Z_OK) return InflateEnd::Damaged;
+    unsigned char buffer[64 * 1024];
+    InflateEnd end = InflateEnd::Damaged;
+    size_t remaining = data.data() == nullptr ? 0 : data.size();
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     for (;;) {
         // zlib counts input in 32-bit units; feed very large bodies in slices.
         if (zs.avail_in == 0 && remaining > 0) {
@@ -34,17 +28,36 @@ bool InflateGzip(const char* data, size_t length, std::string& out) {
         zs.next_out = buffer;
         zs.avail_out = sizeof buffer;
         const int rc = inflate(&zs, Z_NO_FLUSH);
-        const size_t produced = sizeof buffer - zs.avail_out;
-        if (out.size() + produced > kMaxInflatedBytes) break;
-        out.append(reinterpret_cast<const char*>(buffer), produced);
-        if (rc == Z_STREAM_END) {
-            ok = true;
+        const size_t piece = sizeof buffer - zs.avail_out;
+        if (piece > limit - produced) {
+            end = InflateEnd::TooLarge;
             break;
         }
-        if (rc != Z_OK) break;  // corrupt or truncated: keep what came out before the error
+        if (piece > 0 && !sink(std::string_view(reinterpret_cast<const char*>(buffer), piece))) {
+            end = InflateEnd::SinkFailed;
+            break;
+        }
+        produced += piece;
+        if (rc == Z_STREAM_END) {
+            end = InflateEnd::Complete;
+            break;
+        }
+        if (rc != Z_OK) break;  // damaged or truncated: what came out before the error was handed over
     }
     inflateEnd(&zs);
-    return ok;
+    return end;
+}
+
+bool InflateGzip(const char* data, size_t length, std::string& out) {
+    uint64_t produced = 0;
+    const auto end = InflateGzipTo(
+        std::string_view(data, data == nullptr ? 0 : length), kMaxBodyInMemory,
+        [&out](std::string_view piece) {
+            out.append(piece);
+            return true;
+        },
+        produced);
+    return end == InflateEnd::Complete;
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 // The code-page conversions live in CodePage.cpp, the stored-string cipher in Cipher.cpp.
 #include "net/StringCtrl.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -308,11 +309,21 @@ Text RandomFraction() {
         state = state * 214013u + 2531011u;
         draw = (state >> 16) & 0x7FFFu;
     }
-    return FormatText("%0.16f\n", draw / 32767.0);
+    // Always with a decimal point: to_chars ignores the locale (LC_NUMERIC may ask for a comma).
+    char digits[64];
+    const auto res =
+        std::to_chars(digits, digits + sizeof digits, draw / 32767.0, std::chars_format::fixed, 16);
+    std::string out(digits, res.ptr);
+    out += '\n';
+    return FromUtf8(out);
 }
 
 Text Trim(TextView text) {
-    auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    // Also the vertical tab, form feed, no-break space and the ideographic space of CJK input.
+    auto blank = [](char16_t c) {
+        return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f' ||
+               c == 0x00A0 || c == 0x3000;
+    };
     size_t b = 0;
     size_t e = text.size();
     while (b < e && blank(text[b])) ++b;

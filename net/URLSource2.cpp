@@ -3,12 +3,14 @@
 // Each fetch builds its own easy handle and runs it on a multi handle taken from a small pool, so
 // keep-alive connections are reused by later fetches on any thread while no connection cache is
 // ever used by two threads at once. DNS answers are shared through a curl share with locks.
-// Cookies come from the process-wide CookieStore: each handle is seeded with a copy and what the
-// answers set goes back into the store (see CookieStore.h).
+// Cookies come from the process-wide CookieStore: each handle is seeded with a copy of those of its
+// host's domains and what the answers set goes back into the store (see CookieStore.h).
 //
 // Waits are kept with our own clocks between short polls: the connection must be made within
 // stepWaitMs, the answer's headers must begin within stepWaitMs of sending the request, and the
-// body must not stall (no byte) for readWaitMs. A slow but steady body is never cut.
+// body must not stall (no byte) for readWaitMs. A slow but steady body is never cut, unless the
+// request sets an overall deadline for the attempt. A stop requested through the request's stop
+// token ends the transfer at the next progress callback or poll (well within a second).
 #include "net/URLSource2.h"
 
 #include <curl/curl.h>
@@ -115,6 +117,16 @@ bool IsHttpUrl(std::string_view url) {
     return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
 }
 
+// The host name of an http(s) address (no user, port or brackets).
+std::string UrlHost(std::string_view url) {
+    const size_t p = url.find("://");
+    std::string_view rest = p == std::string_view::npos ? url : url.substr(p + 3);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (const size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
+    if (!rest.empty() && rest.front() == '[') return std::string(rest.substr(1, rest.find(']') - 1));
+    return std::string(rest.substr(0, rest.find(':')));
+}
+
 bool IsLoopbackUrl(std::string_view url) {
     const size_t p = url.find("://");
     if (p == std::string_view::npos) return false;
@@ -138,6 +150,20 @@ bool FindContentLength(std::string_view block, uint64_t& value) {
     return true;
 }
 
+// True when a "Content-Encoding:" line of the block (any case) names gzip.
+bool ContentEncodingGzip(std::string_view block) {
+    while (!block.empty()) {
+        const size_t eol = block.find("\r\n");
+        const std::string_view line = block.substr(0, eol);
+        block = eol == std::string_view::npos ? std::string_view{} : block.substr(eol + 2);
+        if (!StartsWithNoCase(line, "content-encoding:")) continue;
+        const std::string_view value = line.substr(17);
+        for (size_t i = 0; i + 4 <= value.size(); ++i)
+            if (StartsWithNoCase(value.substr(i), "gzip")) return true;
+    }
+    return false;
+}
+
 // --- one transfer ------------------------------------------------------------------------------
 
 enum class Phase { Connecting, AwaitHeaders, Headers, Body };
@@ -149,7 +175,9 @@ enum class Failure {
     BodyStall,
     LengthLabel,
     TooLarge,
-    WriteFailed
+    WriteFailed,
+    Deadline,
+    Stopped
 };
 
 const char* FailureText(Failure f) {
@@ -170,6 +198,10 @@ const char* FailureText(Failure f) {
             return "body larger than the limit";
         case Failure::WriteFailed:
             return "cannot write the file";
+        case Failure::Deadline:
+            return "attempt took longer than its deadline";
+        case Failure::Stopped:
+            return "stopped";
     }
     return "";
 }
@@ -181,6 +213,8 @@ FailureKind KindOf(Failure f) {
             return FailureKind::SizeLimit;
         case Failure::WriteFailed:
             return FailureKind::WriteError;
+        case Failure::Stopped:
+            return FailureKind::Stopped;
         case Failure::None:
             return FailureKind::None;
         default:
@@ -199,6 +233,9 @@ struct Transfer {
     ST_URLRESPONSE* resp = nullptr;
     uint64_t minBytes = 0;
     uint64_t maxBytes = 0;  // 0 = no maximum
+    // A compressed picture: the size limits apply to the inflated bytes when it is saved.
+    bool limitsAfterInflating = false;
+    Clock::time_point deadline = Clock::time_point::max();
 
     Phase phase = Phase::Connecting;
     Clock::time_point phaseStart;  // when the current wait began
@@ -229,6 +266,20 @@ constexpr long kReceiveBuffer = 256 * 1024;
 void Enter(Transfer& t, Phase p) {
     t.phase = p;
     t.phaseStart = Clock::now();
+}
+
+// Called by curl at least once a second during a transfer, and after every piece of it.
+int OnProgress(void* ud, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto& t = *static_cast<Transfer*>(ud);
+    if (t.req->stop.stop_requested()) {
+        t.failure = Failure::Stopped;
+        return 1;
+    }
+    if (Clock::now() >= t.deadline) {
+        t.failure = Failure::Deadline;
+        return 1;
+    }
+    return 0;
 }
 
 int OnPrereq(void* ud, char*, char*, int, int) {
@@ -285,15 +336,24 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     ST_URLRESPONSE& r = *t.resp;
     r.headers = HeaderText(t.block);
     r.status = t.status;
-    r.gzip = t.block.find("gzip") != std::string::npos;
+    // A picture is compressed only when its Content-Encoding says so ("gzip" elsewhere, as in a
+    // Vary line, says nothing about this body); pages keep the looser rule their readers expect.
+    const bool picture = !t.req->savePath.empty();
+    r.gzip = picture ? ContentEncodingGzip(t.block) : t.block.find("gzip") != std::string::npos;
+    t.limitsAfterInflating = picture && r.gzip;
     Enter(t, Phase::Body);
     uint64_t length = 0;
     const bool labelled = FindContentLength(t.block, length);
-    if (labelled && (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
+    if (labelled && !t.limitsAfterInflating &&
+        (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
         t.failure = Failure::LengthLabel;
         return 0;  // abandon before any body byte is taken
     }
-    t.stream = !t.req->savePath.empty() && t.status < 400 && !r.gzip;
+    t.stream = picture && t.status < 400 && !r.gzip;
+    if (labelled && !t.stream && length > kMaxBodyInMemory) {
+        t.failure = Failure::TooLarge;
+        return 0;
+    }
     // A body announced as large goes into the file from its first byte.
     t.spillAt = labelled && length > kKeepInMemory ? 0 : kKeepInMemory;
     if (t.stream && t.spillAt == 0) return len;
@@ -328,12 +388,16 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
     r.bodySize += len;
     if (t.stream && r.bodySize > t.spillAt) StartFile(t);
     if (!t.file) {
+        if (r.body.size() + len > kMaxBodyInMemory) {
+            t.failure = Failure::TooLarge;
+            return 0;
+        }
         r.body.append(data, len);
     } else if (!t.file->Write(std::string_view(data, len))) {
         t.failure = Failure::WriteFailed;
         return 0;
     }
-    if (t.maxBytes != 0 && r.bodySize > t.maxBytes) {
+    if (t.maxBytes != 0 && r.bodySize > t.maxBytes && !t.limitsAfterInflating) {
         t.failure = Failure::TooLarge;
         return 0;
     }
@@ -464,6 +528,65 @@ void ApplyConnectTo(const std::string& routes) {
 }
 }  // namespace
 
+namespace {
+
+// A body sent compressed is saved as the picture it encodes, inflated piece by piece into the
+// temporary file; the size limits apply to the inflated bytes and inflating stops at the maximum.
+// One that does not inflate, or inflates to nothing, is a failed fetch, never a file of
+// compressed bytes under the picture's name.
+bool SaveInflated(const ST_URLREQUEST& req, ST_URLRESPONSE& resp, uint64_t minBytes, uint64_t maxBytes) {
+    AtomicFileWriter file(PathFromText(req.savePath));
+    if (!file.Open()) return Fail(resp, FailureKind::WriteError, std::strerror(errno));
+    int writeError = 0;
+    uint64_t produced = 0;
+    const InflateEnd end = InflateGzipTo(
+        resp.body, maxBytes != 0 ? maxBytes : UINT64_MAX,
+        [&](std::string_view piece) {
+            if (file.Write(piece)) return true;
+            writeError = errno;
+            return false;
+        },
+        produced);
+    switch (end) {
+        case InflateEnd::Complete:
+            break;
+        case InflateEnd::TooLarge:
+            Trace("fetch refused: inflates beyond the maximum, nothing saved\n");
+            return Fail(resp, FailureKind::SizeLimit, "inflated body larger than the limit");
+        case InflateEnd::SinkFailed:
+            return Fail(resp, FailureKind::WriteError, std::strerror(writeError));
+        case InflateEnd::Damaged:
+            Trace("fetch refused: compressed body does not inflate, nothing saved\n");
+            return Fail(resp, FailureKind::Connection, "compressed body does not inflate");
+    }
+    if (produced == 0) {
+        Trace("fetch refused: empty body, nothing saved\n");
+        return Fail(resp, FailureKind::Connection, "empty answer");
+    }
+    if (produced < minBytes) {
+        Trace("fetch refused: inflates below the minimum, nothing saved\n");
+        return Fail(resp, FailureKind::SizeLimit, "inflated body smaller than the limit");
+    }
+    if (!file.Commit(false)) {
+        Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
+        return Fail(resp, FailureKind::WriteError, std::strerror(errno));
+    }
+    return true;
+}
+
+// Waits `seconds`, waking early (false) when a stop is requested.
+bool PauseUnlessStopped(const std::stop_token& stop, unsigned seconds) {
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (!stop.stop_requested()) {
+        const auto now = Clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, std::chrono::milliseconds(50)));
+    }
+    return false;
+}
+
+}  // namespace
+
 bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     (void)flags;  // there is no response cache: every fetch goes to the network
     URLSource2Init();
@@ -473,6 +596,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.bodySize = 0;
     resp.failure = FetchFailure();
 
+    if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, FailureText(Failure::Stopped));
     const std::string url = WireUrl(req.url);
     Trace("fetch\t%s\n", url.c_str());
     if (!IsHttpUrl(url)) {
@@ -489,6 +613,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     t.resp = &resp;
     t.minBytes = static_cast<uint64_t>(req.minKB) * 1024;
     t.maxBytes = static_cast<uint64_t>(req.maxKB) * 1024;
+    if (req.attemptDeadlineMs > 0)
+        t.deadline = Clock::now() + std::chrono::milliseconds(req.attemptDeadlineMs);
 
     SList headers, routes;
     std::string_view extra;
@@ -532,10 +658,13 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnPrereq);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
 
-    // This handle's own cookie engine, seeded from the store.
+    // This handle's own cookie engine, seeded with the store's cookies of this host's domains.
     curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
-    const std::vector<Cookie> seeded = CookieStore::Instance().List();
+    const std::vector<Cookie> seeded = CookieStore::Instance().ListFor(UrlHost(url));
     for (const Cookie& c : seeded) curl_easy_setopt(e, CURLOPT_COOKIELIST, FormatNetscapeLine(c).c_str());
 
     CURLM* m = TakeMulti();
@@ -560,8 +689,11 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
             }
             if (done || running == 0) break;
             if (req.stop.stop_requested()) {
-                Fail(resp, FailureKind::Stopped, "stopped");
-                ok = false;
+                t.failure = Failure::Stopped;
+                break;
+            }
+            if (Clock::now() >= t.deadline) {
+                t.failure = Failure::Deadline;
                 break;
             }
             Failure which = Failure::None;
@@ -598,7 +730,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         return false;
     }
     const uint64_t size = resp.bodySize;
-    if (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes)) {
+    if (!t.limitsAfterInflating && (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes))) {
         Trace("fetch refused: %llu bytes outside the limits\n", static_cast<unsigned long long>(size));
         return Fail(resp, FailureKind::SizeLimit, "outside the size limits");
     }
@@ -615,14 +747,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         }
         return true;
     }
-    // A body sent compressed is saved as the picture it encodes; one that does not inflate is
-    // a failed fetch, never a file of compressed bytes under the picture's name.
-    std::string inflated;
-    if (resp.gzip && !InflateGzip(resp.body.data(), resp.body.size(), inflated)) {
-        Trace("fetch refused: compressed body does not inflate, nothing saved\n");
-        return Fail(resp, FailureKind::Connection, "compressed body does not inflate");
-    }
-    const std::string& picture = resp.gzip ? inflated : resp.body;
+    if (resp.gzip) return SaveInflated(req, resp, t.minBytes, t.maxBytes);
+    const std::string& picture = resp.body;
     // An empty file is never a picture: nothing is written, and an old file keeps its content.
     if (picture.empty()) {
         Trace("fetch refused: empty body, nothing saved\n");
@@ -648,13 +774,12 @@ bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
             else
                 resp.failure = FetchFailure{FailureKind::Connection, 0, "empty answer"};
         }
-        // Every attempt is followed by its pause, the last one too; a stop cuts it short.
-        if (req.stop.stop_requested()) return false;
-        std::condition_variable_any cv;
-        std::mutex m;
-        std::unique_lock<std::mutex> lock(m);
-        cv.wait_for(lock, req.stop, std::chrono::seconds(req.pauseSeconds), [] { return false; });
-        if (attempt >= req.attempts || req.stop.stop_requested()) return false;
+        if (resp.failure.kind == FailureKind::Stopped) return false;
+        if (!PauseUnlessStopped(req.stop, req.pauseSeconds)) {
+            resp.failure = FetchFailure{FailureKind::Stopped, 0, FailureText(Failure::Stopped)};
+            return false;
+        }
+        if (attempt >= req.attempts) return false;
     }
 }
 

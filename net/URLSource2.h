@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "net/FetchFailure.h"
 #include "net/StringCtrl.h"
@@ -18,6 +20,17 @@ inline constexpr const char* kUserAgent =
 
 enum FetchFlags : unsigned { URLF_CACHE_WRITE = 0x01, URLF_CACHE_READ = 0x02 };
 
+// The most body bytes kept in memory for one answer (pages, lists, compressed pictures). A longer
+// answer fails the fetch as too large; a picture saved to a file is not kept in memory and has no
+// such cap (its own MinSizeKB / MaxSizeKB apply).
+inline constexpr uint64_t kMaxBodyInMemory = uint64_t{64} << 20;
+
+// The overall time one picture attempt may take: the time-out times 4, at least 60 s.
+inline int32_t PictureAttemptDeadlineMs(int timeoutSec) {
+    const int64_t ms = int64_t{timeoutSec} * 4000;
+    return static_cast<int32_t>(ms < 60000 ? 60000 : (ms > INT32_MAX ? INT32_MAX : ms));
+}
+
 struct ST_URLREQUEST {
     Text url;
     Text verb = u"GET";
@@ -29,7 +42,9 @@ struct ST_URLREQUEST {
     uint32_t maxKB = 0;
     uint8_t attempts = 1;
     uint8_t pauseSeconds = 1;
-    // A stop request ends the transfer (and the pauses between attempts) at once.
+    // The whole time one attempt may take, in ms; 0: no overall limit (the waits above still hold).
+    int32_t attemptDeadlineMs = 0;
+    // A requested stop ends the transfer within a second and leaves no further attempt or pause.
     std::stop_token stop;
 
     explicit ST_URLREQUEST(Text u = {}, Text save = {}, int32_t waitMs = 20000)
@@ -65,7 +80,15 @@ std::string WireUrl(TextView url);
 bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags);
 // "name=value; name=value" of the cookies a request to the address would carry.
 Text GetUrlCookie(TextView url);
-// Appends the inflated bytes of a gzip or zlib stream to `out` (which must start empty).
+// Appends the inflated bytes of a gzip or zlib stream to `out` (which must start empty); false when
+// the stream is damaged or inflates to more than kMaxBodyInMemory (out then holds what came before).
 bool InflateGzip(const char* data, size_t length, std::string& out);
+
+enum class InflateEnd { Complete, Damaged, TooLarge, SinkFailed };
+// Inflates a gzip or zlib stream piece by piece into `sink` (pieces of at most 64 KiB; memory stays
+// that small whatever the stream holds). Stops at once, with TooLarge, when more than `limit`
+// bytes would come out; `produced` counts the bytes handed to the sink.
+InflateEnd InflateGzipTo(std::string_view data, uint64_t limit,
+                         const std::function<bool(std::string_view)>& sink, uint64_t& produced);
 
 }  // namespace qm

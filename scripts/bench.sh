@@ -19,6 +19,21 @@ if [ -x "$bin/download_bench" ]; then
     "$bin/download_bench" $quick >"$out/download.txt" || status=1
     cat "$out/download.txt" >&2
 fi
+if [ -x "$bin/cookie_flood_bench" ]; then
+    echo "== cookie_flood_bench" >&2
+    "$bin/cookie_flood_bench" >"$out/cookies.txt" || status=1
+    cat "$out/cookies.txt" >&2
+fi
+if [ -x "$bin/thumbs_bench" ]; then
+    echo "== thumbs_bench $quick" >&2
+    "$bin/thumbs_bench" $quick >"$out/thumbs.txt" || status=1
+    cat "$out/thumbs.txt" >&2
+fi
+if [ -x "$bin/naming_bench" ]; then
+    echo "== naming_bench" >&2
+    "$bin/naming_bench" >"$out/naming.txt" || status=1
+    cat "$out/naming.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -66,6 +81,24 @@ if [ -s "$out/download.txt" ]; then
             status=1
         fi
     done
+fi
+
+if [ -s "$out/cookies.txt" ]; then
+    cw=$(sed -n 's/^cookie-flood with .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
+    nw=$(sed -n 's/^cookie-flood without .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
+    row "cookie flood 4000 pics: wall s" "$cw" "$nw" "vs no cookies, goal <= 1.50"
+fi
+if [ -s "$out/thumbs.txt" ]; then
+    first=$(sed -n 's/^thumbnails first run: .*, \([0-9.]*\) ms per picture, CPU \([0-9.]*\) ms.*/\1 \2/p' "$out/thumbs.txt")
+    again=$(sed -n 's/^thumbnails again.*, \([0-9.]*\) ms per picture, CPU.*/\1/p' "$out/thumbs.txt")
+    row "thumbnails ms per picture (wall)" "${first% *}" "" "200 KiB JPEGs, 1600x1200"
+    row "thumbnails ms per picture (CPU)" "${first#* }" "" ""
+    row "thumbnails rerun ms per picture" "$again" "" "nothing new"
+fi
+if [ -s "$out/naming.txt" ]; then
+    # "naming: N same-titled pictures in S s (goal < 1 s)"
+    read -r count secs < <(sed -n 's/^naming: \([0-9]*\) same-titled pictures in \([0-9.]*\) s.*/\1 \2/p' "$out/naming.txt")
+    row "naming: $count same titles s" "$secs" "1.0" "goal < 1 s (title list on)"
 fi
 
 if [ -s "$out/table.txt" ]; then

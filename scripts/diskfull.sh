@@ -48,7 +48,7 @@ cp cookies.txt "$work/cookies.before"
 
 echo "diskfull: save folder on a 2 MiB tmpfs"
 mount -t tmpfs -o size=2m tmpfs "$mnt" || exit 1
-QUILLMOSS_CONNECT_TO=$addr timeout 300 "$build/bin/quillmoss-cli" download 10001 --save "$mnt" --yes \
+QUILLMOSS_CONNECT_TO=$addr timeout 300 "$build/bin/quillmoss-cli" download 10001 --save "$mnt" --yes --no-gallery \
     >"$work/full.out" 2>"$work/full.err"
 rc=$?
 echo "  quillmoss-cli exit status $rc; $(df -k --output=used "$mnt" | tail -1 | tr -d ' ') KiB used"
@@ -68,7 +68,7 @@ umount "$mnt"
 echo "diskfull: read-only save folder"
 mkdir -p "$work/ro"
 mount -t tmpfs -o size=1m,ro tmpfs "$mnt" || exit 1
-QUILLMOSS_CONNECT_TO=$addr timeout 120 "$build/bin/quillmoss-cli" download 10001 --save "$mnt" --yes \
+QUILLMOSS_CONNECT_TO=$addr timeout 120 "$build/bin/quillmoss-cli" download 10001 --save "$mnt" --yes --no-gallery \
     >"$work/ro.out" 2>"$work/ro.err"
 rc=$?
 echo "  quillmoss-cli exit status $rc"

@@ -10,7 +10,8 @@ PKGS=(
   libcurl4-openssl-dev zlib1g-dev libicu-dev libsqlite3-dev libssl-dev
   libcpp-httplib-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth fonts-noto-cjk nginx-light aria2 curl
+  libvips-dev
+  xvfb xauth fonts-noto-cjk nginx-light aria2 curl chromium
 )
 
 missing=()

@@ -64,7 +64,7 @@ cd "$work/prog" || exit 1
 "$build/bin/quillmoss-cli" settings set ThreadCount 15 >/dev/null
 
 start=$(date +%s)
-QUILLMOSS_CONNECT_TO=$addr "$build/bin/quillmoss-cli" download "$target" --save "$work/save" --yes \
+QUILLMOSS_CONNECT_TO=$addr "$build/bin/quillmoss-cli" download "$target" --save "$work/save" --yes --no-gallery \
     >"$work/cli.out" 2>"$work/cli.err" &
 cli_pid=$!
 rss_first=

@@ -536,6 +536,12 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
             f.truncate = Number(fj, "truncate", -1, where);
             f.contentLength = Number(fj, "content_length", -1, where);
             f.corruptGzip = fj.value("corrupt_gzip", false);
+            f.gzip = fj.value("gzip", false);
+            f.dripMs = Number(fj, "drip_ms", -1, where);
+            f.setCookie = fj.value("set_cookie", false);
+            f.header = Text(fj, "header");
+            if (!f.header.empty() && f.header.find(':') == std::string::npos)
+                Bad(where, "header must be \"Name: value\"");
             f.status = static_cast<int>(Number(fj, "status", 0, where));
             f.rateLimitFirst = Number(fj, "rate_limit_first", 0, where);
             f.probability = fj.value("probability", 1.0);

@@ -93,6 +93,10 @@ struct FaultRule {
     long long truncate = -1;       // bytes of the body sent before the connection closes; -1 off
     long long contentLength = -1;  // Content-Length claimed instead of the true one; -1 off
     bool corruptGzip = false;
+    bool gzip = false;       // the body goes out gzip-compressed whatever the request accepts
+    long long dripMs = -1;   // the body goes out one byte per this many ms; -1 off
+    bool setCookie = false;  // each answer sets a new persistent cookie on its host
+    std::string header;      // one extra "Name: value" header line of the answer
     int status = 0;
     long long rateLimitFirst = 0;  // the rate-limit answer for the first N matching requests
     double probability = 1.0;

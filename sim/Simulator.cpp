@@ -127,6 +127,7 @@ struct Simulator::Impl : PasswordBook {
 
     std::mutex faultMu;
     std::vector<uint64_t> faultCounts;
+    std::atomic<uint64_t> setCookieCount{0};
 
     static std::string PwKey(const Viewer& v, const std::string& albumId) {
         return (v.loggedIn ? v.uin + "|" + v.skey + v.pskey : std::string("anonymous")) + "|" + albumId;
@@ -281,10 +282,24 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
             fired.push_back(&f);
         }
     }
-    long long delay = 0, stallAfter = -1, stallMs = 0, truncate = -1, claimed = -1;
+    long long delay = 0, stallAfter = -1, stallMs = 0, truncate = -1, claimed = -1, dripMs = -1;
     int status = 0;
-    bool reset = false, corrupt = false;
+    bool reset = false, corrupt = false, gzipAlways = false;
+    std::vector<std::pair<std::string, std::string>> extraHeaders;
     for (const FaultRule* f : fired) {
+        if (f->dripMs >= 0) dripMs = f->dripMs;
+        gzipAlways = gzipAlways || f->gzip;
+        if (!f->header.empty()) {
+            const size_t colon = f->header.find(':');
+            const size_t value = f->header.find_first_not_of(' ', colon + 1);
+            extraHeaders.emplace_back(f->header.substr(0, colon),
+                                      value == std::string::npos ? std::string() : f->header.substr(value));
+        }
+        if (f->setCookie) {
+            const uint64_t n = setCookieCount.fetch_add(1) + 1;
+            extraHeaders.emplace_back("Set-Cookie", "sim" + std::to_string(n) + "=" + std::to_string(n) +
+                                                        "; Max-Age=86400; Path=/");
+        }
         delay = std::max(delay, f->delayMs);
         if (f->stallAfter >= 0) stallAfter = f->stallAfter, stallMs = f->stallMs;
         if (f->truncate >= 0) truncate = f->truncate;
@@ -317,7 +332,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     if (corrupt) {
         a.body = CorruptGzipBytes(a.body);
         a.headers.emplace_back("Content-Encoding", "gzip");
-    } else if (a.compressible && !a.body.empty() && accept.find("gzip") != std::string::npos) {
+    } else if (!a.body.empty() &&
+               (gzipAlways || (a.compressible && accept.find("gzip") != std::string::npos))) {
         a.body = GzipBytes(a.body);
         a.headers.emplace_back("Content-Encoding", "gzip");
     }
@@ -340,13 +356,26 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
 
     res.status = a.status;
     for (const auto& [name, value] : a.headers) res.headers.emplace(name, value);
+    for (const auto& [name, value] : extraHeaders) res.headers.emplace(name, value);
     auto body = std::make_shared<const std::string>(std::move(a.body));
     const size_t size = body->size();
     const size_t sendLimit = truncate >= 0 ? std::min(size, static_cast<size_t>(truncate)) : size;
     const size_t length = claimed >= 0 ? static_cast<size_t>(claimed) : size;
-    if (claimed >= 0 || truncate >= 0 || stallAfter >= 0 || reset) res.set_header("Connection", "close");
+    if (claimed >= 0 || truncate >= 0 || stallAfter >= 0 || reset || dripMs >= 0)
+        res.set_header("Connection", "close");
     if (length == 0) {
         res.set_header("Content-Type", a.contentType);
+        return;
+    }
+    if (dripMs >= 0) {
+        res.set_content_provider(
+            length, a.contentType,
+            [this, body, sendLimit, dripMs](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset >= sendLimit) return false;
+                if (offset > 0) Pause(dripMs);
+                if (stopping) return false;
+                return sink.write(body->data() + offset, 1);
+            });
         return;
     }
     res.set_content_provider(length, a.contentType,

@@ -20,11 +20,10 @@ Text MoodHeaders() {
            u"/qzone/app/mood_v6/html/index.html";
 }
 
-// The token of the mood interface: from p_skey when the user has one, else from skey.
+// The token of the mood interface, from the cookies as they are now (a login in between counts):
+// the same rule as the photo list's.
 unsigned MoodToken() {
-    const Text cookies = GetUrlCookie(Text(u"http://") + hosts::kQZoneUser + u"/") + u";";
-    const Text pskey = CookieValue(cookies, u"p_skey");
-    return ComputeGTk(pskey.empty() ? CookieValue(cookies, u"skey") : pskey);
+    return PSkeyOrSkeyToken(GetUrlCookie(Text(u"http://") + hosts::kQZoneUser + u"/") + u";");
 }
 
 // Hands the pictures of one post to the sink; false when it wants no more or the job stops.
@@ -56,12 +55,6 @@ Text MoodListAddress(const Text& qq) {
 }
 
 void FetchMoodPictures(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink) {
-    const unsigned gtk = MoodToken();
-    if (gtk == 5381) {  // the hash of an empty key: not logged in to QZone
-        st.reason = ListReason::NoAccess;
-        st.observer->Notify(NoticeEvent{Notice::MoodLogin, PromptMoodLogin(), {}, {}});
-        return;
-    }
 
     const Text headers = MoodHeaders();
     const Text cgiHost = Text(u"http%3A%2F%2F") + hosts::kMood + u"%2Fcgi-bin%2Femotion_cgi_msglist_v6";
@@ -69,6 +62,13 @@ void FetchMoodPictures(SiteContext& st, const ST_PERLISTRECORD& album, PictureSi
     int page = 0;
     bool full = true;
     while (full && !st.Stopped() && !sink.Ended()) {
+        // Cookie text and token are read afresh for every page.
+        const unsigned gtk = MoodToken();
+        if (gtk == 5381) {  // the hash of an empty key: not logged in to QZone
+            st.reason = ListReason::NoAccess;
+            st.observer->Notify(NoticeEvent{Notice::MoodLogin, PromptMoodLogin(), {}, {}});
+            return;
+        }
         const Text url = album.ListParam + FormatText("&pos=%d&num=20&cgi_host=", page * kPostsPerPage) +
                          cgiHost +
                          FormatText("&code_version=1&format=jsonp&need_private_comment=1&g_tk=%u", gtk);

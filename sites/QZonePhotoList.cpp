@@ -40,15 +40,6 @@ bool Contains(TextView text, TextView what) {
     return text.find(what) != TextView::npos;
 }
 
-// True when the cookie text carries a p_skey cookie (at the front or after another cookie).
-bool HasPSkey(TextView cookies) {
-    static constexpr TextView kName = u"p_skey=";
-    for (std::size_t pos = cookies.find(kName); pos != TextView::npos; pos = cookies.find(kName, pos + 1)) {
-        if (pos == 0 || cookies[pos - 1] == u' ' || cookies[pos - 1] == u';') return true;
-    }
-    return false;
-}
-
 // The login number from the "uin" cookie: every letter o removed and, when asked, leading zeros too.
 Text LoginNumber(TextView cookies, bool stripZeros) {
     Text uin;
@@ -70,10 +61,7 @@ struct PageToken {
 PageToken ReadToken(bool utf8Variant) {
     const Text cookies = GetUrlCookie(UserSiteAddress());
     PageToken t;
-    if (utf8Variant && HasPSkey(cookies))
-        t.gtk = ComputeGTk(CookieValue(cookies, u"p_skey"));
-    else
-        t.gtk = ComputeGTk(CookieValue(cookies, u"skey"));
+    t.gtk = utf8Variant ? PSkeyOrSkeyToken(cookies) : ComputeGTk(CookieValue(cookies, u"skey"));
     t.uin = LoginNumber(cookies, utf8Variant);
     return t;
 }

@@ -19,6 +19,16 @@ Text CookieValue(TextView cookieText, TextView name) {
     return Text();
 }
 
+unsigned PSkeyOrSkeyToken(TextView cookieText) {
+    static constexpr TextView kName = u"p_skey=";
+    for (std::size_t pos = cookieText.find(kName); pos != TextView::npos;
+         pos = cookieText.find(kName, pos + 1)) {
+        if (pos == 0 || cookieText[pos - 1] == u' ' || cookieText[pos - 1] == u';')
+            return ComputeGTk(CookieValue(cookieText, u"p_skey"));
+    }
+    return ComputeGTk(CookieValue(cookieText, u"skey"));
+}
+
 unsigned ComputeGTk(TextView key) {
     uint32_t h = 5381;
     for (char16_t u : key) h = h * 33u + static_cast<uint32_t>(u);

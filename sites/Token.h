@@ -10,5 +10,8 @@ namespace qm {
 Text CookieValue(TextView cookieText, TextView name);
 // g_tk: the hash of a login cookie value (5381 for an empty value).
 unsigned ComputeGTk(TextView key);
+// g_tk of the QZone photo and mood interfaces: of the p_skey cookie whenever the text carries one
+// (an empty value too, giving 5381), otherwise of skey.
+unsigned PSkeyOrSkeyToken(TextView cookieText);
 
 }  // namespace qm

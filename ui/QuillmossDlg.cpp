@@ -41,6 +41,7 @@
 #include "ui/DlgSaveSet.h"
 #include "ui/DownloadProgressBar.h"
 #include "ui/DownloadResultDialog.h"
+#include "ui/GalleryAction.h"
 #include "ui/LinkLabel.h"
 #include "ui/LoginLauncher.h"
 #include "ui/MessageBox.h"
@@ -303,6 +304,10 @@ void CQuillmossDlg::BuildMenus() {
     QMenu* tools = bar->addMenu(QStringLiteral("辅助功能"));
     connect(add(tools, kMenuFileTools, QStringLiteral("文件处理")), &QAction::triggered, this,
             [this] { OpenUrl(QUrl(Q(HelpAddress(kMenuFileTools)))); });
+    QAction* gallery = tools->addAction(QStringLiteral("生成离线相册浏览页"));
+    connect(gallery, &QAction::triggered, this, [this, gallery] {
+        MakeGalleryInBackground(this, gallery, save_->EditText(), [this](const QUrl& u) { OpenUrl(u); });
+    });
 
     QMenu* help = bar->addMenu(QStringLiteral("帮助"));
     for (auto [id, text] : {std::pair{kMenuUsage, u"使用说明"}, std::pair{kMenuConsult, u"软件咨询"},

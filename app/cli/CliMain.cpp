@@ -17,6 +17,8 @@ constexpr char kMainHelp[] =
     "                       list, then download the chosen albums into DIR\n"
     "  report --save DIR [--format table|tsv]\n"
     "                       how complete the albums downloaded into DIR are (no network)\n"
+    "  gallery --save DIR [TARGET]\n"
+    "                       write an offline gallery (HTML pages, thumbnails) of the saved albums\n"
     "  settings show | set KEY VALUE | toggle FLAG\n"
     "                       download parameters, naming rules and options (soft.dat)\n"
     "  cookies import FILE | import --domain D 'name=value; ...' | list\n"
@@ -29,7 +31,7 @@ constexpr char kMainHelp[] =
     "found, 2 usage, 130 interrupted.\n";
 
 constexpr char kMainUsage[] =
-    "usage: quillmoss-cli [--demo] list|download|report|settings|cookies ... (--help for more)";
+    "usage: quillmoss-cli [--demo] list|download|report|gallery|settings|cookies ... (--help for more)";
 
 }  // namespace
 
@@ -63,6 +65,7 @@ int RunCli(const std::vector<std::string>& words) {
     if (command == "list") return ListCommand(rest, demo);
     if (command == "download") return DownloadCommand(rest, demo);
     if (command == "report") return ReportCommand(rest);
+    if (command == "gallery") return GalleryCommand(rest);
     if (command == "settings") return SettingsCommand(rest);
     if (command == "cookies") return CookiesCommand(rest);
     return UsageError("unknown command " + command, kMainUsage);

@@ -20,6 +20,11 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo);
 int SettingsCommand(const std::vector<std::string>& words);
 int CookiesCommand(const std::vector<std::string>& words);
 int ReportCommand(const std::vector<std::string>& words);
+int GalleryCommand(const std::vector<std::string>& words);
+
+// The offline gallery of the target just downloaded (`targetFolder` relative to `saveFolder`);
+// reports on stderr and never changes the download's exit status.
+void GalleryAfterDownload(const Text& saveFolder, const Text& targetFolder);
 
 // Prints "quillmoss-cli: MESSAGE" and the command's usage line to stderr; returns ExitUsage.
 int UsageError(const std::string& message, const char* usage);

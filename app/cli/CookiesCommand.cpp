@@ -1,4 +1,5 @@
 #include <ctime>
+#include <filesystem>
 
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
@@ -27,7 +28,8 @@ constexpr char kCookiesHelp[] =
     "\n"
     "Browser login cookies usually end with the browser session; imported ones without an expiry\n"
     "are kept for 30 days so that later runs still see them.\n"
-    "Exit status: 0 done, 1 nothing imported or the file cannot be read, 2 usage.\n";
+    "Exit status: 0 done, 1 nothing imported, the file cannot be read or cookies.txt cannot be\n"
+    "written, 2 usage.\n";
 
 constexpr int64_t kImportedLifetime = 30LL * 24 * 3600;
 
@@ -35,8 +37,22 @@ int64_t ImportedExpiry() {
     return static_cast<int64_t>(std::time(nullptr)) + kImportedLifetime;
 }
 
+// Exit status 1 with the system's reason when cookies.txt cannot be written.
+int Saved(CookieStore& store) {
+    if (const auto error = store.Save()) {
+        Console::Get().Err("quillmoss-cli: cannot save the cookies: " + *error);
+        return ExitFailure;
+    }
+    return ExitDone;
+}
+
 int ImportFile(CookieStore& store, const std::string& file) {
     std::string text;
+    std::error_code ec;
+    if (std::filesystem::is_directory(PathFromText(FromUtf8(file)), ec)) {
+        Console::Get().Err("quillmoss-cli: " + file + " is a folder, not a cookie file");
+        return ExitFailure;
+    }
     if (!ReadWholeFile(PathFromText(FromUtf8(file)), text)) {
         Console::Get().Err("cannot read " + file);
         return ExitFailure;
@@ -56,6 +72,7 @@ int ImportFile(CookieStore& store, const std::string& file) {
         store.Add(std::move(c));
         ++taken;
     }
+    if (const int exit = Saved(store); exit != ExitDone) return exit;
     Console::Get().Err("imported " + std::to_string(taken) + " cookies into " + store.FilePath().string());
     return taken > 0 ? ExitDone : ExitFailure;
 }
@@ -68,6 +85,7 @@ int ImportPairs(CookieStore& store, const std::string& domain, const std::string
         return ExitUsage;
     }
     const int taken = store.ImportHeader(pairs, d, ImportedExpiry());
+    if (const int exit = Saved(store); exit != ExitDone) return exit;
     Console::Get().Err("imported " + std::to_string(taken) + " cookies for " + d + " into " +
                        store.FilePath().string());
     return taken > 0 ? ExitDone : ExitFailure;

@@ -48,6 +48,7 @@ constexpr char kDownloadHelp[] =
     "                listed again to get fresh addresses).\n"
     "  --input FILE  more targets, one per line (# starts a comment); several TARGETs may also be\n"
     "                given. They run one after the other into DIR, each with its own summary.\n"
+    "  --no-gallery  do not write the offline gallery of the target at the end (see `gallery`).\n"
     "  --demo        serve everything from the built-in simulator.\n"
     "\n"
     "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
@@ -104,6 +105,7 @@ struct DownloadOptions {
     bool json = false;
     bool refetch = false;
     bool retryFailed = false;
+    bool gallery = true;
 };
 
 // Targets of --input FILE: one per line; blank lines and lines starting with '#' are skipped.
@@ -178,6 +180,9 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt
     });
     con.EndProgress();
 
+    // The offline gallery of the target, from what is on disk now.
+    if (opt.gallery && outcome.error == JobError::None)
+        GalleryAfterDownload(opt.saveFolder, list.targetFolder + u"/" + list.targetSubFolder);
     if (!opt.json) {
         con.Out(RenderSummary(list, outcome));
         if (!outcome.openFolder.empty()) con.Err("saved under: " + ToUtf8(outcome.openFolder));
@@ -194,7 +199,8 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     Args a;
     std::string err;
     if (!ParseArgs(words, {"--kind", "--save", "--albums", "--format", "--input"},
-                   {"--yes", "--no", "--demo", "--help", "-h", "--verbose", "-v", "--refetch", "--retry-failed"}, a,
+                   {"--yes", "--no", "--demo", "--help", "-h", "--verbose", "-v", "--refetch", "--retry-failed",
+                    "--no-gallery"}, a,
                    err))
         return UsageError(err, kDownloadUsage);
     if (a.Has("--help") || a.Has("-h")) {
@@ -233,6 +239,7 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     opt.saveFolder = FromUtf8(*save);
     opt.refetch = a.Has("--refetch");
     opt.retryFailed = a.Has("--retry-failed");
+    opt.gallery = !a.Has("--no-gallery");
     if (a.Has("--verbose") || a.Has("-v")) SetTraceEnabled(true);
 
     std::optional<bool> answer;

@@ -28,7 +28,8 @@ constexpr char kSettingsHelp[] =
     "  toggle FLAG        FixFormat, FixOrder, TitleListFile, ListOnly, OpenFolderWhenDone,\n"
     "                     MainPicturesOnly, SkipDownloaded, LargePictures, DescriptionPicturesOnly\n"
     "\n"
-    "Keys and flags are matched ignoring case. Exit status: 0 done, 2 usage or a refused value.\n";
+    "Keys and flags are matched ignoring case. Exit status: 0 done, 1 the settings could not be saved,\n"
+    "2 usage or a refused value.\n";
 
 constexpr char16_t kParamError[] = u"参数错误";
 
@@ -85,6 +86,15 @@ int ParamError() {
     return ExitUsage;
 }
 
+// Saves the change; exit status 1 with the system's reason when soft.dat cannot be written.
+int Saved(SettingsStore& st) {
+    if (const auto error = SaveSettings(st)) {
+        Console::Get().Err("quillmoss-cli: cannot save the settings: " + *error);
+        return ExitFailure;
+    }
+    return ExitDone;
+}
+
 int Show(SettingsStore& st) {
     const DownParam d = st.Down();
     const SiteProfile p = st.Profile();
@@ -132,8 +142,7 @@ int Set(SettingsStore& st, const std::string& key, const std::string& value) {
     }
     if (!known) return UsageError("unknown setting " + key, kSettingsUsage);
     lock.unlock();
-    SaveSettings(st);
-    return ExitDone;
+    return Saved(st);
 }
 
 int Toggle(SettingsStore& st, const std::string& flag) {
@@ -153,7 +162,7 @@ int Toggle(SettingsStore& st, const std::string& flag) {
         if (on && found->bit == SiteFlag::DescriptionPicturesOnly)
             flags &= static_cast<uint16_t>(~SiteFlag::MainPicturesOnly);
     }
-    SaveSettings(st);
+    if (const int exit = Saved(st); exit != ExitDone) return exit;
     Console::Get().Out(std::string(found->name) + "\t" + (on ? "on" : "off") + "\n");
     return ExitDone;
 }

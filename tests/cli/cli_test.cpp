@@ -182,6 +182,26 @@ TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
     EXPECT_NE(shown.find("OpenFolderWhenDone\ton\n"), std::string::npos);  // first-run default
 }
 
+// Folders where files should be: a clear reason and exit status 1, never an abort; nothing written
+// is never reported as saved.
+TEST_F(CliTest, FoldersInPlaceOfFilesGiveClearErrors) {
+    fs::create_directories(dir_ / "soft.dat");
+    const CliRun set = Cli({"settings", "set", "ThreadCount", "3"});
+    EXPECT_EQ(set.code, 1);
+    EXPECT_NE(set.err.find("quillmoss-cli: cannot save the settings: "), std::string::npos) << set.err;
+    EXPECT_EQ(Cli({"settings", "toggle", "FixFormat"}).code, 1);
+
+    fs::create_directories(dir_ / "exported");
+    const CliRun folder = Cli({"cookies", "import", "exported"});
+    EXPECT_EQ(folder.code, 1);
+    EXPECT_NE(folder.err.find("exported is a folder"), std::string::npos) << folder.err;
+
+    fs::create_directories(dir_ / "cookies.txt");
+    const CliRun list = Cli({"cookies", "list"});
+    EXPECT_EQ(list.code, 1);
+    EXPECT_NE(list.err.find("cookies.txt in the current directory cannot be read"), std::string::npos);
+}
+
 TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
     StartSim({{"accounts", {{{"uin", "20001234"}, {"password", "pw"}, {"skey", "@Fr1endKy"}}}},
               {"qzone",
@@ -274,6 +294,37 @@ TEST_F(CliTest, ARerunWhosePicturesAllFailIsAFailureEvenWithTheFilesOnDisk) {
     EXPECT_NE(again.out.find("HTTP 500"), std::string::npos) << again.out;
 }
 
+// Albums whose long names agree in their first 80 characters each get a folder of their own, with
+// every picture of theirs intact, also after the terminal's cut of names to 80 characters.
+TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
+    std::string mountains;
+    for (int i = 0; i < 85; ++i) mountains += "山";
+    json albums = json::array();
+    int n = 0;
+    for (const std::string& name : {mountains, mountains, mountains, std::string(79, 'a'),
+                                    std::string(79, 'a'), std::string(79, 'a')}) {
+        const std::string id = "long" + std::to_string(n++);
+        albums.push_back({{"id", id}, {"name", name}, {"pictures", 2}});
+    }
+    StartSim({{"qzone", {{{"uin", "10001"}, {"albums", albums}}}}});
+    const CliRun r = Cli({"download", "10001", "--albums", "1-6", "--save", "saved"}, SimEnv());
+    ASSERT_EQ(r.code, 0) << r.err;
+
+    std::set<std::string> folders, pictures;
+    for (const auto& e : fs::directory_iterator(dir_ / "saved" / "10001")) {
+        ASSERT_TRUE(e.is_directory()) << e.path();
+        folders.insert(e.path().filename().string());
+        for (const auto& f : fs::directory_iterator(e.path()))
+            if (f.path().extension() == ".jpg") pictures.insert(ReadFile(f.path()));
+    }
+    EXPECT_EQ(folders.size(), 6u);
+    std::set<std::string> served;
+    for (int a = 0; a < 6; ++a)
+        for (int p = 1; p <= 2; ++p)
+            served.insert(sim_->PictureBytes("long" + std::to_string(a) + "_" + std::to_string(p)));
+    EXPECT_EQ(pictures, served);
+}
+
 // Starts the binary in the background; returns its process id.
 pid_t Spawn(const fs::path& dir, const std::string& env, const fs::path& bin,
             const std::vector<std::string>& args) {
@@ -303,13 +354,17 @@ bool WaitForText(const fs::path& file, const std::string& text) {
 }
 
 TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
-    StartSim(
-        {{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "slow"}, {"name", "Slow"}, {"pictures", 12}}}}}}},
-         {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 400}}}}});
+    StartSim({{"qzone",
+               {{{"uin", "10001"},
+                 {"albums",
+                  {{{"id", "slow"}, {"name", "Slow"}, {"pictures", 12}},
+                   {{"id", "next"}, {"name", "Next"}, {"pictures", 2}}}}}}},
+              {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 400}}}}});
     ASSERT_EQ(Cli({"settings", "set", "ThreadCount", "2"}).code, 0);
 
     fs::remove(dir_ / "err.txt");
-    const pid_t pid = Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--albums", "1", "--save", "saved"});
+    const pid_t pid =
+        Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--albums", "1,2", "--save", "saved"});
     ASSERT_TRUE(WaitForText(dir_ / "err.txt", "已开始下载图片"));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(pid, SIGINT);
@@ -317,6 +372,9 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
     const std::string err = ReadFile(dir_ / "err.txt");
     EXPECT_NE(err.find("stopping after the pictures in progress"), std::string::npos);
     EXPECT_NE(err.find("下载完毕"), std::string::npos);  // the job ended through its last step
+    // The folder reported is the album the stop ended, not the base folder.
+    EXPECT_NE(err.find("saved under: saved/10001/Slow/"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir_ / "saved" / "10001" / "Next"));
 
     // Whatever is on disk is a whole picture of the album; the rest was never started.
     std::set<std::string> pictures;

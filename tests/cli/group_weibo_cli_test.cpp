@@ -62,11 +62,12 @@ protected:
         if (out) *out = text;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    // The album's picture files, without the download history the program keeps beside them.
+    // The album's picture files, without the download history and the gallery page beside them.
     static std::vector<fs::path> PictureFiles(const fs::path& folder) {
         std::vector<fs::path> out;
         for (const auto& e : fs::directory_iterator(folder))
-            if (e.is_regular_file() && e.path().filename() != "pic.vyr") out.push_back(e.path());
+            if (e.is_regular_file() && e.path().filename() != "pic.vyr" && e.path().filename() != "index.html")
+                out.push_back(e.path());
         return out;
     }
     // Short fingerprints of contents, so a mismatch reports readably.

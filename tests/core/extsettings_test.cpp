@@ -79,6 +79,10 @@ TEST_F(ExtSettingsTest, MissingFileOrKeysGiveDefaults) {
     EXPECT_EQ(ReadExtSettings(m_folder).V2Charset, 2);
     std::filesystem::remove(File());
     ExpectDefaults(ReadExtSettings(m_folder));
+
+    // A folder under the file's name is an unreadable file: the defaults, no exception.
+    std::filesystem::create_directories(File());
+    ExpectDefaults(ReadExtSettings(m_folder));
 }
 
 }  // namespace

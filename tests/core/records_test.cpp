@@ -1,6 +1,8 @@
 // Album records, file-name cleaning, site detection and the stored-string cipher.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "core/AlbumList.h"
 #include "core/CleanFileName.h"
 #include "core/Prompts.h"
@@ -43,9 +45,36 @@ TEST(AlbumList, NamesAreCleanedCutAndNeverEmpty) {
     EXPECT_EQ(all[0].Name, u"pic0");
     EXPECT_EQ(all[1].Name, u"etcpasswd");
     EXPECT_EQ(all[2].Name, Text(80, u'长'));
-    EXPECT_EQ(all[3].Name, Text(80, u'长') + u" (1)");
+    EXPECT_EQ(all[3].Name, Text(76, u'长') + u" (1)");
     list.Clear();
     EXPECT_EQ(list.Count(), 0u);
+}
+
+// Long names that agree in their first 80 characters stay distinct within 80 characters, so a cut
+// to 80 (the table's) never merges two albums into one folder.
+TEST(AlbumList, LongSameNamesStayUniqueWithin80) {
+    AlbumList list;
+    ST_PERLISTRECORD r;
+    for (const std::size_t length : {79u, 80u, 85u}) {
+        for (int i = 0; i < 3; ++i) {
+            r.Name = Text(length, u'x');
+            list.AppendRecord(r);
+        }
+    }
+    r.Name = Text(79, u'x') + u" y";  // the cut ends on a blank: it goes, as after cleaning
+    list.AppendRecord(r);
+    list.AppendRecord(r);
+    std::set<Text> names;
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        list.CutName(i, 80);  // as the front ends do when they show the row
+        const Text name = list.Get(i)->Name;
+        EXPECT_LE(name.size(), 80u);
+        EXPECT_NE(name.back(), u' ');
+        names.insert(name);
+    }
+    EXPECT_EQ(names.size(), list.Count());
+    EXPECT_EQ(list.Get(1)->Name, Text(76, u'x') + u" (1)");
+    EXPECT_EQ(list.Get(3)->Name, Text(80, u'x'));  // 80 x is no longer taken by the 79-x ones
 }
 
 TEST(CleanFileName, ReservedCharactersDotsAndFallbacks) {

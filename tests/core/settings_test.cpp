@@ -1,12 +1,14 @@
 // soft.dat: byte layout, repairs, first-run defaults, the recent lists.
+#include "core/Settings.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "TempFolder.h"
-#include "core/Settings.h"
 #include "net/FileUtil.h"
 
 namespace fs = std::filesystem;
@@ -22,7 +24,8 @@ struct TempFolder : test::TempFolder {
 };
 
 uint16_t U16At(const std::string& b, std::size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8));
+    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
+                                 (static_cast<unsigned char>(b[at + 1]) << 8));
 }
 
 }  // namespace
@@ -30,8 +33,8 @@ uint16_t U16At(const std::string& b, std::size_t at) {
 TEST(SettingsBlock, EveryFieldLandsAtItsOffset) {
     SettingsBlock b;
     for (int i = 0; i < kSiteSlots; ++i) {
-        b.down[i] = {static_cast<uint16_t>(100 + i), static_cast<uint16_t>(200 + i), static_cast<uint16_t>(i % 15 + 1),
-                     static_cast<uint16_t>(10 + i)};
+        b.down[i] = {static_cast<uint16_t>(100 + i), static_cast<uint16_t>(200 + i),
+                     static_cast<uint16_t>(i % 15 + 1), static_cast<uint16_t>(10 + i)};
         SetFieldText(b.profile[i].NamePrefix, u"前缀" + FormatText("%d", i));
         SetFieldText(b.profile[i].NameSuffix, u"suf");
         SetFieldText(b.profile[i].ReplaceFrom, u"a|b");
@@ -135,7 +138,7 @@ TEST(LoadSettings, OversizedGarbageLoadsAndUnwritableFolderIsIgnored) {
     SettingsStore st;
     st.programFolder = t.Folder();
     LoadSettings(st);
-    EXPECT_EQ(st.settings.down[0].ThreadCount, 5);    // 0xFFFF > 15
+    EXPECT_EQ(st.settings.down[0].ThreadCount, 5);     // 0xFFFF > 15
     EXPECT_EQ(st.settings.down[0].TimeoutSec, 65535);  // large time-outs are valid
     EXPECT_EQ(fs::file_size(t.dir / "soft.dat"), 19808u);
 
@@ -144,6 +147,58 @@ TEST(LoadSettings, OversizedGarbageLoadsAndUnwritableFolderIsIgnored) {
     LoadSettings(st2);  // no crash; defaults in memory
     EXPECT_EQ(st2.settings.profile[0].SiteFlags, SiteFlag::OpenFolderWhenDone);
     EXPECT_FALSE(fs::exists("/nonexistent-folder-for-quillmoss-tests"));
+}
+
+// A folder under the file's name loads the defaults; the save that cannot replace it says why.
+TEST(SaveSettings, FolderInPlaceOfTheFileGivesTheReason) {
+    TempFolder t;
+    fs::create_directories(t.dir / "soft.dat");
+    SettingsStore st;
+    st.programFolder = t.Folder();
+    LoadSettings(st);
+    EXPECT_EQ(st.settings.profile[0].SiteFlags, SiteFlag::OpenFolderWhenDone);
+    const auto error = SaveSettings(st);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("soft.dat"), std::string::npos);
+    fs::remove(t.dir / "soft.dat");
+    EXPECT_FALSE(SaveSettings(st).has_value());
+}
+
+// Two instances in one program folder, each changing its own fields and saving at once: the file
+// ends with every change of both.
+TEST(SaveSettings, TwoInstancesMergeTheirChanges) {
+    TempFolder t;
+    SettingsStore a, b;
+    a.programFolder = b.programFolder = t.Folder();
+    LoadSettings(a);
+    LoadSettings(b);
+    auto run = [](SettingsStore& st, bool first) {
+        for (int i = 0; i < kSiteSlots; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(st.settingsMutex);
+                if (first)
+                    st.settings.down[i].MinSizeKB = static_cast<uint16_t>(100 + i);
+                else
+                    SetFieldText(st.settings.profile[i].NamePrefix, u"p" + FormatText("%d", i));
+                st.settings.profile[i].SiteFlags ^= first ? SiteFlag::FixFormat : SiteFlag::ListOnly;
+            }
+            EXPECT_FALSE(SaveSettings(st).has_value());
+        }
+    };
+    std::thread ta(run, std::ref(a), true), tb(run, std::ref(b), false);
+    ta.join();
+    tb.join();
+    SettingsStore c;
+    c.programFolder = t.Folder();
+    LoadSettings(c);
+    for (int i = 0; i < kSiteSlots; ++i) {
+        EXPECT_EQ(c.settings.down[i].MinSizeKB, 100 + i) << i;
+        EXPECT_EQ(FieldText(c.settings.profile[i].NamePrefix), u"p" + FormatText("%d", i)) << i;
+        EXPECT_EQ(c.settings.profile[i].SiteFlags & (SiteFlag::FixFormat | SiteFlag::ListOnly),
+                  (a.settings.profile[i].SiteFlags & SiteFlag::FixFormat) |
+                      (b.settings.profile[i].SiteFlags & SiteFlag::ListOnly))
+            << i;
+    }
 }
 
 TEST(AddRecent, OrderCaseAndLimits) {

@@ -49,6 +49,21 @@ TEST_F(PostProcess, FixFormatNeverReplacesAnExistingFile) {
     EXPECT_EQ(ReadFile(PathFromText(e.base + u"x.jpg")), kPng);
 }
 
+// A picture downloaded again arrives under its first name; its corrected twin from last time is
+// the same picture, so the new copy goes. A different picture under the corrected name stays.
+TEST_F(PostProcess, FixFormatDropsANewCopyOfTheSamePicture) {
+    Picture(u"p1.jpg", kPng);
+    WriteFileAtomic(PathFromText(e.base + u"p1.png"), kPng);
+    Picture(u"p2.jpg", kPng);
+    WriteFileAtomic(PathFromText(e.base + u"p2.png"), kPng + "other");
+    FixFormat(e.st);
+    EXPECT_EQ(e.st.task.fileNames, (std::vector<Text>{u"p1.png", u"p2.jpg"}));
+    EXPECT_FALSE(Exists(u"p1.jpg"));
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"p1.png")), kPng);
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"p2.jpg")), kPng);
+    EXPECT_EQ(ReadFile(PathFromText(e.base + u"p2.png")), kPng + "other");
+}
+
 TEST_F(PostProcess, SignatureTable) {
     struct Case {
         std::string bytes;

@@ -232,6 +232,128 @@ TEST_F(DownloadE2E, AStoppedAlbumContinuesWhereItStopped) {
     std::size_t whole = 0;
     for (const auto& file : PictureFiles()) whole += served.count(ReadFile(file));
     EXPECT_EQ(whole, 40u);
+// A scenario of one QQ number with the given albums (name, picture count), pictures of the given
+// format; `faults` as the simulator reads them.
+json AlbumsScenario(const std::vector<std::pair<std::string, int>>& albums, const std::string& format = "jpg",
+                    json faults = json::array()) {
+    json list = json::array();
+    int n = 0;
+    for (const auto& [name, count] : albums) {
+        json pictures = json::array();
+        for (int i = 1; i <= count; ++i)
+            pictures.push_back({{"id", "a" + std::to_string(n) + "p" + std::to_string(i)},
+                                {"name", "pic" + std::to_string(i)},
+                                {"format", format},
+                                {"size", 3000}});
+        list.push_back({{"id", "alb" + std::to_string(n++)}, {"name", name}, {"pictures", pictures}});
+    }
+    return {{"qzone", {{{"uin", "10005"}, {"albums", list}}}}, {"faults", faults}};
+}
+
+// The served address of a picture without its scheme: what a fault's "match" is compared with.
+std::string MainAddress(const sim::Simulator& s, const std::string& id) {
+    return s.PictureAddress(id).substr(std::string("http://").size());
+}
+
+// The main address failing in each way a fetch can fail: the alternate address saves every picture.
+TEST_F(DownloadE2E, AlternateAddressAfterEveryKindOfFailure) {
+    json scenario = AlbumsScenario({{"alt", 5}});
+    const sim::Simulator addresses(scenario);
+    auto match = [&](int i) { return MainAddress(addresses, "a0p" + std::to_string(i)); };
+    scenario["faults"] = {{{"match", match(1)}, {"status", 404}},
+                          {{"match", match(2)}, {"truncate", 100}},
+                          {{"match", match(3)}, {"reset", true}},
+                          {{"match", match(4)}, {"content_length", 10000000}},
+                          {{"match", match(5)}, {"stall_after", 0}, {"stall_ms", 2500}}};
+    Start(scenario);
+    st.settings.down[0].TimeoutSec = 1;
+    st.settings.down[0].MaxSizeKB = 100;
+    ListAndDownload("10005");
+    const fs::path album = save / "10005" / "alt";
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(ReadFile(album / ("pic" + std::to_string(i) + ".jpg")),
+                  sim->PictureBytes("a0p" + std::to_string(i)))
+            << "picture " << i;
+    EXPECT_TRUE(fs::exists(album / "pic.vyr"));  // every picture saved: the album is recorded as done
+}
+
+// A picture that failed keeps the album out of the history, so the next run with the skip option
+// fetches it instead of stopping at the first picture it had.
+TEST_F(DownloadE2E, HistoryOnlyAfterEveryPictureWasSaved) {
+    json scenario = AlbumsScenario({{"hist", 3}});
+    const sim::Simulator addresses(scenario);
+    const std::string second = MainAddress(addresses, "a0p2");
+    // Both addresses of picture 2 end in the same name.
+    scenario["faults"] = {{{"match", second.substr(second.rfind('/'))}, {"status", 500}}};
+    Start(scenario);
+    st.settings.profile[0].SiteFlags |= SiteFlag::SkipDownloaded;
+    ListAndDownload("10005");
+    const fs::path album = save / "10005" / "hist";
+    EXPECT_FALSE(fs::exists(album / "pic2.jpg"));
+    EXPECT_FALSE(fs::exists(album / "pic.vyr"));
+
+    sim->Stop();
+    Start(AlbumsScenario({{"hist", 3}}));
+    ListAndDownload("10005");
+    EXPECT_EQ(ReadFile(album / "pic2.jpg"), sim->PictureBytes("a0p2"));
+    EXPECT_TRUE(fs::exists(album / "pic.vyr"));
+}
+
+// The same album downloaded twice with the extension fix: one file per picture, not two.
+TEST_F(DownloadE2E, FixFormatOnARedownloadKeepsOneCopy) {
+    Start(AlbumsScenario({{"png", 2}}, "png"));
+    st.settings.profile[0].SiteFlags |= SiteFlag::FixFormat;
+    ListAndDownload("10005");
+    ListAndDownload("10005");
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(save / "10005" / "png"))
+        names.insert(e.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"pic.vyr", "pic1.png", "pic2.png"}));
+}
+
+// Symbolic links planted in the save folder never carry anything out of it: an album whose folder
+// is one is refused with its reason, a link at a file's name is replaced, not written through, and
+// a target folder that is one stops the job before anything is written.
+TEST_F(DownloadE2E, SymlinksOutOfTheSaveFolderAreNeverFollowed) {
+    Start(AlbumsScenario({{"planted", 2}, {"real", 2}}));
+    st.settings.profile[0].SiteFlags |= SiteFlag::TitleListFile;
+    const fs::path outside = root / "outside";
+    fs::create_directories(outside);
+    const fs::path target = save / "10005";
+    fs::create_directories(target / "real");
+    fs::create_symlink(outside, target / "planted");
+    std::ofstream(outside / "victim") << "keep";
+    fs::create_symlink(outside / "victim", target / "real" / "pic.vyr");
+    fs::create_symlink(outside / "victim", target / "real" / "real.txt");
+
+    ListAndDownload("10005", {0});
+    EXPECT_EQ(outcome.albums.at(0).reason, AlbumReason::Unwritable);
+    EXPECT_NE(outcome.albums.at(0).reasonText.find("symbolic link"), std::string::npos)
+        << outcome.albums.at(0).reasonText;
+    EXPECT_FALSE(outcome.Complete());
+    ListAndDownload("10005", {1});
+    EXPECT_EQ(outcome.albums.at(0).reason, AlbumReason::None);
+    EXPECT_EQ(ReadFile(target / "real" / "pic1.jpg"), sim->PictureBytes("a1p1"));
+    EXPECT_FALSE(fs::is_symlink(target / "real" / "pic.vyr"));
+    EXPECT_FALSE(fs::is_symlink(target / "real" / "real.txt"));
+
+    fs::remove_all(target);
+    fs::create_symlink(outside, target);
+    DownloadRequest request;
+    request.list = list;
+    request.albums = {0, 1};
+    request.saveFolder = TextFromPath(save);
+    request.settings = st.Snapshot();
+    request.programFolder = st.programFolder;
+    JobControl control;
+    control.TryStart();
+    EXPECT_EQ(RunDownloadJob(request, fe, control).error, JobError::SaveFolderUnusable);
+    EXPECT_EQ(fe.Of("message").back(), u"请检测设置的保存路径是否有误");
+
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(outside)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"victim"}));
+    EXPECT_EQ(ReadFile(outside / "victim"), "keep");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -167,6 +168,81 @@ TEST(CookieStoreFile, PersistedAndSeenByASecondStore) {
     size_t files = 0;
     for (auto& e : fs::directory_iterator(folder)) files += e.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, 1u);  // no temporary file left behind
+    fs::remove_all(folder);
+}
+
+// Bounded by domain and in all, least recently set first; a handle gets only its host's family.
+TEST(CookieStoreApi, CapsAndPerHostLists) {
+    CookieStore store;
+    store.Add(Make("login", "1", "qq.com", false, "/", kFuture));
+    for (int i = 0; i < 80; ++i)
+        store.Add(Make("c" + std::to_string(i), "v", "p1.pic.test", true, "/", kFuture));
+    const auto ofHost = store.ListFor("p1.pic.test");
+    EXPECT_EQ(ofHost.size(), kMaxCookiesPerDomain);
+    EXPECT_EQ(ofHost.front().name, "c30");                               // the 30 set first were dropped
+    store.Add(Make("c30", "again", "p1.pic.test", true, "/", kFuture));  // refreshed: now the newest
+    store.Add(Make("c80", "v", "p1.pic.test", true, "/", kFuture));
+    EXPECT_EQ(store.ListFor("p1.pic.test").front().name, "c30");
+    EXPECT_EQ(store.ListFor("p1.pic.test")[1].name, "c32");
+
+    for (int d = 0; d < 70; ++d)
+        for (int i = 0; i < 50; ++i)
+            store.Add(Make("x" + std::to_string(i), "v", "h" + std::to_string(d) + ".pic.test", true, "/",
+                           kFuture));
+    EXPECT_EQ(store.List().size(), kMaxCookies);
+    EXPECT_TRUE(store.ListFor("p1.pic.test").empty());  // the oldest domain went first
+    EXPECT_EQ(store.ListFor("h69.pic.test").size(), 50u);
+
+    CookieStore small;
+    small.Add(Make("dom", "1", "qq.com", false));
+    small.Add(Make("host", "2", "user.qzone.qq.com", true));
+    small.Add(Make("below", "3", "a.user.qzone.qq.com", true));
+    small.Add(Make("sibling", "4", "photo.qzone.qq.com", true));
+    small.Add(Make("suffix", "5", "xuser.qzone.qq.com", true));
+    std::vector<std::string> names;
+    for (const Cookie& c : small.ListFor("USER.qzone.qq.com")) names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"dom", "host", "below"}));
+}
+
+// Two stores (as two program instances) on one folder, writing at once: nothing either set is lost,
+// and a removal by one is not undone by the other.
+TEST(CookieStoreFile, TwoWritersMergeInsteadOfOverwriting) {
+    const fs::path folder = FreshFolder("merge");
+    CookieStore a, b;
+    ASSERT_TRUE(a.Open(folder));
+    ASSERT_TRUE(b.Open(folder));
+    a.Add(Make("gone", "1", "qq.com", false, "/", kFuture));
+    b.Add(Make("early", "1", "qq.com", false, "/", kFuture));
+    a.Remove("gone", "qq.com");
+    auto run = [](CookieStore& s, const char* tag) {
+        for (int i = 0; i < 150; ++i)
+            s.Add(Make(tag + std::to_string(i), "v", std::string(tag) + std::to_string(i % 5) + ".test", true,
+                       "/", kFuture));
+    };
+    std::thread ta(run, std::ref(a), "a"), tb(run, std::ref(b), "b");
+    ta.join();
+    tb.join();
+    CookieStore third;
+    ASSERT_TRUE(third.Open(folder));
+    const auto all = third.List();
+    EXPECT_EQ(all.size(), 301u);
+    EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const Cookie& c) { return c.name == "gone"; }));
+    fs::remove_all(folder);
+}
+
+// A folder where the file should be, or a folder that cannot be written: errors, never exceptions.
+TEST(CookieStoreFile, FolderInPlaceOfTheFileAndUnwritableFolder) {
+    const fs::path folder = FreshFolder("odd");
+    fs::create_directories(folder / "cookies.txt");
+    CookieStore store;
+    EXPECT_FALSE(store.Open(folder));
+    EXPECT_EQ(store.ImportNetscapeFile(folder / "cookies.txt"), -1);
+    std::string text;
+    EXPECT_FALSE(ReadWholeFile(folder, text));
+    store.Add(Make("k", "v", "qq.com", false, "/", kFuture));
+    const auto error = store.Save();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("cookies.txt"), std::string::npos);
     fs::remove_all(folder);
 }
 

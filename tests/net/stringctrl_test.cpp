@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <thread>
+
+#include "TempFolder.h"
 
 namespace qm {
 namespace {
@@ -164,6 +170,7 @@ TEST(Utf8Edges, RoundTripAndInvalidInput) {
 TEST(SmallHelpers, TrimFormatRandom) {
     EXPECT_EQ(Trim(u" \t\r\nab c\n "), u"ab c");
     EXPECT_EQ(Trim(u" \t "), u"");
+    EXPECT_EQ(Trim(u"\u3000\u00A0\v\f 12345\u3000\f\u00A0"), u"12345");  // IME and no-break spaces too
     EXPECT_EQ(FormatText("%04d|%4u|%08u|%s", 7, 12u, 345u, "中"), u"0007|  12|00000345|中");
     const std::string longArg(1000, 'x');
     EXPECT_EQ(FormatText("%s!", longArg.c_str()).size(), 1001u);
@@ -175,6 +182,24 @@ TEST(SmallHelpers, TrimFormatRandom) {
     ASSERT_EQ(a.size(), 19u);  // "0." + 16 digits + line feed (or "1.0000000000000000\n")
     EXPECT_EQ(a.back(), u'\n');
     EXPECT_TRUE(a.starts_with(u"0.") || a == u"1.0000000000000000\n");
+}
+
+// The cache-busting fraction keeps its decimal point under a locale that writes a comma.
+TEST(SmallHelpers, RandomFractionIgnoresTheNumericLocale) {
+    test::TempFolder dir("qm-locale-");
+    const std::string build =
+        "localedef -c -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(build.c_str()) != 0 && !std::filesystem::exists(dir.path() / "de_DE.UTF-8"))
+        GTEST_SKIP() << "no German locale can be built here";
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+    char probe[8];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    const Text fraction = RandomFraction();
+    std::setlocale(LC_NUMERIC, "C");
+    ::unsetenv("LOCPATH");
+    EXPECT_STREQ(probe, "0,5");  // the locale is in force
+    EXPECT_TRUE(fraction.starts_with(u"0.") || fraction.starts_with(u"1.")) << ToUtf8(fraction);
 }
 
 TEST(SmallHelpers, RandomFractionFromManyThreads) {

@@ -1,13 +1,12 @@
 // The HTTP client against a raw loopback server that writes exactly the bytes each test gives it.
 #include <gtest/gtest.h>
-
-#include "TempFolder.h"
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 
+#include "TempFolder.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
 #include "support/RawServer.h"
@@ -112,6 +111,30 @@ TEST(UrlSourceLimits, UnlabelledBodyCutAtMaximum) {
     EXPECT_FALSE(FetchOnce(resp, req, 0));
     EXPECT_GT(resp.body.size(), 2048u);
     EXPECT_LT(resp.body.size(), 50000u);
+}
+
+// A page that never ends fails cleanly at the in-memory cap instead of exhausting memory; a label
+// above the cap is refused before any byte is taken.
+TEST(UrlSourceLimits, TextAnswersCappedInMemory) {
+    RawServer server([](RawConn& c) {
+        if (c.Target() == "/labelled") {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kMaxBodyInMemory + 1) + "\r\n\r\n");
+            return;
+        }
+        c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        const std::string mib(1 << 20, 'x');
+        for (uint64_t sent = 0; sent < kMaxBodyInMemory + (8 << 20) && c.Send(mib); sent += mib.size()) {
+        }
+    });
+    ST_URLREQUEST req = Request(server, "/endless");
+    ST_URLRESPONSE resp;
+    EXPECT_FALSE(FetchOnce(resp, req, 0));
+    EXPECT_EQ(resp.failure.kind, FailureKind::SizeLimit);
+    EXPECT_LE(resp.body.size(), kMaxBodyInMemory);
+    req.url = T(server.Url("/labelled"));
+    EXPECT_FALSE(FetchOnce(resp, req, 0));
+    EXPECT_EQ(resp.failure.kind, FailureKind::SizeLimit);
+    EXPECT_TRUE(resp.body.empty());
 }
 
 // FetchUrl refuses an empty body even when the limits allow it, retries, and pauses after each try.

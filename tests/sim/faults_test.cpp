@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "support/SimTestClient.h"
 
 namespace qm::sim::test {
@@ -99,6 +101,27 @@ TEST(SimFaults, StallKeepsThePartialBody) {
     const std::string got = RawExchange(sim->Port(), "route.store.qq.com", "/GetRoute?UIN=55555", reset);
     ASSERT_NE(got.find("\r\n\r\n"), std::string::npos);
     EXPECT_EQ(got.substr(got.find("\r\n\r\n") + 4), "{\"idcno\":\"");
+}
+
+TEST(SimFaults, GzipPicturesCookiesExtraHeaderAndDrip) {
+    auto sim =
+        Start(R"([{"match": "/r/", "gzip": true, "set_cookie": true, "header": "Vary: Accept-Encoding, gzip"},
+                         {"match": "GetRoute", "drip_ms": 5}])");
+    const std::string picture = sim->PictureAddress("p1");
+    Reply a = FetchUrl(*sim, picture), b = FetchUrl(*sim, picture);
+    EXPECT_EQ(a.Header("Content-Encoding"), "gzip");
+    EXPECT_EQ(a.Header("Vary"), "Accept-Encoding, gzip");
+    EXPECT_EQ(Gunzip(a.body), sim->PictureBytes("p1"));
+    EXPECT_EQ(a.Header("Set-Cookie"), "sim1=1; Max-Age=86400; Path=/");
+    EXPECT_EQ(b.Header("Set-Cookie"), "sim2=2; Max-Age=86400; Path=/");
+
+    const auto start = std::chrono::steady_clock::now();
+    Reply drip = Fetch(*sim, "route.store.qq.com", "/GetRoute?UIN=55555");
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    ASSERT_GT(drip.body.size(), 10u);
+    EXPECT_GE(ms, static_cast<long long>(drip.body.size() - 1) * 5);
 }
 
 TEST(SimFaults, ProbabilityIsSeededAndRepeatable) {

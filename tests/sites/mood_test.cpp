@@ -148,6 +148,28 @@ TEST_F(Mood, PostWithoutTextGivesEmptyTitles) {
               (std::vector<std::string>{"晴天.jpg", "晴天(1).jpg", "说说里的图片-新增测试功能.jpg"}));
 }
 
+// The token follows the cookies page by page (a login in between counts), and an empty p_skey counts
+// as the photo list counts it: its token is 5381, no login.
+TEST_F(Mood, TokenReadForEveryPageAndAnEmptyPSkeyAsThePhotoList) {
+    LogIn("skey=@abc; p_skey=PS1");
+    f.clock.onPause = [] { test::SetTestCookies("qq.com", "p_skey=PS2"); };
+    CannedSite site(Posts(30));
+    Fetch();
+    f.clock.onPause = nullptr;
+    ASSERT_EQ(site.Requests().size(), 2u);
+    EXPECT_EQ(site.Requests()[0].Param("g_tk"), std::to_string(ComputeGTk(u"PS1")));
+    EXPECT_EQ(site.Requests()[1].Param("g_tk"), std::to_string(ComputeGTk(u"PS2")));
+
+    ClearCookies();
+    LogIn("skey=@abc; p_skey=");
+    f.down.task.Clear();
+    CannedSite again(Posts(30));
+    Fetch();
+    EXPECT_TRUE(again.Requests().empty());
+    ASSERT_EQ(f.obs.Notices().size(), 1u);
+    EXPECT_EQ(f.obs.Notices()[0].id, Notice::MoodLogin);
+}
+
 TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
     LogIn("uin=o0010001; pt2gguin=o0010001");
     CannedSite site(Posts(35));

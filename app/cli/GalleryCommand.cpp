@@ -1,0 +1,64 @@
+#include "app/cli/Commands.h"
+#include "app/cli/Console.h"
+#include "gallery/Gallery.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr char kGalleryUsage[] = "usage: quillmoss-cli gallery --save DIR [TARGET]";
+
+constexpr char kGalleryHelp[] =
+    "usage: quillmoss-cli gallery --save DIR [TARGET]\n"
+    "\n"
+    "Writes an offline gallery of the albums saved under DIR: DIR/TARGET/index.html lists the\n"
+    "albums, each album folder gets an index.html with its pictures (click one for the large view\n"
+    "with its title and description; arrow keys or a swipe for the next one, Escape to go back).\n"
+    "Thumbnails go into each album's hidden .thumbs folder; only new pictures get one on the next\n"
+    "run. The pages need no server and no network: open them in any browser.\n"
+    "\n"
+    "  TARGET      one target folder under DIR (the QQ number, group or page the download named);\n"
+    "              without it, every target folder under DIR that holds albums saved by this program.\n"
+    "  --save DIR  the save folder given to `download`.\n"
+    "\n"
+    "`download` writes the gallery of its target at the end unless --no-gallery is given.\n"
+    "Exit status: 0 done, 1 nothing to show or a page could not be written, 2 usage.\n";
+
+// Runs the gallery and reports it on stderr; false when nothing was written or a write failed.
+bool MakeGallery(const Text& save, const Text& target) {
+    Console& con = Console::Get();
+    const gallery::GalleryReport r = gallery::BuildGallery(save, target);
+    for (const std::string& e : r.errors) con.Err("gallery: cannot write " + e);
+    for (const auto& t : r.targets)
+        con.Err("gallery: " + std::to_string(t.albums) + " albums, " + std::to_string(t.pictures) +
+                " pictures: " + t.index.string());
+    if (r.thumbs.made + r.thumbs.failed > 0)
+        con.Err("gallery: " + std::to_string(r.thumbs.made) + " new thumbnails, " +
+                std::to_string(r.thumbs.kept) + " kept, " + std::to_string(r.thumbs.failed) +
+                " pictures could not be shown");
+    if (r.targets.empty()) con.Err("gallery: no saved album found under " + ToUtf8(save));
+    return !r.targets.empty() && r.errors.empty();
+}
+
+}  // namespace
+
+int GalleryCommand(const std::vector<std::string>& words) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(words, {"--save"}, {"--help", "-h"}, a, err)) return UsageError(err, kGalleryUsage);
+    if (a.Has("--help") || a.Has("-h")) {
+        Console::Get().Out(kGalleryHelp);
+        return ExitDone;
+    }
+    const std::string* save = a.Value("--save");
+    if (!save || save->empty()) return UsageError("gallery needs --save DIR", kGalleryUsage);
+    if (a.positional.size() > 1) return UsageError("gallery takes at most one TARGET", kGalleryUsage);
+    const Text target = a.positional.empty() ? Text() : FromUtf8(a.positional[0]);
+    return MakeGallery(FromUtf8(*save), target) ? ExitDone : ExitFailure;
+}
+
+void GalleryAfterDownload(const Text& saveFolder, const Text& targetFolder) {
+    if (!targetFolder.empty()) MakeGallery(saveFolder, targetFolder);
+}
+
+}  // namespace qm::cli

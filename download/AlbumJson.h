@@ -1,0 +1,51 @@
+// album.json: what the program knows about one saved album (its name, counts, completeness and every
+// listed picture with its title and description), kept beside the pictures so the album can be read
+// back and shown later without the service. Written at the end of each album, replaced on resume.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/StringCtrl.h"
+
+namespace qm {
+
+inline constexpr char kAlbumJsonName[] = "album.json";
+// A larger file is not read at all (some ten times what 5,000 pictures with long texts need).
+inline constexpr std::uintmax_t kAlbumJsonMaxBytes = 32u << 20;
+
+struct AlbumJsonPicture {
+    Text file;  // final name in the album folder; empty when never saved
+    Text title, description, main, alternate;
+    uint64_t size = 0;
+    std::string sha256;  // lower-case hex or empty
+    std::string state;   // "saved", "already_had" or "failed"
+    std::string reason;  // empty, or why the picture failed ("HTTP 500", ...)
+};
+
+struct AlbumJson {
+    std::string kind;  // "qzone", "group" or "weibo"
+    Text targetId;
+    Text albumId, name, privacy, folder;
+    int32_t expected = -1;  // the count the album list gave; -1 unknown
+    size_t listed = 0, saved = 0, alreadyHad = 0, failed = 0, notTried = 0, notListed = 0;
+    bool complete = false;
+    std::string updated;                     // UTC, "2026-12-07T13:00:00Z"
+    std::vector<AlbumJsonPicture> pictures;  // in list order
+};
+
+// The file's text (format 1, UTF-8; texts that are not valid UTF-16 get U+FFFD).
+std::string AlbumJsonText(const AlbumJson& album);
+// Parses a file's text. Missing or mistyped fields keep their defaults; text that is no JSON object,
+// or a format newer than 1, gives nullopt.
+std::optional<AlbumJson> ParseAlbumJson(std::string_view text);
+
+// Writes `albumFolder`/album.json atomically (a crash never leaves a half-written file under the
+// name). False with `error` (when given) set to the system's text on failure.
+bool WriteAlbumJson(const Text& albumFolder, const AlbumJson& album, std::string* error);
+// Reads `albumFolder`/album.json; nullopt when it is missing, larger than kAlbumJsonMaxBytes or bad.
+std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder);
+
+}  // namespace qm

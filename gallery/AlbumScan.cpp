@@ -1,0 +1,101 @@
+#include "gallery/AlbumScan.h"
+
+#include <algorithm>
+#include <set>
+
+#include "download/AlbumJson.h"
+#include "net/FileUtil.h"
+
+namespace qm::gallery {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A plain regular file directly in `folder` (no separators, no "..", not a link).
+bool IsPlainFile(const fs::path& folder, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\\') != std::string::npos || name.find('\0') != std::string::npos)
+        return false;
+    std::error_code ec;
+    return fs::is_regular_file(fs::symlink_status(folder / fs::path(name), ec));
+}
+
+std::string Stem(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+}  // namespace
+
+bool IsPictureName(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    std::string ext = name.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    static const std::set<std::string> kPictures = {"jpg", "jpeg", "jpe",  "jfif", "png",  "gif", "webp",
+                                                    "bmp", "tif",  "tiff", "heic", "heif", "avif"};
+    return kPictures.count(ext) > 0;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            std::size_t ie = i, je = j;
+            while (ie < a.size() && a[ie] == '0') ++ie;  // leading zeros do not count
+            while (je < b.size() && b[je] == '0') ++je;
+            std::size_t in = ie, jn = je;
+            while (in < a.size() && IsDigit(a[in])) ++in;
+            while (jn < b.size() && IsDigit(b[jn])) ++jn;
+            if (in - ie != jn - je) return in - ie < jn - je;
+            const int c = a.compare(ie, in - ie, b, je, jn - je);
+            if (c != 0) return c < 0;
+            i = in;
+            j = jn;
+        } else {
+            if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            ++i;
+            ++j;
+        }
+    }
+    if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+    return a < b;  // equal by value ("01" and "1"): any fixed order
+}
+
+std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
+    GalleryAlbum album;
+    album.folder = folder.filename().string();
+    album.name = album.folder;
+    std::set<std::string> shown;
+    if (const auto meta = ReadAlbumJson(TextFromPath(folder))) {
+        album.known = true;
+        if (!meta->name.empty()) album.name = ToUtf8(meta->name);
+        album.complete = meta->complete;
+        album.listed = meta->listed;
+        album.expected = meta->expected;
+        for (const AlbumJsonPicture& p : meta->pictures) {
+            if (p.state != "saved" && p.state != "already_had") continue;
+            const std::string file = ToUtf8(p.file);
+            if (!IsPlainFile(folder, file) || !shown.insert(file).second) continue;
+            album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description)});
+        }
+    }
+    std::vector<std::string> others;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name[0] == '.' || !IsPictureName(name) || shown.count(name)) continue;
+        if (IsPlainFile(folder, name)) others.push_back(name);
+    }
+    std::sort(others.begin(), others.end(), NaturalLess);
+    for (std::string& name : others) album.pictures.push_back({name, Stem(name), {}});
+    if (!album.known && album.pictures.empty()) return std::nullopt;
+    return album;
+}
+
+}  // namespace qm::gallery

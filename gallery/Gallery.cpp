@@ -1,0 +1,124 @@
+#include "gallery/Gallery.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "download/AlbumJson.h"
+#include "gallery/AlbumScan.h"
+#include "gallery/GalleryAssets.h"
+#include "gallery/GalleryPages.h"
+#include "net/FileUtil.h"
+
+namespace qm::gallery {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// `text` as a relative path: empty, "." and ".." components dropped, either separator accepted.
+fs::path RelativeTarget(const Text& text) {
+    fs::path out;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find_first_of(u"/\\", pos);
+        if (end == Text::npos) end = text.size();
+        const Text part = text.substr(pos, end - pos);
+        if (!part.empty() && part != u"." && part != u"..") out /= PathFromText(part);
+        pos = end + 1;
+    }
+    return out;
+}
+
+bool IsOwnFolder(const fs::path& dir) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(dir, ec);
+    return !ec && fs::is_directory(st) && !dir.filename().string().starts_with(".");
+}
+
+// Album folders directly inside `target`, in natural order of their names.
+std::vector<fs::path> AlbumFolders(const fs::path& target) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(target, ec), end; !ec && it != end; it.increment(ec))
+        if (IsOwnFolder(it->path())) out.push_back(it->path());
+    std::sort(out.begin(), out.end(), [](const fs::path& a, const fs::path& b) {
+        return NaturalLess(a.filename().string(), b.filename().string());
+    });
+    return out;
+}
+
+bool SavedByUs(const fs::path& target) {
+    std::error_code ec;
+    for (const fs::path& album : AlbumFolders(target))
+        if (fs::exists(album / kAlbumJsonName, ec) || fs::exists(album / "pic.vyr", ec)) return true;
+    return false;
+}
+
+void Write(const fs::path& file, const std::string& text, GalleryReport& report) {
+    errno = 0;
+    if (!WriteFileAtomic(file, text, 0, /*durable=*/false))
+        report.errors.push_back(file.string() + ": " + (errno ? std::strerror(errno) : "cannot write"));
+}
+
+void BuildTarget(const fs::path& save, const fs::path& relative, unsigned threads, GalleryReport& report) {
+    const fs::path dir = save / relative;
+    std::vector<GalleryAlbum> albums;
+    for (const fs::path& folder : AlbumFolders(dir))
+        if (auto a = ScanAlbum(folder)) albums.push_back(std::move(*a));
+    if (albums.empty()) return;
+
+    const std::string name = relative.string();
+    std::vector<AlbumTile> tiles;
+    GalleryReport::Target t{name, dir / "index.html", albums.size(), 0};
+    for (const GalleryAlbum& album : albums) {
+        const fs::path folder = dir / album.folder;
+        std::vector<std::string> files;
+        for (const GalleryPicture& p : album.pictures) files.push_back(p.file);
+        std::vector<ThumbState> states;
+        const ThumbCounts c = UpdateThumbnails(folder, files, &states, threads);
+        report.thumbs.made += c.made;
+        report.thumbs.kept += c.kept;
+        report.thumbs.failed += c.failed;
+        t.pictures += files.size();
+        Write(folder / "index.html", AlbumPageHtml(album, states, name), report);
+
+        AlbumTile tile{&album, {}};
+        for (std::size_t i = 0; i < states.size(); ++i)
+            if (states[i] != ThumbState::Failed) {
+                tile.coverThumb = ThumbName(files[i]);
+                break;
+            }
+        tiles.push_back(tile);
+    }
+    Write(dir / kCssName, kGalleryCss, report);
+    Write(dir / kJsName, kGalleryJs, report);
+    Write(t.index, TargetPageHtml(name, tiles), report);
+    report.targets.push_back(std::move(t));
+}
+
+}  // namespace
+
+GalleryReport BuildGallery(const Text& saveFolder, const Text& targetFolder, unsigned threads) {
+    GalleryReport report;
+    const fs::path save = PathFromText(saveFolder);
+    const fs::path relative = RelativeTarget(targetFolder);
+    if (!relative.empty()) {
+        if (IsOwnFolder(save / relative)) BuildTarget(save, relative, threads, report);
+        return report;
+    }
+    std::vector<fs::path> targets;
+    std::error_code ec;
+    for (fs::directory_iterator it(save, ec), end; !ec && it != end; it.increment(ec))
+        if (IsOwnFolder(it->path()) && SavedByUs(it->path())) targets.push_back(it->path().filename());
+    std::sort(targets.begin(), targets.end());
+    for (const fs::path& t : targets) BuildTarget(save, t, threads, report);
+    return report;
+}
+
+fs::path GalleryIndexPath(const Text& saveFolder, const Text& targetFolder) {
+    return PathFromText(saveFolder) / RelativeTarget(targetFolder) / "index.html";
+}
+
+}  // namespace qm::gallery

@@ -1,0 +1,25 @@
+// The two pages of a target's gallery, as text: the album list and one album's picture grid.
+// Every text from the service or the disk is escaped here and nowhere else.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gallery/AlbumScan.h"
+#include "gallery/Thumbnails.h"
+
+namespace qm::gallery {
+
+// One album on the list page: the album and its cover thumbnail's file name inside the album's
+// ".thumbs" (empty: no picture could be shown).
+struct AlbumTile {
+    const GalleryAlbum* album = nullptr;
+    std::string coverThumb;
+};
+
+// `thumbs` has one state per picture of `album`.
+std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbState>& thumbs,
+                          const std::string& targetName);
+std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums);
+
+}  // namespace qm::gallery

@@ -1,0 +1,197 @@
+// The gallery end to end: quillmoss-cli downloads two demo albums (and writes their gallery on its
+// own), a hostile album and an album of 5,000 pictures are added, `gallery` runs again, and
+// headless Chromium loads the pages from file://. Every link must lead to a file that exists, no
+// page may ask the network for anything, planted markup must stay text, and the big album must be
+// ready quickly. Skipped only when no chromium is installed.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "TempFolder.h"
+#include "download/AlbumJson.h"
+#include "net/FileUtil.h"
+#include "sim/Simulator.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+std::string Slurp(const fs::path& p) {
+    std::string s;
+    ReadWholeFile(p, s);
+    return s;
+}
+int Shell(const std::string& cmd) {
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+std::string PercentDecode(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+const char kPlanted[] =
+    "<script>document.title='PWNED'</script><img src=x onerror=\"document.title='PWNED'\">";
+
+class GalleryBrowser : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Shell("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "chromium is not installed";
+        cli_ = fs::path(QM_BIN_DIR) / "quillmoss-cli";
+        ASSERT_TRUE(fs::exists(cli_)) << "build the quillmoss-cli target first";
+    }
+
+    int Cli(const std::string& args) {
+        return Shell("cd " + Quote(work_.path().string()) + " && env -u QUILLMOSS_CONNECT_TO " +
+                     Quote(cli_.string()) + " " + args + " >cli-out.txt 2>cli-err.txt </dev/null");
+    }
+
+    // Loads `url` in a fresh headless Chromium; returns the DOM after the scripts ran, and fails
+    // the test when the page made any request to a network (Chromium's own background requests
+    // carry no initiator and are left aside).
+    std::string Dom(const std::string& url) {
+        const fs::path profile = work_.path() / ("profile" + std::to_string(runs_));
+        const fs::path netlog = work_.path() / ("net" + std::to_string(runs_) + ".json");
+        const fs::path dom = work_.path() / ("dom" + std::to_string(runs_++) + ".html");
+        const int rc = Shell(
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu "
+            "--disable-background-networking --disable-component-update --disable-sync "
+            "--no-first-run --user-data-dir=" +
+            Quote(profile.string()) + " --log-net-log=" + Quote(netlog.string()) + " --dump-dom " +
+            Quote(url) + " >" + Quote(dom.string()) + " 2>/dev/null");
+        EXPECT_EQ(rc, 0) << url;
+        const auto log = nlohmann::json::parse(Slurp(netlog), nullptr, false);
+        EXPECT_TRUE(log.is_object()) << "no network log for " << url;
+        if (log.is_object()) {
+            const int startJob = log.at("constants").at("logEventTypes").value("URL_REQUEST_START_JOB", -1);
+            for (const auto& e : log.at("events")) {
+                if (e.value("type", -2) != startJob || !e.contains("params")) continue;
+                const auto& p = e.at("params");
+                const std::string initiator = p.value("initiator", "not an origin");
+                EXPECT_EQ(initiator, "not an origin") << url << " requested " << p.value("url", "?");
+            }
+        }
+        return Slurp(dom);
+    }
+
+    test::TempFolder work_{"qm-gallery-"};
+    fs::path cli_;
+    int runs_ = 0;
+};
+
+TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkupAsText) {
+    const fs::path save = work_.path() / "saved 保存";
+    // Albums 1 and 6 of the demo target: 旅行照片 (24 pictures with titles) and 家庭.
+    ASSERT_EQ(Cli("--demo download 123456789 --albums 1,6 --yes --save " + Quote(save.string())), 0)
+        << Slurp(work_.path() / "cli-err.txt");
+    const fs::path target = save / "123456789";
+    ASSERT_TRUE(fs::exists(target / "index.html")) << "no gallery after the download";
+    ASSERT_TRUE(fs::exists(target / "旅行照片" / "index.html"));
+
+    const std::string jpeg = sim::MakePictureBytes("g", 3000, "jpg");
+    AlbumJson evil;
+    evil.name = FromUtf8(kPlanted);
+    evil.complete = false;
+    evil.expected = 2;
+    evil.pictures = {{u"e1.jpg",
+                      FromUtf8(kPlanted),
+                      FromUtf8(std::string("</script>") + kPlanted),
+                      {},
+                      {},
+                      0,
+                      "",
+                      "saved",
+                      ""}};
+    fs::create_directories(target / "evil");
+    std::ofstream(target / "evil" / "e1.jpg", std::ios::binary) << jpeg;
+    ASSERT_TRUE(WriteAlbumJson(TextFromPath(target / "evil"), evil, nullptr));
+    // 5,000 pictures without album.json: the files themselves are the album.
+    fs::create_directories(target / "big");
+    for (int i = 1; i <= 5000; ++i)
+        std::ofstream(target / "big" / ("IMG_" + std::to_string(i) + ".jpg"), std::ios::binary) << jpeg;
+
+    ASSERT_EQ(Cli("gallery --save " + Quote(save.string()) + " 123456789"), 0)
+        << Slurp(work_.path() / "cli-err.txt");
+
+    // Every address in every page is a relative one to a file that exists.
+    const std::regex ref(R"re((?:href|src)="([^"]*)")re");
+    int pages = 0, links = 0;
+    for (const auto& e : fs::recursive_directory_iterator(target)) {
+        if (e.path().filename() != "index.html") continue;
+        ++pages;
+        const std::string html = Slurp(e.path());
+        for (auto it = std::sregex_iterator(html.begin(), html.end(), ref); it != std::sregex_iterator();
+             ++it) {
+            const std::string url = (*it)[1].str();
+            ++links;
+            ASSERT_EQ(url.find(':'), std::string::npos) << e.path() << ": " << url;
+            ASSERT_NE(url.rfind("//", 0), 0u) << e.path() << ": " << url;
+            EXPECT_TRUE(fs::is_regular_file(e.path().parent_path() / PercentDecode(url)))
+                << e.path() << " links " << url;
+        }
+    }
+    EXPECT_EQ(pages, 5);  // the album list and four albums
+    EXPECT_GT(links, 2 * 5000);
+    for (const char* asset : {"gallery.css", "gallery.js"}) {
+        const std::string text = Slurp(target / asset);
+        EXPECT_EQ(text.find("://"), std::string::npos) << asset;
+        EXPECT_EQ(text.find("url("), std::string::npos) << asset;
+        EXPECT_EQ(text.find("@import"), std::string::npos) << asset;
+    }
+
+    const std::string base = "file://" + target.string();
+    const std::string list = Dom(base + "/index.html");
+    EXPECT_NE(list.find("旅行照片"), std::string::npos);
+    EXPECT_EQ(Count(list, "<script"), 0);
+    EXPECT_EQ(list.find("PWNED</title>"), std::string::npos);
+    EXPECT_EQ(list.find("<img src=\"x\""), std::string::npos);
+    EXPECT_NE(list.find("&lt;script&gt;document.title='PWNED'&lt;/script&gt;"), std::string::npos);
+
+    // Opened on its first picture: the viewer shows the planted title and description as text.
+    const std::string album = Dom(base + "/evil/index.html#1");
+    EXPECT_EQ(Count(album, "<script"), 2);  // the description block and gallery.js
+    EXPECT_NE(album.find("data-ready="), std::string::npos) << "gallery.js did not run";
+    EXPECT_NE(album.find("<div class=\"viewer\""), std::string::npos);
+    EXPECT_NE(album.find("<p>&lt;/script&gt;&lt;script&gt;document.title='PWNED'"), std::string::npos);
+    EXPECT_EQ(album.find("PWNED</title>"), std::string::npos);
+    EXPECT_EQ(album.find("<img src=\"x\""), std::string::npos);
+
+    // The big album is ready (parsed, styled, script run) within a second: the best of three loads,
+    // so that a busy test machine does not decide it.
+    std::string big;
+    int ms = 1 << 30;
+    for (int attempt = 0; attempt < 3 && ms >= 1000; ++attempt) {
+        big = Dom(base + "/big/index.html");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(big, m, std::regex(R"re(data-ready="(\d+)")re")));
+        ms = std::min(ms, std::stoi(m[1].str()));
+    }
+    RecordProperty("big_album_ready_ms", ms);
+    EXPECT_LT(ms, 1000) << "5,000 pictures took " << ms << " ms to open";
+    EXPECT_EQ(Count(big, "<a href=\"IMG_"), 5000);
+}
+
+}  // namespace
+}  // namespace qm
