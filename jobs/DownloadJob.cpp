@@ -15,6 +15,7 @@
 #include "core/CleanFileName.h"
 #include "core/ExtSettings.h"
 #include "core/Prompts.h"
+#include "download/AlbumJson.h"
 #include "download/Archive.h"
 #include "download/DownProc.h"
 #include "download/PictureIdentity.h"
@@ -94,11 +95,11 @@ std::string TargetNumber(const ListResult& list) {
 // (unless every picture is to be fetched again), and in a retry everything that did not fail.
 // Returns each picture's identity.
 std::vector<std::string> MarkSkips(Archive& archive, int64_t album, const DownloadRequest& request,
-                                   DownloadState& st, std::vector<Text>& recordedNames) {
+                                   DownloadState& st, std::vector<SavedPicture>& known) {
     const std::size_t n = st.task.Size();
     std::vector<std::string> ids(n);
     st.skip.assign(n, DownloadState::kFetch);
-    recordedNames.assign(n, Text());
+    known.assign(n, SavedPicture());
     std::set<std::string> failed;
     if (request.retryFailed) {
         const auto list = archive.FailedIdentities(album);
@@ -113,7 +114,7 @@ std::vector<std::string> MarkSkips(Archive& archive, int64_t album, const Downlo
         const bool had = archive.IsSaved(album, ids[i], folder, &saved);
         if (had) {
             st.skip[i] = DownloadState::kAlreadyHad;
-            recordedNames[i] = FromUtf8(saved.fileName);
+            known[i] = saved;
         } else if (request.retryFailed && !failed.count(ids[i])) {
             st.skip[i] = DownloadState::kNotTried;
         }
@@ -121,21 +122,117 @@ std::vector<std::string> MarkSkips(Archive& archive, int64_t album, const Downlo
     return ids;
 }
 
+// Size and digest of every picture saved by this run (empty entries for the others).
+std::vector<SavedPicture> DigestSaved(const DownloadState& st, const std::vector<std::string>& ids) {
+    std::vector<SavedPicture> out(st.outcomes.size());
+    for (std::size_t i = 0; i < st.outcomes.size(); ++i) {
+        const PictureOutcome& p = st.outcomes[i];
+        if (p.status != PictureStatus::Saved) continue;
+        out[i].identity = i < ids.size() ? ids[i] : std::string();
+        out[i].fileName = ToUtf8(p.fileName);
+        if (!Sha256File(PathFromText(st.task.albumFolder + p.fileName), out[i].sha256, out[i].size))
+            out[i].sha256.clear();
+    }
+    return out;
+}
+
 // Records every picture's end in the archive: saved ones with their final name, size and digest;
 // failed ones with their reason (a stop is not a failure).
-void RecordPictures(Archive& archive, int64_t album, const DownloadState& st, const std::vector<std::string>& ids) {
+void RecordPictures(Archive& archive, int64_t album, const DownloadState& st, const std::vector<std::string>& ids,
+                    const std::vector<SavedPicture>& digests) {
     for (std::size_t i = 0; i < st.outcomes.size() && i < ids.size(); ++i) {
         const PictureOutcome& p = st.outcomes[i];
-        if (p.status == PictureStatus::Saved) {
-            SavedPicture saved;
-            saved.identity = ids[i];
-            saved.fileName = ToUtf8(p.fileName);
-            if (!Sha256File(PathFromText(st.task.albumFolder + p.fileName), saved.sha256, saved.size)) continue;
-            archive.RecordSaved(album, saved);
-        } else if (p.status == PictureStatus::Failed && p.failure.kind != FailureKind::Stopped) {
+        if (p.status == PictureStatus::Saved && i < digests.size() && !digests[i].sha256.empty())
+            archive.RecordSaved(album, digests[i]);
+        else if (p.status == PictureStatus::Failed && p.failure.kind != FailureKind::Stopped)
             archive.RecordFailed(album, ids[i], p.failure);
-        }
     }
+}
+
+const char* KindWord(TargetKind kind) {
+    switch (kind) {
+        case TargetKind::Group:
+            return "group";
+        case TargetKind::Weibo:
+            return "weibo";
+        case TargetKind::QZone:
+            break;
+    }
+    return "qzone";
+}
+
+// The album table's note for the privacy flags.
+Text PrivacyText(uint32_t flags) {
+    if (flags & PrivacyNumber) return FormatText("%08u", flags & 0x7FFFFFFFu);
+    if (flags & PrivacyEncrypted) return u"加密相册";
+    if (flags & PrivacyPrivate) return u"私密相册";
+    if (flags & PrivacyFriends) return u"好友可见";
+    return {};
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+// album.json beside the pictures: the album, its counts, and every listed picture with its title,
+// description, addresses, size and digest. Written again by every run, so a resumed album's file
+// describes the album as it now stands.
+void WriteSidecar(const ListResult& list, const ST_PERLISTRECORD& rec, const DownloadState& st,
+                  const AlbumOutcome& album, const std::vector<SavedPicture>& known,
+                  const std::vector<SavedPicture>& digests) {
+    AlbumJson j;
+    j.kind = KindWord(list.kind);
+    j.targetId = FromUtf8(TargetNumber(list));
+    j.albumId = AlbumIdOf(rec);
+    j.name = rec.Name;
+    j.privacy = PrivacyText(rec.PrivacyFlags);
+    Text folder = st.task.albumFolder;
+    while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+    j.folder = TextFromPath(PathFromText(folder).filename());
+    j.expected = rec.PictureCount;
+    j.listed = album.listed;
+    j.saved = album.saved;
+    j.alreadyHad = album.alreadyHad;
+    j.failed = album.failed;
+    j.notTried = album.notTried;
+    j.notListed = album.NotListed();
+    j.complete = album.Complete();
+    j.updated = UtcNow();
+    for (std::size_t i = 0; i < st.outcomes.size() && i < st.task.pictures.size(); ++i) {
+        const PictureOutcome& p = st.outcomes[i];
+        const PictureRef& ref = st.task.pictures[i];
+        AlbumJsonPicture pic;
+        pic.title = ref.title;
+        pic.description = ref.description;
+        pic.main = ref.main;
+        pic.alternate = ref.alternate;
+        if (p.status == PictureStatus::Saved) {
+            pic.state = "saved";
+            pic.file = p.fileName;
+            if (i < digests.size()) {
+                pic.size = digests[i].size;
+                pic.sha256 = digests[i].sha256;
+            }
+        } else if (p.status == PictureStatus::AlreadyHad) {
+            pic.state = "already_had";
+            pic.file = p.fileName;
+            if (i < known.size()) {
+                pic.size = known[i].size;
+                pic.sha256 = known[i].sha256;
+            }
+        } else {
+            pic.state = "failed";
+            pic.reason = DescribeFailure(p.failure);
+        }
+        j.pictures.push_back(std::move(pic));
+    }
+    std::string error;
+    if (!WriteAlbumJson(st.task.albumFolder, j, &error)) Trace("album.json not written: %s\n", error.c_str());
 }
 
 // Why an album listed nothing, from what its fetcher saw.
@@ -313,12 +410,12 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
 
         int64_t albumKey = 0;
         std::vector<std::string> ids;
-        std::vector<Text> recordedNames;
+        std::vector<SavedPicture> known;
         if (archive) {
             albumKey = archive->AlbumKey(archiveTarget, ArchiveAlbum{ToUtf8(AlbumIdOf(rec)), ToUtf8(rec.Name),
                                                                      PathFromText(st.task.albumFolder),
                                                                      rec.PictureCount});
-            if (albumKey != 0) ids = MarkSkips(*archive, albumKey, request, st, recordedNames);
+            if (albumKey != 0) ids = MarkSkips(*archive, albumKey, request, st, known);
         }
 
         obs.TransferStarted(listed, st.task.albumFolder);
@@ -339,9 +436,9 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
 
         // The history records the newest picture only when every picture is in the folder, so
         // that a failed one is fetched again by the next run.
-        for (std::size_t k = 0; k < recordedNames.size() && k < st.outcomes.size(); ++k)
-            if (st.outcomes[k].status == PictureStatus::AlreadyHad && !recordedNames[k].empty())
-                st.outcomes[k].fileName = recordedNames[k];
+        for (std::size_t k = 0; k < known.size() && k < st.outcomes.size(); ++k)
+            if (st.outcomes[k].status == PictureStatus::AlreadyHad && !known[k].fileName.empty())
+                st.outcomes[k].fileName = FromUtf8(known[k].fileName);
         album.rateLimitWaited = std::chrono::milliseconds(st.rateLimitWaitedMs.load()) + ctx.rateLimitWaited;
         Tally(st.outcomes, album);
         // Pictures the naming could not place were listed but never queued: they failed.
@@ -362,10 +459,14 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
                 if (f.index < st.task.fileNames.size()) f.fileName = st.task.fileNames[f.index];
         }
         if (profile.SiteFlags & SiteFlag::FixOrder) FixOrder(st);
+        if (ids.empty())
+            for (const PictureRef& p : st.task.pictures) ids.push_back(PictureIdentity(p.main, p.photoId));
+        const std::vector<SavedPicture> digests = DigestSaved(st, ids);
         if (archive && albumKey != 0) {
-            RecordPictures(*archive, albumKey, st, ids);
+            RecordPictures(*archive, albumKey, st, ids, digests);
             archive->FinishAlbum(albumKey, album);
         }
+        WriteSidecar(list, rec, st, album, known, digests);
 
         const auto seconds =
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <algorithm>
+#include <filesystem>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -28,6 +29,7 @@
 #include "core/Prompts.h"
 #include "core/Settings.h"
 #include "core/SiteCatalogue.h"
+#include "gallery/Gallery.h"
 #include "jobs/DownloadJob.h"
 #include "jobs/ListJob.h"
 #include "net/FileUtil.h"
@@ -887,7 +889,10 @@ void CQuillmossDlg::RetryFailed(const JobOutcome& outcome) {
 }
 
 QString CQuillmossDlg::GalleryPathFor(const JobOutcome&) const {
-    return {};
+    const std::filesystem::path index =
+        GalleryIndexPath(Trim(T(save_->EditText())), st_.list.targetFolder + u"/" + st_.list.targetSubFolder);
+    std::error_code ec;
+    return std::filesystem::is_regular_file(index, ec) ? Q(TextFromPath(index)) : QString();
 }
 
 // --- closing ------------------------------------------------------------------------------------

@@ -232,6 +232,8 @@ TEST_F(DownloadE2E, AStoppedAlbumContinuesWhereItStopped) {
     std::size_t whole = 0;
     for (const auto& file : PictureFiles()) whole += served.count(ReadFile(file));
     EXPECT_EQ(whole, 40u);
+}
+
 // A scenario of one QQ number with the given albums (name, picture count), pictures of the given
 // format; `faults` as the simulator reads them.
 json AlbumsScenario(const std::vector<std::pair<std::string, int>>& albums, const std::string& format = "jpg",
