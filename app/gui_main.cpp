@@ -11,7 +11,8 @@
 
 #include "net/CookieStore.h"
 #include "net/URLSource2.h"
-#include "sim/Simulator.h"
+#include "app/demo/DemoService.h"
+#include "qm/Version.h"
 #include "ui/BrowserEnvironment.h"
 #include "ui/QtTranslations.h"
 #include "ui/QuillmossDlg.h"
@@ -21,27 +22,26 @@ int main(int argc, char** argv) {
     bool demo = false;
     QString screenshots;  // --screenshots DIR: render the main views into DIR and quit
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("quillmoss " QM_VERSION);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--demo") == 0) demo = true;
         if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
             screenshots = QString::fromLocal8Bit(argv[++i]);
     }
 
-    std::unique_ptr<qm::sim::Simulator> sim;
+    std::unique_ptr<qm::demo::DemoService> sim;
     QString titleNote;
     if (demo) {
-        try {
-            sim = qm::sim::Simulator::FromFile(qm::sim::DemoScenarioPath());
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "quillmoss: %s\n", e.what());
+        std::string error;
+        sim = qm::demo::DemoService::Start(error);
+        if (!sim) {
+            std::fprintf(stderr, "quillmoss: demo: %s\n", error.c_str());
             return 1;
         }
-        if (sim->Start(0) == 0) {
-            std::fputs("quillmoss: the demo simulator could not start\n", stderr);
-            return 1;
-        }
-        // Every connection (HTTP client and login browser) goes to the simulator.
+        // The login browser's connections go to the simulator too.
         setenv("QUILLMOSS_CONNECT_TO", sim->ConnectTo().c_str(), 1);
-        qm::SetConnectTo(sim->ConnectTo());
         titleNote =
             QStringLiteral("演示模式：内置模拟服务器 %1").arg(QString::fromStdString(sim->ConnectTo()));
     }
@@ -66,6 +66,6 @@ int main(int argc, char** argv) {
     qm::ui::CQuillmossDlg window(options);
     if (!screenshots.isEmpty()) qm::ui::StartScreenshotTour(window, screenshots, QStringLiteral("123456789"));
     const int rc = app.exec();
-    if (sim) sim->Stop();
+    sim.reset();
     return rc;
 }

@@ -1,6 +1,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
+#include "qm/Version.h"
 
 namespace qm::cli {
 
@@ -47,6 +48,9 @@ int RunCli(const std::vector<std::string>& words) {
     for (; i < words.size(); ++i) {
         if (words[i] == "--demo") {
             demo = true;
+        } else if (words[i] == "--version") {
+            Console::Get().Out("quillmoss-cli " QM_VERSION "\n");
+            return ExitDone;
         } else if (words[i] == "--help" || words[i] == "-h" || words[i] == "help") {
             if (words[i] == "help" && i + 1 < words.size()) {
                 std::vector<std::string> rest{words[i + 1], "--help"};

@@ -42,7 +42,7 @@ protected:
         fs::create_directories(root / "prog");
         save = root / "save";
         // The same scenario the CLI's built-in simulator serves (pictures are deterministic).
-        sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+        sim = sim::Simulator::Demo();
     }
     void TearDown() override {
         std::error_code ec;
