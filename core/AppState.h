@@ -33,6 +33,7 @@ struct AppState {
 
     Frontend* frontend;
     Text programFolder;  // ends with a separator
+    Text cacheFolder;    // ends with a separator; holds the cover cache tmp/
 
     // Settings: the window's menus and dialogs write while jobs read; hold settingsMutex for both.
     std::mutex settingsMutex;

@@ -41,6 +41,7 @@ addr=$(sed -n 's/^listening \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$work/sim.out")
 fail=0
 check() { if [ "$2" = 0 ]; then echo "  ok    $1"; else echo "  FAIL  $1"; fail=1; fi; }
 cd "$work/prog" || exit 1
+export QUILLMOSS_HOME="$work/prog"
 printf '# Netscape HTTP Cookie File\n.qzone.qq.com\tTRUE\t/\tFALSE\t0\tkeep\tme\n' >cookies.txt
 "$build/bin/quillmoss-cli" settings set ThreadCount 15 >/dev/null
 cp soft.dat "$work/soft.before"

@@ -60,6 +60,7 @@ addr=$(sed -n 's/^listening \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$work/sim.out")
 # The program folder of the run; the shortest allowed time-out, so stalls are cut at 10 s.
 mkdir -p "$work/prog" "$work/save"
 cd "$work/prog" || exit 1
+export QUILLMOSS_HOME="$work/prog"
 "$build/bin/quillmoss-cli" settings set TimeoutSec 10 >/dev/null
 "$build/bin/quillmoss-cli" settings set ThreadCount 15 >/dev/null
 
