@@ -153,7 +153,8 @@ void CliFrontend::DrawProgressLocked() {
     if (total_ == 0 && !listed_.empty()) {
         line = ToUtf8(listed_) + album;
     } else {
-        constexpr int kWidth = 30;
+        const std::string counts = "[] " + std::to_string(done_) + "/" + std::to_string(total_) + album;
+        const int kWidth = BarCells(con.Columns(), static_cast<int>(counts.size()), 30);
         const int filled = total_ > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
         line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] " + std::to_string(done_) +

@@ -14,25 +14,28 @@ namespace qm::cli {
 namespace {
 
 constexpr char kDownloadUsage[] =
-    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
-    "all|1,3-5] "
-    "[--yes|--no]";
+    "usage: quillmoss-cli [--demo] download TARGET -s|--save DIR [-k|--kind qzone|group|weibo] "
+    "[-a|--albums all|1,3-5] [-y|--yes|-n|--no] [-q|--quiet|--no-progress]";
 
 constexpr char kDownloadHelp[] =
-    "usage: quillmoss-cli [--demo] download TARGET --save DIR [--kind qzone|group|weibo] [--albums "
-    "all|1,3-5] "
-    "[--yes|--no]\n"
+    "usage: quillmoss-cli [--demo] download TARGET -s|--save DIR [-k|--kind qzone|group|weibo] "
+    "[-a|--albums all|1,3-5] [-y|--yes|-n|--no] [-q|--quiet|--no-progress]\n"
     "\n"
     "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
     "folder per album below a folder named after the target, with the naming rules and options\n"
     "of `settings`.\n"
     "\n"
-    "  --save DIR    the save folder (created when missing).\n"
-    "  --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
-    "  --kind K      qzone, group or weibo (see `list --help`).\n"
-    "  --yes, --no   the answer to the program's questions (passwords, logins, partial albums).\n"
-    "  --no-gallery  do not write the offline gallery of the target at the end (see `gallery`).\n"
-    "  --demo        serve everything from the built-in simulator.\n"
+    "  -s, --save DIR    the save folder (created when missing).\n"
+    "  -a, --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
+    "  -k, --kind K      qzone, group or weibo (see `list --help`).\n"
+    "  -y, --yes, -n, --no\n"
+    "                    the answer to the program's questions (passwords, logins, partial albums).\n"
+    "  -q, --quiet       no progress and no album lines: the program's messages and the summary.\n"
+    "  --no-progress     the album lines, but no progress bar or progress lines.\n"
+    "  --no-gallery      do not write the offline gallery of the target at the end (see `gallery`).\n"
+    "  --demo            serve everything from the built-in simulator.\n"
+    "\n"
+    "The progress bar fits the terminal's width; a pipe or TERM=dumb gets plain lines.\n"
     "\n"
     "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
     "Exit status: 0 done, 1 a picture failed or nothing was found, 2 usage, 130 interrupted.\n";
@@ -43,6 +46,14 @@ bool IsSaveFolderError(const Text& message) {
 }
 
 }  // namespace
+
+const char* DownloadUsage() {
+    return kDownloadUsage;
+}
+
+const char* DownloadHelp() {
+    return kDownloadHelp;
+}
 
 bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& out, std::string& error) {
     out.clear();
@@ -83,33 +94,18 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
     return true;
 }
 
-int DownloadCommand(const std::vector<std::string>& words, bool demo) {
-    Args a;
+int DownloadCommand(const GlobalOptions& global, const DownloadOptions& o) {
     std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums"},
-                   {"--yes", "--no", "--demo", "--help", "-h", "--no-gallery"}, a, err))
-        return UsageError(err, kDownloadUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kDownloadHelp);
-        return ExitDone;
-    }
-    if (a.positional.size() != 1) return UsageError("download needs exactly one TARGET", kDownloadUsage);
-    if (a.Has("--yes") && a.Has("--no"))
-        return UsageError("--yes and --no exclude each other", kDownloadUsage);
-    const std::string* save = a.Value("--save");
-    if (!save || save->empty()) return UsageError("download needs --save DIR", kDownloadUsage);
-    const Text target = FromUtf8(a.positional[0]);
+    const Text target = FromUtf8(o.target);
     int kind = 0;
-    if (!ResolveKind(a.Value("--kind"), target, kind))
-        return UsageError("unknown kind " + *a.Value("--kind"), kDownloadUsage);
-    const std::string albumSpec = a.Value("--albums") ? *a.Value("--albums") : std::string("all");
-    if (albumSpec.empty()) return UsageError("--albums needs a value", kDownloadUsage);
+    if (!ResolveKind(o.kind.empty() ? nullptr : &o.kind, target, kind))
+        return UsageError("unknown kind " + o.kind, kDownloadUsage);
+    const std::string& albumSpec = o.albums;
+    const std::string* save = &o.save;
+    if (o.quiet || o.noProgress) Console::Get().DisableProgress();
 
-    std::optional<bool> answer;
-    if (a.Has("--yes")) answer = true;
-    if (a.Has("--no")) answer = false;
-    Session s(answer);
-    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
+    Session s(o.answer);
+    if (!s.Open(global)) return ExitFailure;
     Console& con = Console::Get();
 
     RunListJob(s, target, kind);
@@ -128,9 +124,9 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
         chosen.push_back(albums[static_cast<std::size_t>(i)]);
         rowNumbers.push_back(i + 1);
     }
-    con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
-            " albums:");
-    {
+    if (!o.quiet) {
+        con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
+                " albums:");
         std::string table = RenderAlbums(chosen, ListFormat::Table, &rowNumbers);
         while (!table.empty() && table.back() == '\n') table.pop_back();
         con.Err(table);
@@ -138,7 +134,7 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
 
     s.fe.SetSaveFolder(FromUtf8(*save));
     s.fe.SetSelection(selection);
-    s.fe.ShowProgress(true);
+    s.fe.ShowProgress(!o.quiet);
     std::thread job;
     if (!PressDownloadButton(s.st, job)) return ExitFailure;
     WaitForJob(job, s.st.DownloadJobState, [&s] {
@@ -177,7 +173,7 @@ int DownloadCommand(const std::vector<std::string>& words, bool demo) {
     }
     con.Out(summary);
     if (InterruptCount() > 0) return ExitInterrupted;
-    if (!a.Has("--no-gallery"))
+    if (!o.noGallery)
         GalleryAfterDownload(FromUtf8(*save), s.st.TargetFolder + u"/" + s.st.TargetSubFolder);
     for (const Text& m : s.fe.Messages())
         if (IsSaveFolderError(m)) return ExitFailure;

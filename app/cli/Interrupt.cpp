@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+#include "app/cli/Console.h"
+
 namespace qm::cli {
 
 namespace {
@@ -42,6 +44,7 @@ void WaitForJob(std::thread& thread, const std::atomic<uint8_t>& state,
             stopAsked = true;
             requestStop();
         }
+        Console::Get().RedrawIfResized();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (thread.joinable()) thread.join();

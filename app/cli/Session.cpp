@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/cli/Console.h"
+#include "core/ProgramFolders.h"
 #include "core/Settings.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
@@ -10,9 +11,14 @@
 
 namespace qm::cli {
 
-Text ProgramFolder() {
-    std::error_code ec;
-    Text folder = TextFromPath(std::filesystem::current_path(ec));
+Text ProgramFolder(const GlobalOptions& global) {
+    const ProgramFolders folders = ChooseProgramFolders(ProgramFolderInputsFromEnvironment(global.programFolder));
+    std::string error;
+    if (!CreateProgramFolders(folders, error)) {
+        Console::Get().Err("quillmoss-cli: " + error);
+        return Text();
+    }
+    Text folder = TextFromPath(folders.config);
     if (folder.empty() || folder.back() != u'/') folder.push_back(u'/');
     return folder;
 }
@@ -34,13 +40,15 @@ void SetDemoStarter(DemoStarter starter) {
 
 Session::~Session() = default;
 
-bool Session::Open(bool demo) {
-    st.programFolder = ProgramFolder();
+bool Session::Open(const GlobalOptions& global) {
+    st.programFolder = ProgramFolder(global);
+    if (st.programFolder.empty()) return false;
+    st.cacheFolder = st.programFolder;  // the CLI shows no covers
     LoadSettings(st);
     if (!CookieStore::Instance().Open(PathFromText(st.programFolder)))
         Console::Get().Err(
             "warning: cookies.txt in the program folder cannot be read; starting without cookies");
-    if (demo) {
+    if (global.demo) {
         std::string error = "this program has no built-in simulator";
         if (Starter()) demo_ = Starter()(error);
         if (!demo_.keepAlive) {

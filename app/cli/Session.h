@@ -1,4 +1,4 @@
-// What one run of quillmoss-cli works with: the program folder (the current directory) with its
+// What one run of quillmoss-cli works with: the program folder with its
 // settings and cookie store, the terminal front end, the shared state, and with --demo the
 // built-in simulator that every connection is routed to.
 #pragma once
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/cli/CliFrontend.h"
+#include "app/cli/CliOptions.h"
 #include "core/AppState.h"
 
 namespace qm::cli {
@@ -30,7 +31,7 @@ public:
 
     // Loads soft.dat and the cookie store of the program folder; with `demo` starts the
     // simulator on a free loopback port. False (with the reason printed) when that fails.
-    bool Open(bool demo);
+    bool Open(const GlobalOptions& global);
 
     CliFrontend fe;
     AppState st;
@@ -39,7 +40,8 @@ private:
     DemoHandle demo_;
 };
 
-// The program folder: the current directory with a trailing separator.
-Text ProgramFolder();
+// The program folder (core/ProgramFolders.h) with a trailing separator, created when missing;
+// empty (with the reason printed) when it cannot be made.
+Text ProgramFolder(const GlobalOptions& global);
 
 }  // namespace qm::cli

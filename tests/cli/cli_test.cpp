@@ -64,7 +64,7 @@ protected:
 
     // Runs the binary in the program folder with stdin closed (no terminal to ask).
     CliRun Cli(const std::vector<std::string>& args, const std::string& env = "") {
-        std::string cmd = "cd " + Quote(dir_.string()) + " && env -u QUILLMOSS_CONNECT_TO " + env + " " +
+        std::string cmd = "cd " + Quote(dir_.string()) + " && env -u QUILLMOSS_CONNECT_TO QUILLMOSS_HOME=. " + env + " " +
                           Quote(bin_.string());
         for (const auto& a : args) cmd += " " + Quote(a);
         cmd += " >out.txt 2>err.txt </dev/null";

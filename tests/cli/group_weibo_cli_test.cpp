@@ -50,7 +50,7 @@ protected:
     }
     // Runs the CLI in the program folder; returns its exit status, stdout in `out`.
     int Cli(const std::string& args, std::string* out = nullptr) {
-        const std::string cmd = "cd " + Quote((root / "prog").string()) + " && " +
+        const std::string cmd = "cd " + Quote((root / "prog").string()) + " && QUILLMOSS_HOME=. " +
                                 Quote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args +
                                 " 2>/dev/null";
         FILE* p = ::popen(cmd.c_str(), "r");
