@@ -9,6 +9,10 @@ set(QM_GEN ${CMAKE_BINARY_DIR}/generated)
 string(TIMESTAMP QM_DATE "%Y-%m-%d" UTC)
 
 install(TARGETS quillmoss-cli qzone-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Full RELRO for the installed programs (the GOT read-only after start-up).
+foreach(t quillmoss-cli qzone-sim)
+  target_link_options(${t} PRIVATE -Wl,-z,relro -Wl,-z,now)
+endforeach()
 
 # Man pages carry the version; they are installed gzip-compressed (no timestamps: reproducible).
 find_program(QM_GZIP gzip REQUIRED)
@@ -30,7 +34,7 @@ add_custom_command(OUTPUT ${QM_GEN}/doc/changelog.gz
   DEPENDS ${QM_GEN}/doc/changelog)
 add_custom_target(qm_docs ALL DEPENDS ${QM_MAN_GZ} ${QM_GEN}/doc/changelog.gz)
 install(FILES ${QM_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${QM_DATA}/copyright ${QM_GEN}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${QM_DATA}/copyright ${QM_GEN}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmoss)
 
 install(FILES ${QM_DATA}/completion/quillmoss-cli.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quillmoss-cli)
@@ -38,6 +42,7 @@ install(FILES ${QM_DATA}/completion/_quillmoss-cli DESTINATION ${CMAKE_INSTALL_D
 
 if(QM_GUI)
   install(TARGETS quillmoss RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  target_link_options(quillmoss PRIVATE -Wl,-z,relro -Wl,-z,now)
   install(FILES ${QM_DATA}/quillmoss.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${QM_DATA}/icons/quillmoss.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   foreach(size 48 128 256)
@@ -55,21 +60,21 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Quillmoss developers")
 set(CPACK_PACKAGE_CONTACT "The Quillmoss developers <quillmoss@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "downloader of photo albums of the QQ Zone family")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "downloader of photo albums of the QQ Zone family
- Quillmoss lists the photo albums of a QQ number (QZone albums and the pictures
- of mood posts), a QQ group or a Tencent Weibo page and downloads the chosen
- ones, one folder per album, fetching pictures in parallel and naming them by
- your rules.
- .
- The package holds the desktop program (quillmoss), the terminal program
- (quillmoss-cli) and a loopback simulator of the services (qzone-sim) that
- the --demo option of both programs uses.")
+# The long description: CPack puts the summary first and indents these lines.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillmoss lists the photo albums of a QQ number (QZone albums and the pictures
+of mood posts), a QQ group or a Tencent Weibo page and downloads the chosen
+ones, one folder per album, fetching pictures in parallel and naming them by
+your rules.
+
+The package holds the desktop program (quillmoss), the terminal program
+(quillmoss-cli) and a loopback simulator of the services (qzone-sim) that
+the --demo option of both programs uses.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/StripForPackage.cmake)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)

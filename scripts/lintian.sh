@@ -2,7 +2,7 @@
 # lintian on the package: every tag is shown, errors fail.
 set -uo pipefail
 deb=${1:?usage: lintian.sh PACKAGE.deb}
-out=$(lintian --info --display-info --no-tag-display-limit "$deb" 2>&1)
+out=$(lintian --info --display-info --tag-display-limit 0 "$deb" 2>&1)
 status=$?
 echo "$out"
 if echo "$out" | grep -q '^E: '; then

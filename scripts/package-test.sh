@@ -4,7 +4,7 @@
 #   scripts/package-test.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: package-test.sh BUILD_DIR}
-deb=$(ls "$build"/quillmoss_*.deb | head -n 1)
+deb=$(readlink -f "$(ls "$build"/quillmoss_*.deb | head -n 1)")
 work=$(mktemp -d /tmp/qm-package-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/root" "$work/home" "$work/elsewhere"
