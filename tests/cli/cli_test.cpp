@@ -199,7 +199,7 @@ TEST_F(CliTest, FoldersInPlaceOfFilesGiveClearErrors) {
     fs::create_directories(dir_ / "cookies.txt");
     const CliRun list = Cli({"cookies", "list"});
     EXPECT_EQ(list.code, 1);
-    EXPECT_NE(list.err.find("cookies.txt in the current directory cannot be read"), std::string::npos);
+    EXPECT_NE(list.err.find("cookies.txt in the program folder cannot be read"), std::string::npos);
 }
 
 TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
