@@ -27,10 +27,11 @@ _quillmoss_cli() {
     done
 
     case $command in
-        "") COMPREPLY=($(compgen -W "list download report settings cookies help $globals" -- "$cur")) ;;
+        "") COMPREPLY=($(compgen -W "list download report gallery settings cookies help $globals" -- "$cur")) ;;
         list) COMPREPLY=($(compgen -W "--kind -k --format -f --yes -y --no -n --help -h $globals" -- "$cur")) ;;
+        gallery) if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--save -s --help -h" -- "$cur")); fi ;;
         report) COMPREPLY=($(compgen -W "--save -s --format -f --help -h" -- "$cur")) ;;
-        download) COMPREPLY=($(compgen -W "--save -s --kind -k --albums -a --yes -y --no -n --quiet -q --no-progress --help -h $globals" -- "$cur")) ;;
+        download) COMPREPLY=($(compgen -W "--save -s --kind -k --albums -a --yes -y --no -n --quiet -q --no-progress --no-gallery --help -h $globals" -- "$cur")) ;;
         settings)
             case $action in
                 "") COMPREPLY=($(compgen -W "show set toggle --help" -- "$cur")) ;;
@@ -47,7 +48,7 @@ _quillmoss_cli() {
                         _filedir
                     fi ;;
             esac ;;
-        help) COMPREPLY=($(compgen -W "list download report settings cookies" -- "$cur")) ;;
+        help) COMPREPLY=($(compgen -W "list download report gallery settings cookies" -- "$cur")) ;;
     esac
 }
 complete -F _quillmoss_cli quillmoss-cli
