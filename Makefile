@@ -13,7 +13,9 @@ GEN := -G Ninja
 WERROR := $(if $(CI),ON,OFF)
 CTEST_FLAGS := --output-on-failure -j $(JOBS)
 
-.PHONY: deps configure build test test-main test-asan test-tsan fuzz leaks soak diskfull demo run screenshots format bench clean
+PREFIX ?= /usr/local
+
+.PHONY: deps configure build test test-main test-package test-asan test-tsan fuzz leaks soak diskfull demo run screenshots format bench install deb clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -26,10 +28,25 @@ build: configure
 
 # Every test: the full build (GUI included), the non-GUI targets again under ASan + UBSan and under
 # ThreadSanitizer, then each fuzz harness for FUZZ_SECONDS (a fixed seed, so runs repeat).
-test: test-main test-asan test-tsan fuzz
+test: test-main test-package test-asan test-tsan fuzz
 
 test-main: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
+
+# The Debian package unpacked into a scratch root (dpkg -x); its quillmoss-cli runs from there.
+test-package: deb
+	@bash scripts/package-test.sh $(BUILD)
+
+# Installs the programs, desktop entry, icons, metadata, man pages and completion under PREFIX.
+install: build
+	cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# build/quillmoss_<version>_<arch>.deb (CPack; dependencies from dpkg-shlibdeps), then lintian.
+deb: build
+	@rm -f $(BUILD)/quillmoss_*.deb
+	cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls $(BUILD)/quillmoss_*.deb
+	@bash scripts/lintian.sh $(BUILD)/quillmoss_*.deb
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DQM_GUI=OFF -DQM_BENCH=OFF \
@@ -69,27 +86,30 @@ diskfull: deps
 	@bash scripts/diskfull.sh
 
 # The demo target of the built-in simulator, listed and downloaded in a scratch program folder.
+# Builds quillmoss-cli only; fails when the demo does.
 DEMO_QQ := 123456789
 DEMO_DIR = $(abspath $(BUILD))/demo
-demo: build
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quillmoss-cli
 	@rm -rf "$(DEMO_DIR)" && mkdir -p "$(DEMO_DIR)"
-	@cd "$(DEMO_DIR)" && "$(abspath $(BUILD))/bin/quillmoss-cli" --demo list $(DEMO_QQ)
-	@cd "$(DEMO_DIR)" && "$(abspath $(BUILD))/bin/quillmoss-cli" --demo download $(DEMO_QQ) --albums all --yes \
-		--save "$(DEMO_DIR)/saved"; status=$$?; \
-		echo; echo "demo: $$(find "$(DEMO_DIR)/saved" -type f 2>/dev/null | wc -l) files under $(DEMO_DIR)/saved/ (quillmoss-cli exit status $$status)"
+	@cd "$(DEMO_DIR)" && QUILLMOSS_HOME="$(DEMO_DIR)" "$(abspath $(BUILD))/bin/quillmoss-cli" --demo list $(DEMO_QQ)
+	@cd "$(DEMO_DIR)" && QUILLMOSS_HOME="$(DEMO_DIR)" "$(abspath $(BUILD))/bin/quillmoss-cli" --demo download $(DEMO_QQ) \
+		--albums all --yes --save "$(DEMO_DIR)/saved"; status=$$?; \
+		echo; echo "demo: $$(find "$(DEMO_DIR)/saved" -type f 2>/dev/null | wc -l) files under $(DEMO_DIR)/saved/ (quillmoss-cli exit status $$status)"; \
+		exit $$status
 
 run: build
-	@mkdir -p $(BUILD)/run && cd $(BUILD)/run && ../bin/quillmoss
+	@mkdir -p $(BUILD)/run && cd $(BUILD)/run && QUILLMOSS_HOME=. ../bin/quillmoss
 
 screenshots: build
 	@rm -rf $(BUILD)/screenshots-work && mkdir -p $(BUILD)/screenshots-work $(BUILD)/screenshots
-	cd $(BUILD)/screenshots-work && QT_QPA_PLATFORM=offscreen ../bin/quillmoss --demo --screenshots ../screenshots
+	cd $(BUILD)/screenshots-work && QUILLMOSS_HOME=. QT_QPA_PLATFORM=offscreen ../bin/quillmoss --demo --screenshots ../screenshots
 
 # Every benchmark, then one table of figures against their anchors and goals (BENCH_ARGS=--quick for a short run).
 bench: build
 	@bash scripts/bench.sh $(BUILD)/bin $(BENCH_ARGS)
 
-format:
+format: deps
 	@find net core sites download sim ui app tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:

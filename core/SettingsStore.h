@@ -12,6 +12,7 @@ namespace qm {
 
 struct SettingsStore {
     Text programFolder;  // ends with a separator
+    Text cacheFolder;    // the cover cache's parent folder (ends with a separator)
 
     // Hold settingsMutex for every read and write of `settings` and `currentSite`.
     mutable std::mutex settingsMutex;

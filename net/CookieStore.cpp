@@ -417,36 +417,71 @@ std::optional<std::string> CookieStore::Save() {
     return SaveHoldingSaveMutex();
 }
 
+namespace {
+constexpr auto kSaveGap = std::chrono::milliseconds(250);
+}  // namespace
+
 void CookieStore::AfterChange() {
-    // A change made while another thread is writing is left to that thread, which writes again
-    // before it stops; so threads that set cookies at the same time never queue up for the file.
-    bool write = true;
+    // A burst of changes (an answer per picture setting a cookie) must not become a burst of file
+    // writes: a change within kSaveGap of the last write, or while another thread writes, is left
+    // to the flusher thread, which writes all such changes together once the gap is over.
+    bool write = false;
     {
         std::lock_guard lock(pendingMutex_);
         pending_ = true;
-        if (saving_)
-            write = false;
-        else
+        if (!saving_ && std::chrono::steady_clock::now() - lastSave_ >= kSaveGap) {
             saving_ = true;
-    }
-    while (write) {
-        {
-            std::lock_guard lock(pendingMutex_);
-            if (!pending_) {
-                saving_ = false;
-                write = false;
-                break;
-            }
             pending_ = false;
+            write = true;
+        } else if (!flusher_.joinable()) {
+            flusher_ = std::jthread([this](std::stop_token stop) { FlushLoop(stop); });
         }
-        (void)Save();
     }
+    if (write) {
+        (void)Save();
+        std::lock_guard lock(pendingMutex_);
+        saving_ = false;
+        lastSave_ = std::chrono::steady_clock::now();
+    }
+    pendingCv_.notify_all();
     std::function<void()> listener;
     {
         std::lock_guard lock(mutex_);
         listener = listener_;
     }
     if (listener) listener();
+}
+
+void CookieStore::FlushLoop(std::stop_token stop) {
+    std::unique_lock lock(pendingMutex_);
+    while (!stop.stop_requested()) {
+        if (!pendingCv_.wait(lock, stop, [this] { return pending_ && !saving_; })) break;
+        const auto due = lastSave_ + kSaveGap;
+        if (std::chrono::steady_clock::now() < due) {
+            pendingCv_.wait_until(lock, stop, due, [] { return false; });
+            continue;
+        }
+        saving_ = true;
+        pending_ = false;
+        lock.unlock();
+        (void)Save();
+        lock.lock();
+        saving_ = false;
+        lastSave_ = std::chrono::steady_clock::now();
+    }
+}
+
+CookieStore::~CookieStore() {
+    if (flusher_.joinable()) {
+        flusher_.request_stop();
+        flusher_.join();
+    }
+    bool pending = false;
+    {
+        std::lock_guard lock(pendingMutex_);
+        pending = pending_;
+    }
+    if (pending) (void)Save();
 }
 
 void CookieStore::Add(Cookie cookie) {

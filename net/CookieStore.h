@@ -7,7 +7,8 @@
 // its cost does not grow with cookies other hosts set. The store is indexed by domain and bounded:
 // at most kMaxCookiesPerDomain per domain and kMaxCookies in all, the least recently set dropped
 // first. Persistent cookies are kept in "cookies.txt" (Netscape format, mode 0600) in the program
-// folder, rewritten atomically after changes. Another process may share the file: each write holds
+// folder, rewritten atomically after changes (at most every quarter second while changes keep coming;
+// Save() writes at once). Another process may share the file: each write holds
 // an advisory lock on the program folder, reads the file and merges this store's own changes into
 // it, so cookies the other process wrote meanwhile are kept. Session cookies (expires 0) live for
 // the process only: they are never written to the file.
@@ -15,14 +16,18 @@
 // Cookie fields are bytes as they travel in HTTP headers (UTF-8 where not ASCII).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace qm {
@@ -52,6 +57,8 @@ inline constexpr size_t kMaxCookies = 3000;
 class CookieStore {
 public:
     CookieStore() = default;
+    // Writes what is still waiting to be written.
+    ~CookieStore();
     CookieStore(const CookieStore&) = delete;
     CookieStore& operator=(const CookieStore&) = delete;
 
@@ -136,10 +143,15 @@ private:
     // Writing the file (saveMutex_ first when both are held).
     std::mutex saveMutex_;
     std::vector<Cookie> base_;  // this store's persistent cookies as of its last read or write of the file
-    // Coalescing: a change made while another thread writes is written by that thread.
+    // Pacing: the file is written at once after a change, but at most once per kSaveGap; changes
+    // made meanwhile are written together by the flusher thread when the gap is over.
+    void FlushLoop(std::stop_token stop);
     std::mutex pendingMutex_;
+    std::condition_variable_any pendingCv_;
     bool saving_ = false;
     bool pending_ = false;
+    std::chrono::steady_clock::time_point lastSave_{};
+    std::jthread flusher_;
 };
 
 }  // namespace qm

@@ -10,6 +10,7 @@ work=$(mktemp -d /tmp/qm-cli-run-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog"
 cd "$work/prog" || exit 1
+export QUILLMOSS_HOME="$work/prog"
 status=0
 run() {
     local rc

@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-soak}
 [ "$(id -u)" = 0 ] || { echo "diskfull: needs root (mount -t tmpfs)"; exit 2; }
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_GUI=OFF -DQM_BENCH=OFF >/dev/null || exit 1
-cmake --build "$build" -j "$(nproc)" --target quillmoss-cli qzone-sim qm_sim >/dev/null || exit 1
+cmake --build "$build" -j "$(nproc)" --target quillmoss-cli qzone-sim qm_sim_model >/dev/null || exit 1
 
 work=$(mktemp -d /tmp/qm-diskfull-XXXXXX)
 mnt="$work/small"
@@ -21,7 +21,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-g++ -std=c++20 -O1 -I"$root" "$root/scripts/soak_check.cpp" "$build/libqm_sim.a" "$build/libqm_net.a" -lz \
+g++ -std=c++20 -O1 -I"$root" "$root/scripts/soak_check.cpp" "$build/libqm_sim_model.a" "$build/libqm_net.a" -lz \
     -o "$work/soak_check" || exit 1
 
 # Two albums of 60 pictures of 40 KB: 4.8 MB, more than twice what the 2 MiB folder holds.
@@ -41,6 +41,7 @@ addr=$(sed -n 's/^listening \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$work/sim.out")
 fail=0
 check() { if [ "$2" = 0 ]; then echo "  ok    $1"; else echo "  FAIL  $1"; fail=1; fi; }
 cd "$work/prog" || exit 1
+export QUILLMOSS_HOME="$work/prog"
 printf '# Netscape HTTP Cookie File\n.qzone.qq.com\tTRUE\t/\tFALSE\t0\tkeep\tme\n' >cookies.txt
 "$build/bin/quillmoss-cli" settings set ThreadCount 15 >/dev/null
 cp soft.dat "$work/soft.before"

@@ -8,10 +8,11 @@ PKGS=(
   clang libclang-rt-14-dev
   qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libxkbcommon-dev
   libcurl4-openssl-dev zlib1g-dev libicu-dev libsqlite3-dev libssl-dev
-  libcpp-httplib-dev nlohmann-json3-dev
+  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libvips-dev
   xvfb xauth fonts-noto-cjk nginx-light aria2 curl chromium
+  clang-format dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -14,10 +14,10 @@ pictures=${PICTURES:-500}
 size=${SIZE:-4000}
 target=10001
 
-if [ ! -x "$build/bin/quillmoss-cli" ] || [ ! -f "$build/libqm_sim.a" ] || [ "${SOAK_REBUILD:-1}" = 1 ]; then
+if [ ! -x "$build/bin/quillmoss-cli" ] || [ ! -f "$build/libqm_sim_model.a" ] || [ "${SOAK_REBUILD:-1}" = 1 ]; then
     echo "soak: building quillmoss-cli and qzone-sim in $build" >&2
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_GUI=OFF -DQM_BENCH=OFF >/dev/null || exit 1
-    cmake --build "$build" -j "$(nproc)" --target quillmoss-cli qzone-sim qm_sim >/dev/null || exit 1
+    cmake --build "$build" -j "$(nproc)" --target quillmoss-cli qzone-sim qm_sim_model >/dev/null || exit 1
 fi
 work=$(mktemp -d /tmp/qm-soak-XXXXXX)
 sim_pid=
@@ -30,7 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-g++ -std=c++20 -O1 -I"$root" "$root/scripts/soak_check.cpp" "$build/libqm_sim.a" "$build/libqm_net.a" -lz \
+g++ -std=c++20 -O1 -I"$root" "$root/scripts/soak_check.cpp" "$build/libqm_sim_model.a" "$build/libqm_net.a" -lz \
     -o "$work/soak_check" || exit 1
 
 # The scenario: one open QZone owner with the albums, and the fault knobs on the picture hosts.
@@ -60,6 +60,7 @@ addr=$(sed -n 's/^listening \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$work/sim.out")
 # The program folder of the run; the shortest allowed time-out, so stalls are cut at 10 s.
 mkdir -p "$work/prog" "$work/save"
 cd "$work/prog" || exit 1
+export QUILLMOSS_HOME="$work/prog"
 "$build/bin/quillmoss-cli" settings set TimeoutSec 10 >/dev/null
 "$build/bin/quillmoss-cli" settings set ThreadCount 15 >/dev/null
 

@@ -18,6 +18,7 @@
 
 #include "sim/Access.h"
 #include "sim/Answer.h"
+#include "sim/DemoScenario.h"
 #include "sim/Encoding.h"
 #include "sim/Scenario.h"
 
@@ -426,6 +427,10 @@ std::unique_ptr<Simulator> Simulator::FromFile(const std::string& path) {
     }
 }
 
+std::unique_ptr<Simulator> Simulator::Demo() {
+    return std::make_unique<Simulator>(DemoScenario());
+}
+
 Simulator::~Simulator() {
     Stop();
 }
@@ -506,10 +511,6 @@ void Simulator::ResetPasswords() {
 
 const nlohmann::json& Simulator::Scenario() const {
     return impl_->scenario;
-}
-
-std::string DemoScenarioPath() {
-    return QM_SOURCE_DIR "/sim/scenarios/demo.json";
 }
 
 }  // namespace qm::sim

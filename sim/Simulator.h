@@ -26,6 +26,8 @@ public:
     explicit Simulator(nlohmann::json scenario);
     // Reads a scenario file; throws std::runtime_error with a clear message on unreadable or bad files.
     static std::unique_ptr<Simulator> FromFile(const std::string& path);
+    // The demo scenario compiled into the program (sim/scenarios/demo.json at build time).
+    static std::unique_ptr<Simulator> Demo();
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -55,7 +57,6 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-std::string DemoScenarioPath();  // QM_SOURCE_DIR "/sim/scenarios/demo.json"
 // Deterministic picture bytes of a given format ("jpg","png","gif","bmp") and size, seeded by id; real
 // signatures; small sizes decodable.
 std::string MakePictureBytes(const std::string& id, size_t size, const std::string& format);

@@ -5,12 +5,13 @@
 #include <iostream>
 #include <string>
 
+#include "qm/Version.h"
 #include "sim/Simulator.h"
 
 namespace {
 
 int Usage() {
-    std::fputs("usage: qzone-sim --scenario FILE [--port N]\n", stderr);
+    std::fputs("usage: qzone-sim --scenario FILE [--port N] | --demo [--port N] | --version\n", stderr);
     return 2;
 }
 
@@ -18,10 +19,17 @@ int Usage() {
 
 int main(int argc, char** argv) {
     std::string scenario;
+    bool demo = false;
     int port = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--scenario" && i + 1 < argc) {
+        if (arg == "--version") {
+            std::puts("qzone-sim " QM_VERSION);
+            return 0;
+        }
+        if (arg == "--demo") {
+            demo = true;
+        } else if (arg == "--scenario" && i + 1 < argc) {
             scenario = argv[++i];
         } else if (arg == "--port" && i + 1 < argc) {
             char* end = nullptr;
@@ -32,7 +40,7 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    if (scenario.empty()) return Usage();
+    if (scenario.empty() == !demo) return Usage();
 
     // Block the stop signals before any server thread starts, then wait for one of them here.
     sigset_t signals;
@@ -44,7 +52,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<qm::sim::Simulator> sim;
     try {
-        sim = qm::sim::Simulator::FromFile(scenario);
+        sim = demo ? qm::sim::Simulator::Demo() : qm::sim::Simulator::FromFile(scenario);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qzone-sim: %s\n", e.what());
         return 1;

@@ -23,10 +23,20 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    // The program's icon (the application's window icon) beside the texts.
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("aboutIcon"));
+    icon->setPixmap(windowIcon().pixmap(64, 64));
+    icon->setAlignment(Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(name);
+    texts->addWidget(version);
+    texts->addWidget(note);
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon);
+    top->addLayout(texts, 1);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(name);
-    layout->addWidget(version);
-    layout->addWidget(note);
+    layout->addLayout(top);
     auto* row = new QHBoxLayout;
     row->addStretch();
     row->addWidget(ok);

@@ -15,13 +15,13 @@ QImage ScaleCover(const QImage& picture) {
         .convertToFormat(QImage::Format_RGB888);
 }
 
-QImage LoadCover(const Text& programFolder, int albumIndex, const Text& coverUrl) {
+QImage LoadCover(const Text& cacheFolder, int albumIndex, const Text& coverUrl) {
     Text url = coverUrl;
     if (url.rfind(u"//", 0) == 0) url = u"http:" + url;
     // The mood pseudo-album's "123" and other non-addresses have no cover to fetch.
     if (url.rfind(u"http://", 0) != 0 && url.rfind(u"https://", 0) != 0) return {};
     std::error_code ec;
-    const Text folder = programFolder + u"tmp";
+    const Text folder = cacheFolder + u"tmp";
     std::filesystem::create_directories(PathFromText(folder), ec);
     const Text path = folder + static_cast<char16_t>(std::filesystem::path::preferred_separator) +
                       FormatText("%d.jpg", albumIndex);

@@ -11,7 +11,7 @@ namespace qm::ui {
 
 // Fetches the cover of album `albumIndex` and returns the scaled 24-bit image, or a null image
 // when the address is not a web address or the fetch or decoding fails.
-QImage LoadCover(const Text& programFolder, int albumIndex, const Text& coverUrl);
+QImage LoadCover(const Text& cacheFolder, int albumIndex, const Text& coverUrl);
 // Scales a decoded picture to the thumbnail size (24-bit colour).
 QImage ScaleCover(const QImage& picture);
 

@@ -358,9 +358,15 @@ void CQuillmossDlg::InitialiseState() {
     const QString cwd = options_.programFolder.isEmpty() ? QDir::currentPath() : options_.programFolder;
     const QString programFolder = WithSeparator(QDir::toNativeSeparators(cwd));
     st_.programFolder = T(programFolder);
+    st_.cacheFolder = options_.cacheFolder.isEmpty() ? st_.programFolder
+                                                     : T(WithSeparator(QDir::toNativeSeparators(options_.cacheFolder)));
     QString documents = options_.documentsFolder;
     if (documents.isEmpty()) documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString saveFolder = DefaultSaveFolder(programFolder, QDir::toNativeSeparators(documents));
+    // A program folder of the user's configuration is no place for pictures: save under Documents.
+    documents = QDir::toNativeSeparators(documents);
+    const QString saveFolder = options_.portable || documents.isEmpty()
+                                   ? DefaultSaveFolder(programFolder, documents)
+                                   : WithSeparator(WithSeparator(documents) + QString::fromUtf16(kProductFolderName));
     if (saveFolder != programFolder) QDir().mkpath(saveFolder);
     save_->SetEditText(saveFolder);
 
@@ -504,7 +510,7 @@ void CQuillmossDlg::AddAlbumRow(int index) {
     QImage cover;
     if (thumbnails) {
         const auto rec = st_.albums.Get(static_cast<std::size_t>(index));
-        if (rec && rec->ThumbIndex < 0) cover = LoadCover(st_.programFolder, index, rec->CoverUrl);
+        if (rec && rec->ThumbIndex < 0) cover = LoadCover(st_.cacheFolder, index, rec->CoverUrl);
     }
     if (QThread::currentThread() == thread()) {
         InsertRow(index, generation, thumbnails, cover);

@@ -63,6 +63,8 @@ enum MenuId : int {
 
 struct WindowOptions {
     QString programFolder;    // empty: the current directory
+    QString cacheFolder;      // holds the cover cache tmp/; empty: the program folder
+    bool portable = true;     // false: the program folder is the user's configuration folder
     QString documentsFolder;  // empty: the user's Documents folder
     bool splash = true;       // show the splash while the start-up step runs
     bool showWhenReady = true;

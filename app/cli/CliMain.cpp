@@ -1,3 +1,6 @@
+#include <cstdio>
+
+#include "app/cli/CliOptions.h"
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
@@ -7,13 +10,14 @@ namespace qm::cli {
 namespace {
 
 constexpr char kMainHelp[] =
-    "usage: quillmoss-cli [--demo] COMMAND ...\n"
+    "usage: quillmoss-cli [--demo] [--program-folder DIR] COMMAND ...\n"
     "\n"
     "Downloads whole photo albums of the QQ Zone family from the terminal.\n"
     "\n"
     "  list TARGET [--kind qzone|group|weibo] [--format table|tsv|json]\n"
     "                       list the albums of a QQ number, QQ group or Tencent Weibo page\n"
     "  download TARGET --save DIR [--kind ...] [--albums all|1,3-5] [--yes|--no]\n"
+    "           [--quiet|--no-progress]\n"
     "                       list, then download the chosen albums into DIR\n"
     "  report --save DIR [--format table|tsv]\n"
     "                       how complete the albums downloaded into DIR are (no network)\n"
@@ -21,19 +25,26 @@ constexpr char kMainHelp[] =
     "                       write an offline gallery (HTML pages, thumbnails) of the saved albums\n"
     "  settings show | set KEY VALUE | toggle FLAG\n"
     "                       download parameters, naming rules and options (soft.dat)\n"
-    "  cookies import FILE | import --domain D 'name=value; ...' | list\n"
+    "  cookies import FILE [--all-domains] | import --domain D 'name=value; ...' |\n"
+    "          import --from-browser firefox [--profile PATH] | list\n"
     "                       the cookie store that requests use (cookies.txt)\n"
     "\n"
     "  --demo               use the built-in simulator instead of the real services\n"
-    "  --help               this text; COMMAND --help tells more about a command\n"
+    "  -P, --program-folder DIR\n"
+    "                       keep soft.dat, cookies.txt and the cover cache in DIR\n"
+    "  -V, --version        the program's name and version\n"
+    "  -h, --help           this text; COMMAND --help tells more about a command\n"
     "\n"
-    "The program folder is the current directory. Exit status: 0 done, 1 failure or nothing\n"
-    "found, 2 usage, 130 interrupted.\n";
-
-constexpr char kMainUsage[] =
-    "usage: quillmoss-cli [--demo] list|download|report|gallery|settings|cookies ... (--help for more)";
+    "Program folder: --program-folder DIR, else $QUILLMOSS_HOME, else the current directory when it\n"
+    "holds soft.dat, else $XDG_CONFIG_HOME/quillmoss (~/.config/quillmoss) for the settings and\n"
+    "cookies and $XDG_CACHE_HOME/quillmoss (~/.cache/quillmoss) for the cover cache.\n"
+    "Exit status: 0 done, 1 failure or nothing found, 2 usage, 130 interrupted.\n";
 
 }  // namespace
+
+const char* MainHelp() {
+    return kMainHelp;
+}
 
 int UsageError(const std::string& message, const char* usage) {
     Console::Get().Err("quillmoss-cli: " + message);
@@ -42,33 +53,26 @@ int UsageError(const std::string& message, const char* usage) {
 }
 
 int RunCli(const std::vector<std::string>& words) {
-    bool demo = false;
-    std::size_t i = 0;
-    for (; i < words.size(); ++i) {
-        if (words[i] == "--demo") {
-            demo = true;
-        } else if (words[i] == "--help" || words[i] == "-h" || words[i] == "help") {
-            if (words[i] == "help" && i + 1 < words.size()) {
-                std::vector<std::string> rest{words[i + 1], "--help"};
-                return RunCli(rest);
-            }
-            Console::Get().Out(kMainHelp);
-            return ExitDone;
-        } else {
-            break;
+    CliOptions options;
+    int status = ParseCommandLine(words, options);
+    if (status < 0) {
+        InstallInterruptHandler();
+        switch (options.command) {
+            case Command::List: status = ListCommand(options.global, options.list); break;
+            case Command::Download: status = DownloadCommand(options.global, options.download); break;
+            case Command::Report: status = ReportCommand(options.global, options.report); break;
+            case Command::Gallery: status = GalleryCommand(options.global, options.gallery); break;
+            case Command::Settings: status = SettingsCommand(options.global, options.settings); break;
+            case Command::Cookies: status = CookiesCommand(options.global, options.cookies); break;
+            case Command::None: status = ExitUsage; break;
         }
     }
-    if (i >= words.size()) return UsageError("no command given", kMainUsage);
-    const std::string& command = words[i];
-    const std::vector<std::string> rest(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end());
-    InstallInterruptHandler();
-    if (command == "list") return ListCommand(rest, demo);
-    if (command == "download") return DownloadCommand(rest, demo);
-    if (command == "report") return ReportCommand(rest);
-    if (command == "gallery") return GalleryCommand(rest);
-    if (command == "settings") return SettingsCommand(rest);
-    if (command == "cookies") return CookiesCommand(rest);
-    return UsageError("unknown command " + command, kMainUsage);
+    // What went to standard output must have reached it: a full disk or a closed pipe is a failure.
+    if (!Console::Get().OutFlushed() && status == ExitDone) {
+        std::fputs("quillmoss-cli: cannot write to standard output\n", stderr);
+        status = ExitFailure;
+    }
+    return status;
 }
 
 }  // namespace qm::cli

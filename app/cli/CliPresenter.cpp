@@ -356,8 +356,10 @@ void CliPresenter::DrawLocked() {
     if (!transferring_) {
         line = "已获取到" + std::to_string(listed_) + "张图片信息" + album;
     } else {
-        constexpr std::size_t kWidth = 30;
-        const std::size_t filled = total_ > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
+        const std::string counts = "[] " + std::to_string(done_) + "/" + std::to_string(total_) + album;
+        const std::size_t kWidth =
+            static_cast<std::size_t>(std::max(0, BarCells(con.Columns(), static_cast<int>(counts.size()), 30)));
+        const std::size_t filled = total_ > 0 && kWidth > 0 ? std::min(kWidth, done_ * kWidth / total_) : 0;
         line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " + std::to_string(done_) +
                "/" + std::to_string(total_) + album;
     }

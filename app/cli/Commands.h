@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/Args.h"
+#include "app/cli/CliOptions.h"
 #include "core/JobRequests.h"
 #include "net/StringCtrl.h"
 
@@ -15,16 +15,31 @@ enum ExitCode : int { ExitDone = 0, ExitFailure = 1, ExitUsage = 2, ExitInterrup
 // Entry point: argv without the program name.
 int RunCli(const std::vector<std::string>& words);
 
-int ListCommand(const std::vector<std::string>& words, bool demo);
-int DownloadCommand(const std::vector<std::string>& words, bool demo);
-int SettingsCommand(const std::vector<std::string>& words);
-int CookiesCommand(const std::vector<std::string>& words);
-int ReportCommand(const std::vector<std::string>& words);
-int GalleryCommand(const std::vector<std::string>& words);
+int ListCommand(const GlobalOptions& global, const ListOptions& options);
+int DownloadCommand(const GlobalOptions& global, const DownloadOptions& options);
+int SettingsCommand(const GlobalOptions& global, const SettingsOptions& options);
+int CookiesCommand(const GlobalOptions& global, const CookiesOptions& options);
+int ReportCommand(const GlobalOptions& global, const ReportOptions& options);
+int GalleryCommand(const GlobalOptions& global, const GalleryOptions& options);
 
 // The offline gallery of the target just downloaded (`targetFolder` relative to `saveFolder`);
 // reports on stderr and never changes the download's exit status.
 void GalleryAfterDownload(const Text& saveFolder, const Text& targetFolder);
+
+// Each command's usage line and --help text.
+const char* MainHelp();
+const char* ListUsage();
+const char* ListHelp();
+const char* DownloadUsage();
+const char* DownloadHelp();
+const char* SettingsUsage();
+const char* SettingsHelp();
+const char* CookiesUsage();
+const char* CookiesHelp();
+const char* ReportUsage();
+const char* ReportHelp();
+const char* GalleryUsage();
+const char* GalleryHelp();
 
 // Prints "quillmoss-cli: MESSAGE" and the command's usage line to stderr; returns ExitUsage.
 int UsageError(const std::string& message, const char* usage);

@@ -1,8 +1,10 @@
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
+#include "app/cli/FirefoxCookies.h"
 #include "app/cli/Session.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
@@ -12,16 +14,22 @@ namespace qm::cli {
 namespace {
 
 constexpr char kCookiesUsage[] =
-    "usage: quillmoss-cli cookies import FILE | import --domain DOMAIN 'name=value; ...' | list";
+    "usage: quillmoss-cli cookies import FILE [--all-domains] | import --domain DOMAIN 'name=value; ...' |\n"
+    "       import --from-browser firefox [--profile PATH] | list";
 
 constexpr char kCookiesHelp[] =
-    "usage: quillmoss-cli cookies import FILE | import --domain DOMAIN 'name=value; ...' | list\n"
+    "usage: quillmoss-cli cookies import FILE [--all-domains] | import --domain DOMAIN 'name=value; ...' |\n"
+    "       import --from-browser firefox [--profile PATH] | list\n"
     "\n"
-    "The cookie store of the program folder (cookies.txt in the current directory), which every\n"
-    "request uses; log in with a browser and bring its cookies here to list private and\n"
-    "friends-only albums.\n"
+    "The cookie store of the program folder (cookies.txt), which every request uses; log in with a\n"
+    "browser and bring its cookies here to list private and friends-only albums.\n"
     "\n"
-    "  import FILE                  a Netscape cookies.txt as browsers' export extensions write it\n"
+    "  import FILE                  a Netscape cookies.txt as browsers' export extensions write it;\n"
+    "                               only cookies of the QQ Zone family (qq.com, qzone.com, qpic.cn)\n"
+    "                               are taken unless --all-domains is given\n"
+    "  import --from-browser firefox [--profile PATH]\n"
+    "                               the QQ Zone family's cookies of Firefox's default profile (or of\n"
+    "                               the profile folder or cookies.sqlite PATH), read from a copy\n"
     "  import --domain D 'a=1; b=2' cookies copied from a browser's Cookie header, for domain D\n"
     "                               and its sub-domains (e.g. qq.com)\n"
     "  list                         every stored cookie: domain, path, name, value, expiry\n"
@@ -46,7 +54,7 @@ int Saved(CookieStore& store) {
     return ExitDone;
 }
 
-int ImportFile(CookieStore& store, const std::string& file) {
+int ImportFile(CookieStore& store, const std::string& file, bool allDomains) {
     std::string text;
     std::error_code ec;
     if (std::filesystem::is_directory(PathFromText(FromUtf8(file)), ec)) {
@@ -57,7 +65,7 @@ int ImportFile(CookieStore& store, const std::string& file) {
         Console::Get().Err("cannot read " + file);
         return ExitFailure;
     }
-    int taken = 0;
+    int taken = 0, skipped = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
@@ -69,11 +77,18 @@ int ImportFile(CookieStore& store, const std::string& file) {
         if (!ParseNetscapeLine(line, c)) continue;
         if (c.expires == 0) c.expires = ImportedExpiry();
         if (c.expires < static_cast<int64_t>(std::time(nullptr))) continue;  // already expired
+        if (!allDomains && !IsFamilyDomain(c.domain)) {
+            ++skipped;
+            continue;
+        }
         store.Add(std::move(c));
         ++taken;
     }
     if (const int exit = Saved(store); exit != ExitDone) return exit;
-    Console::Get().Err("imported " + std::to_string(taken) + " cookies into " + store.FilePath().string());
+    std::string note = "imported " + std::to_string(taken) + " cookies into " + store.FilePath().string();
+    if (skipped > 0)
+        note += " (" + std::to_string(skipped) + " of other domains left out; --all-domains takes them)";
+    Console::Get().Err(note);
     return taken > 0 ? ExitDone : ExitFailure;
 }
 
@@ -88,6 +103,53 @@ int ImportPairs(CookieStore& store, const std::string& domain, const std::string
     if (const int exit = Saved(store); exit != ExitDone) return exit;
     Console::Get().Err("imported " + std::to_string(taken) + " cookies for " + d + " into " +
                        store.FilePath().string());
+    return taken > 0 ? ExitDone : ExitFailure;
+}
+
+int ImportBrowser(CookieStore& store, const CookiesOptions& o) {
+    if (o.browser != "firefox") {
+        Console::Get().Err("quillmoss-cli: cookies can be read from firefox only, not " + o.browser);
+        return ExitUsage;
+    }
+    namespace fs = std::filesystem;
+    fs::path file;
+    if (!o.profile.empty()) {
+        file = fs::path(o.profile);
+        std::error_code ec;
+        if (fs::is_directory(file, ec)) file /= "cookies.sqlite";
+    } else {
+        const char* home = std::getenv("HOME");
+        for (const char* base : {".mozilla/firefox", "snap/firefox/common/.mozilla/firefox"}) {
+            const fs::path profile = DefaultFirefoxProfile(fs::path(home ? home : "") / base);
+            if (!profile.empty()) {
+                file = profile / "cookies.sqlite";
+                break;
+            }
+        }
+        if (file.empty()) {
+            Console::Get().Err("no Firefox profile found; name one with --profile PATH");
+            return ExitFailure;
+        }
+    }
+    std::vector<Cookie> cookies;
+    std::string error;
+    if (!ReadFirefoxCookies(file, cookies, error)) {
+        Console::Get().Err(error);
+        return ExitFailure;
+    }
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    int taken = 0;
+    for (Cookie& c : cookies) {
+        if (!IsFamilyDomain(c.domain)) continue;
+        // Session cookies of a running browser are the login; keep them as imported ones are kept.
+        if (c.expires == 0) c.expires = ImportedExpiry();
+        if (c.expires < now) continue;
+        store.Add(std::move(c));
+        ++taken;
+    }
+    if (const int exit = Saved(store); exit != ExitDone) return exit;
+    Console::Get().Err("imported " + std::to_string(taken) + " cookies of the QQ Zone family from " + file.string() +
+                       " into " + store.FilePath().string());
     return taken > 0 ? ExitDone : ExitFailure;
 }
 
@@ -112,28 +174,29 @@ int List(CookieStore& store) {
 
 }  // namespace
 
-int CookiesCommand(const std::vector<std::string>& words) {
-    Args a;
-    std::string err;
-    if (!ParseArgs(words, {"--domain"}, {"--help", "-h"}, a, err)) return UsageError(err, kCookiesUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kCookiesHelp);
-        return ExitDone;
-    }
-    const auto& w = a.positional;
-    const std::string* domain = a.Value("--domain");
-    const bool list = w.size() == 1 && w[0] == "list" && !domain;
-    const bool import = w.size() == 2 && w[0] == "import";
-    if (!list && !import) return UsageError("bad cookies command", kCookiesUsage);
+const char* CookiesUsage() {
+    return kCookiesUsage;
+}
 
+const char* CookiesHelp() {
+    return kCookiesHelp;
+}
+
+int CookiesCommand(const GlobalOptions& global, const CookiesOptions& o) {
+    const Text folder = ProgramFolder(global);
+    if (folder.empty()) return ExitFailure;
     CookieStore& store = CookieStore::Instance();
-    if (!store.Open(PathFromText(ProgramFolder()))) {
-        Console::Get().Err("cookies.txt in the current directory cannot be read");
+    if (!store.Open(PathFromText(folder))) {
+        Console::Get().Err("cookies.txt in the program folder cannot be read");
         return ExitFailure;
     }
-    if (list) return List(store);
-    if (domain) return ImportPairs(store, *domain, w[1]);
-    return ImportFile(store, w[1]);
+    switch (o.action) {
+        case CookiesOptions::Action::List: return List(store);
+        case CookiesOptions::Action::ImportHeader: return ImportPairs(store, o.domain, o.header);
+        case CookiesOptions::Action::ImportBrowser: return ImportBrowser(store, o);
+        case CookiesOptions::Action::ImportFile: return ImportFile(store, o.file, o.allDomains);
+    }
+    return ExitUsage;
 }
 
 }  // namespace qm::cli

@@ -9,9 +9,9 @@
 #include "app/cli/Session.h"
 #include "app/cli/CliPresenter.h"
 #include "app/cli/TerminalText.h"
-#include "net/FileUtil.h"
 #include "jobs/DownloadJob.h"
 #include "jobs/JobRunner.h"
+#include "net/FileUtil.h"
 #include "net/Trace.h"
 
 namespace qm::cli {
@@ -19,43 +19,56 @@ namespace qm::cli {
 namespace {
 
 constexpr char kDownloadUsage[] =
-    "usage: quillmoss-cli [--demo] download TARGET... --save DIR [--kind qzone|group|weibo] [--albums "
-    "all|1,3-5] "
-    "[--format table|json] [--refetch|--retry-failed] [--input FILE] [--yes|--no] [-v]";
+    "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind qzone|group|weibo] "
+    "[-a|--albums all|1,3-5] [-f|--format table|json] [--refetch|--retry-failed] [-i|--input FILE] "
+    "[-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]";
 
 constexpr char kDownloadHelp[] =
-    "usage: quillmoss-cli [--demo] download TARGET... --save DIR [--kind qzone|group|weibo] [--albums "
-    "all|1,3-5] "
-    "[--format table|json] [--refetch|--retry-failed] [--input FILE] [--yes|--no] [-v]\n"
+    "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind qzone|group|weibo] "
+    "[-a|--albums all|1,3-5] [-f|--format table|json] [--refetch|--retry-failed] [-i|--input FILE] "
+    "[-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]\n"
     "\n"
     "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
     "folder per album below a folder named after the target, with the naming rules and options\n"
     "of `settings`.\n"
     "\n"
-    "  --save DIR    the save folder (created when missing).\n"
-    "  --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
-    "  --kind K      qzone, group or weibo (see `list --help`).\n"
-    "  --format F    table (default): a progress bar, then a summary table per album (序号, 名称,\n"
-    "                列出, 已保存, 已有, 失败, 原因) and the failed pictures with their reasons;\n"
-    "                json: one JSON object per line for every event (album_started, picture,\n"
-    "                album_finished, finished), see docs/cli.md.\n"
-    "  --yes, --no   the answer to the program's questions (passwords, logins, partial albums).\n"
-    "  -v, --verbose trace every request and failure on stderr (as QUILLMOSS_TRACE=1 does).\n"
-    "  --refetch     fetch every listed picture again, even those the save folder's archive\n"
-    "                (quillmoss-archive.sqlite3) records as saved. Without it a picture whose file\n"
-    "                is there with its recorded size is skipped and counted as already had.\n"
-    "  --retry-failed  fetch only the pictures the archive records as failed (the albums are\n"
-    "                listed again to get fresh addresses).\n"
-    "  --input FILE  more targets, one per line (# starts a comment); several TARGETs may also be\n"
-    "                given. They run one after the other into DIR, each with its own summary.\n"
-    "  --no-gallery  do not write the offline gallery of the target at the end (see `gallery`).\n"
-    "  --demo        serve everything from the built-in simulator.\n"
+    "  -s, --save DIR    the save folder (created when missing).\n"
+    "  -a, --albums SEL  all (default), or row numbers of the list (序号) such as 1,3-5.\n"
+    "  -k, --kind K      qzone, group or weibo (see `list --help`).\n"
+    "  -y, --yes, -n, --no\n"
+    "                    the answer to the program's questions (passwords, logins, partial albums).\n"
+    "  -q, --quiet       no progress and no album lines: the program's messages and the summary.\n"
+    "  --no-progress     the album lines, but no progress bar or progress lines.\n"
+    "  --no-gallery      do not write the offline gallery of the target at the end (see `gallery`).\n"
+    "  -f, --format F    table (default): a progress bar, then one summary table per target (序号,\n"
+    "                    名称, 列出, 已保存, 已有, 失败, 原因) and the failed pictures with their\n"
+    "                    reasons; json: one JSON object per line for every event (album_started,\n"
+    "                    picture, album_finished, finished), see docs/cli.md.\n"
+    "  --refetch         fetch every listed picture again, even those the save folder's archive\n"
+    "                    (quillmoss-archive.sqlite3) records as saved. Without it a picture whose\n"
+    "                    file is there with its recorded size is skipped and counted as already had.\n"
+    "  --retry-failed    fetch only the pictures the archive records as failed (the albums are\n"
+    "                    listed again for fresh addresses).\n"
+    "  -i, --input FILE  more targets, one per line (# starts a comment). Several TARGETs run one\n"
+    "                    after the other into DIR, each with its own summary.\n"
+    "  -v, --verbose     trace every request and failure on stderr (as QUILLMOSS_TRACE=1 does).\n"
+    "  --demo            serve everything from the built-in simulator.\n"
+    "\n"
+    "The progress bar fits the terminal's width; a pipe or TERM=dumb gets plain lines.\n"
     "\n"
     "Ctrl-C once stops after the pictures in progress (what is done stays); twice quits at once.\n"
-    "Exit status: 0 only when every chosen album is complete (each listed picture saved or already\n"
-    "had), 1 otherwise, 2 usage, 130 interrupted.\n";
+    "Exit status: 0 only when every chosen album of every target is complete (each listed picture\n"
+    "saved or already had), 1 otherwise, 2 usage, 130 interrupted.\n";
 
 }  // namespace
+
+const char* DownloadUsage() {
+    return kDownloadUsage;
+}
+
+const char* DownloadHelp() {
+    return kDownloadHelp;
+}
 
 bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& out, std::string& error) {
     out.clear();
@@ -98,16 +111,6 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
 
 namespace {
 
-struct DownloadOptions {
-    std::string albumSpec = "all";
-    std::string kindWord;  // empty: the address decides
-    Text saveFolder;
-    bool json = false;
-    bool refetch = false;
-    bool retryFailed = false;
-    bool gallery = true;
-};
-
 // Targets of --input FILE: one per line; blank lines and lines starting with '#' are skipped.
 bool ReadTargetFile(const std::string& path, std::vector<std::string>& out, std::string& error) {
     std::string bytes;
@@ -128,10 +131,10 @@ bool ReadTargetFile(const std::string& path, std::vector<std::string>& out, std:
 
 // Lists one target, downloads its chosen albums and prints its summary. The exit status of this
 // target alone.
-int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt) {
+int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, bool json) {
     Console& con = Console::Get();
     int kind = 0;
-    ResolveKind(opt.kindWord.empty() ? nullptr : &opt.kindWord, target, kind);
+    ResolveKind(o.kind.empty() ? nullptr : &o.kind, target, kind);
     const ListResult list = RunList(s, target, kind);
     if (InterruptCount() > 0) return ExitInterrupted;
     const auto& albums = list.albums;
@@ -142,7 +145,7 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt
 
     std::vector<int> selection;
     std::string err;
-    if (!ParseAlbumSelection(opt.albumSpec, static_cast<int>(albums.size()), selection, err)) {
+    if (!ParseAlbumSelection(o.albums, static_cast<int>(albums.size()), selection, err)) {
         con.Out(RenderAlbums(albums, ListFormat::Table));
         return UsageError(err, kDownloadUsage);
     }
@@ -152,9 +155,9 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt
         chosen.push_back(albums[static_cast<std::size_t>(i)]);
         rowNumbers.push_back(i + 1);
     }
-    con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
-            " albums of " + EscapeControls(target) + ":");
-    {
+    if (!o.quiet) {
+        con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
+                " albums of " + EscapeControls(target) + ":");
         std::string table = RenderAlbums(chosen, ListFormat::Table, &rowNumbers);
         while (!table.empty() && table.back() == '\n') table.pop_back();
         con.Err(table);
@@ -163,11 +166,11 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt
     DownloadRequest request;
     request.list = list;
     request.albums = selection;
-    request.saveFolder = opt.saveFolder;
+    request.saveFolder = FromUtf8(o.save);
     request.settings = s.st.Snapshot();
     request.programFolder = s.st.programFolder;
-    request.refetch = opt.refetch;
-    request.retryFailed = opt.retryFailed;
+    request.refetch = o.refetch;
+    request.retryFailed = o.retryFailed;
 
     JobOutcome outcome;
     JobRunner runner;
@@ -181,9 +184,9 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt
     con.EndProgress();
 
     // The offline gallery of the target, from what is on disk now.
-    if (opt.gallery && outcome.error == JobError::None)
-        GalleryAfterDownload(opt.saveFolder, list.targetFolder + u"/" + list.targetSubFolder);
-    if (!opt.json) {
+    if (!o.noGallery && outcome.error == JobError::None && InterruptCount() == 0)
+        GalleryAfterDownload(request.saveFolder, list.targetFolder + u"/" + list.targetSubFolder);
+    if (!json) {
         con.Out(RenderSummary(list, outcome));
         if (!outcome.openFolder.empty()) con.Err("saved under: " + ToUtf8(outcome.openFolder));
     }
@@ -195,68 +198,38 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& opt
 
 }  // namespace
 
-int DownloadCommand(const std::vector<std::string>& words, bool demo) {
-    Args a;
+int DownloadCommand(const GlobalOptions& global, const DownloadOptions& o) {
     std::string err;
-    if (!ParseArgs(words, {"--kind", "--save", "--albums", "--format", "--input"},
-                   {"--yes", "--no", "--demo", "--help", "-h", "--verbose", "-v", "--refetch", "--retry-failed",
-                    "--no-gallery"}, a,
-                   err))
-        return UsageError(err, kDownloadUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kDownloadHelp);
-        return ExitDone;
-    }
-    std::vector<std::string> targets = a.positional;
-    if (const std::string* input = a.Value("--input")) {
-        if (!ReadTargetFile(*input, targets, err)) {
-            Console::Get().Err("quillmoss-cli: " + err);
-            return ExitFailure;
-        }
+    std::vector<std::string> targets = o.targets;
+    if (!o.input.empty() && !ReadTargetFile(o.input, targets, err)) {
+        Console::Get().Err("quillmoss-cli: " + err);
+        return ExitFailure;
     }
     if (targets.empty()) return UsageError("download needs a TARGET (or --input FILE)", kDownloadUsage);
-    if (a.Has("--yes") && a.Has("--no"))
-        return UsageError("--yes and --no exclude each other", kDownloadUsage);
-    if (a.Has("--refetch") && a.Has("--retry-failed"))
-        return UsageError("--refetch and --retry-failed exclude each other", kDownloadUsage);
-    const std::string* save = a.Value("--save");
-    if (!save || save->empty()) return UsageError("download needs --save DIR", kDownloadUsage);
-
-    DownloadOptions opt;
-    if (const std::string* k = a.Value("--kind")) {
+    if (!o.kind.empty()) {
         int kind = 0;
-        if (!ResolveKind(k, Text(), kind)) return UsageError("unknown kind " + *k, kDownloadUsage);
-        opt.kindWord = *k;
+        if (!ResolveKind(&o.kind, Text(), kind)) return UsageError("unknown kind " + o.kind, kDownloadUsage);
     }
-    opt.albumSpec = a.Value("--albums") ? *a.Value("--albums") : std::string("all");
-    if (opt.albumSpec.empty()) return UsageError("--albums needs a value", kDownloadUsage);
-    if (const std::string* f = a.Value("--format")) {
-        if (*f == "json")
-            opt.json = true;
-        else if (*f != "table")
-            return UsageError("unknown format " + *f + " (table or json)", kDownloadUsage);
-    }
-    opt.saveFolder = FromUtf8(*save);
-    opt.refetch = a.Has("--refetch");
-    opt.retryFailed = a.Has("--retry-failed");
-    opt.gallery = !a.Has("--no-gallery");
-    if (a.Has("--verbose") || a.Has("-v")) SetTraceEnabled(true);
+    if (o.format != "table" && o.format != "json")
+        return UsageError("unknown format " + o.format + " (table or json)", kDownloadUsage);
+    if (o.refetch && o.retryFailed)
+        return UsageError("--refetch and --retry-failed exclude each other", kDownloadUsage);
+    const bool json = o.format == "json";
+    if (o.verbose) SetTraceEnabled(true);
+    if (o.quiet || o.noProgress) Console::Get().DisableProgress();
 
-    std::optional<bool> answer;
-    if (a.Has("--yes")) answer = true;
-    if (a.Has("--no")) answer = false;
-    Session s(answer);
-    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
-    s.fe.ShowProgress(!opt.json);
-    s.fe.JsonEvents(opt.json);
+    Session s(o.answer);
+    if (!s.Open(global)) return ExitFailure;
+    s.fe.ShowProgress(!json && !o.quiet);
+    s.fe.JsonEvents(json);
 
     // One target after the other, into the one save folder (and its one archive); the status is 0
     // only when every target is complete.
     int status = ExitDone;
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        if (targets.size() > 1 && !opt.json)
+        if (targets.size() > 1 && !json)
             Console::Get().Out((i ? "\n" : "") + std::string("# ") + EscapeControls(targets[i]) + "\n");
-        const int one = DownloadOneTarget(s, FromUtf8(targets[i]), opt);
+        const int one = DownloadOneTarget(s, FromUtf8(targets[i]), o, json);
         if (one == ExitInterrupted || one == ExitUsage) return one;
         if (one != ExitDone) status = ExitFailure;
     }

@@ -6,10 +6,10 @@ namespace qm::cli {
 
 namespace {
 
-constexpr char kGalleryUsage[] = "usage: quillmoss-cli gallery --save DIR [TARGET]";
+constexpr char kGalleryUsage[] = "usage: quillmoss-cli gallery -s|--save DIR [TARGET]";
 
 constexpr char kGalleryHelp[] =
-    "usage: quillmoss-cli gallery --save DIR [TARGET]\n"
+    "usage: quillmoss-cli gallery -s|--save DIR [TARGET]\n"
     "\n"
     "Writes an offline gallery of the albums saved under DIR: DIR/TARGET/index.html lists the\n"
     "albums, each album folder gets an index.html with its pictures (click one for the large view\n"
@@ -19,7 +19,7 @@ constexpr char kGalleryHelp[] =
     "\n"
     "  TARGET      one target folder under DIR (the QQ number, group or page the download named);\n"
     "              without it, every target folder under DIR that holds albums saved by this program.\n"
-    "  --save DIR  the save folder given to `download`.\n"
+    "  -s, --save DIR  the save folder given to `download`.\n"
     "\n"
     "`download` writes the gallery of its target at the end unless --no-gallery is given.\n"
     "Exit status: 0 done, 1 nothing to show or a page could not be written, 2 usage.\n";
@@ -42,19 +42,16 @@ bool MakeGallery(const Text& save, const Text& target) {
 
 }  // namespace
 
-int GalleryCommand(const std::vector<std::string>& words) {
-    Args a;
-    std::string err;
-    if (!ParseArgs(words, {"--save"}, {"--help", "-h"}, a, err)) return UsageError(err, kGalleryUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kGalleryHelp);
-        return ExitDone;
-    }
-    const std::string* save = a.Value("--save");
-    if (!save || save->empty()) return UsageError("gallery needs --save DIR", kGalleryUsage);
-    if (a.positional.size() > 1) return UsageError("gallery takes at most one TARGET", kGalleryUsage);
-    const Text target = a.positional.empty() ? Text() : FromUtf8(a.positional[0]);
-    return MakeGallery(FromUtf8(*save), target) ? ExitDone : ExitFailure;
+const char* GalleryUsage() {
+    return kGalleryUsage;
+}
+
+const char* GalleryHelp() {
+    return kGalleryHelp;
+}
+
+int GalleryCommand(const GlobalOptions&, const GalleryOptions& o) {
+    return MakeGallery(FromUtf8(o.save), FromUtf8(o.target)) ? ExitDone : ExitFailure;
 }
 
 void GalleryAfterDownload(const Text& saveFolder, const Text& targetFolder) {

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+#include "app/cli/Console.h"
+
 namespace qm::cli {
 
 namespace {
@@ -41,6 +43,7 @@ void WaitForJob(JobRunner& runner, const std::function<void()>& requestStop) {
             stopAsked = true;
             requestStop();
         }
+        Console::Get().RedrawIfResized();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     runner.Join();

@@ -15,29 +15,38 @@ namespace qm::cli {
 namespace {
 
 constexpr char kListUsage[] =
-    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] "
-    "[--yes|--no]";
+    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind qzone|group|weibo] [-f|--format table|tsv|json] "
+    "[-y|--yes|-n|--no]";
 
 constexpr char kListHelp[] =
-    "usage: quillmoss-cli [--demo] list TARGET [--kind qzone|group|weibo] [--format table|tsv|json] "
-    "[--yes|--no]\n"
+    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind qzone|group|weibo] [-f|--format table|tsv|json] "
+    "[-y|--yes|-n|--no]\n"
     "\n"
     "Lists the albums of TARGET: a QQ number (or a QZone page address), a QQ group number, or a\n"
     "Tencent Weibo page address.\n"
     "\n"
-    "  --kind K      qzone (QZone albums of a QQ number), group (QQ group albums) or weibo (Tencent\n"
+    "  -k, --kind K  qzone (QZone albums of a QQ number), group (QQ group albums) or weibo (Tencent\n"
     "                Weibo albums). Without it the address decides: a Weibo address gives weibo, a\n"
     "                QQ group address gives group, anything else qzone.\n"
-    "  --format F    table (default), tsv (rows of 序号, 名称, 数量, 备注 separated by tabs, no\n"
+    "  -f, --format F table (default), tsv (rows of 序号, 名称, 数量, 备注 separated by tabs, no\n"
     "                header) or json (an array of objects).\n"
-    "  --yes, --no   the answer to the program's questions (without them, questions are asked on\n"
+    "  -y, --yes, -n, --no\n"
+    "                the answer to the program's questions (without them, questions are asked on\n"
     "                the terminal, and answered no when there is none).\n"
     "  --demo        serve everything from the built-in simulator instead of the real services.\n"
     "\n"
-    "The program folder is the current directory (soft.dat, cookies.txt).\n"
+    "The program folder (soft.dat, cookies.txt): see quillmoss-cli --help.\n"
     "Exit status: 0 albums listed, 1 nothing found, 2 usage, 130 interrupted.\n";
 
 }  // namespace
+
+const char* ListUsage() {
+    return kListUsage;
+}
+
+const char* ListHelp() {
+    return kListHelp;
+}
 
 bool ResolveKind(const std::string* word, TextView target, int& kind) {
     if (word) {
@@ -74,39 +83,23 @@ ListResult RunList(Session& s, const Text& target, int kind) {
     return result;
 }
 
-int ListCommand(const std::vector<std::string>& words, bool demo) {
-    Args a;
-    std::string err;
-    if (!ParseArgs(words, {"--kind", "--format"}, {"--yes", "--no", "--demo", "--help", "-h"}, a, err))
-        return UsageError(err, kListUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kListHelp);
-        return ExitDone;
-    }
-    if (a.positional.size() != 1) return UsageError("list needs exactly one TARGET", kListUsage);
-    if (a.Has("--yes") && a.Has("--no")) return UsageError("--yes and --no exclude each other", kListUsage);
-
+int ListCommand(const GlobalOptions& global, const ListOptions& o) {
     ListFormat format = ListFormat::Table;
-    if (const std::string* f = a.Value("--format")) {
-        if (*f == "table")
-            format = ListFormat::Table;
-        else if (*f == "tsv")
-            format = ListFormat::Tsv;
-        else if (*f == "json")
-            format = ListFormat::Json;
-        else
-            return UsageError("unknown format " + *f, kListUsage);
-    }
-    const Text target = FromUtf8(a.positional[0]);
+    if (o.format == "table")
+        format = ListFormat::Table;
+    else if (o.format == "tsv")
+        format = ListFormat::Tsv;
+    else if (o.format == "json")
+        format = ListFormat::Json;
+    else
+        return UsageError("unknown format " + o.format, kListUsage);
+    const Text target = FromUtf8(o.target);
     int kind = 0;
-    if (!ResolveKind(a.Value("--kind"), target, kind))
-        return UsageError("unknown kind " + *a.Value("--kind"), kListUsage);
+    if (!ResolveKind(o.kind.empty() ? nullptr : &o.kind, target, kind))
+        return UsageError("unknown kind " + o.kind, kListUsage);
 
-    std::optional<bool> answer;
-    if (a.Has("--yes")) answer = true;
-    if (a.Has("--no")) answer = false;
-    Session s(answer);
-    if (!s.Open(demo || a.Has("--demo"))) return ExitFailure;
+    Session s(o.answer);
+    if (!s.Open(global)) return ExitFailure;
 
     const ListResult result = RunList(s, target, kind);
     const auto& albums = result.albums;

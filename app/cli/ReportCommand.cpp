@@ -11,10 +11,10 @@ namespace qm::cli {
 
 namespace {
 
-constexpr char kReportUsage[] = "usage: quillmoss-cli report --save DIR [--format table|tsv]";
+constexpr char kReportUsage[] = "usage: quillmoss-cli report -s|--save DIR [-f|--format table|tsv]";
 
 constexpr char kReportHelp[] =
-    "usage: quillmoss-cli report --save DIR [--format table|tsv]\n"
+    "usage: quillmoss-cli report -s|--save DIR [-f|--format table|tsv]\n"
     "\n"
     "Shows, for every album downloaded into DIR, how complete it is, from the archive that\n"
     "downloads keep in DIR (quillmoss-archive.sqlite3). Nothing is fetched. One table per target:\n"
@@ -28,33 +28,29 @@ constexpr char kReportHelp[] =
     "  未列出    应有 minus 列出, when the service listed fewer than the album list announced\n"
     "  原因      the last run's reason, the failures by reason, files gone since they were saved\n"
     "\n"
-    "  --save DIR    the save folder of earlier downloads.\n"
-    "  --format F    table (default) or tsv (rows of the target, then the cells above, no header).\n"
+    "  -s, --save DIR    the save folder of earlier downloads.\n"
+    "  -f, --format F    table (default) or tsv (rows of the target, then the cells above, no header).\n"
     "\n"
     "Exit status: 0 every album complete, 1 an album incomplete or no usable archive, 2 usage.\n";
 
 }  // namespace
 
-int ReportCommand(const std::vector<std::string>& words) {
-    Args a;
-    std::string err;
-    if (!ParseArgs(words, {"--save", "--format"}, {"--help", "-h"}, a, err))
-        return UsageError(err, kReportUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kReportHelp);
-        return ExitDone;
-    }
-    if (!a.positional.empty()) return UsageError("report takes no argument " + a.positional[0], kReportUsage);
-    const std::string* save = a.Value("--save");
-    if (!save || save->empty()) return UsageError("report needs --save DIR", kReportUsage);
+const char* ReportUsage() {
+    return kReportUsage;
+}
+
+const char* ReportHelp() {
+    return kReportHelp;
+}
+
+int ReportCommand(const GlobalOptions&, const ReportOptions& o) {
     ReportFormat format = ReportFormat::Table;
-    if (const std::string* f = a.Value("--format")) {
-        if (*f == "tsv") {
-            format = ReportFormat::Tsv;
-        } else if (*f != "table") {
-            return UsageError("unknown format " + *f, kReportUsage);
-        }
+    if (o.format == "tsv") {
+        format = ReportFormat::Tsv;
+    } else if (o.format != "table") {
+        return UsageError("unknown format " + o.format, kReportUsage);
     }
+    const std::string* save = &o.save;
 
     const std::filesystem::path folder(*save);
     ArchiveOpenError error;

@@ -16,8 +16,8 @@ constexpr char kSettingsUsage[] = "usage: quillmoss-cli settings show | set KEY 
 constexpr char kSettingsHelp[] =
     "usage: quillmoss-cli settings show | set KEY VALUE | toggle FLAG\n"
     "\n"
-    "Shows and changes the settings of the QQ Zone family in soft.dat (program folder = current\n"
-    "directory); every change is saved at once.\n"
+    "Shows and changes the settings of the QQ Zone family in soft.dat of the program folder\n"
+    "(see quillmoss-cli --help); every change is saved at once.\n"
     "\n"
     "  show               every value below\n"
     "  set KEY VALUE      download parameters: ThreadCount (1-15), TimeoutSec (>= 10), MinSizeKB,\n"
@@ -28,8 +28,8 @@ constexpr char kSettingsHelp[] =
     "  toggle FLAG        FixFormat, FixOrder, TitleListFile, ListOnly, OpenFolderWhenDone,\n"
     "                     MainPicturesOnly, SkipDownloaded, LargePictures, DescriptionPicturesOnly\n"
     "\n"
-    "Keys and flags are matched ignoring case. Exit status: 0 done, 1 the settings could not be saved,\n"
-    "2 usage or a refused value.\n";
+    "Keys and flags are matched ignoring case. A VALUE may begin with \"-\" (set MinSizeKB -1).\n"
+    "Exit status: 0 done, 1 the settings could not be saved, 2 usage or a refused value.\n";
 
 constexpr char16_t kParamError[] = u"参数错误";
 
@@ -169,27 +169,25 @@ int Toggle(SettingsStore& st, const std::string& flag) {
 
 }  // namespace
 
-int SettingsCommand(const std::vector<std::string>& words) {
-    Args a;
-    std::string err;
-    if (!ParseArgs(words, {}, {"--help", "-h"}, a, err)) return UsageError(err, kSettingsUsage);
-    if (a.Has("--help") || a.Has("-h")) {
-        Console::Get().Out(kSettingsHelp);
-        return ExitDone;
-    }
-    const auto& w = a.positional;
-    if (w.empty()) return UsageError("settings needs show, set or toggle", kSettingsUsage);
-    const std::string& sub = w[0];
-    if (!((sub == "show" && w.size() == 1) || (sub == "set" && w.size() == 3) ||
-          (sub == "toggle" && w.size() == 2)))
-        return UsageError("bad settings command", kSettingsUsage);
+const char* SettingsUsage() {
+    return kSettingsUsage;
+}
 
+const char* SettingsHelp() {
+    return kSettingsHelp;
+}
+
+int SettingsCommand(const GlobalOptions& global, const SettingsOptions& o) {
     Session s;
-    s.st.programFolder = ProgramFolder();
+    s.st.programFolder = ProgramFolder(global);
+    if (s.st.programFolder.empty()) return ExitFailure;
     LoadSettings(s.st);
-    if (sub == "show") return Show(s.st);
-    if (sub == "set") return Set(s.st, w[1], w[2]);
-    return Toggle(s.st, w[1]);
+    switch (o.action) {
+        case SettingsOptions::Action::Show: return Show(s.st);
+        case SettingsOptions::Action::Set: return Set(s.st, o.key, o.value);
+        case SettingsOptions::Action::Toggle: return Toggle(s.st, o.key);
+    }
+    return ExitUsage;
 }
 
 }  // namespace qm::cli

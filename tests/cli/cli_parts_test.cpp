@@ -1,12 +1,14 @@
 // Pieces of the terminal front end that the end-to-end runs do not reach: album selections, the
-// note of a numbered privacy value, argument words and progress texts.
+// note of a numbered privacy value, the command line, the terminal's width and progress texts.
 #include <gtest/gtest.h>
 
 #include "TempFolder.h"
 #include "app/cli/CliPresenter.h"
 #include "app/cli/TerminalText.h"
 #include "app/cli/AlbumTableText.h"
-#include "app/cli/Args.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/Console.h"
+#include "app/cli/FirefoxCookies.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ReportTable.h"
 #include "net/FileUtil.h"
@@ -48,19 +50,63 @@ TEST(AlbumCells, TsvRowsNeverSplit) {
     EXPECT_EQ(DisplayWidth(u"ab家庭"), 6);
 }
 
-TEST(ArgsWords, ValuesFlagsAndNegativeNumbers) {
-    Args a;
-    std::string err;
-    ASSERT_TRUE(ParseArgs({"set", "MinSizeKB", "-1", "--kind=group", "--format", "tsv", "--yes", "--", "--x"},
-                          {"--kind", "--format"}, {"--yes"}, a, err));
-    EXPECT_EQ(a.positional, (std::vector<std::string>{"set", "MinSizeKB", "-1", "--x"}));
-    EXPECT_EQ(*a.Value("--kind"), "group");
-    EXPECT_EQ(*a.Value("--format"), "tsv");
-    EXPECT_TRUE(a.Has("--yes"));
-    Args b;
-    EXPECT_FALSE(ParseArgs({"--format"}, {"--format"}, {}, b, err));
-    EXPECT_FALSE(ParseArgs({"--yes=1"}, {}, {"--yes"}, b, err));
-    EXPECT_FALSE(ParseArgs({"-q"}, {}, {}, b, err));
+TEST(CommandLine, ValuesThatLookLikeOptionsShortFormsAndTheGlobalsAfterTheCommand) {
+    CliOptions o;
+    ASSERT_EQ(ParseCommandLine({"settings", "set", "FolderSuffix", "-?4"}, o), -1);
+    EXPECT_EQ(o.settings.action, SettingsOptions::Action::Set);
+    EXPECT_EQ(o.settings.key, "FolderSuffix");
+    EXPECT_EQ(o.settings.value, "-?4");
+    CliOptions n;
+    ASSERT_EQ(ParseCommandLine({"settings", "set", "MinSizeKB", "-1"}, n), -1);
+    EXPECT_EQ(n.settings.value, "-1");
+
+    CliOptions l;
+    ASSERT_EQ(ParseCommandLine({"list", "-k", "group", "-ftsv", "-y", "--demo", "-P", "dir", "--", "-5"}, l), -1);
+    EXPECT_EQ(l.command, Command::List);
+    EXPECT_EQ(l.list.target, "-5");
+    EXPECT_EQ(l.list.kind, "group");
+    EXPECT_EQ(l.list.format, "tsv");
+    EXPECT_EQ(l.list.answer, std::optional<bool>(true));
+    EXPECT_TRUE(l.global.demo);
+    EXPECT_EQ(l.global.programFolder, "dir");
+
+    CliOptions c;
+    ASSERT_EQ(ParseCommandLine({"cookies", "import", "--from-browser", "firefox", "--profile", "p"}, c), -1);
+    EXPECT_EQ(c.cookies.action, CookiesOptions::Action::ImportBrowser);
+    EXPECT_EQ(c.cookies.profile, "p");
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"list", "1", "--bogus"}, {"list", "1", "2"}, {"list", "1", "--yes", "--no"},
+          {"download", "1"}, {"settings", "set", "ThreadCount"}, {"cookies", "import", "a", "--profile", "p"}, {}}) {
+        CliOptions b;
+        EXPECT_EQ(ParseCommandLine(bad, b), ExitUsage) << (bad.empty() ? "" : bad.back());
+    }
+}
+
+TEST(TerminalWidth, ProgressLinesNeverWrapAndDumbTerminalsGetLines) {
+    // A bar beside its counts, and a line of wide characters, in a 40-column terminal.
+    const std::string counts = "[] 1234/5678  album 12/34";
+    const int cells = BarCells(40, static_cast<int>(counts.size()), 30);
+    const std::string bar = "[" + std::string(static_cast<std::size_t>(cells), '#') + "] 1234/5678  album 12/34";
+    EXPECT_LE(static_cast<int>(bar.size()), 39);
+    EXPECT_EQ(FitToColumns(bar, 40), bar);
+    const std::string wide = ToUtf8(u"已获取到1200张图片信息已获取到1200张图片信息  album 1/9");
+    const std::string cut = FitToColumns(wide, 40);
+    EXPECT_LE(DisplayWidth(FromUtf8(cut)), 39);
+    EXPECT_EQ(wide.rfind(cut, 0), 0u);  // a prefix, cut between characters
+    EXPECT_EQ(FitToColumns(ToUtf8(u"家庭家庭"), 4), ToUtf8(u"家"));
+
+    EXPECT_EQ(ChooseProgressStyle(true, "xterm-256color", false), ProgressStyle::Bar);
+    EXPECT_EQ(ChooseProgressStyle(true, "dumb", false), ProgressStyle::Lines);
+    EXPECT_EQ(ChooseProgressStyle(false, "xterm", false), ProgressStyle::Lines);
+    EXPECT_EQ(ChooseProgressStyle(true, "xterm", true), ProgressStyle::None);
+}
+
+TEST(CookieDomains, OnlyTheFamilyAndItsSubDomains) {
+    for (const char* d : {"qq.com", ".qq.com", "user.qzone.qq.com", "QZone.QQ.com", "qzone.com", "a.qpic.cn"})
+        EXPECT_TRUE(IsFamilyDomain(d)) << d;
+    for (const char* d : {"evilqq.com", "qq.com.example.net", "example.com", "", "com"})
+        EXPECT_FALSE(IsFamilyDomain(d)) << d;
 }
 
 TEST(TerminalText, ServerBytesNeverDriveTheTerminal) {

@@ -42,7 +42,7 @@ protected:
         fs::create_directories(root / "prog");
         save = root / "save";
         // The same scenario the CLI's built-in simulator serves (pictures are deterministic).
-        sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+        sim = sim::Simulator::Demo();
     }
     void TearDown() override {
         std::error_code ec;
@@ -50,7 +50,7 @@ protected:
     }
     // Runs the CLI in the program folder; returns its exit status, stdout in `out`.
     int Cli(const std::string& args, std::string* out = nullptr) {
-        const std::string cmd = "cd " + Quote((root / "prog").string()) + " && " +
+        const std::string cmd = "cd " + Quote((root / "prog").string()) + " && QUILLMOSS_HOME=. " +
                                 Quote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args +
                                 " 2>/dev/null";
         FILE* p = ::popen(cmd.c_str(), "r");

@@ -45,7 +45,7 @@ int Wait(pid_t pid) {
 }
 
 TEST(QZoneSimProgram, PrintsItsPortFirstAndStopsOnSigterm) {
-    Child c = Spawn({QM_BIN_DIR "/qzone-sim", "--scenario", DemoScenarioPath(), "--port", "0"});
+    Child c = Spawn({QM_BIN_DIR "/qzone-sim", "--scenario", QM_DEMO_SCENARIO, "--port", "0"});
     ASSERT_GT(c.pid, 0);
     char line[128] = {0};
     ASSERT_NE(std::fgets(line, sizeof line, c.out), nullptr);
@@ -105,7 +105,7 @@ TEST(ScenarioFiles, BadFilesGiveClearErrors) {
 }
 
 TEST(ScenarioFiles, DemoScenarioHasWhatTheDemoNeeds) {
-    auto sim = Simulator::FromFile(DemoScenarioPath());
+    auto sim = Simulator::Demo();
     const auto& owner = sim->Scenario().at("qzone").at(0);
     EXPECT_GE(owner.at("albums").size(), 8u);
     EXPECT_EQ(owner.at("moods").size(), 35u);

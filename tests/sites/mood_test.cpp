@@ -206,7 +206,7 @@ TEST_F(Mood, StopDuringPauseSendsNoFurtherPage) {
 
 // The demo scenario's owner has 35 mood posts: two pages, every picture at the address served.
 TEST_F(Mood, DemoSimulatorServesTwoPages) {
-    auto sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+    auto sim = sim::Simulator::Demo();
     ASSERT_NE(sim->Start(0), 0);
     SetConnectTo(sim->ConnectTo());
     const auto& account = sim->Scenario().at("accounts").at(0);

@@ -17,7 +17,7 @@ using namespace qm::ui;
 using namespace qm::uitest;
 
 TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
-    auto sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+    auto sim = sim::Simulator::Demo();
     ASSERT_NE(sim->Start(0), 0);
     SetConnectTo(sim->ConnectTo());
     BoxRecorder boxes;

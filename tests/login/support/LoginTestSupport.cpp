@@ -62,7 +62,7 @@ bool SubmitLoginForm(QWebEnginePage* page, const QString& uin, const QString& pa
 // can name its port.
 int main(int argc, char** argv) {
     using namespace qm;
-    logintest::g_sim = sim::Simulator::FromFile(sim::DemoScenarioPath());
+    logintest::g_sim = sim::Simulator::Demo();
     if (logintest::g_sim->Start(0) == 0) {
         std::fputs("login tests: the simulator could not start\n", stderr);
         return 1;

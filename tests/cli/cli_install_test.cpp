@@ -1,0 +1,134 @@
+// quillmoss-cli as an installed program: a copied binary in an empty folder (the demo scenario is
+// built in; the files go to the XDG folders), write errors on standard output, and cookie imports
+// that keep only the QQ Zone family's cookies (from a file, and from a Firefox cookies.sqlite).
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class InstalledCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("qm_cli_install_" + std::to_string(::getpid()) + "_" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(root_ / "home");
+        fs::create_directories(root_ / "work");
+        fs::copy_file(fs::path(QM_BIN_DIR) / "quillmoss-cli", root_ / "bin" / "quillmoss-cli");
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    // Runs the copied binary in work/ with HOME=home/ and no program-folder variables.
+    int Cli(const std::string& args, const std::string& redirect = ">out.txt") {
+        const std::string cmd = "cd " + Quote((root_ / "work").string()) +
+                                " && env -u QUILLMOSS_HOME -u QUILLMOSS_CONNECT_TO -u XDG_CONFIG_HOME -u "
+                                "XDG_CACHE_HOME HOME=" +
+                                Quote((root_ / "home").string()) + " " + Quote((root_ / "bin/quillmoss-cli").string()) +
+                                " " + args + " " + redirect + " 2>err.txt </dev/null";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Out() { return ReadFile(root_ / "work/out.txt"); }
+    std::string Err() { return ReadFile(root_ / "work/err.txt"); }
+    fs::path Config() const { return root_ / "home/.config/quillmoss"; }
+
+    fs::path root_;
+};
+
+TEST_F(InstalledCli, DemoFromACopiedBinaryKeepsItsFilesInTheConfigFolder) {
+    ASSERT_EQ(Cli("--demo list 123456789"), 0) << Err();
+    EXPECT_NE(Out().find("毕业照全集"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(Config() / "soft.dat"));
+    for (const auto& e : fs::directory_iterator(root_ / "work"))  // only the redirections
+        EXPECT_TRUE(e.path().filename() == "out.txt" || e.path().filename() == "err.txt") << e.path();
+
+    // A current directory that holds soft.dat is a portable program folder, as before.
+    fs::copy_file(Config() / "soft.dat", root_ / "work/soft.dat");
+    ASSERT_EQ(Cli("settings set FolderSuffix -?4"), 0) << Err();
+    EXPECT_NE(ReadFile(root_ / "work/soft.dat"), ReadFile(Config() / "soft.dat"));
+    ASSERT_EQ(Cli("settings show"), 0);
+    EXPECT_NE(Out().find("FolderSuffix\t-?4\n"), std::string::npos);
+}
+
+TEST_F(InstalledCli, AFullStandardOutputIsAFailure) {
+    EXPECT_EQ(Cli("--demo list 123456789", ">/dev/full"), 1);
+    EXPECT_NE(Err().find("cannot write to standard output"), std::string::npos);
+    EXPECT_EQ(Cli("settings show", ">/dev/full"), 1);
+}
+
+TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
+    const std::string far = "2147483647";
+    std::ofstream(root_ / "work/export.txt") << ".qq.com\tTRUE\t/\tFALSE\t" << far << "\tuin\to123\n"
+                                             << "#HttpOnly_user.qzone.qq.com\tFALSE\t/\tFALSE\t" << far
+                                             << "\tp_skey\tk\n"
+                                             << ".example.com\tTRUE\t/\tFALSE\t" << far << "\ttrack\t1\n"
+                                             << "evilqq.com\tFALSE\t/\tFALSE\t" << far << "\tx\t1\n";
+    ASSERT_EQ(Cli("cookies import export.txt"), 0) << Err();
+    EXPECT_NE(Err().find("imported 2 cookies"), std::string::npos) << Err();
+    const std::string kept = ReadFile(Config() / "cookies.txt");
+    EXPECT_NE(kept.find("p_skey"), std::string::npos);
+    EXPECT_EQ(kept.find("example.com"), std::string::npos);
+    EXPECT_EQ(kept.find("evilqq"), std::string::npos);
+    ASSERT_EQ(Cli("cookies import export.txt --all-domains"), 0);
+    EXPECT_NE(ReadFile(Config() / "cookies.txt").find("example.com"), std::string::npos);
+
+    // A Firefox profile: cookies.sqlite with a session login cookie, an expired one (expiry in
+    // milliseconds as newer profiles write it) and another site's.
+    const fs::path profile = root_ / "home/.mozilla/firefox/abcd.default-release";
+    fs::create_directories(profile);
+    std::ofstream(root_ / "home/.mozilla/firefox/profiles.ini")
+        << "[Profile0]\nName=default\nIsRelative=1\nPath=other.default\n\n"
+        << "[Install4F96D1932A9F858E]\nDefault=abcd.default-release\nLocked=1\n";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((profile / "cookies.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, originAttributes TEXT, name TEXT, "
+                           "value TEXT, host TEXT, path TEXT, expiry INTEGER, lastAccessed INTEGER, creationTime "
+                           "INTEGER, isSecure INTEGER, isHttpOnly INTEGER);"
+                           "INSERT INTO moz_cookies (name, value, host, path, expiry, isSecure, isHttpOnly) VALUES "
+                           "('skey', '@Ab', '.qq.com', '/', 0, 0, 1),"
+                           "('pt4_token', 't', 'ptlogin2.qzone.qq.com', '/', 4102444800, 1, 0),"
+                           "('old', 'o', '.qq.com', '/', 1000000000000, 0, 0),"
+                           "('ad', 'a', '.example.net', '/', 4102444800, 0, 0);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_EQ(Cli("cookies import --from-browser firefox"), 0) << Err();
+    EXPECT_NE(Err().find("imported 2 cookies of the QQ Zone family"), std::string::npos) << Err();
+    ASSERT_EQ(Cli("cookies list"), 0);
+    EXPECT_NE(Out().find(".qq.com\t/\tskey\t@Ab"), std::string::npos) << Out();
+    EXPECT_NE(Out().find("ptlogin2.qzone.qq.com\t/\tpt4_token\tt\t2100-01-01"), std::string::npos) << Out();
+    EXPECT_EQ(Out().find("example.net"), std::string::npos);
+    EXPECT_EQ(Out().find("\told\t"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(profile / "cookies.sqlite"));  // the browser's file is untouched
+    EXPECT_FALSE(fs::exists(profile / "cookies.sqlite-journal"));
+
+    EXPECT_EQ(Cli("cookies import --from-browser firefox --profile " + Quote((root_ / "none").string())), 1);
+    EXPECT_EQ(Cli("cookies import --from-browser chrome"), 2);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// Where the program keeps its files: a portable folder when one is named or the current directory
+// already holds soft.dat, else the XDG folders (relative XDG values are ignored, as the XDG rules say).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/ProgramFolders.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ProgramFolders, PortableWhenNamedOrWhenTheCurrentDirectoryHoldsSettings) {
+    const fs::path cwd = fs::temp_directory_path() / ("qm_folders_" + std::to_string(::getpid()));
+    fs::create_directories(cwd);
+    ProgramFolderInputs in;
+    in.cwd = cwd;
+    in.home = "/home/u";
+    in.xdgConfigHome = "/x/config";
+    ProgramFolders f = ChooseProgramFolders(in);
+    EXPECT_FALSE(f.portable);
+    EXPECT_EQ(f.config, fs::path("/x/config/quillmoss"));
+    EXPECT_EQ(f.cache, fs::path("/home/u/.cache/quillmoss"));
+
+    in.xdgConfigHome = "relative/config";  // ignored
+    in.xdgCacheHome = "/x/cache";
+    f = ChooseProgramFolders(in);
+    EXPECT_EQ(f.config, fs::path("/home/u/.config/quillmoss"));
+    EXPECT_EQ(f.cache, fs::path("/x/cache/quillmoss"));
+
+    std::ofstream(cwd / "soft.dat") << "x";
+    f = ChooseProgramFolders(in);
+    EXPECT_TRUE(f.portable);
+    EXPECT_EQ(f.config, cwd);
+    EXPECT_EQ(f.cache, cwd);
+
+    in.quillmossHome = "/q/home";
+    EXPECT_EQ(ChooseProgramFolders(in).config, fs::path("/q/home"));
+    in.option = "/q/option";  // the option wins over the variable
+    f = ChooseProgramFolders(in);
+    EXPECT_TRUE(f.portable);
+    EXPECT_EQ(f.config, fs::path("/q/option"));
+    fs::remove_all(cwd);
+}
+
+}  // namespace
+}  // namespace qm
