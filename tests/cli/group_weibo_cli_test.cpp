@@ -66,7 +66,8 @@ protected:
     static std::vector<fs::path> PictureFiles(const fs::path& folder) {
         std::vector<fs::path> out;
         for (const auto& e : fs::directory_iterator(folder))
-            if (e.is_regular_file() && e.path().filename() != "pic.vyr" && e.path().filename() != "index.html")
+            if (e.is_regular_file() && e.path().filename() != "pic.vyr" && e.path().filename() != "index.html" &&
+                e.path().filename() != "album.json")
                 out.push_back(e.path());
         return out;
     }

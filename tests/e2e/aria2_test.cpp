@@ -35,7 +35,8 @@ std::map<std::string, std::string> Pictures(const fs::path& root) {
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         const std::string ext = e.path().extension().string();
         if (!e.is_regular_file() || e.path().filename() == "pic.vyr" || ext == ".txt" || ext == ".lst" ||
-            e.path().filename().string().rfind("quillmoss-archive.sqlite3", 0) == 0)
+            e.path().filename().string().rfind("quillmoss-archive.sqlite3", 0) == 0 ||
+            e.path().filename() == "album.json")
             continue;
         out[fs::relative(e.path(), root).string()] = ReadFile(e.path());
     }
