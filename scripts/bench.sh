@@ -34,6 +34,11 @@ if [ -x "$bin/naming_bench" ]; then
     "$bin/naming_bench" >"$out/naming.txt" || status=1
     cat "$out/naming.txt" >&2
 fi
+if [ -x "$bin/rerun_bench" ]; then
+    echo "== rerun_bench" >&2
+    "$bin/rerun_bench" >"$out/rerun.txt" || status=1
+    cat "$out/rerun.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -99,6 +104,11 @@ if [ -s "$out/naming.txt" ]; then
     # "naming: N same-titled pictures in S s (goal < 1 s)"
     read -r count secs < <(sed -n 's/^naming: \([0-9]*\) same-titled pictures in \([0-9.]*\) s.*/\1 \2/p' "$out/naming.txt")
     row "naming: $count same titles s" "$secs" "1.0" "goal < 1 s (title list on)"
+fi
+if [ -s "$out/rerun.txt" ]; then
+    # "rerun: N pictures, first run A s, re-run B s (P % of the first; goal < 10 %)"
+    read -r count a b < <(sed -n 's/^rerun: \([0-9]*\) pictures, first run \([0-9.]*\) s, re-run \([0-9.]*\) s.*/\1 \2 \3/p' "$out/rerun.txt")
+    row "re-run of $count saved pictures s" "$b" "$a" "vs first run, goal < 0.10"
 fi
 
 if [ -s "$out/table.txt" ]; then
