@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
             r.Name = qm::FormatText("相册 %d 的名字", i);
             r.PictureCount = i % 300;
             r.PrivacyFlags = static_cast<uint32_t>(i % 5);
-            qm::AddAlbum(st, r);
+            const std::size_t n = st.albums.AppendRecord(r);  // as the list job's presenter does
+            w.AddAlbumRow(static_cast<int>(n) - 1);
         }
         done = true;
     });

@@ -896,7 +896,7 @@ void CQuillmossDlg::RetryFailed(const JobOutcome& outcome) {
 
 QString CQuillmossDlg::GalleryPathFor(const JobOutcome&) const {
     const std::filesystem::path index =
-        GalleryIndexPath(Trim(T(save_->EditText())), st_.list.targetFolder + u"/" + st_.list.targetSubFolder);
+        gallery::GalleryIndexPath(Trim(T(save_->EditText())), st_.list.targetFolder + u"/" + st_.list.targetSubFolder);
     std::error_code ec;
     return std::filesystem::is_regular_file(index, ec) ? Q(TextFromPath(index)) : QString();
 }

@@ -203,13 +203,17 @@ TEST(CookieBridge, PageCookiesReachTheStoreAtOnceArePersistedAndSurviveTheWindow
         EXPECT_EQ(Find(list, "js")->domain, "user.qzone.qq.com");
         EXPECT_FALSE(Find(list, "jd")->hostOnly);
         EXPECT_EQ(Find(list, "jd")->domain, "qq.com");
-        EXPECT_NE(ReadFile(file).find("user.qzone.qq.com\tFALSE\t/\tFALSE\t"), std::string::npos);
-        EXPECT_NE(ReadFile(file).find(".qq.com\tTRUE\t/\tFALSE\t"), std::string::npos);
+        // The store writes its file within a moment of a change (writes of a burst are coalesced).
+        EXPECT_TRUE(WaitUntil([&] {
+            const std::string text = ReadFile(file);
+            return text.find("user.qzone.qq.com\tFALSE\t/\tFALSE\t") != std::string::npos &&
+                   text.find(".qq.com\tTRUE\t/\tFALSE\t") != std::string::npos;
+        }));
 
         // Deleted by the page: gone from the store and the file at once.
         RunJs(page, QStringLiteral("document.cookie = 'js=; path=/; max-age=0'; true"));
         ASSERT_TRUE(WaitUntil([&] { return !Find(store.List(), "js"); }));
-        EXPECT_EQ(ReadFile(file).find("\tjs\t"), std::string::npos);
+        EXPECT_TRUE(WaitUntil([&] { return ReadFile(file).find("\tjs\t") == std::string::npos; }));
 
         // The real login form: the session cookies of a login without "下次自动登录".
         dlg.Browser()->Navigate(QStringLiteral("http://xui.ptlogin2.qq.com/cgi-bin/xlogin"));
