@@ -136,8 +136,21 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(pattern)) return 1;
     const fs::path tmp = pattern;
 
-    const Run without = Download(exeDir, tmp, count, false);
-    const Run with = Download(exeDir, tmp, count, true);
+    // Two runs of each, interleaved (without, with, with, without), each in a fresh folder: the file
+    // system slows down the creation of files after many deletions, so a fixed order would favour
+    // one side. The faster run of each counts.
+    auto fresh = [&](bool cookies) {
+        fs::remove_all(tmp / (cookies ? "out-with" : "out-without"));
+        fs::remove_all(tmp / (cookies ? "program-with" : "program-without"));
+        return Download(exeDir, tmp, count, cookies);
+    };
+    auto better = [](const Run& a, const Run& b) { return a.wall <= b.wall ? a : b; };
+    const Run without1 = fresh(false);
+    const Run with1 = fresh(true);
+    const Run with2 = fresh(true);
+    const Run without2 = fresh(false);
+    const Run without = better(without1, without2);
+    const Run with = better(with1, with2);
     fs::remove_all(tmp);
     std::printf("cookie-flood without %d pictures: wall %.2f s, CPU %.2f s, files %d, cookies kept %zu\n",
                 count, without.wall, without.cpu, without.files, without.cookies);
