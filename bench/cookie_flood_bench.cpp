@@ -132,8 +132,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) count = std::max(1, std::atoi(argv[++i]));
     const fs::path exeDir = fs::canonical("/proc/self/exe").parent_path();
-    char pattern[] = "/tmp/qm-cookie-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) return 1;
+    // TMPDIR picks the file system (a tmpfs leaves out ext4's cost of creating many files).
+    std::string pattern = (fs::temp_directory_path() / "qm-cookie-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return 1;
     const fs::path tmp = pattern;
 
     // Two runs of each, interleaved (without, with, with, without), each in a fresh folder: the file
