@@ -26,5 +26,7 @@ run() {
     fi
 }
 run --demo list 123456789
-run --demo download 123456789 --save "$work/save" --yes
+# The offline gallery is left out: libvips and the image codecs it loads are not instrumented, and
+# their threads hand buffers over in ways the sanitizers cannot follow (the gallery has its own tests).
+run --demo download 123456789 --save "$work/save" --yes --no-gallery
 exit $status
