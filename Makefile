@@ -89,12 +89,15 @@ diskfull: deps
 # Builds quillmoss-cli only; fails when the demo does.
 DEMO_QQ := 123456789
 DEMO_DIR = $(abspath $(BUILD))/demo
+# The demo's open albums: the private, friends-only, password and mood albums need a login, which
+# the terminal cannot give, so they would leave the run incomplete (exit status 1).
+DEMO_ALBUMS ?= 1,5-8
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quillmoss-cli
 	@rm -rf "$(DEMO_DIR)" && mkdir -p "$(DEMO_DIR)"
 	@cd "$(DEMO_DIR)" && QUILLMOSS_HOME="$(DEMO_DIR)" "$(abspath $(BUILD))/bin/quillmoss-cli" --demo list $(DEMO_QQ)
 	@cd "$(DEMO_DIR)" && QUILLMOSS_HOME="$(DEMO_DIR)" "$(abspath $(BUILD))/bin/quillmoss-cli" --demo download $(DEMO_QQ) \
-		--albums all --yes --save "$(DEMO_DIR)/saved"; status=$$?; \
+		--albums $(DEMO_ALBUMS) --yes --save "$(DEMO_DIR)/saved"; status=$$?; \
 		echo; echo "demo: $$(find "$(DEMO_DIR)/saved" -type f 2>/dev/null | wc -l) files under $(DEMO_DIR)/saved/ (quillmoss-cli exit status $$status)"; \
 		exit $$status
 
