@@ -450,7 +450,7 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
         }
         album.failed += st.task.dropped;
         album.listed += st.task.dropped;
-        if (album.failed == 0 && album.notTried == 0) RecordHistory(st, st.task.albumFolder);
+        if (AllPicturesSaved(st.task)) RecordHistory(st, st.task.albumFolder);
         if (profile.SiteFlags & SiteFlag::FixFormat) {
             FixFormat(st);
             for (std::size_t k = 0; k < st.outcomes.size() && k < st.task.fileNames.size(); ++k)
