@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/SilentObserver.h"
 #include "core/JobObserver.h"
 #include "download/DownProc.h"
 #include "net/CookieStore.h"
@@ -30,12 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NullObserver : public qm::JobObserver {
-public:
-    void Notify(const qm::NoticeEvent&) override {}
-    bool Ask(const qm::QuestionEvent&) override { return false; }
-    void RequestLogin(const qm::Text&) override {}
-};
 
 struct Run {
     double wall = 0, cpu = 0;
@@ -96,7 +91,7 @@ Run Download(const fs::path& exeDir, const fs::path& tmp, int count, bool cookie
         qm::URLSource2Init();
         qm::SetConnectTo("127.0.0.1:" + std::to_string(port));
         qm::CookieStore::Instance().Open(program);
-        NullObserver fe;
+        qm::bench::SilentObserver fe;
         qm::DownloadState st(fe, qm::SystemClock());
         st.task.albumFolder = qm::TextFromPath(out) + u"/";
         for (int i = 1; i <= count; ++i) {

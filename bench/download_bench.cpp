@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/SilentObserver.h"
 #include "core/Clock.h"
 #include "core/JobObserver.h"
 #include "download/DownProc.h"
@@ -39,12 +40,6 @@ namespace fs = std::filesystem;
 namespace {
 
 // The engine's observer with nothing to show: the bench measures the transfers alone.
-class NullObserver : public qm::JobObserver {
-public:
-    void Notify(const qm::NoticeEvent&) override {}
-    bool Ask(const qm::QuestionEvent&) override { return false; }
-    void RequestLogin(const qm::Text&) override {}
-};
 
 struct DataSet {
     std::string name;
@@ -137,7 +132,7 @@ Result RunEngine(int port, const DataSet& ds, const fs::path& out) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         qm::URLSource2Init();
-        NullObserver observer;
+        qm::bench::SilentObserver observer;
         qm::DownloadState st(observer, qm::SystemClock());
         st.task.albumFolder = qm::TextFromPath(out) + u"/";
         for (int i = 0; i < ds.count; ++i) {

@@ -12,20 +12,10 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/SilentObserver.h"
 #include "core/JobObserver.h"
 #include "download/DownProc.h"
 #include "net/FileUtil.h"
-
-namespace {
-
-class NullObserver : public qm::JobObserver {
-public:
-    void Notify(const qm::NoticeEvent&) override {}
-    bool Ask(const qm::QuestionEvent&) override { return false; }
-    void RequestLogin(const qm::Text&) override {}
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     int count = 20000;
@@ -36,7 +26,7 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(pattern)) return 1;
     const std::filesystem::path dir = pattern;
 
-    NullObserver fe;
+    qm::bench::SilentObserver fe;
     qm::DownloadState st(fe, qm::SystemClock());
     st.profile.SiteFlags = qm::SiteFlag::TitleListFile;
     st.task.albumFolder = qm::TextFromPath(dir) + u"/";

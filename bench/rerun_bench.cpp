@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench/SilentObserver.h"
 #include "core/JobControl.h"
 #include "core/JobObserver.h"
 #include "core/Settings.h"
@@ -20,17 +21,6 @@
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
-
-namespace {
-
-class NullObserver : public qm::JobObserver {
-public:
-    void Notify(const qm::NoticeEvent&) override {}
-    bool Ask(const qm::QuestionEvent&) override { return false; }
-    void RequestLogin(const qm::Text&) override {}
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     int count = 2000;
@@ -51,7 +41,7 @@ int main(int argc, char** argv) {
     qm::SettingsStore st;
     st.programFolder = qm::TextFromPath(dir / "prog") + u"/";
     qm::LoadSettings(st);
-    NullObserver obs;
+    qm::bench::SilentObserver obs;
 
     auto run = [&](qm::JobOutcome& outcome) {
         const auto start = std::chrono::steady_clock::now();
