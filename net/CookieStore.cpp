@@ -630,19 +630,34 @@ int CookieStore::ImportHeader(std::string_view pairs, std::string_view domain, i
 std::string CookieStore::CookieHeaderFor(std::string_view url) const {
     UrlParts parts;
     if (!SplitUrl(url, parts)) return {};
-    std::vector<Cookie> hits;
-    for (Cookie& c : ListFor(parts.host)) {
-        if (c.secure && !parts.secure) continue;
-        if (DomainMatches(c, parts.host) && PathMatches(c, parts.path)) hits.push_back(std::move(c));
-    }
-    std::stable_sort(hits.begin(), hits.end(),
-                     [](const Cookie& a, const Cookie& b) { return a.path.size() > b.path.size(); });
+    const std::string key = DomainKey(parts.host);
+    const int64_t now = Now();
+    // Every request asks this, so the matching cookies are picked out under the lock without copies.
+    std::vector<const Entry*> hits;
+    std::lock_guard lock(mutex_);
+    const auto take = [&](const Bucket& b) {
+        for (const Entry& e : b) {
+            const Cookie& c = e.cookie;
+            if (Expired(c, now) || (c.secure && !parts.secure)) continue;
+            if (DomainMatches(c, parts.host) && PathMatches(c, parts.path)) hits.push_back(&e);
+        }
+    };
+    // The host's own bucket and those of its parent domains: the key's prefixes at label boundaries.
+    for (size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
+        if (const auto it = domains_.find(std::string_view(key).substr(0, dot)); it != domains_.end())
+            take(it->second);
+    if (const auto it = domains_.find(key); it != domains_.end()) take(it->second);
+    // Longer paths first; among equal paths, the order they were first set.
+    std::sort(hits.begin(), hits.end(), [](const Entry* a, const Entry* b) {
+        if (a->cookie.path.size() != b->cookie.path.size()) return a->cookie.path.size() > b->cookie.path.size();
+        return a->first < b->first;
+    });
     std::string out;
-    for (const Cookie& c : hits) {
+    for (const Entry* e : hits) {
         if (!out.empty()) out += "; ";
-        out += c.name;
+        out += e->cookie.name;
         out += '=';
-        out += c.value;
+        out += e->cookie.value;
     }
     return out;
 }
@@ -652,35 +667,16 @@ void CookieStore::SetChangeListener(std::function<void()> listener) {
     listener_ = std::move(listener);
 }
 
-void CookieStore::MergeFetchResult(const std::vector<Cookie>& before, const std::vector<Cookie>& after,
-                                   const std::vector<std::string>& setNames) {
-    const auto named = [&](const Cookie& c) {
-        return std::find(setNames.begin(), setNames.end(), c.name) != setNames.end();
-    };
+void CookieStore::ApplyAnswer(const std::vector<Cookie>& deleted, const std::vector<Cookie>& set) {
     bool changed = false;
     {
         std::lock_guard lock(mutex_);
-        for (const Cookie& c : after) {
-            if (!named(c)) continue;
-            const auto it = std::find_if(before.begin(), before.end(), [&](const Cookie& b) {
-                return b.name == c.name && b.path == c.path && b.domain == c.domain;
-            });
-            if (it != before.end() && *it == c) continue;
-            AddLocked(c, changed);
+        for (const Cookie& d : deleted) {
+            Cookie key = d;
+            NormaliseDomain(key);
+            if (EraseLocked(key.domain, key.path, key.name)) changed = true;
         }
-        for (const Cookie& b : before) {
-            if (!named(b)) continue;
-            const bool kept = std::any_of(after.begin(), after.end(), [&](const Cookie& c) {
-                return b.name == c.name && b.path == c.path && b.domain == c.domain;
-            });
-            if (kept) continue;
-            const Entry* e = FindLocked(b.domain, b.path, b.name);
-            // Only what this fetch started from is removed; a newer value set meanwhile stays.
-            if (e && e->cookie == b) {
-                EraseLocked(b.domain, b.path, b.name);
-                changed = true;
-            }
-        }
+        for (const Cookie& c : set) AddLocked(c, changed);
         if (changed) ChangedLocked();
         DropExpiredLocked();
     }

@@ -1,10 +1,11 @@
 // The process-wide cookie store shared by every fetch on every thread and by the login window.
 //
-// The store is the single authority for cookies. Each fetch hands a copy of the cookies to its own
-// curl handle (curl applies domain, path, secure and expiry rules per request, redirects included)
-// and gives back what the answers set or removed; so no curl cookie jar is ever touched by two
-// threads at once. A handle is given only the cookies of its host's domain family (see ListFor), so
-// its cost does not grow with cookies other hosts set. The store is indexed by domain and bounded:
+// The store is the single authority for cookies. Each request of a fetch (every hop of a redirect
+// too) carries the Cookie header the store gives for its address (CookieHeaderFor: host, path,
+// secure and expiry rules), and what the answer set or deleted goes back into the store before the
+// next hop; no curl cookie jar is ever shared between threads or seeded cookie by cookie. The
+// header is built from the buckets of the host's domain family only, so its cost does not grow
+// with cookies other hosts set. The store is indexed by domain and bounded:
 // at most kMaxCookiesPerDomain per domain and kMaxCookies in all, the least recently set dropped
 // first. Persistent cookies are kept in "cookies.txt" (Netscape format, mode 0600) in the program
 // folder, rewritten atomically after changes (at most every quarter second while changes keep coming;
@@ -103,12 +104,9 @@ public:
     // Called (without the store's lock held) after every change; may be called on any thread.
     void SetChangeListener(std::function<void()> listener);
 
-    // For the HTTP client: applies what one fetch's answers did to the cookies it started with.
-    // Only cookies named in the answers' Set-Cookie lines (`setNames`) are considered: those in
-    // `after` that differ from `before` are added or replaced; those of `before` missing from
-    // `after` were deleted by the answer and are removed, unless another thread changed them.
-    void MergeFetchResult(const std::vector<Cookie>& before, const std::vector<Cookie>& after,
-                          const std::vector<std::string>& setNames);
+    // For the HTTP client: applies what one answer's Set-Cookie lines did, in one change: first the
+    // cookies they deleted (domain, path and name count), then the cookies they set.
+    void ApplyAnswer(const std::vector<Cookie>& deleted, const std::vector<Cookie>& set);
 
     // Monotonic change counter (lets callers cache derived data).
     uint64_t Generation() const;

@@ -22,11 +22,14 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "net/AnswerCookies.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
@@ -115,16 +118,6 @@ Text HeaderText(const std::string& bytes) {
 
 bool IsHttpUrl(std::string_view url) {
     return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
-}
-
-// The host name of an http(s) address (no user, port or brackets).
-std::string UrlHost(std::string_view url) {
-    const size_t p = url.find("://");
-    std::string_view rest = p == std::string_view::npos ? url : url.substr(p + 3);
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    if (const size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
-    if (!rest.empty() && rest.front() == '[') return std::string(rest.substr(1, rest.find(']') - 1));
-    return std::string(rest.substr(0, rest.find(':')));
 }
 
 bool IsLoopbackUrl(std::string_view url) {
@@ -244,7 +237,8 @@ struct Transfer {
     std::string block;  // header block of the answer being received
     long status = 0;
     bool hasLocation = false;
-    std::vector<std::string> setCookieNames;
+    bool redirect = false;                // the answer is a redirect: its body is skipped
+    std::vector<std::string> setCookies;  // values of the answer's Set-Cookie lines
 
     // Saving: a picture answer larger than kKeepInMemory goes into the temporary file as it
     // arrives instead of into resp->body (see OnBody).
@@ -288,14 +282,14 @@ int OnPrereq(void* ud, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
+// At most this many Set-Cookie lines of one answer are looked at for deletions (curl keeps its own
+// limits on what it stores).
+constexpr size_t kMaxSetCookieLines = 200;
+
 void NoteSetCookie(Transfer& t, std::string_view line) {
     std::string_view v = line.substr(11);
     while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    const size_t eq = v.find('=');
-    if (eq == std::string_view::npos) return;
-    std::string_view name = v.substr(0, eq);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-    if (!name.empty()) t.setCookieNames.emplace_back(name);
+    if (!v.empty() && t.setCookies.size() < kMaxSetCookieLines) t.setCookies.emplace_back(v);
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
@@ -310,6 +304,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     if (statusLine) {
         t.block.clear();
         t.hasLocation = false;
+        t.redirect = false;
         t.status = 0;
         const size_t sp = line.find(' ');
         if (sp != std::string_view::npos)
@@ -330,7 +325,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
         return len;
     }
     if (t.status >= 300 && t.status < 400 && t.hasLocation) {
-        Enter(t, Phase::Connecting);  // curl follows the redirect; only the final block counts
+        t.redirect = true;  // FetchOnce follows it; only the final block counts
         return len;
     }
     ST_URLRESPONSE& r = *t.resp;
@@ -384,6 +379,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
     auto& t = *static_cast<Transfer*>(ud);
     const size_t len = size * count;
     Enter(t, Phase::Body);
+    if (t.redirect) return len;  // a redirect's own page is never kept
     ST_URLRESPONSE& r = *t.resp;
     r.bodySize += len;
     if (t.stream && r.bodySize > t.spillAt) StartFile(t);
@@ -458,6 +454,64 @@ std::vector<Cookie> JarCookies(CURL* e) {
     curl_slist_free_all(lines);
     return out;
 }
+
+// Hands one answer's cookies to the store: what curl's jar kept of its Set-Cookie lines, and the
+// cookies the lines deleted.
+void ApplyAnswerCookies(CURL* e, const std::string& url, const std::vector<std::string>& lines) {
+    std::vector<Cookie> deleted;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    for (const std::string& line : lines)
+        if (std::optional<Cookie> d = CookieDeletedBy(line, url, now)) deleted.push_back(std::move(*d));
+    CookieStore::Instance().ApplyAnswer(deleted, JarCookies(e));
+}
+
+// Runs the handle's transfer to its end, a stop, the attempt's deadline or a wait that lasted too
+// long (t.failure says which). False when the multi interface itself failed.
+bool Perform(CURL* e, Transfer& t, CURLcode& result) {
+    CURLM* m = TakeMulti();
+    if (!m) return false;
+    bool ok = true;
+    result = CURLE_OK;
+    curl_multi_add_handle(m, e);
+    Enter(t, Phase::Connecting);
+    int running = 1;
+    bool done = false;
+    while (!done) {
+        if (curl_multi_perform(m, &running) != CURLM_OK) {
+            ok = false;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(m, &queued)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == e) {
+                result = msg->data.result;
+                done = true;
+            }
+        }
+        if (done || running == 0) break;
+        if (t.req->stop.stop_requested()) {
+            t.failure = Failure::Stopped;
+            break;
+        }
+        if (Clock::now() >= t.deadline) {
+            t.failure = Failure::Deadline;
+            break;
+        }
+        Failure which = Failure::None;
+        const int64_t left = Remaining(t, which);
+        if (left <= 0) {
+            t.failure = which;
+            break;
+        }
+        curl_multi_poll(m, nullptr, 0, static_cast<int>(std::min<int64_t>(left, 100)), nullptr);
+    }
+    curl_multi_remove_handle(m, e);  // an unfinished transfer closes its connection here
+    ReturnMulti(m);
+    return ok;
+}
+
+// Redirects one fetch follows at most.
+constexpr int kMaxRedirects = 20;
 
 }  // namespace
 
@@ -638,8 +692,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
+    // Redirects are followed by FetchOnce itself, so every hop gets its own host's cookies.
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
@@ -662,50 +716,38 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
 
-    // This handle's own cookie engine, seeded with the store's cookies of this host's domains.
+    // curl's cookie engine only parses what each answer sets (its jar starts empty on every hop);
+    // the cookies a request carries come from the store, for the address of that very hop.
     curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
-    const std::vector<Cookie> seeded = CookieStore::Instance().ListFor(UrlHost(url));
-    for (const Cookie& c : seeded) curl_easy_setopt(e, CURLOPT_COOKIELIST, FormatNetscapeLine(c).c_str());
 
-    CURLM* m = TakeMulti();
-    bool ok = m != nullptr;
+    bool ok = true;
     CURLcode result = CURLE_OK;
-    if (ok) {
-        curl_multi_add_handle(m, e);
-        Enter(t, Phase::Connecting);
-        int running = 1;
-        bool done = false;
-        while (!done) {
-            if (curl_multi_perform(m, &running) != CURLM_OK) {
-                ok = false;
-                break;
-            }
-            int queued = 0;
-            while (CURLMsg* msg = curl_multi_info_read(m, &queued)) {
-                if (msg->msg == CURLMSG_DONE && msg->easy_handle == e) {
-                    result = msg->data.result;
-                    done = true;
-                }
-            }
-            if (done || running == 0) break;
-            if (req.stop.stop_requested()) {
-                t.failure = Failure::Stopped;
-                break;
-            }
-            if (Clock::now() >= t.deadline) {
-                t.failure = Failure::Deadline;
-                break;
-            }
-            Failure which = Failure::None;
-            const int64_t left = Remaining(t, which);
-            if (left <= 0) {
-                t.failure = which;
-                break;
-            }
-            curl_multi_poll(m, nullptr, 0, static_cast<int>(std::min<int64_t>(left, 100)), nullptr);
+    std::string hop = url;
+    for (int hops = 0;; ++hops) {
+        const std::string cookie = CookieStore::Instance().CookieHeaderFor(hop);
+        curl_easy_setopt(e, CURLOPT_COOKIE, cookie.empty() ? nullptr : cookie.c_str());
+        ok = Perform(e, t, result);
+        if (!t.setCookies.empty()) {
+            ApplyAnswerCookies(e, hop, t.setCookies);
+            t.setCookies.clear();
         }
-        curl_multi_remove_handle(m, e);  // an unfinished transfer closes its connection here
-        ReturnMulti(m);
+        if (!ok || result != CURLE_OK || t.failure != Failure::None || !t.redirect) break;
+        char* next = nullptr;
+        if (curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || !next || !IsHttpUrl(next)) {
+            Fail(resp, FailureKind::Connection, "redirected to an address that is not http");
+            ok = false;
+            break;
+        }
+        if (hops >= kMaxRedirects) {
+            Fail(resp, FailureKind::Connection, "too many redirects");
+            ok = false;
+            break;
+        }
+        hop = next;
+        Trace("redirect\t%s\n", hop.c_str());
+        curl_easy_setopt(e, CURLOPT_URL, hop.c_str());
+        curl_easy_setopt(e, CURLOPT_COOKIELIST, "ALL");
+        t.redirect = false;
     }
     if (t.failure != Failure::None || result != CURLE_OK) ok = false;
     if (!ok) {
@@ -720,9 +762,6 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         else
             Fail(resp, FailureKind::Connection, curlError[0] ? curlError : curl_easy_strerror(result));
     }
-
-    if (!t.setCookieNames.empty())
-        CookieStore::Instance().MergeFetchResult(seeded, JarCookies(e), t.setCookieNames);
     curl_easy_cleanup(e);
 
     if (!ok) {  // an unfinished temporary file is removed with `t`

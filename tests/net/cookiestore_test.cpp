@@ -274,6 +274,12 @@ protected:
                 "Set-Cookie: sess=S1; Domain=a.example.test\r\n";
         else if (t == "/logout")
             set = "Set-Cookie: dom=; Domain=a.example.test; Path=/; Max-Age=0\r\n";
+        else if (t == "/deep/er/set")
+            set = "Set-Cookie: deep=1; Max-Age=3600\r\nSet-Cookie: top=1; Path=/; Max-Age=3600\r\n";
+        else if (t == "/deep/er/unset?x=/y/")
+            set =
+                "Set-Cookie: deep=; Expires=Thu, 01 Jan 1970 00:00:00 GMT\r\n"
+                "Set-Cookie: top=; Domain=b.example.test; Path=/; Max-Age=0\r\n";
         else if (t == "/hop")
             return (void)c.Send(Answer(
                 "", "Location: http://b.a.example.test/seen\r\nSet-Cookie: hop=1; Domain=a.example.test\r\n",
@@ -328,6 +334,18 @@ TEST_F(CookieFetch, SetByAnswerSentToDomainAndSubDomainsOnly) {
     ASSERT_FALSE(CookieStore::Instance().Save().has_value());  // changes close together are paced
     ASSERT_TRUE(ReadWholeFile(folder_ / "cookies.txt", text));
     EXPECT_EQ(text.find("dom\t"), std::string::npos);
+}
+
+// A deleting answer names its cookie by domain, path and name: a cookie set without a Path lives
+// in the request's folder and is deleted from there; a domain the host may not touch is left alone.
+TEST_F(CookieFetch, DeletionsFindTheCookieTheyName) {
+    Fetch("http://a.example.test/deep/er/set");
+    CookieStore::Instance().Add(Make("top", "keep", "b.example.test", false));
+    EXPECT_EQ(Fetch("http://a.example.test/deep/er/x"), "[deep=1; top=1]");
+    EXPECT_EQ(Fetch("http://a.example.test/deep/other"), "[top=1]");
+    Fetch("http://a.example.test/deep/er/unset?x=/y/");
+    EXPECT_EQ(Fetch("http://a.example.test/deep/er/x"), "[top=1]");
+    EXPECT_EQ(ToUtf8(GetUrlCookie(u"http://b.example.test/")), "top=keep");
 }
 
 TEST_F(CookieFetch, CookiesAddedFromOutsideAreSentAndRedirectsCarryThem) {
