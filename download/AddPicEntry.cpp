@@ -170,8 +170,12 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
         return false;
     }
 
+    // One plain component below a folder written with its closing separator always stays inside
+    // it; only other folders need the path comparison, which costs more than the rest of naming.
+    const bool folderEnds = !task.albumFolder.empty() && task.albumFolder.back() == u'/';
     if (!IsSafeComponent(fileName) ||
-        !IsInsideFolder(PathFromText(task.albumFolder), PathFromText(task.albumFolder + fileName))) {
+        (!folderEnds &&
+         !IsInsideFolder(PathFromText(task.albumFolder), PathFromText(task.albumFolder + fileName)))) {
         Trace("picture name refused\n");
         ++task.dropped;
         return true;

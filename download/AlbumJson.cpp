@@ -66,9 +66,8 @@ T Num(const json& o, const char* key, T fallback) {
     return static_cast<T>(v);
 }
 
-}  // namespace
-
-std::string AlbumJsonText(const AlbumJson& a) {
+// The document through the JSON library, which replaces bytes that are not UTF-8.
+std::string AlbumJsonTextGeneric(const AlbumJson& a) {
     ordered_json pictures = ordered_json::array();
     for (const AlbumJsonPicture& p : a.pictures) {
         pictures.push_back({{"file", ToUtf8(p.file)},
@@ -100,6 +99,177 @@ std::string AlbumJsonText(const AlbumJson& a) {
                         {"pictures", std::move(pictures)}};
     // Reasons and hashes are ours, but a server's status text may carry any byte: never throw.
     return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+// True when `s` is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool WellFormedUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size()) return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto cc = static_cast<unsigned char>(s[i + k]);
+            if (cc < (k == 1 ? lo : 0x80) || cc > (k == 1 ? hi : 0xBF)) return false;
+        }
+        i += n + 1;
+    }
+    return true;
+}
+
+// Appends `s` as a JSON string the way the library writes it: quotes, backslashes and control
+// characters escaped, everything else (slashes and non-ASCII too) as it is.
+void AppendQuoted(std::string& out, std::string_view s) {
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t run = 0;  // start of the bytes not yet appended
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(s, run, i - run);
+        run = i + 1;
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+        }
+    }
+    out.append(s, run, std::string_view::npos);
+    out += '"';
+}
+
+using TextList = std::initializer_list<const std::string*>;
+
+}  // namespace
+
+// Written directly (a re-run rewrites the file of thousands of pictures, and building a JSON value
+// for each one cost more than the rest of that run's own work); the same bytes as the library's
+// dump with an indent of one blank. Texts that are not UTF-8 take the library's way, which
+// replaces their bad bytes.
+std::string AlbumJsonText(const AlbumJson& a) {
+    const std::string targetId = ToUtf8(a.targetId), albumId = ToUtf8(a.albumId), name = ToUtf8(a.name),
+                      privacy = ToUtf8(a.privacy), folder = ToUtf8(a.folder);
+    for (const std::string* t : TextList{&a.kind, &targetId, &albumId, &name, &privacy, &folder, &a.updated})
+        if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
+
+    std::string out;
+    out.reserve(1024 + a.pictures.size() * 512);
+    bool first = true;
+    const auto key = [&](const char* indent, const char* k) {
+        if (!first) out += ",\n";
+        first = false;
+        out += indent;
+        out += '"';
+        out += k;
+        out += "\": ";
+    };
+    const auto text = [&](const char* indent, const char* k, std::string_view v) {
+        key(indent, k);
+        AppendQuoted(out, v);
+    };
+    const auto number = [&](const char* indent, const char* k, auto v) {
+        key(indent, k);
+        out += std::to_string(v);
+    };
+    out += "{\n";
+    number(" ", "format", 1);
+    key(" ", "target");
+    out += "{\n";
+    first = true;
+    text("  ", "kind", a.kind);
+    text("  ", "id", targetId);
+    out += "\n }";
+    key(" ", "album");
+    out += "{\n";
+    first = true;
+    text("  ", "id", albumId);
+    text("  ", "name", name);
+    text("  ", "privacy", privacy);
+    text("  ", "folder", folder);
+    number("  ", "expected", a.expected);
+    number("  ", "listed", a.listed);
+    number("  ", "saved", a.saved);
+    number("  ", "already_had", a.alreadyHad);
+    number("  ", "failed", a.failed);
+    number("  ", "not_tried", a.notTried);
+    number("  ", "not_listed", a.notListed);
+    key("  ", "complete");
+    out += a.complete ? "true" : "false";
+    text("  ", "updated", a.updated);
+    out += "\n }";
+    key(" ", "pictures");
+    if (a.pictures.empty()) {
+        out += "[]";
+    } else {
+        out += "[\n";
+        std::string file, title, description, main, alternate;
+        for (std::size_t i = 0; i < a.pictures.size(); ++i) {
+            const AlbumJsonPicture& p = a.pictures[i];
+            file = ToUtf8(p.file);
+            title = ToUtf8(p.title);
+            description = ToUtf8(p.description);
+            main = ToUtf8(p.main);
+            alternate = ToUtf8(p.alternate);
+            for (const std::string* t :
+                 TextList{&file, &title, &description, &main, &alternate, &p.sha256, &p.state, &p.reason})
+                if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
+            if (i > 0) out += ",\n";
+            out += "  {\n";
+            first = true;
+            text("   ", "file", file);
+            text("   ", "title", title);
+            text("   ", "description", description);
+            text("   ", "main", main);
+            text("   ", "alternate", alternate);
+            number("   ", "size", p.size);
+            text("   ", "sha256", p.sha256);
+            text("   ", "state", p.state);
+            text("   ", "reason", p.reason);
+            out += "\n  }";
+        }
+        out += "\n ]";
+    }
+    out += "\n}\n";
+    return out;
 }
 
 std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {

@@ -192,6 +192,7 @@ bool FileHasSize(const std::filesystem::path& path, uint64_t size) {
 struct Archive::Statements {
     explicit Statements(sqlite3* db)
         : isSaved(db, "SELECT file_name, size, sha256 FROM picture WHERE album=? AND identity=? AND state=1"),
+          savedList(db, "SELECT identity, file_name, size, sha256 FROM picture WHERE album=? AND state=1"),
           saved(db,
                 "INSERT INTO picture(album, identity, state, file_name, size, sha256, time) "
                 "VALUES(?,?,1,?,?,?,?) ON CONFLICT(album, identity) DO UPDATE SET state=1, "
@@ -205,9 +206,9 @@ struct Archive::Statements {
           rename(db, "UPDATE picture SET file_name=? WHERE album=? AND identity=? AND state=1"),
           failedList(db, "SELECT identity FROM picture WHERE album=? AND state=2 ORDER BY time, identity") {}
 
-    bool Ready() const { return isSaved && saved && failed && rename && failedList; }
+    bool Ready() const { return isSaved && savedList && saved && failed && rename && failedList; }
 
-    Stmt isSaved, saved, failed, rename, failedList;
+    Stmt isSaved, savedList, saved, failed, rename, failedList;
 };
 
 std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesystem::path& file) {
@@ -427,9 +428,33 @@ bool Archive::IsSaved(int64_t album, const std::string& identity, const std::fil
         found = {identity, s.Str(0), static_cast<uint64_t>(s.Int(1)), s.Str(2)};
         sqlite3_reset(s.get());
     }
-    if (!IsPlainName(found.fileName) || !FileHasSize(folder / found.fileName, found.size)) return false;
+    if (!StillInFolder(found, folder)) return false;
     if (record) *record = std::move(found);
     return true;
+}
+
+std::unordered_map<std::string, SavedPicture> Archive::SavedPictures(int64_t album) {
+    std::unordered_map<std::string, SavedPicture> out;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!Usable()) return out;
+    Stmt& s = stmt_->savedList;
+    s.Bind(album);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        std::string identity = s.Str(0);
+        SavedPicture p{identity, s.Str(1), static_cast<uint64_t>(s.Int(2)), s.Str(3)};
+        out.insert_or_assign(std::move(identity), std::move(p));
+    }
+    if (rc != SQLITE_DONE) {
+        FailLocked("look-up");
+        out.clear();
+    }
+    sqlite3_reset(s.get());
+    return out;
+}
+
+bool Archive::StillInFolder(const SavedPicture& picture, const std::filesystem::path& folder) {
+    return IsPlainName(picture.fileName) && FileHasSize(folder / picture.fileName, picture.size);
 }
 
 void Archive::RecordSaved(int64_t album, const SavedPicture& p) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Outcome.h"
@@ -119,6 +120,12 @@ public:
     // size (a symbolic link or a name that is not one plain component never counts).
     bool IsSaved(int64_t album, const std::string& identity, const std::filesystem::path& folder,
                  SavedPicture* record = nullptr);
+    // Every picture of the album recorded as saved, by identity, in one look-up (a re-run checks
+    // thousands at once); whether each file is still there is StillInFolder's question.
+    std::unordered_map<std::string, SavedPicture> SavedPictures(int64_t album);
+    // True when the recorded file is in `folder` with the recorded size (a symbolic link or a name
+    // that is not one plain component never counts).
+    static bool StillInFolder(const SavedPicture& picture, const std::filesystem::path& folder);
     void RecordSaved(int64_t album, const SavedPicture& picture);
     // After the extension fix renamed a saved picture's file.
     void RecordFileName(int64_t album, const std::string& identity, const std::string& fileName);

@@ -106,15 +106,16 @@ std::vector<std::string> MarkSkips(Archive& archive, int64_t album, const Downlo
         failed.insert(list.begin(), list.end());
     }
     const std::filesystem::path folder = PathFromText(st.task.albumFolder);
+    const bool skipSaved = !request.refetch || request.retryFailed;
+    const auto saved = skipSaved ? archive.SavedPictures(album) : std::unordered_map<std::string, SavedPicture>();
     for (std::size_t i = 0; i < n; ++i) {
         const PictureRef& p = st.task.pictures[i];
         ids[i] = PictureIdentity(p.main, p.photoId);
-        if (request.refetch && !request.retryFailed) continue;
-        SavedPicture saved;
-        const bool had = archive.IsSaved(album, ids[i], folder, &saved);
-        if (had) {
+        if (!skipSaved) continue;
+        const auto it = saved.find(ids[i]);
+        if (it != saved.end() && Archive::StillInFolder(it->second, folder)) {
             st.skip[i] = DownloadState::kAlreadyHad;
-            known[i] = saved;
+            known[i] = it->second;
         } else if (request.retryFailed && !failed.count(ids[i])) {
             st.skip[i] = DownloadState::kNotTried;
         }

@@ -41,7 +41,8 @@ std::optional<Cookie> CookieDeletedBy(std::string_view setCookie, std::string_vi
     std::string_view rest = url.substr(scheme + 3);
     const size_t hostEnd = rest.find_first_of("/?#");
     std::string_view authority = rest.substr(0, hostEnd);
-    std::string_view target = hostEnd == std::string_view::npos ? std::string_view("/") : rest.substr(hostEnd);
+    std::string_view target =
+        hostEnd == std::string_view::npos ? std::string_view("/") : rest.substr(hostEnd);
     if (const size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
     if (!authority.empty() && authority.front() == '[')
         authority = authority.substr(1, authority.find(']') - 1);
@@ -60,7 +61,8 @@ std::optional<Cookie> CookieDeletedBy(std::string_view setCookie, std::string_vi
         setCookie = semi == std::string_view::npos ? std::string_view{} : setCookie.substr(semi + 1);
         const size_t eq = part.find('=');
         const std::string_view key = Trim(part.substr(0, eq));
-        const std::string_view value = eq == std::string_view::npos ? std::string_view{} : Trim(part.substr(eq + 1));
+        const std::string_view value =
+            eq == std::string_view::npos ? std::string_view{} : Trim(part.substr(eq + 1));
         if (first) {
             if (eq == std::string_view::npos || key.empty()) return std::nullopt;
             c.name = std::string(key);
@@ -88,9 +90,8 @@ std::optional<Cookie> CookieDeletedBy(std::string_view setCookie, std::string_vi
         while (!domainAttr.empty() && domainAttr.front() == '.') domainAttr.remove_prefix(1);
         c.domain = Lower(domainAttr);
         // A host touches only its own domain and the domains above it.
-        const bool within = host == c.domain ||
-                            (host.size() > c.domain.size() && host.ends_with(c.domain) &&
-                             host[host.size() - c.domain.size() - 1] == '.');
+        const bool within = host == c.domain || (host.size() > c.domain.size() && host.ends_with(c.domain) &&
+                                                 host[host.size() - c.domain.size() - 1] == '.');
         if (c.domain.empty() || !within) return std::nullopt;
     } else {
         c.domain = host;

@@ -74,6 +74,13 @@ Text CutAtNul(Text text) {
 
 Text MultiByteToText(std::string_view bytes, unsigned codePage) {
     if (bytes.empty()) return Text();
+    // The three code pages read ASCII as ASCII: a body of nothing else (most answers' JSON) is
+    // widened directly instead of going through the converter.
+    if (codePage == CP_GBK || codePage == CP_BIG5 || codePage == CP_UTF8) {
+        size_t ascii = 0;
+        while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) - 1u < 0x7Fu) ++ascii;
+        if (ascii == bytes.size() || bytes[ascii] == '\0') return Text(bytes.begin(), bytes.begin() + ascii);
+    }
     UConverter* conv = ThreadConverter(codePage);
     if (conv == nullptr) return Text();
     Text out(bytes.size() + 16, u'\0');

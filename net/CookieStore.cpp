@@ -649,7 +649,8 @@ std::string CookieStore::CookieHeaderFor(std::string_view url) const {
     if (const auto it = domains_.find(key); it != domains_.end()) take(it->second);
     // Longer paths first; among equal paths, the order they were first set.
     std::sort(hits.begin(), hits.end(), [](const Entry* a, const Entry* b) {
-        if (a->cookie.path.size() != b->cookie.path.size()) return a->cookie.path.size() > b->cookie.path.size();
+        if (a->cookie.path.size() != b->cookie.path.size())
+            return a->cookie.path.size() > b->cookie.path.size();
         return a->first < b->first;
     });
     std::string out;

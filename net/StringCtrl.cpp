@@ -242,6 +242,7 @@ Text StripTags(TextView text) {
 // --- decoding -----------------------------------------------------------------------------------
 
 void DecodeHtmlEntities(Text& text) {
+    if (text.find(u'&') == Text::npos) return;  // one pass instead of seven over a large body
     ReplaceAll(text, u"&quot;", u"\"");
     ReplaceAll(text, u"&amp;", u"&");
     ReplaceAll(text, u"&lt;", u"<");
