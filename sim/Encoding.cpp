@@ -3,15 +3,15 @@
 #include <unicode/ucnv.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace qm::sim {
 
 std::string Utf8ToGbk(const std::string& utf8) {
     // ASCII reads the same in GBK (most list answers are nothing else).
-    bool ascii = true;
-    for (const char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return utf8;
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return utf8;
     UErrorCode err = U_ZERO_ERROR;
     UConverter* gbk = ucnv_open("windows-936", &err);
     if (U_FAILURE(err) || gbk == nullptr) return utf8;

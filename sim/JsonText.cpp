@@ -41,9 +41,23 @@ uint32_t NextCodePoint(const std::string& text, size_t& i) {
 }  // namespace
 
 std::string JsonQuote(const std::string& text, bool asciiOnly) {
-    std::string out = "\"";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
+        // A run of characters printed as they are goes over in one piece.
+        size_t plain = i;
+        while (plain < text.size()) {
+            const unsigned char p = static_cast<unsigned char>(text[plain]);
+            if (p < 0x20 || p >= 0x80 || p == '"' || p == '\\' || p == '/') break;
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(text, i, plain - i);
+            i = plain;
+            continue;
+        }
         if (c < 0x80) {
             ++i;
             switch (c) {

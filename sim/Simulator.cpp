@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -123,6 +124,11 @@ struct Simulator::Impl : PasswordBook {
     mutable std::mutex cacheMu;
     mutable std::map<std::string, std::shared_ptr<const std::string>> cache;
 
+    // Compressed forms of the last large answers. A client listing an album again gets the same
+    // pages, and compressing them cost the simulator more than building them.
+    mutable std::mutex gzipMu;
+    mutable std::deque<std::pair<std::string, std::string>> gzipped;  // answer body, its gzip form
+
     mutable std::mutex pwMu;
     std::set<std::string> unlocked;
 
@@ -149,6 +155,21 @@ struct Simulator::Impl : PasswordBook {
         auto bytes = std::make_shared<const std::string>(MakePictureBytes(sp.id, sp.size, sp.format));
         cache.emplace(sp.id, bytes);
         return bytes;
+    }
+
+    std::string Gzip(const std::string& body) const {
+        constexpr size_t kLarge = 64 * 1024, kKept = 16;
+        if (body.size() < kLarge) return GzipBytes(body);
+        {
+            std::lock_guard<std::mutex> lock(gzipMu);
+            for (const auto& [plain, packed] : gzipped)
+                if (plain == body) return packed;
+        }
+        std::string packed = GzipBytes(body);
+        std::lock_guard<std::mutex> lock(gzipMu);
+        gzipped.emplace_back(body, packed);
+        if (gzipped.size() > kKept) gzipped.pop_front();
+        return packed;
     }
 
     // Sleeps up to `ms`, waking early when the simulator stops.
@@ -335,7 +356,7 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         a.headers.emplace_back("Content-Encoding", "gzip");
     } else if (!a.body.empty() &&
                (gzipAlways || (a.compressible && accept.find("gzip") != std::string::npos))) {
-        a.body = GzipBytes(a.body);
+        a.body = Gzip(a.body);
         a.headers.emplace_back("Content-Encoding", "gzip");
     }
 
