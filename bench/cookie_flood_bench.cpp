@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench/SilentObserver.h"
 #include "core/JobObserver.h"
@@ -132,21 +134,23 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(pattern.data())) return 1;
     const fs::path tmp = pattern;
 
-    // Two runs of each, interleaved (without, with, with, without), each in a fresh folder: the file
-    // system slows down the creation of files after many deletions, so a fixed order would favour
-    // one side. The faster run of each counts.
+    // Three runs of each, interleaved (without, with, with, without, without, with), each in a fresh
+    // folder: the file system slows down the creation of files after many deletions, so a fixed
+    // order would favour one side. The median run of each counts.
     auto fresh = [&](bool cookies) {
         fs::remove_all(tmp / (cookies ? "out-with" : "out-without"));
         fs::remove_all(tmp / (cookies ? "program-with" : "program-without"));
         return Download(exeDir, tmp, count, cookies);
     };
-    auto better = [](const Run& a, const Run& b) { return a.wall <= b.wall ? a : b; };
-    const Run without1 = fresh(false);
-    const Run with1 = fresh(true);
-    const Run with2 = fresh(true);
-    const Run without2 = fresh(false);
-    const Run without = better(without1, without2);
-    const Run with = better(with1, with2);
+    std::vector<Run> withouts, withs;
+    for (const bool cookies : {false, true, true, false, false, true})
+        (cookies ? withs : withouts).push_back(fresh(cookies));
+    const auto median = [](std::vector<Run> runs) {
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.wall < b.wall; });
+        return runs[runs.size() / 2];
+    };
+    const Run without = median(withouts);
+    const Run with = median(withs);
     fs::remove_all(tmp);
     std::printf("cookie-flood without %d pictures: wall %.2f s, CPU %.2f s, files %d, cookies kept %zu\n",
                 count, without.wall, without.cpu, without.files, without.cookies);

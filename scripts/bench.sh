@@ -21,7 +21,11 @@ if [ -x "$bin/download_bench" ]; then
 fi
 if [ -x "$bin/cookie_flood_bench" ]; then
     echo "== cookie_flood_bench" >&2
-    "$bin/cookie_flood_bench" >"$out/cookies.txt" || status=1
+    # On a memory file system when there is one: what is compared is the cost of cookies, and ext4's
+    # cost of creating files after many deletions varies twofold between identical runs.
+    shm=${TMPDIR:-/tmp}
+    if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then shm=/dev/shm; fi
+    TMPDIR=$shm "$bin/cookie_flood_bench" >"$out/cookies.txt" || status=1
     cat "$out/cookies.txt" >&2
 fi
 if [ -x "$bin/thumbs_bench" ]; then
