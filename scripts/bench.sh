@@ -110,8 +110,8 @@ if [ -s "$out/naming.txt" ]; then
     row "naming: $count same titles s" "$secs" "1.0" "goal < 1 s (title list on)"
 fi
 if [ -s "$out/rerun.txt" ]; then
-    # "rerun: N pictures, first run A s, re-run B s (P % of the first; goal < 10 %)"
-    read -r count a b < <(sed -n 's/^rerun: \([0-9]*\) pictures, first run \([0-9.]*\) s, re-run \([0-9.]*\) s.*/\1 \2 \3/p' "$out/rerun.txt")
+    # "rerun: N pictures of K KiB, first run A s, re-run B s (median of 3; P % of the first; goal < 10 %)"
+    read -r count a b < <(sed -n 's/^rerun: \([0-9]*\) pictures.*first run \([0-9.]*\) s, re-run \([0-9.]*\) s.*/\1 \2 \3/p' "$out/rerun.txt")
     row "re-run of $count saved pictures s" "$b" "$a" "vs first run, goal < 0.10"
 fi
 
