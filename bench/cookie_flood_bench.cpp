@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/SilentObserver.h"
+#include "bench/EngineChild.h"
 #include "core/JobObserver.h"
 #include "download/DownProc.h"
 #include "net/CookieStore.h"
@@ -93,20 +93,9 @@ Run Download(const fs::path& exeDir, const fs::path& tmp, int count, bool cookie
         qm::URLSource2Init();
         qm::SetConnectTo("127.0.0.1:" + std::to_string(port));
         qm::CookieStore::Instance().Open(program);
-        qm::bench::SilentObserver fe;
-        qm::DownloadState st(fe, qm::SystemClock());
-        st.task.albumFolder = qm::TextFromPath(out) + u"/";
-        for (int i = 1; i <= count; ++i) {
-            st.task.pictures.push_back(
-                qm::PictureRef{qm::FromUtf8(model.PictureAddress("F_g" + std::to_string(i))), {}, {}, {}, {}, {}});
-            st.task.fileNames.push_back(qm::FromUtf8("p" + std::to_string(i) + ".jpg"));
-        }
-        st.worker.ThreadCount.store(15);
-        st.worker.TimeoutSec.store(30);
-        std::thread manager;
-        if (!qm::StartDownloadManager(st, manager)) std::_Exit(1);
-        manager.join();
-        std::_Exit(0);
+        std::vector<std::string> addresses;
+        for (int i = 1; i <= count; ++i) addresses.push_back(model.PictureAddress("F_g" + std::to_string(i)));
+        qm::bench::DownloadAndExit(addresses, out, 1);
     }
     int status = 0;
     rusage ru{};

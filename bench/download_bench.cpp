@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/SilentObserver.h"
+#include "bench/EngineChild.h"
 #include "core/Clock.h"
 #include "core/JobObserver.h"
 #include "download/DownProc.h"
@@ -132,21 +132,9 @@ Result RunEngine(int port, const DataSet& ds, const fs::path& out) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         qm::URLSource2Init();
-        qm::bench::SilentObserver observer;
-        qm::DownloadState st(observer, qm::SystemClock());
-        st.task.albumFolder = qm::TextFromPath(out) + u"/";
-        for (int i = 0; i < ds.count; ++i) {
-            qm::PictureRef picture;
-            picture.main = qm::FromUtf8(Url(port, ds, i));
-            st.task.pictures.push_back(std::move(picture));
-            st.task.fileNames.push_back(qm::FromUtf8("p" + std::to_string(i) + ".jpg"));
-        }
-        st.worker.ThreadCount.store(15);
-        st.worker.TimeoutSec.store(30);
-        std::thread manager;
-        if (!qm::StartDownloadManager(st, manager)) std::_Exit(1);
-        manager.join();
-        std::_Exit(0);
+        std::vector<std::string> addresses;
+        for (int i = 0; i < ds.count; ++i) addresses.push_back(Url(port, ds, i));
+        qm::bench::DownloadAndExit(addresses, out, 0);
     }
     Result r = Reap(pid, start);
     r.files = CountFiles(out, ds.size);

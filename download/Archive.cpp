@@ -191,8 +191,7 @@ bool FileHasSize(const std::filesystem::path& path, uint64_t size) {
 
 struct Archive::Statements {
     explicit Statements(sqlite3* db)
-        : isSaved(db, "SELECT file_name, size, sha256 FROM picture WHERE album=? AND identity=? AND state=1"),
-          savedList(db, "SELECT identity, file_name, size, sha256 FROM picture WHERE album=? AND state=1"),
+        : savedList(db, "SELECT identity, file_name, size, sha256 FROM picture WHERE album=? AND state=1"),
           saved(db,
                 "INSERT INTO picture(album, identity, state, file_name, size, sha256, time) "
                 "VALUES(?,?,1,?,?,?,?) ON CONFLICT(album, identity) DO UPDATE SET state=1, "
@@ -206,9 +205,9 @@ struct Archive::Statements {
           rename(db, "UPDATE picture SET file_name=? WHERE album=? AND identity=? AND state=1"),
           failedList(db, "SELECT identity FROM picture WHERE album=? AND state=2 ORDER BY time, identity") {}
 
-    bool Ready() const { return isSaved && savedList && saved && failed && rename && failedList; }
+    bool Ready() const { return savedList && saved && failed && rename && failedList; }
 
-    Stmt isSaved, savedList, saved, failed, rename, failedList;
+    Stmt savedList, saved, failed, rename, failedList;
 };
 
 std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesystem::path& file) {
@@ -410,27 +409,6 @@ int64_t Archive::AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album
     const int64_t key = findAlbum.Int(0);
     CommitLocked();
     return Usable() ? key : 0;
-}
-
-bool Archive::IsSaved(int64_t album, const std::string& identity, const std::filesystem::path& folder,
-                      SavedPicture* record) {
-    SavedPicture found;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!Usable()) return false;
-        Stmt& s = stmt_->isSaved;
-        const int rc = s.Bind(album, identity).Step();
-        if (rc != SQLITE_ROW) {
-            if (rc != SQLITE_DONE) FailLocked("look-up");
-            sqlite3_reset(s.get());
-            return false;
-        }
-        found = {identity, s.Str(0), static_cast<uint64_t>(s.Int(1)), s.Str(2)};
-        sqlite3_reset(s.get());
-    }
-    if (!StillInFolder(found, folder)) return false;
-    if (record) *record = std::move(found);
-    return true;
 }
 
 std::unordered_map<std::string, SavedPicture> Archive::SavedPictures(int64_t album) {

@@ -95,7 +95,7 @@ struct AlbumReport {
 // Thread-safe: one connection behind one mutex, so the workers may record from their threads.
 // Writes are gathered into transactions (committed every kBatch records, after kBatchAge, at
 // FinishAlbum, Flush and destruction). When a statement fails after opening, the archive goes quiet:
-// it records nothing more, skips nothing (IsSaved is false), and Error() tells why.
+// it records nothing more, skips nothing (SavedPictures is empty), and Error() tells why.
 class Archive {
 public:
     static constexpr int kSchemaVersion = 2;
@@ -116,10 +116,6 @@ public:
     // archive has gone quiet.
     int64_t AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album);
 
-    // True when the picture is recorded as saved and its file is in `folder` with the recorded
-    // size (a symbolic link or a name that is not one plain component never counts).
-    bool IsSaved(int64_t album, const std::string& identity, const std::filesystem::path& folder,
-                 SavedPicture* record = nullptr);
     // Every picture of the album recorded as saved, by identity, in one look-up (a re-run checks
     // thousands at once); whether each file is still there is StillInFolder's question.
     std::unordered_map<std::string, SavedPicture> SavedPictures(int64_t album);

@@ -539,27 +539,35 @@ std::vector<Cookie> CookieStore::List() const {
     return SortedLocked(hits);
 }
 
-std::vector<Cookie> CookieStore::ListFor(std::string_view host) const {
-    std::string h = LowerAscii(TrimBlanks(host));
-    if (!h.empty() && h.back() == '.') h.pop_back();
-    const std::string key = DomainKey(h);
-    const int64_t now = Now();
-    std::vector<const Entry*> hits;
-    std::lock_guard lock(mutex_);
-    const auto take = [&](const Bucket& b) {
-        for (const Entry& e : b)
-            if (!Expired(e.cookie, now)) hits.push_back(&e);
-    };
+void CookieStore::ForHostBucketsLocked(const std::string& key, bool subDomains,
+                                       const std::function<void(const Bucket&)>& take) const {
     // Parent domains: the key's prefixes that end at a label boundary.
     for (size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
         if (const auto it = domains_.find(std::string_view(key).substr(0, dot)); it != domains_.end())
             take(it->second);
-    // The host itself and its sub-domains: the keys that start with the host's key.
+    // The host itself and, when asked, its sub-domains: the keys that start with the host's key.
     for (auto it = domains_.lower_bound(key); it != domains_.end(); ++it) {
         const std::string& k = it->first;
         if (k.compare(0, key.size(), key) != 0) break;
-        if (k.size() == key.size() || k[key.size()] == '.') take(it->second);
+        if (k.size() == key.size())
+            take(it->second);
+        else if (subDomains && k[key.size()] == '.')
+            take(it->second);
+        else if (!subDomains)
+            break;
     }
+}
+
+std::vector<Cookie> CookieStore::ListFor(std::string_view host) const {
+    std::string h = LowerAscii(TrimBlanks(host));
+    if (!h.empty() && h.back() == '.') h.pop_back();
+    const int64_t now = Now();
+    std::vector<const Entry*> hits;
+    std::lock_guard lock(mutex_);
+    ForHostBucketsLocked(DomainKey(h), true, [&](const Bucket& b) {
+        for (const Entry& e : b)
+            if (!Expired(e.cookie, now)) hits.push_back(&e);
+    });
     return SortedLocked(hits);
 }
 
@@ -635,18 +643,14 @@ std::string CookieStore::CookieHeaderFor(std::string_view url) const {
     // Every request asks this, so the matching cookies are picked out under the lock without copies.
     std::vector<const Entry*> hits;
     std::lock_guard lock(mutex_);
-    const auto take = [&](const Bucket& b) {
+    // The host's own bucket and those of its parent domains.
+    ForHostBucketsLocked(key, false, [&](const Bucket& b) {
         for (const Entry& e : b) {
             const Cookie& c = e.cookie;
             if (Expired(c, now) || (c.secure && !parts.secure)) continue;
             if (DomainMatches(c, parts.host) && PathMatches(c, parts.path)) hits.push_back(&e);
         }
-    };
-    // The host's own bucket and those of its parent domains: the key's prefixes at label boundaries.
-    for (size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
-        if (const auto it = domains_.find(std::string_view(key).substr(0, dot)); it != domains_.end())
-            take(it->second);
-    if (const auto it = domains_.find(key); it != domains_.end()) take(it->second);
+    });
     // Longer paths first; among equal paths, the order they were first set.
     std::sort(hits.begin(), hits.end(), [](const Entry* a, const Entry* b) {
         if (a->cookie.path.size() != b->cookie.path.size())

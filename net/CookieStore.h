@@ -127,6 +127,10 @@ private:
     void DropOldestLocked(Bucket* only);
     void DropExpiredLocked();
     std::vector<Cookie> SortedLocked(std::vector<const Entry*>& hits) const;
+    // Calls `take` with the buckets of the domain key's parent domains and of the domain itself, and
+    // with those of its sub-domains when `subDomains`.
+    void ForHostBucketsLocked(const std::string& key, bool subDomains,
+                              const std::function<void(const Bucket&)>& take) const;
     std::optional<std::string> SaveHoldingSaveMutex();
 
     mutable std::mutex mutex_;

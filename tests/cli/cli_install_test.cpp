@@ -9,23 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include "FileText.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 class InstalledCli : public ::testing::Test {
 protected:
@@ -44,16 +32,16 @@ protected:
     }
     // Runs the copied binary in work/ with HOME=home/ and no program-folder variables.
     int Cli(const std::string& args, const std::string& redirect = ">out.txt") {
-        const std::string cmd = "cd " + Quote((root_ / "work").string()) +
+        const std::string cmd = "cd " + qm::test::ShellQuote((root_ / "work").string()) +
                                 " && env -u QUILLMOSS_HOME -u QUILLMOSS_CONNECT_TO -u XDG_CONFIG_HOME -u "
                                 "XDG_CACHE_HOME HOME=" +
-                                Quote((root_ / "home").string()) + " " + Quote((root_ / "bin/quillmoss-cli").string()) +
+                                qm::test::ShellQuote((root_ / "home").string()) + " " + qm::test::ShellQuote((root_ / "bin/quillmoss-cli").string()) +
                                 " " + args + " " + redirect + " 2>err.txt </dev/null";
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::string Out() { return ReadFile(root_ / "work/out.txt"); }
-    std::string Err() { return ReadFile(root_ / "work/err.txt"); }
+    std::string Out() { return qm::test::FileText(root_ / "work/out.txt"); }
+    std::string Err() { return qm::test::FileText(root_ / "work/err.txt"); }
     fs::path Config() const { return root_ / "home/.config/quillmoss"; }
 
     fs::path root_;
@@ -69,7 +57,7 @@ TEST_F(InstalledCli, DemoFromACopiedBinaryKeepsItsFilesInTheConfigFolder) {
     // A current directory that holds soft.dat is a portable program folder, as before.
     fs::copy_file(Config() / "soft.dat", root_ / "work/soft.dat");
     ASSERT_EQ(Cli("settings set FolderSuffix -?4"), 0) << Err();
-    EXPECT_NE(ReadFile(root_ / "work/soft.dat"), ReadFile(Config() / "soft.dat"));
+    EXPECT_NE(qm::test::FileText(root_ / "work/soft.dat"), qm::test::FileText(Config() / "soft.dat"));
     ASSERT_EQ(Cli("settings show"), 0);
     EXPECT_NE(Out().find("FolderSuffix\t-?4\n"), std::string::npos);
 }
@@ -89,12 +77,12 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
                                              << "evilqq.com\tFALSE\t/\tFALSE\t" << far << "\tx\t1\n";
     ASSERT_EQ(Cli("cookies import export.txt"), 0) << Err();
     EXPECT_NE(Err().find("imported 2 cookies"), std::string::npos) << Err();
-    const std::string kept = ReadFile(Config() / "cookies.txt");
+    const std::string kept = qm::test::FileText(Config() / "cookies.txt");
     EXPECT_NE(kept.find("p_skey"), std::string::npos);
     EXPECT_EQ(kept.find("example.com"), std::string::npos);
     EXPECT_EQ(kept.find("evilqq"), std::string::npos);
     ASSERT_EQ(Cli("cookies import export.txt --all-domains"), 0);
-    EXPECT_NE(ReadFile(Config() / "cookies.txt").find("example.com"), std::string::npos);
+    EXPECT_NE(qm::test::FileText(Config() / "cookies.txt").find("example.com"), std::string::npos);
 
     // A Firefox profile: cookies.sqlite with a session login cookie, an expired one (expiry in
     // milliseconds as newer profiles write it) and another site's.
@@ -127,7 +115,7 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
     EXPECT_TRUE(fs::is_regular_file(profile / "cookies.sqlite"));  // the browser's file is untouched
     EXPECT_FALSE(fs::exists(profile / "cookies.sqlite-journal"));
 
-    EXPECT_EQ(Cli("cookies import --from-browser firefox --profile " + Quote((root_ / "none").string())), 1);
+    EXPECT_EQ(Cli("cookies import --from-browser firefox --profile " + qm::test::ShellQuote((root_ / "none").string())), 1);
     EXPECT_EQ(Cli("cookies import --from-browser chrome"), 2);
 }
 

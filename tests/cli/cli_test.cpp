@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "sim/Simulator.h"
+#include "FileText.h"
 
 namespace {
 
@@ -25,19 +26,6 @@ struct CliRun {
     int code = -1;
     std::string out, err;
 };
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
@@ -64,15 +52,15 @@ protected:
 
     // Runs the binary in the program folder with stdin closed (no terminal to ask).
     CliRun Cli(const std::vector<std::string>& args, const std::string& env = "") {
-        std::string cmd = "cd " + Quote(dir_.string()) + " && env -u QUILLMOSS_CONNECT_TO QUILLMOSS_HOME=. " + env + " " +
-                          Quote(bin_.string());
-        for (const auto& a : args) cmd += " " + Quote(a);
+        std::string cmd = "cd " + qm::test::ShellQuote(dir_.string()) + " && env -u QUILLMOSS_CONNECT_TO QUILLMOSS_HOME=. " + env + " " +
+                          qm::test::ShellQuote(bin_.string());
+        for (const auto& a : args) cmd += " " + qm::test::ShellQuote(a);
         cmd += " >out.txt 2>err.txt </dev/null";
         CliRun r;
         const int status = std::system(cmd.c_str());
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadFile(dir_ / "out.txt");
-        r.err = ReadFile(dir_ / "err.txt");
+        r.out = qm::test::FileText(dir_ / "out.txt");
+        r.err = qm::test::FileText(dir_ / "err.txt");
         return r;
     }
 
@@ -153,7 +141,7 @@ TEST_F(CliTest, ExitCodesAndUsage) {
 
 TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
     ASSERT_EQ(Cli({"settings", "show"}).code, 0);
-    const std::string before = ReadFile(dir_ / "soft.dat");
+    const std::string before = qm::test::FileText(dir_ / "soft.dat");
     ASSERT_EQ(before.size(), 19808u);
 
     for (const char* bad : {"0", "16", "x"}) {
@@ -162,7 +150,7 @@ TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
         EXPECT_NE(r.err.find("参数错误"), std::string::npos);
     }
     EXPECT_EQ(Cli({"settings", "set", "TimeoutSec", "9"}).code, 2);
-    EXPECT_EQ(ReadFile(dir_ / "soft.dat"), before);  // nothing stored
+    EXPECT_EQ(qm::test::FileText(dir_ / "soft.dat"), before);  // nothing stored
 
     EXPECT_EQ(Cli({"settings", "set", "timeoutsec", "10"}).code, 0);
     EXPECT_EQ(Cli({"settings", "set", "MinSizeKB", "-1"}).code, 0);  // low 16 bits, as the dialog
@@ -315,7 +303,7 @@ TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
         if (!e.is_directory() || e.path().filename().string().front() == '.') continue;  // the gallery's own
         folders.insert(e.path().filename().string());
         for (const auto& f : fs::directory_iterator(e.path()))
-            if (f.path().extension() == ".jpg") pictures.insert(ReadFile(f.path()));
+            if (f.path().extension() == ".jpg") pictures.insert(qm::test::FileText(f.path()));
     }
     EXPECT_EQ(folders.size(), 6u);
     std::set<std::string> served;
@@ -328,8 +316,8 @@ TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
 // Starts the binary in the background; returns its process id.
 pid_t Spawn(const fs::path& dir, const std::string& env, const fs::path& bin,
             const std::vector<std::string>& args) {
-    std::string cmd = "cd " + Quote(dir.string()) + " && exec env " + env + " " + Quote(bin.string());
-    for (const auto& a : args) cmd += " " + Quote(a);
+    std::string cmd = "cd " + qm::test::ShellQuote(dir.string()) + " && exec env " + env + " " + qm::test::ShellQuote(bin.string());
+    for (const auto& a : args) cmd += " " + qm::test::ShellQuote(a);
     cmd += " >out.txt 2>err.txt </dev/null";
     const pid_t pid = fork();
     if (pid == 0) {
@@ -347,7 +335,7 @@ int WaitExit(pid_t pid) {
 
 bool WaitForText(const fs::path& file, const std::string& text) {
     for (int i = 0; i < 400; ++i) {
-        if (ReadFile(file).find(text) != std::string::npos) return true;
+        if (qm::test::FileText(file).find(text) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
@@ -369,7 +357,7 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(pid, SIGINT);
     EXPECT_EQ(WaitExit(pid), 130);
-    const std::string err = ReadFile(dir_ / "err.txt");
+    const std::string err = qm::test::FileText(dir_ / "err.txt");
     EXPECT_NE(err.find("stopping after the pictures in progress"), std::string::npos);
     EXPECT_NE(err.find("下载完毕"), std::string::npos);  // the job ended through its last step
     // The folder reported is the album the stop ended, not the base folder.
@@ -387,7 +375,7 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
             e.path().string().find("/.thumbs/") != std::string::npos)
             continue;
         ++files;
-        EXPECT_EQ(pictures.count(ReadFile(e.path())), 1u) << e.path();
+        EXPECT_EQ(pictures.count(qm::test::FileText(e.path())), 1u) << e.path();
     }
     EXPECT_LT(files, 12u);
 

@@ -14,24 +14,12 @@
 
 #include "net/StringCtrl.h"
 #include "sim/Simulator.h"
+#include "FileText.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 class GroupWeiboCli : public ::testing::Test {
 protected:
@@ -50,8 +38,8 @@ protected:
     }
     // Runs the CLI in the program folder; returns its exit status, stdout in `out`.
     int Cli(const std::string& args, std::string* out = nullptr) {
-        const std::string cmd = "cd " + Quote((root / "prog").string()) + " && QUILLMOSS_HOME=. " +
-                                Quote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args +
+        const std::string cmd = "cd " + qm::test::ShellQuote((root / "prog").string()) + " && QUILLMOSS_HOME=. " +
+                                qm::test::ShellQuote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args +
                                 " 2>/dev/null";
         FILE* p = ::popen(cmd.c_str(), "r");
         if (!p) return -1;
@@ -91,7 +79,7 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
     const std::string uin = std::to_string(account.at("uin").get<long long>());
     const std::string cookies =
         "uin=o00" + uin + "; skey=" + account.at("skey").get<std::string>() + "; guin=o00" + uin;
-    ASSERT_EQ(Cli("cookies import --domain qq.com " + Quote(cookies)), 0);
+    ASSERT_EQ(Cli("cookies import --domain qq.com " + qm::test::ShellQuote(cookies)), 0);
 
     std::string table;
     ASSERT_EQ(Cli("--demo list 345678901 --kind group --format tsv", &table), 0);
@@ -99,7 +87,7 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
     EXPECT_NE(table.find("春节"), std::string::npos);
 
     ASSERT_EQ(
-        Cli("--demo download 345678901 --kind group --save " + Quote(save.string()) + " --albums all --yes"),
+        Cli("--demo download 345678901 --kind group --save " + qm::test::ShellQuote(save.string()) + " --albums all --yes"),
         0);
     const auto& group = sim->Scenario().at("groups").at(0);
     for (const auto& album : group.at("albums")) {
@@ -112,7 +100,7 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
             if (stem.empty()) stem = photo.at("desc").get<std::string>();
             const fs::path file = ByStem(folder, stem);
             ASSERT_FALSE(file.empty()) << stem;
-            EXPECT_EQ(Print(ReadFile(file)), Print(sim->PictureBytes(photo.at("id").get<std::string>())))
+            EXPECT_EQ(Print(qm::test::FileText(file)), Print(sim->PictureBytes(photo.at("id").get<std::string>())))
                 << file;
             ++count;
         }
@@ -126,7 +114,7 @@ TEST_F(GroupWeiboCli, WeiboTypedAlbumDownloadedAsServed) {
     EXPECT_NE(table.find("我的照片\t未知"), std::string::npos) << table;  // a typed album's count is unknown
 
     ASSERT_EQ(
-        Cli("--demo download demo_weibo --kind weibo --save " + Quote(save.string()) + " --albums 1 --yes"),
+        Cli("--demo download demo_weibo --kind weibo --save " + qm::test::ShellQuote(save.string()) + " --albums 1 --yes"),
         0);
     const auto& album = sim->Scenario().at("weibo").at(0).at("albums").at(0);
     std::vector<std::string> expected;
@@ -139,7 +127,7 @@ TEST_F(GroupWeiboCli, WeiboTypedAlbumDownloadedAsServed) {
     const fs::path folder = save / "demo_weibo" / album.at("name").get<std::string>();
     ASSERT_TRUE(fs::is_directory(folder)) << folder;
     std::vector<std::string> got;
-    for (const auto& file : PictureFiles(folder)) got.push_back(Print(ReadFile(file)));
+    for (const auto& file : PictureFiles(folder)) got.push_back(Print(qm::test::FileText(file)));
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, expected);
     // A forward without words takes the forwarded text; a post with neither, the album's name.

@@ -10,24 +10,12 @@
 #include <sstream>
 
 #include "e2e/support/SimSessionTest.h"
+#include "FileText.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 // Picture files below `root` by relative path (the program's side files left out).
 std::map<std::string, std::string> Pictures(const fs::path& root) {
@@ -38,7 +26,7 @@ std::map<std::string, std::string> Pictures(const fs::path& root) {
             e.path().filename().string().rfind("quillmoss-archive.sqlite3", 0) == 0 ||
             e.path().filename() == "album.json")
             continue;
-        out[fs::relative(e.path(), root).string()] = ReadFile(e.path());
+        out[fs::relative(e.path(), root).string()] = qm::test::FileText(e.path());
     }
     return out;
 }
@@ -72,7 +60,7 @@ TEST_F(Aria2E2E, InputFileFetchedByAria2GivesTheSameFiles) {
         const std::string cmd =
             "aria2c -q --summary-interval=0 --auto-file-renaming=false --max-tries=2 "
             "--all-proxy=http://" +
-            sim->ConnectTo() + " -i " + Quote(input.string()) + " > /dev/null 2>&1";
+            sim->ConnectTo() + " -i " + qm::test::ShellQuote(input.string()) + " > /dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
     EXPECT_EQ(Pictures(save), normal);

@@ -19,19 +19,13 @@
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
+#include "FileText.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 json LoadScenario(const std::string& name) {
     std::ifstream in(std::string(QM_TEST_DATA) + "/" + name);
@@ -76,7 +70,7 @@ TEST_F(DownloadE2E, AlbumsArriveByteForByte) {
     const auto served = ServedBytes();
     std::set<std::string> seen;
     for (const auto& file : PictureFiles()) {
-        const std::string bytes = ReadFile(file);
+        const std::string bytes = qm::test::FileText(file);
         const auto it = served.find(bytes);
         ASSERT_NE(it, served.end()) << file << " is no picture the site served";
         EXPECT_TRUE(seen.insert(it->second).second) << it->second << " saved twice";
@@ -101,7 +95,7 @@ TEST_F(DownloadE2E, FaultyNetworkLeavesOnlyWholePictures) {
     std::size_t whole = 0;
     for (const auto& file : PictureFiles()) {
         EXPECT_EQ(file.string().find(".tmp"), std::string::npos) << "temporary file left: " << file;
-        const std::string bytes = ReadFile(file);
+        const std::string bytes = qm::test::FileText(file);
         EXPECT_TRUE(served.count(bytes))
             << file << " is partial or an error page (" << bytes.size() << " bytes)";
         whole += served.count(bytes);
@@ -147,7 +141,7 @@ TEST_F(DownloadE2E, HostileNamesStayInsideTheSaveFolder) {
     }
     const auto served = ServedBytes();
     std::size_t whole = 0;
-    for (const auto& file : PictureFiles()) whole += served.count(ReadFile(file));
+    for (const auto& file : PictureFiles()) whole += served.count(qm::test::FileText(file));
     EXPECT_EQ(whole, served.size());
     EXPECT_GE(pictures, served.size());
 }
@@ -231,7 +225,7 @@ TEST_F(DownloadE2E, AStoppedAlbumContinuesWhereItStopped) {
     // Every picture is there once, byte for byte as served.
     const auto served = ServedBytes();
     std::size_t whole = 0;
-    for (const auto& file : PictureFiles()) whole += served.count(ReadFile(file));
+    for (const auto& file : PictureFiles()) whole += served.count(qm::test::FileText(file));
     EXPECT_EQ(whole, 40u);
 }
 
@@ -274,7 +268,7 @@ TEST_F(DownloadE2E, AlternateAddressAfterEveryKindOfFailure) {
     ListAndDownload("10005");
     const fs::path album = save / "10005" / "alt";
     for (int i = 1; i <= 5; ++i)
-        EXPECT_EQ(ReadFile(album / ("pic" + std::to_string(i) + ".jpg")),
+        EXPECT_EQ(qm::test::FileText(album / ("pic" + std::to_string(i) + ".jpg")),
                   sim->PictureBytes("a0p" + std::to_string(i)))
             << "picture " << i;
     EXPECT_TRUE(fs::exists(album / "pic.vyr"));  // every picture saved: the album is recorded as done
@@ -298,7 +292,7 @@ TEST_F(DownloadE2E, HistoryOnlyAfterEveryPictureWasSaved) {
     sim->Stop();
     Start(AlbumsScenario({{"hist", 3}}));
     ListAndDownload("10005");
-    EXPECT_EQ(ReadFile(album / "pic2.jpg"), sim->PictureBytes("a0p2"));
+    EXPECT_EQ(qm::test::FileText(album / "pic2.jpg"), sim->PictureBytes("a0p2"));
     EXPECT_TRUE(fs::exists(album / "pic.vyr"));
 }
 
@@ -336,7 +330,7 @@ TEST_F(DownloadE2E, SymlinksOutOfTheSaveFolderAreNeverFollowed) {
     EXPECT_FALSE(outcome.Complete());
     ListAndDownload("10005", {1});
     EXPECT_EQ(outcome.albums.at(0).reason, AlbumReason::None);
-    EXPECT_EQ(ReadFile(target / "real" / "pic1.jpg"), sim->PictureBytes("a1p1"));
+    EXPECT_EQ(qm::test::FileText(target / "real" / "pic1.jpg"), sim->PictureBytes("a1p1"));
     EXPECT_FALSE(fs::is_symlink(target / "real" / "pic.vyr"));
     EXPECT_FALSE(fs::is_symlink(target / "real" / "real.txt"));
 
@@ -356,7 +350,7 @@ TEST_F(DownloadE2E, SymlinksOutOfTheSaveFolderAreNeverFollowed) {
     std::set<std::string> left;
     for (const auto& e : fs::directory_iterator(outside)) left.insert(e.path().filename().string());
     EXPECT_EQ(left, (std::set<std::string>{"victim"}));
-    EXPECT_EQ(ReadFile(outside / "victim"), "keep");
+    EXPECT_EQ(qm::test::FileText(outside / "victim"), "keep");
 }
 
 }  // namespace

@@ -14,22 +14,13 @@
 #include "download/AlbumJson.h"
 #include "net/FileUtil.h"
 #include "sim/Simulator.h"
+#include "FileText.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-std::string Slurp(const fs::path& p) {
-    std::string s;
-    ReadWholeFile(p, s);
-    return s;
-}
 int Shell(const std::string& cmd) {
     const int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -64,8 +55,8 @@ protected:
     }
 
     int Cli(const std::string& args) {
-        return Shell("cd " + Quote(work_.path().string()) + " && env -u QUILLMOSS_CONNECT_TO " +
-                     Quote(cli_.string()) + " " + args + " >cli-out.txt 2>cli-err.txt </dev/null");
+        return Shell("cd " + qm::test::ShellQuote(work_.path().string()) + " && env -u QUILLMOSS_CONNECT_TO " +
+                     qm::test::ShellQuote(cli_.string()) + " " + args + " >cli-out.txt 2>cli-err.txt </dev/null");
     }
 
     // Loads `url` in a fresh headless Chromium; returns the DOM after the scripts ran, and fails
@@ -79,10 +70,10 @@ protected:
             "timeout 120 chromium --headless --no-sandbox --disable-gpu "
             "--disable-background-networking --disable-component-update --disable-sync "
             "--no-first-run --user-data-dir=" +
-            Quote(profile.string()) + " --log-net-log=" + Quote(netlog.string()) + " --dump-dom " +
-            Quote(url) + " >" + Quote(dom.string()) + " 2>/dev/null");
+            qm::test::ShellQuote(profile.string()) + " --log-net-log=" + qm::test::ShellQuote(netlog.string()) + " --dump-dom " +
+            qm::test::ShellQuote(url) + " >" + qm::test::ShellQuote(dom.string()) + " 2>/dev/null");
         EXPECT_EQ(rc, 0) << url;
-        const auto log = nlohmann::json::parse(Slurp(netlog), nullptr, false);
+        const auto log = nlohmann::json::parse(qm::test::FileText(netlog), nullptr, false);
         EXPECT_TRUE(log.is_object()) << "no network log for " << url;
         if (log.is_object()) {
             const int startJob = log.at("constants").at("logEventTypes").value("URL_REQUEST_START_JOB", -1);
@@ -93,7 +84,7 @@ protected:
                 EXPECT_EQ(initiator, "not an origin") << url << " requested " << p.value("url", "?");
             }
         }
-        return Slurp(dom);
+        return qm::test::FileText(dom);
     }
 
     test::TempFolder work_{"qm-gallery-"};
@@ -104,8 +95,8 @@ protected:
 TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkupAsText) {
     const fs::path save = work_.path() / "saved 保存";
     // Albums 1 and 6 of the demo target: 旅行照片 (24 pictures with titles) and 家庭.
-    ASSERT_EQ(Cli("--demo download 123456789 --albums 1,6 --yes --save " + Quote(save.string())), 0)
-        << Slurp(work_.path() / "cli-err.txt");
+    ASSERT_EQ(Cli("--demo download 123456789 --albums 1,6 --yes --save " + qm::test::ShellQuote(save.string())), 0)
+        << qm::test::FileText(work_.path() / "cli-err.txt");
     const fs::path target = save / "123456789";
     ASSERT_TRUE(fs::exists(target / "index.html")) << "no gallery after the download";
     ASSERT_TRUE(fs::exists(target / "旅行照片" / "index.html"));
@@ -132,8 +123,8 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
     for (int i = 1; i <= 5000; ++i)
         std::ofstream(target / "big" / ("IMG_" + std::to_string(i) + ".jpg"), std::ios::binary) << jpeg;
 
-    ASSERT_EQ(Cli("gallery --save " + Quote(save.string()) + " 123456789"), 0)
-        << Slurp(work_.path() / "cli-err.txt");
+    ASSERT_EQ(Cli("gallery --save " + qm::test::ShellQuote(save.string()) + " 123456789"), 0)
+        << qm::test::FileText(work_.path() / "cli-err.txt");
 
     // Every address in every page is a relative one to a file that exists.
     const std::regex ref(R"re((?:href|src)="([^"]*)")re");
@@ -141,7 +132,7 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
     for (const auto& e : fs::recursive_directory_iterator(target)) {
         if (e.path().filename() != "index.html") continue;
         ++pages;
-        const std::string html = Slurp(e.path());
+        const std::string html = qm::test::FileText(e.path());
         for (auto it = std::sregex_iterator(html.begin(), html.end(), ref); it != std::sregex_iterator();
              ++it) {
             const std::string url = (*it)[1].str();
@@ -155,7 +146,7 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
     EXPECT_EQ(pages, 5);  // the album list and four albums
     EXPECT_GT(links, 2 * 5000);
     for (const char* asset : {"gallery.css", "gallery.js"}) {
-        const std::string text = Slurp(target / asset);
+        const std::string text = qm::test::FileText(target / asset);
         EXPECT_EQ(text.find("://"), std::string::npos) << asset;
         EXPECT_EQ(text.find("url("), std::string::npos) << asset;
         EXPECT_EQ(text.find("@import"), std::string::npos) << asset;

@@ -15,6 +15,7 @@
 #include "gallery/Thumbnails.h"
 #include "net/FileUtil.h"
 #include "sim/Simulator.h"
+#include "FileText.h"
 
 namespace qm {
 namespace {
@@ -22,11 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using gallery::ThumbName;
 
-std::string Slurp(const fs::path& p) {
-    std::string s;
-    ReadWholeFile(p, s);
-    return s;
-}
 void Put(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << bytes;
@@ -144,7 +140,7 @@ TEST(GalleryPages, HostileTextsStayTextAndFileNamesStayFileNames) {
     EXPECT_EQ(report.targets[0].pictures, 2u);  // the path in album.json is not followed
 
     for (const fs::path& page : {save.path() / "t1" / "index.html", album / "index.html"}) {
-        const std::string html = Slurp(page);
+        const std::string html = qm::test::FileText(page);
         SCOPED_TRACE(page.string());
         EXPECT_EQ(html.find("<script>"), std::string::npos);
         EXPECT_EQ(html.find("<img src=x"), std::string::npos);
@@ -154,7 +150,7 @@ TEST(GalleryPages, HostileTextsStayTextAndFileNamesStayFileNames) {
         EXPECT_NE(html.find("不完整"), std::string::npos);
         EXPECT_EQ(html.find("href=\"javascript:"), std::string::npos);
     }
-    const std::string html = Slurp(album / "index.html");
+    const std::string html = qm::test::FileText(album / "index.html");
     EXPECT_NE(html.find("href=\"javascript%3Aalert(4).jpg\""), std::string::npos);
     EXPECT_NE(html.find("href=\"a%23b%3Fc%25d.jpg\""), std::string::npos);
     EXPECT_NE(html.find("&quot;quoted&quot;"), std::string::npos);
@@ -184,8 +180,8 @@ TEST(Thumbnails, BoundedIncrementalAndAPlaceholderForWhatCannotBeDecoded) {
     EXPECT_EQ(c.made, 2u);
     EXPECT_EQ(c.failed, 3u);
     EXPECT_EQ(states[2], gallery::ThumbState::Failed);
-    EXPECT_EQ(JpegSize(Slurp(thumbs / ThumbName("wide.png"))), std::make_pair(320, 133));
-    EXPECT_EQ(JpegSize(Slurp(thumbs / ThumbName("small.jpg"))), JpegSize(Jpeg("s")));  // never enlarged
+    EXPECT_EQ(JpegSize(qm::test::FileText(thumbs / ThumbName("wide.png"))), std::make_pair(320, 133));
+    EXPECT_EQ(JpegSize(qm::test::FileText(thumbs / ThumbName("small.jpg"))), JpegSize(Jpeg("s")));  // never enlarged
 
     // Nothing is decoded again; a picture that changed (or was replaced by a good one) is.
     c = gallery::UpdateThumbnails(dir.path(), files, nullptr, 2);
@@ -211,7 +207,7 @@ TEST(GalleryBuild, AlbumsWithoutAlbumJsonComeFromTheirFilesAndOnlyOurTargetsAreT
     ASSERT_EQ(report.targets.size(), 1u);
     EXPECT_EQ(report.targets[0].index, gallery::GalleryIndexPath(TextFromPath(save.path()), u"123456789"));
     EXPECT_FALSE(fs::exists(save.path() / "My Pictures" / "index.html"));
-    const std::string html = Slurp(target / "家庭" / "index.html");
+    const std::string html = qm::test::FileText(target / "家庭" / "index.html");
     const auto p1 = html.find("href=\"p1.jpg\""), p9 = html.find("href=\"p9.jpg\""),
                p10 = html.find("href=\"p10.jpg\"");
     ASSERT_NE(p10, std::string::npos);

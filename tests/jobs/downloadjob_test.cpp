@@ -15,6 +15,7 @@
 #include "core/Prompts.h"
 #include "jobs/JobRunner.h"
 #include "sites/CannedSite.h"
+#include "FileText.h"
 
 namespace qm {
 namespace {
@@ -53,13 +54,6 @@ const std::string kNoPictures = "shine0_Callback({\"data\":{\"photoList\":[]}});
 
 std::string PictureBody(const std::string& path) {
     return "picture bytes of " + path;
-}
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 // An observer that can run a hook at events (to press stop at a given moment).
@@ -205,7 +199,7 @@ TEST_F(DownloadJob, ListOnlyWritesOneListFilePerAlbumAndFetchesNoPicture) {
 
     for (const char* id : {"x1", "x2"}) {
         const std::string a = id;
-        EXPECT_EQ(ReadFile(AlbumDir(a) / ("album " + a + ".lst")),
+        EXPECT_EQ(qm::test::FileText(AlbumDir(a) / ("album " + a + ".lst")),
                   "http://raw.example.qq.com/" + a + "/0.jpg\r\nhttp://pre.example.qq.com/" + a +
                       "/0.jpg\r\n" + "http://raw.example.qq.com/" + a +
                       "/1.jpg\r\nhttp://pre.example.qq.com/" + a + "/1.jpg\r\n");
@@ -223,7 +217,7 @@ TEST_F(DownloadJob, DownloadsAlbumsAndRecordsHistory) {
     for (const char* id : {"a", "b"}) {
         for (int i = 0; i < 3; ++i) {
             const fs::path file = AlbumDir(id) / ("pic" + std::to_string(i) + ".jpg");
-            EXPECT_EQ(ReadFile(file), PictureBody("/" + std::string(id) + "/" + std::to_string(i) + ".jpg"));
+            EXPECT_EQ(qm::test::FileText(file), PictureBody("/" + std::string(id) + "/" + std::to_string(i) + ".jpg"));
         }
         EXPECT_TRUE(fs::exists(AlbumDir(id) / "pic.vyr"));
     }
@@ -255,7 +249,7 @@ TEST_F(DownloadJob, FailuresAreReportedWithReasonsAndNoHistoryIsWritten) {
     EXPECT_EQ(a.failures[0].failure.kind, FailureKind::Connection);
     EXPECT_EQ(a.failures[0].failure.text, "empty answer");
     EXPECT_TRUE(a.failures[0].usedAlternate);  // the alternate was asked after the main failed
-    EXPECT_EQ(ReadFile(AlbumDir("a") / "pic0.jpg"), "old");
+    EXPECT_EQ(qm::test::FileText(AlbumDir("a") / "pic0.jpg"), "old");
     EXPECT_FALSE(fs::exists(AlbumDir("a") / "pic.vyr"));
     EXPECT_FALSE(o.Complete());
 }

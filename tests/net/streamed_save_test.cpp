@@ -13,6 +13,7 @@
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
 #include "support/RawServer.h"
+#include "FileText.h"
 
 using namespace qm;
 using qmtest::Answer;
@@ -61,12 +62,6 @@ std::string Chunked(const std::string& body) {
     return out + "0\r\n\r\n";
 }
 
-std::string ReadFile(const fs::path& p) {
-    std::string s;
-    ReadWholeFile(p, s);
-    return s;
-}
-
 ST_URLREQUEST SaveRequest(const RawServer& server, const fs::path& file, std::string_view path = "/") {
     ST_URLREQUEST req(FromUtf8(server.Url(path)), {}, 3000);
     req.savePath = TextFromPath(file);
@@ -89,7 +84,7 @@ TEST(StreamedSave, LargePicturesSavedWhole) {
         req.maxKB = 4096;
         ST_URLRESPONSE resp;
         ASSERT_TRUE(FetchUrl(req, resp, 3)) << path;
-        EXPECT_TRUE(ReadFile(file) == picture) << path;
+        EXPECT_TRUE(qm::test::FileText(file) == picture) << path;
         EXPECT_EQ(resp.bodySize, picture.size()) << path;
         EXPECT_TRUE(resp.body.empty()) << path;
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"pic.jpg"}) << path;
@@ -137,7 +132,7 @@ TEST(StreamedSave, FailureMidwayLeavesOldFileAndNoTemporary) {
         ST_URLRESPONSE resp;
         EXPECT_FALSE(FetchOnce(resp, req, 3)) << k.path;
         EXPECT_GT(resp.bodySize, 128u * 1024) << k.path;  // far enough to have been streaming
-        EXPECT_EQ(ReadFile(file), "old picture") << k.path;
+        EXPECT_EQ(qm::test::FileText(file), "old picture") << k.path;
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"pic.jpg"}) << k.path;
     }
 }
@@ -169,7 +164,7 @@ TEST(StreamedSave, AnswersKeptInMemory) {
     req = SaveRequest(server, file, "/gzip");
     ASSERT_TRUE(FetchOnce(resp, req, 3));
     EXPECT_TRUE(resp.gzip);
-    EXPECT_TRUE(ReadFile(file) == picture);
+    EXPECT_TRUE(qm::test::FileText(file) == picture);
     EXPECT_EQ(resp.bodySize, packed.size());
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"pic.jpg"});
 
@@ -177,7 +172,7 @@ TEST(StreamedSave, AnswersKeptInMemory) {
     req = SaveRequest(server, file, "/empty");
     EXPECT_FALSE(FetchOnce(resp, req, 3));
     EXPECT_EQ(resp.bodySize, 0u);
-    EXPECT_TRUE(ReadFile(file) == picture);
+    EXPECT_TRUE(qm::test::FileText(file) == picture);
     fs::remove(file);
     req.attempts = 2;
     EXPECT_FALSE(FetchUrl(req, resp, 3));
@@ -194,17 +189,17 @@ TEST(AtomicFileWriter, CommitOrNothing) {
         AtomicFileWriter w(file);
         ASSERT_TRUE(w.Open());
         ASSERT_TRUE(w.Write("half of it"));
-        EXPECT_EQ(ReadFile(file), "old");
+        EXPECT_EQ(qm::test::FileText(file), "old");
     }
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
-    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(qm::test::FileText(file), "old");
 
     for (bool durable : {false, true}) {
         AtomicFileWriter w(file, 0600);
         ASSERT_TRUE(w.Open());
         ASSERT_TRUE(w.Write("new ") && w.Write(durable ? "durable" : "quick"));
         ASSERT_TRUE(w.Commit(durable));
-        EXPECT_EQ(ReadFile(file), durable ? "new durable" : "new quick");
+        EXPECT_EQ(qm::test::FileText(file), durable ? "new durable" : "new quick");
         EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"data.bin"});
@@ -213,7 +208,7 @@ TEST(AtomicFileWriter, CommitOrNothing) {
     // A new name, and a folder that does not exist: nothing can be opened, written or committed.
     const fs::path fresh = dir.path() / "fresh.bin";
     ASSERT_TRUE(WriteFileAtomic(fresh, "first", 0, false));
-    EXPECT_EQ(ReadFile(fresh), "first");
+    EXPECT_EQ(qm::test::FileText(fresh), "first");
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"data.bin", "fresh.bin"}));
     AtomicFileWriter missing(dir.path() / "no" / "x.bin");
     EXPECT_FALSE(missing.Open());

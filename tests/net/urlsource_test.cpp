@@ -10,6 +10,7 @@
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
 #include "support/RawServer.h"
+#include "FileText.h"
 
 using namespace qm;
 using qmtest::Answer;
@@ -33,12 +34,6 @@ class TempDir : public test::TempFolder {
 public:
     TempDir() : TempFolder("qm-urlsource-") {}
 };
-
-std::string ReadFile(const fs::path& p) {
-    std::string s;
-    ReadWholeFile(p, s);
-    return s;
-}
 
 }  // namespace
 
@@ -204,7 +199,7 @@ TEST(UrlSourceWaits, StallKeepsPartialBodyAndOldFile) {
     ST_URLRESPONSE resp;
     EXPECT_FALSE(FetchOnce(resp, req, 0));
     EXPECT_EQ(resp.body, std::string(300, 'p'));
-    EXPECT_EQ(ReadFile(file), "old picture");
+    EXPECT_EQ(qm::test::FileText(file), "old picture");
     EXPECT_EQ(dir.Names().size(), 1u);
 }
 
@@ -350,7 +345,7 @@ TEST(UrlSourceSave, LongPathWritten) {
     req.savePath = TextFromPath(file);
     ST_URLRESPONSE resp;
     ASSERT_TRUE(FetchUrl(req, resp, 3));
-    EXPECT_EQ(ReadFile(file), body);
+    EXPECT_EQ(qm::test::FileText(file), body);
     EXPECT_EQ(resp.body, body);
     size_t entries = 0;
     for (const auto& e : fs::directory_iterator(folder)) entries += e.is_regular_file() ? 1 : 0;
