@@ -29,6 +29,8 @@ enum : uint16_t {
     SkipDownloaded = 0x0040,
     LargePictures = 0x0080,
     DescriptionPicturesOnly = 0x0100,
+    // Set: no offline gallery is written after a download (the default writes one).
+    NoGalleryAfterDownload = 0x4000,
 };
 }  // namespace SiteFlag
 

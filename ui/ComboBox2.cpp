@@ -2,7 +2,11 @@
 
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QStringListModel>
 
 namespace qm::ui {
@@ -25,6 +29,8 @@ CComboBox2::CComboBox2(QWidget* parent) : QComboBox(parent) {
     // The completer's popup never takes the focus: keys reach the edit field first, and only
     // Up/Down, Return, Enter, Tab and Escape act on the list.
     lineEdit()->setCompleter(matches_);
+    // Installed after the completer's own filter, so it sees the popup's events first.
+    matches_->popup()->installEventFilter(this);
     connect(matches_, qOverload<const QString&>(&QCompleter::activated), this, [this](const QString& text) {
         SetEditText(text);
         emit HistoryChosen(text);
@@ -63,6 +69,45 @@ void CComboBox2::SetEditText(const QString& text) {
     filling_ = true;
     lineEdit()->setText(text);
     filling_ = false;
+}
+
+bool CComboBox2::MatchesOpenUnpicked() const {
+    QAbstractItemView* popup = matches_->popup();
+    return popup && popup->isVisible() && !popup->currentIndex().isValid();
+}
+
+// The completer closes its list on a press outside it and drops the press. Close it here and
+// send the press on to the window under it, where it lands as if no list had been open.
+bool CComboBox2::eventFilter(QObject* watched, QEvent* e) {
+    QAbstractItemView* popup = matches_->popup();
+    if (watched == popup && e->type() == QEvent::KeyPress) {
+        // The completer hands Return to the edit field alone, so the window never saw it. With
+        // no entry picked, close the list and let the key travel up from the edit field.
+        auto* ke = static_cast<QKeyEvent*>(e);
+        const bool enter = ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter;
+        if (enter && !popup->currentIndex().isValid()) {
+            popup->hide();
+            QKeyEvent copy(ke->type(), ke->key(), ke->modifiers(), ke->text());
+            QCoreApplication::sendEvent(lineEdit(), &copy);
+            return true;
+        }
+    }
+    if (watched == popup && e->type() == QEvent::MouseButtonPress) {
+        auto* me = static_cast<QMouseEvent*>(e);
+        const QPoint global = me->globalPosition().toPoint();
+        if (!popup->rect().contains(popup->mapFromGlobal(global))) {
+            popup->hide();
+            QWidget* top = window();
+            const QPoint local = top->mapFromGlobal(global);
+            if (top->windowHandle() && top->rect().contains(local)) {
+                QMouseEvent replay(QEvent::MouseButtonPress, QPointF(local), QPointF(local), me->globalPosition(),
+                                   me->button(), me->buttons(), me->modifiers());
+                QCoreApplication::sendEvent(top->windowHandle(), &replay);
+            }
+            return true;
+        }
+    }
+    return QComboBox::eventFilter(watched, e);
 }
 
 bool CComboBox2::ListOpen() const {

@@ -1,7 +1,9 @@
 // An editable combo box with its own history texts. Typing shows the history texts that contain
 // the typed text (compared without regard to case) in a completion list that leaves the keyboard
 // with the edit field: further typing goes on in the box, Up/Down pick an entry, Return takes the
-// picked entry (or keeps the typed text when none was picked), Escape closes the list.
+// picked entry (or, when none was picked, closes the list and lets the key act on the window),
+// Escape closes the list. A click outside the list closes it and still reaches what it was aimed
+// at, so the first click on a button is never spent on closing the list.
 // Opening the drop-down by hand shows the whole history. The edit text is never replaced by the
 // list's filling.
 #pragma once
@@ -33,8 +35,14 @@ public:
     QCompleter* MatchList() const { return matches_; }
     // True while the drop-down or the list of matches is open.
     bool ListOpen() const;
+    // True while the list of matches is open and the user has not moved onto an entry: Return
+    // then belongs to the window (the typed text is what the user wants), not to the list.
+    bool MatchesOpenUnpicked() const;
 
     void showPopup() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 signals:
     // The user changed the edit text by typing (not by a program call).

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/OutcomeTexts.h"
 
@@ -13,7 +14,7 @@ namespace qm::ui {
 
 namespace {
 
-enum Column { kName, kSaved, kHad, kFailed, kReason, kColumns };
+enum Column { kName, kListed, kSaved, kHad, kFailed, kReason, kColumns };
 
 QTableWidgetItem* Cell(const QString& text, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* item = new QTableWidgetItem(text);
@@ -48,8 +49,8 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
                           .arg(incomplete));
 
     table_ = new QTableWidget(static_cast<int>(outcome_.albums.size()), kColumns, this);
-    table_->setHorizontalHeaderLabels({QStringLiteral("相册"), QStringLiteral("已保存"), QStringLiteral("已有"),
-                                       QStringLiteral("失败"), QStringLiteral("原因")});
+    table_->setHorizontalHeaderLabels({QStringLiteral("相册"), QStringLiteral("列出"), QStringLiteral("已保存"),
+                                       QStringLiteral("已有"), QStringLiteral("失败"), QStringLiteral("原因")});
     table_->verticalHeader()->hide();
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -60,6 +61,7 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
     for (int r = 0; r < table_->rowCount(); ++r) {
         const AlbumOutcome& a = outcome_.albums[static_cast<std::size_t>(r)];
         table_->setItem(r, kName, Cell(QString::fromStdU16String(a.name)));
+        table_->setItem(r, kListed, Count(a.listed));
         table_->setItem(r, kSaved, Count(a.saved));
         table_->setItem(r, kHad, Count(a.alreadyHad));
         table_->setItem(r, kFailed, Count(a.failed));
@@ -68,7 +70,7 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
     }
     QHeaderView* h = table_->horizontalHeader();
     h->setSectionResizeMode(kName, QHeaderView::Interactive);
-    for (int c : {kSaved, kHad, kFailed}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    for (int c : {kListed, kSaved, kHad, kFailed}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     h->setSectionResizeMode(kReason, QHeaderView::Stretch);
     table_->setColumnWidth(kName, 170);
     if (firstIncomplete >= 0) table_->selectRow(firstIncomplete);
@@ -102,7 +104,12 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
     layout->addWidget(summary_);
     layout->addWidget(table_, 1);
     layout->addLayout(buttons);
-    resize(600, 300);
+    // Tall enough for every row of an ordinary download (up to 15) without scrolling.
+    const int rows = std::min(table_->rowCount(), 15);
+    const int tableHeight = h->sizeHint().height() + rows * table_->verticalHeader()->defaultSectionSize() +
+                            2 * table_->frameWidth() + 4;
+    table_->setMinimumHeight(tableHeight);
+    resize(640, sizeHint().height());
 }
 
 void DownloadResultDialog::SetGalleryPath(const QString& path) {
@@ -116,6 +123,7 @@ QString DownloadResultDialog::ChosenFolder() const {
         const Text& folder = outcome_.albums[static_cast<std::size_t>(row)].folder;
         if (!folder.empty()) return QString::fromStdU16String(folder);
     }
+    if (!targetFolder_.isEmpty()) return targetFolder_;
     return QString::fromStdU16String(outcome_.lastFolder);
 }
 

@@ -1,5 +1,5 @@
 // The result box shown after a download in which a picture failed or an album could not be
-// downloaded: one row per album with its saved, already-had and failed counts and the reason,
+// downloaded: one row per album with its listed, saved, already-had and failed counts and the reason,
 // and buttons to open an album's folder, to retry the failed pictures and (when an offline
 // gallery was written) to open the gallery page.
 #pragma once
@@ -23,7 +23,10 @@ public:
     void SetGalleryPath(const QString& path);
 
     const JobOutcome& Outcome() const { return outcome_; }
-    // The folder "打开文件夹" opens: the selected album's, else the job's last album folder.
+    // The folder of the download's target, which "打开文件夹" opens when no album is selected.
+    void SetTargetFolder(const QString& folder) { targetFolder_ = folder; }
+    // The folder "打开文件夹" opens: the selected album's, else the target's (else the job's last
+    // album folder).
     QString ChosenFolder() const;
 
     QLabel* Summary() const { return summary_; }
@@ -41,6 +44,7 @@ signals:
 private:
     JobOutcome outcome_;
     QString galleryPath_;
+    QString targetFolder_;
     QLabel* summary_ = nullptr;
     QTableWidget* table_ = nullptr;
     QPushButton* openFolder_ = nullptr;

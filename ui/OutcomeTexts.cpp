@@ -113,6 +113,25 @@ QString StoppedSuffix(const JobOutcome& job) {
     return QStringLiteral("（已终止，%1 张未下载）").arg(left);
 }
 
+QString FinishedStatus(const JobOutcome& job, bool stopPressed) {
+    const QString done = QStringLiteral("下载完毕");
+    if (job.error != JobError::None) return done;
+    bool allComplete = !job.albums.empty();
+    std::size_t incomplete = 0, missing = 0;
+    for (const AlbumOutcome& a : job.albums) {
+        if (a.Complete()) continue;
+        allComplete = false;
+        ++incomplete;
+        missing += a.failed + a.notTried + a.NotListed();
+    }
+    // A stop that reached the job only after its last picture changed nothing.
+    if (allComplete && (stopPressed || job.stopped)) return done + QStringLiteral("（终止前已全部下载完成）");
+    if (job.stopped) return done + StoppedSuffix(job);
+    if (incomplete == 0) return done;
+    if (missing == 0) return done + QStringLiteral("（%1 个相册不完整）").arg(incomplete);
+    return done + QStringLiteral("（%1 个相册不完整，%2 张未下载）").arg(incomplete).arg(missing);
+}
+
 bool NeedsResultBox(const JobOutcome& job) {
     if (job.error != JobError::None) return false;
     for (const AlbumOutcome& a : job.albums) {

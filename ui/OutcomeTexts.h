@@ -26,6 +26,11 @@ std::size_t PicturesLeftByStop(const JobOutcome& job);
 // nothing was left; empty when the download was not stopped.
 QString StoppedSuffix(const JobOutcome& job);
 
+// The status line after a download: "下载完毕", followed by what is missing — the stop's suffix,
+// "（终止前已全部下载完成）" when a stop came after every album was complete, or
+// "（N 个相册不完整，M 张未下载）" for a download that left albums incomplete.
+QString FinishedStatus(const JobOutcome& job, bool stopPressed);
+
 // Whether the result box should be shown: a picture failed, or an album could not be downloaded
 // for a reason other than the user's stop. Job errors (no save folder…) have their own messages.
 bool NeedsResultBox(const JobOutcome& job);

@@ -162,11 +162,6 @@ void QtPresenter::SetDownloadLook(bool running) {
 }
 
 void QtPresenter::DownloadStarted(std::size_t albums) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        chosen_ = albums;
-        albumsDone_ = 0;
-    }
     SetDownloadLook(true);
     Post([this, albums] {
         if (CQuillmossDlg* w = window_) w->ProgressBar()->Start(static_cast<int>(albums));
@@ -178,12 +173,17 @@ void QtPresenter::AlbumStarted(std::size_t position, std::size_t count, const ST
         std::lock_guard<std::mutex> lock(mutex_);
         albumFolder_.clear();
         lastDone_ = 0;
+        total_ = 0;
     }
     SetControlText(Ctl::Status,
                    FormatText("正在下载第%d/%d个图集", static_cast<int>(position), static_cast<int>(count)));
     SetControlText(Ctl::Progress, u"......");
-    Post([this] {
-        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetPictures(0, 0);  // busy while listing
+    Post([this, position, count] {
+        if (CQuillmossDlg* w = window_) {
+            // The bar names the album in progress, as the status line does.
+            w->ProgressBar()->SetAlbums(static_cast<int>(position), static_cast<int>(count));
+            w->ProgressBar()->SetPictures(0, 0);  // busy while listing
+        }
     });
 }
 
@@ -195,6 +195,7 @@ void QtPresenter::TransferStarted(std::size_t total, const Text& folder) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         albumFolder_ = folder;
+        total_ = total;
     }
     SetControlText(Ctl::Progress, u"已开始下载图片");
     Post([this, total] {
@@ -207,43 +208,47 @@ void QtPresenter::PictureFinished(const PictureOutcome&, std::size_t done, std::
         std::lock_guard<std::mutex> lock(mutex_);
         if (done <= lastDone_) return;  // workers may report out of order; the count only grows
         lastDone_ = done;
+        total_ = total;
+        if (progressQueued_) return;  // the queued update will read this count
+        progressQueued_ = true;
     }
-    SetControlText(Ctl::Progress, u"已下载" + FormatText("%u/%u", static_cast<unsigned>(done),
-                                                         static_cast<unsigned>(total)) + u"......");
-    Post([this, done, total] {
-        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetPictures(static_cast<int>(done), static_cast<int>(total));
-    });
+    Post([this] { ShowPictureProgress(); });
+}
+
+void QtPresenter::ShowPictureProgress() {
+    std::size_t done = 0, total = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        progressQueued_ = false;
+        done = lastDone_;
+        total = total_;
+    }
+    CQuillmossDlg* w = window_;
+    if (!w || done == 0) return;  // a new album began since the update was queued
+    if (auto* line = qobject_cast<QLabel*>(w->Control(Ctl::Progress)))
+        line->setText(QStringLiteral("已下载%1/%2......").arg(done).arg(total));
+    w->ProgressBar()->SetPictures(static_cast<int>(done), static_cast<int>(total));
 }
 
 void QtPresenter::AlbumFinished(const AlbumOutcome&, unsigned) {
-    std::size_t done = 0, chosen = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        albumFolder_.clear();
-        done = ++albumsDone_;
-        chosen = chosen_;
-    }
-    Post([this, done, chosen] {
-        if (CQuillmossDlg* w = window_) w->ProgressBar()->SetAlbums(static_cast<int>(done), static_cast<int>(chosen));
-    });
+    std::lock_guard<std::mutex> lock(mutex_);
+    albumFolder_.clear();
 }
 
 void QtPresenter::DownloadFinished(const JobOutcome& outcome) {
     SetDownloadLook(false);
-    SetControlText(Ctl::Status, u"下载完毕" + StoppedSuffix(outcome).toStdU16String());
     SetControlText(Ctl::Progress, Text());
     Post([this, outcome] {
         CQuillmossDlg* w = window_;
         if (!w) return;
         w->ProgressBar()->Finish();
-        if (!closing_ && NeedsResultBox(outcome)) w->ShowDownloadResult(outcome, w->GalleryPathFor(outcome));
+        // Read here, on the GUI thread: a stop pressed before this update ran was pressed while
+        // the window still showed the download running.
+        if (auto* status = qobject_cast<QLabel*>(w->Control(Ctl::Status)))
+            status->setText(FinishedStatus(outcome, stopPressed_.load()));
+        if (closing_) return;
+        w->DownloadEnded(outcome);
     });
-    if (!outcome.openFolder.empty()) {
-        const Text folder = outcome.openFolder;
-        Post([this, folder] {
-            if (CQuillmossDlg* w = window_) w->OpenUrl(QUrl::fromLocalFile(Q(folder)));
-        });
-    }
 }
 
 void QtPresenter::Waiting(std::chrono::seconds left) {

@@ -41,6 +41,10 @@ public:
     // The folder of the album whose pictures are being fetched; empty between albums.
     Text CurrentAlbumFolder() const;
 
+    // The user pressed "终止下载"; the status line at the end says whether it stopped anything.
+    void NoteStopPressed() { stopPressed_ = true; }
+    void ResetStopPressed() { stopPressed_ = false; }
+
     // Once the window is closing, modal calls answer at once (messages are dropped, questions
     // answered No, logins skipped) so that no job thread can wait on a window that is going away.
     void SetClosing() { closing_ = true; }
@@ -58,14 +62,19 @@ private:
     void Post(std::function<void()> f);
     void Call(const std::function<void()>& f);
     void SetDownloadLook(bool running);
+    // Shows the latest picture count (GUI thread). Workers only record it: one queued update at a
+    // time reads the newest count, so the display never lags behind a flood of events and never
+    // shows an older count after a newer one.
+    void ShowPictureProgress();
 
     CQuillmossDlg* window_;  // outlives every job thread (joined before it goes)
     std::atomic<bool> closing_{false};
     mutable std::mutex mutex_;
     Text albumFolder_;
     std::size_t lastDone_ = 0;
-    std::size_t chosen_ = 0;
-    std::size_t albumsDone_ = 0;
+    std::size_t total_ = 0;
+    bool progressQueued_ = false;
+    std::atomic<bool> stopPressed_{false};
 };
 
 }  // namespace qm::ui

@@ -48,6 +48,7 @@
 #include "ui/LoginLauncher.h"
 #include "ui/MessageBox.h"
 #include "ui/MyGridCtrl.h"
+#include "ui/OutcomeTexts.h"
 #include "ui/SaveFolderRules.h"
 #include "ui/SplashScreenEx.h"
 
@@ -80,6 +81,7 @@ struct FlagItem {
     int id;
     uint16_t bit;
     const char16_t* text;
+    bool checkedWhenClear = false;  // the entry turns a default on, so the bit means "off"
 };
 constexpr FlagItem kFlagItems[] = {
     {kMenuListOnly, SiteFlag::ListOnly, u"只生成迅雷下载列表"},
@@ -88,6 +90,7 @@ constexpr FlagItem kFlagItems[] = {
     {kMenuFixFormat, SiteFlag::FixFormat, u"修正图片格式"},
     {kMenuSkipDownloaded, SiteFlag::SkipDownloaded, u"不下载以前下载过的图片"},
     {kMenuOpenWhenDone, SiteFlag::OpenFolderWhenDone, u"下载完成后打开保存路径"},
+    {kMenuGalleryAfterDownload, SiteFlag::NoGalleryAfterDownload, u"下载完成后生成离线相册浏览页", true},
     {kMenuMainPictures, SiteFlag::MainPicturesOnly, u"只下载宝贝(商品)主图"},
     {kMenuDescPictures, SiteFlag::DescriptionPicturesOnly, u"只下载宝贝(商品)描述里的图片"},
     {kMenuLargePictures, SiteFlag::LargePictures, u"又拍相册下载大图（不勾选为下载原图，下载原图速度更慢）"},
@@ -335,7 +338,8 @@ void CQuillmossDlg::UpdateMenuStates() {
         site = st_.currentSite;
         flags = st_.settings.profile[static_cast<std::size_t>(site)].SiteFlags;
     }
-    for (const FlagItem& item : kFlagItems) actions_[item.id]->setChecked((flags & item.bit) != 0);
+    for (const FlagItem& item : kFlagItems)
+        actions_[item.id]->setChecked(((flags & item.bit) != 0) != item.checkedWhenClear);
     actions_[kMenuLoginMode]->setChecked(loginModeless_);
     actions_[kMenuLargePictures]->setEnabled(site == 7);
     actions_[kMenuMainPictures]->setEnabled(site == 11 || site == 16);
@@ -480,10 +484,15 @@ void CQuillmossDlg::OnListButton() {
 }
 
 void CQuillmossDlg::OnDownloadButton() {
-    if (st_.downloadJob.Running()) {
+    if (st_.downloadJob.Running() || downloadButton_->text() == QStringLiteral("终止下载")) {
+        // The button still reads "终止下载" until the end of the job has been shown: a press
+        // then stops nothing, and the status line says that the download had already finished.
+        frontend_.NoteStopPressed();
         st_.downloadJob.control.RequestStop();
         return;
     }
+    if (galleryRunning_.load()) return;  // the last download's gallery is still being written
+    frontend_.ResetStopPressed();
     DownloadRequest request;
     request.list = st_.list;
     request.list.albums = st_.albums.Snapshot();
@@ -754,10 +763,16 @@ void CQuillmossDlg::OpenLogin(int id) {
 }
 
 void CQuillmossDlg::OpenUrl(const QUrl& url) {
-    if (options_.openUrl)
+    if (options_.openUrl) {
         options_.openUrl(url);
-    else
-        QDesktopServices::openUrl(url);
+        return;
+    }
+    const bool opened = options_.desktopOpen ? options_.desktopOpen(url) : QDesktopServices::openUrl(url);
+    if (opened) return;
+    const QString where = url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString();
+    const QString what = url.isLocalFile() ? QStringLiteral("没有可以打开它的程序") : QStringLiteral("没有可以打开它的浏览器");
+    if (AskYesNoBox(this, QStringLiteral("无法打开（%1）：\n%2\n\n要把它复制到剪贴板吗？").arg(what, where)))
+        if (QClipboard* cb = QGuiApplication::clipboard()) cb->setText(where);
 }
 
 QAction* CQuillmossDlg::MenuAction(int id) const {
@@ -836,9 +851,11 @@ bool CQuillmossDlg::eventFilter(QObject* watched, QEvent* e) {
     if (type == QEvent::ShortcutOverride || type == QEvent::KeyPress || type == QEvent::KeyRelease) {
         const int key = static_cast<QKeyEvent*>(e)->key();
         if (WindowKey(key)) {
+            const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+            const bool unpicked = target_->MatchesOpenUnpicked() || save_->MatchesOpenUnpicked();
             if (type == QEvent::KeyRelease)
                 listKey_ = 0;
-            else if (ListOpen())
+            else if (ListOpen() && !(enter && unpicked))
                 listKey_ = key;
         }
     }
@@ -846,8 +863,9 @@ bool CQuillmossDlg::eventFilter(QObject* watched, QEvent* e) {
 }
 
 // Keys that no control used. An open list keeps its own keys (its Return picks an entry, its
-// Escape closes it), so Return and Escape act on the window only while no list is open: Return
-// presses the default button "获取相册", Escape closes the window.
+// Escape closes it), so Return acts on the window only while no list is open: it presses the
+// default button "获取相册". Escape never closes the main window: it is pressed to close lists,
+// menus and small windows, and a stray one must not end a download.
 void CQuillmossDlg::keyPressEvent(QKeyEvent* e) {
     const int key = e->key();
     const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
@@ -859,17 +877,15 @@ void CQuillmossDlg::keyPressEvent(QKeyEvent* e) {
     }
     e->accept();
     if (ListOpen() || listKey_ == key) return;
-    if (enter) {
-        if (listButton_->isEnabled()) listButton_->click();
-    } else {
-        close();
-    }
+    if (enter && listButton_->isEnabled()) listButton_->click();
 }
 
 DownloadResultDialog* CQuillmossDlg::ShowDownloadResult(const JobOutcome& outcome, const QString& galleryPath) {
     auto* dlg = new DownloadResultDialog(outcome, this);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     dlg->SetGalleryPath(galleryPath);
+    dlg->SetTargetFolder(TargetFolder());
+    resultBox_ = dlg;
     connect(dlg, &DownloadResultDialog::OpenFolderRequested, this,
             [this](const QString& folder) { OpenUrl(QUrl::fromLocalFile(folder)); });
     connect(dlg, &DownloadResultDialog::OpenGalleryRequested, this,
@@ -888,10 +904,66 @@ void CQuillmossDlg::RetryFailed(const JobOutcome& outcome) {
         if (a.failed > 0 && a.index >= 0) request.albums.push_back(a.index);
     if (request.albums.empty()) return;
     request.retryFailed = true;
+    frontend_.ResetStopPressed();
     request.saveFolder = T(save_->EditText());
     request.settings = st_.Snapshot();
     request.programFolder = st_.programFolder;
     st_.downloadJob.PressButton([this, request] { RunDownloadJob(request, frontend_, st_.downloadJob.control); });
+}
+
+QString CQuillmossDlg::TargetFolder() const {
+    const Text save = Trim(T(save_->EditText()));
+    if (save.empty() || st_.list.targetFolder.empty()) return {};
+    std::filesystem::path folder = PathFromText(save) / PathFromText(st_.list.targetFolder);
+    if (!st_.list.targetSubFolder.empty()) folder /= PathFromText(st_.list.targetSubFolder);
+    return Q(TextFromPath(folder.lexically_normal()));
+}
+
+void CQuillmossDlg::DownloadEnded(const JobOutcome& outcome) {
+    const bool box = NeedsResultBox(outcome);
+    if (box) ShowDownloadResult(outcome, GalleryPathFor(outcome));
+    // The option opens the target's folder, which holds every album of the download; with a
+    // result box shown, its "打开文件夹" does that instead of a window over the box.
+    if (!outcome.openFolder.empty() && !box) {
+        const QString folder = TargetFolder();
+        OpenUrl(QUrl::fromLocalFile(folder.isEmpty() ? Q(outcome.openFolder) : folder));
+    }
+    uint16_t flags;
+    {
+        std::lock_guard<std::mutex> lock(st_.settingsMutex);
+        flags = st_.settings.profile[static_cast<std::size_t>(st_.currentSite)].SiteFlags;
+    }
+    std::size_t saved = 0;
+    for (const AlbumOutcome& a : outcome.albums) saved += a.saved + a.alreadyHad;
+    if ((flags & SiteFlag::NoGalleryAfterDownload) || outcome.error != JobError::None || saved == 0) return;
+    WriteGallery(Trim(T(save_->EditText())), st_.list.targetFolder + u"/" + st_.list.targetSubFolder);
+}
+
+// The offline gallery of the target, written on its own thread from what is on disk now; the
+// result box (when still open) offers the page once it is there.
+void CQuillmossDlg::WriteGallery(const Text& saveFolder, const Text& targetFolder) {
+    if (galleryRunning_.exchange(true)) return;
+    if (galleryThread_.joinable()) galleryThread_.join();  // the previous one has ended
+    progress_->setText(QStringLiteral("正在生成离线相册浏览页..."));
+    try {
+        galleryThread_ = std::thread([this, saveFolder, targetFolder] {
+            const gallery::GalleryReport report = gallery::BuildGallery(saveFolder, targetFolder);
+            QString page;
+            if (!report.targets.empty()) page = Q(TextFromPath(report.targets.front().index));
+            const bool failed = !report.errors.empty();
+            QMetaObject::invokeMethod(
+                this,
+                [this, page, failed] {
+                    progress_->setText(failed ? QStringLiteral("离线相册浏览页有文件无法写入") : QString());
+                    if (resultBox_ && !page.isEmpty()) resultBox_->SetGalleryPath(page);
+                },
+                Qt::QueuedConnection);
+            galleryRunning_ = false;
+        });
+    } catch (const std::system_error&) {
+        galleryRunning_ = false;
+        progress_->clear();
+    }
 }
 
 QString CQuillmossDlg::GalleryPathFor(const JobOutcome&) const {
@@ -904,7 +976,8 @@ QString CQuillmossDlg::GalleryPathFor(const JobOutcome&) const {
 // --- closing ------------------------------------------------------------------------------------
 
 bool CQuillmossDlg::JobsIdle() const {
-    return !st_.listJob.Running() && !st_.downloadJob.Running() && st_.ThumbJobState.load() == 0;
+    return !st_.listJob.Running() && !st_.downloadJob.Running() && st_.ThumbJobState.load() == 0 &&
+           !galleryRunning_.load();
 }
 
 void CQuillmossDlg::RequestStops() {
@@ -915,13 +988,18 @@ void CQuillmossDlg::RequestStops() {
 }
 
 void CQuillmossDlg::JoinThreads() {
-    for (std::thread* t : {&startupThread_, &thumbThread_})
+    for (std::thread* t : {&startupThread_, &thumbThread_, &galleryThread_})
         if (t->joinable()) t->join();
     st_.listJob.Join();
     st_.downloadJob.Join();
 }
 
 void CQuillmossDlg::closeEvent(QCloseEvent* e) {
+    if (!closeRequested_ && st_.downloadJob.Running() &&
+        !AskYesNoBox(this, QStringLiteral("正在下载，确定要退出吗？"))) {
+        e->ignore();
+        return;
+    }
     closeRequested_ = true;
     if (findBar_) findBar_->hide();
     if (!JobsIdle()) {

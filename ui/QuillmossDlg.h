@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <QPointer>
 #include <QUrl>
 #include <atomic>
 #include <functional>
@@ -59,6 +60,7 @@ enum MenuId : int {
     kMenuExportList = 32810,
     kMenuOpenWhenDone = 32812,
     kMenuDescPictures = 32814,
+    kMenuGalleryAfterDownload = 32830,
 };
 
 struct WindowOptions {
@@ -69,8 +71,10 @@ struct WindowOptions {
     bool splash = true;       // show the splash while the start-up step runs
     bool showWhenReady = true;
     QString titleNote;  // appended to the window title (the demo says so here)
-    // Opens addresses and folders; by default the desktop's browser and file manager.
+    // Opens addresses and folders instead of the desktop (tests record them here).
     std::function<void(const QUrl&)> openUrl;
+    // The desktop's handler; false when nothing could open the address. Default QDesktopServices.
+    std::function<bool(const QUrl&)> desktopOpen;
 };
 
 class CQuillmossDlg : public QMainWindow {
@@ -107,6 +111,13 @@ public:
     void RetryFailed(const JobOutcome& outcome);
     // The offline gallery page of a finished download, when one was made; empty otherwise.
     QString GalleryPathFor(const JobOutcome& outcome) const;
+    // The folder of the listed target inside the save folder (where its albums go).
+    QString TargetFolder() const;
+    // After a download (GUI thread): the result box when something is missing, the target's
+    // folder when the option asks for it and no result box is shown, and the offline gallery.
+    void DownloadEnded(const JobOutcome& outcome);
+    // True while the offline gallery of the last download is being written.
+    bool GalleryRunning() const { return galleryRunning_.load(); }
 
     // Button, box and link handlers (GUI thread).
     void OnListButton();
@@ -135,7 +146,8 @@ public:
     void AddAlbumRow(int index);
     // Rebuilds the empty table for the current mode and clears "全选".
     void ResetTable();
-    // Opens an address or a folder (the options' hook, else the desktop's handler).
+    // Opens an address or a folder (the options' hook, else the desktop's handler). When nothing
+    // can open it, says so with the address or path and offers to copy it.
     void OpenUrl(const QUrl& url);
 
 protected:
@@ -157,6 +169,7 @@ private:
     void OpenLogin(int id);
     void InsertRow(int index, int generation, bool thumbnails, const QImage& cover);
     void RefillOnThread();
+    void WriteGallery(const Text& saveFolder, const Text& targetFolder);
     bool JobsIdle() const;
     void RequestStops();
     void JoinThreads();
@@ -167,6 +180,9 @@ private:
 
     std::thread thumbThread_;
     std::thread startupThread_;
+    std::thread galleryThread_;
+    std::atomic<bool> galleryRunning_{false};
+    QPointer<DownloadResultDialog> resultBox_;
     std::atomic<bool> thumbnailMode_{false};
     std::atomic<int> generation_{0};
     bool loginModeless_ = true;

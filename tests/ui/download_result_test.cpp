@@ -2,11 +2,17 @@
 // result box appears, and what its buttons do.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <QSignalSpy>
 #include <QTableWidget>
 
 #include "support/UiTestSupport.h"
+#include "ui/DownloadProgressBar.h"
 #include "ui/DownloadResultDialog.h"
 #include "ui/OutcomeTexts.h"
 
@@ -76,6 +82,83 @@ TEST(OutcomeTexts, StoppedSuffixCountsWhatTheStopLeft) {
     EXPECT_TRUE(NeedsResultBox(done));
 }
 
+TEST(OutcomeTexts, FinishedStatusSaysWhatIsMissing) {
+    JobOutcome done;
+    done.albums = {Album(u"a", 4, 4)};
+    EXPECT_EQ(FinishedStatus(done, false), "下载完毕");
+    // A stop that came after the last picture: the user learns that nothing was cut short.
+    EXPECT_EQ(FinishedStatus(done, true), "下载完毕（终止前已全部下载完成）");
+    done.stopped = true;
+    EXPECT_EQ(FinishedStatus(done, true), "下载完毕（终止前已全部下载完成）");
+
+    JobOutcome partial;
+    AlbumOutcome refused = Album(u"b", 0, 0);
+    refused.expected = 5;
+    refused.reason = AlbumReason::NoAccess;
+    AlbumOutcome failing = Album(u"c", 10, 7);
+    failing.failed = 3;
+    partial.albums = {Album(u"a", 4, 4), refused, failing};
+    EXPECT_EQ(FinishedStatus(partial, false), "下载完毕（2 个相册不完整，8 张未下载）");
+    partial.stopped = true;
+    EXPECT_EQ(FinishedStatus(partial, true), "下载完毕" + StoppedSuffix(partial));
+}
+
+// Workers report pictures from many threads, out of order; the window shows the newest count,
+// never an older one after it, and ends on the album's total.
+TEST(DownloadProgress, NeverRunsBackwardsAndEndsOnTheTotal) {
+    WindowFixture f;
+    QtPresenter& p = f.window->Presenter();
+    auto* line = qobject_cast<QLabel*>(f.window->Control(Ctl::Progress));
+    constexpr std::size_t kTotal = 1200;
+    ST_PERLISTRECORD rec;
+    p.AlbumStarted(1, 1, rec);
+    p.TransferStarted(kTotal, u"x/");
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&] {
+            for (std::size_t n; (n = ++next) <= kTotal;) p.PictureFinished(PictureOutcome{}, n, kTotal);
+        });
+    std::vector<int> seen;
+    auto sample = [&] {
+        const int v = f.window->ProgressBar()->findChild<QProgressBar*>()->value();
+        if (seen.empty() || seen.back() != v) seen.push_back(v);
+    };
+    while (next.load() < kTotal) {
+        QCoreApplication::processEvents();
+        sample();
+    }
+    for (auto& w : workers) w.join();
+    WaitUntil([&] { return line->text() == "已下载1200/1200......"; }, 3000);
+    sample();
+    EXPECT_EQ(line->text(), "已下载1200/1200......");
+    EXPECT_EQ(seen.back(), static_cast<int>(kTotal));
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+}
+
+// "终止下载" pressed while the window still shows the download running, after the job's last
+// picture: no new download starts and the status says the job had already finished.
+TEST(DownloadProgress, StopAfterTheEndSaysTheJobHadFinished) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    auto* status = qobject_cast<QLabel*>(w.Control(Ctl::Status));
+    auto* button = qobject_cast<QPushButton*>(w.Control(Ctl::DownloadButton));
+    JobControl& job = w.State().downloadJob.control;
+    ASSERT_TRUE(job.TryStart());
+    JobOutcome done;
+    done.albums = {Album(u"a", 4, 4)};
+    std::thread([&] {
+        w.Presenter().DownloadStarted(1);
+        w.Presenter().DownloadFinished(done);
+    }).join();
+    job.Finish();  // the job ended; its last updates are still queued
+    button->setText("终止下载");
+    w.OnDownloadButton();
+    EXPECT_FALSE(w.State().downloadJob.Running());  // nothing new started
+    WaitUntil([&] { return button->text() == "下载"; }, 3000);
+    EXPECT_EQ(status->text(), "下载完毕（终止前已全部下载完成）");
+}
+
 TEST(DownloadResultBox, ListsAlbumsAndItsButtonsActOnTheChosenAlbum) {
     WindowFixture f;
     JobOutcome job;
@@ -89,8 +172,9 @@ TEST(DownloadResultBox, ListsAlbumsAndItsButtonsActOnTheChosenAlbum) {
     DownloadResultDialog* box = f.window->ShowDownloadResult(job);
     ASSERT_EQ(box->Table()->rowCount(), 2);
     EXPECT_EQ(box->Table()->item(1, 0)->text(), "缺图");
-    EXPECT_EQ(box->Table()->item(1, 3)->text(), "2");
-    EXPECT_EQ(box->Table()->item(1, 4)->text(), "超时 1 张；大小超出限制 1 张");
+    EXPECT_EQ(box->Table()->item(1, 1)->text(), "5");  // 列出
+    EXPECT_EQ(box->Table()->item(1, 4)->text(), "2");
+    EXPECT_EQ(box->Table()->item(1, 5)->text(), "超时 1 张；大小超出限制 1 张");
     EXPECT_TRUE(box->GalleryButton()->isHidden());
 
     // The incomplete album is preselected: "打开文件夹" opens its folder.

@@ -83,11 +83,12 @@ TEST(WindowKeys, TypingGoesOnInTheBoxWhileTheHistoryShows) {
         k.Type("56");
         EXPECT_EQ(box->EditText(), "456");  // the keys reached the box while the list showed
         EXPECT_TRUE(MatchesShown(box));
-        // Return with nothing picked closes the list and keeps the typed text; no job starts.
+        // Return with nothing picked closes the list, keeps the typed text and lists at once.
+        const int before = k.presses->count();
         k.Key(Qt::Key_Return);
         EXPECT_FALSE(MatchesShown(box));
         EXPECT_EQ(box->EditText(), "456");
-        EXPECT_EQ(k.presses->count(), 0);
+        EXPECT_EQ(k.presses->count(), before + 1);
         EXPECT_EQ(chosen.count(), 0);
 
         // Escape closes an open list and nothing else.
@@ -106,11 +107,12 @@ TEST(WindowKeys, TypingGoesOnInTheBoxWhileTheHistoryShows) {
         k.Key(Qt::Key_Return);
         EXPECT_EQ(box->EditText(), "123456");
         EXPECT_EQ(chosen.count(), 1);
-        EXPECT_EQ(k.presses->count(), 0);
+        EXPECT_EQ(k.presses->count(), before + 1);
     }
     // With no list open, Return presses the default button.
+    const int before = k.presses->count();
     k.Key(Qt::Key_Return);
-    EXPECT_EQ(k.presses->count(), 1);
+    EXPECT_EQ(k.presses->count(), before + 1);
 }
 
 TEST(WindowKeys, ReturnAndEscapeBelongToAnOpenDropDown) {
@@ -131,11 +133,66 @@ TEST(WindowKeys, ReturnAndEscapeBelongToAnOpenDropDown) {
     EXPECT_FALSE(kind->view()->isVisible());
     EXPECT_TRUE(k.window->isVisible());
 
-    // Nothing open: Enter presses "获取相册", Escape closes the window.
+    // Nothing open: Enter presses "获取相册".
     k.Key(Qt::Key_Enter);
     EXPECT_EQ(k.presses->count(), 1);
+}
+
+TEST(WindowKeys, ClickOnListButtonWhileMatchesShow) {
+    KeyWindow k;
+    CComboBox2* box = k.window->TargetBox();
+    box->ClearHistory();
+    box->AddHistory("123456789");
+    box->SetEditText("");
+    box->lineEdit()->setFocus();
+    k.Type("123456789");
+    ASSERT_TRUE(MatchesShown(box));
+    const QPoint at = k.listButton->mapTo(k.window.get(), k.listButton->rect().center());
+    QTest::mouseClick(k.window->windowHandle(), Qt::LeftButton, {}, at);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(MatchesShown(box));
+    EXPECT_EQ(k.presses->count(), 1);
+}
+
+// Escape is pressed to close lists, menus and small windows; wherever the focus is, it never
+// closes the main window.
+TEST(WindowKeys, EscapeNeverClosesTheWindow) {
+    KeyWindow k;
+    k.window->TargetBox()->lineEdit()->setFocus();
     k.Key(Qt::Key_Escape);
-    EXPECT_TRUE(WaitUntil([&] { return !k.window->isVisible(); }, 2000));
+    k.window->Grid()->setFocus();
+    k.Key(Qt::Key_Escape);
+    k.window->OnFindLink();
+    k.Key(Qt::Key_Escape);
+    k.window->activateWindow();
+    k.Key(Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(k.window->isVisible());
+}
+
+// Closing while a download runs asks first; Yes stops the job and the window closes once it has
+// wound down, No keeps everything as it was.
+TEST(WindowClose, ClosingDuringADownloadAsksAndStopsTheJob) {
+    KeyWindow k;
+    BoxRecorder boxes;
+    JobControl& job = k.window->State().downloadJob.control;
+    ASSERT_TRUE(job.TryStart());  // a download in progress, as far as the window can tell
+
+    boxes.answer = false;
+    k.window->close();
+    EXPECT_EQ(boxes.Texts(), QStringList{"正在下载，确定要退出吗？"});
+    EXPECT_TRUE(k.window->isVisible());
+    EXPECT_FALSE(job.StopRequested());
+
+    boxes.answer = true;
+    k.window->close();
+    EXPECT_EQ(boxes.Texts().size(), 2);
+    EXPECT_TRUE(job.StopRequested());
+    WaitUntil([] { return false; }, 150);
+    EXPECT_TRUE(k.window->isVisible());  // the job has not ended yet
+    job.Finish();
+    EXPECT_TRUE(WaitUntil([&] { return !k.window->isVisible(); }, 3000));
+    EXPECT_EQ(boxes.Texts().size(), 2);  // asked once per close, not again while winding down
 }
 
 TEST(WindowLook, DisabledLinksAreDrawnGrey) {
