@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QDirIterator>
+#include <QFileInfo>
+#include <QProgressBar>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 #include "sim/Simulator.h"
 #include "support/UiTestSupport.h"
 #include "ui/ComboBox2.h"
+#include "ui/DownloadProgressBar.h"
 #include "ui/MyGridCtrl.h"
 
 using namespace qm;
@@ -44,7 +47,7 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
         EXPECT_TRUE(downloadButton->isEnabled());
 
         w.Grid()->selectRow(0);
-        w.Grid()->selectionModel()->select(w.Grid()->model()->index(1, 0),
+        w.Grid()->selectionModel()->select(w.Grid()->model()->index(5, 0),  // 家庭, open to all
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
         w.OnDownloadButton();
         ASSERT_TRUE(WaitUntil(
@@ -57,6 +60,45 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
             if (it.fileInfo().size() > 0) ++files;
         }
         EXPECT_GT(files, 0);
+
+        // The offline gallery of the target is written after the download, as the terminal does.
+        ASSERT_TRUE(WaitUntil([&] { return !w.GalleryRunning(); }, 60000));
+        EXPECT_TRUE(QFileInfo::exists(w.TargetFolder() + "/index.html")) << w.TargetFolder().toStdString();
+    }
+    sim->Stop();
+}
+
+// Closing the window in the middle of a download, answering Yes: the job stops after the pictures
+// in progress and still records what it saved (the archive and album.json) before the window goes.
+TEST(WindowAgainstSimulator, ClosingDuringADownloadStopsItCleanly) {
+    auto sim = sim::Simulator::Demo();
+    ASSERT_NE(sim->Start(0), 0);
+    SetConnectTo(sim->ConnectTo());
+    BoxRecorder boxes;
+    boxes.answer = true;
+    {
+        WindowFixture f;
+        CQuillmossDlg& w = *f.window;
+        w.show();
+        w.TargetBox()->SetEditText("123456789");
+        const QString save = f.dir.path() + "/saved/";
+        w.SaveBox()->SetEditText(save);
+        w.OnListButton();
+        ASSERT_TRUE(WaitUntil([&] { return !w.State().listJob.Running() && w.Grid()->RowCount() >= 5; }, 30000));
+        WaitUntil([] { return false; }, 100);
+        w.Grid()->selectRow(4);  // 1,200 pictures
+        w.OnDownloadButton();
+        auto* bar = w.ProgressBar()->findChild<QProgressBar*>();
+        ASSERT_TRUE(WaitUntil([&] { return bar->maximum() > 0 && bar->value() > 0; }, 60000));
+        w.close();
+        ASSERT_TRUE(WaitUntil([&] { return !w.isVisible(); }, 60000));
+        EXPECT_TRUE(boxes.Texts().contains("正在下载，确定要退出吗？"));
+        EXPECT_FALSE(w.State().downloadJob.Running());
+        EXPECT_TRUE(QFileInfo::exists(save + "quillmoss-archive.sqlite3"));
+        bool sidecar = false;
+        QDirIterator it(save, {"album.json"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) sidecar = !it.next().isEmpty();
+        EXPECT_TRUE(sidecar);
     }
     sim->Stop();
 }

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
 #include "core/Settings.h"
 #include "support/UiTestSupport.h"
@@ -266,4 +267,28 @@ TEST(WindowPresenter, JobEventsBecomeTheWindowsTextsAndEnabling) {
     EXPECT_EQ(text(Ctl::Progress), "");
     EXPECT_EQ(text(Ctl::DownloadButton), "下载");
     EXPECT_TRUE(w.Control(Ctl::Target)->isEnabled());
+}
+
+// An address or folder that nothing on the desktop can open is named in a message, with an
+// offer to copy it.
+TEST(WindowOpen, FailedOpenSaysSoAndOffersToCopyThePath) {
+    QTemporaryDir dir;
+    WindowOptions o;
+    o.programFolder = dir.path();
+    o.documentsFolder = dir.path() + "/Documents";
+    o.splash = false;
+    o.showWhenReady = false;
+    QStringList tried;
+    o.desktopOpen = [&](const QUrl& u) {
+        tried << u.toString();
+        return false;
+    };
+    CQuillmossDlg w(o);
+    BoxRecorder boxes;
+    boxes.answer = true;
+    w.OpenUrl(QUrl::fromLocalFile(dir.path() + "/saved/123456789"));
+    ASSERT_EQ(tried.size(), 1);
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_TRUE(boxes.Texts()[0].contains(dir.path() + "/saved/123456789"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), dir.path() + "/saved/123456789");
 }
