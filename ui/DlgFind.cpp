@@ -69,6 +69,9 @@ CDlgFind::CDlgFind(Mode mode, QWidget* parent) : QDialog(parent), mode_(mode) {
         connect(close_, &QPushButton::clicked, this, &QWidget::hide);
     }
     adjustSize();
+    // Typing goes to the keyword as soon as the bar or the dialog shows.
+    setFocusProxy(keyword_);
+    keyword_->setFocus();
 }
 
 QString CDlgFind::Keyword() const {

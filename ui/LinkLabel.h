@@ -12,6 +12,10 @@ public:
     explicit LinkLabel(const QString& caption, QWidget* parent = nullptr);
 
     const QString& Caption() const { return caption_; }
+    void SetCaption(const QString& caption) {
+        caption_ = caption;
+        Render();
+    }
 
 protected:
     void changeEvent(QEvent* e) override;

@@ -1,5 +1,7 @@
 #include "ui/MyGridCtrl.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
@@ -134,13 +136,23 @@ void ThumbDelegate::paint(QPainter* p, const QStyleOptionViewItem& opt, const QM
                     opt.fontMetrics.elidedText(text, Qt::ElideRight, caption.width() - 6));
     }
     if (opt.state & QStyle::State_Selected) {
-        QPen pen(opt.palette.highlight().color(), 3);
-        p->setPen(pen);
-        p->setBrush(Qt::NoBrush);
-        p->drawRect(pic.adjusted(1, 1, -2, -2));
-        QColor tint = opt.palette.highlight().color();
-        tint.setAlpha(60);
+        // A chosen cover must stand out at a glance: a tint, a thick frame and a tick badge.
+        const QColor mark = opt.palette.highlight().color();
+        QColor tint = mark;
+        tint.setAlpha(90);
         p->fillRect(pic, tint);
+        p->setPen(QPen(mark, 4));
+        p->setBrush(Qt::NoBrush);
+        p->drawRect(pic.adjusted(2, 2, -2, -2));
+        const QRect badge(pic.right() - 25, pic.top() + 5, 20, 20);
+        p->setRenderHint(QPainter::Antialiasing);
+        p->setPen(Qt::NoPen);
+        p->setBrush(mark);
+        p->drawEllipse(badge);
+        p->setPen(QPen(Qt::white, 2.5));
+        p->drawPolyline(QPolygonF({QPointF(badge.left() + 5, badge.center().y() + 1),
+                                   QPointF(badge.left() + 9, badge.bottom() - 5),
+                                   QPointF(badge.right() - 4, badge.top() + 6)}));
     }
     p->restore();
 }
@@ -246,6 +258,25 @@ std::vector<int> CMyGridCtrl::SelectedAlbums(int recordCount) const {
 
 void CMyGridCtrl::SelectAllAlbums() {
     selectAll();
+}
+
+void CMyGridCtrl::SelectAlbums(const std::vector<int>& albums) {
+    QItemSelectionModel* sel = selectionModel();
+    if (!sel) return;
+    QItemSelection chosen;
+    for (int r = 0; r < RowCount(); ++r) {
+        for (int c = 0; c < kGridColumns; ++c) {
+            const int album = CellData(r, c);
+            if (album < 0 || std::find(albums.begin(), albums.end(), album) == albums.end()) continue;
+            if (ThumbnailMode()) {
+                chosen.select(model_.index(r, c), model_.index(r, c));
+            } else {
+                chosen.select(model_.index(r, 0), model_.index(r, kGridColumns - 1));
+                break;
+            }
+        }
+    }
+    sel->select(chosen, QItemSelectionModel::ClearAndSelect);
 }
 
 void CMyGridCtrl::ClearAlbumSelection() {

@@ -92,6 +92,9 @@ public:
     // row by row, left to right, limited to `recordCount` (thumbnail mode).
     std::vector<int> SelectedAlbums(int recordCount) const;
     void SelectAllAlbums();
+    // Selects the rows (list mode) or cells (thumbnail mode) of these albums, replacing the
+    // selection; albums without a row or cell are left out.
+    void SelectAlbums(const std::vector<int>& albums);
     void ClearAlbumSelection();
 
     // The row of the focus cell, -1 when there is none.

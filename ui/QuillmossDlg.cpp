@@ -467,6 +467,8 @@ void CQuillmossDlg::OnListButton() {
     ResetTable();
     grid_->Model().ClearImages();
     st_.albums.Clear();
+    activeFilter_.clear();
+    ShowFilterState();
     {
         std::lock_guard<std::mutex> lock(st_.settingsMutex);
         st_.currentSite = 0;
@@ -568,9 +570,13 @@ void CQuillmossDlg::OnThumbnailBox(bool checked) {
     if (checked && findBar_) findBar_->hide();
     findLink_->setEnabled(!checked);
     filterLink_->setEnabled(!checked);
+    // The albums chosen in one view stay chosen in the other.
+    carriedSelection_ = grid_->SelectedAlbums(static_cast<int>(st_.albums.Count()));
     st_.ThumbJobState = 1;
     thumbnailMode_ = checked;
     ResetTable();
+    activeFilter_.clear();
+    ShowFilterState();
     if (thumbThread_.joinable()) thumbThread_.join();  // the previous switch has ended
     try {
         thumbThread_ = std::thread([this] { RefillOnThread(); });
@@ -590,17 +596,39 @@ void CQuillmossDlg::RefillOnThread() {
     }
     frontend_.RefreshTable();
     QMetaObject::invokeMethod(
-        this, [this] { st_.filterText.clear(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            st_.filterText.clear();
+            grid_->SelectAlbums(carriedSelection_);
+            carriedSelection_.clear();
+        },
+        Qt::QueuedConnection);
     st_.ThumbJobState = 0;
 }
 
 void CQuillmossDlg::ApplyFilter(const QString& keyword) {
+    if (keyword.isEmpty() && activeFilter_.isEmpty()) return;  // nothing to lift; keep the selection
+    const std::size_t count = st_.albums.Count();
+    const std::vector<int> chosen = grid_->SelectedAlbums(static_cast<int>(count));
     st_.filterText = T(keyword);
     ResetTable();
     // RefillTable at once on this thread: only albums whose name holds the keyword are listed.
-    const std::size_t count = st_.albums.Count();
     for (std::size_t i = 0; i < count; ++i) AddAlbumRow(static_cast<int>(i));
     st_.filterText.clear();
+    activeFilter_ = keyword;
+    grid_->SelectAlbums(chosen);
+    ShowFilterState();
+}
+
+void CQuillmossDlg::ShowFilterState() {
+    static_cast<LinkLabel*>(filterLink_)->SetCaption(activeFilter_.isEmpty() ? QStringLiteral("筛选")
+                                                                              : QStringLiteral("取消筛选"));
+    const int count = static_cast<int>(st_.albums.Count());
+    if (st_.listJob.Running() || count == 0) return;  // the list job owns the title meanwhile
+    QString title = QStringLiteral("相册列表(共%1个)").arg(count);
+    if (!activeFilter_.isEmpty())
+        title = QStringLiteral("相册列表(共%1个，筛选“%2”，显示%3个)").arg(count).arg(activeFilter_).arg(grid_->RowCount());
+    group_->setTitle(title);
 }
 
 // --- links --------------------------------------------------------------------------------------
@@ -615,7 +643,10 @@ void CQuillmossDlg::OnFindLink() {
     findBar_->move(geometry().center() - findBar_->rect().center());
     findBar_->show();
     findBar_->raise();
+    // A tool window is not activated by showing it: without this, typed text went nowhere.
+    findBar_->activateWindow();
     findBar_->KeywordEdit()->setFocus();
+    findBar_->KeywordEdit()->selectAll();
 }
 
 bool CQuillmossDlg::SearchNext(bool forward) {
@@ -635,6 +666,10 @@ bool CQuillmossDlg::SearchNext(bool forward) {
 
 void CQuillmossDlg::OnFilterLink() {
     if (findBar_) findBar_->hide();
+    if (!activeFilter_.isEmpty()) {  // the link reads "取消筛选": every album again
+        ApplyFilter(QString());
+        return;
+    }
     CDlgFind dlg(CDlgFind::Mode::Filter, this);
     dlg.adjustSize();
     dlg.move(geometry().center() - dlg.rect().center());

@@ -137,7 +137,11 @@ public:
     // exclude each other) and saves the settings at once.
     void ToggleFlag(uint16_t bit);
     // Applies a filter keyword: only albums whose name contains it are listed, until the next refill.
+    // The chosen albums that stay in sight stay chosen. An empty keyword lifts a filter in force
+    // (and does nothing when none is).
     void ApplyFilter(const QString& keyword);
+    // The keyword of the filter in force (empty when every album is listed).
+    QString ActiveFilter() const { return activeFilter_; }
     // The search bar's buttons: true when a row was found.
     bool SearchNext(bool forward);
 
@@ -170,6 +174,9 @@ private:
     void InsertRow(int index, int generation, bool thumbnails, const QImage& cover);
     void RefillOnThread();
     void WriteGallery(const Text& saveFolder, const Text& targetFolder);
+    // Shows whether a filter is in force: the group title counts the rows shown, and "筛选"
+    // reads "取消筛选" until the filter is lifted.
+    void ShowFilterState();
     bool JobsIdle() const;
     void RequestStops();
     void JoinThreads();
@@ -183,6 +190,8 @@ private:
     std::thread galleryThread_;
     std::atomic<bool> galleryRunning_{false};
     QPointer<DownloadResultDialog> resultBox_;
+    QString activeFilter_;
+    std::vector<int> carriedSelection_;  // albums chosen before a mode switch, chosen again after
     std::atomic<bool> thumbnailMode_{false};
     std::atomic<int> generation_{0};
     bool loginModeless_ = true;

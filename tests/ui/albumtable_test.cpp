@@ -5,7 +5,10 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QFile>
+#include <QApplication>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QTest>
 #include <atomic>
 #include <thread>
 
@@ -13,6 +16,7 @@
 #include "ui/CoverThumbnail.h"
 #include "ui/CsvExport.h"
 #include "ui/DlgFind.h"
+#include "ui/LinkLabel.h"
 #include "ui/MyGridCtrl.h"
 
 using namespace qm;
@@ -101,6 +105,70 @@ TEST(AlbumTableFilter, NoMatchLeavesOnlyTheHeaderAndTheNextSwitchListsAll) {
     SwitchThumbnails(w, false);
     ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0 && w.Grid()->RowCount() == 13; }));
     EXPECT_TRUE(w.Control(Ctl::FindLink)->isEnabled());
+}
+
+// A filter in force is visible and can be lifted; the chosen albums survive it, and an empty
+// keyword (Return in an empty box) neither filters nor clears the choice.
+TEST(AlbumTableFilter, IsShownKeepsTheChoiceAndCanBeLifted) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    AddAlbums(w, {Album(u"家庭"), Album(u"旅行"), Album(u"家人"), Album(u"风景")});
+    auto* group = qobject_cast<QGroupBox*>(w.Control(Ctl::AlbumGroup));
+    auto* link = static_cast<LinkLabel*>(w.Control(Ctl::FilterLink));
+    w.Grid()->SelectAlbums({1, 2});
+
+    w.ApplyFilter("");
+    EXPECT_EQ(w.Grid()->RowCount(), 4);
+    EXPECT_EQ(w.Grid()->SelectedAlbums(4), std::vector<int>({1, 2}));
+
+    w.ApplyFilter("家");
+    EXPECT_EQ(w.Grid()->RowCount(), 2);
+    EXPECT_EQ(w.ActiveFilter(), "家");
+    EXPECT_EQ(group->title(), "相册列表(共4个，筛选“家”，显示2个)");
+    EXPECT_EQ(link->Caption(), "取消筛选");
+    EXPECT_EQ(w.Grid()->SelectedAlbums(4), std::vector<int>({2}));  // 旅行 is out of sight
+
+    w.OnFilterLink();  // "取消筛选"
+    EXPECT_EQ(w.Grid()->RowCount(), 4);
+    EXPECT_EQ(group->title(), "相册列表(共4个)");
+    EXPECT_EQ(link->Caption(), "筛选");
+    EXPECT_EQ(w.Grid()->SelectedAlbums(4), std::vector<int>({2}));
+}
+
+// The albums chosen in the list stay chosen in the thumbnail view, and the other way round.
+TEST(AlbumTableThumbnails, SwitchingCarriesTheChoice) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    std::vector<ST_PERLISTRECORD> recs;
+    for (int i = 0; i < 8; ++i) recs.push_back(Album(FormatText("album %d", i)));
+    AddAlbums(w, recs);
+    w.Grid()->SelectAlbums({0, 6});
+    SwitchThumbnails(w, true);
+    ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0 && w.Grid()->SelectedAlbums(8).size() == 2; }));
+    EXPECT_EQ(w.Grid()->SelectedAlbums(8), std::vector<int>({0, 6}));
+    w.Grid()->SelectAlbums({3});
+    SwitchThumbnails(w, false);
+    ASSERT_TRUE(WaitUntil([&] { return w.State().ThumbJobState.load() == 0 && w.Grid()->RowCount() == 8; }));
+    WaitUntil([&] { return w.Grid()->SelectedAlbums(8) == std::vector<int>({3}); }, 2000);
+    EXPECT_EQ(w.Grid()->SelectedAlbums(8), std::vector<int>({3}));
+}
+
+// 查找 and 筛选 open with the keyboard in their keyword box.
+TEST(AlbumTableSearch, BarsOpenWithTheKeyboardInTheKeyword) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.OnFindLink();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == w.FindBar()->KeywordEdit(); }, 2000));
+    QTest::keyClicks(QApplication::focusWidget(), "abc");
+    EXPECT_EQ(w.FindBar()->KeywordEdit()->text(), "abc");
+
+    CDlgFind filter(CDlgFind::Mode::Filter, &w);
+    filter.show();
+    filter.activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == filter.KeywordEdit(); }, 2000));
 }
 
 TEST(AlbumTableSearch, ForwardWrapsAndWholeCellRefusesPartialMatches) {
