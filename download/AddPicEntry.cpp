@@ -1,13 +1,11 @@
 // Naming one picture and queueing it in the task list; the album folder is made with the first.
-#include <ctime>
 #include <filesystem>
-#include <system_error>
 
 #include "core/CleanFileName.h"
+#include "download/AlbumFolder.h"
 #include "download/DownProc.h"
 #include "download/SafeName.h"
 #include "net/FileUtil.h"
-#include "net/SafeFolder.h"
 #include "net/Trace.h"
 
 namespace qm {
@@ -42,46 +40,6 @@ Text UniqueName(NameRegistry& names, const Text& stem, const Text& ext) {
     }
     names.SetNextCounter(key, counter + 1);
     return candidate;
-}
-
-// Makes the album folder below the base folder in st.task.albumFolder and loads its history.
-void BuildAlbumFolder(DownloadState& st, const SiteProfile& prof, const AlbumFacts& album) {
-    const ST_PERLISTRECORD& rec = album.record;
-    Text folder = FieldText(prof.FolderPrefix);
-    if (prof.FolderMode == 0) folder += rec.Name;
-    folder += FieldText(prof.FolderSuffix);
-
-    ReplaceAll(folder, u"?1", rec.Name);
-    ReplaceAll(folder, u"?3", FormatText("%u", rec.ListPosition + 1));
-    ReplaceAll(folder, u"?4", FormatText("%lld", static_cast<long long>(album.albumCount) - rec.ListPosition));
-    if (album.site == 0) ReplaceAll(folder, u"?5", rec.ExtraText1);
-    ReplaceAll(folder, u"?9", FormatText("%04u", rec.ListPosition + 1));
-    CleanFileName(folder, false, 0);
-    folder = CutToUtf8Bytes(folder, kMaxComponentBytes);
-    KeepWindowsSafe(folder);  // the cut may end on a blank or a dot
-
-    const Text base = st.task.albumFolder;
-    if (!folder.empty()) {
-        const Text candidate = base + folder + u"/";
-        if (IsSafeComponent(folder) && IsInsideFolder(PathFromText(base), PathFromText(candidate))) {
-            st.task.albumFolder = candidate;
-        } else {
-            Trace("album folder refused\n");
-        }
-    }
-    // Every folder from the save folder down to the album's must be a real folder there: a
-    // symbolic link planted at the album's name would carry its pictures elsewhere.
-    const Text root = st.task.saveFolder.empty() ? base : st.task.saveFolder;
-    const std::filesystem::path relative =
-        PathFromText(st.task.albumFolder).lexically_relative(PathFromText(root));
-    std::string why;
-    if (!MakeFolderInside(PathFromText(root), relative, why)) {
-        Trace("album refused: %s\n", why.c_str());
-        st.task.refused = Failure{FailureKind::Unsafe, 0, why};
-        return;
-    }
-    SetFolderTime(st.task.albumFolder, std::time(nullptr));
-    st.task.historyAddress = LoadHistory(st.task.albumFolder);
 }
 
 }  // namespace
@@ -134,7 +92,7 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
 
     if (!task.folderReady) {
         task.folderReady = true;
-        BuildAlbumFolder(st, prof, album);
+        MakeAlbumFolder(st);
     }
     if (task.refused) {
         st.albumComplete.store(true);  // nothing of a refused album is queued: the fetcher may stop

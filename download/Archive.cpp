@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/OutcomeWords.h"
+
 namespace qm {
 
 namespace {
@@ -55,6 +57,9 @@ ALTER TABLE album ADD COLUMN reason TEXT NOT NULL DEFAULT '';
 ALTER TABLE album ADD COLUMN reason_text TEXT NOT NULL DEFAULT '';
 ALTER TABLE album ADD COLUMN run_time INTEGER NOT NULL DEFAULT 0;
 )sql"},
+    {3, R"sql(
+ALTER TABLE album ADD COLUMN position INTEGER NOT NULL DEFAULT -1;
+)sql"},
 };
 static_assert(sizeof kSteps / sizeof kSteps[0] == Archive::kSchemaVersion);
 
@@ -63,53 +68,8 @@ static_assert(sizeof kSteps / sizeof kSteps[0] == Archive::kSchemaVersion);
 constexpr int kOpenBusyTimeoutMs = 1000;
 constexpr int kBusyTimeoutMs = 5000;
 
-// Stored words for the reasons, so that the file does not depend on the order of an enum.
-struct KindWord {
-    FailureKind kind;
-    const char* word;
-};
-constexpr KindWord kFailureWords[] = {
-    {FailureKind::HttpStatus, "http"},       {FailureKind::Timeout, "timeout"},
-    {FailureKind::SizeLimit, "size"},        {FailureKind::WriteError, "write"},
-    {FailureKind::Connection, "connection"}, {FailureKind::Stopped, "stopped"},
-    {FailureKind::Unsafe, "unsafe"},         {FailureKind::RateLimited, "rate-limited"},
-    {FailureKind::Other, "other"},
-};
-struct ReasonWord {
-    AlbumReason reason;
-    const char* word;
-};
-constexpr ReasonWord kReasonWords[] = {
-    {AlbumReason::None, ""},
-    {AlbumReason::NoAccess, "no-access"},
-    {AlbumReason::Password, "password"},
-    {AlbumReason::Empty, "empty"},
-    {AlbumReason::RateLimited, "rate-limited"},
-    {AlbumReason::Network, "network"},
-    {AlbumReason::Stopped, "stopped"},
-    {AlbumReason::Unwritable, "unwritable"},
-};
-
-const char* FailureWord(FailureKind k) {
-    for (const auto& w : kFailureWords)
-        if (w.kind == k) return w.word;
-    return "other";
-}
-FailureKind FailureFromWord(std::string_view s) {
-    for (const auto& w : kFailureWords)
-        if (s == w.word) return w.kind;
-    return FailureKind::Other;
-}
-const char* ReasonWordOf(AlbumReason r) {
-    for (const auto& w : kReasonWords)
-        if (w.reason == r) return w.word;
-    return "";
-}
-AlbumReason ReasonFromWord(std::string_view s) {
-    for (const auto& w : kReasonWords)
-        if (s == w.word) return w.reason;
-    return AlbumReason::None;
-}
+// The reason word of an album whose address lists only were written.
+constexpr char kListOnlyWord[] = "list_only";
 
 ArchiveProblem ProblemOf(int code) {
     switch (code & 0xFF) {
@@ -386,9 +346,9 @@ int64_t Archive::AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album
     Stmt addTarget(db_, "INSERT INTO target(kind, number) VALUES(?,?) ON CONFLICT DO NOTHING");
     Stmt findTarget(db_, "SELECT id FROM target WHERE kind=? AND number=?");
     Stmt addAlbum(db_,
-                  "INSERT INTO album(target, album_id, name, folder, expected) VALUES(?,?,?,?,?) "
+                  "INSERT INTO album(target, album_id, name, folder, expected, position) VALUES(?,?,?,?,?,?) "
                   "ON CONFLICT(target, album_id) DO UPDATE SET name=excluded.name, folder=excluded.folder, "
-                  "expected=excluded.expected");
+                  "expected=excluded.expected, position=excluded.position");
     Stmt findAlbum(db_, "SELECT id FROM album WHERE target=? AND album_id=?");
     if (!addTarget || !findTarget || !addAlbum || !findAlbum) {
         FailLocked("album key");
@@ -400,7 +360,7 @@ int64_t Archive::AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album
         return 0;
     }
     const int64_t targetId = findTarget.Int(0);
-    if (addAlbum.Bind(targetId, album.id, album.name, folder.string(), album.expected).Step() !=
+    if (addAlbum.Bind(targetId, album.id, album.name, folder.string(), album.expected, album.position).Step() !=
             SQLITE_DONE ||
         findAlbum.Bind(targetId, album.id).Step() != SQLITE_ROW) {
         FailLocked("album");
@@ -465,7 +425,7 @@ void Archive::RecordFailed(int64_t album, const std::string& identity, const Fai
     std::lock_guard<std::mutex> lock(mutex_);
     if (!BeginWriteLocked()) return;
     Stmt& s = stmt_->failed;
-    if (s.Bind(album, identity, FailureWord(failure.kind), failure.httpStatus, failure.text, Now()).Step() !=
+    if (s.Bind(album, identity, FailureKindWord(failure.kind), failure.httpStatus, failure.text, Now()).Step() !=
         SQLITE_DONE) {
         FailLocked("record failed");
         return;
@@ -496,9 +456,23 @@ void Archive::FinishAlbum(int64_t album, const AlbumOutcome& o) {
         "UPDATE album SET listed=?, saved_last_run=?, had_last_run=?, reason=?, reason_text=?, run_time=?, "
         "expected=CASE WHEN ?>=0 THEN ? ELSE expected END WHERE id=?");
     if (!s || s.Bind(static_cast<int64_t>(o.listed), static_cast<int64_t>(o.saved),
-                     static_cast<int64_t>(o.alreadyHad), ReasonWordOf(o.reason), o.reasonText, Now(),
+                     static_cast<int64_t>(o.alreadyHad), AlbumReasonWord(o.reason), o.reasonText, Now(),
                      o.expected, o.expected, album)
                       .Step() != SQLITE_DONE) {
+        FailLocked("album run");
+        return;
+    }
+    CommitLocked();
+}
+
+void Archive::RecordUnfinished(int64_t album, const AlbumOutcome& o) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!BeginWriteLocked()) return;
+    const char* word = o.listOnly && o.reason == AlbumReason::None ? kListOnlyWord : AlbumReasonWord(o.reason);
+    Stmt s(db_,
+           "UPDATE album SET reason=?, reason_text=?, run_time=?, "
+           "expected=CASE WHEN ?>=0 THEN ? ELSE expected END WHERE id=? AND listed<0");
+    if (!s || s.Bind(word, o.reasonText, Now(), o.expected, o.expected, album).Step() != SQLITE_DONE) {
         FailLocked("album run");
         return;
     }
@@ -513,8 +487,8 @@ std::vector<AlbumReport> Archive::Report() {
         if (!Usable()) return out;
         Stmt albums(db_,
                     "SELECT a.id, t.kind, t.number, a.album_id, a.name, a.folder, a.expected, a.listed, "
-                    "a.saved_last_run, a.had_last_run, a.reason, a.reason_text, a.run_time "
-                    "FROM album a JOIN target t ON a.target=t.id ORDER BY t.id, a.id");
+                    "a.saved_last_run, a.had_last_run, a.reason, a.reason_text, a.run_time, a.position "
+                    "FROM album a JOIN target t ON a.target=t.id ORDER BY t.id, a.position < 0, a.position, a.id");
         Stmt saved(db_, "SELECT file_name, size FROM picture WHERE album=? AND state=1");
         Stmt failures(
             db_,
@@ -538,9 +512,11 @@ std::vector<AlbumReport> Archive::Report() {
             r.listed = albums.Int(7);
             r.savedLastRun = static_cast<std::size_t>(albums.Int(8));
             r.alreadyHadLastRun = static_cast<std::size_t>(albums.Int(9));
-            r.lastReason = ReasonFromWord(albums.Str(10));
+            r.listOnly = albums.Str(10) == kListOnlyWord;
+            r.lastReason = AlbumReasonFromWord(albums.Str(10));
             r.lastReasonText = albums.Str(11);
             r.lastRunTime = albums.Int(12);
+            r.position = static_cast<int>(albums.Int(13));
 
             std::vector<std::pair<std::string, uint64_t>> names;
             saved.Bind(r.key);
@@ -548,7 +524,7 @@ std::vector<AlbumReport> Archive::Report() {
                 names.emplace_back(saved.Str(0), static_cast<uint64_t>(saved.Int(1)));
             failures.Bind(r.key);
             while (failures.Step() == SQLITE_ROW) {
-                FailureTally t{FailureFromWord(failures.Str(0)), static_cast<long>(failures.Int(1)),
+                FailureTally t{FailureKindFromWord(failures.Str(0)), static_cast<long>(failures.Int(1)),
                                failures.Str(2), static_cast<std::size_t>(failures.Int(3))};
                 r.failed += t.count;
                 r.failures.push_back(std::move(t));

@@ -49,6 +49,7 @@ struct ArchiveAlbum {
     std::string name;              // the album's name as listed (UTF-8)
     std::filesystem::path folder;  // the album folder; kept relative to the save folder
     int32_t expected = -1;         // the album table's count; -1 unknown
+    int position = -1;             // its index in the target's album list; -1 unknown
 };
 
 struct SavedPicture {
@@ -85,6 +86,8 @@ struct AlbumReport {
     AlbumReason lastReason = AlbumReason::None;
     std::string lastReasonText;
     int64_t lastRunTime = 0;  // Unix seconds; 0 before the first finished run
+    bool listOnly = false;    // only the address lists were written (no run fetched the album)
+    int position = -1;        // index in the target's album list when last chosen; -1 unknown
 
     std::size_t NotListed() const {
         return expected > 0 && listed >= 0 && expected > listed ? static_cast<std::size_t>(expected - listed)
@@ -98,7 +101,7 @@ struct AlbumReport {
 // it records nothing more, skips nothing (SavedPictures is empty), and Error() tells why.
 class Archive {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr int kBatch = 200;
     static constexpr std::chrono::seconds kBatchAge{2};
 
@@ -131,10 +134,15 @@ public:
     std::vector<std::string> FailedIdentities(int64_t album);
     // Stores the run's counts of the album (listed, saved now, already had, its reason) and commits.
     void FinishAlbum(int64_t album, const AlbumOutcome& outcome);
+    // Notes why a run ended the album before fetching any of it (refused, nothing listed, stopped,
+    // only its address lists written), unless an earlier run did fetch it: what that run left
+    // stands.
+    void RecordUnfinished(int64_t album, const AlbumOutcome& outcome);
     // Commits what is pending.
     void Flush();
 
-    // Every album, grouped by target in the order they were first recorded.
+    // Every album, grouped by target in the order they were first recorded, each target's albums
+    // in list order.
     std::vector<AlbumReport> Report();
 
     // Empty while all is well; otherwise what made the archive go quiet.

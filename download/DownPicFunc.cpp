@@ -116,7 +116,6 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                     resp = std::move(second);
                 }
                 if (saved) {
-                    st.task.saved[index] = 1;
                     out.status = PictureStatus::Saved;
                     out.bytes = resp.bodySize;
                     out.failure = Failure();
@@ -124,9 +123,6 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                     out.failure = resp.failure ? resp.failure : Failure{FailureKind::Other, 0, "not saved"};
                     if (st.stop.stop_requested()) out.failure = Failure{FailureKind::Stopped, 0, {}};
                 }
-                // Each worker writes only its own flag; the manager joins every worker before the
-                // flags are read.
-                if (saved && index < st.task.saved.size()) st.task.saved[index] = 1;
             } else {
                 Trace("refused save path for entry %zu\n", index);
                 out.failure = Failure{FailureKind::Unsafe, 0, {}};
@@ -144,7 +140,6 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
 void DownPicFunc(DownloadState& st) {
     st.Finished.store(0);
     const std::size_t total = st.task.pictures.size();
-    st.task.saved.assign(total, 0);
     st.outcomes.assign(total, PictureOutcome());
     for (std::size_t i = 0; i < total; ++i) {
         st.outcomes[i].index = i;
@@ -162,7 +157,6 @@ void DownPicFunc(DownloadState& st) {
             continue;
         }
         if (skip == DownloadState::kAlreadyHad) {
-            st.task.saved[i] = 1;
             st.outcomes[i].status = PictureStatus::AlreadyHad;
             st.outcomes[i].failure = Failure();
         }
@@ -237,10 +231,18 @@ void DownPicFunc(DownloadState& st) {
     st.Running.store(0);
 }
 
-bool AllPicturesSaved(const ST_DOWNTASK& task) {
-    if (task.refused || task.dropped > 0 || task.saved.size() != task.pictures.size()) return false;
-    for (uint8_t s : task.saved)
-        if (!s) return false;
+bool AllPicturesSaved(const DownloadState& st) {
+    const ST_DOWNTASK& task = st.task;
+    if (task.refused || task.dropped > 0 || st.outcomes.size() != task.pictures.size()) return false;
+    for (const PictureOutcome& o : st.outcomes)
+        if (o.status == PictureStatus::Failed) return false;
+    return true;
+}
+
+bool TransferPictures(DownloadState& st) {
+    std::thread manager;
+    if (!StartDownloadManager(st, manager)) return false;
+    if (manager.joinable()) manager.join();
     return true;
 }
 

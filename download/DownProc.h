@@ -20,6 +20,9 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture);
 // DownPicFunc returns only after every worker it started has ended, so joining `manager` means
 // st.task is no longer read by anyone.
 bool StartDownloadManager(DownloadState& st, std::thread& manager);
+// Transfers every entry of st.task and returns when all have ended (st.outcomes then holds one
+// outcome per entry); false when the transfer cannot start. The album pipeline's one call.
+bool TransferPictures(DownloadState& st);
 void DownPicFunc(DownloadState& st);
 // Downloads entry `index` of st.task, records its outcome in st.outcomes[index] and increments
 // st.Finished once, whatever happens.
@@ -41,9 +44,9 @@ void AppendTitleLine(ST_DOWNTASK& task, const Text& title);
 // Writes the gathered title list to "<albumFolder><albumName>.txt" in one atomic step; false when
 // there is none or it cannot be written.
 bool WriteTitleList(const ST_DOWNTASK& task, const Text& albumName);
-// True when every picture queued for the album was saved (by its main or alternate address) and
+// True when every picture queued for the album ended saved or already had, by its outcome, and
 // none was left out by the naming or a refusal. Pictures the history skipped were never queued.
-bool AllPicturesSaved(const ST_DOWNTASK& task);
+bool AllPicturesSaved(const DownloadState& st);
 // Writes the address list file of the task list (code page 936, CR LF).
 bool WriteAlbumList(DownloadState& st, const Text& path);
 // Beside the address list at `listPath` ("<album>.lst"), writes "<album>.aria2.txt": the task list

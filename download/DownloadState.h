@@ -25,11 +25,10 @@ struct ST_DOWNTASK {
     Text historyAddress;          // the album's history address, loaded at its first picture
     Text saveFolder;              // the folder nothing may be written outside of (kept by Clear)
 
-    bool folderReady = false;  // the album folder was made (at the album's first picture)
+    bool folderPlanned = false;  // albumFolder names the album's own folder (PlanAlbumFolder)
+    bool folderReady = false;    // the album folder was made (at the album's first picture)
     NameRegistry names;        // fileNames, for the duplicate check
     std::string titleList;     // the title list file's bytes, written once the album is listed
-    // One flag per entry, set by its worker when the picture was saved (main or alternate address).
-    std::vector<uint8_t> saved;
     std::size_t dropped = 0;  // pictures the naming could not place, so never queued
     // Set when the album was refused as a whole (its folder leads out of the save folder); nothing
     // of it is queued or written.
@@ -40,10 +39,10 @@ struct ST_DOWNTASK {
         pictures.clear();
         fileNames.clear();
         historyAddress.clear();
+        folderPlanned = false;
         folderReady = false;
         names.Clear();
         titleList.clear();
-        saved.clear();
         dropped = 0;
         refused = Failure{};
     }

@@ -22,6 +22,8 @@
 namespace qm {
 namespace {
 
+constexpr char kNotAList[] = "the answer is not a photo list";
+
 Text UserSiteAddress() {
     return Text(u"http://") + hosts::kQZoneUser;
 }
@@ -88,6 +90,7 @@ bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec,
     if (!st.observer->Ask(QuestionEvent{Question::AlbumPassword, u"加密相册，是否输入密码？", u"提示"}))
         return false;
     st.observer->RequestLogin(AlbumPageAddress(rec.ListParam));
+    st.reason = ListReason::None;  // the page is asked again: its answer decides
     return true;
 }
 
@@ -150,10 +153,28 @@ bool IsRefusal(TextView body) {
     return i < body.size() && body[i] == u'-';
 }
 
+// True when an answer is the photo-list interface's, with or without pictures ("photoList" is
+// there even on the page after the last), as opposed to an error page answered with success.
+bool IsPhotoListAnswer(TextView body) {
+    return body.find(u"\"photoList\"") != TextView::npos || IsRefusal(body);
+}
+
+// Notes that a page could not be read: the album's listing is cut short for that reason.
+void PageFailed(SiteContext& st, std::string reason) {
+    if (st.Stopped()) return;
+    if (st.reason == ListReason::None) st.reason = ListReason::Network;
+    if (st.reasonText.empty()) st.reasonText = std::move(reason);
+}
+
 bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
     ST_URLRESPONSE resp;
     if (!FetchPaced(st, req, resp)) {
         if (!st.Stopped() && st.reasonText.empty()) st.reasonText = DescribeFailure(resp.failure);
+        return false;
+    }
+    // An error status is a failed page, whatever its body says.
+    if (resp.status >= 400) {
+        PageFailed(st, DescribeFailure(FetchFailure{FailureKind::HttpStatus, resp.status, {}}));
         return false;
     }
     body = GetBodyText(resp, TXT_GUNZIP | TXT_AUTO);
@@ -214,7 +235,10 @@ void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSi
 
         std::vector<Text> pieces;
         if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) {
-            if (commonInterface || viewAlbum || sink.Count() > 0) return;
+            if (commonInterface || viewAlbum || sink.Count() > 0) {
+                if (!IsPhotoListAnswer(body)) PageFailed(st, kNotAList);
+                return;
+            }
             viewAlbum = true;  // the same album again through the view-album interface
             continue;
         }
@@ -266,7 +290,10 @@ void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureS
         }
 
         std::vector<Text> pieces;
-        if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) return;
+        if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) {
+            if (!IsPhotoListAnswer(body)) PageFailed(st, kNotAList);
+            return;
+        }
         if (!AddPictures(st, sink, pieces, referer)) return;
         // The service throttles quick page walks: pause longer the further the album goes.
         SleepMs(st, (page + 20) * 200LL);

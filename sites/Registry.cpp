@@ -72,8 +72,18 @@ public:
         const auto second = utf8First ? FetchQZonePhotosGbk : FetchQZonePhotosUtf8;
         first(ctx, rec, sink);
         // The other interface only when the first gave nothing and neither a stop nor the
-        // history ended the listing.
-        if (sink.Count() == 0 && !sink.Ended() && !ctx.Stopped()) second(ctx, rec, sink);
+        // history ended the listing. Its answer decides why the listing ended, unless it has none.
+        if (sink.Count() == 0 && !sink.Ended() && !ctx.Stopped()) {
+            const ListReason firstReason = ctx.reason;
+            std::string firstText = std::move(ctx.reasonText);
+            ctx.reason = ListReason::None;
+            ctx.reasonText.clear();
+            second(ctx, rec, sink);
+            if (sink.Count() == 0 && ctx.reason == ListReason::None && ctx.reasonText.empty()) {
+                ctx.reason = firstReason;
+                ctx.reasonText = std::move(firstText);
+            }
+        }
     }
 
     Text NoAlbumsText() const override { return kNoQZoneAlbums; }

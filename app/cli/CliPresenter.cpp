@@ -7,6 +7,7 @@
 #include "app/cli/AlbumTableText.h"
 #include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
+#include "core/OutcomeWords.h"
 
 namespace qm::cli {
 
@@ -18,44 +19,10 @@ void Emit(const Json& event) {
     Console::Get().Out(event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
-const char* StatusWord(PictureStatus s) {
-    switch (s) {
-        case PictureStatus::Saved:
-            return "saved";
-        case PictureStatus::AlreadyHad:
-            return "already_had";
-        case PictureStatus::Failed:
-            break;
-    }
-    return "failed";
-}
-
-const char* ReasonWord(AlbumReason r) {
-    switch (r) {
-        case AlbumReason::None:
-            return "";
-        case AlbumReason::NoAccess:
-            return "no_access";
-        case AlbumReason::Password:
-            return "password";
-        case AlbumReason::Empty:
-            return "empty";
-        case AlbumReason::RateLimited:
-            return "rate_limited";
-        case AlbumReason::Network:
-            return "network";
-        case AlbumReason::Stopped:
-            return "stopped";
-        case AlbumReason::Unwritable:
-            return "unwritable";
-    }
-    return "";
-}
-
 Json PictureJson(const PictureOutcome& p) {
     Json o;
     o["index"] = p.index + 1;
-    o["status"] = StatusWord(p.status);
+    o["status"] = PictureStatusWord(p.status);
     o["file"] = ToUtf8(p.fileName);
     o["address"] = ToUtf8(p.address);
     o["alternate"] = p.usedAlternate;
@@ -78,7 +45,7 @@ Json AlbumJson(const AlbumOutcome& a) {
     o["folder"] = ToUtf8(a.folder);
     o["list_only"] = a.listOnly;
     o["complete"] = a.Complete();
-    o["reason"] = ReasonWord(a.reason);
+    o["reason"] = AlbumReasonWord(a.reason);
     if (!a.reasonText.empty()) o["reason_text"] = a.reasonText;
     Json failures = Json::array();
     for (const PictureOutcome& p : a.failures) failures.push_back(PictureJson(p));

@@ -106,7 +106,8 @@ bool ReportComplete(const AlbumReport& r) {
 std::string ReportReason(const AlbumReport& r) {
     std::vector<std::string> parts;
     if (std::string a = AlbumReasonText(r); !a.empty()) parts.push_back(std::move(a));
-    if (r.listed < 0) parts.push_back("未完成过一次下载");
+    if (r.listOnly) parts.push_back("只写了地址列表，未下载");
+    if (r.listed < 0 && parts.empty()) parts.push_back("未完成过一次下载");
     for (const FailureTally& t : r.failures) parts.push_back(FailureText(t) + " ×" + Count(t.count));
     if (r.missing > 0) parts.push_back(Count(r.missing) + " 个已保存的文件不在了");
     std::string out;
@@ -126,7 +127,9 @@ std::string RenderReport(const std::vector<AlbumReport>& albums, ReportFormat fo
              ++i, ++n) {
             const AlbumReport& r = albums[i];
             Row row;
-            row.cells[0] = ToUtf8(FormatText("%04d", n));
+            // Numbered as the album list numbers them; albums recorded before the archive kept their
+            // place in the list take their row's number.
+            row.cells[0] = ToUtf8(FormatText("%04d", r.position >= 0 ? r.position + 1 : n));
             row.cells[1] = Printable(r.name);
             row.cells[2] = r.expected < 0 ? "未知" : std::to_string(r.expected);
             row.cells[3] = r.listed < 0 ? "-" : std::to_string(r.listed);

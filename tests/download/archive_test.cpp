@@ -201,6 +201,7 @@ TEST_F(ArchiveTest, OlderArchiveIsMigrated) {
         INSERT INTO target VALUES(1, 0, '123456789');
         INSERT INTO album VALUES(1, 1, 'V1', '旅行', '123456789/旅行', 10);
         INSERT INTO picture VALUES(1, 'id:old', 1, 'old.jpg', 3, '', '', 0, '', 1380000000);
+        INSERT INTO picture VALUES(1, 'id:busy', 2, '', 0, '', 'rate-limited', 429, '', 1380000000);
         PRAGMA user_version = 1;)");
 
     auto a = OpenArchive();
@@ -216,6 +217,9 @@ TEST_F(ArchiveTest, OlderArchiveIsMigrated) {
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].listed, 1);
     EXPECT_EQ(r[0].alreadyHadLastRun, 1u);
+    // The words the first versions wrote are still read.
+    ASSERT_EQ(r[0].failures.size(), 1u);
+    EXPECT_EQ(r[0].failures[0].kind, FailureKind::RateLimited);
     EXPECT_TRUE(a->Error().empty());
 }
 

@@ -254,6 +254,25 @@ TEST_F(DownloadJob, FailuresAreReportedWithReasonsAndNoHistoryIsWritten) {
     EXPECT_FALSE(o.Complete());
 }
 
+// A page answered with success that is no photo list (a busy page of the service) cuts the listing:
+// the album is incomplete with that reason, and one whose first page is such shows it, not "empty".
+TEST_F(DownloadJob, APageThatIsNoListIsAFailureOfTheAlbum) {
+    req.albums = {Album("cut", 700), Album("busy")};
+    CannedSite site([](const CannedRequest& r) -> std::string {
+        if (r.path == "/fcgi-bin/cgi_list_photo" && (r.Param("pageStart") != "0" || r.Param("topicId") == "busy"))
+            return "<html>系统繁忙</html>";
+        return Site(3)(r);
+    });
+    const JobOutcome o = Run();
+    ASSERT_EQ(o.albums.size(), 2u);
+    EXPECT_EQ(o.albums[0].saved, 3u);
+    EXPECT_EQ(o.albums[0].reason, AlbumReason::Network);
+    EXPECT_EQ(o.albums[0].reasonText, "the answer is not a photo list");
+    EXPECT_FALSE(o.albums[0].Complete());
+    EXPECT_EQ(o.albums[1].listed, 0u);
+    EXPECT_EQ(o.albums[1].reason, AlbumReason::Network);
+}
+
 TEST_F(DownloadJob, StopInThirdOfFiveAlbumsLeavesTheRestUntouched) {
     std::vector<int> sel;
     for (const char* id : {"a1", "a2", "a3", "a4", "a5"}) sel.push_back(Album(id));

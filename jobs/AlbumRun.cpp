@@ -1,0 +1,316 @@
+#include "jobs/AlbumRun.h"
+
+#include <set>
+#include <unordered_map>
+
+#include "core/CleanFileName.h"
+#include "core/Prompts.h"
+#include "download/AlbumFolder.h"
+#include "download/DownProc.h"
+#include "download/PictureIdentity.h"
+#include "download/Sha256.h"
+#include "jobs/AlbumSidecar.h"
+#include "net/FileUtil.h"
+#include "net/Trace.h"
+
+namespace qm {
+
+namespace {
+
+// Hands every listed picture to the naming and the task list of the album.
+class PictureCollector final : public PictureSink {
+public:
+    explicit PictureCollector(DownloadState& st) : st_(st) {}
+    bool Picture(const PictureRef& picture) override { return AddPicEntry(st_, picture); }
+    std::size_t Count() const override { return st_.task.Size(); }
+    bool Ended() const override { return st_.albumComplete.load() || st_.stop.stop_requested(); }
+
+private:
+    DownloadState& st_;
+};
+
+// The album's list file name: the album name as a single safe file-name component.
+Text ListFileName(const Text& albumName) {
+    Text name = albumName;
+    CleanFileName(name, false, 0);
+    return name + u".lst";
+}
+
+// Why the listing of an album ended early, from what its fetcher saw (None: it did not).
+AlbumReason ListingReason(const SiteContext& ctx, const ST_PERLISTRECORD& rec) {
+    switch (ctx.reason) {
+        case ListReason::NoAccess:
+            return (rec.PrivacyFlags & PrivacyEncrypted) ? AlbumReason::Password : AlbumReason::NoAccess;
+        case ListReason::RateLimited:
+            return AlbumReason::RateLimited;
+        case ListReason::Network:
+            return AlbumReason::Network;
+        default:
+            break;
+    }
+    return ctx.reasonText.empty() ? AlbumReason::None : AlbumReason::Network;
+}
+
+// Counts the pictures' outcomes into the album's.
+void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
+    for (const PictureOutcome& p : pictures) {
+        if (p.status == PictureStatus::Saved) {
+            ++album.saved;
+        } else if (p.status == PictureStatus::AlreadyHad) {
+            ++album.alreadyHad;
+        } else if (p.failure.kind == FailureKind::Stopped) {
+            ++album.notTried;  // the stop came before (or while) it was tried
+        } else {
+            ++album.failed;
+            album.failures.push_back(p);
+        }
+    }
+}
+
+// Size and digest of every picture saved by this run (empty entries for the others).
+std::vector<SavedPicture> DigestSaved(const DownloadState& st, const std::vector<std::string>& ids) {
+    std::vector<SavedPicture> out(st.outcomes.size());
+    for (std::size_t i = 0; i < st.outcomes.size(); ++i) {
+        const PictureOutcome& p = st.outcomes[i];
+        if (p.status != PictureStatus::Saved) continue;
+        out[i].identity = i < ids.size() ? ids[i] : std::string();
+        out[i].fileName = ToUtf8(p.fileName);
+        if (!Sha256File(PathFromText(st.task.albumFolder + p.fileName), out[i].sha256, out[i].size))
+            out[i].sha256.clear();
+    }
+    return out;
+}
+
+}  // namespace
+
+AlbumRun::AlbumRun(DownloadSession& job, std::size_t position, int index)
+    : job_(job),
+      position_(position),
+      rec_(job.request.list.albums[static_cast<std::size_t>(index)]),
+      st_(job.observer, job.clock),
+      ctx_(job.observer, job.clock) {
+    album_.index = index;
+    album_.name = rec_.Name;
+    album_.expected = rec_.PictureCount;
+}
+
+AlbumOutcome AlbumRun::Run() {
+    job_.observer.AlbumStarted(position_, job_.chosen, rec_);
+    started_ = std::chrono::steady_clock::now();
+    PrepareFolder();
+    if (List()) {
+        if (job_.request.settings.profile.SiteFlags & SiteFlag::ListOnly) {
+            WriteAddressLists();
+        } else {
+            MarkArchived();
+            if (Transfer()) Finish();
+        }
+    }
+    Exit();
+    return album_;
+}
+
+// The album folder below the target's base folder, from the folder-name settings. It is made at
+// the album's first picture, so an album with nothing in it leaves no folder behind.
+void AlbumRun::PrepareFolder() {
+    const DownloadRequest& request = job_.request;
+    const DownParam& param = request.settings.down;
+    st_.stop = job_.control.Token();
+    st_.profile = request.settings.profile;
+    st_.album = AlbumFacts{rec_, request.list.albums.size(), static_cast<uint32_t>(job_.chosen),
+                           request.list.targetFolder, request.settings.site};
+    st_.task.saveFolder = job_.saveFolder;
+    st_.task.albumFolder = job_.baseFolder;
+    PlanAlbumFolder(st_);
+    st_.worker.TimeoutSec.store(param.TimeoutSec);
+    st_.worker.ThreadCount.store(param.ThreadCount);
+    st_.worker.MinSizeKB.store(param.MinSizeKB);
+    st_.worker.MaxSizeKB.store(param.MaxSizeKB);
+    album_.folder = st_.task.albumFolder;
+}
+
+// Lists the pictures; false when the album ends here (refused, nothing listed, stopped).
+bool AlbumRun::List() {
+    const DownloadRequest& request = job_.request;
+    ctx_.stop = job_.control.Token();
+    ctx_.ext = job_.ext;
+    ctx_.programFolder = request.programFolder;
+    ctx_.target = request.list.target;
+    ctx_.route = request.list.route;
+    ctx_.weiboId = request.list.weiboId;
+    PictureCollector sink(st_);
+    // Only the QQ Zone family (site 0) has fetchers.
+    if (request.settings.site == 0) FetcherFor(request.list.kind).ListPictures(ctx_, rec_, sink);
+    WriteTitleList(st_.task, rec_.Name);
+
+    album_.listed = st_.task.Size();
+    album_.upToDate = st_.albumComplete.load();
+    // An album whose folder would lead out of the save folder is refused as a whole.
+    if (st_.task.refused) {
+        album_.reason = AlbumReason::Unwritable;
+        album_.reasonText = DescribeFailure(st_.task.refused);
+        album_.listed = 0;
+        return false;
+    }
+    JobControl& control = job_.control;
+    const std::size_t listed = album_.listed;
+    if (!job_.stopConfirmed && listed > 0 && control.StopRequested() &&
+        job_.observer.Ask(QuestionEvent{Question::DownloadListedSoFar, PromptDownloadListedSoFar(), {}}))
+        job_.stopConfirmed = true;
+    if (listed == 0) {
+        if (!album_.upToDate) {
+            album_.reason = control.StopRequested() ? AlbumReason::Stopped : ListingReason(ctx_, rec_);
+            if (album_.reason == AlbumReason::None) album_.reason = AlbumReason::Empty;
+            if (album_.reason == AlbumReason::Network) album_.reasonText = ctx_.reasonText;
+        }
+        return false;
+    }
+    if (control.StopRequested() && !job_.stopConfirmed) {
+        album_.reason = AlbumReason::Stopped;
+        album_.notTried = listed;
+        return false;
+    }
+    // A page that failed after others were listed: the listed pictures are fetched, but the album
+    // stays incomplete with the page's reason.
+    if (ListingFailed()) {
+        album_.reason = ListingReason(ctx_, rec_);
+        if (album_.reason == AlbumReason::Network) album_.reasonText = ctx_.reasonText;
+    }
+    job_.pictureTotal += listed;
+    job_.lastFolder = st_.task.albumFolder;
+    return true;
+}
+
+bool AlbumRun::ListingFailed() const {
+    return !ctx_.Stopped() && ListingReason(ctx_, rec_) != AlbumReason::None;
+}
+
+// List-only mode: the album's address lists instead of its pictures.
+bool AlbumRun::WriteAddressLists() {
+    album_.listOnly = true;
+    const Text listPath = st_.task.albumFolder + ListFileName(rec_.Name);
+    if (WriteAlbumList(st_, listPath) && WriteAria2List(st_.task, listPath)) return true;
+    Trace("list file not written for album %d\n", album_.index);
+    album_.reason = AlbumReason::Unwritable;
+    album_.reasonText = "the address list could not be written";
+    return false;
+}
+
+// What the archive lets this album skip: pictures recorded as saved whose file is there (unless
+// every picture is to be fetched again), and in a retry everything that did not fail.
+void AlbumRun::MarkArchived() {
+    const std::size_t n = st_.task.Size();
+    ids_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) ids_[i] = PictureIdentity(st_.task.pictures[i].main, st_.task.pictures[i].photoId);
+    if (ArchiveKey() == 0) return;
+    const DownloadRequest& request = job_.request;
+    st_.skip.assign(n, DownloadState::kFetch);
+    known_.assign(n, SavedPicture());
+    std::set<std::string> failed;
+    if (request.retryFailed) {
+        const auto list = job_.archive->FailedIdentities(archiveKey_);
+        failed.insert(list.begin(), list.end());
+    }
+    const bool skipSaved = !request.refetch || request.retryFailed;
+    if (!skipSaved) return;
+    const std::filesystem::path folder = PathFromText(st_.task.albumFolder);
+    const auto saved = job_.archive->SavedPictures(archiveKey_);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto it = saved.find(ids_[i]);
+        if (it != saved.end() && Archive::StillInFolder(it->second, folder)) {
+            st_.skip[i] = DownloadState::kAlreadyHad;
+            known_[i] = it->second;
+        } else if (request.retryFailed && !failed.count(ids_[i])) {
+            st_.skip[i] = DownloadState::kNotTried;
+        }
+    }
+}
+
+bool AlbumRun::Transfer() {
+    const std::size_t listed = album_.listed;
+    job_.observer.TransferStarted(listed, st_.task.albumFolder);
+    // After "download what is listed" the transfers get a token that the earlier stop request does
+    // not hold; a second stop ends them.
+    if (job_.stopConfirmed) st_.stop = job_.control.RenewToken();
+    if (TransferPictures(st_)) return true;
+    job_.observer.Notify(NoticeEvent{Notice::ThreadFailed, u"Create thread:DownPicFunc failed.", {}, {}});
+    album_.reason = AlbumReason::Unwritable;
+    album_.reasonText = "cannot start the download";
+    album_.notTried = listed;
+    return false;
+}
+
+// The work after the transfer: the history, the format fix and file times, then the digests, the
+// archive and album.json from the pictures' outcomes.
+void AlbumRun::Finish() {
+    transferred_ = true;
+    std::vector<PictureOutcome>& outcomes = st_.outcomes;
+    for (std::size_t k = 0; k < known_.size() && k < outcomes.size(); ++k)
+        if (outcomes[k].status == PictureStatus::AlreadyHad && !known_[k].fileName.empty())
+            outcomes[k].fileName = FromUtf8(known_[k].fileName);
+    album_.rateLimitWaited = std::chrono::milliseconds(st_.rateLimitWaitedMs.load()) + ctx_.rateLimitWaited;
+    Tally(outcomes, album_);
+    // Pictures the naming could not place were listed but never queued: they failed.
+    const std::size_t listed = album_.listed;
+    for (std::size_t k = 0; k < st_.task.dropped; ++k) {
+        PictureOutcome lost;
+        lost.index = listed + k;
+        lost.failure = Failure{FailureKind::Unsafe, 0, "no safe file name"};
+        album_.failures.push_back(lost);
+    }
+    album_.failed += st_.task.dropped;
+    album_.listed += st_.task.dropped;
+
+    // The history records the newest picture only when every picture is in the folder and the
+    // whole album was listed, so that what is missing is fetched again by the next run.
+    const uint16_t flags = st_.profile.SiteFlags;
+    if (AllPicturesSaved(st_) && album_.reason == AlbumReason::None) RecordHistory(st_, st_.task.albumFolder);
+    if (flags & SiteFlag::FixFormat) {
+        FixFormat(st_);
+        for (std::size_t k = 0; k < outcomes.size() && k < st_.task.fileNames.size(); ++k)
+            if (outcomes[k].status == PictureStatus::Saved) outcomes[k].fileName = st_.task.fileNames[k];
+        for (PictureOutcome& f : album_.failures)
+            if (f.index < st_.task.fileNames.size()) f.fileName = st_.task.fileNames[f.index];
+    }
+    if (flags & SiteFlag::FixOrder) FixOrder(st_);
+    digests_ = DigestSaved(st_, ids_);
+    if (ArchiveKey() != 0) {
+        for (std::size_t i = 0; i < outcomes.size() && i < ids_.size(); ++i) {
+            const PictureOutcome& p = outcomes[i];
+            if (p.status == PictureStatus::Saved && !digests_[i].sha256.empty())
+                job_.archive->RecordSaved(archiveKey_, digests_[i]);
+            else if (p.status == PictureStatus::Failed)
+                job_.archive->RecordFailed(archiveKey_, ids_[i], p.failure);
+        }
+    }
+    const ListResult& list = job_.request.list;
+    const SidecarFacts facts{ServiceWord(list.kind), FromUtf8(job_.archiveTarget.number), AlbumIdOf(rec_), &rec_};
+    WriteAlbumSidecar(facts, st_, album_, known_, digests_);
+}
+
+// The one exit: every chosen album reaches the archive, with this run's counts when its pictures
+// were fetched, else with the reason it ended (one the history showed as up to date keeps what the
+// archive knows); then the album's end is reported.
+void AlbumRun::Exit() {
+    if (ArchiveKey() != 0) {
+        if (transferred_)
+            job_.archive->FinishAlbum(archiveKey_, album_);
+        else if (!album_.upToDate)
+            job_.archive->RecordUnfinished(archiveKey_, album_);
+    }
+    unsigned seconds = 0;
+    if (transferred_)
+        seconds = static_cast<unsigned>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_).count());
+    job_.observer.AlbumFinished(album_, seconds);
+}
+
+int64_t AlbumRun::ArchiveKey() {
+    if (archiveKey_ != 0 || !job_.archive) return archiveKey_;
+    archiveKey_ = job_.archive->AlbumKey(
+        job_.archiveTarget, ArchiveAlbum{ToUtf8(AlbumIdOf(rec_)), ToUtf8(rec_.Name), PathFromText(st_.task.albumFolder),
+                                         rec_.PictureCount, album_.index});
+    return archiveKey_;
+}
+
+}  // namespace qm
