@@ -1,9 +1,16 @@
 #include "core/Backoff.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 namespace qm {
+
+uint32_t BackoffSeed() {
+    static const uint32_t base = std::random_device{}();
+    static std::atomic<uint32_t> next{0};
+    return base + 0x9E3779B9u * next.fetch_add(1, std::memory_order_relaxed);
+}
 
 Backoff::Backoff(Clock& clock, std::stop_token stop, Tick tick, uint32_t seed)
     : clock_(clock), stop_(std::move(stop)), tick_(std::move(tick)), random_(seed) {}

@@ -14,6 +14,10 @@
 
 namespace qm {
 
+// A seed for a back-off's jitter: the system's random device is read once per process (opening it
+// costs more than a small picture's whole transfer), later seeds step from there.
+uint32_t BackoffSeed();
+
 class Backoff {
 public:
     static constexpr std::array<std::chrono::seconds, 4> kWaits{
@@ -26,7 +30,7 @@ public:
     // second, never 0.
     using Tick = std::function<void(int wait, std::chrono::seconds left)>;
 
-    Backoff(Clock& clock, std::stop_token stop, Tick tick = {}, uint32_t seed = std::random_device{}());
+    Backoff(Clock& clock, std::stop_token stop, Tick tick = {}, uint32_t seed = BackoffSeed());
 
     // After a rate-limited answer: waits the next step and returns true, so that the same request is
     // tried again. False, without waiting, once the four waits are used up (GaveUp), or when a stop

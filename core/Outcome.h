@@ -25,7 +25,8 @@ struct PictureOutcome {
     Text address;              // the address the bytes came from (or the last one tried)
     bool usedAlternate = false;
     Text fileName;             // final name, relative to the album folder (after FixFormat)
-    uint64_t bytes = 0;
+    uint64_t bytes = 0;           // a saved picture's file size
+    std::string sha256;           // a saved picture's digest (lower-case hex), taken as it was written
     PictureStatus status = PictureStatus::Failed;
     Failure failure;           // set when status is Failed
 };

@@ -1,5 +1,6 @@
 #include "download/AlbumFolder.h"
 
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -99,8 +100,18 @@ bool MakeAlbumFolder(DownloadState& st) {
         st.task.refused = Failure{FailureKind::Unsafe, 0, why};
         return false;
     }
+    int error = 0;
+    st.task.folder = HeldFolder::Open(PathFromText(st.task.albumFolder), &error);
+    if (!st.task.folder) {
+        why = "cannot open \"" + ToUtf8(st.task.albumFolder) + "\": " + std::strerror(error);
+        Trace("album refused: %s\n", why.c_str());
+        st.task.refused = Failure{FailureKind::Unsafe, 0, why};
+        return false;
+    }
+    // What a crashed run of this album left half-written goes now.
+    RemoveLeftoverTemporaries(*st.task.folder);
     SetFolderTime(st.task.albumFolder, std::time(nullptr));
-    st.task.historyAddress = LoadHistory(st.task.albumFolder);
+    st.task.historyAddress = LoadHistory(*st.task.folder);
     return true;
 }
 

@@ -331,6 +331,13 @@ bool WriteAlbumJson(const Text& albumFolder, const AlbumJson& album, std::string
     return false;
 }
 
+bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::string* error) {
+    errno = 0;
+    if (WriteFileAtomic(albumFolder, kAlbumJsonName, AlbumJsonText(album), 0, /*durable=*/true)) return true;
+    if (error) *error = errno ? std::strerror(errno) : std::string("cannot write ") + kAlbumJsonName;
+    return false;
+}
+
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder) {
     const std::filesystem::path path = PathFromText(albumFolder) / kAlbumJsonName;
     std::error_code ec;

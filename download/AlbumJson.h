@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/FileUtil.h"
 #include "net/StringCtrl.h"
 
 namespace qm {
@@ -45,6 +46,8 @@ std::optional<AlbumJson> ParseAlbumJson(std::string_view text);
 // Writes `albumFolder`/album.json atomically (a crash never leaves a half-written file under the
 // name). False with `error` (when given) set to the system's text on failure.
 bool WriteAlbumJson(const Text& albumFolder, const AlbumJson& album, std::string* error);
+// The same through the album folder held open since it was checked.
+bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::string* error);
 // Reads `albumFolder`/album.json; nullopt when it is missing, larger than kAlbumJsonMaxBytes or bad.
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder);
 

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string_view>
+#include <system_error>
 #include <type_traits>
 #include <utility>
 
@@ -285,6 +286,10 @@ Archive::Archive(sqlite3* db, std::filesystem::path root, std::filesystem::path 
     : db_(db), stmt_(std::make_unique<Statements>(db)), root_(std::move(root)), file_(std::move(file)) {}
 
 Archive::~Archive() {
+    if (flusher_.joinable()) {
+        flusher_.request_stop();
+        flusher_.join();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         CommitLocked();
@@ -319,7 +324,26 @@ bool Archive::BeginWriteLocked() {
     inTransaction_ = true;
     pending_ = 0;
     transactionStart_ = std::chrono::steady_clock::now();
+    StartFlusherLocked();
     return true;
+}
+
+// Commits a transaction once it is kBatchAge old, whether or not more writes come: the last
+// pictures before a long pause (a slow picture, the album's end) reach the disk all the same.
+void Archive::StartFlusherLocked() {
+    if (flusher_.joinable()) return;
+    try {
+        flusher_ = std::jthread([this](std::stop_token stop) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (!stop.stop_requested()) {
+                flusherWake_.wait_for(lock, stop, kBatchAge / 3, [] { return false; });
+                if (inTransaction_ && std::chrono::steady_clock::now() - transactionStart_ >= kBatchAge)
+                    CommitLocked();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread: the writes still commit with the next record past the age, and at the end.
+    }
 }
 
 void Archive::CommitLocked() {

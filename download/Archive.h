@@ -4,11 +4,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -96,14 +98,15 @@ struct AlbumReport {
 };
 
 // Thread-safe: one connection behind one mutex, so the workers may record from their threads.
-// Writes are gathered into transactions (committed every kBatch records, after kBatchAge, at
-// FinishAlbum, Flush and destruction). When a statement fails after opening, the archive goes quiet:
+// Writes are gathered into transactions, committed every kBatch records, at FinishAlbum, Flush and
+// destruction, and by a background flusher once the oldest pending write is kBatchAge old, so a
+// process killed mid-album keeps all but the last second of its records. When a statement fails after opening, the archive goes quiet:
 // it records nothing more, skips nothing (SavedPictures is empty), and Error() tells why.
 class Archive {
 public:
     static constexpr int kSchemaVersion = 3;
     static constexpr int kBatch = 200;
-    static constexpr std::chrono::seconds kBatchAge{2};
+    static constexpr std::chrono::milliseconds kBatchAge{750};
 
     // Opens the archive of `saveFolder`, creating it when `create` (else Missing), and brings an
     // older schema up to date. Null with `error` set when it cannot be used.
@@ -156,6 +159,7 @@ private:
     bool BeginWriteLocked();
     void CommitLocked();
     void FailLocked(const char* what);
+    void StartFlusherLocked();
     bool Usable() const { return db_ && error_.empty(); }
 
     mutable std::mutex mutex_;
@@ -167,6 +171,8 @@ private:
     bool inTransaction_ = false;
     int pending_ = 0;
     std::chrono::steady_clock::time_point transactionStart_{};
+    std::condition_variable_any flusherWake_;
+    std::jthread flusher_;  // started with the first write; stopped before the connection closes
 };
 
 }  // namespace qm

@@ -48,12 +48,15 @@ bool PauseUnlessStopped(DownloadState& st, std::chrono::milliseconds pause) {
 }
 
 // One attempt at one address into the album folder.
-bool FetchPicture(DownloadState& st, const Text& address, const Text& headers, const Text& savePath,
+bool FetchPicture(DownloadState& st, const Text& address, const Text& headers, const Text& fileName,
                   ST_URLRESPONSE& resp) {
     ST_URLREQUEST req(Text(), Text(), 20000);
     req.url = address;
     req.headers = headers;
-    req.savePath = savePath;
+    req.savePath = st.task.albumFolder + fileName;
+    // Written through the album folder held since it was checked, never by its path.
+    req.saveFolder = st.task.folder;
+    req.saveName = ToUtf8(fileName);
     req.readWaitMs = st.worker.TimeoutSec.load() * 1000;
     req.attemptDeadlineMs = PictureAttemptDeadlineMs(st.worker.TimeoutSec.load());
     req.minKB = static_cast<uint32_t>(st.worker.MinSizeKB.load());
@@ -99,7 +102,7 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
             } else if (IsSafeComponent(fileName) &&
                        IsInsideFolder(PathFromText(task.albumFolder), PathFromText(savePath))) {
                 ST_URLRESPONSE resp;
-                bool saved = FetchPicture(st, picture.main, picture.headers, savePath, resp);
+                bool saved = FetchPicture(st, picture.main, picture.headers, fileName, resp);
                 // Whatever kept the main address from giving the picture (an error status, a cut
                 // or refused body, a time-out, a reset) sends us to the alternate. The Topit host
                 // also answers a short error page with success, so a short picture from it
@@ -110,14 +113,15 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                                    (!saved || (topit && resp.bodySize < kTopitMinBody));
                 if (retry) {
                     ST_URLRESPONSE second;
-                    saved = FetchPicture(st, picture.alternate, picture.headers, savePath, second);
+                    saved = FetchPicture(st, picture.alternate, picture.headers, fileName, second);
                     out.usedAlternate = true;
                     out.address = picture.alternate;
                     resp = std::move(second);
                 }
                 if (saved) {
                     out.status = PictureStatus::Saved;
-                    out.bytes = resp.bodySize;
+                    out.bytes = resp.savedBytes;
+                    out.sha256 = std::move(resp.sha256);
                     out.failure = Failure();
                 } else {
                     out.failure = resp.failure ? resp.failure : Failure{FailureKind::Other, 0, "not saved"};
@@ -133,6 +137,7 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
         out.failure = Failure{FailureKind::Other, 0, e.what()};
     }
     if (index < st.outcomes.size()) st.outcomes[index] = out;
+    if (st.pictureEnded) st.pictureEnded(out);
     const uint32_t done = st.Finished.fetch_add(1) + 1;
     st.observer->PictureFinished(out, done, st.task.pictures.size());
 }

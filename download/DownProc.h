@@ -32,6 +32,7 @@ void DownOnePicFunc(DownloadState& st, std::size_t index);
 void RecordHistory(DownloadState& st, const Text& folder);
 // The content of "pic.vyr" in `folder` (UTF-16LE), or empty.
 Text LoadHistory(const Text& folder);
+Text LoadHistory(const HeldFolder& folder);
 void FixFormat(DownloadState& st);
 // Gives the file at `path` the extension its content calls for; `path` changes to the new name
 // on success. An existing file of the new name is never replaced.

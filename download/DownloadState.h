@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "core/Outcome.h"
 #include "core/PictureRef.h"
 #include "core/SettingsBlock.h"
+#include "net/FileUtil.h"
 
 namespace qm {
 
@@ -27,6 +30,9 @@ struct ST_DOWNTASK {
 
     bool folderPlanned = false;  // albumFolder names the album's own folder (PlanAlbumFolder)
     bool folderReady = false;    // the album folder was made (at the album's first picture)
+    // The album folder, held open once it was checked: every file of the album is written through
+    // it, so a folder swapped for a symbolic link later cannot redirect a write. Null until made.
+    std::shared_ptr<HeldFolder> folder;
     NameRegistry names;        // fileNames, for the duplicate check
     std::string titleList;     // the title list file's bytes, written once the album is listed
     std::size_t dropped = 0;  // pictures the naming could not place, so never queued
@@ -41,6 +47,7 @@ struct ST_DOWNTASK {
         historyAddress.clear();
         folderPlanned = false;
         folderReady = false;
+        folder.reset();
         names.Clear();
         titleList.clear();
         dropped = 0;
@@ -86,6 +93,10 @@ struct DownloadState {
     // retry of the failed pictures). Empty: fetch every entry.
     static constexpr uint8_t kFetch = 0, kAlreadyHad = 1, kNotTried = 2;
     std::vector<uint8_t> skip;
+    // Called on the worker's thread as each fetched picture ends (saved or failed), after its
+    // outcome is in `outcomes`; may be empty. The archive records the picture here, so that what
+    // was saved survives a crash of the process.
+    std::function<void(const PictureOutcome&)> pictureEnded;
     // Milliseconds the workers spent waiting out the service's rate limit.
     std::atomic<int64_t> rateLimitWaitedMs{0};
 };

@@ -15,7 +15,18 @@ constexpr char16_t kHistoryFile[] = u"pic.vyr";
 
 void RecordHistory(DownloadState& st, const Text& folder) {
     if (st.task.pictures.empty()) return;
-    WriteFileAtomic(PathFromText(folder + kHistoryFile), ToUtf16Le(st.task.pictures.front().Joined()));
+    const std::string bytes = ToUtf16Le(st.task.pictures.front().Joined());
+    // Through the album folder held since it was checked, when this is that folder.
+    if (st.task.folder && folder == st.task.albumFolder)
+        WriteFileAtomic(*st.task.folder, ToUtf8(kHistoryFile), bytes);
+    else
+        WriteFileAtomic(PathFromText(folder + kHistoryFile), bytes);
+}
+
+Text LoadHistory(const HeldFolder& folder) {
+    std::string bytes;
+    if (!ReadFileInFolder(folder, ToUtf8(kHistoryFile), bytes, 1 << 20)) return {};
+    return FromUtf16Le(bytes);
 }
 
 Text LoadHistory(const Text& folder) {

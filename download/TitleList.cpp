@@ -18,6 +18,7 @@ bool WriteTitleList(const ST_DOWNTASK& task, const Text& albumName) {
     if (task.titleList.empty() || task.refused) return false;
     const Text fileName = FitFileName(albumName + u".txt");
     if (!IsSafeComponent(fileName)) return false;
+    if (task.folder) return WriteFileAtomic(*task.folder, ToUtf8(fileName), task.titleList);
     return WriteFileAtomic(PathFromText(task.albumFolder + fileName), task.titleList);
 }
 

@@ -8,7 +8,6 @@
 #include "download/AlbumFolder.h"
 #include "download/DownProc.h"
 #include "download/PictureIdentity.h"
-#include "download/Sha256.h"
 #include "jobs/AlbumSidecar.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
@@ -67,7 +66,8 @@ void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
     }
 }
 
-// Size and digest of every picture saved by this run (empty entries for the others).
+// Size and digest of every picture saved by this run (empty entries for the others), as the
+// workers took them while writing: nothing is read back.
 std::vector<SavedPicture> DigestSaved(const DownloadState& st, const std::vector<std::string>& ids) {
     std::vector<SavedPicture> out(st.outcomes.size());
     for (std::size_t i = 0; i < st.outcomes.size(); ++i) {
@@ -75,8 +75,8 @@ std::vector<SavedPicture> DigestSaved(const DownloadState& st, const std::vector
         if (p.status != PictureStatus::Saved) continue;
         out[i].identity = i < ids.size() ? ids[i] : std::string();
         out[i].fileName = ToUtf8(p.fileName);
-        if (!Sha256File(PathFromText(st.task.albumFolder + p.fileName), out[i].sha256, out[i].size))
-            out[i].sha256.clear();
+        out[i].size = p.bytes;
+        out[i].sha256 = p.sha256;
     }
     return out;
 }
@@ -203,6 +203,16 @@ void AlbumRun::MarkArchived() {
     ids_.resize(n);
     for (std::size_t i = 0; i < n; ++i) ids_[i] = PictureIdentity(st_.task.pictures[i].main, st_.task.pictures[i].photoId);
     if (ArchiveKey() == 0) return;
+    // Each picture is recorded as its worker ends it (saved with its name, size and digest, failed
+    // with its reason); the archive commits at least every second, so a run killed mid-album
+    // keeps what it saved.
+    st_.pictureEnded = [archive = job_.archive.get(), key = archiveKey_, &ids = ids_](const PictureOutcome& p) {
+        if (p.index >= ids.size()) return;
+        if (p.status == PictureStatus::Saved && !p.sha256.empty())
+            archive->RecordSaved(key, SavedPicture{ids[p.index], ToUtf8(p.fileName), p.bytes, p.sha256});
+        else if (p.status == PictureStatus::Failed)
+            archive->RecordFailed(key, ids[p.index], p.failure);
+    };
     const DownloadRequest& request = job_.request;
     st_.skip.assign(n, DownloadState::kFetch);
     known_.assign(n, SavedPicture());
@@ -267,22 +277,17 @@ void AlbumRun::Finish() {
     if (AllPicturesSaved(st_) && album_.reason == AlbumReason::None) RecordHistory(st_, st_.task.albumFolder);
     if (flags & SiteFlag::FixFormat) {
         FixFormat(st_);
-        for (std::size_t k = 0; k < outcomes.size() && k < st_.task.fileNames.size(); ++k)
-            if (outcomes[k].status == PictureStatus::Saved) outcomes[k].fileName = st_.task.fileNames[k];
+        for (std::size_t k = 0; k < outcomes.size() && k < st_.task.fileNames.size(); ++k) {
+            if (outcomes[k].status != PictureStatus::Saved || outcomes[k].fileName == st_.task.fileNames[k]) continue;
+            outcomes[k].fileName = st_.task.fileNames[k];
+            if (ArchiveKey() != 0 && k < ids_.size())
+                job_.archive->RecordFileName(archiveKey_, ids_[k], ToUtf8(outcomes[k].fileName));
+        }
         for (PictureOutcome& f : album_.failures)
             if (f.index < st_.task.fileNames.size()) f.fileName = st_.task.fileNames[f.index];
     }
     if (flags & SiteFlag::FixOrder) FixOrder(st_);
     digests_ = DigestSaved(st_, ids_);
-    if (ArchiveKey() != 0) {
-        for (std::size_t i = 0; i < outcomes.size() && i < ids_.size(); ++i) {
-            const PictureOutcome& p = outcomes[i];
-            if (p.status == PictureStatus::Saved && !digests_[i].sha256.empty())
-                job_.archive->RecordSaved(archiveKey_, digests_[i]);
-            else if (p.status == PictureStatus::Failed)
-                job_.archive->RecordFailed(archiveKey_, ids_[i], p.failure);
-        }
-    }
     const ListResult& list = job_.request.list;
     const SidecarFacts facts{ServiceWord(list.kind), FromUtf8(job_.archiveTarget.number), AlbumIdOf(rec_), &rec_};
     WriteAlbumSidecar(facts, st_, album_, known_, digests_);

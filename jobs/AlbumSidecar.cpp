@@ -98,7 +98,10 @@ void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const
         j.pictures.push_back(SidecarPicture(st.task.pictures[i], p, i < from.size() ? &from[i] : nullptr));
     }
     std::string error;
-    if (!WriteAlbumJson(st.task.albumFolder, j, &error)) Trace("album.json not written: %s\n", error.c_str());
+    // Through the album folder held since it was checked, when it was made.
+    const bool written =
+        st.task.folder ? WriteAlbumJson(*st.task.folder, j, &error) : WriteAlbumJson(st.task.albumFolder, j, &error);
+    if (!written) Trace("album.json not written: %s\n", error.c_str());
 }
 
 }  // namespace qm

@@ -1,13 +1,15 @@
 #include "net/FileUtil.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 
 namespace qm {
@@ -21,13 +23,37 @@ Text TextFromPath(const std::filesystem::path& path) {
 }
 
 namespace {
-std::string TempSuffix() {
-    static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+
+constexpr char kTempPrefix[] = ".qm-";
+constexpr char kTempSuffix[] = ".tmp";
+
+// ".qm-<pid>-<n>.tmp": short whatever the target's name (a 255-byte name stays writable) and
+// unique among the live processes; a clash with a dead process's leftover is skipped by O_EXCL.
+std::string TempName() {
+    static std::atomic<unsigned long> counter{0};
     char buf[64];
-    std::snprintf(buf, sizeof buf, ".%d.%u.%llx.tmp", static_cast<int>(getpid()), counter.fetch_add(1),
-                  static_cast<unsigned long long>(now));
+    std::snprintf(buf, sizeof buf, "%s%ld-%lu%s", kTempPrefix, static_cast<long>(getpid()), counter.fetch_add(1),
+                  kTempSuffix);
     return buf;
+}
+
+// The process id inside a temporary name, or 0 when `name` is not one.
+long TempOwner(std::string_view name) {
+    const std::string_view prefix = kTempPrefix, suffix = kTempSuffix;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return 0;
+    name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size()) return 0;
+    long pid = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (i == dash) continue;
+        if (c < '0' || c > '9') return 0;
+        if (i < dash && pid < 100000000) pid = pid * 10 + (c - '0');
+    }
+    return pid;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -45,94 +71,191 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-// Unnamed files can only be given a name through /proc/self/fd (linkat with AT_EMPTY_PATH needs a
-// privilege), so they are used only where that folder exists.
-bool CanLinkUnnamed() {
-    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
-    return can;
+// One plain component: not empty, not "." or "..", no separator.
+bool PlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 }  // namespace
 
+std::shared_ptr<HeldFolder> HeldFolder::Open(const std::filesystem::path& path, int* error) {
+    const std::filesystem::path p = path.empty() ? std::filesystem::path(".") : path;
+    const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = errno;
+        return nullptr;
+    }
+    return std::shared_ptr<HeldFolder>(new HeldFolder(fd, path));
+}
+
+HeldFolder::~HeldFolder() {
+    ::close(fd_);
+}
+
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, unsigned mode)
-    : target_(std::move(target)), mode_(mode) {}
+    : dir_(AT_FDCWD), target_(target.string()), mode_(mode) {}
+
+AtomicFileWriter::AtomicFileWriter(const HeldFolder& folder, std::string name, unsigned mode)
+    : dir_(folder.Fd()), target_(std::move(name)), mode_(mode) {
+    if (!PlainName(target_)) target_.clear();  // Open fails
+}
 
 AtomicFileWriter::~AtomicFileWriter() {
     Discard();
 }
 
+void AtomicFileWriter::TakeDigest() {
+    if (!digest_ && written_ == 0) digest_ = std::make_unique<Sha256Stream>();
+}
+
 bool AtomicFileWriter::Open() {
     if (fd_ >= 0) return true;
+    if (target_.empty()) {
+        errno = EINVAL;
+        failed_ = true;
+        return false;
+    }
     const mode_t mode = mode_ ? mode_ : 0644;
-    tmp_.clear();
-    if (CanLinkUnnamed()) {
-        std::filesystem::path folder = target_.parent_path();
-        if (folder.empty()) folder = ".";
-        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    std::string folder;  // with its separator; empty for the held folder or the current one
+    if (dir_ == AT_FDCWD) {
+        const std::size_t slash = target_.rfind('/');
+        if (slash != std::string::npos) folder = target_.substr(0, slash + 1);
     }
-    if (fd_ < 0) {
-        // No unnamed files here (or the folder is missing: the named attempt says so as well).
-        tmp_ = target_;
-        tmp_ += TempSuffix();
-        fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    for (int tries = 0; tries < 100; ++tries) {
+        tmp_ = folder + TempName();
+        fd_ = ::openat(dir_, tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd_ >= 0 || errno != EEXIST) break;
     }
+    if (fd_ < 0) tmp_.clear();
     failed_ = fd_ < 0;
     return fd_ >= 0;
 }
 
 bool AtomicFileWriter::Write(std::string_view data) {
     if (fd_ < 0 || failed_) return false;
-    if (!WriteAll(fd_, data)) failed_ = true;
-    return !failed_;
-}
-
-// Gives the unnamed file its final name. A new name is one link; an existing file is replaced by
-// linking under a temporary name first and renaming that over it.
-bool AtomicFileWriter::LinkUnnamed() {
-    char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-    if (::linkat(AT_FDCWD, self, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno != EEXIST) return false;
-    tmp_ = target_;
-    tmp_ += TempSuffix();
-    if (::linkat(AT_FDCWD, self, AT_FDCWD, tmp_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        tmp_.clear();
+    if (!WriteAll(fd_, data)) {
+        failed_ = true;
         return false;
     }
-    if (std::rename(tmp_.c_str(), target_.c_str()) == 0) return true;
-    ::unlink(tmp_.c_str());
-    return false;
+    written_ += data.size();
+    if (digest_) digest_->Add(data);
+    return true;
 }
 
 bool AtomicFileWriter::Commit(bool durable) {
     if (fd_ < 0) return false;
     bool ok = !failed_;
-    if (ok && mode_) ok = ::fchmod(fd_, mode_) == 0;
-    if (ok && durable) ok = ::fsync(fd_) == 0;
-    if (ok && tmp_.empty()) {
-        ok = LinkUnnamed();
-        if (::close(fd_) != 0) ok = false;  // an unnamed file that was not linked vanishes here
-        fd_ = -1;
-        return ok;
-    }
-    if (::close(fd_) != 0) ok = false;
+    int error = 0;
+    if (ok && mode_ && ::fchmod(fd_, mode_) != 0) ok = false, error = errno;
+    if (ok && durable && ::fsync(fd_) != 0) ok = false, error = errno;
+    if (::close(fd_) != 0 && ok) ok = false, error = errno;
     fd_ = -1;
-    if (ok) ok = std::rename(tmp_.c_str(), target_.c_str()) == 0;
-    if (!ok && !tmp_.empty()) ::unlink(tmp_.c_str());
+    if (ok && ::renameat(dir_, tmp_.c_str(), dir_, target_.c_str()) != 0) ok = false, error = errno;
+    if (!ok) {
+        ::unlinkat(dir_, tmp_.c_str(), 0);
+        errno = error ? error : EIO;
+    } else if (digest_) {
+        digestHex_ = digest_->FinishHex();
+    }
+    tmp_.clear();
     return ok;
 }
 
 void AtomicFileWriter::Discard() {
     if (fd_ < 0) return;
+    const int error = errno;
     ::close(fd_);
     fd_ = -1;
-    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    if (!tmp_.empty()) ::unlinkat(dir_, tmp_.c_str(), 0);
+    tmp_.clear();
+    errno = error;
 }
 
 bool WriteFileAtomic(const std::filesystem::path& target, std::string_view data, unsigned mode,
                      bool durable) {
     AtomicFileWriter file(target, mode);
     return file.Open() && file.Write(data) && file.Commit(durable);
+}
+
+bool WriteFileAtomic(const HeldFolder& folder, const std::string& name, std::string_view data, unsigned mode,
+                     bool durable) {
+    AtomicFileWriter file(folder, name, mode);
+    return file.Open() && file.Write(data) && file.Commit(durable);
+}
+
+bool IsTemporaryName(std::string_view name) {
+    return TempOwner(name) > 0;
+}
+
+std::size_t RemoveLeftoverTemporaries(const HeldFolder& folder) {
+    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
+    const long self = static_cast<long>(getpid());
+    std::size_t removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const long owner = TempOwner(e->d_name);
+        if (owner <= 0 || owner == self) continue;
+        // A writer of another live process (a second download into the same folder) keeps its file.
+        if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno == EPERM) continue;
+        if (::unlinkat(folder.Fd(), e->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+bool RenameInFolder(const HeldFolder& folder, const std::string& from, const std::string& to, bool replace) {
+    if (!PlainName(from) || !PlainName(to)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (replace) return ::renameat(folder.Fd(), from.c_str(), folder.Fd(), to.c_str()) == 0;
+    if (::renameat2(folder.Fd(), from.c_str(), folder.Fd(), to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without RENAME_NOREPLACE: a hard link refuses an existing name as well.
+    if (::linkat(folder.Fd(), from.c_str(), folder.Fd(), to.c_str(), 0) != 0) return false;
+    ::unlinkat(folder.Fd(), from.c_str(), 0);
+    return true;
+}
+
+namespace {
+bool ReadFd(int fd, std::string& out, uint64_t maxBytes) {
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes;
+    std::string data;
+    if (ok) {
+        try {
+            data.reserve(static_cast<size_t>(st.st_size));
+        } catch (const std::exception&) {
+            ok = false;
+        }
+    }
+    char buffer[64 * 1024];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        if (data.size() + static_cast<size_t>(n) > maxBytes) ok = false;
+        else data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (ok) out = std::move(data);
+    return ok;
+}
+}  // namespace
+
+bool ReadFileInFolder(const HeldFolder& folder, const std::string& name, std::string& out, uint64_t maxBytes) {
+    if (!PlainName(name)) return false;
+    // O_NONBLOCK: a pipe planted under the name must not block the open; ReadFd refuses it.
+    const int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    return ReadFd(fd, out, maxBytes);
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {

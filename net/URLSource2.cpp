@@ -362,11 +362,27 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     return len;
 }
 
+// The temporary file of a picture, digesting its bytes as they are written.
+std::unique_ptr<AtomicFileWriter> PictureFile(const ST_URLREQUEST& req) {
+    auto file = req.saveFolder ? std::make_unique<AtomicFileWriter>(*req.saveFolder, req.saveName)
+                               : std::make_unique<AtomicFileWriter>(PathFromText(req.savePath));
+    file->TakeDigest();
+    return file;
+}
+
+// Puts a complete picture under its name and notes its size and digest in the answer.
+bool CommitPicture(AtomicFileWriter& file, ST_URLRESPONSE& resp) {
+    if (!file.Commit(false)) return false;
+    resp.savedBytes = file.Written();
+    resp.sha256 = file.DigestHex();
+    return true;
+}
+
 // Moves the body received so far into a new temporary file; from then on the bytes go there.
 // When no temporary file can be created the body stays in memory and the save fails at the end.
 void StartFile(Transfer& t) {
     t.stream = false;
-    auto file = std::make_unique<AtomicFileWriter>(PathFromText(t.req->savePath));
+    auto file = PictureFile(*t.req);
     if (!file->Open()) return;
     std::string& body = t.resp->body;
     if (!body.empty() && !file->Write(body)) return;
@@ -589,7 +605,8 @@ namespace {
 // One that does not inflate, or inflates to nothing, is a failed fetch, never a file of
 // compressed bytes under the picture's name.
 bool SaveInflated(const ST_URLREQUEST& req, ST_URLRESPONSE& resp, uint64_t minBytes, uint64_t maxBytes) {
-    AtomicFileWriter file(PathFromText(req.savePath));
+    const std::unique_ptr<AtomicFileWriter> out = PictureFile(req);
+    AtomicFileWriter& file = *out;
     if (!file.Open()) return Fail(resp, FailureKind::WriteError, std::strerror(errno));
     int writeError = 0;
     uint64_t produced = 0;
@@ -621,7 +638,7 @@ bool SaveInflated(const ST_URLREQUEST& req, ST_URLRESPONSE& resp, uint64_t minBy
         Trace("fetch refused: inflates below the minimum, nothing saved\n");
         return Fail(resp, FailureKind::SizeLimit, "inflated body smaller than the limit");
     }
-    if (!file.Commit(false)) {
+    if (!CommitPicture(file, resp)) {
         Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
         return Fail(resp, FailureKind::WriteError, std::strerror(errno));
     }
@@ -648,6 +665,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.gzip = false;
     resp.status = 0;
     resp.bodySize = 0;
+    resp.savedBytes = 0;
+    resp.sha256.clear();
     resp.failure = FetchFailure();
 
     if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, FailureText(Failure::Stopped));
@@ -780,7 +799,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     }
     if (t.file) {
         // Streamed: the whole body is in the temporary file; put it under its name.
-        if (!t.file->Commit(false)) {
+        if (!CommitPicture(*t.file, resp)) {
             Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
             return Fail(resp, FailureKind::WriteError, std::strerror(errno));
         }
@@ -795,7 +814,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     }
     // Pictures are written without a flush to the disk: the rename alone keeps a half-written
     // file from ever showing under the picture's name, and a picture can be fetched again.
-    if (!WriteFileAtomic(PathFromText(req.savePath), picture, 0, false)) {
+    const std::unique_ptr<AtomicFileWriter> file = PictureFile(req);
+    if (!file->Open() || !file->Write(picture) || !CommitPicture(*file, resp)) {
         Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
         return Fail(resp, FailureKind::WriteError, std::strerror(errno));
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@
 #include "net/StringCtrl.h"
 
 namespace qm {
+
+class HeldFolder;
 
 // The browser identity sent as the User-Agent value.
 inline constexpr const char* kUserAgent =
@@ -36,6 +39,10 @@ struct ST_URLREQUEST {
     Text verb = u"GET";
     Text headers;   // extra request header lines, CR LF separated
     Text savePath;  // empty: keep the body in memory
+    // When set, the body is saved as the file `saveName` (one plain component) inside this folder,
+    // written through its descriptor; savePath then only names the file in messages.
+    std::shared_ptr<const HeldFolder> saveFolder;
+    std::string saveName;
     int32_t readWaitMs;
     int32_t stepWaitMs;
     uint32_t minKB = 0;
@@ -59,6 +66,9 @@ struct ST_URLRESPONSE {
     // Body bytes received by the last attempt. Equal to body.size(), except for a large picture
     // saved with `savePath`: its bytes go straight into the file and `body` stays empty.
     uint64_t bodySize = 0;
+    // A saved body: the file's size and its SHA-256 digest (lower-case hex), taken while it was written.
+    uint64_t savedBytes = 0;
+    std::string sha256;
     // Why the last attempt gave no usable answer (kind None when it did).
     FetchFailure failure;
 };

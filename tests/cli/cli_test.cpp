@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -339,6 +340,57 @@ bool WaitForText(const fs::path& file, const std::string& text) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+// Pictures of an album recorded as saved in the archive of `save` (read-only: the run writing it
+// may still be going).
+std::size_t SavedInArchive(const fs::path& save) {
+    sqlite3* db = nullptr;
+    std::size_t n = 0;
+    const std::string file = (save / "quillmoss-archive.sqlite3").string();
+    if (fs::exists(file) && sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM picture WHERE state=1", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            n = static_cast<std::size_t>(sqlite3_column_int64(st, 0));
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return n;
+}
+
+// A run killed outright (SIGKILL) in the middle of an album keeps what it saved: the archive
+// records each picture as it lands and commits within a second, so the re-run asks only for the
+// pictures it does not record, and removes what the killed run left half-written.
+TEST_F(CliTest, ARunKilledMidAlbumKeepsItsRecordsAndTheRerunFetchesOnlyTheRest) {
+    constexpr std::size_t kPictures = 300;
+    StartSim({{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "big"}, {"name", "Big"}, {"pictures", kPictures}}}}}}},
+              {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 20}}}}});
+    ASSERT_EQ(Cli({"settings", "set", "ThreadCount", "2"}).code, 0);
+    const fs::path save = dir_ / "saved";
+    const std::vector<std::string> args = {"download", "10001", "--albums", "1", "--save", "saved", "--no-gallery"};
+
+    const pid_t pid = Spawn(dir_, SimEnv(), bin_, args);
+    bool some = false;
+    for (int i = 0; i < 1200 && !some; ++i) {
+        some = SavedInArchive(save) >= 20;
+        if (!some) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    kill(pid, SIGKILL);
+    WaitExit(pid);
+    ASSERT_TRUE(some) << "the archive recorded nothing while the run went on";
+    const std::size_t kept = SavedInArchive(save);
+    ASSERT_LT(kept, kPictures) << "the run ended before it was killed";
+
+    sim_->ClearRequests();
+    const CliRun again = Cli(args, SimEnv());
+    EXPECT_EQ(again.code, 0) << again.err;
+    std::size_t fetched = 0;
+    for (const auto& r : sim_->Requests()) fetched += r.host == "r.photo.store.qq.com";
+    EXPECT_EQ(fetched, kPictures - kept);
+    for (const auto& e : fs::directory_iterator(save / "10001" / "Big"))
+        EXPECT_NE(e.path().filename().string().rfind(".qm-", 0), 0u) << "left over: " << e.path();
 }
 
 TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {

@@ -11,7 +11,7 @@
 
 #include "TempFolder.h"
 #include "download/PictureIdentity.h"
-#include "download/Sha256.h"
+#include "net/Sha256.h"
 #include "net/FileUtil.h"
 
 namespace qm::test {

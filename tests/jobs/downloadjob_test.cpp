@@ -331,6 +331,37 @@ TEST_F(DownloadJob, StopWhileListingAsksBeforeDownloadingWhatWasListed) {
     EXPECT_FALSE(fs::exists(AlbumDir("b")));
 }
 
+// The album folder is checked once and then held open: a folder swapped for a symbolic link in the
+// middle of the download (renamed away, a link to another folder put at its name) cannot redirect a
+// picture, album.json or pic.vyr there. Everything lands in the folder that was checked.
+TEST_F(DownloadJob, AFolderSwappedForALinkMidRunCannotRedirectAnyWrite) {
+    req.albums = {Album("a")};
+    req.settings.down.ThreadCount = 1;
+    const fs::path moved = dir / "moved", outside = dir / "outside";
+    fs::create_directories(outside);
+    std::atomic<bool> swapped{false};
+    fe.onPicture = [&](std::size_t done) {
+        if (done != 2 || swapped.exchange(true)) return;
+        fs::rename(AlbumDir("a"), moved);
+        fs::create_directory_symlink(outside, AlbumDir("a"));
+    };
+    CannedSite site(Site(6));
+    JobControl control;
+    control.TryStart();
+    ManualClock clock;  // the single worker's pause between pictures passes at once
+    const JobOutcome o = RunDownloadJob(req, fe, control, clock);
+
+    ASSERT_TRUE(swapped);
+    EXPECT_TRUE(fs::is_empty(outside));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(qm::test::FileText(moved / ("pic" + std::to_string(i) + ".jpg")),
+                  PictureBody("/a/" + std::to_string(i) + ".jpg"));
+    EXPECT_TRUE(fs::exists(moved / "album.json"));
+    EXPECT_TRUE(fs::exists(moved / "pic.vyr"));
+    ASSERT_EQ(o.albums.size(), 1u);
+    EXPECT_EQ(o.albums[0].saved, 6u);
+}
+
 TEST_F(DownloadJob, AStopBeforeTheFirstAlbumIsHonouredThere) {
     req.albums = {Album("a")};
     CannedSite site(Site(1));

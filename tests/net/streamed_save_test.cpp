@@ -216,3 +216,33 @@ TEST(AtomicFileWriter, CommitOrNothing) {
     EXPECT_FALSE(missing.Commit(false));
     EXPECT_FALSE(fs::exists(dir.path() / "no"));
 }
+
+// Writes through a held folder: the digest is of exactly the bytes written, a name that is not one
+// plain component is refused, and of the temporaries in the folder only those of processes no
+// longer running are removed (a second download into the same folder keeps its own).
+TEST(AtomicFileWriter, HeldFolderDigestAndLeftovers) {
+    Folder dir;
+    const auto folder = HeldFolder::Open(dir.path());
+    ASSERT_TRUE(folder);
+    AtomicFileWriter w(*folder, "p.jpg");
+    w.TakeDigest();
+    ASSERT_TRUE(w.Open() && w.Write("ab") && w.Write("c") && w.Commit(false));
+    EXPECT_EQ(w.DigestHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(w.Written(), 3u);
+    EXPECT_EQ(qm::test::FileText(dir.path() / "p.jpg"), "abc");
+    for (const char* bad : {"../x.jpg", "a/b.jpg", "", ".."}) {
+        AtomicFileWriter refused(*folder, bad);
+        EXPECT_FALSE(refused.Open()) << bad;
+    }
+
+    const std::string dead = ".qm-99999999-3.tmp";
+    const std::string live = ".qm-" + std::to_string(::getppid()) + "-1.tmp";
+    const std::string own = ".qm-" + std::to_string(::getpid()) + "-900.tmp";
+    for (const std::string& n : {dead, live, own, std::string(".qm-x-1.tmp"), std::string("a.qm-1-1.tmp")})
+        WriteFileAtomic(dir.path() / n, "half");
+    EXPECT_EQ(RemoveLeftoverTemporaries(*folder), 1u);
+    EXPECT_FALSE(fs::exists(dir.path() / dead));
+    EXPECT_TRUE(fs::exists(dir.path() / live));
+    EXPECT_TRUE(fs::exists(dir.path() / own));
+    EXPECT_TRUE(fs::exists(dir.path() / ".qm-x-1.tmp"));
+}

@@ -1,11 +1,10 @@
-#include "download/Sha256.h"
+#include "net/Sha256.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 
 namespace qm {
 
@@ -22,11 +21,30 @@ std::string Hex(const unsigned char* digest, unsigned length) {
     return out;
 }
 
-struct CtxFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+}  // namespace
+
+struct Sha256Stream::Ctx {
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    ~Ctx() { EVP_MD_CTX_free(md); }
 };
 
-}  // namespace
+Sha256Stream::Sha256Stream() : ctx_(std::make_unique<Ctx>()) {
+    ok_ = ctx_->md && EVP_DigestInit_ex(ctx_->md, EVP_sha256(), nullptr);
+}
+
+Sha256Stream::~Sha256Stream() = default;
+
+void Sha256Stream::Add(std::string_view bytes) {
+    if (ok_ && !bytes.empty()) ok_ = EVP_DigestUpdate(ctx_->md, bytes.data(), bytes.size());
+}
+
+std::string Sha256Stream::FinishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    const bool ok = ok_ && EVP_DigestFinal_ex(ctx_->md, digest, &length);
+    ok_ = false;
+    return ok ? Hex(digest, length) : std::string();
+}
 
 std::string Sha256Hex(std::string_view bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -38,8 +56,8 @@ std::string Sha256Hex(std::string_view bytes) {
 bool Sha256File(const std::filesystem::path& path, std::string& hex, uint64_t& size) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
-    std::unique_ptr<EVP_MD_CTX, CtxFree> ctx(EVP_MD_CTX_new());
-    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+    Sha256Stream digest;
+    bool ok = true;
     uint64_t total = 0;
     char buf[64 * 1024];
     while (ok) {
@@ -48,13 +66,13 @@ bool Sha256File(const std::filesystem::path& path, std::string& hex, uint64_t& s
         if (n < 0) ok = false;
         if (n <= 0) break;
         total += static_cast<uint64_t>(n);
-        ok = EVP_DigestUpdate(ctx.get(), buf, static_cast<std::size_t>(n));
+        digest.Add(std::string_view(buf, static_cast<std::size_t>(n)));
     }
     ::close(fd);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    if (!ok || !EVP_DigestFinal_ex(ctx.get(), digest, &length)) return false;
-    hex = Hex(digest, length);
+    if (!ok) return false;
+    std::string h = digest.FinishHex();
+    if (h.empty()) return false;
+    hex = std::move(h);
     size = total;
     return true;
 }

@@ -1,0 +1,319 @@
+// The whole download as a user runs it, next to curl on the same pictures: quillmoss-cli lists an
+// album from the simulator and fetches its pictures from nginx on loopback; curl --parallel
+// (15 transfers) fetches the same addresses from the same nginx. A third run of the CLI in ListOnly
+// mode (the listing and the list files, no picture) is subtracted from the job's time to give the
+// engine's share. Prints, per data set, the medians of every figure and their ratios to curl.
+//
+//   job_bench [--quick] [--runs N] [--set A|A-nogal|B-nogal] [--cli PATH] [--perf FILE]
+//
+// --cli times another build of quillmoss-cli; --perf records the job's runs with `perf record -g`
+// into FILE (for the profile; the figures are then perf's as well).
+// Sets: A is 2,000 pictures of 200 KiB (with the gallery after the download, and without), B is
+// 200 pictures of 4 MiB (without the gallery); --quick uses 200 and 20. Everything is written below
+// TMPDIR (default /tmp), so the figures are those of that disk. Each tool runs as a child process:
+// CPU time and peak RSS come from wait4() alike. The simulator runs in this process; nginx is
+// started on 127.0.0.1 from a config in the scratch folder and stopped by its PID.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/FileUtil.h"
+#include "sim/Simulator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Set {
+    std::string key;       // A, Agallery, B
+    std::string album;     // the scenario's album id
+    int albumNumber;       // its number in the album list
+    int count;
+    std::size_t size;
+    bool gallery;
+};
+
+struct Result {
+    double wall = 0, cpu = 0, rssMiB = 0;
+    int files = 0;
+    bool ok = true;
+};
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool CanConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::FILE* null = std::fopen("/dev/null", "w");
+        if (null) {
+            ::dup2(fileno(null), 1);
+            ::dup2(fileno(null), 2);
+        }
+        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    return pid;
+}
+
+Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = Spawn(args, env);
+    int status = 0;
+    rusage ru{};
+    ::wait4(pid, &status, 0, &ru);
+    Result r;
+    r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    r.rssMiB = ru.ru_maxrss / 1024.0;
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!r.ok) std::fprintf(stderr, "  %s exited with status %d\n", args[0].c_str(), status);
+    return r;
+}
+
+// Files of exactly `size` bytes anywhere below `dir`.
+int CountFiles(const fs::path& dir, std::size_t size) {
+    int n = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec) && it->file_size(ec) == size) ++n;
+    return n;
+}
+
+double MedianOf(std::vector<Result> rs, double Result::*field) {
+    std::vector<double> v;
+    for (const Result& r : rs) v.push_back(r.*field);
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+Result Median(const std::vector<Result>& rs) {
+    Result m;
+    m.wall = MedianOf(rs, &Result::wall);
+    m.cpu = MedianOf(rs, &Result::cpu);
+    m.rssMiB = MedianOf(rs, &Result::rssMiB);
+    m.files = rs.back().files;
+    for (const Result& r : rs) m.ok = m.ok && r.ok;
+    return m;
+}
+
+void Print(const char* tool, const Set& s, const Result& r) {
+    std::printf("%-9s %-9s %8.2f %8.2f %8.1f %6d/%d%s\n", tool, s.key.c_str(), r.wall, r.cpu, r.rssMiB, r.files,
+                s.count, r.ok ? "" : " FAILED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    int runs = 3;
+    std::string onlySet, cliPath, perfFile;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cli") == 0 && i + 1 < argc) cliPath = argv[++i];
+        if (std::strcmp(argv[i], "--perf") == 0 && i + 1 < argc) perfFile = argv[++i];
+        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) onlySet = argv[++i];
+    }
+    const int countA = quick ? 200 : 2000, countB = quick ? 20 : 200;
+    std::vector<Set> sets = {{"A", "setA", 1, countA, 200 * 1024, true},
+                             {"A-nogal", "setA", 1, countA, 200 * 1024, false},
+                             {"B-nogal", "setB", 2, countB, 4 * 1024 * 1024, false}};
+    if (!onlySet.empty())
+        sets.erase(std::remove_if(sets.begin(), sets.end(), [&](const Set& s) { return s.key != onlySet; }),
+                   sets.end());
+
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const fs::path cli = cliPath.empty() ? self.parent_path() / "quillmoss-cli" : fs::absolute(cliPath);
+    if (!fs::exists(cli)) {
+        std::fprintf(stderr, "job_bench: %s is missing (build quillmoss-cli)\n", cli.c_str());
+        return 1;
+    }
+    std::string pattern = (fs::temp_directory_path() / "qm-job-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return 1;
+    const fs::path tmp = pattern;
+    // nginx's workers run as an unprivileged user: they must be able to read the pictures.
+    fs::permissions(tmp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+
+    nlohmann::json albums = nlohmann::json::array();
+    albums.push_back({{"id", "setA"}, {"name", "A"}, {"pictures", countA}, {"size", 200 * 1024}});
+    albums.push_back({{"id", "setB"}, {"name", "B"}, {"pictures", countB}, {"size", 4 * 1024 * 1024}});
+    nlohmann::json owner = {{"uin", "10001"}, {"albums", albums}};
+    qm::sim::Simulator sim(nlohmann::json{{"qzone", nlohmann::json::array({owner})}});
+    sim.SetLogging(false);
+    if (sim.Start(0) == 0) return 1;
+
+    // Every picture as nginx serves it: "http://HOST/psb?/T1/T2/r/T3" is the file www/psb/T1/T2/r/T3.
+    std::vector<std::string> hosts;
+    std::vector<std::vector<std::string>> addresses(2);
+    for (int a = 0; a < 2; ++a) {
+        const std::string album = a == 0 ? "setA" : "setB";
+        const int count = a == 0 ? countA : countB;
+        const std::size_t size = a == 0 ? 200 * 1024 : 4 * 1024 * 1024;
+        for (int i = 1; i <= count; ++i) {
+            const std::string id = album + "_" + std::to_string(i);
+            const std::string address = sim.PictureAddress(id);
+            const std::size_t hostEnd = address.find('/', 7);
+            const std::string host = address.substr(7, hostEnd - 7);
+            std::string path = address.substr(hostEnd);
+            path.erase(path.find('?'), 1);
+            if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(host);
+            const fs::path file = tmp / "www" / fs::path(path).relative_path();
+            fs::create_directories(file.parent_path());
+            const std::string bytes = qm::sim::MakePictureBytes(id, size, "jpg");
+            if (bytes.size() != size || !qm::WriteFileAtomic(file, bytes, 0, false)) {
+                std::fprintf(stderr, "job_bench: cannot make %s\n", file.c_str());
+                return 1;
+            }
+            addresses[static_cast<std::size_t>(a)].push_back(address);
+        }
+    }
+    for (const fs::path& p : fs::recursive_directory_iterator(tmp / "www"))
+        if (fs::is_directory(p)) fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+
+    const int port = FreePort();
+    {
+        std::ofstream conf(tmp / "nginx.conf");
+        const std::string t = tmp.string();
+        conf << "daemon off;\nworker_processes 1;\npid " << t << "/nginx.pid;\nerror_log " << t
+             << "/error.log;\nevents { worker_connections 1024; }\nhttp {\n access_log off;\n sendfile on;\n"
+             << " keepalive_requests 100000;\n default_type image/jpeg;\n client_body_temp_path " << t
+             << "/body;\n proxy_temp_path " << t << "/proxy;\n fastcgi_temp_path " << t
+             << "/fcgi;\n uwsgi_temp_path " << t << "/uwsgi;\n scgi_temp_path " << t << "/scgi;\n server {\n"
+             << "  listen 127.0.0.1:" << port << ";\n  root " << t << "/www;\n"
+             << "  location = /psb { try_files /psb$args =404; }\n }\n}\n";
+    }
+    const pid_t nginx =
+        Spawn({"nginx", "-p", tmp.string(), "-c", (tmp / "nginx.conf").string(), "-e", (tmp / "error.log").string()},
+              {});
+    for (int i = 0; i < 200 && !CanConnect(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    const auto cleanup = [&] {
+        ::kill(nginx, SIGQUIT);
+        ::waitpid(nginx, nullptr, 0);
+        sim.Stop();
+        std::error_code ec;
+        fs::remove_all(tmp, ec);
+    };
+    if (!CanConnect(port)) {
+        std::fprintf(stderr, "job_bench: nginx did not start\n");
+        cleanup();
+        return 1;
+    }
+
+    // Picture hosts go to nginx, everything else to the simulator.
+    std::string routes;
+    for (const std::string& h : hosts) routes += h + ":80:127.0.0.1:" + std::to_string(port) + ",";
+    routes += "::127.0.0.1:" + std::to_string(sim.Port());
+    const std::vector<std::string> baseEnv = {"QUILLMOSS_CONNECT_TO=" + routes, "HOME=" + (tmp / "home").string(),
+                                              "XDG_CONFIG_HOME=" + (tmp / "home/.config").string(),
+                                              "XDG_CACHE_HOME=" + (tmp / "home/.cache").string()};
+    fs::create_directories(tmp / "home");
+    // Two program folders: the ordinary one and one in ListOnly mode; 15 transfers in both.
+    for (const char* prog : {"prog", "prog-list"}) {
+        fs::create_directories(tmp / prog);
+        Run({cli.string(), "-P", (tmp / prog).string(), "settings", "set", "ThreadCount", "15"}, baseEnv);
+    }
+    Run({cli.string(), "-P", (tmp / "prog-list").string(), "settings", "toggle", "ListOnly"}, baseEnv);
+
+    std::printf("median of %d run(s); quillmoss-cli from the simulator, pictures from nginx on 127.0.0.1:%d; "
+                "curl --parallel --parallel-max 15; scratch folder on %s\n",
+                runs, port, tmp.parent_path().c_str());
+    std::printf("%-9s %-9s %8s %8s %8s %s\n", "tool", "set", "wall s", "CPU s", "RSS MiB", "files");
+    bool allOk = true;
+    int runNumber = 0;
+    for (const Set& s : sets) {
+        const std::vector<std::string>& list = addresses[s.album == "setA" ? 0 : 1];
+        const fs::path cfg = tmp / ("curl-" + s.key + ".cfg");
+        std::vector<Result> job, listOnly, curl;
+        for (int r = 0; r < runs; ++r) {
+            const std::string tail = s.key + "-" + std::to_string(runNumber++);
+            {
+                const fs::path out = tmp / ("out-curl-" + tail);
+                fs::create_directories(out);
+                std::ofstream f(cfg);
+                for (std::size_t i = 0; i < list.size(); ++i)
+                    f << "url = \"" << list[i] << "\"\noutput = \"" << (out / ("p" + std::to_string(i) + ".jpg")).string()
+                      << "\"\n";
+                f.close();
+                Result c = Run({"curl", "--parallel", "--parallel-max", "15", "-s", "--connect-to",
+                                "::127.0.0.1:" + std::to_string(port), "-K", cfg.string()},
+                               baseEnv);
+                c.files = CountFiles(out, s.size);
+                curl.push_back(c);
+            }
+            {
+                const fs::path out = tmp / ("out-list-" + tail);
+                listOnly.push_back(Run({cli.string(), "-P", (tmp / "prog-list").string(), "download", "10001", "--save",
+                                        out.string(), "--albums", std::to_string(s.albumNumber), "--yes", "--quiet",
+                                        "--no-gallery"},
+                                       baseEnv));
+            }
+            {
+                const fs::path out = tmp / ("out-job-" + tail);
+                std::vector<std::string> args;
+                if (!perfFile.empty()) args = {"perf", "record", "-g", "-q", "-o", perfFile, "--"};
+                args.insert(args.end(), {cli.string(), "-P", (tmp / "prog").string(), "download", "10001",
+                                                 "--save", out.string(), "--albums", std::to_string(s.albumNumber),
+                                                 "--yes", "--quiet"});
+                if (!s.gallery) args.push_back("--no-gallery");
+                Result j = Run(args, baseEnv);
+                j.files = CountFiles(out, s.size);
+                job.push_back(j);
+            }
+        }
+        const Result j = Median(job), l = Median(listOnly), c = Median(curl);
+        Print("job", s, j);
+        Print("list-only", s, l);
+        Print("curl", s, c);
+        const bool right = j.ok && l.ok && c.ok && j.files == s.count && c.files == s.count;
+        allOk = allOk && right;
+        std::printf("job-vs-curl %s %dx%zuKiB%s: engine/curl %.2fx, job/curl %.2fx, CPU/curl %.2fx, peak RSS %.1f MiB "
+                    "(goals: engine <= 0.90x, CPU <= 1.00x%s)%s\n",
+                    s.key.c_str(), s.count, s.size / 1024, s.gallery ? " gallery" : " no-gallery",
+                    (j.wall - l.wall) / c.wall, j.wall / c.wall, j.cpu / c.cpu, j.rssMiB,
+                    s.gallery ? "" : ", RSS <= 24 MiB", right ? "" : " WRONG COUNTS");
+    }
+    cleanup();
+    return allOk ? 0 : 1;
+}
