@@ -2,6 +2,8 @@
 // hands each picture (best address plus fallback) to the picture sink.
 #include "sites/QZonePhotoList.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -183,6 +185,13 @@ bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
     return !body.empty();
 }
 
+// The pause after the UTF-8 photo list's page `page` (counted from 1): (page + 20) * 200 ms, held
+// at kMaxPagePauseMs from the page where it would pass it.
+constexpr long long kMaxPagePauseMs = 10000;
+long long Utf8PagePauseMs(int page) {
+    return std::min<long long>((page + 20) * 200LL, kMaxPagePauseMs);
+}
+
 void SleepMs(SiteContext& st, long long ms) {
     st.clock->SleepFor(std::chrono::milliseconds(ms), st.stop);
 }
@@ -295,8 +304,9 @@ void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureS
             return;
         }
         if (!AddPictures(st, sink, pieces, referer)) return;
-        // The service throttles quick page walks: pause longer the further the album goes.
-        SleepMs(st, (page + 20) * 200LL);
+        // The service throttles quick page walks: pause longer the further the album goes, up to
+        // kMaxPagePauseMs (the pauses of a 100,000-picture album would otherwise add up to hours).
+        SleepMs(st, Utf8PagePauseMs(page));
         if (st.Stopped()) return;
     }
 }

@@ -192,7 +192,10 @@ TEST(Thumbnails, BoundedIncrementalAndAPlaceholderForWhatCannotBeDecoded) {
     c = gallery::UpdateThumbnails(dir.path(), files, &states, 1);
     EXPECT_EQ(c.made, 1u);
     EXPECT_EQ(states[3], gallery::ThumbState::Made);
-    EXPECT_FALSE(fs::exists(thumbs / fs::path(ThumbName("text.jpg")).replace_extension(".bad")));
+    // Still undecodable: broken.jpg stays on the list; text.jpg, decoded now, is off it.
+    const std::string undecodable = qm::test::FileText(thumbs / "undecodable.txt");
+    EXPECT_NE(undecodable.find(" broken.jpg\n"), std::string::npos);
+    EXPECT_EQ(undecodable.find("text.jpg"), std::string::npos);
 }
 
 TEST(GalleryBuild, AlbumsWithoutAlbumJsonComeFromTheirFilesAndOnlyOurTargetsAreTouched) {

@@ -285,5 +285,21 @@ TEST_F(PhotoList, Utf8EncryptedAlbumPasswordRoundAndPacing) {
     EXPECT_EQ(f.down.task.pictures[0].headers, u"Referer: http://user.qzone.qq.com/12345");
 }
 
+// The pause after each page grows with the page number until it reaches 10 s and is held there, so
+// the pauses of a long album grow with its pages, not with their square.
+TEST_F(PhotoList, Utf8PagePausesGrowToTenSecondsAndStayThere) {
+    CannedSite site([&](const CannedRequest& r) {
+        const int start = std::stoi(r.Param("pageStart"));
+        if (start >= 35 * 400) return kEmpty;
+        const std::string n = std::to_string(start / 400);
+        return Page({{"p" + n, "", "", "", "http://a.qpic.cn/psb?/a/pic" + n}});
+    });
+    FetchQZonePhotosUtf8(f.ctx, Album(0, -1), f.sink);
+    std::vector<unsigned> expected;
+    for (unsigned page = 1; page <= 35; ++page) expected.push_back(std::min(page + 20, 50u) * 200);
+    EXPECT_EQ(f.clock.pauses, expected);
+    EXPECT_EQ(f.Queued(), 35u);
+}
+
 }  // namespace
 }  // namespace qm
