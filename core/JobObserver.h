@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/AlbumRecord.h"
+#include "core/MoodPost.h"
 #include "core/Outcome.h"
 
 namespace qm {
@@ -44,6 +45,18 @@ enum class Question : uint8_t {
     VerifyAccess,         // a non-public space: open the login window?
     AlbumPassword,        // an encrypted album: enter its password?
     DownloadListedSoFar,  // a stop came while listing: download what is listed?
+};
+
+// What a run did with one mood post.
+enum class PostChange : uint8_t { Added, Refreshed, Unchanged };
+
+struct PostEvent {
+    std::string id;
+    int64_t time = 0;  // Unix seconds
+    PostChange change = PostChange::Added;
+    std::size_t pictures = 0;  // its saved picture files
+    std::size_t comments = 0;  // comments and replies
+    bool textCut = false;      // its full text could not be had
 };
 
 struct QuestionEvent {
@@ -86,6 +99,8 @@ public:
         (void)done;
         (void)total;
     }
+    // One mood post was recorded (after the album's pictures, before AlbumFinished).
+    virtual void PostRecorded(const PostEvent& post) { (void)post; }
     virtual void AlbumFinished(const AlbumOutcome& album, unsigned seconds) {
         (void)album;
         (void)seconds;

@@ -43,6 +43,17 @@ enum class AlbumReason : uint8_t {
     Unwritable,  // the album folder could not be made (or is unsafe); `reasonText` says why
 };
 
+// What became of the mood posts of the mood pseudo-album in one run (all zero for other albums).
+struct PostTally {
+    std::size_t listed = 0;     // posts the service listed in this run
+    std::size_t added = 0;      // new to the archive
+    std::size_t refreshed = 0;  // known before, with new comments, counts or text
+    std::size_t kept = 0;       // the posts moods.json holds now (earlier runs' included)
+    std::size_t cutTexts = 0;   // long posts whose full text could not be fetched
+    bool written = false;       // moods.json was written
+    std::string error;          // why moods.json could not be written
+};
+
 struct AlbumOutcome {
     int index = -1;             // record index in the list result
     Text name;
@@ -59,12 +70,17 @@ struct AlbumOutcome {
     bool upToDate = false;      // the history showed every listed picture as fetched before
     std::chrono::milliseconds rateLimitWaited{0};
     std::vector<PictureOutcome> failures;  // every failed picture, in list order (not the untried)
+    PostTally posts;            // the mood pseudo-album's posts
+
+    bool HasPosts() const { return posts.listed > 0 || posts.kept > 0; }
 
     // Every listed picture saved or already had (or, in ListOnly mode, the list files written).
     bool Complete() const {
         if (reason != AlbumReason::None) return false;
         if (listOnly) return listed > 0;
         if (upToDate && failed == 0 && notTried == 0) return true;
+        // Mood posts without a single picture: complete once their words are kept.
+        if (listed == 0 && posts.listed > 0) return posts.written;
         return listed > 0 && saved + alreadyHad == listed;
     }
     // Pictures the album table announced that the service did not list.

@@ -1,6 +1,8 @@
 // One picture as a service lists it: what the fetchers hand to the download engine.
 #pragma once
 
+#include <string>
+
 #include "net/StringCtrl.h"
 
 namespace qm {
@@ -12,6 +14,7 @@ struct PictureRef {
     Text description;  // where the answer has one
     Text headers;      // extra request header lines (CR LF separated), e.g. a Referer
     Text photoId;      // the service's id of the picture, where the answer has one
+    std::string postId;  // the mood post the picture belongs to (the post's tid); empty elsewhere
 
     // The address text of the history file and the list files: the main address, and the
     // alternate after a CR LF when there is one.

@@ -61,6 +61,16 @@ ALTER TABLE album ADD COLUMN run_time INTEGER NOT NULL DEFAULT 0;
     {3, R"sql(
 ALTER TABLE album ADD COLUMN position INTEGER NOT NULL DEFAULT -1;
 )sql"},
+    {4, R"sql(
+CREATE TABLE post(
+    album INTEGER NOT NULL REFERENCES album(id),
+    tid TEXT NOT NULL,                  -- the service's id of the mood post
+    time INTEGER NOT NULL,              -- the post's created_time (Unix seconds)
+    record TEXT NOT NULL,               -- the post as moods.json writes it
+    first_seen INTEGER NOT NULL,        -- Unix seconds of the run that first saw it
+    updated INTEGER NOT NULL,           -- Unix seconds of the last change of its record
+    PRIMARY KEY(album, tid)) WITHOUT ROWID;
+)sql"},
 };
 static_assert(sizeof kSteps / sizeof kSteps[0] == Archive::kSchemaVersion);
 
@@ -164,11 +174,16 @@ struct Archive::Statements {
                  "failure=excluded.failure, http_status=excluded.http_status, "
                  "failure_text=excluded.failure_text, time=excluded.time"),
           rename(db, "UPDATE picture SET file_name=? WHERE album=? AND identity=? AND state=1"),
-          failedList(db, "SELECT identity FROM picture WHERE album=? AND state=2 ORDER BY time, identity") {}
+          failedList(db, "SELECT identity FROM picture WHERE album=? AND state=2 ORDER BY time, identity"),
+          postList(db, "SELECT tid, time, record FROM post WHERE album=? ORDER BY time DESC, tid DESC"),
+          post(db,
+               "INSERT INTO post(album, tid, time, record, first_seen, updated) VALUES(?,?,?,?,?,?) "
+               "ON CONFLICT(album, tid) DO UPDATE SET time=excluded.time, record=excluded.record, "
+               "updated=excluded.updated") {}
 
-    bool Ready() const { return savedList && saved && failed && rename && failedList; }
+    bool Ready() const { return savedList && saved && failed && rename && failedList && postList && post; }
 
-    Stmt savedList, saved, failed, rename, failedList;
+    Stmt savedList, saved, failed, rename, failedList, postList, post;
 };
 
 std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesystem::path& file) {
@@ -472,6 +487,36 @@ std::vector<std::string> Archive::FailedIdentities(int64_t album) {
     return out;
 }
 
+std::vector<StoredPost> Archive::Posts(int64_t album) {
+    std::vector<StoredPost> out;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!Usable()) return out;
+    Stmt& s = stmt_->postList;
+    s.Bind(album);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) out.push_back(StoredPost{s.Str(0), s.Int(1), s.Str(2)});
+    if (rc != SQLITE_DONE) {
+        FailLocked("posts");
+        out.clear();
+    }
+    sqlite3_reset(s.get());
+    return out;
+}
+
+void Archive::RecordPost(int64_t album, const StoredPost& post) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!BeginWriteLocked()) return;
+    Stmt& s = stmt_->post;
+    const int64_t now = Now();
+    if (s.Bind(album, post.id, post.time, post.record, now, now).Step() != SQLITE_DONE) {
+        FailLocked("record post");
+        return;
+    }
+    sqlite3_reset(s.get());
+    if (++pending_ >= kBatch || std::chrono::steady_clock::now() - transactionStart_ >= kBatchAge)
+        CommitLocked();
+}
+
 void Archive::FinishAlbum(int64_t album, const AlbumOutcome& o) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!BeginWriteLocked()) return;
@@ -514,11 +559,12 @@ std::vector<AlbumReport> Archive::Report() {
                     "a.saved_last_run, a.had_last_run, a.reason, a.reason_text, a.run_time, a.position "
                     "FROM album a JOIN target t ON a.target=t.id ORDER BY t.id, a.position < 0, a.position, a.id");
         Stmt saved(db_, "SELECT file_name, size FROM picture WHERE album=? AND state=1");
+        Stmt posts(db_, "SELECT COUNT(*) FROM post WHERE album=?");
         Stmt failures(
             db_,
             "SELECT failure, http_status, failure_text, COUNT(*) FROM picture WHERE album=? AND state=2 "
             "GROUP BY failure, http_status, failure_text ORDER BY 4 DESC, 1, 2, 3");
-        if (!albums || !saved || !failures) {
+        if (!albums || !saved || !failures || !posts) {
             FailLocked("report");
             return out;
         }
@@ -553,6 +599,7 @@ std::vector<AlbumReport> Archive::Report() {
                 r.failed += t.count;
                 r.failures.push_back(std::move(t));
             }
+            if (posts.Bind(r.key).Step() == SQLITE_ROW) r.posts = static_cast<std::size_t>(posts.Int(0));
             out.push_back(std::move(r));
             files.push_back(std::move(names));
         }

@@ -61,6 +61,13 @@ struct SavedPicture {
     std::string sha256;  // lower-case hex
 };
 
+// A mood post as the archive keeps it: its id, time and its moods.json record.
+struct StoredPost {
+    std::string id;
+    int64_t time = 0;    // Unix seconds
+    std::string record;  // PostRecordJson()
+};
+
 // Failed pictures of an album that share one reason.
 struct FailureTally {
     FailureKind kind = FailureKind::Other;
@@ -90,6 +97,7 @@ struct AlbumReport {
     int64_t lastRunTime = 0;  // Unix seconds; 0 before the first finished run
     bool listOnly = false;    // only the address lists were written (no run fetched the album)
     int position = -1;        // index in the target's album list when last chosen; -1 unknown
+    std::size_t posts = 0;    // mood posts kept (the mood pseudo-album)
 
     std::size_t NotListed() const {
         return expected > 0 && listed >= 0 && expected > listed ? static_cast<std::size_t>(expected - listed)
@@ -104,7 +112,7 @@ struct AlbumReport {
 // it records nothing more, skips nothing (SavedPictures is empty), and Error() tells why.
 class Archive {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     static constexpr int kBatch = 200;
     static constexpr std::chrono::milliseconds kBatchAge{750};
 
@@ -135,6 +143,10 @@ public:
     // not a failure and is not recorded.
     void RecordFailed(int64_t album, const std::string& identity, const Failure& failure);
     std::vector<std::string> FailedIdentities(int64_t album);
+    // The album's mood posts, newest first.
+    std::vector<StoredPost> Posts(int64_t album);
+    // Adds a post or replaces its record.
+    void RecordPost(int64_t album, const StoredPost& post);
     // Stores the run's counts of the album (listed, saved now, already had, its reason) and commits.
     void FinishAlbum(int64_t album, const AlbumOutcome& outcome);
     // Notes why a run ended the album before fetching any of it (refused, nothing listed, stopped,

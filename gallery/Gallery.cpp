@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <optional>
 
 #include "download/AlbumJson.h"
 #include "gallery/AlbumScan.h"
 #include "gallery/GalleryAssets.h"
 #include "gallery/GalleryPages.h"
+#include "gallery/Timeline.h"
+#include "download/MoodsJson.h"
 #include "net/FileUtil.h"
 
 namespace qm::gallery {
@@ -72,6 +75,10 @@ void BuildTarget(const fs::path& save, const fs::path& relative, unsigned thread
     const std::string name = relative.string();
     std::vector<AlbumTile> tiles;
     GalleryReport::Target t{name, dir / "index.html", albums.size(), 0};
+    // The mood posts: from the first album folder that holds moods.json.
+    std::optional<MoodsFile> moods;
+    std::string moodFolder;
+    std::map<std::string, std::string> moodThumbs;
     for (const GalleryAlbum& album : albums) {
         const fs::path folder = dir / album.folder;
         std::vector<std::string> files;
@@ -83,6 +90,13 @@ void BuildTarget(const fs::path& save, const fs::path& relative, unsigned thread
         report.thumbs.failed += c.failed;
         t.pictures += files.size();
         Write(folder / "index.html", AlbumPageHtml(album, states, name), report);
+        if (!moods) {
+            if ((moods = ReadMoodsJson(TextFromPath(folder)))) {
+                moodFolder = album.folder;
+                for (std::size_t i = 0; i < files.size() && i < states.size(); ++i)
+                    moodThumbs[files[i]] = states[i] == ThumbState::Failed ? std::string() : ThumbName(files[i]);
+            }
+        }
 
         AlbumTile tile{&album, {}};
         for (std::size_t i = 0; i < states.size(); ++i)
@@ -94,7 +108,14 @@ void BuildTarget(const fs::path& save, const fs::path& relative, unsigned thread
     }
     Write(dir / kCssName, kGalleryCss, report);
     Write(dir / kJsName, kGalleryJs, report);
-    Write(t.index, TargetPageHtml(name, tiles), report);
+    if (moods) {
+        t.posts = moods->posts.size();
+        t.timeline = dir / kTimelinePageName;
+        Write(dir / kTimelineCssName, kTimelineCss, report);
+        Write(dir / kTimelineJsName, kTimelineJs, report);
+        Write(t.timeline, TimelinePageHtml(name, moodFolder, moods->posts, moodThumbs), report);
+    }
+    Write(t.index, TargetPageHtml(name, tiles, t.posts), report);
     report.targets.push_back(std::move(t));
 }
 

@@ -1,5 +1,6 @@
 // The offline gallery of a save folder: for each target folder (DIR/<target>/) a page of its albums,
-// one page per album folder with its pictures, thumbnails in each album's ".thumbs", and the
+// one page per album folder with its pictures, a timeline page of the mood posts (moods.json),
+// thumbnails in each album's ".thumbs", and the
 // style sheet and script beside the album list. Static files only; they work from file://.
 #pragma once
 
@@ -18,6 +19,8 @@ struct GalleryReport {
         std::string folder;           // relative to the save folder, UTF-8
         std::filesystem::path index;  // the album list page
         std::size_t albums = 0, pictures = 0;
+        std::size_t posts = 0;           // mood posts on the timeline page
+        std::filesystem::path timeline;  // the timeline page; empty when the target has no posts
     };
     std::vector<Target> targets;
     ThumbCounts thumbs;

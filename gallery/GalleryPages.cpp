@@ -66,12 +66,16 @@ std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbStat
     return out;
 }
 
-std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums) {
+std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums,
+                           std::size_t posts) {
     std::size_t pictures = 0;
     for (const AlbumTile& t : albums) pictures += t.album->pictures.size();
     std::string out = Head(targetName + " 的相册", "");
     out += "<body>\n<header><h1>" + EscapeHtml(targetName) + " 的相册</h1><p class=\"meta\">" +
-           std::to_string(albums.size()) + " 个相册，共 " + std::to_string(pictures) + " 张</p></header>\n";
+           std::to_string(albums.size()) + " 个相册，共 " + std::to_string(pictures) + " 张</p>";
+    if (posts > 0)
+        out += "<p class=\"meta\"><a class=\"back\" href=\"moods.html\">说说 " + std::to_string(posts) + " 条 ›</a></p>";
+    out += "</header>\n";
     out += "<main class=\"albums\">\n";
     for (const AlbumTile& t : albums) {
         const std::string folder = UrlComponent(t.album->folder);

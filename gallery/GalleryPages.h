@@ -20,6 +20,8 @@ struct AlbumTile {
 // `thumbs` has one state per picture of `album`.
 std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbState>& thumbs,
                           const std::string& targetName);
-std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums);
+// `posts` > 0 links the timeline page of the target's mood posts.
+std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums,
+                           std::size_t posts = 0);
 
 }  // namespace qm::gallery

@@ -7,6 +7,7 @@
 #include "core/Prompts.h"
 #include "download/AlbumFolder.h"
 #include "download/DownProc.h"
+#include "download/MoodRecords.h"
 #include "download/PictureIdentity.h"
 #include "jobs/AlbumSidecar.h"
 #include "net/FileUtil.h"
@@ -19,13 +20,15 @@ namespace {
 // Hands every listed picture to the naming and the task list of the album.
 class PictureCollector final : public PictureSink {
 public:
-    explicit PictureCollector(DownloadState& st) : st_(st) {}
+    PictureCollector(DownloadState& st, std::vector<MoodPost>& posts) : st_(st), posts_(posts) {}
     bool Picture(const PictureRef& picture) override { return AddPicEntry(st_, picture); }
     std::size_t Count() const override { return st_.task.Size(); }
     bool Ended() const override { return st_.albumComplete.load() || st_.stop.stop_requested(); }
+    void Post(MoodPost post) override { posts_.push_back(std::move(post)); }
 
 private:
     DownloadState& st_;
+    std::vector<MoodPost>& posts_;
 };
 
 // The album's list file name: the album name as a single safe file-name component.
@@ -138,7 +141,7 @@ bool AlbumRun::List() {
     ctx_.target = request.list.target;
     ctx_.route = request.list.route;
     ctx_.weiboId = request.list.weiboId;
-    PictureCollector sink(st_);
+    PictureCollector sink(st_, posts_);
     // Only the QQ Zone family (site 0) has fetchers.
     if (request.settings.site == 0) FetcherFor(request.list.kind).ListPictures(ctx_, rec_, sink);
     WriteTitleList(st_.task, rec_.Name);
@@ -297,6 +300,7 @@ void AlbumRun::Finish() {
 // were fetched, else with the reason it ended (one the history showed as up to date keeps what the
 // archive knows); then the album's end is reported.
 void AlbumRun::Exit() {
+    KeepPosts();
     if (ArchiveKey() != 0) {
         if (transferred_)
             job_.archive->FinishAlbum(archiveKey_, album_);
@@ -308,6 +312,33 @@ void AlbumRun::Exit() {
         seconds = static_cast<unsigned>(
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_).count());
     job_.observer.AlbumFinished(album_, seconds);
+}
+
+// The words of the mood posts listed (nothing for other albums): each with its saved pictures'
+// names, into the archive and moods.json beside the pictures. An album of posts without a single
+// picture gets its folder here.
+void AlbumRun::KeepPosts() {
+    if (posts_.empty()) return;
+    if (!st_.task.folderReady) {
+        st_.task.folderReady = true;
+        MakeAlbumFolder(st_);
+    }
+    if (st_.task.refused) {
+        album_.posts.listed = posts_.size();
+        album_.posts.error = DescribeFailure(st_.task.refused);
+        return;
+    }
+    // An album of words alone: nothing was listed to fetch, and that is no fault of the listing.
+    if (album_.listed == 0 && album_.reason == AlbumReason::Empty) album_.reason = AlbumReason::None;
+    MoodRecordJob run;
+    run.posts = std::move(posts_);
+    run.task = &st_.task;
+    run.outcomes = &st_.outcomes;
+    run.archive = ArchiveKey() != 0 ? job_.archive.get() : nullptr;
+    run.albumKey = archiveKey_;
+    run.targetId = job_.archiveTarget.number;
+    run.folder = st_.task.albumFolder;
+    album_.posts = RecordMoodPosts(std::move(run), job_.observer);
 }
 
 int64_t AlbumRun::ArchiveKey() {

@@ -5,6 +5,8 @@
 //   MarkArchived   what the save folder's archive records as saved is not fetched again
 //   Transfer       the pictures are fetched into the album folder
 //   Finish         history, format fix, file times, digests, archive and album.json
+//   KeepPosts      the mood pseudo-album's posts, with their pictures' files, into the archive
+//                  and moods.json (on every way out, so words listed are never lost)
 //
 // A stage that ends the album (nothing listed, a refusal, a stop, the address lists written
 // instead) goes straight to the one exit, which records the album in the archive and reports
@@ -40,6 +42,7 @@ private:
     void MarkArchived();
     bool Transfer();
     void Finish();
+    void KeepPosts();
     void Exit();
 
     bool ListingFailed() const;
@@ -56,6 +59,7 @@ private:
     std::vector<std::string> ids_;        // each picture's identity in the archive
     std::vector<SavedPicture> known_;     // what the archive knew of the pictures already had
     std::vector<SavedPicture> digests_;   // size and digest of the pictures saved by this run
+    std::vector<MoodPost> posts_;         // the mood posts listed (the mood pseudo-album only)
     std::chrono::steady_clock::time_point started_;
 };
 

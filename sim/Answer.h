@@ -59,6 +59,7 @@ Answer AlbumPageAnswer(const ScenarioModel& m, const SimRequest& r, PasswordBook
                        const std::string& albumId);
 Answer HomePageAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer MoodAnswer(const ScenarioModel& m, const SimRequest& r);
+Answer MoodDetailAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer GroupAlbumsAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer GroupPhotosAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer WeiboPageAnswer(const ScenarioModel& m, const SimRequest& r, const std::string& name);

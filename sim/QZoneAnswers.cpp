@@ -289,49 +289,115 @@ Answer HomePageAnswer(const ScenarioModel& m, const SimRequest& r) {
                       "<h1>QQ空间 " + HtmlEscape(uin) + "</h1>" + who + login);
 }
 
-Answer MoodAnswer(const ScenarioModel& m, const SimRequest& r) {
-    auto refuse = [&](const std::string& message) {
-        OJson j = {{"code", -3000}, {"message", message}, {"subcode", -4001}};
-        return JsonpAnswer(r, j, false);
-    };
-    if (!TokenMatches(r, true) || !r.viewer.loggedIn) return refuse("请先登录空间");
+namespace {
+
+// The first `n` characters of UTF-8 text.
+std::string FirstCharacters(const std::string& text, size_t n) {
+    size_t i = 0;
+    for (size_t count = 0; i < text.size() && count < n; ++count) {
+        ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    }
+    return text.substr(0, i);
+}
+
+OJson CommentJson(const MoodComment& c, size_t number, bool withReplies) {
+    OJson j;
+    j["content"] = c.text;
+    j["createTime"] = TimeText(c.time);
+    j["create_time"] = c.time;
+    if (withReplies && !c.replies.empty()) {
+        OJson replies = OJson::array();
+        size_t k = 0;
+        for (const MoodComment& r : c.replies) replies.push_back(CommentJson(r, ++k, false));
+        j["list_3"] = replies;
+    }
+    j["name"] = c.name;
+    j["tid"] = static_cast<long long>(number);
+    j["uin"] = c.uin;
+    return j;
+}
+
+// One post with the fields of the mood list (keys in the service's alphabetical order); the text
+// cut to `cut` characters when the list shortens it, whole for the detail answer.
+OJson PostJson(const Owner& o, const Mood& md, bool whole) {
+    const bool cut = !whole && md.cut > 0 && FirstCharacters(md.text, md.cut).size() < md.text.size();
+    const std::string text = cut ? FirstCharacters(md.text, md.cut) : md.text;
+    size_t comments = 0;
+    for (const MoodComment& c : md.comments) comments += 1 + c.replies.size();
+    OJson post;
+    post["certified"] = 0;
+    post["cmtnum"] = static_cast<long long>(comments);
+    if (md.comments.empty()) {
+        post["commentlist"] = nullptr;
+    } else {
+        OJson list = OJson::array();
+        size_t k = 0;
+        for (const MoodComment& c : md.comments) list.push_back(CommentJson(c, ++k, true));
+        post["commentlist"] = list;
+    }
+    post["conlist"] = text.empty() ? OJson() : OJson::array({{{"con", text}, {"type", 2}}});
+    post["content"] = text;
+    post["createTime"] = TimeText(md.createtime);
+    post["created_time"] = md.createtime;
+    post["fwdnum"] = md.forwards;
+    if (cut) post["has_more_con"] = 1;
+    post["lbs"] = {{"id", ""}, {"idname", md.placeIdname}, {"name", md.placeName}, {"pos_x", md.placeX},
+                   {"pos_y", md.placeY}};
+    post["name"] = o.uin;
+    if (!md.pictures.empty()) {
+        OJson pics = OJson::array();
+        for (const auto& p : md.pictures) {
+            pics.push_back({{"height", 600},
+                            {"pic_id", p.id},
+                            {"pictype", 1},
+                            {"smallurl", p.smallurl},
+                            {"url1", p.smallurl},
+                            {"width", 800}});
+        }
+        post["pic"] = pics;
+        post["pictotal"] = static_cast<long long>(md.pictures.size());
+    }
+    post["right"] = md.right;
+    if (!md.forward.empty()) post["rt_con"] = {{"content", md.forward}};
+    post["secret"] = md.secret;
+    post["tid"] = md.tid;
+    post["uin"] = o.uin;
+    return post;
+}
+
+// The owner whose moods a request asks for, after the login and token checks; `refusal` is set
+// when the request is refused.
+const Owner* MoodOwner(const ScenarioModel& m, const SimRequest& r, std::string& refusal) {
+    if (!TokenMatches(r, true) || !r.viewer.loggedIn) {
+        refusal = "请先登录空间";
+        return nullptr;
+    }
     const Owner* o = m.FindOwner(NormalizeUin(r.Param("uin")));
     if (!o) o = m.FindOwner(NormalizeUin(r.Param("hostUin")));
-    if (o && !MaySeeSpace(*o, r.viewer)) return refuse("对不起,主人设置了保密,您没有权限查看");
+    if (o && !MaySeeSpace(*o, r.viewer)) {
+        refusal = "对不起,主人设置了保密,您没有权限查看";
+        return nullptr;
+    }
+    return o;
+}
+
+Answer MoodRefusal(const SimRequest& r, const std::string& message) {
+    OJson j = {{"code", -3000}, {"message", message}, {"subcode", -4001}};
+    return JsonpAnswer(r, j, false);
+}
+
+}  // namespace
+
+Answer MoodAnswer(const ScenarioModel& m, const SimRequest& r) {
+    std::string refusal;
+    const Owner* o = MoodOwner(m, r, refusal);
+    if (!refusal.empty()) return MoodRefusal(r, refusal);
     const size_t pos = static_cast<size_t>(ParamNumber(r, "pos", 0));
     const size_t num = static_cast<size_t>(std::clamp(ParamNumber(r, "num", 20), 1LL, 40LL));
     OJson list = OJson::array();
     size_t total = o ? o->moods.size() : 0;
-    for (size_t i = pos; o && i < total && i < pos + num; ++i) {
-        const Mood& md = o->moods[i];
-        OJson post;
-        post["certified"] = 0;
-        post["cmtnum"] = 0;
-        post["commentlist"] = nullptr;
-        post["conlist"] = md.text.empty() ? OJson() : OJson::array({{{"con", md.text}, {"type", 2}}});
-        post["content"] = md.text;
-        post["createTime"] = TimeText(md.createtime);
-        post["created_time"] = md.createtime;
-        post["fwdnum"] = 0;
-        post["name"] = o->uin;
-        if (!md.pictures.empty()) {
-            OJson pics = OJson::array();
-            for (const auto& p : md.pictures) {
-                pics.push_back({{"height", 600},
-                                {"pic_id", p.id},
-                                {"pictype", 1},
-                                {"smallurl", p.smallurl},
-                                {"url1", p.smallurl},
-                                {"width", 800}});
-            }
-            post["pic"] = pics;
-            post["pictotal"] = static_cast<long long>(md.pictures.size());
-        }
-        if (!md.forward.empty()) post["rt_con"] = {{"content", md.forward}};
-        post["tid"] = md.tid;
-        post["uin"] = o->uin;
-        list.push_back(post);
-    }
+    for (size_t i = pos; o && i < total && i < pos + num; ++i) list.push_back(PostJson(*o, o->moods[i], false));
     OJson j;
     j["cmtnum"] = 0;
     j["code"] = 0;
@@ -340,6 +406,26 @@ Answer MoodAnswer(const ScenarioModel& m, const SimRequest& r) {
     j["msglist"] = list.empty() ? OJson() : list;
     j["num"] = static_cast<long long>(list.size());
     j["total"] = static_cast<long long>(total);
+    j["subcode"] = 0;
+    return JsonpAnswer(r, j, false);
+}
+
+Answer MoodDetailAnswer(const ScenarioModel& m, const SimRequest& r) {
+    std::string refusal;
+    const Owner* o = MoodOwner(m, r, refusal);
+    if (!refusal.empty()) return MoodRefusal(r, refusal);
+    const std::string tid = r.Param("tid");
+    const Mood* found = nullptr;
+    for (size_t i = 0; o && !found && i < o->moods.size(); ++i)
+        if (o->moods[i].tid == tid) found = &o->moods[i];
+    if (!found) {
+        OJson j = {{"code", -4009}, {"message", "说说不存在"}, {"subcode", -4009}};
+        return JsonpAnswer(r, j, false);
+    }
+    // The detail carries the post's fields at its top level, beside the answer's own.
+    OJson j = PostJson(*o, *found, true);
+    j["code"] = 0;
+    j["message"] = "";
     j["subcode"] = 0;
     return JsonpAnswer(r, j, false);
 }

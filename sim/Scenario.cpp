@@ -1,5 +1,6 @@
 #include "sim/Scenario.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <set>
@@ -375,11 +376,40 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                 for (json& mj : moods) {
                     const std::string mwhere = where + ".moods[" + std::to_string(mi) + "]";
                     Mood md;
-                    md.tid = Hex16(o.uin + "/mood/" + std::to_string(mi)).substr(0, 24);
-                    md.text = Text(mj, "text");
-                    md.forward = Text(mj, "forward");
                     md.createtime =
                         Number(mj, "createtime", 1390000000 - static_cast<long long>(mi) * 3600, mwhere);
+                    md.tid = Text(mj, "tid", Hex16(o.uin + "/mood/" + std::to_string(mi)).substr(0, 24));
+                    md.text = Text(mj, "text");
+                    md.forward = Text(mj, "forward");
+                    md.cut = static_cast<size_t>(std::max(0LL, Number(mj, "cut", 0, mwhere)));
+                    if (mj.contains("place")) {
+                        const json& pl = mj.at("place");
+                        md.placeName = Text(pl, "name");
+                        md.placeIdname = Text(pl, "idname", md.placeName);
+                        md.placeX = Text(pl, "x");
+                        md.placeY = Text(pl, "y");
+                    }
+                    md.forwards = Number(mj, "forwards", 0, mwhere);
+                    md.secret = static_cast<int>(Number(mj, "secret", 0, mwhere));
+                    md.right = static_cast<int>(Number(mj, "right", 1, mwhere));
+                    if (mj.contains("comments")) {
+                        if (!mj.at("comments").is_array()) Bad(mwhere, "\"comments\" must be a list");
+                        long long ct = md.createtime;
+                        auto comment = [&](const json& cj, long long fallbackTime) {
+                            MoodComment c;
+                            c.name = Text(cj, "name");
+                            c.uin = Text(cj, "uin");
+                            c.text = Text(cj, "text");
+                            c.time = Number(cj, "time", fallbackTime, mwhere);
+                            return c;
+                        };
+                        for (const json& cj : mj.at("comments")) {
+                            MoodComment c = comment(cj, ct += 60);
+                            if (cj.contains("replies") && cj.at("replies").is_array())
+                                for (const json& rj : cj.at("replies")) c.replies.push_back(comment(rj, ct += 60));
+                            md.comments.push_back(std::move(c));
+                        }
+                    }
                     const std::string prefix = o.uin + "_mood" + std::to_string(mi + 1);
                     b.Pictures(mj, "pictures", prefix, mwhere,
                                [&](json& pj, const std::string& id, const std::string& pw) {

@@ -34,9 +34,20 @@ struct Album {
     std::vector<Picture> pictures;
 };
 
+struct MoodComment {
+    std::string name, uin, text;
+    long long time = 0;
+    std::vector<MoodComment> replies;  // list_3 of a comment
+};
+
 struct Mood {
     std::string tid, text, forward;
     long long createtime = 0;
+    size_t cut = 0;  // the list shows the first `cut` characters and marks the text as cut; 0 whole
+    std::string placeName, placeIdname, placeX, placeY;  // lbs; empty: no place
+    long long forwards = 0;
+    int secret = 0, right = 1;
+    std::vector<MoodComment> comments;
     std::vector<Picture> pictures;
 };
 

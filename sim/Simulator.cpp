@@ -216,6 +216,7 @@ Answer Simulator::Impl::Route(SimRequest& r) {
             return PhotoListAnswer(model, r, *this, false);
         }
         if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6") return MoodAnswer(model, r);
+        if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msgdetail_v6") return MoodDetailAnswer(model, r);
     }
     if (h == "user.qzone.qq.com") {
         if (p == "/p/plist.photo/fcgi-bin/cgi_list_photo") return PhotoListAnswer(model, r, *this, false);

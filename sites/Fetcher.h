@@ -11,6 +11,7 @@
 #include "core/ExtSettings.h"
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"
+#include "core/MoodPost.h"
 #include "core/PictureRef.h"
 #include "net/URLSource2.h"
 
@@ -31,6 +32,8 @@ public:
     virtual std::size_t Count() const = 0;
     // The listing of this album was ended by the sink (history) or a stop.
     virtual bool Ended() const = 0;
+    // Takes the words of one mood post (the mood pseudo-album only), after its pictures.
+    virtual void Post(MoodPost post) { (void)post; }
 };
 
 // What a fetcher works with. The album list fills `route` and `weiboId`; the photo lists read them.

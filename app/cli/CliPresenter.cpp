@@ -8,6 +8,7 @@
 #include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
 #include "core/OutcomeWords.h"
+#include "download/MoodsJson.h"
 
 namespace qm::cli {
 
@@ -31,6 +32,30 @@ Json PictureJson(const PictureOutcome& p) {
     return o;
 }
 
+const char* ChangeWord(PostChange c) {
+    switch (c) {
+        case PostChange::Added:
+            return "added";
+        case PostChange::Refreshed:
+            return "refreshed";
+        case PostChange::Unchanged:
+            break;
+    }
+    return "unchanged";
+}
+
+Json PostsJson(const PostTally& t) {
+    Json o;
+    o["listed"] = t.listed;
+    o["added"] = t.added;
+    o["refreshed"] = t.refreshed;
+    o["kept"] = t.kept;
+    o["text_cut"] = t.cutTexts;
+    o["written"] = t.written;
+    if (!t.error.empty()) o["error"] = t.error;
+    return o;
+}
+
 Json AlbumJson(const AlbumOutcome& a) {
     Json o;
     o["index"] = a.index + 1;
@@ -50,6 +75,7 @@ Json AlbumJson(const AlbumOutcome& a) {
     Json failures = Json::array();
     for (const PictureOutcome& p : a.failures) failures.push_back(PictureJson(p));
     o["failures"] = std::move(failures);
+    if (a.HasPosts()) o["posts"] = PostsJson(a.posts);
     return o;
 }
 
@@ -88,6 +114,17 @@ std::string AlbumReasonText(const AlbumOutcome& a) {
     return out;
 }
 
+std::string PostsText(const PostTally& t) {
+    if (t.listed == 0 && t.kept == 0) return {};
+    std::string out = "说说 " + std::to_string(t.listed) + " 条";
+    if (t.added > 0) out += "，新增 " + std::to_string(t.added) + " 条";
+    if (t.refreshed > 0) out += "，更新 " + std::to_string(t.refreshed) + " 条";
+    if (t.kept > t.listed) out += "，共存 " + std::to_string(t.kept) + " 条";
+    if (t.cutTexts > 0) out += "，" + std::to_string(t.cutTexts) + " 条未取到全文";
+    if (!t.error.empty()) out += "，moods.json 未写入: " + EscapeControls(t.error);
+    return out;
+}
+
 std::string RenderSummary(const ListResult& list, const JobOutcome& outcome, std::size_t maxFailures) {
     struct Row {
         std::string cells[7];
@@ -104,6 +141,8 @@ std::string RenderSummary(const ListResult& list, const JobOutcome& outcome, std
         r.cells[5] = std::to_string(a.failed);
         r.cells[6] = AlbumReasonText(a);
         if (a.listOnly && a.Complete()) r.cells[6] = "已写出下载列表";
+        if (const std::string posts = PostsText(a.posts); !posts.empty())
+            r.cells[6] = r.cells[6].empty() ? posts : r.cells[6] + "；" + posts;
         rows.push_back(std::move(r));
     }
     int width[7] = {0};
@@ -253,6 +292,21 @@ void CliPresenter::PictureFinished(const PictureOutcome& picture, std::size_t do
     DrawLocked();
 }
 
+void CliPresenter::PostRecorded(const PostEvent& post) {
+    if (!json_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Json o;
+    o["event"] = "post";
+    o["album"] = album_;
+    o["id"] = post.id;
+    o["time"] = IsoChinaTime(post.time);
+    o["change"] = ChangeWord(post.change);
+    o["pictures"] = post.pictures;
+    o["comments"] = post.comments;
+    o["text_cut"] = post.textCut;
+    Emit(o);
+}
+
 void CliPresenter::AlbumFinished(const AlbumOutcome& album, unsigned seconds) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (json_) {
@@ -280,17 +334,19 @@ void CliPresenter::DownloadFinished(const JobOutcome& outcome) {
         o["event"] = "finished";
         o["complete"] = outcome.Complete();
         o["stopped"] = outcome.stopped;
-        std::size_t saved = 0, had = 0, failed = 0, notTried = 0;
+        std::size_t saved = 0, had = 0, failed = 0, notTried = 0, posts = 0;
         for (const AlbumOutcome& a : outcome.albums) {
             saved += a.saved;
             had += a.alreadyHad;
             failed += a.failed;
             notTried += a.notTried;
+            posts += a.posts.listed;
         }
         o["saved"] = saved;
         o["already_had"] = had;
         o["failed"] = failed;
         o["not_tried"] = notTried;
+        o["posts"] = posts;
         o["folder"] = ToUtf8(outcome.lastFolder);
         Emit(o);
         return;

@@ -30,6 +30,7 @@ public:
     void PicturesListed(std::size_t count) override;
     void TransferStarted(std::size_t total, const Text& folder) override;
     void PictureFinished(const PictureOutcome& picture, std::size_t done, std::size_t total) override;
+    void PostRecorded(const PostEvent& post) override;
     void AlbumFinished(const AlbumOutcome& album, unsigned seconds) override;
     void DownloadFinished(const JobOutcome& outcome) override;
     void Waiting(std::chrono::seconds left) override;
@@ -60,5 +61,7 @@ private:
 std::string RenderSummary(const ListResult& list, const JobOutcome& outcome, std::size_t maxFailures = 10);
 // A short reason for an album that is not complete (empty when it is).
 std::string AlbumReasonText(const AlbumOutcome& album);
+// What the mood row says of its posts ("说说 35 条，新增 2 条，更新 1 条"); empty for other albums.
+std::string PostsText(const PostTally& posts);
 
 }  // namespace qm::cli

@@ -110,6 +110,7 @@ std::string ReportReason(const AlbumReport& r) {
     if (r.listed < 0 && parts.empty()) parts.push_back("未完成过一次下载");
     for (const FailureTally& t : r.failures) parts.push_back(FailureText(t) + " ×" + Count(t.count));
     if (r.missing > 0) parts.push_back(Count(r.missing) + " 个已保存的文件不在了");
+    if (r.posts > 0) parts.push_back("说说 " + Count(r.posts) + " 条");
     std::string out;
     for (const std::string& p : parts) out += (out.empty() ? "" : "；") + p;
     return Printable(out);
