@@ -130,8 +130,10 @@ public:
     }
     std::size_t Count() const override { return st_.task.Size(); }
     bool Ended() const override { return st_.albumComplete.load() || st_.stop.stop_requested(); }
+    void Post(MoodPost post) override { posts.push_back(std::move(post)); }
 
     std::function<void()> onPicture;
+    std::vector<MoodPost> posts;  // the mood posts handed over, in order
 
 private:
     DownloadState& st_;

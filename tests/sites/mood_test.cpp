@@ -204,7 +204,47 @@ TEST_F(Mood, StopDuringPauseSendsNoFurtherPage) {
     EXPECT_EQ(f.Queued(), 20u);
 }
 
-// The demo scenario's owner has 35 mood posts: two pages, every picture at the address served.
+// Cut posts: the full text of each is asked of the detail interface by its tid, one request at a
+// time after a pause like the list's first; a detail that fails leaves the list's text, marked cut.
+TEST_F(Mood, CutPostsGetTheirFullTextFromTheDetailOneAtATime) {
+    LogIn("uin=o0010001; skey=@abc");
+    CannedSite site([](const CannedRequest& r) -> std::string {
+        if (r.path.find("emotion_cgi_msgdetail_v6") != std::string::npos) {
+            if (r.Param("tid") != "t1") return "_Callback({\"code\":-4009,\"message\":\"gone\"});";
+            return "_Callback({\"code\":0,\"commentlist\":[{\"content\":\"c\",\"create_time\":\"1500000100\","
+                   "\"list_3\":[{\"content\":\"r\",\"name\":\"n2\",\"uin\":2}],\"name\":\"n1\",\"uin\":1}],"
+                   "\"content\":\"1234567890 full\",\"tid\":\"t1\"});";
+        }
+        auto post = [](const std::string& tid, const std::string& text, bool cut) {
+            return "{\"certified\":0,\"cmtnum\":0,\"conlist\":[{\"con\":\"" + text + "\"}],\"content\":\"" + text +
+                   "\",\"created_time\":1500000000" + (cut ? ",\"has_more_con\":1" : "") + ",\"tid\":\"" + tid + "\"}";
+        };
+        return "_Callback({\"code\":0,\"msglist\":[" + post("t0", "short", false) + "," + post("t1", "1234567890", true) +
+               "," + post("t2", "abcdefghij", true) + "]});";
+    });
+    Fetch();
+
+    const auto reqs = site.Requests();
+    ASSERT_EQ(reqs.size(), 3u);
+    EXPECT_EQ(reqs[1].path, "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msgdetail_v6");
+    EXPECT_EQ(reqs[1].Param("tid"), "t1");
+    EXPECT_EQ(reqs[2].Param("tid"), "t2");
+    EXPECT_EQ(reqs[1].headers.at("referer"), "http://qzs.qq.com/qzone/app/mood_v6/html/index.html");
+    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{4200, 4200, 4200}));
+    const auto& posts = f.sink.posts;
+    ASSERT_EQ(posts.size(), 3u);
+    EXPECT_EQ(ToUtf8(posts[1].text), "1234567890 full");
+    EXPECT_FALSE(posts[1].textCut);
+    ASSERT_EQ(posts[1].comments.size(), 1u);  // the detail's comments, replies and all
+    EXPECT_EQ(posts[1].comments[0].time, 1500000100);
+    ASSERT_EQ(posts[1].comments[0].replies.size(), 1u);
+    EXPECT_EQ(posts[1].comments[0].replies[0].uin, "2");
+    EXPECT_EQ(ToUtf8(posts[2].text), "abcdefghij");
+    EXPECT_TRUE(posts[2].textCut);
+}
+
+// The demo scenario's owner has 35 mood posts: two pages, every picture at the address served; then
+// the full text of its one cut post, after the pause of the first page.
 TEST_F(Mood, DemoSimulatorServesTwoPages) {
     auto sim = sim::Simulator::Demo();
     ASSERT_NE(sim->Start(0), 0);
@@ -216,16 +256,23 @@ TEST_F(Mood, DemoSimulatorServesTwoPages) {
     rec.ListParam = MoodListAddress(u"123456789");
     FetchMoodPictures(f.ctx, f.Use(rec), f.sink);
 
-    std::vector<std::string> targets;
-    for (const auto& r : sim->Requests())
+    std::vector<std::string> targets, details;
+    for (const auto& r : sim->Requests()) {
         if (r.path.find("emotion_cgi_msglist_v6") != std::string::npos) targets.push_back(r.target);
+        if (r.path.find("emotion_cgi_msgdetail_v6") != std::string::npos) details.push_back(r.target);
+    }
     sim->Stop();
     ASSERT_EQ(targets.size(), 2u);
     const std::string gtk = "&g_tk=" + std::to_string(ComputeGTk(FromUtf8(pskey)));
     EXPECT_NE(targets[0].find("hostUin=123456789&notice=0&sort=0&pos=0&num=20&cgi_host="), std::string::npos);
     EXPECT_NE(targets[1].find("&pos=20&num=20&"), std::string::npos);
     EXPECT_EQ(targets[1].substr(targets[1].size() - gtk.size()), gtk);
-    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{4200, 4400}));
+    EXPECT_EQ(f.clock.pauses, (std::vector<unsigned>{4200, 4400, 4200}));
+    ASSERT_EQ(details.size(), 1u);
+    EXPECT_NE(details[0].find("uin=123456789&inCharset=utf-8&outCharset=utf-8&hostUin=123456789&notice=0&sort=0&tid="),
+              std::string::npos)
+        << details[0];
+    EXPECT_EQ(details[0].substr(details[0].size() - gtk.size()), gtk);
 
     std::vector<std::string> expected;
     for (const auto& mood : sim->Scenario().at("qzone").at(0).at("moods"))
