@@ -32,9 +32,15 @@ configure_file(${QM_DATA}/changelog ${QM_GEN}/doc/changelog @ONLY)
 add_custom_command(OUTPUT ${QM_GEN}/doc/changelog.gz
   COMMAND ${QM_GZIP} -9nf -k ${QM_GEN}/doc/changelog
   DEPENDS ${QM_GEN}/doc/changelog)
-add_custom_target(qm_docs ALL DEPENDS ${QM_MAN_GZ} ${QM_GEN}/doc/changelog.gz)
+# The terminal program's full description, which its --help names.
+configure_file(${CMAKE_SOURCE_DIR}/docs/cli.md ${QM_GEN}/doc/cli.md COPYONLY)
+add_custom_command(OUTPUT ${QM_GEN}/doc/cli.md.gz
+  COMMAND ${QM_GZIP} -9nf -k ${QM_GEN}/doc/cli.md
+  DEPENDS ${QM_GEN}/doc/cli.md)
+add_custom_target(qm_docs ALL DEPENDS ${QM_MAN_GZ} ${QM_GEN}/doc/changelog.gz ${QM_GEN}/doc/cli.md.gz)
 install(FILES ${QM_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${QM_DATA}/copyright ${QM_GEN}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmoss)
+install(FILES ${QM_DATA}/copyright ${QM_GEN}/doc/changelog.gz ${QM_GEN}/doc/cli.md.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmoss)
 
 install(FILES ${QM_DATA}/completion/quillmoss-cli.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quillmoss-cli)
@@ -73,6 +79,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completion file for bash is only read with bash-completion installed.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/StripForPackage.cmake)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "core/AlbumRecord.h"
@@ -65,6 +66,13 @@ struct QuestionEvent {
     Text title;
 };
 
+// The answer to an encrypted album's question: whether to go on, and the password when the
+// front end has it (else the album's page is opened for the user to enter it there).
+struct PasswordAnswer {
+    bool enter = false;
+    std::optional<Text> password;
+};
+
 class JobObserver {
 public:
     virtual ~JobObserver() = default;
@@ -114,6 +122,16 @@ public:
     virtual bool Ask(const QuestionEvent& question) = 0;
     // Opens the login window on `url`; returns when it is closed.
     virtual void RequestLogin(const Text& url) = 0;
+    // An encrypted album (asked once per album): by default the question, and on Yes the login
+    // window on the album's page `pageUrl`, where the user types the password. A front end that
+    // can take the password itself returns it; the fetcher then submits it as that page does.
+    virtual PasswordAnswer AskAlbumPassword(const QuestionEvent& question, const ST_PERLISTRECORD& album,
+                                            const Text& pageUrl) {
+        (void)album;
+        if (!Ask(question)) return {};
+        RequestLogin(pageUrl);
+        return {true, std::nullopt};
+    }
 };
 
 }  // namespace qm

@@ -26,13 +26,17 @@ fs::path XdgBase(const std::string& variable, const std::string& home, const cha
     return fs::path(home) / fallback;
 }
 
+// Creates the folder and every missing folder above it with mode 0700, as the XDG base folders
+// ask ($XDG_CONFIG_HOME or HOME itself may not exist yet).
 bool MakeFolder(const fs::path& folder, std::string& error) {
     std::error_code ec;
     if (fs::is_directory(folder, ec)) return true;
-    for (const fs::path& p : {folder.parent_path(), folder}) {
-        if (p.empty() || fs::is_directory(p, ec)) continue;
+    fs::path p;
+    for (const fs::path& part : folder) {
+        p /= part;
+        if (p == p.root_path() || fs::is_directory(p, ec)) continue;
         if (::mkdir(p.c_str(), 0700) != 0 && !fs::is_directory(p, ec)) {
-            error = "cannot create " + p.string() + ": " + std::generic_category().message(errno);
+            error = "无法创建 " + p.string() + ": " + std::generic_category().message(errno);
             return false;
         }
     }

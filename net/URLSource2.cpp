@@ -721,6 +721,10 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     if (routes.list) curl_easy_setopt(e, CURLOPT_CONNECT_TO, routes.list);
     if (routed || IsLoopbackUrl(url)) curl_easy_setopt(e, CURLOPT_PROXY, "");
     if (g_share) curl_easy_setopt(e, CURLOPT_SHARE, g_share);
+    if (!req.body.empty()) {
+        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, static_cast<long>(req.body.size()));
+        curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, req.body.c_str());
+    }
     if (req.verb == u"HEAD")
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     else if (req.verb != u"GET" && !req.verb.empty())
@@ -766,6 +770,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         Trace("redirect\t%s\n", hop.c_str());
         curl_easy_setopt(e, CURLOPT_URL, hop.c_str());
         curl_easy_setopt(e, CURLOPT_COOKIELIST, "ALL");
+        if (!req.body.empty()) curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);  // a form is posted once
         t.redirect = false;
     }
     if (t.failure != Failure::None || result != CURLE_OK) ok = false;

@@ -38,6 +38,7 @@ struct ST_URLREQUEST {
     Text url;
     Text verb = u"GET";
     Text headers;   // extra request header lines, CR LF separated
+    std::string body;  // sent as the request body (a POST of a form); empty: none
     Text savePath;  // empty: keep the body in memory
     // When set, the body is saved as the file `saveName` (one plain component) inside this folder,
     // written through its descriptor; savePath then only names the file in messages.

@@ -21,9 +21,18 @@ run "$cli" --demo list 123456789 >"$work/list.txt" 2>"$work/err.txt" || { cat "$
 grep -q '毕业照全集' "$work/list.txt" || fail "--demo list printed no album table"
 [ -f "$work/home/.config/quillmoss/soft.dat" ] || fail "the settings did not go to ~/.config/quillmoss"
 [ -z "$(ls -A "$work/elsewhere")" ] || fail "files were left in the current directory: $(ls -A "$work/elsewhere")"
+[ -f "$work/root/usr/share/doc/quillmoss/cli.md.gz" ] || fail "docs/cli.md is not installed under share/doc/quillmoss"
+dpkg-deb -f "$deb" Recommends | grep -q bash-completion || fail "bash-completion is not recommended"
 for page in quillmoss-cli quillmoss qzone-sim; do
     [ -f "$work/root/usr/share/man/man1/$page.1.gz" ] || fail "no man page $page.1.gz"
 done
+# The man pages format without a warning also where the locale cannot show Chinese.
+if command -v man >/dev/null; then
+    for page in "$work/root/usr/share/man/man1/"*.1.gz; do
+        warnings=$(LC_ALL=C man -l "$page" 2>&1 >/dev/null)
+        [ -z "$warnings" ] || fail "man $(basename "$page") under the POSIX locale: $warnings"
+    done
+fi
 desktop-file-validate "$work/root/usr/share/applications/quillmoss.desktop" | grep -v '^.*: hint:' && fail "desktop entry"
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/"*.metainfo.xml >/dev/null || fail "AppStream metadata"
 echo "package-test: $(basename "$deb"): $version; --demo list from an unrelated folder: $(($(wc -l <"$work/list.txt") - 1)) albums"

@@ -51,6 +51,9 @@ struct SiteContext {
     // Set by an album-list fetcher that ended on a refusal or a network failure.
     ListReason reason = ListReason::None;
     std::string reasonText;
+    // The album whose password was asked for (its list parameter): asked once per album, however
+    // many interfaces list it.
+    Text passwordAskedFor;
     // Time spent waiting out the service's rate limit.
     std::chrono::milliseconds rateLimitWaited{0};
 

@@ -3,6 +3,7 @@
 #include "sites/QZonePhotoList.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <chrono>
 #include <cstdint>
@@ -82,16 +83,48 @@ Text AlbumPageAddress(const Text& listParam) {
     return url;
 }
 
+// A form value as a browser sends it: UTF-8, every byte but the unreserved ones as %XX.
+std::string FormValue(const Text& value) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : ToUtf8(value)) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// Posts the password to the album's page the way its form does (field "password").
+void SubmitAlbumPassword(SiteContext& st, const Text& page, const Text& password) {
+    ST_URLREQUEST req(page, Text(), 20000);
+    req.verb = u"POST";
+    req.headers = u"Content-Type: application/x-www-form-urlencoded\r\nReferer: " + page;
+    req.body = "password=" + FormValue(password);
+    req.stop = st.stop;
+    ST_URLRESPONSE resp;
+    FetchPaced(st, req, resp);
+}
+
 // Asks for the album password when the answer is the server's refusal of an encrypted album.
-// Returns true when the user said Yes (the login window was shown on the album's page).
+// Returns true when the user went on (the password was submitted, or the login window was shown
+// on the album's page).
 bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec, bool& asked) {
     if (asked || !(rec.PrivacyFlags & PrivacyEncrypted)) return false;
     if (!pagefetch::ContainsAfterFirst(body, u"\"message\":\"对不起")) return false;
-    asked = true;  // once per album, whatever the answer
+    asked = true;  // once per album and interface, whatever the answer
     st.reason = ListReason::NoAccess;
-    if (!st.observer->Ask(QuestionEvent{Question::AlbumPassword, u"加密相册，是否输入密码？", u"提示"}))
-        return false;
-    st.observer->RequestLogin(AlbumPageAddress(rec.ListParam));
+    if (st.passwordAskedFor == rec.ListParam) return false;  // the other interface asked already
+    st.passwordAskedFor = rec.ListParam;
+    const Text page = AlbumPageAddress(rec.ListParam);
+    const PasswordAnswer answer = st.observer->AskAlbumPassword(
+        QuestionEvent{Question::AlbumPassword, u"加密相册，是否输入密码？", u"提示"}, rec, page);
+    if (!answer.enter) return false;
+    if (answer.password) SubmitAlbumPassword(st, page, *answer.password);
     st.reason = ListReason::None;  // the page is asked again: its answer decides
     return true;
 }

@@ -35,6 +35,7 @@ struct DownloadOptions {
     bool refetch = false;         // --refetch: fetch again what the archive records as saved
     bool retryFailed = false;     // --retry-failed: only what the archive records as failed
     std::string input;            // --input FILE: more targets, one per line
+    std::vector<std::string> albumPasswords;  // --album-password ID=PASSWORD, repeatable
 };
 
 struct ReportOptions {

@@ -183,10 +183,31 @@ bool CliPresenter::LoginRequested() const {
     return loginRequested_;
 }
 
+std::string AlbumId(const ST_PERLISTRECORD& album) {
+    const Text& p = album.ListParam;
+    for (const char16_t* key : {u"albumid=", u"albumId=", u"topicId="}) {
+        const std::size_t at = p.find(key);
+        if (at == Text::npos) continue;
+        const std::size_t from = at + std::char_traits<char16_t>::length(key);
+        const std::size_t end = p.find(u'&', from);
+        return ToUtf8(p.substr(from, end == Text::npos ? Text::npos : end - from));
+    }
+    return {};
+}
+
+const char kLoginHowTo[] =
+    "  在浏览器（Firefox）里登录QQ空间后运行\n"
+    "    quillmoss-cli cookies import --from-browser firefox\n"
+    "  或把浏览器导出的 cookies.txt 导入：\n"
+    "    quillmoss-cli cookies import cookies.txt\n"
+    "  然后再运行本命令。";
+
 void CliPresenter::Notify(const NoticeEvent& n) {
     // Texts of the service itself are shown with their control characters escaped.
     const bool fromService = n.id == Notice::RateLimited || n.id == Notice::ServiceMessage;
     std::string line = fromService ? EscapeControls(n.text) : ToUtf8(n.text);
+    // The window's wording points at its login menu; a terminal user imports cookies instead.
+    if (n.id == Notice::MoodLogin) line = std::string("下载说说里的图片需要先登录QQ空间。\n") + kLoginHowTo;
     if (!n.title.empty()) line = "[" + ToUtf8(n.title) + "] " + line;
     if (!n.cause.empty()) line += ": " + EscapeControls(n.cause);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -202,7 +223,7 @@ bool CliPresenter::Ask(const QuestionEvent& q) {
         return *answer_;
     }
     if (!con.InIsTerminal()) {
-        con.Err(question + " -> 否 (no terminal to ask; pass --yes to answer yes)");
+        con.Err(question + " -> 否（没有终端可以回答；要回答“是”请加 --yes）");
         return false;
     }
     for (;;) {
@@ -214,19 +235,52 @@ bool CliPresenter::Ask(const QuestionEvent& q) {
     }
 }
 
+PasswordAnswer CliPresenter::AskAlbumPassword(const QuestionEvent& q, const ST_PERLISTRECORD& album,
+                                              const Text& pageUrl) {
+    (void)pageUrl;
+    std::string question = ToUtf8(q.text);
+    if (!q.title.empty()) question = "[" + ToUtf8(q.title) + "] " + question;
+    const std::string name = EscapeControls(album.Name);
+    Console& con = Console::Get();
+    // --album-password: by the list's number (leading zeros optional) or by the album's id.
+    const std::string number = std::to_string(album.ListPosition + 1);
+    const std::string id = AlbumId(album);
+    for (const auto& [key, password] : passwords_) {
+        const std::size_t digits = key.find_first_not_of('0');
+        const std::string trimmed = digits == std::string::npos ? std::string() : key.substr(digits);
+        if (trimmed == number || (!id.empty() && key == id)) {
+            con.Err(question + " -> 是（“" + name + "”的密码来自 --album-password）");
+            return {true, FromUtf8(password)};
+        }
+    }
+    if (answer_ && !*answer_) {
+        con.Err(question + " -> 否 (--no)");
+        return {};
+    }
+    if (!con.InIsTerminal()) {
+        con.Err(question + " -> 否（没有终端可以输入密码；可用 --album-password " + number + "=密码）");
+        return {};
+    }
+    if (!answer_) {
+        std::string reply;
+        for (;;) {
+            if (!con.Ask(question + "（" + name + "）[y/N] ", reply)) return {};
+            const std::string r = ToUtf8(Trim(FromUtf8(reply)));
+            if (r.empty() || r == "n" || r == "N" || r == "no" || r == "否") return {};
+            if (r == "y" || r == "Y" || r == "yes" || r == "是") break;
+        }
+    }
+    std::string password;
+    if (!con.AskSecret("相册“" + name + "”的密码: ", password) || password.empty()) return {};
+    return {true, FromUtf8(password)};
+}
+
 void CliPresenter::RequestLogin(const Text& url) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         loginRequested_ = true;
     }
-    Console::Get().Err(
-        "a web browser is needed here: " + EscapeControls(url) +
-        "\n  Open that address in a browser and log in (or enter the album's password there), export "
-        "the browser's cookies for qq.com to a cookies.txt file and run\n"
-        "    quillmoss-cli cookies import cookies.txt\n"
-        "  or copy the Cookie header of a request to qzone.qq.com and run\n"
-        "    quillmoss-cli cookies import --domain qq.com 'uin=o12345678; skey=@AbCdEfGhI; p_skey=...'\n"
-        "  then run the command again.");
+    Console::Get().Err("这里需要登录: " + EscapeControls(url) + "\n" + kLoginHowTo);
 }
 
 void CliPresenter::DownloadStarted(std::size_t albums) {
@@ -374,7 +428,7 @@ void CliPresenter::Waiting(std::chrono::seconds left) {
 void CliPresenter::DrawLocked() {
     Console& con = Console::Get();
     if (!showProgress_ || json_ || !con.ErrIsTerminal() || albums_ == 0) return;
-    const std::string album = "  album " + std::to_string(album_) + "/" + std::to_string(albums_);
+    const std::string album = "  相册 " + std::to_string(album_) + "/" + std::to_string(albums_);
     std::string line;
     if (!transferring_) {
         line = "已获取到" + std::to_string(listed_) + "张图片信息" + album;

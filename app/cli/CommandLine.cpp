@@ -89,6 +89,7 @@ int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
     download->add_flag("--refetch", out.download.refetch);
     download->add_flag("--retry-failed", out.download.retryFailed);
     download->add_option("-i,--input", out.download.input);
+    download->add_option("--album-password", out.download.albumPasswords)->allow_extra_args(false);
     downloadAnswer.Add(download);
 
     CLI::App* report = app.add_subcommand("report");
@@ -171,22 +172,22 @@ int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
 
     if (list->parsed()) {
         out.command = Command::List;
-        if (out.list.target.empty()) return UsageError("list needs exactly one TARGET", ListUsage());
-        if (!listAnswer.Into(out.list.answer)) return UsageError("--yes and --no exclude each other", ListUsage());
+        if (out.list.target.empty()) return UsageError("list 需要一个 TARGET", ListUsage());
+        if (!listAnswer.Into(out.list.answer)) return UsageError("--yes 和 --no 不能同时使用", ListUsage());
     } else if (download->parsed()) {
         out.command = Command::Download;
         if (out.download.targets.empty() && out.download.input.empty())
-            return UsageError("download needs a TARGET (or --input FILE)", DownloadUsage());
+            return UsageError("download 需要一个 TARGET（或 --input FILE）", DownloadUsage());
         if (!downloadAnswer.Into(out.download.answer))
-            return UsageError("--yes and --no exclude each other", DownloadUsage());
-        if (out.download.save.empty()) return UsageError("download needs --save DIR", DownloadUsage());
-        if (out.download.albums.empty()) return UsageError("--albums needs a value", DownloadUsage());
+            return UsageError("--yes 和 --no 不能同时使用", DownloadUsage());
+        if (out.download.save.empty()) return UsageError("download 需要 --save DIR", DownloadUsage());
+        if (out.download.albums.empty()) return UsageError("--albums 需要一个值", DownloadUsage());
     } else if (report->parsed()) {
         out.command = Command::Report;
-        if (out.report.save.empty()) return UsageError("report needs --save DIR", ReportUsage());
+        if (out.report.save.empty()) return UsageError("report 需要 --save DIR", ReportUsage());
     } else if (gallery->parsed()) {
         out.command = Command::Gallery;
-        if (out.gallery.save.empty()) return UsageError("gallery needs --save DIR", GalleryUsage());
+        if (out.gallery.save.empty()) return UsageError("gallery 需要 --save DIR", GalleryUsage());
     } else if (settings->parsed()) {
         out.command = Command::Settings;
         if (show->parsed()) {
@@ -196,7 +197,7 @@ int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
         } else if (toggle->parsed()) {
             out.settings.action = SettingsOptions::Action::Toggle;
         } else {
-            return UsageError("settings needs show, set or toggle", SettingsUsage());
+            return UsageError("settings 后面要跟 show、set 或 toggle", SettingsUsage());
         }
     } else if (cookies->parsed()) {
         out.command = Command::Cookies;
@@ -204,24 +205,24 @@ int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
         if (cookieList->parsed()) {
             c.action = CookiesOptions::Action::List;
         } else if (!import->parsed()) {
-            return UsageError("bad cookies command", CookiesUsage());
+            return UsageError("cookies 后面要跟 import 或 list", CookiesUsage());
         } else if (!c.browser.empty()) {
             c.action = CookiesOptions::Action::ImportBrowser;
             if (!importWords.empty() || !c.domain.empty())
-                return UsageError("--from-browser takes no FILE and no --domain", CookiesUsage());
+                return UsageError("--from-browser 不能与 FILE 或 --domain 同时使用", CookiesUsage());
         } else if (!c.domain.empty()) {
             c.action = CookiesOptions::Action::ImportHeader;
-            if (importWords.size() != 1) return UsageError("--domain needs one 'name=value; ...' text", CookiesUsage());
+            if (importWords.size() != 1) return UsageError("--domain 需要一段 'name=value; ...' 文字", CookiesUsage());
             c.header = importWords[0];
         } else {
             c.action = CookiesOptions::Action::ImportFile;
-            if (importWords.size() != 1) return UsageError("cookies import needs one FILE", CookiesUsage());
+            if (importWords.size() != 1) return UsageError("cookies import 需要一个 FILE", CookiesUsage());
             c.file = importWords[0];
         }
         if (!c.profile.empty() && c.browser.empty())
-            return UsageError("--profile goes with --from-browser", CookiesUsage());
+            return UsageError("--profile 要与 --from-browser 一起使用", CookiesUsage());
     } else {
-        return UsageError("no command given", kMainUsage);
+        return UsageError("没有给出命令", kMainUsage);
     }
     return -1;
 }

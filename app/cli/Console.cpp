@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -153,6 +154,28 @@ bool Console::Ask(const std::string& prompt, std::string& answer) {
     std::fputs(prompt.c_str(), stderr);
     std::fflush(stderr);
     return static_cast<bool>(std::getline(std::cin, answer));
+}
+
+}  // namespace qm::cli
+
+namespace qm::cli {
+
+bool Console::AskSecret(const std::string& prompt, std::string& answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ClearProgressLocked();
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    termios saved{};
+    const bool tty = inTty_ && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (tty) {
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        quiet.c_lflag |= ECHONL;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool ok = static_cast<bool>(std::getline(std::cin, answer));
+    if (tty) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    return ok;
 }
 
 }  // namespace qm::cli

@@ -47,6 +47,8 @@ public:
     void EndProgress();
     // Shows `prompt` and reads one line from stdin (false at end of input).
     bool Ask(const std::string& prompt, std::string& answer);
+    // As Ask, with the terminal's echo off while the line is typed (a password).
+    bool AskSecret(const std::string& prompt, std::string& answer);
 
 private:
     Console();

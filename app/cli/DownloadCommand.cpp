@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -21,12 +23,12 @@ namespace {
 constexpr char kDownloadUsage[] =
     "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind qzone|group|weibo] "
     "[-a|--albums all|1,3-5] [-f|--format table|json] [--refetch|--retry-failed] [-i|--input FILE] "
-    "[-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]";
+    "[--album-password ID=PASSWORD] [-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]";
 
 constexpr char kDownloadHelp[] =
     "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind qzone|group|weibo] "
     "[-a|--albums all|1,3-5] [-f|--format table|json] [--refetch|--retry-failed] [-i|--input FILE] "
-    "[-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]\n"
+    "[--album-password ID=PASSWORD] [-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]\n"
     "\n"
     "Lists the albums of TARGET (as `list` does), then downloads the chosen ones into DIR, one\n"
     "folder per album below a folder named after the target, with the naming rules and options\n"
@@ -37,13 +39,18 @@ constexpr char kDownloadHelp[] =
     "  -k, --kind K      qzone, group or weibo (see `list --help`).\n"
     "  -y, --yes, -n, --no\n"
     "                    the answer to the program's questions (passwords, logins, partial albums).\n"
+    "  --album-password ID=PASSWORD\n"
+    "                    the password of an encrypted album, ID being its number in the list (4 or\n"
+    "                    0004) or its album id; repeat it for several albums. Without it the\n"
+    "                    password is asked on the terminal (not shown while typed).\n"
     "  -q, --quiet       no progress and no album lines: the program's messages and the summary.\n"
     "  --no-progress     the album lines, but no progress bar or progress lines.\n"
     "  --no-gallery      do not write the offline gallery of the target at the end (see `gallery`).\n"
     "  -f, --format F    table (default): a progress bar, then one summary table per target (序号,\n"
     "                    名称, 列出, 已保存, 已有, 失败, 原因) and the failed pictures with their\n"
     "                    reasons; json: one JSON object per line for every event (album_started,\n"
-    "                    picture, album_finished, finished), see docs/cli.md.\n"
+    "                    picture, album_finished, finished), see docs/cli.md (installed as\n"
+    "                    /usr/share/doc/quillmoss/cli.md.gz).\n"
     "  --refetch         fetch every listed picture again, even those the save folder's archive\n"
     "                    (quillmoss-archive.sqlite3) records as saved. Without it a picture whose\n"
     "                    file is there with its recorded size is skipped and counted as already had.\n"
@@ -94,12 +101,12 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
                             ? number(part, from) && (to = from, true)
                             : number(part.substr(0, dash), from) && number(part.substr(dash + 1), to);
         if (!ok || from > to) {
-            error = "bad album selection \"" + part + "\" (use all, or numbers like 1,3-5)";
+            error = "相册选择有误：\"" + part + "\"（用 all，或 1,3-5 这样的序号）";
             return false;
         }
         if (from < 1 || to > rows) {
-            error = "album " + std::to_string(from < 1 ? from : to) + " is not in the list (1 to " +
-                    std::to_string(rows) + ")";
+            error = "第 " + std::to_string(from < 1 ? from : to) + " 个相册不在列表里（序号 1 到 " +
+                    std::to_string(rows) + "）";
             return false;
         }
         for (int r = from; r <= to; ++r) chosen.insert(r - 1);
@@ -115,7 +122,7 @@ namespace {
 bool ReadTargetFile(const std::string& path, std::vector<std::string>& out, std::string& error) {
     std::string bytes;
     if (!ReadWholeFile(PathFromText(FromUtf8(path)), bytes)) {
-        error = "cannot read " + path;
+        error = "无法读取 " + path;
         return false;
     }
     std::size_t pos = 0;
@@ -129,6 +136,15 @@ bool ReadTargetFile(const std::string& path, std::vector<std::string>& out, std:
     return true;
 }
 
+// The target's folder inside the save folder, as the download named it.
+std::string TargetFolderText(const Text& saveFolder, const ListResult& list) {
+    std::filesystem::path folder = PathFromText(saveFolder) / PathFromText(list.targetFolder);
+    if (!list.targetSubFolder.empty()) folder /= PathFromText(list.targetSubFolder);
+    Text text = TextFromPath(folder.lexically_normal());
+    if (!text.empty() && text.back() != u'/') text += u'/';
+    return ToUtf8(text);
+}
+
 // Lists one target, downloads its chosen albums and prints its summary. The exit status of this
 // target alone.
 int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, bool json) {
@@ -139,7 +155,7 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, 
     if (InterruptCount() > 0) return ExitInterrupted;
     const auto& albums = list.albums;
     if (albums.empty()) {
-        con.Err("quillmoss-cli: " + EscapeControls(target) + ": no album found");
+        con.Err("quillmoss-cli: " + EscapeControls(target) + ": 没有找到相册");
         return ExitFailure;
     }
 
@@ -156,8 +172,8 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, 
         rowNumbers.push_back(i + 1);
     }
     if (!o.quiet) {
-        con.Err("downloading " + std::to_string(chosen.size()) + " of " + std::to_string(albums.size()) +
-                " albums of " + EscapeControls(target) + ":");
+        con.Err("下载 " + EscapeControls(target) + " 的 " + std::to_string(chosen.size()) + " 个相册（共 " +
+                std::to_string(albums.size()) + " 个）：");
         std::string table = RenderAlbums(chosen, ListFormat::Table, &rowNumbers);
         while (!table.empty() && table.back() == '\n') table.pop_back();
         con.Err(table);
@@ -178,21 +194,25 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, 
         JobRunner::Press::Started)
         return ExitFailure;
     WaitForJob(runner, [&runner] {
-        Console::Get().Err("stopping after the pictures in progress (Ctrl-C again to quit at once)");
+        Console::Get().Err("正在终止：等正在下载的图片结束（再按一次 Ctrl-C 立即退出）");
         runner.control.RequestStop();
     });
     con.EndProgress();
 
-    // The offline gallery of the target, from what is on disk now.
-    if (!o.noGallery && outcome.error == JobError::None && InterruptCount() == 0)
+    // The offline gallery of the target, from what is on disk now (unless the settings or
+    // --no-gallery turn it off).
+    const bool galleryOff = (request.settings.profile.SiteFlags & SiteFlag::NoGalleryAfterDownload) != 0;
+    if (!o.noGallery && !galleryOff && outcome.error == JobError::None && InterruptCount() == 0)
         GalleryAfterDownload(request.saveFolder, list.targetFolder + u"/" + list.targetSubFolder);
     if (!json) {
         con.Out(RenderSummary(list, outcome));
-        if (!outcome.openFolder.empty()) con.Err("saved under: " + ToUtf8(outcome.openFolder));
+        // The target's folder holds every album of the run (not only the last one).
+        if (!outcome.openFolder.empty())
+            con.Err("保存在: " + EscapeControls(TargetFolderText(request.saveFolder, list)));
     }
     if (InterruptCount() > 0) return ExitInterrupted;
     if (outcome.error == JobError::SaveFolderUnusable)
-        con.Err("quillmoss-cli: the save folder cannot be used: " + outcome.errorText);
+        con.Err("quillmoss-cli: 保存路径无法使用: " + outcome.errorText);
     return outcome.Complete() ? ExitDone : ExitFailure;
 }
 
@@ -205,15 +225,22 @@ int DownloadCommand(const GlobalOptions& global, const DownloadOptions& o) {
         Console::Get().Err("quillmoss-cli: " + err);
         return ExitFailure;
     }
-    if (targets.empty()) return UsageError("download needs a TARGET (or --input FILE)", kDownloadUsage);
+    if (targets.empty()) return UsageError("download 需要一个 TARGET（或 --input FILE）", kDownloadUsage);
     if (!o.kind.empty()) {
         int kind = 0;
-        if (!ResolveKind(&o.kind, Text(), kind)) return UsageError("unknown kind " + o.kind, kDownloadUsage);
+        if (!ResolveKind(&o.kind, Text(), kind)) return UsageError("未知的类型 " + o.kind, kDownloadUsage);
     }
     if (o.format != "table" && o.format != "json")
-        return UsageError("unknown format " + o.format + " (table or json)", kDownloadUsage);
+        return UsageError("未知的格式 " + o.format + "（table 或 json）", kDownloadUsage);
     if (o.refetch && o.retryFailed)
-        return UsageError("--refetch and --retry-failed exclude each other", kDownloadUsage);
+        return UsageError("--refetch 和 --retry-failed 不能同时使用", kDownloadUsage);
+    std::map<std::string, std::string> passwords;
+    for (const std::string& given : o.albumPasswords) {
+        const std::size_t eq = given.find('=');
+        if (eq == 0 || eq == std::string::npos)
+            return UsageError("--album-password 要写成 序号=密码 或 相册ID=密码: " + given, kDownloadUsage);
+        passwords[given.substr(0, eq)] = given.substr(eq + 1);
+    }
     const bool json = o.format == "json";
     if (o.verbose) SetTraceEnabled(true);
     if (o.quiet || o.noProgress) Console::Get().DisableProgress();
@@ -222,6 +249,7 @@ int DownloadCommand(const GlobalOptions& global, const DownloadOptions& o) {
     if (!s.Open(global)) return ExitFailure;
     s.fe.ShowProgress(!json && !o.quiet);
     s.fe.JsonEvents(json);
+    s.fe.SetAlbumPasswords(std::move(passwords));
 
     // One target after the other, into the one save folder (and its one archive); the status is 0
     // only when every target is complete.

@@ -28,15 +28,14 @@ constexpr char kGalleryHelp[] =
 bool MakeGallery(const Text& save, const Text& target) {
     Console& con = Console::Get();
     const gallery::GalleryReport r = gallery::BuildGallery(save, target);
-    for (const std::string& e : r.errors) con.Err("gallery: cannot write " + e);
+    for (const std::string& e : r.errors) con.Err("浏览页: 无法写入 " + e);
     for (const auto& t : r.targets)
-        con.Err("gallery: " + std::to_string(t.albums) + " albums, " + std::to_string(t.pictures) +
-                " pictures: " + t.index.string());
+        con.Err("浏览页: " + std::to_string(t.albums) + " 个相册，" + std::to_string(t.pictures) +
+                " 张图片: " + t.index.string());
     if (r.thumbs.made + r.thumbs.failed > 0)
-        con.Err("gallery: " + std::to_string(r.thumbs.made) + " new thumbnails, " +
-                std::to_string(r.thumbs.kept) + " kept, " + std::to_string(r.thumbs.failed) +
-                " pictures could not be shown");
-    if (r.targets.empty()) con.Err("gallery: no saved album found under " + ToUtf8(save));
+        con.Err("浏览页: 新做缩略图 " + std::to_string(r.thumbs.made) + " 张，沿用 " +
+                std::to_string(r.thumbs.kept) + " 张，" + std::to_string(r.thumbs.failed) + " 张图片无法预览");
+    if (r.targets.empty()) con.Err("浏览页: " + ToUtf8(save) + " 下没有找到本程序保存的相册");
     return !r.targets.empty() && r.errors.empty();
 }
 

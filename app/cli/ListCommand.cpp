@@ -75,7 +75,7 @@ ListResult RunList(Session& s, const Text& target, int kind) {
         JobRunner::Press::Started)
         return result;
     WaitForJob(runner, [&runner] {
-        Console::Get().Err("stopping the listing (Ctrl-C again to quit at once)");
+        Console::Get().Err("正在终止获取相册列表（再按一次 Ctrl-C 立即退出）");
         runner.control.RequestStop();
     });
     // The recent targets remember a target that gave albums, as the window does.
@@ -92,11 +92,11 @@ int ListCommand(const GlobalOptions& global, const ListOptions& o) {
     else if (o.format == "json")
         format = ListFormat::Json;
     else
-        return UsageError("unknown format " + o.format, kListUsage);
+        return UsageError("未知的格式 " + o.format, kListUsage);
     const Text target = FromUtf8(o.target);
     int kind = 0;
     if (!ResolveKind(o.kind.empty() ? nullptr : &o.kind, target, kind))
-        return UsageError("unknown kind " + o.kind, kListUsage);
+        return UsageError("未知的类型 " + o.kind, kListUsage);
 
     Session s(o.answer);
     if (!s.Open(global)) return ExitFailure;

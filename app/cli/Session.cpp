@@ -46,15 +46,15 @@ bool Session::Open(const GlobalOptions& global) {
     LoadSettings(st);
     if (!CookieStore::Instance().Open(PathFromText(st.programFolder)))
         Console::Get().Err(
-            "warning: cookies.txt in the program folder cannot be read; starting without cookies");
+            "注意: 无法读取程序文件夹里的 cookies.txt，这次不带 cookies 运行");
     if (global.demo) {
-        std::string error = "this program has no built-in simulator";
+        std::string error = "本程序没有内置的模拟服务";
         if (Starter()) demo_ = Starter()(error);
         if (!demo_.keepAlive) {
-            Console::Get().Err("demo: " + error);
+            Console::Get().Err("演示: " + error);
             return false;
         }
-        Console::Get().Err("demo: every connection goes to the built-in simulator at " + demo_.connectTo);
+        Console::Get().Err("演示: 所有连接都发往内置的模拟服务 " + demo_.connectTo);
     }
     return true;
 }

@@ -26,7 +26,8 @@ constexpr char kSettingsHelp[] =
     "                     NameMode (0 description, 1 sequence number, 2 address),\n"
     "                     FolderMode (0 album name, 1 none)\n"
     "  toggle FLAG        FixFormat, FixOrder, TitleListFile, ListOnly, OpenFolderWhenDone,\n"
-    "                     MainPicturesOnly, SkipDownloaded, LargePictures, DescriptionPicturesOnly\n"
+    "                     MainPicturesOnly, SkipDownloaded, LargePictures, DescriptionPicturesOnly,\n"
+    "                     NoGallery (no offline gallery after a download, in the window too)\n"
     "\n"
     "Keys and flags are matched ignoring case. A VALUE may begin with \"-\" (set MinSizeKB -1).\n"
     "Exit status: 0 done, 1 the settings could not be saved, 2 usage or a refused value.\n";
@@ -47,6 +48,7 @@ constexpr FlagName kFlags[] = {
     {"SkipDownloaded", SiteFlag::SkipDownloaded},
     {"LargePictures", SiteFlag::LargePictures},
     {"DescriptionPicturesOnly", SiteFlag::DescriptionPicturesOnly},
+    {"NoGallery", SiteFlag::NoGalleryAfterDownload},
 };
 
 struct TextField {
@@ -89,7 +91,7 @@ int ParamError() {
 // Saves the change; exit status 1 with the system's reason when soft.dat cannot be written.
 int Saved(SettingsStore& st) {
     if (const auto error = SaveSettings(st)) {
-        Console::Get().Err("quillmoss-cli: cannot save the settings: " + *error);
+        Console::Get().Err("quillmoss-cli: 无法保存设置: " + *error);
         return ExitFailure;
     }
     return ExitDone;
@@ -140,7 +142,7 @@ int Set(SettingsStore& st, const std::string& key, const std::string& value) {
         (name ? p.NameMode : p.FolderMode) = static_cast<uint8_t>(v);
         known = true;
     }
-    if (!known) return UsageError("unknown setting " + key, kSettingsUsage);
+    if (!known) return UsageError("未知的设置项 " + key, kSettingsUsage);
     lock.unlock();
     return Saved(st);
 }
@@ -149,7 +151,7 @@ int Toggle(SettingsStore& st, const std::string& flag) {
     const FlagName* found = nullptr;
     for (const auto& f : kFlags)
         if (Same(flag, f.name)) found = &f;
-    if (!found) return UsageError("unknown flag " + flag, kSettingsUsage);
+    if (!found) return UsageError("未知的开关 " + flag, kSettingsUsage);
     bool on = false;
     {
         std::lock_guard<std::mutex> lock(st.settingsMutex);

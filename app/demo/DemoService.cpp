@@ -14,11 +14,11 @@ std::unique_ptr<DemoService> DemoService::Start(std::string& error) {
     try {
         service->sim_ = sim::Simulator::Demo();
     } catch (const std::exception& e) {
-        error = std::string("the demo scenario is unusable: ") + e.what();
+        error = std::string("演示场景无法使用: ") + e.what();
         return nullptr;
     }
     if (service->sim_->Start(0) == 0) {
-        error = "the simulator could not start on 127.0.0.1";
+        error = "模拟服务无法在 127.0.0.1 上启动";
         return nullptr;
     }
     // Wait for one answer: the server's loop then runs, and stopping it at the end works.

@@ -4,17 +4,8 @@ _quillmoss_cli() {
     _init_completion || return
 
     local keys="ThreadCount TimeoutSec MinSizeKB MaxSizeKB NamePrefix NameSuffix ReplaceFrom ReplaceTo FolderPrefix FolderSuffix NameMode FolderMode"
-    local flags="FixFormat FixOrder TitleListFile ListOnly OpenFolderWhenDone MainPicturesOnly SkipDownloaded LargePictures DescriptionPicturesOnly"
+    local flags="FixFormat FixOrder TitleListFile ListOnly OpenFolderWhenDone MainPicturesOnly SkipDownloaded LargePictures DescriptionPicturesOnly NoGallery"
     local globals="--demo --program-folder -P --version -V --help -h"
-
-    case $prev in
-        -k|--kind) COMPREPLY=($(compgen -W "qzone group weibo" -- "$cur")); return ;;
-        -f|--format) COMPREPLY=($(compgen -W "table tsv json" -- "$cur")); return ;;
-        -a|--albums) COMPREPLY=($(compgen -W "all" -- "$cur")); return ;;
-        -b|--from-browser) COMPREPLY=($(compgen -W "firefox" -- "$cur")); return ;;
-        -s|--save|-P|--program-folder|-p|--profile) _filedir -d; return ;;
-        -d|--domain) COMPREPLY=($(compgen -W "qq.com qzone.qq.com" -- "$cur")); return ;;
-    esac
 
     # The command and, for settings and cookies, the action.
     local i command="" action=""
@@ -26,12 +17,27 @@ _quillmoss_cli() {
         esac
     done
 
+    # The value of the option before the cursor.
+    local formats="table tsv json"
+    [[ $command == download ]] && formats="table json"
+    [[ $command == report ]] && formats="table tsv"
+    case $prev in
+        -k|--kind) COMPREPLY=($(compgen -W "qzone group weibo" -- "$cur")); return ;;
+        -f|--format) COMPREPLY=($(compgen -W "$formats" -- "$cur")); return ;;
+        -a|--albums) COMPREPLY=($(compgen -W "all" -- "$cur")); return ;;
+        -b|--from-browser) COMPREPLY=($(compgen -W "firefox" -- "$cur")); return ;;
+        -s|--save|-P|--program-folder|-p|--profile) _filedir -d; return ;;
+        -i|--input) _filedir; return ;;
+        --album-password) return ;;
+        -d|--domain) COMPREPLY=($(compgen -W "qq.com qzone.qq.com" -- "$cur")); return ;;
+    esac
+
     case $command in
         "") COMPREPLY=($(compgen -W "list download report gallery settings cookies help $globals" -- "$cur")) ;;
         list) COMPREPLY=($(compgen -W "--kind -k --format -f --yes -y --no -n --help -h $globals" -- "$cur")) ;;
         gallery) if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--save -s --help -h" -- "$cur")); fi ;;
         report) COMPREPLY=($(compgen -W "--save -s --format -f --help -h" -- "$cur")) ;;
-        download) COMPREPLY=($(compgen -W "--save -s --kind -k --albums -a --yes -y --no -n --quiet -q --no-progress --no-gallery --help -h $globals" -- "$cur")) ;;
+        download) COMPREPLY=($(compgen -W "--save -s --kind -k --albums -a --format -f --refetch --retry-failed --input -i --album-password --verbose -v --yes -y --no -n --quiet -q --no-progress --no-gallery --help -h $globals" -- "$cur")) ;;
         settings)
             case $action in
                 "") COMPREPLY=($(compgen -W "show set toggle --help" -- "$cur")) ;;

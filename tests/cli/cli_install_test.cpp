@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -120,3 +121,25 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
 }
 
 }  // namespace
+
+// Every long option a command's --help names is offered by the bash and zsh completions.
+TEST_F(InstalledCli, CompletionsOfferEveryOptionOfTheHelp) {
+    const fs::path data = fs::path(QM_DEMO_SCENARIO).parent_path().parent_path().parent_path() / "data/completion";
+    const std::string bash = qm::test::FileText(data / "quillmoss-cli.bash");
+    const std::string zsh = qm::test::FileText(data / "_quillmoss-cli");
+    ASSERT_FALSE(bash.empty());
+    ASSERT_FALSE(zsh.empty());
+    for (const char* command : {"list", "download", "report", "gallery", "cookies"}) {
+        ASSERT_EQ(Cli(std::string(command) + " --help"), 0) << command;
+        const std::string help = Out();
+        const std::string usage = help.substr(0, help.find("\n\n"));
+        for (std::size_t at = usage.find("--"); at != std::string::npos; at = usage.find("--", at + 2)) {
+            std::size_t end = at + 2;
+            while (end < usage.size() && (std::isalnum(static_cast<unsigned char>(usage[end])) || usage[end] == '-')) ++end;
+            const std::string option = usage.substr(at, end - at);
+            if (option == "--") continue;
+            EXPECT_NE(bash.find(option), std::string::npos) << command << " " << option << " (bash)";
+            EXPECT_NE(zsh.find(option), std::string::npos) << command << " " << option << " (zsh)";
+        }
+    }
+}

@@ -85,12 +85,12 @@ TEST(CommandLine, ValuesThatLookLikeOptionsShortFormsAndTheGlobalsAfterTheComman
 
 TEST(TerminalWidth, ProgressLinesNeverWrapAndDumbTerminalsGetLines) {
     // A bar beside its counts, and a line of wide characters, in a 40-column terminal.
-    const std::string counts = "[] 1234/5678  album 12/34";
+    const std::string counts = "[] 1234/5678  相册 12/34";
     const int cells = BarCells(40, static_cast<int>(counts.size()), 30);
-    const std::string bar = "[" + std::string(static_cast<std::size_t>(cells), '#') + "] 1234/5678  album 12/34";
+    const std::string bar = "[" + std::string(static_cast<std::size_t>(cells), '#') + "] 1234/5678  相册 12/34";
     EXPECT_LE(static_cast<int>(bar.size()), 39);
     EXPECT_EQ(FitToColumns(bar, 40), bar);
-    const std::string wide = ToUtf8(u"已获取到1200张图片信息已获取到1200张图片信息  album 1/9");
+    const std::string wide = ToUtf8(u"已获取到1200张图片信息已获取到1200张图片信息  相册 1/9");
     const std::string cut = FitToColumns(wide, 40);
     EXPECT_LE(DisplayWidth(FromUtf8(cut)), 39);
     EXPECT_EQ(wide.rfind(cut, 0), 0u);  // a prefix, cut between characters

@@ -136,7 +136,7 @@ TEST_F(CliTest, ExitCodesAndUsage) {
     // An album number outside the list is a usage error, before anything is downloaded.
     const CliRun outside = Cli({"--demo", "download", "123456789", "--save", "saved", "--albums", "2,10"});
     EXPECT_EQ(outside.code, 2);
-    EXPECT_NE(outside.err.find("album 10 is not in the list"), std::string::npos);
+    EXPECT_NE(outside.err.find("第 10 个相册不在列表里"), std::string::npos) << outside.err;
     EXPECT_FALSE(fs::exists(dir_ / "saved"));
 }
 
@@ -177,7 +177,7 @@ TEST_F(CliTest, FoldersInPlaceOfFilesGiveClearErrors) {
     fs::create_directories(dir_ / "soft.dat");
     const CliRun set = Cli({"settings", "set", "ThreadCount", "3"});
     EXPECT_EQ(set.code, 1);
-    EXPECT_NE(set.err.find("quillmoss-cli: cannot save the settings: "), std::string::npos) << set.err;
+    EXPECT_NE(set.err.find("quillmoss-cli: 无法保存设置: "), std::string::npos) << set.err;
     EXPECT_EQ(Cli({"settings", "toggle", "FixFormat"}).code, 1);
 
     fs::create_directories(dir_ / "exported");
@@ -204,7 +204,7 @@ TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("加密或非公开空间，是否进行身份验证?"), std::string::npos);
     EXPECT_NE(refused.err.find("-> 否"), std::string::npos);
-    EXPECT_EQ(refused.err.find("web browser is needed"), std::string::npos);
+    EXPECT_EQ(refused.err.find("这里需要登录"), std::string::npos);
 
     // A browser export: session cookies, one of them marked HttpOnly.
     std::ofstream(dir_ / "export.txt") << "# Netscape HTTP Cookie File\n"
@@ -226,6 +226,37 @@ TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
     EXPECT_EQ(Cli({"cookies", "import", "--domain", "qq.com", "uin=o0020001234; skey=@Fr1endKy"}).code, 0);
     EXPECT_EQ(Cli({"list", "10001"}, SimEnv()).code, 0);
     EXPECT_EQ(Cli({"cookies", "import", "missing.txt"}).code, 1);
+}
+
+// An encrypted album from the terminal: the question once (also with --no or nobody to answer),
+// the password from --album-password submitted as the album's page does, a wrong one leaving the
+// album incomplete.
+TEST_F(CliTest, PasswordAlbumsDownloadWithAGivenPassword) {
+    auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    for (const std::vector<std::string>& answer : {std::vector<std::string>{"--no"}, std::vector<std::string>{}}) {
+        std::vector<std::string> args = {"--demo", "download", "123456789", "--albums", "4", "--save", "saved"};
+        args.insert(args.end(), answer.begin(), answer.end());
+        const CliRun declined = Cli(args);
+        EXPECT_EQ(declined.code, 1);
+        EXPECT_EQ(count(declined.err, "加密相册，是否输入密码？"), 1u) << declined.err;
+    }
+    const CliRun wrong = Cli({"--demo", "download", "123456789", "--albums", "4", "--save", "saved",
+                              "--album-password", "0004=nope"});
+    EXPECT_EQ(wrong.code, 1) << wrong.err;
+    EXPECT_EQ(count(wrong.err, "加密相册，是否输入密码？"), 1u) << wrong.err;
+
+    const CliRun right = Cli({"--demo", "download", "123456789", "--albums", "4", "--save", "saved",
+                              "--album-password", "4=1234"});
+    EXPECT_EQ(right.code, 0) << right.err;
+    std::size_t pictures = 0;
+    for (const auto& e : fs::directory_iterator(dir_ / "saved" / "123456789" / "加密相册"))
+        pictures += e.path().extension() == ".jpg";
+    EXPECT_EQ(pictures, 4u);
+    EXPECT_EQ(Cli({"download", "1", "--save", "s", "--album-password", "nopassword"}).code, 2);
 }
 
 TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
@@ -410,10 +441,10 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
     kill(pid, SIGINT);
     EXPECT_EQ(WaitExit(pid), 130);
     const std::string err = qm::test::FileText(dir_ / "err.txt");
-    EXPECT_NE(err.find("stopping after the pictures in progress"), std::string::npos);
+    EXPECT_NE(err.find("正在终止：等正在下载的图片结束"), std::string::npos);
     EXPECT_NE(err.find("下载完毕"), std::string::npos);  // the job ended through its last step
-    // The folder reported is the album the stop ended, not the base folder.
-    EXPECT_NE(err.find("saved under: saved/10001/Slow/"), std::string::npos) << err;
+    // The folder reported is the target's, which holds every album of the run.
+    EXPECT_NE(err.find("保存在: saved/10001/\n"), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(dir_ / "saved" / "10001" / "Next"));
 
     // Whatever is on disk is a whole picture of the album; the rest was never started.

@@ -46,5 +46,25 @@ TEST(ProgramFolders, PortableWhenNamedOrWhenTheCurrentDirectoryHoldsSettings) {
     fs::remove_all(cwd);
 }
 
+// $XDG_CONFIG_HOME (or HOME) naming folders that do not exist yet: every missing folder is made,
+// each with mode 0700.
+TEST(ProgramFolders, MissingXdgFoldersAreCreatedPrivate) {
+    const fs::path root = fs::temp_directory_path() / ("qm_xdg_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    ProgramFolderInputs in;
+    in.home = (root / "home").string();
+    in.xdgConfigHome = (root / "fresh" / "config").string();
+    const ProgramFolders f = ChooseProgramFolders(in);
+    std::string error;
+    ASSERT_TRUE(CreateProgramFolders(f, error)) << error;
+    for (const fs::path& p : {root / "fresh", root / "fresh" / "config", f.config, root / "home", f.cache}) {
+        SCOPED_TRACE(p.string());
+        ASSERT_TRUE(fs::is_directory(p));
+        EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+    fs::remove_all(root);
+}
+
 }  // namespace
 }  // namespace qm
