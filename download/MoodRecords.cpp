@@ -109,7 +109,7 @@ PostTally RecordMoodPosts(MoodRecordJob job, JobObserver& observer) {
     for (const StoredPost* p : all) records.push_back(p->record);
     tally.kept = records.size();
     if (records.empty()) return tally;
-    tally.written = WriteMoodsJson(job.folder, MoodsJsonText(job.targetId, UtcNow(), records), &tally.error);
+    tally.written = WriteMoodsJson(job.folder, job.held.get(), MoodsJsonText(job.targetId, UtcNow(), records), &tally.error);
     return tally;
 }
 

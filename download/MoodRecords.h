@@ -4,6 +4,7 @@
 // moods.json is rewritten with every post kept for the QQ number.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct MoodRecordJob {
     int64_t albumKey = 0;
     std::string targetId;         // the QQ number
     Text folder;                  // the mood folder (ends with a separator)
+    std::shared_ptr<HeldFolder> held;  // the mood folder held open, when it is
 };
 
 // Reports every post to `observer` and returns what became of them.

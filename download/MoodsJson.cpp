@@ -235,11 +235,13 @@ std::optional<MoodsFile> ParseMoodsJson(std::string_view text) {
     return out;
 }
 
-bool WriteMoodsJson(const Text& folder, const std::string& text, std::string* error) {
+bool WriteMoodsJson(const Text& folder, const HeldFolder* held, const std::string& text, std::string* error) {
     const std::filesystem::path target = PathFromText(folder) / kMoodsJsonName;
     errno = 0;
     // Durable: the words of the posts live nowhere else on this machine.
-    if (WriteFileAtomic(target, text, 0, /*durable=*/true)) return true;
+    if (held ? WriteFileAtomic(*held, kMoodsJsonName, text, 0, /*durable=*/true)
+             : WriteFileAtomic(target, text, 0, /*durable=*/true))
+        return true;
     if (error) *error = errno ? std::strerror(errno) : "cannot write " + target.string();
     return false;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/MoodPost.h"
+#include "net/FileUtil.h"
 
 namespace qm {
 
@@ -41,8 +42,10 @@ std::string MoodsJsonText(const std::string& targetId, const std::string& update
                           const std::vector<std::string>& records);
 std::optional<MoodsFile> ParseMoodsJson(std::string_view text);
 
-// Writes `folder`/moods.json atomically; false with `error` set to the system's words.
-bool WriteMoodsJson(const Text& folder, const std::string& text, std::string* error);
+// Writes `folder`/moods.json atomically (through `held`, the folder held open, when given, so a
+// folder swapped for a link meanwhile cannot redirect it); false with `error` set to the system's
+// words.
+bool WriteMoodsJson(const Text& folder, const HeldFolder* held, const std::string& text, std::string* error);
 // Reads `folder`/moods.json; nullopt when missing, too large or not such a file.
 std::optional<MoodsFile> ReadMoodsJson(const Text& folder);
 

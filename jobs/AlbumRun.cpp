@@ -338,6 +338,7 @@ void AlbumRun::KeepPosts() {
     run.albumKey = archiveKey_;
     run.targetId = job_.archiveTarget.number;
     run.folder = st_.task.albumFolder;
+    run.held = st_.task.folder;
     album_.posts = RecordMoodPosts(std::move(run), job_.observer);
 }
 

@@ -43,6 +43,11 @@ if [ -x "$bin/rerun_bench" ]; then
     "$bin/rerun_bench" >"$out/rerun.txt" || status=1
     cat "$out/rerun.txt" >&2
 fi
+if [ -x "$bin/timeline_bench" ]; then
+    echo "== timeline_bench" >&2
+    "$bin/timeline_bench" >"$out/timeline.txt" || status=1
+    cat "$out/timeline.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -113,6 +118,12 @@ if [ -s "$out/rerun.txt" ]; then
     # "rerun: N pictures of K KiB, first run A s, re-run B s (median of 3; P % of the first; goal < 10 %)"
     read -r count a b < <(sed -n 's/^rerun: \([0-9]*\) pictures.*first run \([0-9.]*\) s, re-run \([0-9.]*\) s.*/\1 \2 \3/p' "$out/rerun.txt")
     row "re-run of $count saved pictures s" "$b" "$a" "vs first run, goal < 0.10"
+fi
+if [ -s "$out/timeline.txt" ]; then
+    # "timeline: N posts, M pictures written in S s (goal < 2 s); page ready in T ms (goal < 1000 ms)"
+    read -r posts secs ms < <(sed -n 's/^timeline: \([0-9]*\) posts, .* written in \([0-9.]*\) s.*page ready in \(-*[0-9]*\) ms.*/\1 \2 \3/p' "$out/timeline.txt")
+    row "timeline of $posts posts written s" "$secs" "2.0" "goal < 2 s (archive, moods.json, page)"
+    row "timeline page ready ms" "$ms" "1000" "goal < 1000 ms (headless Chromium, best of 3)"
 fi
 
 if [ -s "$out/table.txt" ]; then

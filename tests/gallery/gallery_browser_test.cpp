@@ -12,6 +12,7 @@
 
 #include "TempFolder.h"
 #include "download/AlbumJson.h"
+#include "download/MoodsJson.h"
 #include "net/FileUtil.h"
 #include "sim/Simulator.h"
 #include "FileText.h"
@@ -182,6 +183,57 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
     RecordProperty("big_album_ready_ms", ms);
     EXPECT_LT(ms, 1000) << "5,000 pictures took " << ms << " ms to open";
     EXPECT_EQ(Count(big, "<a href=\"IMG_"), 5000);
+}
+
+// The timeline of mood posts: markup planted in a post's text, its repost, its place, a comment
+// and a reply stays text, both in the posts written into the page and in those the script makes
+// (a search from the address: "#q=…"), and its thumbnails lead to the pictures of the mood folder.
+TEST_F(GalleryBrowser, TimelineKeepsPlantedMarkupAsTextWhereverAPostIsMade) {
+    const fs::path save = work_.path() / "saved";
+    const fs::path target = save / "10001";
+    const fs::path mood = target / "说说";
+    fs::create_directories(mood);
+    std::ofstream(mood / "p1.jpg", std::ios::binary) << sim::MakePictureBytes("m", 3000, "jpg");
+    std::vector<std::string> records;
+    // 30 posts, so the oldest is beyond what the page holds itself; the newest and the oldest are
+    // the planted ones.
+    for (int i = 0; i < 30; ++i) {
+        MoodPost p;
+        p.id = "t" + std::to_string(i);
+        p.time = 1500000000 - i * 86400 * 40;
+        p.text = FromUtf8(i == 0 || i == 29 ? std::string(kPlanted) : "普通的一条 " + std::to_string(i));
+        if (i == 0 || i == 29) {
+            p.repost = FromUtf8(kPlanted);
+            p.place.name = FromUtf8(kPlanted);
+            MoodComment c{FromUtf8(kPlanted), "1", FromUtf8(kPlanted), p.time + 60, {}, {}};
+            c.replies.push_back(MoodComment{u"r", "2", FromUtf8(std::string("</script>") + kPlanted), p.time + 90, {}, {}});
+            p.comments.push_back(c);
+            p.files.push_back(u"p1.jpg");
+        }
+        records.push_back(PostRecordJson(p));
+    }
+    ASSERT_TRUE(WriteMoodsJson(TextFromPath(mood), nullptr, MoodsJsonText("10001", "", records), nullptr));
+    ASSERT_EQ(Cli("gallery --save " + qm::test::ShellQuote(save.string()) + " 10001"), 0)
+        << qm::test::FileText(work_.path() / "cli-err.txt");
+    ASSERT_TRUE(fs::exists(target / "moods.html"));
+    EXPECT_NE(qm::test::FileText(target / "index.html").find("href=\"moods.html\""), std::string::npos);
+
+    const std::string base = "file://" + target.string() + "/moods.html";
+    for (const std::string& url : {base, base + "#q=" + "PWNED"}) {
+        const std::string dom = Dom(url);
+        EXPECT_NE(dom.find("data-ready="), std::string::npos) << url << ": timeline.js did not run";
+        EXPECT_EQ(Count(dom, "<script"), 2) << url;  // the data block and timeline.js
+        EXPECT_EQ(dom.find("PWNED</title>"), std::string::npos) << url;
+        EXPECT_EQ(dom.find("<img src=\"x\""), std::string::npos) << url;
+        // Text, repost, place, comment name and text: five times per planted post; the reply once.
+        EXPECT_GE(Count(dom, "&lt;script&gt;document.title='PWNED'&lt;/script&gt;"), 5) << url;
+        EXPECT_NE(dom.find("&lt;/script&gt;&lt;script&gt;document.title='PWNED'"), std::string::npos) << url;
+        EXPECT_NE(dom.find("<a href=\"说说/p1.jpg\">"), std::string::npos) << url;
+    }
+    // The search made the oldest post, which the page did not hold.
+    const std::string found = Dom(base + "#q=PWNED");
+    EXPECT_NE(found.find("id=\"p29\""), std::string::npos);
+    EXPECT_NE(found.find("找到 2 条"), std::string::npos);
 }
 
 }  // namespace
