@@ -19,6 +19,19 @@ if [ -x "$bin/download_bench" ]; then
     "$bin/download_bench" $quick >"$out/download.txt" || status=1
     cat "$out/download.txt" >&2
 fi
+if [ -x "$bin/job_bench" ]; then
+    echo "== job_bench $quick" >&2
+    "$bin/job_bench" $quick >"$out/job.txt" || status=1
+    cat "$out/job.txt" >&2
+fi
+if [ -x "$bin/bigalbum_bench" ]; then
+    # --quick leaves out the 100,000-picture album (its gallery alone takes minutes).
+    echo "== bigalbum_bench $quick" >&2
+    sizes=""
+    [ -n "$quick" ] && sizes="--sizes 1000,10000"
+    "$bin/bigalbum_bench" $sizes >"$out/bigalbum.txt" || status=1
+    cat "$out/bigalbum.txt" >&2
+fi
 if [ -x "$bin/cookie_flood_bench" ]; then
     echo "== cookie_flood_bench" >&2
     # On a memory file system when there is one: what is compared is the cost of cookies, and ext4's
@@ -97,6 +110,27 @@ if [ -s "$out/download.txt" ]; then
     done
 fi
 
+if [ -s "$out/job.txt" ]; then
+    # "job-vs-curl SET NxKiB (no-)gallery: engine/curl E x, job/curl J x, CPU/curl C x, peak RSS R MiB (...)"
+    while read -r set engine job cpu rss; do
+        row "job $set: engine/curl" "$engine" "0.90" "goal <= 0.90 (job - list-only)"
+        row "job $set: job/curl" "$job" "" ""
+        row "job $set: CPU/curl" "$cpu" "1.00" "goal <= 1.00"
+        row "job $set: peak RSS MiB" "$rss" "24" "goal <= 24 without the gallery"
+    done < <(sed -n 's/^job-vs-curl \([^ ]*\) .*engine\/curl \([0-9.]*\)x, job\/curl \([0-9.]*\)x, CPU\/curl \([0-9.]*\)x, peak RSS \([0-9.]*\) MiB.*/\1 \2 \3 \4 \5/p' "$out/job.txt")
+    share=$(sed -n 's/^gallery after the download of set A: .* s, \([0-9.-]*\) % of the download.*/\1/p' "$out/job.txt")
+    row "job A: gallery % of the download" "$share" "10" "goal <= 10"
+fi
+if [ -s "$out/bigalbum.txt" ]; then
+    while read -r n per rss arch; do
+        row "album of $n: ms per picture" "$per" "" "list, download, re-run, report, gallery"
+        row "album of $n: peak RSS MiB" "$rss" "200" "goal <= 200"
+        row "album of $n: archive bytes/picture" "$arch" "300" "goal <= 300"
+    done < <(sed -n 's/^bigalbum \([0-9]*\) pictures.*; \([0-9.]*\) ms per picture; peak RSS \([0-9.]*\) MiB; archive \([0-9]*\) bytes.*/\1 \2 \3 \4/p' "$out/bigalbum.txt")
+    read -r ratio rerun < <(sed -n 's/^bigalbum summary: time per picture at [0-9]* is \([0-9.]*\)x.*re-run at most \([0-9.]*\) %.*/\1 \2/p' "$out/bigalbum.txt")
+    row "album: per-picture time large/small" "$ratio" "1.5" "goal <= 1.5"
+    row "album: re-run % of the first run" "$rerun" "5" "goal <= 5"
+fi
 if [ -s "$out/cookies.txt" ]; then
     cw=$(sed -n 's/^cookie-flood with .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
     nw=$(sed -n 's/^cookie-flood without .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")

@@ -1,0 +1,227 @@
+// One album of many small pictures, from the simulator, at 1,000, 10,000 and 100,000 pictures: the
+// listing, the download, a re-run (everything already had), the report and the gallery, each timed.
+// Prints per size the time of each step, the time per picture, the peak RSS of the client and the
+// archive's bytes per picture; then how the time per picture at the largest size compares with the
+// smallest (goal: within 1.5x), the re-run against the first run (goal <= 5 %), peak RSS (goal
+// <= 200 MiB) and the archive (goal <= 300 bytes per picture).
+//
+//   bigalbum_bench [--sizes 1000,10000,100000] [--size BYTES]
+//
+// The simulator runs in this process; the client runs in a child (this program again), so its peak
+// RSS is its own. The photo list's pauses between pages are counted, not slept (they are the
+// service's pacing, not work): the line says how long they would have taken.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/SilentObserver.h"
+#include "core/Clock.h"
+#include "core/JobControl.h"
+#include "core/Settings.h"
+#include "download/Archive.h"
+#include "gallery/Gallery.h"
+#include "jobs/DownloadJob.h"
+#include "jobs/ListJob.h"
+#include "net/FileUtil.h"
+#include "net/URLSource2.h"
+#include "sim/Simulator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Steady time, and pauses that return at once while adding up what they would have slept.
+class CountingClock final : public qm::Clock {
+public:
+    time_point Now() override { return std::chrono::steady_clock::now() + std::chrono::milliseconds(slept_.load()); }
+    bool SleepFor(std::chrono::milliseconds d, std::stop_token stop) override {
+        if (stop.stop_requested()) return false;
+        slept_ += d.count();
+        return true;
+    }
+    double SleptSeconds() const { return slept_.load() / 1000.0; }
+
+private:
+    std::atomic<int64_t> slept_{0};
+};
+
+double Since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The client's side for one album size; prints one "child ..." line of figures.
+int Child(int count, int port, const fs::path& dir) {
+    qm::URLSource2Init();
+    qm::SetConnectTo("127.0.0.1:" + std::to_string(port));
+    fs::create_directories(dir / "prog");
+    qm::SettingsStore settings;
+    settings.programFolder = qm::TextFromPath(dir / "prog") + u"/";
+    qm::LoadSettings(settings);
+    qm::bench::SilentObserver obs;
+    CountingClock clock;
+    const fs::path save = dir / "save";
+
+    auto list = [&] {
+        qm::JobControl control;
+        control.TryStart();
+        return qm::RunListJob(qm::ListRequest{u"10001", qm::TargetKind::QZone}, obs, control, settings.programFolder,
+                              clock);
+    };
+    auto download = [&](const qm::ListResult& l) {
+        qm::DownloadRequest request;
+        request.list = l;
+        request.albums = {0};
+        request.saveFolder = qm::TextFromPath(save);
+        request.settings = settings.Snapshot();
+        request.settings.down.ThreadCount = 15;
+        request.programFolder = settings.programFolder;
+        qm::JobControl control;
+        control.TryStart();
+        return qm::RunDownloadJob(request, obs, control, clock);
+    };
+
+    auto t = std::chrono::steady_clock::now();
+    const qm::ListResult albums = list();
+    const double listTime = Since(t);
+    t = std::chrono::steady_clock::now();
+    const qm::JobOutcome first = download(albums);
+    const double downloadTime = Since(t);
+    const double pauses = clock.SleptSeconds();
+    t = std::chrono::steady_clock::now();
+    const qm::JobOutcome again = download(list());
+    const double rerunTime = Since(t);
+
+    t = std::chrono::steady_clock::now();
+    qm::ArchiveOpenError error;
+    std::size_t reported = 0;
+    if (auto archive = qm::Archive::Open(save, error, false))
+        for (const qm::AlbumReport& a : archive->Report()) reported += a.saved;
+    const double reportTime = Since(t);
+
+    t = std::chrono::steady_clock::now();
+    const qm::gallery::GalleryReport gallery = qm::gallery::BuildGallery(qm::TextFromPath(save), u"");
+    const double galleryTime = Since(t);
+
+    uint64_t archiveBytes = 0;
+    for (const char* tail : {"", "-wal"}) {
+        std::error_code ec;
+        const auto n = fs::file_size(save / (std::string(qm::kArchiveFileName) + tail), ec);
+        if (!ec) archiveBytes += n;
+    }
+    const bool right = !first.albums.empty() && first.albums[0].saved == static_cast<std::size_t>(count) &&
+                       !again.albums.empty() && again.albums[0].alreadyHad == static_cast<std::size_t>(count) &&
+                       reported == static_cast<std::size_t>(count) &&
+                       gallery.thumbs.made + gallery.thumbs.kept + gallery.thumbs.failed == static_cast<std::size_t>(count);
+    std::printf("child %d %.3f %.3f %.3f %.3f %.3f %.1f %llu %d\n", count, listTime, downloadTime, rerunTime,
+                reportTime, galleryTime, pauses, static_cast<unsigned long long>(archiveBytes), right ? 1 : 0);
+    return right ? 0 : 1;
+}
+
+struct Figures {
+    int count = 0;
+    double list = 0, download = 0, rerun = 0, report = 0, gallery = 0, pauses = 0, rssMiB = 0;
+    unsigned long long archive = 0;
+    bool right = false;
+    double Total() const { return list + download + rerun + report + gallery; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--child") == 0)
+        return Child(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+
+    std::vector<int> sizes = {1000, 10000, 100000};
+    int pictureBytes = 2000;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
+            sizes.clear();
+            std::stringstream ss(argv[++i]);
+            for (std::string n; std::getline(ss, n, ',');) sizes.push_back(std::max(1, std::atoi(n.c_str())));
+        }
+        if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) pictureBytes = std::max(1, std::atoi(argv[++i]));
+    }
+    std::string pattern = (fs::temp_directory_path() / "qm-bigalbum-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return 1;
+    const fs::path tmp = pattern;
+
+    std::vector<Figures> all;
+    bool allRight = true;
+    for (int count : sizes) {
+        qm::sim::Simulator sim(nlohmann::json{
+            {"qzone", nlohmann::json::array({{{"uin", "10001"},
+                                              {"albums", nlohmann::json::array({{{"id", "big"},
+                                                                                 {"name", "Big"},
+                                                                                 {"pictures", count},
+                                                                                 {"size", pictureBytes}}})}}})}});
+        sim.SetLogging(false);
+        const int port = sim.Start(0);
+        if (port == 0) return 1;
+        const fs::path dir = tmp / std::to_string(count);
+        fs::create_directories(dir);
+        const std::string out = (dir / "child.txt").string();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!std::freopen(out.c_str(), "w", stdout)) std::_Exit(1);
+            ::execl("/proc/self/exe", argv[0], "--child", std::to_string(count).c_str(), std::to_string(port).c_str(),
+                    dir.c_str(), static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        int status = 0;
+        rusage ru{};
+        ::wait4(pid, &status, 0, &ru);
+        sim.Stop();
+        Figures f;
+        f.count = count;
+        f.rssMiB = ru.ru_maxrss / 1024.0;
+        int right = 0;
+        std::FILE* in = std::fopen(out.c_str(), "r");
+        if (!in || std::fscanf(in, "child %*d %lf %lf %lf %lf %lf %lf %llu %d", &f.list, &f.download, &f.rerun,
+                               &f.report, &f.gallery, &f.pauses, &f.archive, &right) != 8)
+            right = 0;
+        if (in) std::fclose(in);
+        f.right = right == 1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        allRight = allRight && f.right;
+        std::printf(
+            "bigalbum %d pictures of %d bytes: list %.2f s, download %.2f s, re-run %.2f s (%.1f %% of the first), "
+            "report %.2f s, gallery %.2f s; %.3f ms per picture; peak RSS %.1f MiB; archive %.0f bytes per picture; "
+            "list pauses %.0f s (counted, not slept)%s\n",
+            count, pictureBytes, f.list, f.download, f.rerun, 100.0 * f.rerun / (f.list + f.download), f.report,
+            f.gallery, 1000.0 * f.Total() / count, f.rssMiB, double(f.archive) / count, f.pauses,
+            f.right ? "" : " WRONG COUNTS");
+        std::fflush(stdout);
+        all.push_back(f);
+    }
+    if (all.size() >= 2) {
+        const Figures &small = all.front(), &big = all.back();
+        double rerunShare = 0, rss = 0, archive = 0;
+        for (const Figures& f : all) {
+            rerunShare = std::max(rerunShare, f.rerun / (f.list + f.download));
+            rss = std::max(rss, f.rssMiB);
+            archive = std::max(archive, double(f.archive) / f.count);
+        }
+        std::printf(
+            "bigalbum summary: time per picture at %d is %.2fx that at %d (goal <= 1.5); re-run at most %.1f %% of the "
+            "first (goal <= 5 %%); peak RSS at most %.1f MiB (goal <= 200); archive at most %.0f bytes per picture "
+            "(goal <= 300)\n",
+            big.count, (big.Total() / big.count) / (small.Total() / small.count), small.count, 100.0 * rerunShare, rss,
+            archive);
+    }
+    // Removed only at the end: files deleted just before a run make the file system's inode
+    // allocator skip over the freed inodes for every new file, a cost that would land on the next size.
+    std::error_code ec;
+    fs::remove_all(tmp, ec);
+    return allRight ? 0 : 1;
+}
