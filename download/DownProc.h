@@ -40,6 +40,8 @@ bool FixPictureFormat(Text& path);
 void FixOrder(DownloadState& st);
 // Sets a file's access and write times; nothing when it is missing or `when` is not positive.
 void SetFileTimes(const Text& path, std::time_t when);
+// The same for the file `name` of a held folder.
+void SetFileTimes(const HeldFolder& folder, const Text& name, std::time_t when);
 // Adds "title\r\n" to the album's title list in `task` (UTF-16LE; the first line brings the BOM).
 void AppendTitleLine(ST_DOWNTASK& task, const Text& title);
 // Writes the gathered title list to "<albumFolder><albumName>.txt" in one atomic step; false when

@@ -30,26 +30,30 @@ const char16_t* ExtensionFor(const unsigned char* b) {
     return nullptr;
 }
 
+// Every path below is relative to the folder `dir` (AT_FDCWD: the current one).
+
 // Renames without ever replacing an existing file.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
+bool RenameNoReplace(int dir, const std::string& from, const std::string& to) {
 #ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
     // File systems without renameat2 support: a hard link fails on an existing name.
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    ::unlink(from.c_str());
+    if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return false;
+    ::unlinkat(dir, from.c_str(), 0);
     return true;
 }
 
 // True when both paths are regular files (not links) with the same bytes.
-bool SameContent(const std::string& a, const std::string& b) {
+bool SameContent(int dir, const std::string& a, const std::string& b) {
     struct stat sa, sb;
-    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
+    if (::fstatat(dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
     if (!S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size) return false;
     if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) return false;  // one file, two names
-    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fa = ::openat(dir, a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fb = fa < 0 ? -1 : ::openat(dir, b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     bool same = fa >= 0 && fb >= 0;
     char ba[65536], bb[65536];
     while (same) {
@@ -73,12 +77,11 @@ bool SameContent(const std::string& a, const std::string& b) {
     return same;
 }
 
-}  // namespace
-
-bool FixPictureFormat(Text& path) {
+// FixPictureFormat for a path relative to `dir`.
+bool FixAt(int dir, Text& path) {
     const std::string native = PathFromText(path).string();
     struct stat sb;
-    if (::lstat(native.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) return false;
+    if (::fstatat(dir, native.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(sb.st_mode)) return false;
 
     // Only the file name's own extension counts, never a dot in a folder name.
     const std::size_t slash = path.rfind(u'/');
@@ -87,7 +90,7 @@ bool FixPictureFormat(Text& path) {
     const Text base = hasExt ? path.substr(0, dot) : path;
     const Text current = hasExt ? path.substr(dot) : Text();
 
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::openat(dir, native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     unsigned char head[7] = {};
     std::size_t got = 0;
@@ -105,18 +108,30 @@ bool FixPictureFormat(Text& path) {
 
     const Text renamed = base + ext;
     const std::string target = PathFromText(renamed).string();
-    if (!RenameNoReplace(native, target)) {
+    if (!RenameNoReplace(dir, native, target)) {
         // The corrected name is taken. A picture downloaded again is the same bytes as the one
         // corrected last time: the new copy goes. Different bytes keep both files.
-        if (errno != EEXIST || !SameContent(native, target) || ::unlink(native.c_str()) != 0) return false;
+        if (errno != EEXIST || !SameContent(dir, native, target) || ::unlinkat(dir, native.c_str(), 0) != 0)
+            return false;
     }
     path = renamed;
     return true;
 }
 
+}  // namespace
+
+bool FixPictureFormat(Text& path) {
+    return FixAt(AT_FDCWD, path);
+}
+
 void FixFormat(DownloadState& st) {
     ST_DOWNTASK& task = st.task;
     for (Text& name : task.fileNames) {
+        // Through the album folder held since it was checked, when it was made.
+        if (task.folder) {
+            FixAt(task.folder->Fd(), name);
+            continue;
+        }
         Text path = task.albumFolder + name;
         FixPictureFormat(path);
         const std::size_t slash = path.rfind(u'/');

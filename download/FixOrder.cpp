@@ -7,7 +7,10 @@ namespace qm {
 void FixOrder(DownloadState& st) {
     std::time_t t = std::time(nullptr);
     for (const Text& name : st.task.fileNames) {
-        SetFileTimes(st.task.albumFolder + name, t);
+        if (st.task.folder)
+            SetFileTimes(*st.task.folder, name, t);
+        else
+            SetFileTimes(st.task.albumFolder + name, t);
         t -= 60;  // also for a missing file, so the others keep their places
     }
 }

@@ -37,4 +37,13 @@ void SetFileTimes(const Text& path, std::time_t when) {
     SetTimes(path, when, AT_SYMLINK_NOFOLLOW);
 }
 
+void SetFileTimes(const HeldFolder& folder, const Text& name, std::time_t when) {
+    struct stat sb;
+    const std::string native = PathFromText(name).string();
+    if (when <= 0 || ::fstatat(folder.Fd(), native.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(sb.st_mode))
+        return;
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ::utimensat(folder.Fd(), native.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 }  // namespace qm

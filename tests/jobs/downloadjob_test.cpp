@@ -337,6 +337,7 @@ TEST_F(DownloadJob, StopWhileListingAsksBeforeDownloadingWhatWasListed) {
 TEST_F(DownloadJob, AFolderSwappedForALinkMidRunCannotRedirectAnyWrite) {
     req.albums = {Album("a")};
     req.settings.down.ThreadCount = 1;
+    SetFlags(SiteFlag::FixFormat | SiteFlag::FixOrder);  // the work after the album as well
     const fs::path moved = dir / "moved", outside = dir / "outside";
     fs::create_directories(outside);
     std::atomic<bool> swapped{false};
@@ -358,6 +359,8 @@ TEST_F(DownloadJob, AFolderSwappedForALinkMidRunCannotRedirectAnyWrite) {
                   PictureBody("/a/" + std::to_string(i) + ".jpg"));
     EXPECT_TRUE(fs::exists(moved / "album.json"));
     EXPECT_TRUE(fs::exists(moved / "pic.vyr"));
+    // The falling times of FixOrder reached the pictures where they are.
+    EXPECT_GT(fs::last_write_time(moved / "pic0.jpg"), fs::last_write_time(moved / "pic5.jpg"));
     ASSERT_EQ(o.albums.size(), 1u);
     EXPECT_EQ(o.albums[0].saved, 6u);
 }
