@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     // Logins (from the login window or imported) persist in cookies.txt of the program folder.
     if (!qm::CookieStore::Instance().Open(folders.config))
         std::fputs("quillmoss: cookies.txt could not be read\n", stderr);
+    // Qt WebEngine's start-up debug block is no concern of the user's terminal.
+    if (qgetenv("QT_LOGGING_RULES").isEmpty()) qputenv("QT_LOGGING_RULES", "qt.webenginecontext.debug=false");
     // The login browser's flags (host mapping, sandbox) must be set before the application starts.
     qm::ui::PrepareBrowserEnvironment();
 

@@ -5,7 +5,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "qm/Version.h"
+
 namespace qm::ui {
+
+QString VersionLine() {
+    return QStringLiteral("版本号：") + QStringLiteral(QM_VERSION);
+}
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("关于"));
@@ -15,7 +21,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     f.setPointSize(f.pointSize() + 3);
     f.setBold(true);
     name->setFont(f);
-    auto* version = new QLabel(QString::fromUtf16(kVersionLine), this);
+    auto* version = new QLabel(VersionLine(), this);
     version->setObjectName(QStringLiteral("versionLine"));
     auto* note = new QLabel(QStringLiteral("下载QQ空间、QQ群与腾讯微博的整本相册。"), this);
     note->setObjectName(QStringLiteral("noteLine"));

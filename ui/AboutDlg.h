@@ -5,7 +5,8 @@
 
 namespace qm::ui {
 
-inline constexpr char16_t kVersionLine[] = u"版本号：16.09.23.01";
+// "版本号：" and the version every program prints with --version.
+QString VersionLine();
 
 class CAboutDlg : public QDialog {
     Q_OBJECT

@@ -58,6 +58,10 @@ CDlgWebOpen::CDlgWebOpen(const QString& startAddress, QWidget* owner, CookieStor
 
     connect(open_, &QPushButton::clicked, this, &CDlgWebOpen::OnOpen);
     connect(address_, &QLineEdit::returnPressed, this, &CDlgWebOpen::OnOpen);
+    // The address row follows the page (a redirect, a link, a login form's next page).
+    connect(browser_, &QWebEngineView::urlChanged, this, [this](const QUrl& url) {
+        if (!url.isEmpty() && !address_->hasFocus()) address_->setText(url.toString());
+    });
 
     resize(kWidth, kHeight);
     Arrange();
@@ -104,10 +108,13 @@ void CDlgWebOpen::resizeEvent(QResizeEvent* e) {
 }
 
 void CDlgWebOpen::keyPressEvent(QKeyEvent* e) {
-    // The window closes by its close box only: Escape and Enter (also when the page leaves them
-    // unhandled) do not end it. Enter in the address box opens the address.
+    // Escape closes the window as its close box does; Enter (also when the page leaves it
+    // unhandled) does not end it. Enter in the address box opens the address.
     switch (e->key()) {
         case Qt::Key_Escape:
+            e->accept();
+            reject();
+            return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             e->accept();

@@ -73,8 +73,17 @@ void CDlgDownSet::OnOk() {
     };
     const uint16_t threads = low16(threads_);
     const uint16_t timeout = low16(timeout_);
-    if (threads < 1 || threads > 15 || timeout < 10) {
-        ShowMessageBox(this, QStringLiteral("参数错误"));
+    // The message names the value at fault and its range, and that box gets the focus.
+    if (threads < 1 || threads > 15) {
+        ShowMessageBox(this, QStringLiteral("参数错误：线程数要在 1 到 15 之间（现在是 %1）").arg(threads));
+        threads_->setFocus();
+        threads_->selectAll();
+        return;
+    }
+    if (timeout < 10) {
+        ShowMessageBox(this, QStringLiteral("参数错误：超时至少 10 秒（现在是 %1）").arg(timeout));
+        timeout_->setFocus();
+        timeout_->selectAll();
         return;
     }
     param_.MinSizeKB = low16(min_);

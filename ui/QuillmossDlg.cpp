@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QKeyEvent>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -279,17 +280,21 @@ void CQuillmossDlg::BuildMenus() {
         return a;
     };
 
-    loginMenu_ = bar->addMenu(QStringLiteral("登录"));
+    // Each menu has a mnemonic (Alt and its letter), and F10 opens the first, as desktops expect.
+    loginMenu_ = bar->addMenu(QStringLiteral("登录(&L)"));
     QAction* mode = add(loginMenu_, kMenuLoginMode,
                         QStringLiteral("登录方式1（如果登录失败，可勾选该项后再登录）"), true);
     connect(mode, &QAction::triggered, this, [this] { loginModeless_ = !loginModeless_; });
     loginMenu_->addSeparator();
     for (const LoginItem& item : kLoginItems) {
         QAction* a = add(loginMenu_, item.id, QString::fromUtf16(item.text));
+        // Only the QQ Zone family is fetched by this version: the other services' logins are grey.
+        const bool used = item.id == kMenuLoginQZone || item.id == kMenuLoginWeibo || item.id == kMenuLoginCustom;
+        a->setEnabled(used);
         connect(a, &QAction::triggered, this, [this, id = item.id] { OpenLogin(id); });
     }
 
-    settingsMenu_ = bar->addMenu(QStringLiteral("设置"));
+    settingsMenu_ = bar->addMenu(QStringLiteral("设置(&S)"));
     connect(add(settingsMenu_, kMenuDownSet, QStringLiteral("下载参数设置")), &QAction::triggered, this,
             &CQuillmossDlg::OpenDownSet);
     connect(add(settingsMenu_, kMenuSaveSet, QStringLiteral("文件名设置")), &QAction::triggered, this,
@@ -301,12 +306,15 @@ void CQuillmossDlg::BuildMenus() {
         connect(a, &QAction::triggered, this, [this, bit = item.bit] { ToggleFlag(bit); });
     }
 
-    QMenu* io = bar->addMenu(QStringLiteral("导入/导出"));
-    add(io, kMenuImportStart, QStringLiteral("导入下载文件并开始下载"));
-    add(io, kMenuExportFile, QStringLiteral("导出下载文件"));
-    add(io, kMenuExportList, QStringLiteral("导出迅雷下载列表"));
+    QMenu* io = bar->addMenu(QStringLiteral("导入/导出(&I)"));
+    // A download file is not a format of this version: those two entries stay grey. The list
+    // for a download manager is what "只生成迅雷下载列表" writes, here for the chosen albums.
+    add(io, kMenuImportStart, QStringLiteral("导入下载文件并开始下载"))->setEnabled(false);
+    add(io, kMenuExportFile, QStringLiteral("导出下载文件"))->setEnabled(false);
+    connect(add(io, kMenuExportList, QStringLiteral("导出迅雷下载列表")), &QAction::triggered, this,
+            &CQuillmossDlg::ExportDownloadLists);
 
-    QMenu* tools = bar->addMenu(QStringLiteral("辅助功能"));
+    QMenu* tools = bar->addMenu(QStringLiteral("辅助功能(&T)"));
     connect(add(tools, kMenuFileTools, QStringLiteral("文件处理")), &QAction::triggered, this,
             [this] { OpenUrl(QUrl(Q(HelpAddress(kMenuFileTools)))); });
     QAction* gallery = tools->addAction(QStringLiteral("生成离线相册浏览页"));
@@ -314,7 +322,7 @@ void CQuillmossDlg::BuildMenus() {
         MakeGalleryInBackground(this, gallery, save_->EditText(), [this](const QUrl& u) { OpenUrl(u); });
     });
 
-    QMenu* help = bar->addMenu(QStringLiteral("帮助"));
+    QMenu* help = bar->addMenu(QStringLiteral("帮助(&H)"));
     for (auto [id, text] : {std::pair{kMenuUsage, u"使用说明"}, std::pair{kMenuConsult, u"软件咨询"},
                             std::pair{kMenuFeedback, u"问题反馈"}}) {
         connect(add(help, id, QString::fromUtf16(text)), &QAction::triggered, this,
@@ -324,6 +332,12 @@ void CQuillmossDlg::BuildMenus() {
     connect(add(help, kMenuAbout, QStringLiteral("版本信息")), &QAction::triggered, this, [this] {
         CAboutDlg about(this);
         about.exec();
+    });
+
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] {
+        menuBar()->setFocus(Qt::MenuBarFocusReason);
+        menuBar()->setActiveAction(loginMenu_->menuAction());
     });
 
     connect(settingsMenu_, &QMenu::aboutToShow, this, &CQuillmossDlg::UpdateMenuStates);
@@ -371,7 +385,7 @@ void CQuillmossDlg::InitialiseState() {
     const QString saveFolder = options_.portable || documents.isEmpty()
                                    ? DefaultSaveFolder(programFolder, documents)
                                    : WithSeparator(WithSeparator(documents) + QString::fromUtf16(kProductFolderName));
-    if (saveFolder != programFolder) QDir().mkpath(saveFolder);
+    // The folder is made by the first download that uses it, not at start-up.
     save_->SetEditText(saveFolder);
 
     LoadSettings(st_);
@@ -461,6 +475,15 @@ void CQuillmossDlg::OnListButton() {
         st_.listJob.control.RequestStop();
         return;
     }
+    if (site_->currentIndex() > 0) {
+        // The catalogue names more services than this version fetches; say so instead of an
+        // empty list.
+        const QString text = QStringLiteral("此版本不支持“%1”，只能下载QQ空间、QQ群和腾讯微博的相册。")
+                                 .arg(site_->currentText());
+        status_->setText(text);
+        ShowMessageBox(this, text);
+        return;
+    }
     // A running mode switch is stopped; its late rows are dropped by the table reset.
     uint8_t expected = 1;
     st_.ThumbJobState.compare_exchange_strong(expected, 2);
@@ -506,6 +529,24 @@ void CQuillmossDlg::OnDownloadButton() {
         [this, request] { RunDownloadJob(request, frontend_, st_.downloadJob.control); });
     if (press == JobRunner::Press::Failed)
         ShowMessageBox(this, QStringLiteral("Create thread:GetListFunc failed."));
+}
+
+void CQuillmossDlg::ExportDownloadLists() {
+    if (st_.downloadJob.Running() || st_.listJob.Running()) return;
+    DownloadRequest request;
+    request.list = st_.list;
+    request.list.albums = st_.albums.Snapshot();
+    request.albums = grid_->SelectedAlbums(static_cast<int>(request.list.albums.size()));
+    if (request.albums.empty()) {
+        ShowMessageBox(this, QStringLiteral("请先选中要导出下载列表的相册"));
+        return;
+    }
+    request.saveFolder = T(save_->EditText());
+    request.settings = st_.Snapshot();
+    request.settings.profile.SiteFlags |= SiteFlag::ListOnly;  // lists only, whatever the switch says
+    request.programFolder = st_.programFolder;
+    frontend_.ResetStopPressed();
+    st_.downloadJob.PressButton([this, request] { RunDownloadJob(request, frontend_, st_.downloadJob.control); });
 }
 
 void CQuillmossDlg::ResetTable() {
@@ -678,6 +719,10 @@ void CQuillmossDlg::OnFilterLink() {
 }
 
 void CQuillmossDlg::OnExportLink() {
+    if (grid_->RowCount() == 0 || grid_->CellData(0, 0) < 0) {
+        ShowMessageBox(this, QStringLiteral("相册列表是空的，没有可导出的内容"));
+        return;
+    }
     ExportCsv(this, *grid_);
 }
 
@@ -1027,6 +1072,15 @@ void CQuillmossDlg::JoinThreads() {
         if (t->joinable()) t->join();
     st_.listJob.Join();
     st_.downloadJob.Join();
+}
+
+void CQuillmossDlg::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    // The keyboard starts in the target box: typing a number and Return is the usual start.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        target_->lineEdit()->setFocus();
+    }
 }
 
 void CQuillmossDlg::closeEvent(QCloseEvent* e) {

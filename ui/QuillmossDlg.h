@@ -129,6 +129,9 @@ public:
     void OnFindLink();
     void OnFilterLink();
     void OnExportLink();
+    // "导出迅雷下载列表": the address lists of the chosen albums (as "只生成迅雷下载列表" writes
+    // them), without downloading a picture.
+    void ExportDownloadLists();
     void OnSiteChanged();
     void OnTargetEdited(const QString& text);
     // Takes the first of the dropped paths as the save folder.
@@ -156,6 +159,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -196,6 +200,7 @@ private:
     std::atomic<int> generation_{0};
     bool loginModeless_ = true;
     bool closeRequested_ = false;
+    bool shownOnce_ = false;
     int listKey_ = 0;  // Return, Enter or Escape pressed while a list was open, until released
 
     QComboBox* site_ = nullptr;

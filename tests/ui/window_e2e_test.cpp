@@ -64,6 +64,15 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
         // The offline gallery of the target is written after the download, as the terminal does.
         ASSERT_TRUE(WaitUntil([&] { return !w.GalleryRunning(); }, 60000));
         EXPECT_TRUE(QFileInfo::exists(w.TargetFolder() + "/index.html")) << w.TargetFolder().toStdString();
+
+        // "导出迅雷下载列表" writes the chosen album's address list and downloads nothing more.
+        w.Grid()->selectRow(0);
+        w.ExportDownloadLists();
+        ASSERT_TRUE(WaitUntil([&] { return !w.State().downloadJob.Running() && downloadButton->text() == "下载"; }, 60000));
+        bool listed = false;
+        QDirIterator lists(save, {"*.lst"}, QDir::Files, QDirIterator::Subdirectories);
+        while (lists.hasNext()) listed = !lists.next().isEmpty();
+        EXPECT_TRUE(listed);
     }
     sim->Stop();
 }

@@ -11,7 +11,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QMenuBar>
 #include <QRadioButton>
+#include <QTest>
 #include <QTemporaryDir>
 
 #include "core/Settings.h"
@@ -56,7 +58,9 @@ TEST(DownloadParameterDialog, RefusesOutOfRangeValuesAndKeepsTheRecord) {
     EXPECT_FALSE(TryDownSet(p, "0", "30"));
     EXPECT_FALSE(TryDownSet(p, "16", "30"));
     EXPECT_FALSE(TryDownSet(p, "5", "9"));
-    EXPECT_EQ(boxes.Texts(), QStringList({"参数错误", "参数错误", "参数错误"}));
+    EXPECT_EQ(boxes.Texts(), QStringList({"参数错误：线程数要在 1 到 15 之间（现在是 0）",
+                                          "参数错误：线程数要在 1 到 15 之间（现在是 16）",
+                                          "参数错误：超时至少 10 秒（现在是 9）"}));
     EXPECT_EQ(p.ThreadCount, 5);
     EXPECT_EQ(p.TimeoutSec, 30);
     EXPECT_EQ(p.MinSizeKB, 1);
@@ -170,7 +174,7 @@ TEST(MainWindowStartup, TempProgramFolderDefaultsToDocuments) {
     WindowFixture f("Temp/prog");
     const QString expected = f.dir.path() + "/Documents/Quillmoss/";
     EXPECT_EQ(f.window->SaveBox()->EditText(), expected);
-    EXPECT_TRUE(QDir(expected).exists());
+    EXPECT_FALSE(QDir(expected).exists());  // made by the first download that uses it
 
     WindowFixture plain("work");
     EXPECT_EQ(plain.window->SaveBox()->EditText(), plain.ProgramFolder());
@@ -291,4 +295,31 @@ TEST(WindowOpen, FailedOpenSaysSoAndOffersToCopyThePath) {
     ASSERT_EQ(boxes.Texts().size(), 1);
     EXPECT_TRUE(boxes.Texts()[0].contains(dir.path() + "/saved/123456789"));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), dir.path() + "/saved/123456789");
+}
+
+// Services this version does not fetch say so (their logins are grey), instead of an empty list;
+// the menus have mnemonics; an empty table is not exported; the keyboard starts in the target box.
+TEST(MainWindowSmallThings, UnsupportedServicesMenusExportAndFocus) {
+    WindowFixture f;
+    CQuillmossDlg& w = *f.window;
+    BoxRecorder boxes;
+    w.SiteBox()->setCurrentIndex(3);
+    w.OnListButton();
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("此版本不支持“" + w.SiteBox()->itemText(3) + "”"));
+    EXPECT_FALSE(w.State().listJob.Running());
+    EXPECT_FALSE(w.MenuAction(32789)->isEnabled());  // 百度
+    EXPECT_TRUE(w.MenuAction(kMenuLoginQZone)->isEnabled());
+    EXPECT_FALSE(w.MenuAction(kMenuImportStart)->isEnabled());
+    EXPECT_TRUE(w.MenuAction(kMenuExportList)->isEnabled());
+    for (QAction* menu : w.menuBar()->actions()) EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+
+    w.OnExportLink();
+    EXPECT_EQ(boxes.Texts().last(), "相册列表是空的，没有可导出的内容");
+
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_TRUE(focus == w.TargetBox() || focus == w.TargetBox()->lineEdit());
 }
