@@ -79,9 +79,15 @@ std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
         album.listed = meta->listed;
         album.expected = meta->expected;
         for (const AlbumJsonPicture& p : meta->pictures) {
-            if (p.state != "saved" && p.state != "already_had") continue;
             const std::string file = ToUtf8(p.file);
-            if (!IsPlainFile(folder, file) || !shown.insert(file).second) continue;
+            const bool saved = p.state == "saved" || p.state == "already_had";
+            if (!saved || file.empty() || !IsPlainFile(folder, file)) {
+                const std::string name = !p.title.empty() ? ToUtf8(p.title) : !file.empty() ? file : ToUtf8(p.main);
+                album.missing.push_back({name, saved ? std::string("文件已不在相册文件夹里")
+                                                     : !p.reason.empty() ? p.reason : std::string("未下载")});
+                continue;
+            }
+            if (!shown.insert(file).second) continue;
             album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description)});
         }
     }

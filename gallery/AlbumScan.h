@@ -24,6 +24,11 @@ struct GalleryAlbum {
     std::size_t listed = 0;
     int32_t expected = -1;
     std::vector<GalleryPicture> pictures;
+    // Pictures album.json lists that are not in the folder: their title (else file name) and why.
+    struct Missing {
+        std::string name, reason;
+    };
+    std::vector<Missing> missing;
 };
 
 // True for file names the gallery shows as pictures (by extension, case-insensitively).

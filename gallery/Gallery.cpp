@@ -98,12 +98,13 @@ void BuildTarget(const fs::path& save, const fs::path& relative, unsigned thread
             }
         }
 
-        AlbumTile tile{&album, {}};
+        AlbumTile tile{&album, {}, {}};
         for (std::size_t i = 0; i < states.size(); ++i)
             if (states[i] != ThumbState::Failed) {
                 tile.coverThumb = ThumbName(files[i]);
                 break;
             }
+        if (tile.coverThumb.empty() && !files.empty()) tile.coverOriginal = files.front();
         tiles.push_back(tile);
     }
     Write(dir / kCssName, kGalleryCss, report);

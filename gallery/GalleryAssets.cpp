@@ -24,6 +24,8 @@ header, main { max-width: 1400px; margin: 0 auto; }
 header { padding: 20px 16px 14px; }
 h1 { font-size: 1.375rem; font-weight: 600; margin: 0; overflow-wrap: anywhere; }
 .meta { color: var(--muted); font-size: .875rem; margin: 2px 0 0; }
+.missing { margin: 16px; color: var(--muted); font-size: .875rem; }
+.missing h2 { font-size: 1rem; color: var(--warn); margin: 0 0 4px; }
 .back { color: var(--accent); text-decoration: none; font-size: .9rem; }
 .back:hover { text-decoration: underline; }
 .warn { display: inline-block; color: var(--warn); border: 1px solid currentColor; border-radius: 4px;

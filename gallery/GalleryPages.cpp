@@ -55,13 +55,23 @@ std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbStat
         if (i < thumbs.size() && thumbs[i] != ThumbState::Failed)
             out += std::string(i < kEagerTiles ? "<img src=\"" : "<img data-src=\"") + kThumbFolder + "/" +
                    ThumbName(p.file) + "\" loading=\"lazy\" decoding=\"async\" alt=\"\">";
-        else
-            out += "<i class=\"ph\"></i>";
+        else  // no thumbnail (a format the thumbnailer cannot read): the browser may show the original
+            out += std::string(i < kEagerTiles ? "<img src=\"" : "<img data-src=\"") + UrlComponent(p.file) +
+                   "\" loading=\"lazy\" decoding=\"async\" alt=\"\" onerror=\"this.outerHTML='<i class=ph></i>'\">";
         out += "<span>" + EscapeHtml(p.title) + "</span></a>\n";
         notes.push_back(p.description);
     }
     if (album.pictures.empty()) out += "<p class=\"empty\">这个相册里还没有保存的图片。</p>\n";
-    out += "</main>\n<script type=\"application/json\" id=\"notes\">" + ScriptJson(notes) + "</script>\n";
+    out += "</main>\n";
+    // What the album lists but the folder does not hold, by name and with the reason.
+    if (!album.missing.empty()) {
+        out += "<section class=\"missing\"><h2>没有保存的图片 " + std::to_string(album.missing.size()) +
+               " 张</h2><ul>\n";
+        for (const GalleryAlbum::Missing& m : album.missing)
+            out += "<li>" + EscapeHtml(m.name) + "：" + EscapeHtml(m.reason) + "</li>\n";
+        out += "</ul></section>\n";
+    }
+    out += "<script type=\"application/json\" id=\"notes\">" + ScriptJson(notes) + "</script>\n";
     out += "<script src=\"../" + std::string(kJsName) + "\"></script>\n</body>\n</html>\n";
     return out;
 }
@@ -83,6 +93,9 @@ std::string TargetPageHtml(const std::string& targetName, const std::vector<Albu
         if (!t.coverThumb.empty())
             out += "<img src=\"" + folder + "/" + kThumbFolder + "/" + t.coverThumb +
                    "\" loading=\"lazy\" decoding=\"async\" alt=\"\">";
+        else if (!t.coverOriginal.empty())
+            out += "<img src=\"" + folder + "/" + UrlComponent(t.coverOriginal) +
+                   "\" loading=\"lazy\" decoding=\"async\" alt=\"\" onerror=\"this.outerHTML='<i class=ph></i>'\">";
         else
             out += t.album->pictures.empty() ? "<i></i>" : "<i class=\"ph\"></i>";
         out += "</span><b>" + EscapeHtml(t.album->name) + "</b><span class=\"n\">" + CountLine(*t.album) +

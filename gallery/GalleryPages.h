@@ -15,6 +15,8 @@ namespace qm::gallery {
 struct AlbumTile {
     const GalleryAlbum* album = nullptr;
     std::string coverThumb;
+    // With no thumbnail: the first picture itself (a browser may show what the thumbnailer cannot).
+    std::string coverOriginal;
 };
 
 // `thumbs` has one state per picture of `album`.

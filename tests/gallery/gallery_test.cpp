@@ -166,6 +166,27 @@ TEST(GalleryPages, HostileTextsStayTextAndFileNamesStayFileNames) {
     EXPECT_EQ(nlohmann::json::parse(m[1].str()).at(0).get<std::string>(), ToUtf8(sneaky));
 }
 
+// A picture the thumbnailer cannot read (a BMP here) is shown from its own file, which a browser
+// may well display; the pictures the album lists but did not save are named with their reason.
+TEST(GalleryPages, UnreadablePicturesShowTheOriginalAndMissingOnesAreNamed) {
+    test::TempFolder save;
+    const fs::path album = save.path() / "t1" / "bmp";
+    AlbumJson a;
+    a.name = u"位图";
+    a.pictures = {{u"old.bmp", u"老照片", u"", {}, {}, 0, "", "saved", ""},
+                  {u"", u"没下完", u"", u"http://a.qpic.cn/x", {}, 0, "", "failed", "HTTP 500"}};
+    Put(album / "old.bmp", "BM" + std::string(60, '\x01'));
+    ASSERT_TRUE(WriteAlbumJson(TextFromPath(album), a, nullptr));
+    ASSERT_EQ(gallery::BuildGallery(TextFromPath(save.path()), u"t1").targets.size(), 1u);
+
+    const std::string page = qm::test::FileText(album / "index.html");
+    EXPECT_NE(page.find("src=\"old.bmp\""), std::string::npos) << page;
+    EXPECT_NE(page.find("没有保存的图片 1 张"), std::string::npos);
+    EXPECT_NE(page.find("没下完：HTTP 500"), std::string::npos);
+    const std::string list = qm::test::FileText(save.path() / "t1" / "index.html");
+    EXPECT_NE(list.find("src=\"bmp/old.bmp\""), std::string::npos) << list;
+}
+
 TEST(Thumbnails, BoundedIncrementalAndAPlaceholderForWhatCannotBeDecoded) {
     test::TempFolder dir;
     Put(dir.path() / "wide.png", Png(1200, 500));
