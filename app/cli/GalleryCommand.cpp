@@ -11,18 +11,18 @@ constexpr char kGalleryUsage[] = "usage: quillmoss-cli gallery -s|--save DIR [TA
 constexpr char kGalleryHelp[] =
     "usage: quillmoss-cli gallery -s|--save DIR [TARGET]\n"
     "\n"
-    "Writes an offline gallery of the albums saved under DIR: DIR/TARGET/index.html lists the\n"
-    "albums, each album folder gets an index.html with its pictures (click one for the large view\n"
-    "with its title and description; arrow keys or a swipe for the next one, Escape to go back).\n"
-    "Thumbnails go into each album's hidden .thumbs folder; only new pictures get one on the next\n"
-    "run. The pages need no server and no network: open them in any browser.\n"
+    "为 DIR 下保存的相册生成离线浏览页：DIR/TARGET/index.html 列出相册，每个相册文件夹里有\n"
+    "index.html 显示它的图片（点一张看大图和标题、描述；方向键或滑动看下一张，Esc 返回）。\n"
+    "缩略图放在每个相册隐藏的 .thumbs 文件夹里，下次只为新图片做缩略图；缩略图做不出来的图片\n"
+    "（例如这里读不了的 BMP）直接显示原图。相册里列出却没有保存的图片在相册页下方列出原因。\n"
+    "浏览页不需要服务器和网络，用任何浏览器打开即可。\n"
     "\n"
-    "  TARGET      one target folder under DIR (the QQ number, group or page the download named);\n"
-    "              without it, every target folder under DIR that holds albums saved by this program.\n"
-    "  -s, --save DIR  the save folder given to `download`.\n"
+    "  TARGET      DIR 下的一个目标文件夹（下载时用的QQ号、群号或主页名）；不给时为 DIR 下\n"
+    "              每个保存有本程序所下相册的目标文件夹生成。\n"
+    "  -s, --save DIR  下载时给的保存路径。\n"
     "\n"
-    "`download` writes the gallery of its target at the end unless --no-gallery is given.\n"
-    "Exit status: 0 done, 1 nothing to show or a page could not be written, 2 usage.\n";
+    "download 结束时会为它的目标生成浏览页，除非给了 --no-gallery 或设置里打开了 NoGallery。\n"
+    "退出状态：0 完成，1 没有可显示的相册或有页面无法写入，2 用法错误。\n";
 
 // Runs the gallery and reports it on stderr; false when nothing was written or a write failed.
 bool MakeGallery(const Text& save, const Text& target) {

@@ -19,24 +19,20 @@ constexpr char kListUsage[] =
     "[-y|--yes|-n|--no]";
 
 constexpr char kListHelp[] =
-    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind qzone|group|weibo] [-f|--format table|tsv|json] "
-    "[-y|--yes|-n|--no]\n"
+    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind qzone|group|weibo] [-f|--format table|tsv|json] [-y|--yes|-n|--no]\n"
     "\n"
-    "Lists the albums of TARGET: a QQ number (or a QZone page address), a QQ group number, or a\n"
-    "Tencent Weibo page address.\n"
+    "列出 TARGET 的相册：QQ号（或QQ空间主页网址）、QQ群号，或腾讯微博主页网址。\n"
     "\n"
-    "  -k, --kind K  qzone (QZone albums of a QQ number), group (QQ group albums) or weibo (Tencent\n"
-    "                Weibo albums). Without it the address decides: a Weibo address gives weibo, a\n"
-    "                QQ group address gives group, anything else qzone.\n"
-    "  -f, --format F table (default), tsv (rows of 序号, 名称, 数量, 备注 separated by tabs, no\n"
-    "                header) or json (an array of objects).\n"
+    "  -k, --kind K  qzone（QQ号的空间相册）、group（QQ群相册）或 weibo（腾讯微博相册）。\n"
+    "                不给时由网址决定：微博网址是 weibo，QQ群网址是 group，其余是 qzone。\n"
+    "  -f, --format F table（默认）、tsv（序号、名称、数量、备注，以制表符分隔，没有表头）\n"
+    "                或 json（对象数组）。\n"
     "  -y, --yes, -n, --no\n"
-    "                the answer to the program's questions (without them, questions are asked on\n"
-    "                the terminal, and answered no when there is none).\n"
-    "  --demo        serve everything from the built-in simulator instead of the real services.\n"
+    "                程序提问的回答（不给时在终端上提问，没有终端则回答“否”）。\n"
+    "  --demo        全部由内置的模拟服务应答，不连真实的服务。\n"
     "\n"
-    "The program folder (soft.dat, cookies.txt): see quillmoss-cli --help.\n"
-    "Exit status: 0 albums listed, 1 nothing found, 2 usage, 130 interrupted.\n";
+    "程序文件夹（soft.dat、cookies.txt）：见 quillmoss-cli --help。\n"
+    "退出状态：0 已列出，1 没有找到，2 用法错误，130 被中断。\n";
 
 }  // namespace
 

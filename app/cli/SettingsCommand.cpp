@@ -16,21 +16,19 @@ constexpr char kSettingsUsage[] = "usage: quillmoss-cli settings show | set KEY 
 constexpr char kSettingsHelp[] =
     "usage: quillmoss-cli settings show | set KEY VALUE | toggle FLAG\n"
     "\n"
-    "Shows and changes the settings of the QQ Zone family in soft.dat of the program folder\n"
-    "(see quillmoss-cli --help); every change is saved at once.\n"
+    "显示和修改程序文件夹里 soft.dat 中QQ空间系列的设置（见 quillmoss-cli --help）；每次修改立即保存。\n"
     "\n"
-    "  show               every value below\n"
-    "  set KEY VALUE      download parameters: ThreadCount (1-15), TimeoutSec (>= 10), MinSizeKB,\n"
-    "                     MaxSizeKB (0 = no limit); naming: NamePrefix, NameSuffix, ReplaceFrom,\n"
-    "                     ReplaceTo, FolderPrefix, FolderSuffix (at most 38 characters each),\n"
-    "                     NameMode (0 description, 1 sequence number, 2 address),\n"
-    "                     FolderMode (0 album name, 1 none)\n"
-    "  toggle FLAG        FixFormat, FixOrder, TitleListFile, ListOnly, OpenFolderWhenDone,\n"
-    "                     MainPicturesOnly, SkipDownloaded, LargePictures, DescriptionPicturesOnly,\n"
-    "                     NoGallery (no offline gallery after a download, in the window too)\n"
+    "  show               显示下面每一项的值\n"
+    "  set KEY VALUE      下载参数：ThreadCount（1-15）、TimeoutSec（>= 10）、MinSizeKB、\n"
+    "                     MaxSizeKB（0 = 不限）；文件名：NamePrefix、NameSuffix、ReplaceFrom、\n"
+    "                     ReplaceTo、FolderPrefix、FolderSuffix（每项最多 38 个字符）、\n"
+    "                     NameMode（0 描述，1 序号，2 地址）、FolderMode（0 相册名，1 不建文件夹）\n"
+    "  toggle FLAG        FixFormat、FixOrder、TitleListFile、ListOnly、OpenFolderWhenDone、\n"
+    "                     MainPicturesOnly、SkipDownloaded、LargePictures、DescriptionPicturesOnly、\n"
+    "                     NoGallery（下载后不生成离线浏览页，窗口里也一样）\n"
     "\n"
-    "Keys and flags are matched ignoring case. A VALUE may begin with \"-\" (set MinSizeKB -1).\n"
-    "Exit status: 0 done, 1 the settings could not be saved, 2 usage or a refused value.\n";
+    "KEY 和 FLAG 不区分大小写。VALUE 可以以 \"-\" 开头（set MinSizeKB -1）。\n"
+    "退出状态：0 完成，1 设置无法保存，2 用法错误或值被拒绝。\n";
 
 constexpr char16_t kParamError[] = u"参数错误";
 
