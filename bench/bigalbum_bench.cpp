@@ -5,8 +5,9 @@
 // smallest (goal: within 1.5x), the re-run against the first run (goal <= 5 %), peak RSS (goal
 // <= 200 MiB) and the archive (goal <= 300 bytes per picture).
 //
-//   bigalbum_bench [--sizes 1000,10000,100000] [--size BYTES]
+//   bigalbum_bench [--sizes 1000,10000,100000] [--size BYTES] [--no-gallery]
 //
+// --no-gallery leaves the gallery step out (to profile the others).
 // The simulator runs in this process; the client runs in a child (this program again), so its peak
 // RSS is its own. The photo list's pauses between pages are counted, not slept (they are the
 // service's pacing, not work): the line says how long they would have taken.
@@ -62,7 +63,7 @@ double Since(std::chrono::steady_clock::time_point t) {
 }
 
 // The client's side for one album size; prints one "child ..." line of figures.
-int Child(int count, int port, const fs::path& dir) {
+int Child(int count, int port, const fs::path& dir, bool withGallery) {
     qm::URLSource2Init();
     qm::SetConnectTo("127.0.0.1:" + std::to_string(port));
     fs::create_directories(dir / "prog");
@@ -111,7 +112,11 @@ int Child(int count, int port, const fs::path& dir) {
     const double reportTime = Since(t);
 
     t = std::chrono::steady_clock::now();
-    const qm::gallery::GalleryReport gallery = qm::gallery::BuildGallery(qm::TextFromPath(save), u"");
+    qm::gallery::GalleryReport gallery;
+    if (withGallery)
+        gallery = qm::gallery::BuildGallery(qm::TextFromPath(save), u"");
+    else
+        gallery.thumbs.kept = static_cast<std::size_t>(count);
     const double galleryTime = Since(t);
 
     uint64_t archiveBytes = 0;
@@ -140,12 +145,14 @@ struct Figures {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--child") == 0)
-        return Child(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+    if (argc == 6 && std::strcmp(argv[1], "--child") == 0)
+        return Child(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], std::strcmp(argv[5], "1") == 0);
 
     std::vector<int> sizes = {1000, 10000, 100000};
     int pictureBytes = 2000;
+    bool withGallery = true;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-gallery") == 0) withGallery = false;
         if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
             sizes.clear();
             std::stringstream ss(argv[++i]);
@@ -176,7 +183,7 @@ int main(int argc, char** argv) {
         if (pid == 0) {
             if (!std::freopen(out.c_str(), "w", stdout)) std::_Exit(1);
             ::execl("/proc/self/exe", argv[0], "--child", std::to_string(count).c_str(), std::to_string(port).c_str(),
-                    dir.c_str(), static_cast<char*>(nullptr));
+                    dir.c_str(), withGallery ? "1" : "0", static_cast<char*>(nullptr));
             std::_Exit(127);
         }
         int status = 0;
