@@ -1,5 +1,5 @@
-// The download's progress beside the progress line: albums done of those chosen, and a bar of the
-// pictures done of the current album's total. Hidden while no download runs.
+// The download's progress beside the progress line: the album in progress of those chosen (as the
+// status line's "第N/M个图集" counts), and a bar of the pictures done of the current album's total. Hidden while no download runs.
 #pragma once
 
 #include <QWidget>
@@ -16,8 +16,8 @@ public:
 
     // A download of `chosen` albums begins: shows the bar at 0 of `chosen`, no pictures yet.
     void Start(int chosen);
-    // Albums finished (whatever their outcome) of those chosen.
-    void SetAlbums(int done, int chosen);
+    // The album in progress (1-based; 0 before the first) of those chosen.
+    void SetAlbums(int position, int chosen);
     // Pictures finished (saved, already had or failed) of the current album's listed total;
     // a total of 0 (the album is still being listed) shows a busy bar.
     void SetPictures(int done, int total);

@@ -83,7 +83,7 @@ void SaveProgressShots(CQuillmossDlg& w, const QString& dir) {
     progress->setText(QStringLiteral("已下载12/24......"));
     DownloadProgressBar* bar = w.ProgressBar();
     bar->Start(3);
-    bar->SetAlbums(1, 3);
+    bar->SetAlbums(2, 3);  // the album in progress, as the status line says
     bar->SetPictures(12, 24);
     for (QSize size : {QSize(640, 420), QSize(1400, 900)}) {
         w.resize(size);
