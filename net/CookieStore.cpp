@@ -330,21 +330,26 @@ void CookieStore::DropOldestLocked(Bucket* only) {
     EraseLocked(domain, path, name);
 }
 
-void CookieStore::AddLocked(Cookie cookie, bool& changed) {
+bool CookieStore::AddLocked(Cookie cookie, bool& changed) {
     NormaliseDomain(cookie);
-    if (cookie.name.empty() || cookie.domain.empty()) return;
+    if (cookie.name.empty() || cookie.domain.empty()) return false;
+    if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) {
+        Trace("cookies: %s of %s refused: %zu bytes (at most %zu)\n", cookie.name.substr(0, 64).c_str(),
+              cookie.domain.c_str(), cookie.name.size() + cookie.value.size(), kMaxCookieBytes);
+        return false;
+    }
     if (Expired(cookie, Now())) {
         if (EraseLocked(cookie.domain, cookie.path, cookie.name)) changed = true;
-        return;
+        return true;
     }
     if (cookie.expires != 0 && (earliestExpiry_ == 0 || cookie.expires < earliestExpiry_))
         earliestExpiry_ = cookie.expires;
     if (Entry* e = FindLocked(cookie.domain, cookie.path, cookie.name)) {
         e->touched = ++sequence_;
-        if (e->cookie == cookie) return;
+        if (e->cookie == cookie) return true;
         e->cookie = std::move(cookie);
         changed = true;
-        return;
+        return true;
     }
     Bucket& b = domains_[DomainKey(cookie.domain)];
     const uint64_t seq = ++sequence_;
@@ -353,6 +358,7 @@ void CookieStore::AddLocked(Cookie cookie, bool& changed) {
     changed = true;
     if (b.size() > kMaxCookiesPerDomain) DropOldestLocked(&b);
     if (count_ > kMaxCookies) DropOldestLocked(nullptr);
+    return true;
 }
 
 void CookieStore::DropExpiredLocked() {
@@ -602,36 +608,77 @@ int CookieStore::ImportNetscape(std::string_view text) {
     return count;
 }
 
+CookieAddReport CookieStore::AddAll(std::vector<Cookie> cookies) {
+    CookieAddReport report;
+    bool changed = false;
+    const int64_t now = Now();
+    {
+        std::lock_guard lock(mutex_);
+        // The last cookie of the batch for each domain, path and name is the one that counts.
+        std::map<std::tuple<std::string, std::string, std::string>, size_t> last;
+        for (size_t i = 0; i < cookies.size(); ++i) {
+            Cookie& c = cookies[i];
+            NormaliseDomain(c);
+            if (c.name.empty() || c.domain.empty()) {
+                ++report.invalid;
+            } else if (c.name.size() + c.value.size() > kMaxCookieBytes) {
+                ++report.tooLarge;
+            } else if (Expired(c, now)) {
+                ++report.expired;
+                AddLocked(c, changed);  // removes its namesake
+                last.erase({c.domain, c.path, c.name});
+            } else {
+                AddLocked(c, changed);
+                const auto [it, fresh] = last.try_emplace({c.domain, c.path, c.name}, i);
+                if (!fresh) {
+                    ++report.replaced;
+                    it->second = i;
+                }
+            }
+        }
+        for (const auto& [key, i] : last) {
+            const Entry* e = FindLocked(std::get<0>(key), std::get<1>(key), std::get<2>(key));
+            if (e && e->cookie == cookies[i])
+                ++report.kept;
+            else
+                ++report.overLimit;
+        }
+        if (changed) ChangedLocked();
+    }
+    if (changed) AfterChange();
+    return report;
+}
+
 int CookieStore::ImportNetscapeFile(const std::filesystem::path& file) {
     std::string text;
     if (!ReadWholeFile(file, text)) return -1;
     return ImportNetscape(text);
 }
 
-int CookieStore::ImportHeader(std::string_view pairs, std::string_view domain, int64_t expires) {
-    int count = 0;
-    bool changed = false;
-    {
-        std::lock_guard lock(mutex_);
-        while (!pairs.empty()) {
-            const size_t semi = pairs.find(';');
-            std::string_view pair = TrimBlanks(pairs.substr(0, semi));
-            pairs = semi == std::string_view::npos ? std::string_view{} : pairs.substr(semi + 1);
-            const size_t eq = pair.find('=');
-            if (eq == std::string_view::npos) continue;
-            Cookie c;
-            c.name = std::string(TrimBlanks(pair.substr(0, eq)));
-            c.value = std::string(TrimBlanks(pair.substr(eq + 1)));
-            if (c.name.empty()) continue;
-            c.domain = std::string(domain);
-            c.hostOnly = false;
-            c.expires = expires;
-            AddLocked(std::move(c), changed);
-            ++count;
-        }
-        if (changed) ChangedLocked();
+std::vector<Cookie> CookiesFromHeader(std::string_view pairs, std::string_view domain, int64_t expires) {
+    std::vector<Cookie> out;
+    while (!pairs.empty()) {
+        const size_t semi = pairs.find(';');
+        std::string_view pair = TrimBlanks(pairs.substr(0, semi));
+        pairs = semi == std::string_view::npos ? std::string_view{} : pairs.substr(semi + 1);
+        const size_t eq = pair.find('=');
+        if (eq == std::string_view::npos) continue;
+        Cookie c;
+        c.name = std::string(TrimBlanks(pair.substr(0, eq)));
+        c.value = std::string(TrimBlanks(pair.substr(eq + 1)));
+        if (c.name.empty()) continue;
+        c.domain = std::string(domain);
+        c.hostOnly = false;
+        c.expires = expires;
+        out.push_back(std::move(c));
     }
-    if (changed) AfterChange();
+    return out;
+}
+
+int CookieStore::ImportHeader(std::string_view pairs, std::string_view domain, int64_t expires) {
+    std::vector<Cookie> cookies = CookiesFromHeader(pairs, domain, expires);
+    const int count = static_cast<int>(cookies.size());
+    AddAll(std::move(cookies));
     return count;
 }
 
@@ -657,6 +704,24 @@ std::string CookieStore::CookieHeaderFor(std::string_view url) const {
             return a->cookie.path.size() > b->cookie.path.size();
         return a->first < b->first;
     });
+    // A header past kMaxCookieHeader leaves out the least recently set cookies until it fits.
+    size_t length = 0;
+    for (const Entry* e : hits) length += (length ? 2 : 0) + e->cookie.name.size() + 1 + e->cookie.value.size();
+    if (length > kMaxCookieHeader) {
+        std::vector<const Entry*> byAge = hits;
+        std::sort(byAge.begin(), byAge.end(), [](const Entry* a, const Entry* b) { return a->touched < b->touched; });
+        std::vector<const Entry*> dropped;
+        for (const Entry* e : byAge) {
+            if (length <= kMaxCookieHeader) break;
+            length -= std::min(length, e->cookie.name.size() + 1 + e->cookie.value.size() + 2);
+            dropped.push_back(e);
+        }
+        std::erase_if(hits, [&](const Entry* e) {
+            return std::find(dropped.begin(), dropped.end(), e) != dropped.end();
+        });
+        Trace("cookies: %zu of %zu left out of the Cookie header for %s (at most %zu bytes)\n", dropped.size(),
+              dropped.size() + hits.size(), parts.host.c_str(), kMaxCookieHeader);
+    }
     std::string out;
     for (const Entry* e : hits) {
         if (!out.empty()) out += "; ";

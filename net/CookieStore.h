@@ -52,8 +52,27 @@ struct Cookie {
 std::string FormatNetscapeLine(const Cookie& c);
 bool ParseNetscapeLine(std::string_view line, Cookie& out);
 
+// The cookies of "name=value; name=value" (a browser's Cookie header) as domain cookies of
+// `domain` with path "/"; pairs without a name are skipped.
+std::vector<Cookie> CookiesFromHeader(std::string_view pairs, std::string_view domain, int64_t expires = 0);
+
 inline constexpr size_t kMaxCookiesPerDomain = 50;
 inline constexpr size_t kMaxCookies = 3000;
+// A cookie whose name and value together are longer is refused (as browsers refuse it).
+inline constexpr size_t kMaxCookieBytes = 4096;
+// The Cookie header a request carries stays within this many bytes: past it, the least recently
+// set cookies are left out of that request (servers refuse longer headers).
+inline constexpr size_t kMaxCookieHeader = 8192;
+
+// What became of the cookies handed to CookieStore::AddAll.
+struct CookieAddReport {
+    size_t kept = 0;        // in the store afterwards, as given
+    size_t tooLarge = 0;    // name and value longer than kMaxCookieBytes
+    size_t expired = 0;     // expired already (an expired cookie removes its namesake)
+    size_t replaced = 0;    // a later cookie of the same batch with the same domain, path and name won
+    size_t overLimit = 0;   // pushed out by the limits per domain and in all (oldest first)
+    size_t invalid = 0;     // no name or no domain
+};
 
 class CookieStore {
 public:
@@ -73,8 +92,11 @@ public:
     std::filesystem::path FilePath() const;
 
     // Adds or replaces the cookie with the same domain, path and name. An expiry in the past
-    // removes that cookie instead. Names must not be empty; the domain is normalised.
+    // removes that cookie instead. Names must not be empty; the domain is normalised. A cookie
+    // larger than kMaxCookieBytes is refused.
     void Add(Cookie cookie);
+    // Adds many in one change and says what became of each (an import).
+    CookieAddReport AddAll(std::vector<Cookie> cookies);
     // Removes the cookie with this domain (leading dot ignored), path and name; false if absent.
     bool Remove(std::string_view name, std::string_view domain, std::string_view path = "/");
     void Clear();
@@ -98,7 +120,7 @@ public:
     int ImportHeader(std::string_view pairs, std::string_view domain, int64_t expires = 0);
 
     // "name=value; name=value" of the cookies a request to `url` would carry (host, path, secure
-    // and expiry matching; longer paths first). Empty when none.
+    // and expiry matching; longer paths first), at most kMaxCookieHeader bytes. Empty when none.
     std::string CookieHeaderFor(std::string_view url) const;
 
     // Called (without the store's lock held) after every change; may be called on any thread.
@@ -123,7 +145,8 @@ private:
     void AfterChange();
     Entry* FindLocked(const std::string& domain, std::string_view path, std::string_view name);
     bool EraseLocked(const std::string& domain, std::string_view path, std::string_view name);
-    void AddLocked(Cookie cookie, bool& changed);
+    // False when the cookie was refused (no name or domain, too large).
+    bool AddLocked(Cookie cookie, bool& changed);
     void DropOldestLocked(Bucket* only);
     void DropExpiredLocked();
     std::vector<Cookie> SortedLocked(std::vector<const Entry*>& hits) const;

@@ -15,6 +15,8 @@ std::string DescribeFailure(const FetchFailure& f) {
             return with("outside the size limits");
         case FailureKind::WriteError:
             return f.text.empty() ? "write error" : "write error: " + f.text;
+        case FailureKind::DiskFull:
+            return with("No space left on device");
         case FailureKind::Connection:
             return with("connection failed");
         case FailureKind::Stopped:
@@ -23,6 +25,8 @@ std::string DescribeFailure(const FetchFailure& f) {
             return with("path leads out of the save folder");
         case FailureKind::RateLimited:
             return with("rate limited");
+        case FailureKind::NotAPicture:
+            return with("the answer is not a picture");
         case FailureKind::Other:
             return with("failed");
     }

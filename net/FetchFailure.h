@@ -13,10 +13,12 @@ enum class FailureKind : uint8_t {
     Timeout,
     SizeLimit,   // outside MinSizeKB / MaxSizeKB (after inflating)
     WriteError,  // the file could not be written; `text` is the system's reason
+    DiskFull,    // the file system is full (or the quota is used up); no later picture can be saved
     Connection,  // no answer: host not found, refused, reset, truncated; `text` is curl's reason
     Stopped,     // the job was stopped before or while it was tried
     Unsafe,      // the target path leads out of the save folder
     RateLimited,
+    NotAPicture,  // a picture address answered a text page (an error page with status 200)
     Other,
 };
 

@@ -143,6 +143,31 @@ bool FindContentLength(std::string_view block, uint64_t& value) {
     return true;
 }
 
+// The media type of the block's first "Content-Type:" line (any case), lower case, without
+// parameters; empty when there is none.
+std::string ContentTypeOf(std::string_view block) {
+    while (!block.empty()) {
+        const size_t eol = block.find("\r\n");
+        const std::string_view line = block.substr(0, eol);
+        block = eol == std::string_view::npos ? std::string_view{} : block.substr(eol + 2);
+        if (!StartsWithNoCase(line, "content-type:")) continue;
+        std::string_view value = line.substr(13);
+        value = value.substr(0, value.find(';'));
+        std::string type;
+        for (char c : value) {
+            if (c == ' ' || c == '\t') continue;
+            type += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        return type;
+    }
+    return {};
+}
+
+// An error page sent with status 200: a picture address never answers a page or plain text.
+bool IsTextPage(std::string_view type) {
+    return type == "text/html" || type == "text/plain";
+}
+
 // True when a "Content-Encoding:" line of the block (any case) names gzip.
 bool ContentEncodingGzip(std::string_view block) {
     while (!block.empty()) {
@@ -170,7 +195,8 @@ enum class Failure {
     TooLarge,
     WriteFailed,
     Deadline,
-    Stopped
+    Stopped,
+    NotAPicture
 };
 
 const char* FailureText(Failure f) {
@@ -195,6 +221,8 @@ const char* FailureText(Failure f) {
             return "attempt took longer than its deadline";
         case Failure::Stopped:
             return "stopped";
+        case Failure::NotAPicture:
+            return "the answer is a text page, not a picture";
     }
     return "";
 }
@@ -208,6 +236,8 @@ FailureKind KindOf(Failure f) {
             return FailureKind::WriteError;
         case Failure::Stopped:
             return FailureKind::Stopped;
+        case Failure::NotAPicture:
+            return FailureKind::NotAPicture;
         case Failure::None:
             return FailureKind::None;
         default:
@@ -219,6 +249,14 @@ FailureKind KindOf(Failure f) {
 bool Fail(ST_URLRESPONSE& resp, FailureKind kind, std::string text, long status = 0) {
     resp.failure = FetchFailure{kind, status, std::move(text)};
     return false;
+}
+
+// A file that could not be written, in the system's words; a full disk (or quota) is its own kind,
+// since no later picture can be saved either.
+bool FailWrite(ST_URLRESPONSE& resp, int error) {
+    const bool full = error == ENOSPC || error == EDQUOT;
+    return Fail(resp, full ? FailureKind::DiskFull : FailureKind::WriteError,
+                std::strerror(error != 0 ? error : EIO));
 }
 
 struct Transfer {
@@ -239,6 +277,9 @@ struct Transfer {
     bool hasLocation = false;
     bool redirect = false;                // the answer is a redirect: its body is skipped
     std::vector<std::string> setCookies;  // values of the answer's Set-Cookie lines
+    std::string contentType;              // of the final answer, lower case, without parameters
+    bool textPage = false;                // a picture request answered with a text page
+    int writeError = 0;                   // errno of a failed write into the temporary file
 
     // Saving: a picture answer larger than kKeepInMemory goes into the temporary file as it
     // arrives instead of into resp->body (see OnBody).
@@ -254,6 +295,8 @@ struct Transfer {
 constexpr uint64_t kKeepInMemory = 128 * 1024;
 // Memory reserved up front from a Content-Length label, at most (the label may lie).
 constexpr uint64_t kMaxReserve = 16 * 1024 * 1024;
+// Bytes of a text page answered for a picture that are kept to be shown in the trace.
+constexpr size_t kTextPagePeek = 512;
 // Receive buffer of each transfer: larger pieces mean fewer callbacks and writes per picture.
 constexpr long kReceiveBuffer = 256 * 1024;
 
@@ -336,15 +379,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     const bool picture = !t.req->savePath.empty();
     r.gzip = picture ? ContentEncodingGzip(t.block) : t.block.find("gzip") != std::string::npos;
     t.limitsAfterInflating = picture && r.gzip;
+    t.contentType = ContentTypeOf(t.block);
+    t.textPage = picture && t.status < 400 && IsTextPage(t.contentType);
     Enter(t, Phase::Body);
     uint64_t length = 0;
     const bool labelled = FindContentLength(t.block, length);
-    if (labelled && !t.limitsAfterInflating &&
+    if (labelled && !t.limitsAfterInflating && !t.textPage &&
         (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
         t.failure = Failure::LengthLabel;
         return 0;  // abandon before any body byte is taken
     }
-    t.stream = picture && t.status < 400 && !r.gzip;
+    t.stream = picture && t.status < 400 && !r.gzip && !t.textPage;
     if (labelled && !t.stream && length > kMaxBodyInMemory) {
         t.failure = Failure::TooLarge;
         return 0;
@@ -398,6 +443,13 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
     if (t.redirect) return len;  // a redirect's own page is never kept
     ST_URLRESPONSE& r = *t.resp;
     r.bodySize += len;
+    if (t.textPage) {
+        // Only its first bytes are kept (to be shown with -v); the rest is never read.
+        r.body.append(data, std::min(len, kTextPagePeek - std::min(kTextPagePeek, r.body.size())));
+        if (r.body.size() < kTextPagePeek) return len;
+        t.failure = Failure::NotAPicture;
+        return 0;
+    }
     if (t.stream && r.bodySize > t.spillAt) StartFile(t);
     if (!t.file) {
         if (r.body.size() + len > kMaxBodyInMemory) {
@@ -406,6 +458,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
         }
         r.body.append(data, len);
     } else if (!t.file->Write(std::string_view(data, len))) {
+        t.writeError = errno;
         t.failure = Failure::WriteFailed;
         return 0;
     }
@@ -607,11 +660,14 @@ namespace {
 bool SaveInflated(const ST_URLREQUEST& req, ST_URLRESPONSE& resp, uint64_t minBytes, uint64_t maxBytes) {
     const std::unique_ptr<AtomicFileWriter> out = PictureFile(req);
     AtomicFileWriter& file = *out;
-    if (!file.Open()) return Fail(resp, FailureKind::WriteError, std::strerror(errno));
+    if (!file.Open()) return FailWrite(resp, errno);
     int writeError = 0;
     uint64_t produced = 0;
+    // Bounded also when no maximum is set: by a ratio to the compressed size and a ceiling.
+    const uint64_t bound = InflatedPictureBound(resp.body.size());
+    const bool userLimit = maxBytes != 0 && maxBytes <= bound;
     const InflateEnd end = InflateGzipTo(
-        resp.body, maxBytes != 0 ? maxBytes : UINT64_MAX,
+        resp.body, userLimit ? maxBytes : bound,
         [&](std::string_view piece) {
             if (file.Write(piece)) return true;
             writeError = errno;
@@ -622,10 +678,14 @@ bool SaveInflated(const ST_URLREQUEST& req, ST_URLRESPONSE& resp, uint64_t minBy
         case InflateEnd::Complete:
             break;
         case InflateEnd::TooLarge:
-            Trace("fetch refused: inflates beyond the maximum, nothing saved\n");
-            return Fail(resp, FailureKind::SizeLimit, "inflated body larger than the limit");
+            Trace("fetch refused: inflates beyond %llu bytes, nothing saved\n",
+                  static_cast<unsigned long long>(userLimit ? maxBytes : bound));
+            if (userLimit) return Fail(resp, FailureKind::SizeLimit, "inflated body larger than the limit");
+            return Fail(resp, FailureKind::SizeLimit,
+                        "compressed body inflates beyond " + std::to_string(bound >> 20) + " MiB (" +
+                            std::to_string(resp.body.size()) + " bytes compressed)");
         case InflateEnd::SinkFailed:
-            return Fail(resp, FailureKind::WriteError, std::strerror(writeError));
+            return FailWrite(resp, writeError);
         case InflateEnd::Damaged:
             Trace("fetch refused: compressed body does not inflate, nothing saved\n");
             return Fail(resp, FailureKind::Connection, "compressed body does not inflate");
@@ -640,9 +700,17 @@ bool SaveInflated(const ST_URLREQUEST& req, ST_URLRESPONSE& resp, uint64_t minBy
     }
     if (!CommitPicture(file, resp)) {
         Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
-        return Fail(resp, FailureKind::WriteError, std::strerror(errno));
+        return FailWrite(resp, errno);
     }
     return true;
+}
+
+// A picture address that answered a text page: nothing is saved; the page's first bytes go to the
+// trace (escaped there), the reason names its type.
+bool FailTextPage(ST_URLRESPONSE& resp, const std::string& type) {
+    Trace("fetch refused: a %s answer, not a picture, nothing saved: %.*s\n", type.c_str(),
+          static_cast<int>(std::min<size_t>(resp.body.size(), 200)), resp.body.data());
+    return Fail(resp, FailureKind::NotAPicture, "the answer is " + type + ", not a picture");
 }
 
 // Waits `seconds`, waking early (false) when a stop is requested.
@@ -688,6 +756,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     t.maxBytes = static_cast<uint64_t>(req.maxKB) * 1024;
     if (req.attemptDeadlineMs > 0)
         t.deadline = Clock::now() + std::chrono::milliseconds(req.attemptDeadlineMs);
+    else if (req.savePath.empty())
+        t.deadline = Clock::now() + std::chrono::milliseconds(TextAnswerDeadlineMs(req.readWaitMs));
 
     SList headers, routes;
     std::string_view extra;
@@ -767,7 +837,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
             break;
         }
         hop = next;
-        Trace("redirect\t%s\n", hop.c_str());
+        Trace("redirect\t%s\n", hop.c_str());  // the trace escapes what the server wrote
         curl_easy_setopt(e, CURLOPT_URL, hop.c_str());
         curl_easy_setopt(e, CURLOPT_COOKIELIST, "ALL");
         if (!req.body.empty()) curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);  // a form is posted once
@@ -776,9 +846,15 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     if (t.failure != Failure::None || result != CURLE_OK) ok = false;
     if (!ok) {
         Trace("fetch failed\t%s\t%s\n", url.c_str(),
-              t.failure != Failure::None ? FailureText(t.failure) : curl_easy_strerror(result));
+              resp.failure                 ? resp.failure.text.c_str()
+              : t.failure != Failure::None ? FailureText(t.failure)
+                                           : curl_easy_strerror(result));
         if (resp.failure) {
             // already said (a stop)
+        } else if (t.failure == Failure::WriteFailed) {
+            FailWrite(resp, t.writeError);
+        } else if (t.failure == Failure::NotAPicture) {
+            FailTextPage(resp, t.contentType);
         } else if (t.failure != Failure::None)
             Fail(resp, KindOf(t.failure), FailureText(t.failure));
         else if (result == CURLE_OPERATION_TIMEDOUT)
@@ -802,11 +878,12 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         Trace("fetch refused: status %ld, nothing saved\n", resp.status);
         return Fail(resp, FailureKind::HttpStatus, std::string(), resp.status);
     }
+    if (t.textPage) return FailTextPage(resp, t.contentType);
     if (t.file) {
         // Streamed: the whole body is in the temporary file; put it under its name.
         if (!CommitPicture(*t.file, resp)) {
             Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
-            return Fail(resp, FailureKind::WriteError, std::strerror(errno));
+            return FailWrite(resp, errno);
         }
         return true;
     }
@@ -822,7 +899,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     const std::unique_ptr<AtomicFileWriter> file = PictureFile(req);
     if (!file->Open() || !file->Write(picture) || !CommitPicture(*file, resp)) {
         Trace("fetch failed: cannot write %s\n", ToUtf8(req.savePath).c_str());
-        return Fail(resp, FailureKind::WriteError, std::strerror(errno));
+        return FailWrite(resp, errno);
     }
     return true;
 }

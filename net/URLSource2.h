@@ -2,6 +2,7 @@
 // One process-wide cookie store is shared by every fetch on every thread (see CookieStore.h).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +35,26 @@ inline int32_t PictureAttemptDeadlineMs(int timeoutSec) {
     return static_cast<int32_t>(ms < 60000 ? 60000 : (ms > INT32_MAX ? INT32_MAX : ms));
 }
 
+// The whole time a text answer (a page, a list) may take when the request sets no deadline of its
+// own: six read waits. A dripped answer that never stalls long enough to trip the read wait is cut.
+inline int32_t TextAnswerDeadlineMs(int32_t readWaitMs) {
+    const int64_t ms = int64_t{readWaitMs} * 6;
+    return static_cast<int32_t>(ms < 1000 ? 1000 : (ms > INT32_MAX ? INT32_MAX : ms));
+}
+
+// A compressed picture may inflate to at most kMaxInflateRatio times its compressed size (never
+// less than kMinInflateAllowance) and never to more than kMaxInflatedPicture, whatever MaxSizeKB
+// says: a small answer must not fill the disk (a gzip bomb inflates about 1,000 times).
+inline constexpr uint64_t kMaxInflateRatio = 100;
+inline constexpr uint64_t kMinInflateAllowance = uint64_t{16} << 20;
+inline constexpr uint64_t kMaxInflatedPicture = uint64_t{256} << 20;
+inline uint64_t InflatedPictureBound(uint64_t compressedBytes) {
+    const uint64_t byRatio = compressedBytes > kMaxInflatedPicture / kMaxInflateRatio
+                                 ? kMaxInflatedPicture
+                                 : compressedBytes * kMaxInflateRatio;
+    return std::min(kMaxInflatedPicture, std::max(kMinInflateAllowance, byRatio));
+}
+
 struct ST_URLREQUEST {
     Text url;
     Text verb = u"GET";
@@ -50,7 +71,8 @@ struct ST_URLREQUEST {
     uint32_t maxKB = 0;
     uint8_t attempts = 1;
     uint8_t pauseSeconds = 1;
-    // The whole time one attempt may take, in ms; 0: no overall limit (the waits above still hold).
+    // The whole time one attempt may take, in ms; 0: no overall limit for a picture saved to a file
+    // (the waits above still hold), TextAnswerDeadlineMs for an answer kept in memory.
     int32_t attemptDeadlineMs = 0;
     // A requested stop ends the transfer within a second and leaves no further attempt or pause.
     std::stop_token stop;

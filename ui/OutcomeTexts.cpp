@@ -68,6 +68,10 @@ QString FailureText(const Failure& f) {
             return QStringLiteral("保存路径不安全");
         case FailureKind::RateLimited:
             return QStringLiteral("被限制访问");
+        case FailureKind::DiskFull:
+            return QStringLiteral("磁盘已满");
+        case FailureKind::NotAPicture:
+            return WithDetail(QStringLiteral("不是图片"), f.text);
         case FailureKind::Other:
             return WithDetail(QStringLiteral("其他错误"), f.text);
     }

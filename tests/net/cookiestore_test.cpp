@@ -6,12 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "net/FileUtil.h"
+#include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "support/RawServer.h"
 
@@ -355,4 +358,71 @@ TEST_F(CookieFetch, CookiesAddedFromOutsideAreSentAndRedirectsCarryThem) {
     // The cookie set by the redirecting answer is sent on the next hop and kept.
     EXPECT_EQ(Fetch("http://a.example.test/hop"), "[hop=1; only=1; skey=@K]");
     EXPECT_EQ(ToUtf8(GetUrlCookie(u"http://a.example.test/")), "skey=@K; hop=1");
+}
+
+// Cookies as large as browsers allow, one more from every answer, never make later requests too
+// large to be answered: the Cookie header stays within its bound (the least recently set left out,
+// said with -v), and a cookie larger than a browser takes is refused.
+TEST(CookieBounds, LargeCookiesNeverPoisonLaterRequests) {
+    CookieStore& store = CookieStore::Instance();
+    store.Clear();
+    std::atomic<size_t> longest{0};
+    std::atomic<int> served{0};
+    std::mutex lastMutex;
+    std::string last;
+    RawServer server([&](RawConn& c) {
+        const std::string seen = c.Header("Cookie");
+        longest = std::max(longest.load(), seen.size());
+        {
+            std::lock_guard lock(lastMutex);
+            last = seen;
+        }
+        const int n = served++;
+        c.Send(Answer("ok", "Set-Cookie: big" + std::to_string(n) + "=" + std::string(4000, 'v') +
+                                "; Max-Age=2592000\r\n"));
+    });
+    SetTraceEnabled(true);
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 21; ++i) {
+        ST_URLREQUEST req(FromUtf8(server.Url("/p")), {}, 3000);
+        ST_URLRESPONSE resp;
+        ASSERT_TRUE(FetchOnce(resp, req, 0));
+    }
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    SetTraceEnabled(false);
+    EXPECT_GE(store.List().size(), 20u);  // the store keeps them; only what a request carries is bounded
+    EXPECT_LE(longest.load(), kMaxCookieHeader);
+    {
+        std::lock_guard lock(lastMutex);
+        EXPECT_NE(last.find("big19="), std::string::npos);  // the most recently set go along
+        EXPECT_EQ(last.find("big0="), std::string::npos);
+    }
+    EXPECT_NE(trace.find("left out of the Cookie header"), std::string::npos) << trace;
+
+    store.Clear();
+    store.Add(Make("n", std::string(kMaxCookieBytes - 1, 'v'), "qq.com", false));
+    store.Add(Make("nn", std::string(kMaxCookieBytes - 1, 'v'), "qq.com", false));
+    ASSERT_EQ(store.List().size(), 1u);
+    EXPECT_EQ(store.List()[0].name, "n");
+    store.Clear();
+}
+
+// An import says what became of every cookie: kept, over the limits, too large, expired, repeated.
+TEST(CookieBounds, ImportReportsWhatWasKeptAndWhy) {
+    CookieStore store;
+    std::vector<Cookie> batch;
+    for (int i = 0; i < 60; ++i) batch.push_back(Make("c" + std::to_string(i), "v", "qq.com", false, "/", kFuture));
+    batch.push_back(Make("c59", "again", "qq.com", false, "/", kFuture));  // repeats the last one
+    batch.push_back(Make("huge", std::string(5000, 'v'), "qq.com", false, "/", kFuture));
+    batch.push_back(Make("old", "v", "qq.com", false, "/", 1000));
+    batch.push_back(Make("", "v", "qq.com", false, "/", kFuture));
+    const CookieAddReport r = store.AddAll(batch);
+    EXPECT_EQ(r.kept, kMaxCookiesPerDomain);
+    EXPECT_EQ(r.overLimit, 60 - kMaxCookiesPerDomain);
+    EXPECT_EQ(r.replaced, 1u);
+    EXPECT_EQ(r.tooLarge, 1u);
+    EXPECT_EQ(r.expired, 1u);
+    EXPECT_EQ(r.invalid, 1u);
+    EXPECT_EQ(store.List().size(), kMaxCookiesPerDomain);
+    EXPECT_NE(store.CookieHeaderFor("http://qq.com/").find("c59=again"), std::string::npos);  // the last one counts
 }

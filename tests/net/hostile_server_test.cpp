@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "TempFolder.h"
+#include "TinyDisk.h"
 #include "net/FileUtil.h"
+#include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
 #include "support/RawServer.h"
@@ -54,19 +58,40 @@ protected:
     test::TempFolder dir_{"qm-hostile-"};
 };
 
+// `megabytes` MB of zeros, compressed about 1,000 times (the pictures of the simulator do not compress).
+std::string ZeroBomb(size_t megabytes) {
+    const std::string zeros(megabytes << 20, '\0');
+    std::string bomb(compressBound(zeros.size()), '\0');
+    uLongf size = bomb.size();
+    if (compress2(reinterpret_cast<Bytef*>(bomb.data()), &size, reinterpret_cast<const Bytef*>(zeros.data()),
+                  zeros.size(), 9) != Z_OK)
+        return {};
+    bomb.resize(size);
+    return bomb;
+}
+
+// What the trace writes while `run` runs (the terminal program's -v).
+std::string TraceOf(const std::function<void()>& run) {
+    SetTraceEnabled(true);
+    ::testing::internal::CaptureStderr();
+    run();
+    const std::string out = ::testing::internal::GetCapturedStderr();
+    SetTraceEnabled(false);
+    return out;
+}
+
+bool HasRawControl(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\n' && c != '\t') || u == 0x7F;
+    });
+}
+
 // A compressed picture is limited by its inflated size; a plain one with "gzip" in some other header
 // line is saved as it came.
 TEST_F(HostileServer, CompressedPicturesLimitedByTheirInflatedSize) {
-    // 50 MB of zeros, about 50 KB compressed (the pictures of the simulator do not compress).
-    std::string bomb(compressBound(50u << 20), '\0');
-    {
-        const std::string zeros(50u << 20, '\0');
-        uLongf size = bomb.size();
-        ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(bomb.data()), &size,
-                            reinterpret_cast<const Bytef*>(zeros.data()), zeros.size(), 9),
-                  Z_OK);
-        bomb.resize(size);
-    }
+    const std::string bomb = ZeroBomb(50);
+    ASSERT_FALSE(bomb.empty());
     qmtest::RawServer server(
         [&](qmtest::RawConn& c) { c.Send(qmtest::Answer(bomb, "Content-Encoding: gzip\r\n")); });
     ST_URLREQUEST req(FromUtf8(server.Url("/bomb.jpg")), TextFromPath(dir_.path() / "bomb.jpg"), 5000);
@@ -126,6 +151,114 @@ TEST_F(HostileServer, DripCutByTheDeadlineAndByAStop) {
     EXPECT_TRUE(dir_.Names().empty());
     EXPECT_EQ(PictureAttemptDeadlineMs(30), 120000);
     EXPECT_EQ(PictureAttemptDeadlineMs(10), 60000);
+}
+
+// With no size limit set (the default), a gzip bomb is still cut: by the ratio to its compressed
+// size and an absolute ceiling. Nothing is left on disk, and the reason says why.
+TEST_F(HostileServer, GzipBombCutWithoutASizeLimit) {
+    const std::string bomb = ZeroBomb(64);
+    ASSERT_FALSE(bomb.empty());
+    qmtest::RawServer server(
+        [&](qmtest::RawConn& c) { c.Send(qmtest::Answer(bomb, "Content-Encoding: gzip\r\n")); });
+    ST_URLREQUEST req(FromUtf8(server.Url("/bomb.jpg")), TextFromPath(dir_.path() / "bomb.jpg"), 5000);
+    ASSERT_EQ(req.maxKB, 0u);
+    ST_URLRESPONSE resp;
+    EXPECT_FALSE(FetchOnce(resp, req, 0));
+    EXPECT_EQ(resp.failure.kind, FailureKind::SizeLimit);
+    EXPECT_NE(resp.failure.text.find("inflates beyond 16 MiB"), std::string::npos) << resp.failure.text;
+    EXPECT_TRUE(dir_.Names().empty());
+    // The bound: 100 times the compressed size, at least 16 MiB, at most 256 MiB.
+    EXPECT_EQ(InflatedPictureBound(1000), uint64_t{16} << 20);
+    EXPECT_EQ(InflatedPictureBound(1u << 20), uint64_t{100} << 20);
+    EXPECT_EQ(InflatedPictureBound(uint64_t{64} << 20), uint64_t{256} << 20);
+}
+
+// An error page with status 200 is not a picture: nothing is saved, the reason names its type, and
+// -v shows its first bytes escaped. A long one is not read to its end.
+TEST_F(HostileServer, TextPageForAPictureFails) {
+    const std::string page = "<html>\x1b]0;owned\x07请稍后再试</html>";
+    qmtest::RawServer server([&](qmtest::RawConn& c) {
+        if (c.Target() == "/page.jpg")
+            c.Send(qmtest::Answer(page, "Content-Type: text/html; charset=utf-8\r\n"));
+        else
+            c.Send(qmtest::Answer(std::string(4u << 20, 'x'), "Content-Type: Text/Plain\r\n"));
+    });
+    ST_URLREQUEST req(FromUtf8(server.Url("/page.jpg")), TextFromPath(dir_.path() / "page.jpg"), 5000);
+    ST_URLRESPONSE resp;
+    const std::string trace = TraceOf([&] { EXPECT_FALSE(FetchOnce(resp, req, 0)); });
+    EXPECT_EQ(resp.failure.kind, FailureKind::NotAPicture);
+    EXPECT_EQ(resp.failure.text, "the answer is text/html, not a picture");
+    EXPECT_NE(trace.find("<html>\\x1b]0;owned\\x07请稍后再试</html>"), std::string::npos) << trace;
+    EXPECT_FALSE(HasRawControl(trace));
+
+    ST_URLREQUEST big(FromUtf8(server.Url("/big.jpg")), TextFromPath(dir_.path() / "big.jpg"), 5000);
+    EXPECT_FALSE(FetchOnce(resp, big, 0));
+    EXPECT_EQ(resp.failure.kind, FailureKind::NotAPicture);
+    EXPECT_EQ(resp.failure.text, "the answer is text/plain, not a picture");
+    EXPECT_LT(resp.bodySize, 4u << 20);
+    EXPECT_TRUE(dir_.Names().empty());
+}
+
+// A text answer (an album list) that drips a byte every 100 ms never trips the read wait; its own
+// overall deadline (six read waits) cuts it.
+TEST_F(HostileServer, DrippedTextAnswerCutByItsDeadline) {
+    qmtest::RawServer server([](qmtest::RawConn& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        for (int i = 0; i < 1000 && c.Send("x"); ++i) c.Pause(100);
+    });
+    ST_URLREQUEST req(FromUtf8(server.Url("/list")), {}, 5000);
+    req.readWaitMs = 300;
+    ST_URLRESPONSE resp;
+    const auto start = SteadyClock::now();
+    EXPECT_FALSE(FetchOnce(resp, req, 0));
+    EXPECT_EQ(resp.failure.kind, FailureKind::Timeout);
+    EXPECT_EQ(resp.failure.text, "attempt took longer than its deadline");
+    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_EQ(TextAnswerDeadlineMs(20000), 120000);
+}
+
+// -v shows a redirect's Location and every other server text escaped: no escape sequence, bell or
+// bidirectional control reaches the terminal.
+TEST_F(HostileServer, TraceEscapesWhatServersWrite) {
+    qmtest::RawServer server([](qmtest::RawConn& c) {
+        if (c.Target() == "/go")
+            c.Send("HTTP/1.1 302 Found\r\nLocation: /next\xe2\x80\xae\xc2\x9b[2J\r\nContent-Length: 0\r\n\r\n");
+        else
+            c.Send(qmtest::Answer("ok"));
+    });
+    ST_URLREQUEST req(FromUtf8(server.Url("/go")), {}, 5000);
+    ST_URLRESPONSE resp;
+    const std::string trace = TraceOf([&] { FetchOnce(resp, req, 0); });
+    EXPECT_NE(trace.find("redirect\t"), std::string::npos) << trace;
+    EXPECT_FALSE(HasRawControl(trace)) << trace;
+    EXPECT_EQ(trace.find("\xe2\x80\xae"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("\xc2\x9b"), std::string::npos) << trace;
+
+    const std::string line = TraceOf([] { Trace("redirect\t%s\n", "http://h/\x1b]0;t\x07\xc2\x9b\xe2\x80\xae\xe2\x80\xa8\x9b"); });
+    EXPECT_EQ(line, "redirect\thttp://h/\\x1b]0;t\\x07\\x9b\\u202e\\u2028\\x9b\n");
+}
+
+// A full disk: the picture fails with the system's words and its own kind (the download engine
+// ends the album on it), whether the body was kept in memory or streamed, and nothing is left.
+TEST_F(HostileServer, FullDiskIsItsOwnFailure) {
+    qmtest::RawServer server([](qmtest::RawConn& c) {
+        c.Send(qmtest::Answer(std::string(c.Target() == "/small.jpg" ? 100000 : 3000000, 'p')));
+    });
+    const std::filesystem::path folder = dir_.path();
+    const int status = test::RunOnTinyDisk(folder, 64 * 1024, [&] {
+        for (const char* name : {"small.jpg", "large.jpg"}) {
+            ST_URLREQUEST req(FromUtf8(server.Url(std::string("/") + name)), TextFromPath(folder / name), 5000);
+            ST_URLRESPONSE resp;
+            if (FetchOnce(resp, req, 0)) return 1;
+            if (resp.failure.kind != FailureKind::DiskFull) return 2;
+            if (DescribeFailure(resp.failure) != "No space left on device") return 3;
+            std::error_code ec;
+            if (!std::filesystem::is_empty(folder, ec) || ec) return 4;
+        }
+        return 0;
+    });
+    if (status == test::kNoTinyDisk) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace
