@@ -74,10 +74,11 @@ struct AlbumOutcome {
 
     bool HasPosts() const { return posts.listed > 0 || posts.kept > 0; }
 
-    // Every listed picture saved or already had (or, in ListOnly mode, the list files written).
+    // Every listed picture saved or already had (or, in ListOnly mode, the list files written with
+    // every picture's address in them).
     bool Complete() const {
         if (reason != AlbumReason::None) return false;
-        if (listOnly) return listed > 0;
+        if (listOnly) return listed > 0 && failed == 0;
         if (upToDate && failed == 0 && notTried == 0) return true;
         // Mood posts without a single picture: complete once their words are kept.
         if (listed == 0 && posts.listed > 0) return posts.written;

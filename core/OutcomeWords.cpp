@@ -35,6 +35,7 @@ constexpr Word<FailureKind> kFailureWords[] = {
     {FailureKind::SizeLimit, "size"},        {FailureKind::WriteError, "write"},
     {FailureKind::Connection, "connection"}, {FailureKind::Stopped, "stopped"},
     {FailureKind::Unsafe, "unsafe"},         {FailureKind::RateLimited, "rate_limited"},
+    {FailureKind::DiskFull, "disk_full"},    {FailureKind::NotAPicture, "not_a_picture"},
     {FailureKind::Other, "other"},           {FailureKind::RateLimited, "rate-limited"},
 };
 

@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <ctime>
 #include <string_view>
@@ -152,6 +156,33 @@ bool IsPlainName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// The album folder a row records, made absolute under the save folder; empty when it leads out of
+// it (a ".." climb, an absolute path elsewhere, or a symbolic link on the way that points outside).
+std::filesystem::path WithoutTrailingSeparator(std::filesystem::path p) {
+    p = p.lexically_normal();
+    if (p.has_relative_path() && !p.has_filename()) p = p.parent_path();
+    return p;
+}
+
+bool Inside(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    const std::filesystem::path rel = path.lexically_relative(folder);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+std::filesystem::path FolderInside(const std::filesystem::path& root, const std::string& recorded) {
+    namespace fs = std::filesystem;
+    const fs::path base = WithoutTrailingSeparator(root);
+    const fs::path given(recorded);
+    const fs::path folder = WithoutTrailingSeparator(given.is_absolute() ? given : base / given);
+    if (!Inside(folder, base)) return {};
+    std::error_code ec;
+    const fs::path realRoot = WithoutTrailingSeparator(fs::weakly_canonical(base, ec));
+    if (ec) return {};
+    const fs::path realFolder = WithoutTrailingSeparator(fs::weakly_canonical(folder, ec));
+    if (ec || !Inside(realFolder, realRoot)) return {};
+    return folder;
+}
+
 bool FileHasSize(const std::filesystem::path& path, uint64_t size) {
     struct stat sb;
     return ::lstat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode) &&
@@ -197,6 +228,8 @@ std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesyste
             return "the archive " + name + " is damaged (" + e.detail + ")";
         case ArchiveProblem::Locked:
             return "the archive " + name + " is in use by another program (" + e.detail + ")";
+        case ArchiveProblem::ReadOnly:
+            return "the archive " + name + " cannot be written (" + e.detail + ")";
         case ArchiveProblem::Newer:
             return "the archive " + name + " was written by a newer version of this program (schema " +
                    e.detail + ")";
@@ -231,6 +264,13 @@ std::unique_ptr<Archive> Archive::Open(const std::filesystem::path& saveFolder, 
         return nullptr;
     };
     if (rc != SQLITE_OK) return fail(rc, db ? sqlite3_errmsg(db) : "");
+    // SQLite opens a file it may not write read-only without a word; a download would then record
+    // nothing and skip nothing next time. Said here, as for a locked archive.
+    if (create && sqlite3_db_readonly(db, "main") == 1) {
+        error = {ArchiveProblem::ReadOnly, ::access(file.c_str(), W_OK) != 0 ? std::strerror(errno) : "read-only"};
+        sqlite3_close(db);
+        return nullptr;
+    }
     sqlite3_extended_result_codes(db, 0);
     sqlite3_busy_timeout(db, kOpenBusyTimeoutMs);
 
@@ -576,8 +616,7 @@ std::vector<AlbumReport> Archive::Report() {
             r.target = albums.Str(2);
             r.albumId = albums.Str(3);
             r.name = albums.Str(4);
-            const std::filesystem::path folder(albums.Str(5));
-            r.folder = folder.is_absolute() ? folder : root_ / folder;
+            r.folder = FolderInside(root_, albums.Str(5));
             r.expected = static_cast<int32_t>(albums.Int(6));
             r.listed = albums.Int(7);
             r.savedLastRun = static_cast<std::size_t>(albums.Int(8));
@@ -604,8 +643,9 @@ std::vector<AlbumReport> Archive::Report() {
             files.push_back(std::move(names));
         }
     }
-    // The disk is looked at without holding the lock.
+    // The disk is looked at without holding the lock, and only inside the save folder.
     for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i].folder.empty()) continue;  // recorded outside the save folder: not looked at
         for (const auto& [name, size] : files[i]) {
             if (IsPlainName(name) && FileHasSize(out[i].folder / name, size)) {
                 ++out[i].saved;

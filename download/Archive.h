@@ -30,6 +30,7 @@ enum class ArchiveProblem : uint8_t {
     Unusable,  // cannot be opened or written (permissions, a full disk, a symbolic link)
     Corrupt,   // not a database, or damaged
     Locked,    // another program holds it
+    ReadOnly,  // it can be read but not written (its permissions, a read-only file system)
     Newer,     // written by a newer version of the program (a schema this one does not know)
 };
 
@@ -83,7 +84,7 @@ struct AlbumReport {
     std::string target;
     std::string albumId;
     std::string name;
-    std::filesystem::path folder;        // absolute
+    std::filesystem::path folder;        // absolute; empty when the recorded one leads out of the save folder
     int32_t expected = -1;               // the album table's count at the last listing; -1 unknown
     int64_t listed = -1;                 // listed by the service in the last run; -1 no run finished
     std::size_t saved = 0;               // recorded as saved and still on disk with the recorded size
@@ -117,7 +118,8 @@ public:
     static constexpr std::chrono::milliseconds kBatchAge{750};
 
     // Opens the archive of `saveFolder`, creating it when `create` (else Missing), and brings an
-    // older schema up to date. Null with `error` set when it cannot be used.
+    // older schema up to date. Null with `error` set when it cannot be used; with `create` (a
+    // download, which records what it saves) an archive that cannot be written is ReadOnly.
     static std::unique_ptr<Archive> Open(const std::filesystem::path& saveFolder, ArchiveOpenError& error,
                                          bool create = true);
     ~Archive();

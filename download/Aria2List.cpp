@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "download/DownProc.h"
+#include "download/ListAddress.h"
 #include "download/SafeName.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
@@ -57,12 +58,16 @@ bool WriteAria2Entries(const std::vector<Aria2Entry>& entries, const Text& album
     std::string content;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Aria2Entry& e = entries[i];
-        const std::string main = WireUrl(e.main);
-        const std::string alternate = e.alternate.empty() ? std::string() : WireUrl(e.alternate);
+        std::string why, alternateWhy;
+        const Text mainLine = ListableAddress(e.main, why);
+        const Text alternateLine = e.alternate.empty() ? Text() : ListableAddress(e.alternate, alternateWhy);
+        std::string main = mainLine.empty() ? std::string() : WireUrl(mainLine);
+        std::string alternate = alternateLine.empty() ? std::string() : WireUrl(alternateLine);
+        if (main.empty()) std::swap(main, alternate);  // the alternate alone is still the picture
         const std::string out = ToUtf8(e.fileName);
         if (main.empty() || !FitsOneLine(main) || !FitsOneLine(alternate) || !FitsOneLine(out) ||
             !IsSafeComponent(e.fileName)) {
-            Trace("aria2 list: entry %zu left out\n", i);
+            Trace("aria2 list: entry %zu left out%s%s\n", i, why.empty() ? "" : ": ", why.c_str());
             continue;
         }
         content += main;

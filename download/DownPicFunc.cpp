@@ -103,13 +103,17 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                        IsInsideFolder(PathFromText(task.albumFolder), PathFromText(savePath))) {
                 ST_URLRESPONSE resp;
                 bool saved = FetchPicture(st, picture.main, picture.headers, fileName, resp);
+                // A full disk takes the alternate's bytes no better: it is not asked, and the reason
+                // stays the disk's, not whatever the alternate would have answered.
+                const bool diskFull = !saved && resp.failure.kind == FailureKind::DiskFull;
+                if (diskFull) st.diskFull.store(true);
                 // Whatever kept the main address from giving the picture (an error status, a cut
                 // or refused body, a time-out, a reset) sends us to the alternate. The Topit host
                 // also answers a short error page with success, so a short picture from it
                 // counts as none.
                 const std::size_t word = picture.alternate.find(kTopitHostWord);
                 const bool topit = word != Text::npos && word > 0;
-                const bool retry = !picture.alternate.empty() && !st.stop.stop_requested() &&
+                const bool retry = !picture.alternate.empty() && !st.stop.stop_requested() && !diskFull &&
                                    (!saved || (topit && resp.bodySize < kTopitMinBody));
                 if (retry) {
                     ST_URLRESPONSE second;
@@ -117,6 +121,7 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
                     out.usedAlternate = true;
                     out.address = picture.alternate;
                     resp = std::move(second);
+                    if (!saved && resp.failure.kind == FailureKind::DiskFull) st.diskFull.store(true);
                 }
                 if (saved) {
                     out.status = PictureStatus::Saved;
@@ -216,14 +221,15 @@ void DownPicFunc(DownloadState& st) {
             Trace("Close Handle:%d\n", s);
             slots[static_cast<std::size_t>(s)].join();
             --active;
-            if (next < order.size()) {
+            // After a full disk nothing more is started: the pictures left stay not tried.
+            if (next < order.size() && !st.diskFull.load()) {
                 if (threadSetting == 1 && !PauseUnlessStopped(st, kSingleThreadPause)) break;
                 startInSlot(s);
             }
         }
 
         const uint32_t done = st.Finished.load();
-        if (done >= total || (active == 0 && next >= order.size())) last = true;
+        if (done >= total || (active == 0 && (next >= order.size() || st.diskFull.load()))) last = true;
         if (st.stop.stop_requested()) break;
     }
 

@@ -50,11 +50,19 @@ bool WriteTitleList(const ST_DOWNTASK& task, const Text& albumName);
 // True when every picture queued for the album ended saved or already had, by its outcome, and
 // none was left out by the naming or a refusal. Pictures the history skipped were never queued.
 bool AllPicturesSaved(const DownloadState& st);
-// Writes the address list file of the task list (code page 936, CR LF).
-bool WriteAlbumList(DownloadState& st, const Text& path);
+// A picture of the task list that the list files leave out, and why.
+struct UnlistedEntry {
+    std::size_t index = 0;
+    std::string reason;
+};
+// Writes the address list file of the task list (code page 936, CR LF). Addresses go in as
+// ListableAddress gives them; one it refuses is left out (with a trace line), and a picture left
+// without any address is named in `unlisted`.
+bool WriteAlbumList(DownloadState& st, const Text& path, std::vector<UnlistedEntry>* unlisted = nullptr);
 // Beside the address list at `listPath` ("<album>.lst"), writes "<album>.aria2.txt": the task list
 // as an aria2c input file (UTF-8; addresses as they go on the wire, main and alternate as mirrors;
-// out=, dir= with the absolute album folder, header= per request header line).
+// out=, dir= with the absolute album folder, header= per request header line). The same addresses
+// as in the address list are left out.
 bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath);
 // The same from entries, whatever the task list looks like; `albumFolder` is where the files go.
 struct Aria2Entry {

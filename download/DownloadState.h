@@ -99,6 +99,9 @@ struct DownloadState {
     std::function<void(const PictureOutcome&)> pictureEnded;
     // Milliseconds the workers spent waiting out the service's rate limit.
     std::atomic<int64_t> rateLimitWaitedMs{0};
+    // A picture could not be written because the disk (or the quota) is full: no further picture
+    // of the album is started, and the album ends with that reason.
+    std::atomic<bool> diskFull{false};
 };
 
 }  // namespace qm

@@ -192,7 +192,19 @@ bool AlbumRun::ListingFailed() const {
 bool AlbumRun::WriteAddressLists() {
     album_.listOnly = true;
     const Text listPath = st_.task.albumFolder + ListFileName(rec_.Name);
-    if (WriteAlbumList(st_, listPath) && WriteAria2List(st_.task, listPath)) return true;
+    std::vector<UnlistedEntry> unlisted;
+    const bool written = WriteAlbumList(st_, listPath, &unlisted) && WriteAria2List(st_.task, listPath);
+    // A picture whose address may not be listed is a failed picture of the album.
+    for (const UnlistedEntry& u : unlisted) {
+        PictureOutcome lost;
+        lost.index = u.index;
+        lost.address = st_.task.pictures[u.index].main;
+        if (u.index < st_.task.fileNames.size()) lost.fileName = st_.task.fileNames[u.index];
+        lost.failure = Failure{FailureKind::Unsafe, 0, "address not listed: " + u.reason};
+        album_.failures.push_back(std::move(lost));
+    }
+    album_.failed = unlisted.size();
+    if (written) return true;
     Trace("list file not written for album %d\n", album_.index);
     album_.reason = AlbumReason::Unwritable;
     album_.reasonText = "the address list could not be written";
@@ -263,6 +275,15 @@ void AlbumRun::Finish() {
             outcomes[k].fileName = FromUtf8(known_[k].fileName);
     album_.rateLimitWaited = std::chrono::milliseconds(st_.rateLimitWaitedMs.load()) + ctx_.rateLimitWaited;
     Tally(outcomes, album_);
+    // A full disk ended the album: that is its reason, in the system's words.
+    if (st_.diskFull.load() && album_.reason == AlbumReason::None) {
+        album_.reason = AlbumReason::Unwritable;
+        for (const PictureOutcome& p : album_.failures)
+            if (p.failure.kind == FailureKind::DiskFull) {
+                album_.reasonText = DescribeFailure(p.failure);
+                break;
+            }
+    }
     // Pictures the naming could not place were listed but never queued: they failed.
     const std::size_t listed = album_.listed;
     for (std::size_t k = 0; k < st_.task.dropped; ++k) {
@@ -347,6 +368,13 @@ int64_t AlbumRun::ArchiveKey() {
     archiveKey_ = job_.archive->AlbumKey(
         job_.archiveTarget, ArchiveAlbum{ToUtf8(AlbumIdOf(rec_)), ToUtf8(rec_.Name), PathFromText(st_.task.albumFolder),
                                          rec_.PictureCount, album_.index});
+    // An archive that stopped taking writes (a full disk, permissions changed meanwhile) is said
+    // once, and the job goes on without it.
+    if (archiveKey_ == 0 && !job_.archive->Error().empty()) {
+        job_.observer.Notify(NoticeEvent{Notice::ArchiveUnusable, u"下载记录无法使用，本次下载不会跳过已下载的图片", {},
+                                         job_.archive->Error()});
+        job_.archive.reset();
+    }
     return archiveKey_;
 }
 

@@ -147,8 +147,17 @@ ListOutcome ReadAnswer(SiteContext& st, const Text& qq, int idcNum, const Text& 
 }
 
 // One album-list request with the hosts of one route entry; the photo and view hosts are kept.
+// A route answer that names no usable album host is a failed route lookup: nothing is requested.
 ListOutcome RequestAlbums(SiteContext& st, AlbumSink& sink, Version v, const Text& qq, const Text& headers, int idcNum,
                           const RouteHosts& hostsOfEntry) {
+    if (!IsRouteHost(hostsOfEntry.album)) {
+        Trace("route lookup gave no album host\n");
+        if (st.reason == ListReason::None) {
+            st.reason = ListReason::Network;
+            st.reasonText = "the route lookup failed: its answer names no album host";
+        }
+        return ListOutcome::NoAlbums;
+    }
     st.route.viewHost = hostsOfEntry.view;
     const unsigned gtk = ComputeGTk(SkeyToken());
     const Text buster = RandomFraction();

@@ -16,6 +16,7 @@
 
 #include "net/BodyText.h"
 #include "net/FileUtil.h"
+#include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "sites/Hosts.h"
 #include "sites/PageFetch.h"
@@ -245,6 +246,12 @@ void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSi
     bool asked = false;
     bool viewAlbum = false;
     for (;;) {
+        // The hosts come from the route answer; without one there is nothing to ask.
+        if (!IsRouteHost((viewAlbum || (rec.PrivacyFlags != 0 && !q2)) ? st.route.viewHost : st.route.photoHost)) {
+            Trace("route lookup gave no photo host\n");
+            if (st.reasonText.empty()) st.reasonText = "the route lookup failed: its answer names no photo host";
+            return;
+        }
         const PageToken tok = ReadToken(false);
         if (viewAlbum || (rec.PrivacyFlags != 0 && !q2)) {
             req.url =

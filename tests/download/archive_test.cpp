@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "TempFolder.h"
+#include "TinyDisk.h"
 #include "download/PictureIdentity.h"
 #include "net/Sha256.h"
 #include "net/FileUtil.h"
@@ -254,6 +255,23 @@ TEST_F(ArchiveTest, UnusableArchivesAreLeftAlone) {
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_TRUE(fs::exists(file));
+}
+
+// An archive that cannot be written (a read-only folder or file system) is refused for a download
+// and said as such, never used quietly: it would record nothing and skip nothing.
+TEST_F(ArchiveTest, ReadOnlyArchiveIsSaidForADownload) {
+    { OpenArchive(); }
+    const int status = RunOnReadOnlyFolder(dir.path(), [&] {
+        ArchiveOpenError err;
+        if (Archive::Open(dir.path(), err)) return 1;
+        if (err.problem != ArchiveProblem::ReadOnly) return 2;
+        if (DescribeArchiveError(err, dir.path() / kArchiveFileName).find("cannot be written") == std::string::npos)
+            return 3;
+        return 0;
+    });
+    if (status == kNoTinyDisk) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(OpenArchive());  // writable again outside
 }
 
 TEST(PictureIdentity, KeepsWhatNamesThePictureAndDropsWhatChanges) {

@@ -173,5 +173,43 @@ TEST_F(PostProcess, Aria2InputFileBesideTheList) {
     EXPECT_TRUE(std::filesystem::exists(PathFromText(Aria2ListPath(longList))));
 }
 
+// A server's address can neither add lines to a list file nor point a download manager at a local
+// file or another protocol: control characters are encoded, non-http addresses left out (an entry
+// without any address is named with the reason), in both list files alike.
+TEST_F(PostProcess, ListFilesHoldOneHttpAddressPerLine) {
+    e.st.task.pictures = {
+        PictureRef{u"http://h/1.jpg\n dir=/outside\n out=../x.jpg", {}, {}, {}, {}, {}},
+        PictureRef{u"file:///etc/passwd", u"http://h/alt\u2028.jpg", {}, {}, {}, {}},
+        PictureRef{u"javascript:alert(1)", u"ftp://h/2.jpg", {}, {}, {}, {}},
+        PictureRef{u"gopher://h/3", {}, {}, {}, {}, {}},
+        PictureRef{u"http://h\n/4.jpg", u"HTTPS://h/\x85\x1b[2J.jpg", {}, {}, {}, {}}};
+    e.st.task.fileNames = {u"1.jpg", u"2.jpg", u"3.jpg", u"4.jpg", u"5.jpg"};
+    const Text list = e.base + u"相册.lst";
+    std::vector<UnlistedEntry> unlisted;
+    ASSERT_TRUE(WriteAlbumList(e.st, list, &unlisted));
+    EXPECT_EQ(ReadFile(PathFromText(list)),
+              "http://h/1.jpg%0A dir=/outside%0A out=../x.jpg\r\n"
+              "http://h/alt%E2%80%A8.jpg\r\n"
+              "HTTPS://h/%C2%85%1B[2J.jpg\r\n");
+    ASSERT_EQ(unlisted.size(), 2u);
+    EXPECT_EQ(unlisted[0].index, 2u);
+    EXPECT_EQ(unlisted[0].reason, "not an http address");
+    EXPECT_EQ(unlisted[1].index, 3u);
+
+    ASSERT_TRUE(WriteAria2List(e.st.task, list));
+    const std::string aria2 = ReadFile(PathFromText(Aria2ListPath(list)));
+    std::vector<std::string> addressLines;
+    for (size_t pos = 0; pos < aria2.size();) {
+        const size_t end = aria2.find('\n', pos);
+        const std::string line = aria2.substr(pos, end - pos);
+        if (!line.empty() && line[0] != ' ') addressLines.push_back(line);
+        pos = end + 1;
+    }
+    EXPECT_EQ(addressLines, (std::vector<std::string>{"http://h/1.jpg%0A%20dir=/outside%0A%20out=../x.jpg",
+                                                      "http://h/alt%E2%80%A8.jpg", "HTTPS://h/%C2%85%1B[2J.jpg"}));
+    EXPECT_EQ(aria2.find("\n out=../"), std::string::npos);
+    EXPECT_EQ(aria2.find("\n dir=/outside"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "TinyDisk.h"
 #include "support/EngineFixture.h"
 
 namespace qm::test {
@@ -320,6 +321,44 @@ TEST_F(Workers, FaultyServerNeverLeavesPartialFiles) {
             EXPECT_EQ(o.failure.httpStatus, 500) << i;
         }
     }
+}
+
+// A full disk ends the album at once: the picture fails with the disk's reason (its alternate is not
+// asked, so its 404 cannot hide that reason), and no further picture is requested.
+TEST_F(Workers, FullDiskEndsTheAlbumWithItsReason) {
+    server.Get(R"(/p/(\d+))", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(40000, 'p'), "image/jpeg");
+    });
+    server.Get(R"(/alt/(\d+))", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+    constexpr int kPictures = 40;
+    for (int i = 0; i < kPictures; ++i)
+        Queue(server.Url("/p/" + std::to_string(i)) + u"\r\n" + server.Url("/alt/" + std::to_string(i)),
+              FormatText("%d.jpg", i));
+    e.st.worker.ThreadCount.store(2);
+    const int status = RunOnTinyDisk(PathFromText(e.base), 200 * 1024, [&] {
+        std::thread manager;
+        if (!StartDownloadManager(e.st, manager)) return 1;
+        manager.join();
+        int saved = 0, full = 0, notTried = 0;
+        for (const PictureOutcome& o : e.st.outcomes) {
+            if (o.status == PictureStatus::Saved) ++saved;
+            else if (o.failure.kind == FailureKind::DiskFull) ++full;
+            else if (o.failure.kind == FailureKind::Stopped) ++notTried;
+            else return 2;  // any other reason (an alternate's HTTP 404) hides the disk's
+        }
+        if (full == 0 || saved == 0) return 3;
+        if (notTried < kPictures - saved - full || notTried < kPictures / 2) return 4;
+        if (!e.st.diskFull.load()) return 5;
+        return 0;
+    });
+    if (status == kNoTinyDisk) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(status, 0);
+    int asked = 0;
+    for (int i = 0; i < kPictures; ++i) {
+        asked += server.Hits("/p/" + std::to_string(i));
+        EXPECT_EQ(server.Hits("/alt/" + std::to_string(i)), 0) << i;
+    }
+    EXPECT_LT(asked, 12);
 }
 
 }  // namespace

@@ -65,7 +65,12 @@ public:
                 std::lock_guard<std::mutex> l(mutex_);
                 requests_.push_back(r);
             }
-            res.set_content(handler_(r), "text/plain; charset=utf-8");
+            // Pictures go out as pictures (a picture address answering text is an error page).
+            const auto ends = [&r](std::string_view tail) {
+                return r.path.size() >= tail.size() && r.path.compare(r.path.size() - tail.size(), tail.size(), tail) == 0;
+            };
+            const bool picture = ends(".jpg") || ends(".png") || ends(".gif") || ends(".bmp");
+            res.set_content(handler_(r), picture ? "image/jpeg" : "text/plain; charset=utf-8");
         });
         server_.set_keep_alive_max_count(1);  // no idle connection holds up stop()
         port_ = server_.bind_to_any_port("127.0.0.1");
