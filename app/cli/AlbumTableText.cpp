@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "net/TerminalSafe.h"
+
 namespace qm::cli {
 
 Text PrivacyNote(uint32_t flags) {
@@ -41,12 +43,12 @@ int DisplayWidth(TextView text) {
 namespace {
 
 // Tabs and line breaks would split a TSV row; album names are cleaned before they get here, but
-// the output must hold whatever the record holds.
+// the output must hold whatever the record holds. Other controls are shown escaped.
 std::string TsvCell(const Text& text) {
     std::string s = ToUtf8(text);
     std::replace_if(
         s.begin(), s.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-    return s;
+    return EscapeForTerminal(s);
 }
 
 std::string Padded(const Text& text, int width) {
@@ -85,10 +87,13 @@ std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat
         const bool given = rowNumbers && i < rowNumbers->size();
         rows.push_back(CellsOf(albums[i], given ? (*rowNumbers)[i] : static_cast<int>(i) + 1));
     }
+    // The table shows a name's control characters escaped (and is aligned on what is shown).
+    std::vector<AlbumCells> shown = rows;
+    for (AlbumCells& r : shown) r.name = FromUtf8(EscapeForTerminal(r.name));
 
     switch (format) {
         case ListFormat::Table:
-            return RenderTable(rows);
+            return RenderTable(shown);
         case ListFormat::Tsv: {
             std::string out;
             for (const auto& r : rows)
@@ -109,7 +114,7 @@ std::string RenderAlbums(const std::vector<ST_PERLISTRECORD>& albums, ListFormat
                 arr.push_back(std::move(o));
             }
             // Invalid UTF-8 cannot come from ToUtf8, but never let a stray byte end the program.
-            return arr.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+            return JsonForTerminal(arr.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
         }
     }
     return std::string();

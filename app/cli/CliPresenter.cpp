@@ -17,7 +17,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 void Emit(const Json& event) {
-    Console::Get().Out(event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+    // File and album names come from servers: what a JSON writer leaves raw is escaped too.
+    Console::Get().Out(JsonForTerminal(event.dump(-1, ' ', false, Json::error_handler_t::replace)) + "\n");
 }
 
 Json PictureJson(const PictureOutcome& p) {

@@ -14,6 +14,7 @@
 
 #include "app/cli/AlbumTableText.h"
 #include "net/StringCtrl.h"
+#include "net/TerminalSafe.h"
 
 namespace qm::cli {
 
@@ -100,17 +101,19 @@ void Console::ClearProgressLocked() {
 }
 
 void Console::Err(const std::string& line) {
+    const std::string safe = EscapeForTerminal(line, "\t\n");
     std::lock_guard<std::mutex> lock(mutex_);
     ClearProgressLocked();
-    std::fputs(line.c_str(), stderr);
+    std::fputs(safe.c_str(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
 void Console::Out(const std::string& text) {
+    const std::string safe = EscapeForTerminal(text, "\t\n");
     std::lock_guard<std::mutex> lock(mutex_);
     ClearProgressLocked();
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+    if (std::fwrite(safe.data(), 1, safe.size(), stdout) != safe.size() || std::fflush(stdout) != 0)
         outFailed_ = true;
 }
 
@@ -130,7 +133,7 @@ void Console::DrawLocked() {
 void Console::Progress(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (style_ != ProgressStyle::Bar) return;
-    progressLine_ = line;
+    progressLine_ = EscapeForTerminal(line);
     DrawLocked();
 }
 
@@ -151,7 +154,7 @@ void Console::EndProgress() {
 bool Console::Ask(const std::string& prompt, std::string& answer) {
     std::lock_guard<std::mutex> lock(mutex_);
     ClearProgressLocked();
-    std::fputs(prompt.c_str(), stderr);
+    std::fputs(EscapeForTerminal(prompt, "\t\n").c_str(), stderr);
     std::fflush(stderr);
     return static_cast<bool>(std::getline(std::cin, answer));
 }

@@ -8,6 +8,7 @@
 #include "app/cli/Session.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
+#include "net/TerminalSafe.h"
 
 namespace qm::cli {
 
@@ -54,6 +55,32 @@ int Saved(CookieStore& store) {
     return ExitDone;
 }
 
+// Says what an import kept and what it left out, and why; exit status 1 when nothing was kept.
+int ReportImport(CookieStore& store, const CookieAddReport& r, std::size_t otherDomains, std::size_t expired,
+                 const std::string& from) {
+    if (const int exit = Saved(store); exit != ExitDone) return exit;
+    const std::size_t dropped = r.tooLarge + r.overLimit + r.replaced + r.invalid + r.expired + expired + otherDomains;
+    std::string note = "kept " + std::to_string(r.kept) + " of " + std::to_string(r.kept + dropped) + " cookies" +
+                       from + " in " + store.FilePath().string();
+    std::vector<std::string> why;
+    auto say = [&why](std::size_t n, const std::string& what) {
+        if (n > 0) why.push_back(std::to_string(n) + " " + what);
+    };
+    say(r.overLimit, "over the limits (" + std::to_string(kMaxCookiesPerDomain) + " per domain, " +
+                         std::to_string(kMaxCookies) + " in all; the oldest go first)");
+    say(r.tooLarge, "larger than " + std::to_string(kMaxCookieBytes) + " bytes");
+    say(r.expired + expired, "expired");
+    say(r.replaced, "repeated (the last one counts)");
+    say(r.invalid, "without a name or domain");
+    say(otherDomains, "of other domains (--all-domains takes them)");
+    if (!why.empty()) {
+        note += "; dropped ";
+        for (std::size_t i = 0; i < why.size(); ++i) note += (i ? ", " : "") + why[i];
+    }
+    Console::Get().Err(note);
+    return r.kept > 0 ? ExitDone : ExitFailure;
+}
+
 int ImportFile(CookieStore& store, const std::string& file, bool allDomains) {
     std::string text;
     std::error_code ec;
@@ -65,31 +92,30 @@ int ImportFile(CookieStore& store, const std::string& file, bool allDomains) {
         Console::Get().Err("cannot read " + file);
         return ExitFailure;
     }
-    int taken = 0, skipped = 0;
+    std::vector<Cookie> cookies;
+    std::size_t otherDomains = 0, expired = 0;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
+        std::string_view line = std::string_view(text).substr(pos, end - pos);
         pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         Cookie c;
         if (!ParseNetscapeLine(line, c)) continue;
         if (c.expires == 0) c.expires = ImportedExpiry();
-        if (c.expires < static_cast<int64_t>(std::time(nullptr))) continue;  // already expired
-        if (!allDomains && !IsFamilyDomain(c.domain)) {
-            ++skipped;
+        if (c.expires < now) {
+            ++expired;
             continue;
         }
-        store.Add(std::move(c));
-        ++taken;
+        if (!allDomains && !IsFamilyDomain(c.domain)) {
+            ++otherDomains;
+            continue;
+        }
+        cookies.push_back(std::move(c));
     }
-    if (const int exit = Saved(store); exit != ExitDone) return exit;
-    std::string note = "imported " + std::to_string(taken) + " cookies into " + store.FilePath().string();
-    if (skipped > 0)
-        note += " (" + std::to_string(skipped) + " of other domains left out; --all-domains takes them)";
-    Console::Get().Err(note);
-    return taken > 0 ? ExitDone : ExitFailure;
+    return ReportImport(store, store.AddAll(std::move(cookies)), otherDomains, expired, " from " + file);
 }
 
 int ImportPairs(CookieStore& store, const std::string& domain, const std::string& pairs) {
@@ -99,11 +125,7 @@ int ImportPairs(CookieStore& store, const std::string& domain, const std::string
         Console::Get().Err("bad domain " + domain);
         return ExitUsage;
     }
-    const int taken = store.ImportHeader(pairs, d, ImportedExpiry());
-    if (const int exit = Saved(store); exit != ExitDone) return exit;
-    Console::Get().Err("imported " + std::to_string(taken) + " cookies for " + d + " into " +
-                       store.FilePath().string());
-    return taken > 0 ? ExitDone : ExitFailure;
+    return ReportImport(store, store.AddAll(CookiesFromHeader(pairs, d, ImportedExpiry())), 0, 0, " for " + d);
 }
 
 int ImportBrowser(CookieStore& store, const CookiesOptions& o) {
@@ -138,19 +160,21 @@ int ImportBrowser(CookieStore& store, const CookiesOptions& o) {
         return ExitFailure;
     }
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    int taken = 0;
+    std::vector<Cookie> taken;
+    std::size_t expired = 0;
     for (Cookie& c : cookies) {
+        // Other sites' cookies are not this program's business: they are not counted as dropped.
         if (!IsFamilyDomain(c.domain)) continue;
         // Session cookies of a running browser are the login; keep them as imported ones are kept.
         if (c.expires == 0) c.expires = ImportedExpiry();
-        if (c.expires < now) continue;
-        store.Add(std::move(c));
-        ++taken;
+        if (c.expires < now) {
+            ++expired;
+            continue;
+        }
+        taken.push_back(std::move(c));
     }
-    if (const int exit = Saved(store); exit != ExitDone) return exit;
-    Console::Get().Err("imported " + std::to_string(taken) + " cookies of the QQ Zone family from " + file.string() +
-                       " into " + store.FilePath().string());
-    return taken > 0 ? ExitDone : ExitFailure;
+    return ReportImport(store, store.AddAll(std::move(taken)), 0, expired,
+                        " of the QQ Zone family from " + file.string());
 }
 
 std::string ExpiryText(int64_t expires) {
@@ -166,8 +190,8 @@ std::string ExpiryText(int64_t expires) {
 int List(CookieStore& store) {
     std::string out;
     for (const Cookie& c : store.List())
-        out += (c.hostOnly ? "" : ".") + c.domain + "\t" + c.path + "\t" + c.name + "\t" + c.value + "\t" +
-               ExpiryText(c.expires) + "\n";
+        out += EscapeForTerminal((c.hostOnly ? "" : ".") + c.domain) + "\t" + EscapeForTerminal(c.path) + "\t" +
+               EscapeForTerminal(c.name) + "\t" + EscapeForTerminal(c.value) + "\t" + ExpiryText(c.expires) + "\n";
     Console::Get().Out(out);
     return ExitDone;
 }

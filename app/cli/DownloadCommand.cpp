@@ -9,6 +9,7 @@
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/Session.h"
+#include "app/cli/TargetFile.h"
 #include "app/cli/CliPresenter.h"
 #include "app/cli/TerminalText.h"
 #include "jobs/DownloadJob.h"
@@ -112,24 +113,6 @@ bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& ou
 
 namespace {
 
-// Targets of --input FILE: one per line; blank lines and lines starting with '#' are skipped.
-bool ReadTargetFile(const std::string& path, std::vector<std::string>& out, std::string& error) {
-    std::string bytes;
-    if (!ReadWholeFile(PathFromText(FromUtf8(path)), bytes)) {
-        error = "无法读取 " + path;
-        return false;
-    }
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        std::size_t end = bytes.find('\n', pos);
-        if (end == std::string::npos) end = bytes.size();
-        const std::string line = ToUtf8(Trim(FromUtf8(std::string_view(bytes).substr(pos, end - pos))));
-        if (!line.empty() && line[0] != '#') out.push_back(line);
-        pos = end + 1;
-    }
-    return true;
-}
-
 // The target's folder inside the save folder, as the download named it.
 std::string TargetFolderText(const Text& saveFolder, const ListResult& list) {
     std::filesystem::path folder = PathFromText(saveFolder) / PathFromText(list.targetFolder);
@@ -215,9 +198,13 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, 
 int DownloadCommand(const GlobalOptions& global, const DownloadOptions& o) {
     std::string err;
     std::vector<std::string> targets = o.targets;
-    if (!o.input.empty() && !ReadTargetFile(o.input, targets, err)) {
-        Console::Get().Err("quillmoss-cli: " + err);
-        return ExitFailure;
+    if (!o.input.empty()) {
+        const TargetFileEnd end = ReadTargetFile(o.input, targets, err, [] { return InterruptCount() > 0; });
+        if (end == TargetFileEnd::Interrupted) return ExitInterrupted;
+        if (end != TargetFileEnd::Read) {
+            Console::Get().Err("quillmoss-cli: " + err);
+            return ExitFailure;
+        }
     }
     if (targets.empty()) return UsageError("download 需要一个 TARGET（或 --input FILE）", kDownloadUsage);
     if (!o.kind.empty()) {

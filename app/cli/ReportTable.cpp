@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/cli/AlbumTableText.h"
+#include "net/TerminalSafe.h"
 
 namespace qm::cli {
 
@@ -11,19 +12,7 @@ namespace {
 // Names and reasons may hold what a server or the system wrote: control characters are shown
 // escaped so they cannot move the terminal's cursor or split a row.
 std::string Printable(const std::string& s) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
+    return EscapeForTerminal(s);
 }
 
 const char* KindName(TargetKind k) {
@@ -78,6 +67,10 @@ std::string FailureText(const FailureTally& t) {
             return "路径不安全";
         case FailureKind::RateLimited:
             return "请求过于频繁";
+        case FailureKind::DiskFull:
+            return "磁盘已满";
+        case FailureKind::NotAPicture:
+            return "不是图片" + detail;
         default:
             return "其他错误" + detail;
     }
@@ -99,7 +92,8 @@ std::string Count(std::size_t n) {
 }  // namespace
 
 bool ReportComplete(const AlbumReport& r) {
-    return r.lastReason == AlbumReason::None && r.listed > 0 && r.failed == 0 && r.missing == 0 &&
+    return r.lastReason == AlbumReason::None && !r.folder.empty() && r.listed > 0 && r.failed == 0 &&
+           r.missing == 0 &&
            r.saved >= static_cast<std::size_t>(r.listed);
 }
 
@@ -109,6 +103,7 @@ std::string ReportReason(const AlbumReport& r) {
     if (r.listOnly) parts.push_back("只写了地址列表，未下载");
     if (r.listed < 0 && parts.empty()) parts.push_back("未完成过一次下载");
     for (const FailureTally& t : r.failures) parts.push_back(FailureText(t) + " ×" + Count(t.count));
+    if (r.folder.empty()) parts.push_back("记录的文件夹不在保存文件夹内，未查看");
     if (r.missing > 0) parts.push_back(Count(r.missing) + " 个已保存的文件不在了");
     if (r.posts > 0) parts.push_back("说说 " + Count(r.posts) + " 条");
     std::string out;

@@ -13,6 +13,8 @@
 #include "app/cli/ReportTable.h"
 #include "net/FileUtil.h"
 
+#include <sqlite3.h>
+
 namespace qm::cli {
 namespace {
 
@@ -197,7 +199,7 @@ TEST(ReportCommand, TablesPerTargetFromTheArchiveAlone) {
     EXPECT_EQ(table,
               "QQ空间 123456789\n"
               "序号  名称  应有  列出  已保存  失败  未列出  原因\n"
-              "0001  旅行     5     2       1     1       3  连接失败（reset\\x1B[2J） ×1\n"
+              "0001  旅行     5     2       1     1       3  连接失败（reset\\x1b[2J） ×1\n"
               "\n"
               "QQ群 345678901\n"
               "序号  名称  应有  列出  已保存  失败  未列出  原因\n"
@@ -205,6 +207,36 @@ TEST(ReportCommand, TablesPerTargetFromTheArchiveAlone) {
 
     const std::string save = dir.path().string();
     EXPECT_EQ(RunCli({"report", "--save", save}), ExitFailure);
+
+    // A row whose folder climbs out of the save folder (a planted or damaged archive): nothing
+    // outside is looked at, and the report says so. The file outside has the recorded name and size.
+    const std::filesystem::path outside = dir.path().parent_path() / (dir.path().filename().string() + "-outside");
+    std::filesystem::create_directories(outside);
+    ASSERT_TRUE(WriteFileAtomic(outside / "1.jpg", "abc"));
+    {
+        ArchiveOpenError err;
+        auto a = Archive::Open(dir.path(), err);
+        ASSERT_TRUE(a);
+        const int64_t k = a->AlbumKey({TargetKind::QZone, "123456789"}, {"evil", "外面", dir.path() / "x", 1});
+        a->RecordSaved(k, {"p9", "1.jpg", 3, ""});
+        AlbumOutcome o;
+        o.listed = 1;
+        o.saved = 1;
+        a->FinishAlbum(k, o);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / kArchiveFileName).c_str(), &db), SQLITE_OK);
+    const std::string climb = "UPDATE album SET folder='../" + outside.filename().string() + "' WHERE album_id='evil'";
+    ASSERT_EQ(sqlite3_exec(db, climb.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ArchiveOpenError reopen;
+    const auto reports = Archive::Open(dir.path(), reopen)->Report();
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_TRUE(reports[1].folder.empty());
+    EXPECT_EQ(reports[1].saved, 0u);
+    EXPECT_FALSE(ReportComplete(reports[1]));
+    EXPECT_NE(ReportReason(reports[1]).find("记录的文件夹不在保存文件夹内"), std::string::npos);
+    std::filesystem::remove_all(outside);
     EXPECT_EQ(RunCli({"report", "--save", (dir.path() / "none").string()}), ExitFailure);
     EXPECT_EQ(RunCli({"report"}), ExitUsage);
 }
