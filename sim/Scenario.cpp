@@ -573,6 +573,7 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
             if (!f.header.empty() && f.header.find(':') == std::string::npos)
                 Bad(where, "header must be \"Name: value\"");
             f.status = static_cast<int>(Number(fj, "status", 0, where));
+            if (fj.contains("body")) f.body = Text(fj, "body");
             f.rateLimitFirst = Number(fj, "rate_limit_first", 0, where);
             f.probability = fj.value("probability", 1.0);
             if (!(f.probability >= 0.0 && f.probability <= 1.0))

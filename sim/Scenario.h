@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,7 @@ struct FaultRule {
     long long dripMs = -1;   // the body goes out one byte per this many ms; -1 off
     bool setCookie = false;  // each answer sets a new persistent cookie on its host
     std::string header;      // one extra "Name: value" header line of the answer
+    std::optional<std::string> body;  // answered (status 200) instead of the service's answer
     int status = 0;
     long long rateLimitFirst = 0;  // the rate-limit answer for the first N matching requests
     double probability = 1.0;

@@ -307,6 +307,7 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     }
     long long delay = 0, stallAfter = -1, stallMs = 0, truncate = -1, claimed = -1, dripMs = -1;
     int status = 0;
+    const std::string* fixedBody = nullptr;
     bool reset = false, corrupt = false, gzipAlways = false;
     std::vector<std::pair<std::string, std::string>> extraHeaders;
     for (const FaultRule* f : fired) {
@@ -328,6 +329,7 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         if (f->truncate >= 0) truncate = f->truncate;
         if (f->contentLength >= 0) claimed = f->contentLength;
         if (f->status != 0) status = f->status;
+        if (f->body) fixedBody = &*f->body;
         reset = reset || f->reset;
         corrupt = corrupt || f->corruptGzip;
     }
@@ -338,6 +340,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         a = HtmlAnswer(status, std::to_string(status), "<h1>" + std::to_string(status) + "</h1>");
     } else if (rateLimited) {
         a = RateLimitAnswer(model, r);
+    } else if (fixedBody) {
+        a.body = *fixedBody;
     } else {
         a = Route(r);
     }

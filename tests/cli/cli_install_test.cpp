@@ -75,10 +75,15 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
                                              << "#HttpOnly_user.qzone.qq.com\tFALSE\t/\tFALSE\t" << far
                                              << "\tp_skey\tk\n"
                                              << ".example.com\tTRUE\t/\tFALSE\t" << far << "\ttrack\t1\n"
-                                             << "evilqq.com\tFALSE\t/\tFALSE\t" << far << "\tx\t1\n";
+                                             << "evilqq.com\tFALSE\t/\tFALSE\t" << far << "\tx\t1\n"
+                                             << ".qq.com\tTRUE\t/\tFALSE\t" << far << "\tesc\tv\x1b]0;t\x07\n";
     ASSERT_EQ(Cli("cookies import export.txt"), 0) << Err();
-    EXPECT_NE(Err().find("kept 2 of 4 cookies"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("kept 3 of 5 cookies"), std::string::npos) << Err();
     EXPECT_NE(Err().find("2 of other domains"), std::string::npos) << Err();
+    // A value from an imported file is listed escaped: no escape sequence reaches the terminal.
+    ASSERT_EQ(Cli("cookies list"), 0);
+    EXPECT_NE(Out().find("\tesc\tv\\x1b]0;t\\x07\t"), std::string::npos) << Out();
+    EXPECT_EQ(Out().find('\x1b'), std::string::npos);
     const std::string kept = qm::test::FileText(Config() / "cookies.txt");
     EXPECT_NE(kept.find("p_skey"), std::string::npos);
     EXPECT_EQ(kept.find("example.com"), std::string::npos);

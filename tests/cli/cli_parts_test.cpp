@@ -1,6 +1,11 @@
 // Pieces of the terminal front end that the end-to-end runs do not reach: album selections, the
 // note of a numbered privacy value, the command line, the terminal's width and progress texts.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "TempFolder.h"
 #include "app/cli/CliPresenter.h"
@@ -11,6 +16,7 @@
 #include "app/cli/FirefoxCookies.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ReportTable.h"
+#include "app/cli/TargetFile.h"
 #include "net/FileUtil.h"
 
 #include <sqlite3.h>
@@ -111,10 +117,86 @@ TEST(CookieDomains, OnlyTheFamilyAndItsSubDomains) {
         EXPECT_FALSE(IsFamilyDomain(d)) << d;
 }
 
+// True when the bytes hold something a terminal acts on or that reorders its line: C0 but tab and
+// line feed, DEL, C1 (as UTF-8 or a lone byte), U+2028/9, the bidirectional controls.
+bool ActsOnTerminal(std::string_view s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) return true;
+        if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F) return true;
+        if (c >= 0x80 && c <= 0x9F && (i == 0 || static_cast<unsigned char>(s[i - 1]) < 0x80)) return true;
+        if (s.substr(i, 3) == "\xe2\x80\xa8" || s.substr(i, 3) == "\xe2\x80\xae") return true;
+    }
+    return false;
+}
+
 TEST(TerminalText, ServerBytesNeverDriveTheTerminal) {
     // An escape sequence, a bell, a C1 control and a line feed in a name come out as visible escapes.
     EXPECT_EQ(EscapeControls(Text(u"a\x1b[2Jb\x07" u"c\x9b" u"d\ne")), "a\\x1b[2Jb\\x07c\\x9bd\\ne");
     EXPECT_EQ(EscapeControls(Text(u"旅行照片")), "旅行照片");
+    EXPECT_EQ(EscapeControls(Text(u"x\u2028y\u202Ez\u2066")), "x\\u2028y\\u202ez\\u2066");
+    EXPECT_EQ(EscapeControls(std::string_view("a\x9b[2J")), "a\\x9b[2J");  // a lone byte, not UTF-8
+
+    // Every format of the album list, the chosen-album lines among them (the table on stderr).
+    ST_PERLISTRECORD r;
+    r.Name = u"旅行\x85\u2028\u202Egpj.exe\x1b]0;t\x07";
+    r.PictureCount = 2;
+    for (ListFormat f : {ListFormat::Table, ListFormat::Tsv, ListFormat::Json}) {
+        const std::string out = RenderAlbums({r}, f);
+        EXPECT_FALSE(ActsOnTerminal(out)) << out;
+    }
+    EXPECT_NE(RenderAlbums({r}, ListFormat::Table).find("旅行\\x85\\u2028\\u202egpj.exe\\x1b]0;t\\x07"),
+              std::string::npos);
+    // JSON stays valid and gives the name back as the server wrote it.
+    const auto list = nlohmann::json::parse(RenderAlbums({r}, ListFormat::Json));
+    EXPECT_EQ(list[0]["名称"].get<std::string>(), ToUtf8(r.Name));
+
+    // The download's JSON events: a file name the server chose.
+    CliPresenter fe;
+    fe.JsonEvents(true);
+    PictureOutcome p;
+    p.fileName = u"\u202Egpj.jpg\x9b";
+    p.status = PictureStatus::Saved;
+    ::testing::internal::CaptureStdout();
+    fe.PictureFinished(p, 1, 1);
+    const std::string event = ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(ActsOnTerminal(event)) << event;
+    EXPECT_EQ(nlohmann::json::parse(event)["file"].get<std::string>(), ToUtf8(p.fileName));
+}
+
+// --input is read as a stream within bounds: comments and blanks skipped, a line or a count past
+// the bound refused with where it is, and a Ctrl-C ends a read that waits on a silent pipe.
+TEST(TargetFile, BoundedStreamThatACtrlCEnds) {
+    qm::test::TempFolder dir{"qm-input-"};
+    const std::filesystem::path file = dir.path() / "targets.txt";
+    auto never = [] { return false; };
+    std::vector<std::string> targets;
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomic(file, "# mine\n 123456789 \r\n\n345678901\nhttp://t.qq.com/x"));
+    EXPECT_EQ(ReadTargetFile(file.string(), targets, error, never), TargetFileEnd::Read);
+    EXPECT_EQ(targets, (std::vector<std::string>{"123456789", "345678901", "http://t.qq.com/x"}));
+
+    targets.clear();
+    ASSERT_TRUE(WriteFileAtomic(file, "1\n2\n" + std::string(kMaxInputLine + 1, '9') + "\n3\n"));
+    EXPECT_EQ(ReadTargetFile(file.string(), targets, error, never), TargetFileEnd::LineTooLong);
+    EXPECT_NE(error.find("第 3 行"), std::string::npos) << error;
+
+    std::string many;
+    for (size_t i = 0; i <= kMaxInputTargets; ++i) many += std::to_string(100000 + i) + "\n";
+    ASSERT_TRUE(WriteFileAtomic(file, many));
+    targets.clear();
+    EXPECT_EQ(ReadTargetFile(file.string(), targets, error, never), TargetFileEnd::TooMany);
+    EXPECT_EQ(targets.size(), kMaxInputTargets);
+
+    // A pipe whose writer says nothing: the read waits until the interruption is seen.
+    const std::filesystem::path fifo = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR);  // keeps the pipe open without writing
+    ASSERT_GE(writer, 0);
+    int asked = 0;
+    targets.clear();
+    EXPECT_EQ(ReadTargetFile(fifo.string(), targets, error, [&] { return ++asked > 3; }), TargetFileEnd::Interrupted);
+    ::close(writer);
 }
 
 TEST(Summary, OneAlignedTableWithReasonsAndTheFailedPictures) {

@@ -171,6 +171,18 @@ TEST_F(QZoneAlbumListTest, RouteFallsBackToTheUserSiteThenGivesUp) {
     EXPECT_EQ(Recs().size(), 0u);
 }
 
+// A route answer that names no album host (an error page with status 200) is a failed route
+// lookup, said as such: no request goes to an empty host ("http:///fcgi-bin/...").
+TEST_F(QZoneAlbumListTest, RouteAnswerWithoutHostsIsAFailedLookup) {
+    Start({{"qzone", {Owner({AlbumJ("a1", "One")})}},
+           {"faults", {{{"match", "GetRoute"}, {"body", "<html>系统繁忙</html>"}}}}});
+    FetchQZoneAlbumsV3(st_, u"10001", albums_);
+    EXPECT_EQ(Recs().size(), 0u);
+    EXPECT_TRUE(Requests("fcg_list_album").empty());
+    EXPECT_EQ(st_.reason, ListReason::Network);
+    EXPECT_EQ(st_.reasonText, "the route lookup failed: its answer names no album host");
+}
+
 TEST_F(QZoneAlbumListTest, Version3SecondPassUsesTheFirstRouteEntryAndDataCentre102) {
     json owner = Owner({AlbumJ("a1", "One"), AlbumJ("a2", "Two")});
     owner["idcno"] = "7";
