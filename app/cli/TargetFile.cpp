@@ -39,16 +39,17 @@ TargetFileEnd ReadTargetFile(const std::string& path, std::vector<std::string>& 
     std::string line;
     std::size_t lineNumber = 1;
     bool overlong = false;
-    // Takes one finished line; false when a bound is passed.
+    // Takes one finished line; anything but Read when a bound is passed.
     auto finish = [&]() -> TargetFileEnd {
         if (overlong) {
             error = path + ": 第 " + std::to_string(lineNumber) + " 行超过 " + std::to_string(kMaxInputLine) +
                     " 字节";
             return TargetFileEnd::LineTooLong;
         }
+        ++lineNumber;
+        if (line.empty()) return TargetFileEnd::Read;
         const std::string target = ToUtf8(Trim(FromUtf8(line)));
         line.clear();
-        ++lineNumber;
         if (target.empty() || target[0] == '#') return TargetFileEnd::Read;
         if (out.size() >= kMaxInputTargets) {
             error = path + ": 目标超过 " + std::to_string(kMaxInputTargets) + " 个";
