@@ -223,18 +223,17 @@ std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesyste
         case ArchiveProblem::None:
             return {};
         case ArchiveProblem::Missing:
-            return "there is no archive " + name + " (nothing was downloaded into this folder yet)";
+            return "没有下载记录 " + name + "（还没有下载到这个文件夹）";
         case ArchiveProblem::Corrupt:
-            return "the archive " + name + " is damaged (" + e.detail + ")";
+            return "下载记录 " + name + " 已损坏（" + e.detail + "）";
         case ArchiveProblem::Locked:
-            return "the archive " + name + " is in use by another program (" + e.detail + ")";
+            return "下载记录 " + name + " 正被另一个程序使用（" + e.detail + "）";
         case ArchiveProblem::ReadOnly:
-            return "the archive " + name + " cannot be written (" + e.detail + ")";
+            return "下载记录 " + name + " 无法写入（" + e.detail + "）";
         case ArchiveProblem::Newer:
-            return "the archive " + name + " was written by a newer version of this program (schema " +
-                   e.detail + ")";
+            return "下载记录 " + name + " 是本程序的较新版本写的（格式版本 " + e.detail + "）";
         case ArchiveProblem::Unusable:
-            return "the archive " + name + " cannot be used (" + e.detail + ")";
+            return "下载记录 " + name + " 无法使用（" + e.detail + "）";
     }
     return {};
 }

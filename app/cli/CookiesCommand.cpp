@@ -22,23 +22,22 @@ constexpr char kCookiesHelp[] =
     "usage: quillmoss-cli cookies import FILE [--all-domains] | import --domain DOMAIN 'name=value; ...' |\n"
     "       import --from-browser firefox [--profile PATH] | list\n"
     "\n"
-    "The cookie store of the program folder (cookies.txt), which every request uses; log in with a\n"
-    "browser and bring its cookies here to list private and friends-only albums.\n"
+    "程序文件夹里的 cookie 库（cookies.txt），每个请求都用它；要列出私密和好友可见的相册，先在\n"
+    "浏览器里登录，再把它的 cookie 导入这里。\n"
     "\n"
-    "  import FILE                  a Netscape cookies.txt as browsers' export extensions write it;\n"
-    "                               only cookies of the QQ Zone family (qq.com, qzone.com, qpic.cn)\n"
-    "                               are taken unless --all-domains is given\n"
+    "  import FILE                  浏览器的导出扩展写出的 Netscape cookies.txt；只取QQ空间一族\n"
+    "                               （qq.com、qzone.com、qpic.cn）的 cookie，给了 --all-domains\n"
+    "                               则全部都取\n"
     "  import --from-browser firefox [--profile PATH]\n"
-    "                               the QQ Zone family's cookies of Firefox's default profile (or of\n"
-    "                               the profile folder or cookies.sqlite PATH), read from a copy\n"
-    "  import --domain D 'a=1; b=2' cookies copied from a browser's Cookie header, for domain D\n"
-    "                               and its sub-domains (e.g. qq.com)\n"
-    "  list                         every stored cookie: domain, path, name, value, expiry\n"
+    "                               Firefox 默认配置（或配置文件夹、cookies.sqlite 文件 PATH）里\n"
+    "                               QQ空间一族的 cookie，从它的副本读取\n"
+    "  import --domain D 'a=1; b=2' 从浏览器的 Cookie 请求头复制来的 cookie，用于域名 D 及其\n"
+    "                               子域名（例如 qq.com）\n"
+    "  list                         列出每个保存的 cookie：域名、路径、名称、值、过期时间\n"
     "\n"
-    "Browser login cookies usually end with the browser session; imported ones without an expiry\n"
-    "are kept for 30 days so that later runs still see them.\n"
-    "Exit status: 0 done, 1 nothing imported, the file cannot be read or cookies.txt cannot be\n"
-    "written, 2 usage.\n";
+    "浏览器的登录 cookie 通常在浏览器关闭时失效；导入的 cookie 没有过期时间的保留 30 天，\n"
+    "以后运行时仍然有效。\n"
+    "退出状态：0 完成，1 什么也没导入、文件无法读取或 cookies.txt 无法写入，2 用法错误。\n";
 
 constexpr int64_t kImportedLifetime = 30LL * 24 * 3600;
 
@@ -49,7 +48,7 @@ int64_t ImportedExpiry() {
 // Exit status 1 with the system's reason when cookies.txt cannot be written.
 int Saved(CookieStore& store) {
     if (const auto error = store.Save()) {
-        Console::Get().Err("quillmoss-cli: cannot save the cookies: " + *error);
+        Console::Get().Err("quillmoss-cli: 无法保存 cookie: " + *error);
         return ExitFailure;
     }
     return ExitDone;
@@ -60,22 +59,22 @@ int ReportImport(CookieStore& store, const CookieAddReport& r, std::size_t other
                  const std::string& from) {
     if (const int exit = Saved(store); exit != ExitDone) return exit;
     const std::size_t dropped = r.tooLarge + r.overLimit + r.replaced + r.invalid + r.expired + expired + otherDomains;
-    std::string note = "kept " + std::to_string(r.kept) + " of " + std::to_string(r.kept + dropped) + " cookies" +
-                       from + " in " + store.FilePath().string();
+    std::string note = from + "的 " + std::to_string(r.kept + dropped) + " 个 cookie 保留了 " +
+                       std::to_string(r.kept) + " 个，存入 " + store.FilePath().string();
     std::vector<std::string> why;
     auto say = [&why](std::size_t n, const std::string& what) {
-        if (n > 0) why.push_back(std::to_string(n) + " " + what);
+        if (n > 0) why.push_back(what + " " + std::to_string(n) + " 个");
     };
-    say(r.overLimit, "over the limits (" + std::to_string(kMaxCookiesPerDomain) + " per domain, " +
-                         std::to_string(kMaxCookies) + " in all; the oldest go first)");
-    say(r.tooLarge, "larger than " + std::to_string(kMaxCookieBytes) + " bytes");
-    say(r.expired + expired, "expired");
-    say(r.replaced, "repeated (the last one counts)");
-    say(r.invalid, "without a name or domain");
-    say(otherDomains, "of other domains (--all-domains takes them)");
+    say(r.overLimit, "超出上限（每个域名 " + std::to_string(kMaxCookiesPerDomain) + " 个，一共 " +
+                         std::to_string(kMaxCookies) + " 个；最旧的先去掉）的");
+    say(r.tooLarge, "大于 " + std::to_string(kMaxCookieBytes) + " 字节的");
+    say(r.expired + expired, "已过期的");
+    say(r.replaced, "重复的（以最后一个为准）");
+    say(r.invalid, "没有名称或域名的");
+    say(otherDomains, "其他域名的（--all-domains 会取它们）");
     if (!why.empty()) {
-        note += "; dropped ";
-        for (std::size_t i = 0; i < why.size(); ++i) note += (i ? ", " : "") + why[i];
+        note += "；去掉了";
+        for (std::size_t i = 0; i < why.size(); ++i) note += (i ? "，" : "") + why[i];
     }
     Console::Get().Err(note);
     return r.kept > 0 ? ExitDone : ExitFailure;
@@ -85,11 +84,11 @@ int ImportFile(CookieStore& store, const std::string& file, bool allDomains) {
     std::string text;
     std::error_code ec;
     if (std::filesystem::is_directory(PathFromText(FromUtf8(file)), ec)) {
-        Console::Get().Err("quillmoss-cli: " + file + " is a folder, not a cookie file");
+        Console::Get().Err("quillmoss-cli: " + file + " 是文件夹，不是 cookie 文件");
         return ExitFailure;
     }
     if (!ReadWholeFile(PathFromText(FromUtf8(file)), text)) {
-        Console::Get().Err("cannot read " + file);
+        Console::Get().Err("quillmoss-cli: 无法读取 " + file);
         return ExitFailure;
     }
     std::vector<Cookie> cookies;
@@ -115,22 +114,22 @@ int ImportFile(CookieStore& store, const std::string& file, bool allDomains) {
         }
         cookies.push_back(std::move(c));
     }
-    return ReportImport(store, store.AddAll(std::move(cookies)), otherDomains, expired, " from " + file);
+    return ReportImport(store, store.AddAll(std::move(cookies)), otherDomains, expired, file + " 里");
 }
 
 int ImportPairs(CookieStore& store, const std::string& domain, const std::string& pairs) {
     std::string d = domain;
     while (!d.empty() && d.front() == '.') d.erase(0, 1);
     if (d.empty() || d.find_first_of(" \t;/=") != std::string::npos) {
-        Console::Get().Err("bad domain " + domain);
+        Console::Get().Err("quillmoss-cli: 域名不对: " + domain);
         return ExitUsage;
     }
-    return ReportImport(store, store.AddAll(CookiesFromHeader(pairs, d, ImportedExpiry())), 0, 0, " for " + d);
+    return ReportImport(store, store.AddAll(CookiesFromHeader(pairs, d, ImportedExpiry())), 0, 0, "域名 " + d + " ");
 }
 
 int ImportBrowser(CookieStore& store, const CookiesOptions& o) {
     if (o.browser != "firefox") {
-        Console::Get().Err("quillmoss-cli: cookies can be read from firefox only, not " + o.browser);
+        Console::Get().Err("quillmoss-cli: 只能从 firefox 读取 cookie，不能从 " + o.browser);
         return ExitUsage;
     }
     namespace fs = std::filesystem;
@@ -149,14 +148,14 @@ int ImportBrowser(CookieStore& store, const CookiesOptions& o) {
             }
         }
         if (file.empty()) {
-            Console::Get().Err("no Firefox profile found; name one with --profile PATH");
+            Console::Get().Err("quillmoss-cli: 没有找到 Firefox 的配置；请用 --profile PATH 指定");
             return ExitFailure;
         }
     }
     std::vector<Cookie> cookies;
     std::string error;
     if (!ReadFirefoxCookies(file, cookies, error)) {
-        Console::Get().Err(error);
+        Console::Get().Err("quillmoss-cli: " + error);
         return ExitFailure;
     }
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -174,7 +173,7 @@ int ImportBrowser(CookieStore& store, const CookiesOptions& o) {
         taken.push_back(std::move(c));
     }
     return ReportImport(store, store.AddAll(std::move(taken)), 0, expired,
-                        " of the QQ Zone family from " + file.string());
+                        file.string() + " 里QQ空间一族");
 }
 
 std::string ExpiryText(int64_t expires) {
@@ -211,7 +210,7 @@ int CookiesCommand(const GlobalOptions& global, const CookiesOptions& o) {
     if (folder.empty()) return ExitFailure;
     CookieStore& store = CookieStore::Instance();
     if (!store.Open(PathFromText(folder))) {
-        Console::Get().Err("cookies.txt in the program folder cannot be read");
+        Console::Get().Err("quillmoss-cli: 程序文件夹里的 cookies.txt 无法读取");
         return ExitFailure;
     }
     switch (o.action) {

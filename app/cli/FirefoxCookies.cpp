@@ -87,13 +87,13 @@ fs::path DefaultFirefoxProfile(const fs::path& firefoxFolder) {
 bool ReadFirefoxCookies(const fs::path& cookiesFile, std::vector<Cookie>& out, std::string& error) {
     TempFolder temp;
     if (temp.path.empty()) {
-        error = "cannot create a temporary folder";
+        error = "无法创建临时文件夹";
         return false;
     }
     const fs::path copy = temp.path / "cookies.sqlite";
     std::error_code ec;
     if (!fs::is_regular_file(cookiesFile, ec) || !fs::copy_file(cookiesFile, copy, ec)) {
-        error = "cannot copy " + cookiesFile.string() + (ec ? ": " + ec.message() : std::string());
+        error = "无法复制 " + cookiesFile.string() + (ec ? ": " + ec.message() : std::string());
         return false;
     }
     // Recent changes may still sit in the write-ahead log beside the file.
@@ -102,14 +102,14 @@ bool ReadFirefoxCookies(const fs::path& cookiesFile, std::vector<Cookie>& out, s
 
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        error = std::string("cannot open the copy of ") + cookiesFile.string() + ": " + sqlite3_errmsg(db);
+        error = cookiesFile.string() + " 的副本无法打开: " + sqlite3_errmsg(db);
         sqlite3_close(db);
         return false;
     }
     sqlite3_stmt* st = nullptr;
     const char* sql = "SELECT host, path, name, value, expiry, isSecure, isHttpOnly FROM moz_cookies";
     if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-        error = cookiesFile.string() + " holds no Firefox cookies: " + sqlite3_errmsg(db);
+        error = cookiesFile.string() + " 里没有 Firefox 的 cookie: " + sqlite3_errmsg(db);
         sqlite3_close(db);
         return false;
     }
@@ -132,7 +132,7 @@ bool ReadFirefoxCookies(const fs::path& cookiesFile, std::vector<Cookie>& out, s
         if (!c.name.empty() && !c.domain.empty()) out.push_back(std::move(c));
     }
     const bool ok = rc == SQLITE_DONE;
-    if (!ok) error = std::string("reading ") + cookiesFile.string() + ": " + sqlite3_errmsg(db);
+    if (!ok) error = "读取 " + cookiesFile.string() + " 出错: " + sqlite3_errmsg(db);
     sqlite3_finalize(st);
     sqlite3_close(db);
     return ok;

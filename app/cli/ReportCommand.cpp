@@ -16,24 +16,23 @@ constexpr char kReportUsage[] = "usage: quillmoss-cli report -s|--save DIR [-f|-
 constexpr char kReportHelp[] =
     "usage: quillmoss-cli report -s|--save DIR [-f|--format table|tsv]\n"
     "\n"
-    "Shows, for every album ever chosen for a download into DIR, how complete it is, from the\n"
-    "archive that downloads keep in DIR (quillmoss-archive.sqlite3). Nothing is fetched. One table\n"
-    "per target:\n"
+    "从 DIR 里下载时保留的记录（quillmoss-archive.sqlite3）列出曾经为下载到 DIR 而选中的每个相册\n"
+    "下载得是否完整，不连服务。每个目标一张表：\n"
     "\n"
-    "  序号      the album's number in the target's album list, as list numbers it\n"
-    "  名称      the album's name\n"
-    "  应有      the picture count of the album list (未知 when the service gave none)\n"
-    "  列出      the pictures the service listed in the last run (- before the first finished run)\n"
-    "  已保存    pictures recorded as saved whose file is still there with its recorded size\n"
-    "  失败      pictures whose last attempt failed\n"
-    "  未列出    应有 minus 列出, when the service listed fewer than the album list announced\n"
-    "  原因      the last run's reason, the failures by reason, files gone since they were saved,\n"
-    "            and for the mood album the posts kept (说说 N 条)\n"
+    "  序号      相册在目标的相册列表里的序号，与 list 的序号相同\n"
+    "  名称      相册名称\n"
+    "  应有      相册列表给出的图片数（服务没有给出时为“未知”）\n"
+    "  列出      上一次下载时服务列出的图片数（第一次下载完成之前为 -）\n"
+    "  已保存    记录为已保存、文件仍在且大小与记录相同的图片数\n"
+    "  失败      最后一次尝试失败的图片数\n"
+    "  未列出    服务列出的比相册列表给出的少时，应有减去列出\n"
+    "  原因      上一次下载的原因、按原因分的失败数、保存后又不见了的文件，\n"
+    "            说说相册还有保存的说说条数（说说 N 条）\n"
     "\n"
-    "  -s, --save DIR    the save folder of earlier downloads.\n"
-    "  -f, --format F    table (default) or tsv (rows of the target, then the cells above, no header).\n"
+    "  -s, --save DIR    以前下载时给的保存路径。\n"
+    "  -f, --format F    table（默认）或 tsv（每行先是目标，再是上面各栏，以制表符分隔，没有表头）。\n"
     "\n"
-    "Exit status: 0 every album complete, 1 an album incomplete or no usable archive, 2 usage.\n";
+    "退出状态：0 每个相册都完整，1 有相册不完整或没有可用的下载记录，2 用法错误。\n";
 
 }  // namespace
 
@@ -50,7 +49,7 @@ int ReportCommand(const GlobalOptions&, const ReportOptions& o) {
     if (o.format == "tsv") {
         format = ReportFormat::Tsv;
     } else if (o.format != "table") {
-        return UsageError("unknown format " + o.format, kReportUsage);
+        return UsageError("未知的格式 " + o.format, kReportUsage);
     }
     const std::string* save = &o.save;
 
@@ -63,7 +62,7 @@ int ReportCommand(const GlobalOptions&, const ReportOptions& o) {
     }
     const std::vector<AlbumReport> albums = archive->Report();
     if (albums.empty()) {
-        Console::Get().Err("quillmoss-cli: the archive records no album yet");
+        Console::Get().Err("quillmoss-cli: 下载记录里还没有相册");
         return ExitFailure;
     }
     Console::Get().Out(RenderReport(albums, format));

@@ -78,8 +78,8 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
                                              << "evilqq.com\tFALSE\t/\tFALSE\t" << far << "\tx\t1\n"
                                              << ".qq.com\tTRUE\t/\tFALSE\t" << far << "\tesc\tv\x1b]0;t\x07\n";
     ASSERT_EQ(Cli("cookies import export.txt"), 0) << Err();
-    EXPECT_NE(Err().find("kept 3 of 5 cookies"), std::string::npos) << Err();
-    EXPECT_NE(Err().find("2 of other domains"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("export.txt 里的 5 个 cookie 保留了 3 个"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("其他域名的（--all-domains 会取它们） 2 个"), std::string::npos) << Err();
     // A value from an imported file is listed escaped: no escape sequence reaches the terminal.
     ASSERT_EQ(Cli("cookies list"), 0);
     EXPECT_NE(Out().find("\tesc\tv\\x1b]0;t\\x07\t"), std::string::npos) << Out();
@@ -113,8 +113,8 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
               SQLITE_OK);
     sqlite3_close(db);
     ASSERT_EQ(Cli("cookies import --from-browser firefox"), 0) << Err();
-    EXPECT_NE(Err().find("kept 2 of 3 cookies of the QQ Zone family"), std::string::npos) << Err();
-    EXPECT_NE(Err().find("1 expired"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("里QQ空间一族的 3 个 cookie 保留了 2 个"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("已过期的 1 个"), std::string::npos) << Err();
     ASSERT_EQ(Cli("cookies list"), 0);
     EXPECT_NE(Out().find(".qq.com\t/\tskey\t@Ab"), std::string::npos) << Out();
     EXPECT_NE(Out().find("ptlogin2.qzone.qq.com\t/\tpt4_token\tt\t2100-01-01"), std::string::npos) << Out();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -120,10 +121,26 @@ TEST_F(CliTest, ExitCodesAndUsage) {
     EXPECT_EQ(Cli({"list", "1", "--kind", "blog"}).code, 2);
     EXPECT_EQ(Cli({"list", "1", "--yes", "--no"}).code, 2);
     EXPECT_EQ(Cli({"download", "123456789"}).code, 2);  // no --save
-    for (const char* c : {"list", "download", "settings", "cookies"}) {
+    // Every help speaks the terminal's one language: below the usage lines no English prose (an
+    // article or "Exit status" would show it), and every paragraph holds Chinese.
+    for (const char* c : {"list", "download", "report", "gallery", "settings", "cookies"}) {
         const CliRun h = Cli({c, "--help"});
         EXPECT_EQ(h.code, 0) << c;
         EXPECT_NE(h.out.find("usage: quillmoss-cli"), std::string::npos) << c;
+        const std::string body = h.out.substr(std::min(h.out.size(), h.out.find("\n\n")));
+        for (const char* english : {" the ", "The ", " of ", "Exit status"})
+            EXPECT_EQ(body.find(english), std::string::npos) << c << " --help: " << english;
+        std::size_t from = 0;
+        while (from < body.size()) {
+            std::size_t end = body.find("\n\n", from);
+            if (end == std::string::npos) end = body.size();
+            const std::string paragraph = body.substr(from, end - from);
+            const bool chinese = std::any_of(paragraph.begin(), paragraph.end(),
+                                             [](char ch) { return static_cast<unsigned char>(ch) >= 0xE0; });
+            const bool blank = paragraph.find_first_not_of('\n') == std::string::npos;
+            EXPECT_TRUE(blank || chinese) << c << " --help: " << paragraph;
+            from = end + 2;
+        }
     }
     EXPECT_EQ(Cli({"--help"}).code, 0);
 
@@ -183,12 +200,12 @@ TEST_F(CliTest, FoldersInPlaceOfFilesGiveClearErrors) {
     fs::create_directories(dir_ / "exported");
     const CliRun folder = Cli({"cookies", "import", "exported"});
     EXPECT_EQ(folder.code, 1);
-    EXPECT_NE(folder.err.find("exported is a folder"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.err.find("exported 是文件夹，不是 cookie 文件"), std::string::npos) << folder.err;
 
     fs::create_directories(dir_ / "cookies.txt");
     const CliRun list = Cli({"cookies", "list"});
     EXPECT_EQ(list.code, 1);
-    EXPECT_NE(list.err.find("cookies.txt in the program folder cannot be read"), std::string::npos);
+    EXPECT_NE(list.err.find("程序文件夹里的 cookies.txt 无法读取"), std::string::npos);
 }
 
 TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {

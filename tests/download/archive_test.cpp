@@ -236,7 +236,7 @@ TEST_F(ArchiveTest, UnusableArchivesAreLeftAlone) {
     ASSERT_TRUE(WriteFileAtomic(file, garbage));
     EXPECT_FALSE(Archive::Open(dir.path(), err));
     EXPECT_EQ(err.problem, ArchiveProblem::Corrupt);
-    EXPECT_NE(DescribeArchiveError(err, file).find("damaged"), std::string::npos);
+    EXPECT_NE(DescribeArchiveError(err, file).find("已损坏"), std::string::npos);
     EXPECT_EQ(Bytes(file), garbage);
     fs::remove(file);
 
@@ -265,7 +265,7 @@ TEST_F(ArchiveTest, ReadOnlyArchiveIsSaidForADownload) {
         ArchiveOpenError err;
         if (Archive::Open(dir.path(), err)) return 1;
         if (err.problem != ArchiveProblem::ReadOnly) return 2;
-        if (DescribeArchiveError(err, dir.path() / kArchiveFileName).find("cannot be written") == std::string::npos)
+        if (DescribeArchiveError(err, dir.path() / kArchiveFileName).find("无法写入") == std::string::npos)
             return 3;
         return 0;
     });
