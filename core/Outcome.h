@@ -78,10 +78,11 @@ struct AlbumOutcome {
     // every picture's address in them).
     bool Complete() const {
         if (reason != AlbumReason::None) return false;
+        if (posts.listed > 0 && !posts.written) return false;  // the posts' words were not kept
         if (listOnly) return listed > 0 && failed == 0;
         if (upToDate && failed == 0 && notTried == 0) return true;
         // Mood posts without a single picture: complete once their words are kept.
-        if (listed == 0 && posts.listed > 0) return posts.written;
+        if (listed == 0 && posts.listed > 0) return true;
         return listed > 0 && saved + alreadyHad == listed;
     }
     // Pictures the album table announced that the service did not list.

@@ -65,7 +65,10 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
         table_->setItem(r, kSaved, Count(a.saved));
         table_->setItem(r, kHad, Count(a.alreadyHad));
         table_->setItem(r, kFailed, Count(a.failed));
-        table_->setItem(r, kReason, Cell(AlbumOutcomeText(a)));
+        QString reason = AlbumOutcomeText(a);
+        if (const QString posts = PostsText(a.posts); !posts.isEmpty())
+            reason = reason.isEmpty() ? posts : reason + QStringLiteral("；") + posts;
+        table_->setItem(r, kReason, Cell(reason));
         if (firstIncomplete < 0 && !a.Complete()) firstIncomplete = r;
     }
     QHeaderView* h = table_->horizontalHeader();

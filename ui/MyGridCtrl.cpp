@@ -216,10 +216,22 @@ void CMyGridCtrl::ResetTable(bool thumbnails) {
 }
 
 void CMyGridCtrl::AddListRow(int albumIndex, const ST_PERLISTRECORD& rec) {
-    const auto texts = ListRowTexts(RowCount(), rec);
+    auto texts = ListRowTexts(RowCount(), rec);
+    if (const auto it = countTexts_.find(albumIndex); it != countTexts_.end()) texts[2] = it->second;
     std::array<GridCell, kGridColumns> cells;
     for (int c = 0; c < kGridColumns; ++c) cells[c] = GridCell{texts[c], albumIndex, -1};
     model_.AppendRow(cells);
+}
+
+void CMyGridCtrl::SetCountText(int albumIndex, const QString& text) {
+    countTexts_[albumIndex] = text;
+    if (ThumbnailMode()) return;
+    for (int r = 0; r < RowCount(); ++r) {
+        GridCell cell = model_.Cell(r, 2);
+        if (cell.data != albumIndex) continue;
+        cell.text = text;
+        model_.SetCell(r, 2, cell);
+    }
 }
 
 void CMyGridCtrl::SetThumbCell(int albumIndex, const ST_PERLISTRECORD& rec, int image) {

@@ -3,6 +3,8 @@
 // reach it through the presenter.
 #pragma once
 
+#include <map>
+
 #include <QAbstractTableModel>
 #include <QImage>
 #include <QStyledItemDelegate>
@@ -82,6 +84,11 @@ public:
     void ResetTable(bool thumbnails);
     // Adds the album's row (list mode) or cell (thumbnail mode, `image` from the image list or -1).
     void AddListRow(int albumIndex, const ST_PERLISTRECORD& rec);
+    // Shows `text` in the count column of album `albumIndex` instead of its listed count, now and
+    // whenever its row is made again (the mood row after a download: its posts and pictures).
+    void SetCountText(int albumIndex, const QString& text);
+    // Forgets those texts (a new list).
+    void ClearCountTexts() { countTexts_.clear(); }
     void SetThumbCell(int albumIndex, const ST_PERLISTRECORD& rec, int image);
 
     int RowCount() const { return model_.rowCount(); }
@@ -108,6 +115,7 @@ public:
 
 private:
     GridModel model_;
+    std::map<int, QString> countTexts_;
     ThumbDelegate thumbDelegate_;
     QStyledItemDelegate listDelegate_;
 };

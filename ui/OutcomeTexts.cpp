@@ -1,6 +1,7 @@
 #include "ui/OutcomeTexts.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <map>
 
 namespace qm::ui {
@@ -95,6 +96,21 @@ QString AlbumOutcomeText(const AlbumOutcome& a) {
     return parts.join(QStringLiteral("；"));
 }
 
+QString PostsText(const PostTally& t) {
+    if (t.listed == 0 && t.kept == 0) return {};
+    QString out = QStringLiteral("说说 %1 条").arg(t.listed);
+    if (t.added > 0) out += QStringLiteral("，新增 %1 条").arg(t.added);
+    if (t.refreshed > 0) out += QStringLiteral("，更新 %1 条").arg(t.refreshed);
+    if (t.kept > t.listed) out += QStringLiteral("，共存 %1 条").arg(t.kept);
+    if (t.cutTexts > 0) out += QStringLiteral("，%1 条未取到全文").arg(t.cutTexts);
+    if (!t.error.empty()) out += WithDetail(QStringLiteral("，说说未能保存"), t.error);
+    return out;
+}
+
+QString MoodCountText(const AlbumOutcome& a) {
+    return QStringLiteral("%1 条说说 / %2 张").arg(std::max(a.posts.kept, a.posts.listed)).arg(a.saved + a.alreadyHad);
+}
+
 std::size_t PicturesLeftByStop(const JobOutcome& job) {
     std::size_t left = 0;
     for (const AlbumOutcome& a : job.albums) {
@@ -143,6 +159,7 @@ bool NeedsResultBox(const JobOutcome& job) {
             if (p.failure.kind != FailureKind::Stopped) return true;
         if (a.failed > a.failures.size()) return true;
         if (a.reason != AlbumReason::None && a.reason != AlbumReason::Stopped) return true;
+        if (!a.posts.error.empty()) return true;
         if (!job.stopped && !a.Complete()) return true;
     }
     return false;

@@ -18,6 +18,11 @@ QString FailureText(const Failure& failure);
 // ("超时 2 张；HTTP 404 1 张") and the pictures the service did not list; empty when complete.
 QString AlbumOutcomeText(const AlbumOutcome& album);
 
+// What the mood row says of its posts: "说说 35 条，新增 2 条，更新 1 条" (empty for other albums).
+QString PostsText(const PostTally& posts);
+// The mood row's count after a download: "35 条说说 / 55 张" (posts kept, pictures in the folder).
+QString MoodCountText(const AlbumOutcome& album);
+
 // Pictures a stopped download left undone: those not tried, those stopped while being fetched,
 // and the announced pictures of chosen albums that were never reached.
 std::size_t PicturesLeftByStop(const JobOutcome& job);

@@ -489,6 +489,7 @@ void CQuillmossDlg::OnListButton() {
     st_.ThumbJobState.compare_exchange_strong(expected, 2);
     ResetTable();
     grid_->Model().ClearImages();
+    grid_->ClearCountTexts();
     st_.albums.Clear();
     activeFilter_.clear();
     ShowFilterState();
@@ -1014,7 +1015,10 @@ void CQuillmossDlg::DownloadEnded(const JobOutcome& outcome) {
         flags = st_.settings.profile[static_cast<std::size_t>(st_.currentSite)].SiteFlags;
     }
     std::size_t saved = 0;
-    for (const AlbumOutcome& a : outcome.albums) saved += a.saved + a.alreadyHad;
+    for (const AlbumOutcome& a : outcome.albums) {
+        saved += a.saved + a.alreadyHad;
+        if (a.HasPosts()) grid_->SetCountText(a.index, MoodCountText(a));
+    }
     if ((flags & SiteFlag::NoGalleryAfterDownload) || outcome.error != JobError::None || saved == 0) return;
     WriteGallery(Trim(T(save_->EditText())), st_.list.targetFolder + u"/" + st_.list.targetSubFolder);
 }

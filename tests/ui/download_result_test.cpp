@@ -14,6 +14,8 @@
 #include "support/UiTestSupport.h"
 #include "ui/DownloadProgressBar.h"
 #include "ui/DownloadResultDialog.h"
+#include "ui/MyGridCtrl.h"
+#include "ui/QuillmossDlg.h"
 #include "ui/OutcomeTexts.h"
 
 using namespace qm;
@@ -194,4 +196,46 @@ TEST(DownloadResultBox, ListsAlbumsAndItsButtonsActOnTheChosenAlbum) {
     EXPECT_FALSE(withGallery->GalleryButton()->isHidden());
     withGallery->GalleryButton()->click();
     EXPECT_TRUE(f.opened.last().endsWith("albums/index.html"));
+}
+
+// The mood row says posts as well as pictures: in the result box's reason, and in the table's
+// count after the download, also when the table is made again.
+TEST(DownloadResultBox, MoodRowSaysPostsAndPictures) {
+    WindowFixture f;
+    AlbumOutcome mood = Album(u"说说里的图片-新增测试功能", 5, 5);
+    mood.index = 0;
+    mood.posts.listed = 4;
+    mood.posts.added = 2;
+    mood.posts.refreshed = 1;
+    mood.posts.kept = 6;
+    mood.posts.error = "No space left on device";
+    EXPECT_FALSE(mood.Complete());  // the words were not kept
+    JobOutcome job;
+    job.albums = {mood};
+    EXPECT_TRUE(NeedsResultBox(job));
+    DownloadResultDialog* box = f.window->ShowDownloadResult(job);
+    EXPECT_EQ(box->Table()->item(0, 5)->text(),
+              "说说 4 条，新增 2 条，更新 1 条，共存 6 条，说说未能保存：No space left on device");
+
+    mood.posts.error.clear();
+    mood.posts.written = true;
+    EXPECT_TRUE(mood.Complete());
+    ST_PERLISTRECORD rec;
+    rec.Name = mood.name;
+    rec.CoverUrl = u"123";
+    rec.PictureCount = -1;
+    CMyGridCtrl* grid = f.window->Grid();
+    grid->ResetTable(false);
+    grid->AddListRow(0, rec);
+    auto countCell = [&] {
+        for (int r = 0; r < grid->RowCount(); ++r)
+            if (grid->Model().Cell(r, 2).data == 0) return grid->Model().Cell(r, 2).text;
+        return QString();
+    };
+    EXPECT_EQ(countCell(), "未知");
+    grid->SetCountText(0, MoodCountText(mood));
+    EXPECT_EQ(countCell(), "6 条说说 / 5 张");
+    grid->ResetTable(false);
+    grid->AddListRow(0, rec);
+    EXPECT_EQ(countCell(), "6 条说说 / 5 张");
 }
