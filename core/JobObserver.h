@@ -18,7 +18,7 @@ namespace qm {
 
 struct ListResult;
 
-// The messages a job raises. `text` in NoticeEvent is the exact text the window shows.
+// The messages a job raises, as ids with their data; the presenters word them.
 enum class Notice : uint8_t {
     EmptyTarget,
     NumberOnly,          // a QZone target that is not a QQ number
@@ -37,9 +37,9 @@ enum class Notice : uint8_t {
 
 struct NoticeEvent {
     Notice id;
-    Text text;
-    Text title;         // empty: the program's default caption
-    std::string cause;  // UTF-8 detail (a network or system reason), may be empty
+    std::string cause{};                  // UTF-8 detail (a network or system reason), may be empty
+    Text serviceText{};                   // RateLimited, ServiceMessage: the service's own words
+    TargetKind kind = TargetKind::QZone;  // NoAlbums: the kind of target that has none
 };
 
 enum class Question : uint8_t {
@@ -62,8 +62,6 @@ struct PostEvent {
 
 struct QuestionEvent {
     Question id;
-    Text text;
-    Text title;
 };
 
 // The answer to an encrypted album's question: whether to go on, and the password when the

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/AlbumRecord.h"
@@ -11,9 +12,11 @@
 
 namespace qm {
 
-struct QZoneRoute {
-    Text photoHost;  // host of the photo-list interface
-    Text viewHost;   // host of the view-album interface
+// What a service learned while listing a target's albums and needs again to list their pictures
+// (the hosts of a route lookup, an account id). Opaque here: only the service's fetcher reads it.
+class ServiceState {
+public:
+    virtual ~ServiceState() = default;
 };
 
 struct ListRequest {
@@ -38,10 +41,9 @@ struct ListResult {
     Text target;  // the typed target (trimmed): Referer of the photo lists, recent-target entry
     TargetKind kind = TargetKind::QZone;
     std::vector<ST_PERLISTRECORD> albums;
-    QZoneRoute route;
+    std::shared_ptr<const ServiceState> service;  // for the photo lists of these albums
     Text targetFolder;     // sub-folder of the save folder for this target (ends with a separator)
     Text targetSubFolder;
-    Text weiboId;          // the reduced Tencent Weibo id
     ListReason reason = ListReason::None;
     std::string reasonText;
 };

@@ -12,7 +12,9 @@
 
 namespace qm {
 
-// Which list of the QQ Zone family a target names (stored as 0/1/2 in the settings and the window).
+// Which service of the QQ Zone family a target names: the stored number of a row of the service
+// table in sites/ (0/1/2 in the settings and the window). A new service takes the next number in
+// its row; these names are for the code that must tell the first three apart.
 enum class TargetKind : int { QZone = 0, Group = 1, Weibo = 2 };
 
 // Why a fetch or a picture failed (kind, HTTP status, the system's or curl's words).

@@ -2,8 +2,6 @@
 
 #include <array>
 
-#include "sites/Hosts.h"
-
 namespace qm {
 
 namespace {
@@ -39,7 +37,7 @@ constexpr std::array<const char16_t*, kSiteCount> kCaptions{{
 std::optional<SiteDetection> DetectSite(TextView text, int currentSelection) {
     if (text.find(u"http://") == TextView::npos && text.find(u"https://") == TextView::npos)
         return std::nullopt;
-    SiteDetection r{currentSelection, -1};
+    SiteDetection r{currentSelection};
     if (Contains(text, u"qq.com/") && text.find(u"163.com/") == TextView::npos) {
         r.site = 0;
     } else {
@@ -49,14 +47,6 @@ std::optional<SiteDetection> DetectSite(TextView text, int currentSelection) {
                 break;
             }
         }
-    }
-    if (r.site == 0) {
-        if (Contains(text, hosts::kWeibo))
-            r.kind = 2;
-        else if (Contains(text, hosts::kGroupSite))
-            r.kind = 1;
-        else
-            r.kind = 0;
     }
     return r;
 }

@@ -11,11 +11,11 @@ inline constexpr int kSiteCount = 21;
 
 struct SiteDetection {
     int site = 0;
-    int kind = 0;  // QZoneKind for site 0 (0 albums, 1 QQ group, 2 Tencent Weibo); -1 otherwise
 };
 
 // Nothing when the text holds no "http://" or "https://"; otherwise the site (the current
-// selection when no test matches) and, for site 0, the kind choice.
+// selection when no test matches). Which service of site 0 (the QQ Zone family) an address names
+// is the service table's question (sites/Services.h).
 std::optional<SiteDetection> DetectSite(TextView text, int currentSelection);
 
 // The site choice captions, index 0 to 20.

@@ -4,7 +4,6 @@
 #include <unordered_map>
 
 #include "core/CleanFileName.h"
-#include "core/Prompts.h"
 #include "download/AlbumFolder.h"
 #include "download/DownProc.h"
 #include "download/MoodRecords.h"
@@ -12,6 +11,7 @@
 #include "jobs/AlbumSidecar.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
+#include "sites/Services.h"
 
 namespace qm {
 
@@ -139,11 +139,11 @@ bool AlbumRun::List() {
     ctx_.ext = job_.ext;
     ctx_.programFolder = request.programFolder;
     ctx_.target = request.list.target;
-    ctx_.route = request.list.route;
-    ctx_.weiboId = request.list.weiboId;
+    Fetcher& fetcher = ServiceOf(request.list.kind).fetcher();
+    fetcher.LoadState(ctx_, request.list.service.get());
     PictureCollector sink(st_, posts_);
     // Only the QQ Zone family (site 0) has fetchers.
-    if (request.settings.site == 0) FetcherFor(request.list.kind).ListPictures(ctx_, rec_, sink);
+    if (request.settings.site == 0) fetcher.ListPictures(ctx_, rec_, sink);
     WriteTitleList(st_.task, rec_.Name);
 
     album_.listed = st_.task.Size();
@@ -158,7 +158,7 @@ bool AlbumRun::List() {
     JobControl& control = job_.control;
     const std::size_t listed = album_.listed;
     if (!job_.stopConfirmed && listed > 0 && control.StopRequested() &&
-        job_.observer.Ask(QuestionEvent{Question::DownloadListedSoFar, PromptDownloadListedSoFar(), {}}))
+        job_.observer.Ask(QuestionEvent{Question::DownloadListedSoFar}))
         job_.stopConfirmed = true;
     if (listed == 0) {
         if (!album_.upToDate) {
@@ -258,7 +258,7 @@ bool AlbumRun::Transfer() {
     // not hold; a second stop ends them.
     if (job_.stopConfirmed) st_.stop = job_.control.RenewToken();
     if (TransferPictures(st_)) return true;
-    job_.observer.Notify(NoticeEvent{Notice::ThreadFailed, u"Create thread:DownPicFunc failed.", {}, {}});
+    job_.observer.Notify(NoticeEvent{Notice::ThreadFailed});
     album_.reason = AlbumReason::Unwritable;
     album_.reasonText = "cannot start the download";
     album_.notTried = listed;
@@ -313,7 +313,7 @@ void AlbumRun::Finish() {
     if (flags & SiteFlag::FixOrder) FixOrder(st_);
     digests_ = DigestSaved(st_, ids_);
     const ListResult& list = job_.request.list;
-    const SidecarFacts facts{ServiceWord(list.kind), FromUtf8(job_.archiveTarget.number), AlbumIdOf(rec_), &rec_};
+    const SidecarFacts facts{ServiceOf(list.kind).word, FromUtf8(job_.archiveTarget.number), AlbumIdOf(rec_), &rec_};
     WriteAlbumSidecar(facts, st_, album_, known_, digests_);
 }
 

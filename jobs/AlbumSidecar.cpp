@@ -62,18 +62,6 @@ Text AlbumIdOf(const ST_PERLISTRECORD& rec) {
     return rec.ListParam;
 }
 
-const char* ServiceWord(TargetKind kind) {
-    switch (kind) {
-        case TargetKind::Group:
-            return "group";
-        case TargetKind::Weibo:
-            return "weibo";
-        case TargetKind::QZone:
-            break;
-    }
-    return "qzone";
-}
-
 void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const AlbumOutcome& album,
                        const std::vector<SavedPicture>& known, const std::vector<SavedPicture>& digests) {
     AlbumJson j;

@@ -15,8 +15,6 @@ namespace qm {
 // The service's id of an album, from its list parameter ("…&albumid=ID&…", "albumId=ID"); a list
 // parameter that is no query is the id itself (a Weibo topic); the mood pseudo-album is "mood".
 Text AlbumIdOf(const ST_PERLISTRECORD& rec);
-// The word album.json gives the kind of target.
-const char* ServiceWord(TargetKind kind);
 
 struct SidecarFacts {
     std::string kind;  // the service's word ("qzone", "group", "weibo")

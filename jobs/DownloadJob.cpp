@@ -5,7 +5,6 @@
 #include <ctime>
 #include <filesystem>
 
-#include "core/Prompts.h"
 #include "download/AlbumFolder.h"
 #include "download/DownProc.h"
 #include "jobs/AlbumRun.h"
@@ -22,14 +21,14 @@ bool PrepareSaveFolder(DownloadSession& job, JobOutcome& outcome) {
     const ListResult& list = job.request.list;
     job.saveFolder = SaveFolderText(job.request.saveFolder);
     if (job.saveFolder.empty()) {
-        job.observer.Notify(NoticeEvent{Notice::NoSaveFolder, u"请先设置保存路径", {}, {}});
+        job.observer.Notify(NoticeEvent{Notice::NoSaveFolder});
         outcome.error = JobError::NoSaveFolder;
         return false;
     }
     job.baseFolder = BaseFolderText(job.saveFolder, list.targetFolder, list.targetSubFolder);
     std::string why;
     if (!MakeFolderBelow(job.saveFolder, job.baseFolder, why)) {
-        job.observer.Notify(NoticeEvent{Notice::SaveFolderUnusable, u"请检测设置的保存路径是否有误", {}, why});
+        job.observer.Notify(NoticeEvent{Notice::SaveFolderUnusable, why});
         outcome.error = JobError::SaveFolderUnusable;
         outcome.errorText = why;
         return false;
@@ -46,8 +45,8 @@ void OpenArchive(DownloadSession& job) {
     ArchiveOpenError error;
     job.archive = Archive::Open(save, error);
     if (!job.archive)
-        job.observer.Notify(NoticeEvent{Notice::ArchiveUnusable, u"下载记录无法使用，本次下载不会跳过已下载的图片", {},
-                                        DescribeArchiveError(error, save / kArchiveFileName)});
+        job.observer.Notify(
+            NoticeEvent{Notice::ArchiveUnusable, DescribeArchiveError(error, save / kArchiveFileName)});
     Text number = job.request.list.targetFolder;
     while (!number.empty() && (number.back() == u'/' || number.back() == u'\\')) number.pop_back();
     job.archiveTarget = ArchiveTarget{job.request.list.kind, ToUtf8(number)};
@@ -69,7 +68,7 @@ JobOutcome RunDownloadJob(const DownloadRequest& request, JobObserver& obs, JobC
     job.chosen = selection.size();
     obs.DownloadStarted(selection.size());
     if (selection.empty()) {
-        obs.Notify(NoticeEvent{Notice::NoAlbumChosen, PromptSelectAlbums(), {}, {}});
+        obs.Notify(NoticeEvent{Notice::NoAlbumChosen});
         outcome.error = JobError::NoAlbumChosen;
     }
     for (std::size_t i = 0; i < selection.size(); ++i) {

@@ -5,14 +5,11 @@
 #include "core/ExtSettings.h"
 #include "core/Prompts.h"
 #include "net/Trace.h"
-#include "sites/Fetcher.h"
-#include "sites/Hosts.h"
+#include "sites/Services.h"
 
 namespace qm {
 
 namespace {
-
-constexpr char16_t kNumberOnly[] = u"请直接输入QQ号进行下载";
 
 #ifdef _WIN32
 constexpr char16_t kSeparator = u'\\';
@@ -38,7 +35,7 @@ public:
         const std::size_t before = list_.Count();
         const std::size_t count = list_.AppendRecord(rec);
         if (count == before) {
-            observer_.Notify(NoticeEvent{Notice::OutOfMemory, u"内存分配失败", {}, {}});
+            observer_.Notify(NoticeEvent{Notice::OutOfMemory});
             return;
         }
         if (auto stored = list_.Get(count - 1)) observer_.AlbumListed(count - 1, *stored);
@@ -51,15 +48,6 @@ private:
     AlbumList list_;
 };
 
-// The kind that serves a target: a Tencent Weibo page address is served by Weibo whatever
-// non-QZone kind was chosen.
-TargetKind ServingKind(TargetKind chosen, const Text& target) {
-    if (chosen == TargetKind::QZone) return chosen;
-    const Text weiboPage = Text(u"http://") + hosts::kWeibo + u"/";
-    if (target.find(weiboPage) != Text::npos) return TargetKind::Weibo;
-    return chosen;
-}
-
 }  // namespace
 
 ListResult RunListJob(const ListRequest& request, JobObserver& observer, JobControl& control,
@@ -68,14 +56,15 @@ ListResult RunListJob(const ListRequest& request, JobObserver& observer, JobCont
     result.target = Trim(request.target);
     result.kind = request.kind;
     if (result.target.empty()) {
-        observer.Notify(NoticeEvent{Notice::EmptyTarget, PromptEmptyTarget(), {}, {}});
+        observer.Notify(NoticeEvent{Notice::EmptyTarget});
         result.reason = ListReason::EmptyTarget;
         return result;
     }
 
     observer.ListStarted();
-    result.kind = ServingKind(request.kind, result.target);
-    Fetcher& fetcher = FetcherFor(result.kind);
+    const Service& service = ServingService(request.kind, result.target);
+    result.kind = service.kind;
+    Fetcher& fetcher = service.fetcher();
 
     SiteContext ctx(observer, clock);
     ctx.stop = control.Token();
@@ -89,12 +78,11 @@ ListResult RunListJob(const ListRequest& request, JobObserver& observer, JobCont
     if (!request.kindChosen) {
         // Only the QQ Zone family has fetchers.
     } else if (!fetcher.ReduceTarget(result.target, reduced, refusal)) {
-        observer.Notify(NoticeEvent{refusal, kNumberOnly, {}, {}});
+        observer.Notify(NoticeEvent{refusal});
         result.reason = ListReason::NotANumber;
     } else {
         fetcher.ListAlbums(ctx, reduced, sink);
         result.targetFolder = reduced;
-        if (result.kind == TargetKind::Weibo) result.weiboId = reduced;
         if (sink.Count() == 0) {
             if (ctx.Stopped()) {
                 result.reason = ListReason::Stopped;
@@ -104,14 +92,13 @@ ListResult RunListJob(const ListRequest& request, JobObserver& observer, JobCont
                                                                    : ListReason::NoAccess;
                 result.reasonText = ctx.reasonText;
                 const std::string cause = result.reason == ListReason::Network ? ctx.reasonText : std::string();
-                observer.Notify(NoticeEvent{Notice::NoAlbums, fetcher.NoAlbumsText(), {}, cause});
+                observer.Notify(NoticeEvent{Notice::NoAlbums, cause, {}, result.kind});
             }
         } else if (ctx.Stopped()) {
             result.reason = ListReason::Stopped;
         }
     }
-    result.route = ctx.route;
-    if (result.kind == TargetKind::Weibo && !ctx.weiboId.empty()) result.weiboId = ctx.weiboId;
+    result.service = fetcher.SaveState(ctx);
 
     MakeFolderComponent(result.targetFolder);
     MakeFolderComponent(result.targetSubFolder);

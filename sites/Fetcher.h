@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <stop_token>
 
 #include "core/Clock.h"
@@ -36,7 +37,13 @@ public:
     virtual void Post(MoodPost post) { (void)post; }
 };
 
-// What a fetcher works with. The album list fills `route` and `weiboId`; the photo lists read them.
+struct QZoneRoute {
+    Text photoHost;  // host of the photo-list interface (QQ group, Weibo: the login number)
+    Text viewHost;   // host of the view-album interface
+};
+
+// What a fetcher works with. The album list fills `route` and `weiboId`; the photo lists read them
+// (carried from the list to the download by the fetcher's SaveState and LoadState).
 struct SiteContext {
     SiteContext(JobObserver& obs, Clock& c) : observer(&obs), clock(&c) {}
 
@@ -68,10 +75,19 @@ public:
     virtual bool ReduceTarget(const Text& typed, Text& reduced, Notice& notice) const = 0;
     // Appends the albums of the reduced target to `sink`.
     virtual void ListAlbums(SiteContext& ctx, const Text& target, AlbumSink& sink) = 0;
-    // Hands every picture of one album to `sink`, until it says no more.
+    // Hands every picture of one album to `sink`, until it says no more. Sets ctx.reason (and
+    // ctx.reasonText) when a page could not be read, so that the album is known to be cut short.
     virtual void ListPictures(SiteContext& ctx, const ST_PERLISTRECORD& album, PictureSink& sink) = 0;
-    // The message shown when the target has no album.
-    virtual Text NoAlbumsText() const = 0;
+    // What the album list learned that the photo lists need (by default the route and the Weibo
+    // id of the context), and the same put back into a context.
+    virtual std::shared_ptr<const ServiceState> SaveState(const SiteContext& ctx) const;
+    virtual void LoadState(SiteContext& ctx, const ServiceState* state) const;
+};
+
+// The state SaveState keeps by default.
+struct ListedState final : ServiceState {
+    QZoneRoute route;
+    Text weiboId;
 };
 
 // Performs one request; while the service answers that requests come too fast (429, 503 or its
@@ -80,7 +96,5 @@ public:
 // ended the wait.
 bool FetchPaced(SiteContext& ctx, ST_URLREQUEST& req, ST_URLRESPONSE& resp);
 
-// The registry: the fetcher of each kind of target.
-Fetcher& FetcherFor(TargetKind kind);
 
 }  // namespace qm

@@ -14,8 +14,6 @@ namespace {
 constexpr int32_t kWaitMs = 20000;
 constexpr int kSecondPassIdcNum = 102;
 
-constexpr char16_t kAccessQuestion[] = u"加密或非公开空间，是否进行身份验证?\n(验证成功后请重新获取相册列表)";
-
 enum class Version { V2, V3 };
 
 // How one album-list answer ended.
@@ -70,7 +68,7 @@ bool LookupRoute(SiteContext& st, const Text& qq, const Text& headers, unsigned 
             const std::string cause = DescribeFailure(resp.failure);
             st.reason = ListReason::Network;
             st.reasonText = cause;
-            st.observer->Notify(NoticeEvent{Notice::RouteFailed, u"QQ空间相册错误1", {}, cause});
+            st.observer->Notify(NoticeEvent{Notice::RouteFailed, cause});
             return false;
         }
     }
@@ -115,10 +113,10 @@ ListOutcome ReadAnswer(SiteContext& st, const Text& qq, int idcNum, const Text& 
         if (message.find(kRateLimitText) != Text::npos) {
             st.reason = ListReason::RateLimited;
             st.reasonText = ToUtf8(message);
-            st.observer->Notify(NoticeEvent{Notice::RateLimited, message, {}, {}});
+            st.observer->Notify(NoticeEvent{Notice::RateLimited, {}, message});
         } else {
             st.reason = ListReason::NoAccess;
-            if (st.observer->Ask(QuestionEvent{Question::VerifyAccess, kAccessQuestion, u"提示"}))
+            if (st.observer->Ask(QuestionEvent{Question::VerifyAccess}))
                 st.observer->RequestLogin(HomeAddress(qq));
         }
         return ListOutcome::Done;

@@ -4,7 +4,6 @@
 #include <optional>
 #include <vector>
 
-#include "core/Prompts.h"
 #include "sites/Hosts.h"
 #include "sites/MoodPostParse.h"
 #include "sites/PageFetch.h"
@@ -71,7 +70,7 @@ bool ListPages(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink
         const unsigned gtk = MoodToken();
         if (gtk == 5381) {  // the hash of an empty key: not logged in to QZone
             st.reason = ListReason::NoAccess;
-            st.observer->Notify(NoticeEvent{Notice::MoodLogin, PromptMoodLogin(), {}, {}});
+            st.observer->Notify(NoticeEvent{Notice::MoodLogin});
             return false;
         }
         const Text url = album.ListParam + FormatText("&pos=%d&num=20&cgi_host=", page * kPostsPerPage) +
@@ -85,7 +84,7 @@ bool ListPages(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink
             pagefetch::ContainsAfterFirst(body, u"\"code\":-3000")) {
             TextView rest = body;
             st.observer->Notify(
-                NoticeEvent{Notice::ServiceMessage, CutBetween(rest, u"\"message\":\"", u"\""), {}, {}});
+                NoticeEvent{Notice::ServiceMessage, {}, CutBetween(rest, u"\"message\":\"", u"\"")});
             return false;
         }
 

@@ -123,7 +123,7 @@ bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec,
     st.passwordAskedFor = rec.ListParam;
     const Text page = AlbumPageAddress(rec.ListParam);
     const PasswordAnswer answer = st.observer->AskAlbumPassword(
-        QuestionEvent{Question::AlbumPassword, u"加密相册，是否输入密码？", u"提示"}, rec, page);
+        QuestionEvent{Question::AlbumPassword}, rec, page);
     if (!answer.enter) return false;
     if (answer.password) SubmitAlbumPassword(st, page, *answer.password);
     st.reason = ListReason::None;  // the page is asked again: its answer decides

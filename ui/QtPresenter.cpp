@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "core/Settings.h"
+#include "texts/EventTexts.h"
 #include "ui/ComboBox2.h"
 #include "ui/DownloadProgressBar.h"
 #include "ui/DownloadResultDialog.h"
@@ -265,13 +266,15 @@ Text QtPresenter::CurrentAlbumFolder() const {
 
 void QtPresenter::Notify(const NoticeEvent& n) {
     if (closing_) return;
-    Call([&] { ShowMessageBox(window_, Q(n.text), Q(n.title)); });
+    const ShownText shown = NoticeText(n);
+    Call([&] { ShowMessageBox(window_, Q(shown.text), Q(shown.title)); });
 }
 
 bool QtPresenter::Ask(const QuestionEvent& q) {
     bool answer = false;
     if (closing_) return false;
-    Call([&] { answer = AskYesNoBox(window_, Q(q.text), Q(q.title)); });
+    const ShownText shown = QuestionText(q);
+    Call([&] { answer = AskYesNoBox(window_, Q(shown.text), Q(shown.title)); });
     return answer;
 }
 

@@ -34,7 +34,7 @@
 #include "jobs/DownloadJob.h"
 #include "jobs/ListJob.h"
 #include "net/FileUtil.h"
-#include "sites/Hosts.h"
+#include "sites/Services.h"
 #include "ui/AboutDlg.h"
 #include "ui/ComboBox2.h"
 #include "ui/CoverThumbnail.h"
@@ -71,8 +71,6 @@ QLabel* MakeLine(QWidget* parent) {
     l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     return l;
 }
-
-const char16_t* const kKindCaptions[3] = {u"QQ空间相册", u"QQ群相册", u"腾讯微博相册"};
 
 constexpr char16_t kStartupNotice[] =
     u"提示：输入QQ号、QQ群号或腾讯微博主页网址，点“获取相册”；选中相册后点“下载”。";
@@ -449,7 +447,7 @@ void CQuillmossDlg::OnSiteChanged() {
     } else {
         kind_->blockSignals(true);
         kind_->clear();
-        for (const char16_t* c : kKindCaptions) kind_->addItem(QString::fromUtf16(c));
+        for (const Service& s : Services()) kind_->addItem(QString::fromUtf16(s.caption));
         kind_->setCurrentIndex(0);
         kind_->blockSignals(false);
         kind_->show();
@@ -464,7 +462,12 @@ void CQuillmossDlg::OnTargetEdited(const QString& text) {
     site_->setCurrentIndex(r->site);
     site_->blockSignals(false);
     OnSiteChanged();
-    if (r->site == 0 && r->kind >= 0 && r->kind < 3) kind_->setCurrentIndex(r->kind);
+    if (r->site == 0) {
+        const auto services = Services();
+        const Service& named = ServiceOfAddress(T(text));
+        for (std::size_t i = 0; i < services.size(); ++i)
+            if (services[i].kind == named.kind) kind_->setCurrentIndex(static_cast<int>(i));
+    }
 }
 
 // --- jobs ---------------------------------------------------------------------------------------
@@ -501,7 +504,10 @@ void CQuillmossDlg::OnListButton() {
     ListRequest request;
     request.target = T(target_->EditText());
     request.kindChosen = !kind_->isHidden();
-    request.kind = static_cast<TargetKind>(std::clamp(kind_->currentIndex(), 0, 2));
+    const auto services = Services();
+    request.kind = services[std::clamp<std::size_t>(static_cast<std::size_t>(std::max(kind_->currentIndex(), 0)), 0,
+                                                    services.size() - 1)]
+                       .kind;
     const Text programFolder = st_.programFolder;
     const auto press = st_.listJob.PressButton([this, request, programFolder] {
         RunListJob(request, frontend_, st_.listJob.control, programFolder);
@@ -833,7 +839,7 @@ void CQuillmossDlg::OpenSaveSet() {
 void CQuillmossDlg::OpenLogin(int id) {
     QString url;
     if (id == kMenuLoginQZone) {
-        url = QStringLiteral("http://") + QString::fromUtf16(hosts::kQZoneUser) + QLatin1Char('/');
+        url = QString::fromUtf16(ServiceOf(TargetKind::QZone).loginAddress);
         const QString typed = Q(Trim(T(target_->EditText())));
         if (DigitsOnly(typed) && !kind_->isHidden() && kind_->currentIndex() == 0) url += typed;
     } else {

@@ -9,6 +9,7 @@
 #include "app/cli/TerminalText.h"
 #include "core/OutcomeWords.h"
 #include "download/MoodsJson.h"
+#include "texts/EventTexts.h"
 
 namespace qm::cli {
 
@@ -205,19 +206,20 @@ const char kLoginHowTo[] =
 
 void CliPresenter::Notify(const NoticeEvent& n) {
     // Texts of the service itself are shown with their control characters escaped.
-    const bool fromService = n.id == Notice::RateLimited || n.id == Notice::ServiceMessage;
-    std::string line = fromService ? EscapeControls(n.text) : ToUtf8(n.text);
+    const ShownText shown = NoticeText(n);
+    std::string line = IsServiceText(n) ? EscapeControls(shown.text) : ToUtf8(shown.text);
     // The window's wording points at its login menu; a terminal user imports cookies instead.
     if (n.id == Notice::MoodLogin) line = std::string("下载说说里的图片需要先登录QQ空间。\n") + kLoginHowTo;
-    if (!n.title.empty()) line = "[" + ToUtf8(n.title) + "] " + line;
+    if (!shown.title.empty()) line = "[" + ToUtf8(shown.title) + "] " + line;
     if (!n.cause.empty()) line += ": " + EscapeControls(n.cause);
     std::lock_guard<std::mutex> lock(mutex_);
     Console::Get().Err(line);
 }
 
 bool CliPresenter::Ask(const QuestionEvent& q) {
-    std::string question = ToUtf8(q.text);
-    if (!q.title.empty()) question = "[" + ToUtf8(q.title) + "] " + question;
+    const ShownText shown = QuestionText(q);
+    std::string question = ToUtf8(shown.text);
+    if (!shown.title.empty()) question = "[" + ToUtf8(shown.title) + "] " + question;
     Console& con = Console::Get();
     if (answer_) {
         con.Err(question + (*answer_ ? " -> 是 (--yes)" : " -> 否 (--no)"));
@@ -239,8 +241,9 @@ bool CliPresenter::Ask(const QuestionEvent& q) {
 PasswordAnswer CliPresenter::AskAlbumPassword(const QuestionEvent& q, const ST_PERLISTRECORD& album,
                                               const Text& pageUrl) {
     (void)pageUrl;
-    std::string question = ToUtf8(q.text);
-    if (!q.title.empty()) question = "[" + ToUtf8(q.title) + "] " + question;
+    const ShownText shown = QuestionText(q);
+    std::string question = ToUtf8(shown.text);
+    if (!shown.title.empty()) question = "[" + ToUtf8(shown.title) + "] " + question;
     const std::string name = EscapeControls(album.Name);
     Console& con = Console::Get();
     // --album-password: by the list's number (leading zeros optional) or by the album's id.

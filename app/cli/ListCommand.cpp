@@ -9,6 +9,7 @@
 #include "core/SiteCatalogue.h"
 #include "jobs/JobRunner.h"
 #include "jobs/ListJob.h"
+#include "sites/Services.h"
 
 namespace qm::cli {
 
@@ -46,19 +47,14 @@ const char* ListHelp() {
 
 bool ResolveKind(const std::string* word, TextView target, int& kind) {
     if (word) {
-        if (*word == "qzone")
-            kind = 0;
-        else if (*word == "group")
-            kind = 1;
-        else if (*word == "weibo")
-            kind = 2;
-        else
-            return false;
+        const Service* service = ServiceByWord(*word);
+        if (!service) return false;
+        kind = static_cast<int>(service->kind);
         return true;
     }
-    kind = 0;
+    kind = static_cast<int>(Services().front().kind);
     const auto found = DetectSite(target, 0);
-    if (found && found->site == 0 && found->kind >= 0) kind = found->kind;
+    if (found && found->site == 0) kind = static_cast<int>(ServiceOfAddress(target).kind);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/cli/AlbumTableText.h"
 #include "net/TerminalSafe.h"
+#include "sites/Services.h"
 
 namespace qm::cli {
 
@@ -13,18 +14,6 @@ namespace {
 // escaped so they cannot move the terminal's cursor or split a row.
 std::string Printable(const std::string& s) {
     return EscapeForTerminal(s);
-}
-
-const char* KindName(TargetKind k) {
-    switch (k) {
-        case TargetKind::QZone:
-            return "QQ空间";
-        case TargetKind::Group:
-            return "QQ群";
-        case TargetKind::Weibo:
-            return "腾讯微博";
-    }
-    return "";
 }
 
 std::string AlbumReasonText(const AlbumReport& r) {
@@ -135,7 +124,7 @@ std::string RenderReport(const std::vector<AlbumReport>& albums, ReportFormat fo
             row.cells[7] = ReportReason(r);
             rows.push_back(std::move(row));
         }
-        const std::string target = std::string(KindName(first.kind)) + " " + Printable(first.target);
+        const std::string target = ToUtf8(ServiceOf(first.kind).name) + " " + Printable(first.target);
         if (format == ReportFormat::Tsv) {
             for (const Row& row : rows) {
                 out += target;

@@ -12,6 +12,7 @@
 #include "core/JobRequests.h"
 #include "net/StringCtrl.h"
 #include "sites/Fetcher.h"
+#include "texts/EventTexts.h"
 
 namespace qm::test {
 
@@ -64,12 +65,12 @@ public:
         Record("waiting", FormatText("%d", static_cast<int>(left.count())));
     }
     void Notify(const NoticeEvent& n) override {
-        Record("message", n.text);
+        Record("message", NoticeText(n).text);
         std::lock_guard<std::mutex> l(m_);
         notices_.push_back(n);
     }
     bool Ask(const QuestionEvent& q) override {
-        Record("question", q.text);
+        Record("question", QuestionText(q).text);
         std::lock_guard<std::mutex> l(m_);
         questions_.push_back(q.id);
         if (answers.empty()) return defaultAnswer;

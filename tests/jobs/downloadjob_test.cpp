@@ -83,8 +83,9 @@ protected:
         req.list.kind = TargetKind::QZone;
         req.list.target = u"12345";
         req.list.targetFolder = u"12345/";
-        req.list.route.photoHost = u"plist.example.qq.com";
-        req.list.route.viewHost = u"view.example.qq.com";
+        auto state = std::make_shared<ListedState>();
+        state->route = {u"plist.example.qq.com", u"view.example.qq.com"};
+        req.list.service = state;
         req.settings.down = DownParam{0, 0, 2, 30};
         req.saveFolder = FromUtf8(save.string());
         test::ClearCookies();

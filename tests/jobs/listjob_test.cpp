@@ -121,7 +121,7 @@ TEST_F(ListJobTest, DigitsWithLettersAndAWeiboAddressOfKindZeroAreRejected) {
         Run(target, 0);
         ASSERT_FALSE(fe_.Notices().empty());
         EXPECT_EQ(fe_.Notices().back().id, Notice::NumberOnly);
-        EXPECT_EQ(fe_.Notices().back().text, u"请直接输入QQ号进行下载");
+        EXPECT_EQ(NoticeText(fe_.Notices().back()).text, u"请直接输入QQ号进行下载");
         EXPECT_TRUE(result_.albums.empty());
         EXPECT_EQ(result_.reason, ListReason::NotANumber);
     }
@@ -132,7 +132,7 @@ TEST_F(ListJobTest, EmptyTargetAsksForOneAndStartsNothing) {
     Run(u"   ");
     ASSERT_EQ(fe_.Notices().size(), 1u);
     EXPECT_EQ(fe_.Notices()[0].id, Notice::EmptyTarget);
-    EXPECT_FALSE(fe_.Notices()[0].text.empty());
+    EXPECT_FALSE(NoticeText(fe_.Notices()[0]).text.empty());
     EXPECT_EQ(result_.reason, ListReason::EmptyTarget);
     EXPECT_EQ(fe_.Of("list-started").size(), 0u);  // the window keeps its look
 }
@@ -152,7 +152,7 @@ TEST_F(ListJobTest, NoAlbumAtAllShowsTheQZoneExplanation) {
     Run(u"10001");
     ASSERT_EQ(fe_.Notices().size(), 1u);
     EXPECT_EQ(fe_.Notices()[0].id, Notice::NoAlbums);
-    EXPECT_EQ(fe_.Notices()[0].text.rfind(u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的", 0), 0u);
+    EXPECT_EQ(NoticeText(fe_.Notices()[0]).text.rfind(u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的", 0), 0u);
     EXPECT_EQ(fe_.Notices()[0].cause, "");  // the service answered: no network cause
     EXPECT_EQ(CountRequests("fcg_list_album_v3"), 2u);  // both passes
     EXPECT_EQ(result_.targetFolder, u"10001/");
@@ -168,7 +168,7 @@ TEST_F(ListJobTest, AnUnreachableServiceSaysSoWithCurlsReason) {
     const auto notices = fe_.Notices();
     ASSERT_FALSE(notices.empty());
     EXPECT_EQ(notices.front().id, Notice::RouteFailed);
-    EXPECT_EQ(notices.front().text, u"QQ空间相册错误1");
+    EXPECT_EQ(NoticeText(notices.front()).text, u"QQ空间相册错误1");
     EXPECT_NE(notices.front().cause.find("onnect"), std::string::npos) << notices.front().cause;
     EXPECT_EQ(notices.back().id, Notice::NoAlbums);
     EXPECT_FALSE(notices.back().cause.empty());
@@ -178,7 +178,9 @@ TEST_F(ListJobTest, WeiboAddressTakesTheWeiboPathWithKindOneOrTwo) {
     Start({{"weibo", {{{"name", "someone"}, {"uin", "30003"}}}}});
     for (int kind : {1, 2}) {
         Run(u"http://t.qq.com/someone?preview", kind);
-        EXPECT_EQ(result_.weiboId, u"someone");
+        const auto* state = dynamic_cast<const ListedState*>(result_.service.get());
+        ASSERT_NE(state, nullptr);
+        EXPECT_EQ(state->weiboId, u"someone");
         EXPECT_EQ(result_.targetFolder, u"someone/");
         EXPECT_EQ(result_.kind, TargetKind::Weibo);
         EXPECT_EQ(CountRequests("route.store.qq.com"), 0u);
@@ -189,7 +191,7 @@ TEST_F(ListJobTest, WeiboAddressTakesTheWeiboPathWithKindOneOrTwo) {
     Run(u"http://qun.qzone.qq.com/group#!/445566/album?x", 1);
     EXPECT_EQ(result_.kind, TargetKind::Group);
     EXPECT_EQ(result_.targetFolder, u"445566/");
-    EXPECT_EQ(fe_.Notices().back().text.rfind(u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了", 0), 0u);
+    EXPECT_EQ(NoticeText(fe_.Notices().back()).text.rfind(u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了", 0), 0u);
 }
 
 TEST_F(ListJobTest, StopAfterTheFirstAlbumKeepsItAndEndsNormally) {

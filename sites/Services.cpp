@@ -1,11 +1,10 @@
-// The fetchers of the QQ Zone family behind the one interface, and the registry that picks one by
-// the kind of target. A new service is a fetcher class here (or in its own file), a line in
-// FetcherFor, and the simulator's answers.
-#include <filesystem>
-#include <system_error>
+// The table of services, and the fetchers of the first three behind the one interface (a new
+// service brings its fetcher in its own files and adds its row here).
+#include "sites/Services.h"
 
-#include "net/FileUtil.h"
-#include "sites/Fetcher.h"
+#include <array>
+
+#include "sites/Hosts.h"
 #include "sites/QQGroup.h"
 #include "sites/QZoneAlbumList.h"
 #include "sites/QZoneMood.h"
@@ -14,20 +13,6 @@
 
 namespace qm {
 namespace {
-
-constexpr char16_t kNumberOnly[] = u"请直接输入QQ号进行下载";
-constexpr char16_t kNoQZoneAlbums[] =
-    u"没有获取到相册，原因如下：\n\n1、可能是因为空间不是公开的，你哪个号能进入他的空间，就先在下载器的登录菜"
-    u"单里"
-    u"登录了那个号后再点获取相册\n\n2、下载QQ空间相册请直接输入QQ号进行下载";
-constexpr char16_t kNoWeiboAlbums[] =
-    u"没有获取到相册，可按以下步骤操作：\n\n1、请先在下载器的登录菜单里登录你的腾讯微博帐号("
-    u"登录时勾上下次自动登录)"
-    u"\n\n2、输入你要下载的那个人的微博主页网址后，点获取相册列表";
-constexpr char16_t kNoGroupAlbums[] =
-    u"没有获取到相册，可按以下步骤操作：\n\n1、你哪个号加入了你要下载的QQ群，就先在下载器的登录菜单里登录那个"
-    u"QQ号"
-    u"\n\n2、输入你要下载的QQ群号后，点获取相册列表";
 
 bool OnlyDigits(TextView text) {
     for (char16_t c : text)
@@ -86,7 +71,6 @@ public:
         }
     }
 
-    Text NoAlbumsText() const override { return kNoQZoneAlbums; }
 };
 
 class GroupFetcher final : public Fetcher {
@@ -105,7 +89,6 @@ public:
     void ListPictures(SiteContext& ctx, const ST_PERLISTRECORD& rec, PictureSink& sink) override {
         FetchGroupPhotos(ctx, rec, sink);
     }
-    Text NoAlbumsText() const override { return kNoGroupAlbums; }
 };
 
 class WeiboFetcher final : public Fetcher {
@@ -125,24 +108,86 @@ public:
     void ListPictures(SiteContext& ctx, const ST_PERLISTRECORD& rec, PictureSink& sink) override {
         FetchWeiboPhotos(ctx, rec, sink);
     }
-    Text NoAlbumsText() const override { return kNoWeiboAlbums; }
 };
+
+template <typename F>
+Fetcher& Instance() {
+    static F fetcher;
+    return fetcher;
+}
+
+// The QZone login starts on the user site; a QQ number typed as the target is appended.
+constexpr char16_t kQZoneLogin[] = u"http://user.qzone.qq.com/";
+constexpr char16_t kWeiboLogin[] = u"http://t.qq.com/";
+
+const std::array<Service, 3> kServices{{
+    {TargetKind::QZone, "qzone", u"QQ空间相册", u"QQ空间", nullptr, false, NoAlbumsWording::QZone, kQZoneLogin,
+     &Instance<QZoneFetcher>},
+    {TargetKind::Group, "group", u"QQ群相册", u"QQ群", hosts::kGroupSite, false, NoAlbumsWording::Group,
+     kQZoneLogin, &Instance<GroupFetcher>},
+    {TargetKind::Weibo, "weibo", u"腾讯微博相册", u"腾讯微博", hosts::kWeibo, true, NoAlbumsWording::Weibo,
+     kWeiboLogin, &Instance<WeiboFetcher>},
+}};
+
+// "Contains" in the catalogue's sense: found at a position after the first character.
+bool HoldsAfterFirst(TextView text, TextView what) {
+    return text.size() > 1 && text.find(what, 1) != TextView::npos;
+}
 
 }  // namespace
 
-Fetcher& FetcherFor(TargetKind kind) {
-    static QZoneFetcher qzone;
-    static GroupFetcher group;
-    static WeiboFetcher weibo;
-    switch (kind) {
-        case TargetKind::Group:
-            return group;
-        case TargetKind::Weibo:
-            return weibo;
-        case TargetKind::QZone:
-            break;
+std::shared_ptr<const ServiceState> Fetcher::SaveState(const SiteContext& ctx) const {
+    auto state = std::make_shared<ListedState>();
+    state->route = ctx.route;
+    state->weiboId = ctx.weiboId;
+    return state;
+}
+
+void Fetcher::LoadState(SiteContext& ctx, const ServiceState* state) const {
+    if (const auto* listed = dynamic_cast<const ListedState*>(state)) {
+        ctx.route = listed->route;
+        ctx.weiboId = listed->weiboId;
     }
-    return qzone;
+}
+
+std::span<const Service> Services() {
+    return kServices;
+}
+
+const Service& ServiceOf(TargetKind kind) {
+    for (const Service& s : kServices)
+        if (s.kind == kind) return s;
+    return kServices.front();
+}
+
+const Service* ServiceByWord(std::string_view word) {
+    for (const Service& s : kServices)
+        if (word == s.word) return &s;
+    return nullptr;
+}
+
+const Service& ServiceOfAddress(TextView address) {
+    const Service* fallback = &kServices.front();
+    // Later rows first: a row may add a more particular mark than those before it.
+    for (auto it = kServices.rbegin(); it != kServices.rend(); ++it) {
+        if (!it->addressMark) {
+            fallback = &*it;
+        } else if (HoldsAfterFirst(address, it->addressMark)) {
+            return *it;
+        }
+    }
+    return *fallback;
+}
+
+const Service& ServingService(TargetKind chosen, TextView target) {
+    const Service& picked = ServiceOf(chosen);
+    if (!picked.addressMark) return picked;
+    for (const Service& s : kServices) {
+        if (!s.claimsItsPages || !s.addressMark) continue;
+        const Text page = Text(u"http://") + s.addressMark + u"/";
+        if (target.find(page) != TextView::npos) return s;
+    }
+    return picked;
 }
 
 }  // namespace qm
