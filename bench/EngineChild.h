@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/SilentObserver.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "download/DownProc.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "bench/EngineChild.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/JobObserver.h"
 #include "download/DownProc.h"
 #include "net/FileUtil.h"

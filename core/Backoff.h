@@ -10,7 +10,7 @@
 #include <random>
 #include <stop_token>
 
-#include "core/Clock.h"
+#include "net/Clock.h"
 
 namespace qm {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/AlbumRecord.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/JobObserver.h"
 #include "core/NameRegistry.h"
 #include "core/Outcome.h"

@@ -14,7 +14,7 @@
 
 #include "RecordingObserver.h"
 #include "core/AlbumList.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "download/DownProc.h"
 #include "download/SafeName.h"
 #include "fuzz/FuzzTargets.h"

@@ -99,7 +99,7 @@ AlbumRun::AlbumRun(DownloadSession& job, std::size_t position, int index)
 
 AlbumOutcome AlbumRun::Run() {
     job_.observer.AlbumStarted(position_, job_.chosen, rec_);
-    started_ = std::chrono::steady_clock::now();
+    started_ = job_.clock.Now();
     PrepareFolder();
     if (List()) {
         if (job_.request.settings.profile.SiteFlags & SiteFlag::ListOnly) {
@@ -331,7 +331,7 @@ void AlbumRun::Exit() {
     unsigned seconds = 0;
     if (transferred_)
         seconds = static_cast<unsigned>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_).count());
+            std::chrono::duration_cast<std::chrono::seconds>(job_.clock.Now() - started_).count());
     job_.observer.AlbumFinished(album_, seconds);
 }
 

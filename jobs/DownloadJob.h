@@ -1,7 +1,7 @@
 // The download controller: downloads the chosen albums one after the other.
 #pragma once
 
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/JobControl.h"
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/ExtSettings.h"
 #include "core/JobControl.h"
 #include "core/JobObserver.h"

@@ -1,7 +1,7 @@
 // The list job: turns a typed target into the album list of its service.
 #pragma once
 
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/JobControl.h"
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"

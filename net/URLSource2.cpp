@@ -38,7 +38,11 @@ namespace qm {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Deadlines of a transfer run on the real clock: they guard a live connection, which an injected
+// clock (a test's) would never end.
+Clock::time_point Now() {
+    return SystemClock().Now();
+}
 
 // --- process-wide curl state -------------------------------------------------------------------
 
@@ -185,7 +189,9 @@ bool ContentEncodingGzip(std::string_view block) {
 // --- one transfer ------------------------------------------------------------------------------
 
 enum class Phase { Connecting, AwaitHeaders, Headers, Body };
-enum class Failure {
+// Why a transfer was cut short by the client itself (a wait, a limit, a stop), as opposed to curl's
+// own errors; FetchFailure says it to the caller.
+enum class TransferAbort {
     None,
     ConnectWait,
     HeaderWait,
@@ -199,46 +205,46 @@ enum class Failure {
     NotAPicture
 };
 
-const char* FailureText(Failure f) {
+const char* AbortText(TransferAbort f) {
     switch (f) {
-        case Failure::None:
+        case TransferAbort::None:
             return "";
-        case Failure::ConnectWait:
+        case TransferAbort::ConnectWait:
             return "connection not made in time";
-        case Failure::HeaderWait:
+        case TransferAbort::HeaderWait:
             return "no answer in time";
-        case Failure::HeaderStall:
+        case TransferAbort::HeaderStall:
             return "header stalled";
-        case Failure::BodyStall:
+        case TransferAbort::BodyStall:
             return "body stalled";
-        case Failure::LengthLabel:
+        case TransferAbort::LengthLabel:
             return "Content-Length outside the limits";
-        case Failure::TooLarge:
+        case TransferAbort::TooLarge:
             return "body larger than the limit";
-        case Failure::WriteFailed:
+        case TransferAbort::WriteFailed:
             return "cannot write the file";
-        case Failure::Deadline:
+        case TransferAbort::Deadline:
             return "attempt took longer than its deadline";
-        case Failure::Stopped:
+        case TransferAbort::Stopped:
             return "stopped";
-        case Failure::NotAPicture:
+        case TransferAbort::NotAPicture:
             return "the answer is a text page, not a picture";
     }
     return "";
 }
 
-FailureKind KindOf(Failure f) {
+FailureKind KindOf(TransferAbort f) {
     switch (f) {
-        case Failure::LengthLabel:
-        case Failure::TooLarge:
+        case TransferAbort::LengthLabel:
+        case TransferAbort::TooLarge:
             return FailureKind::SizeLimit;
-        case Failure::WriteFailed:
+        case TransferAbort::WriteFailed:
             return FailureKind::WriteError;
-        case Failure::Stopped:
+        case TransferAbort::Stopped:
             return FailureKind::Stopped;
-        case Failure::NotAPicture:
+        case TransferAbort::NotAPicture:
             return FailureKind::NotAPicture;
-        case Failure::None:
+        case TransferAbort::None:
             return FailureKind::None;
         default:
             return FailureKind::Timeout;
@@ -270,7 +276,7 @@ struct Transfer {
 
     Phase phase = Phase::Connecting;
     Clock::time_point phaseStart;  // when the current wait began
-    Failure failure = Failure::None;
+    TransferAbort failure = TransferAbort::None;
 
     std::string block;  // header block of the answer being received
     long status = 0;
@@ -302,18 +308,18 @@ constexpr long kReceiveBuffer = 256 * 1024;
 
 void Enter(Transfer& t, Phase p) {
     t.phase = p;
-    t.phaseStart = Clock::now();
+    t.phaseStart = Now();
 }
 
 // Called by curl at least once a second during a transfer, and after every piece of it.
 int OnProgress(void* ud, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& t = *static_cast<Transfer*>(ud);
     if (t.req->stop.stop_requested()) {
-        t.failure = Failure::Stopped;
+        t.failure = TransferAbort::Stopped;
         return 1;
     }
-    if (Clock::now() >= t.deadline) {
-        t.failure = Failure::Deadline;
+    if (Now() >= t.deadline) {
+        t.failure = TransferAbort::Deadline;
         return 1;
     }
     return 0;
@@ -386,12 +392,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     const bool labelled = FindContentLength(t.block, length);
     if (labelled && !t.limitsAfterInflating && !t.textPage &&
         (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
-        t.failure = Failure::LengthLabel;
+        t.failure = TransferAbort::LengthLabel;
         return 0;  // abandon before any body byte is taken
     }
     t.stream = picture && t.status < 400 && !r.gzip && !t.textPage;
     if (labelled && !t.stream && length > kMaxBodyInMemory) {
-        t.failure = Failure::TooLarge;
+        t.failure = TransferAbort::TooLarge;
         return 0;
     }
     // A body announced as large goes into the file from its first byte.
@@ -447,52 +453,52 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
         // Only its first bytes are kept (to be shown with -v); the rest is never read.
         r.body.append(data, std::min(len, kTextPagePeek - std::min(kTextPagePeek, r.body.size())));
         if (r.body.size() < kTextPagePeek) return len;
-        t.failure = Failure::NotAPicture;
+        t.failure = TransferAbort::NotAPicture;
         return 0;
     }
     if (t.stream && r.bodySize > t.spillAt) StartFile(t);
     if (!t.file) {
         if (r.body.size() + len > kMaxBodyInMemory) {
-            t.failure = Failure::TooLarge;
+            t.failure = TransferAbort::TooLarge;
             return 0;
         }
         r.body.append(data, len);
     } else if (!t.file->Write(std::string_view(data, len))) {
         t.writeError = errno;
-        t.failure = Failure::WriteFailed;
+        t.failure = TransferAbort::WriteFailed;
         return 0;
     }
     if (t.maxBytes != 0 && r.bodySize > t.maxBytes && !t.limitsAfterInflating) {
-        t.failure = Failure::TooLarge;
+        t.failure = TransferAbort::TooLarge;
         return 0;
     }
     return len;
 }
 
 // Milliseconds the current phase may still last; negative when its wait is over.
-int64_t Remaining(const Transfer& t, Failure& which) {
+int64_t Remaining(const Transfer& t, TransferAbort& which) {
     int64_t limit = 0;
     switch (t.phase) {
         case Phase::Connecting:
             limit = t.req->stepWaitMs;
-            which = Failure::ConnectWait;
+            which = TransferAbort::ConnectWait;
             break;
         case Phase::AwaitHeaders:
             limit = t.req->stepWaitMs;
-            which = Failure::HeaderWait;
+            which = TransferAbort::HeaderWait;
             break;
         case Phase::Headers:
             limit = t.req->stepWaitMs;
-            which = Failure::HeaderStall;
+            which = TransferAbort::HeaderStall;
             break;
         case Phase::Body:
             limit = t.req->readWaitMs;
-            which = Failure::BodyStall;
+            which = TransferAbort::BodyStall;
             break;
     }
     limit = std::max<int64_t>(limit, 1);
     const auto spent =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.phaseStart).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(Now() - t.phaseStart).count();
     return limit - spent;
 }
 
@@ -559,14 +565,14 @@ bool Perform(CURL* e, Transfer& t, CURLcode& result) {
         }
         if (done || running == 0) break;
         if (t.req->stop.stop_requested()) {
-            t.failure = Failure::Stopped;
+            t.failure = TransferAbort::Stopped;
             break;
         }
-        if (Clock::now() >= t.deadline) {
-            t.failure = Failure::Deadline;
+        if (Now() >= t.deadline) {
+            t.failure = TransferAbort::Deadline;
             break;
         }
-        Failure which = Failure::None;
+        TransferAbort which = TransferAbort::None;
         const int64_t left = Remaining(t, which);
         if (left <= 0) {
             t.failure = which;
@@ -713,16 +719,6 @@ bool FailTextPage(ST_URLRESPONSE& resp, const std::string& type) {
     return Fail(resp, FailureKind::NotAPicture, "the answer is " + type + ", not a picture");
 }
 
-// Waits `seconds`, waking early (false) when a stop is requested.
-bool PauseUnlessStopped(const std::stop_token& stop, unsigned seconds) {
-    const auto until = Clock::now() + std::chrono::seconds(seconds);
-    while (!stop.stop_requested()) {
-        const auto now = Clock::now();
-        if (now >= until) return true;
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, std::chrono::milliseconds(50)));
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -737,7 +733,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.sha256.clear();
     resp.failure = FetchFailure();
 
-    if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, FailureText(Failure::Stopped));
+    if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, AbortText(TransferAbort::Stopped));
     const std::string url = WireUrl(req.url);
     Trace("fetch\t%s\n", url.c_str());
     if (!IsHttpUrl(url)) {
@@ -755,9 +751,9 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     t.minBytes = static_cast<uint64_t>(req.minKB) * 1024;
     t.maxBytes = static_cast<uint64_t>(req.maxKB) * 1024;
     if (req.attemptDeadlineMs > 0)
-        t.deadline = Clock::now() + std::chrono::milliseconds(req.attemptDeadlineMs);
+        t.deadline = Now() + std::chrono::milliseconds(req.attemptDeadlineMs);
     else if (req.savePath.empty())
-        t.deadline = Clock::now() + std::chrono::milliseconds(TextAnswerDeadlineMs(req.readWaitMs));
+        t.deadline = Now() + std::chrono::milliseconds(TextAnswerDeadlineMs(req.readWaitMs));
 
     SList headers, routes;
     std::string_view extra;
@@ -824,7 +820,7 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
             ApplyAnswerCookies(e, hop, t.setCookies);
             t.setCookies.clear();
         }
-        if (!ok || result != CURLE_OK || t.failure != Failure::None || !t.redirect) break;
+        if (!ok || result != CURLE_OK || t.failure != TransferAbort::None || !t.redirect) break;
         char* next = nullptr;
         if (curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || !next || !IsHttpUrl(next)) {
             Fail(resp, FailureKind::Connection, "redirected to an address that is not http");
@@ -843,20 +839,20 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         if (!req.body.empty()) curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);  // a form is posted once
         t.redirect = false;
     }
-    if (t.failure != Failure::None || result != CURLE_OK) ok = false;
+    if (t.failure != TransferAbort::None || result != CURLE_OK) ok = false;
     if (!ok) {
         Trace("fetch failed\t%s\t%s\n", url.c_str(),
               resp.failure                 ? resp.failure.text.c_str()
-              : t.failure != Failure::None ? FailureText(t.failure)
+              : t.failure != TransferAbort::None ? AbortText(t.failure)
                                            : curl_easy_strerror(result));
         if (resp.failure) {
             // already said (a stop)
-        } else if (t.failure == Failure::WriteFailed) {
+        } else if (t.failure == TransferAbort::WriteFailed) {
             FailWrite(resp, t.writeError);
-        } else if (t.failure == Failure::NotAPicture) {
+        } else if (t.failure == TransferAbort::NotAPicture) {
             FailTextPage(resp, t.contentType);
-        } else if (t.failure != Failure::None)
-            Fail(resp, KindOf(t.failure), FailureText(t.failure));
+        } else if (t.failure != TransferAbort::None)
+            Fail(resp, KindOf(t.failure), AbortText(t.failure));
         else if (result == CURLE_OPERATION_TIMEDOUT)
             Fail(resp, FailureKind::Timeout, curlError[0] ? curlError : curl_easy_strerror(result));
         else
@@ -916,8 +912,9 @@ bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
                 resp.failure = FetchFailure{FailureKind::Connection, 0, "empty answer"};
         }
         if (resp.failure.kind == FailureKind::Stopped) return false;
-        if (!PauseUnlessStopped(req.stop, req.pauseSeconds)) {
-            resp.failure = FetchFailure{FailureKind::Stopped, 0, FailureText(Failure::Stopped)};
+        Clock& clock = req.clock ? *req.clock : SystemClock();
+        if (!clock.SleepFor(std::chrono::seconds(req.pauseSeconds), req.stop)) {
+            resp.failure = FetchFailure{FailureKind::Stopped, 0, AbortText(TransferAbort::Stopped)};
             return false;
         }
         if (attempt >= req.attempts) return false;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/Clock.h"
 #include "net/FetchFailure.h"
 #include "net/StringCtrl.h"
 
@@ -76,6 +77,8 @@ struct ST_URLREQUEST {
     int32_t attemptDeadlineMs = 0;
     // A requested stop ends the transfer within a second and leaves no further attempt or pause.
     std::stop_token stop;
+    // Times the pauses between attempts; null: the system clock.
+    Clock* clock = nullptr;
 
     explicit ST_URLREQUEST(Text u = {}, Text save = {}, int32_t waitMs = 20000)
         : url(std::move(u)), savePath(std::move(save)), readWaitMs(waitMs), stepWaitMs(waitMs) {}

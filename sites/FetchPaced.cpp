@@ -6,6 +6,7 @@ namespace qm {
 
 bool FetchPaced(SiteContext& ctx, ST_URLREQUEST& req, ST_URLRESPONSE& resp) {
     req.stop = ctx.stop;
+    req.clock = ctx.clock;
     Backoff backoff(*ctx.clock, ctx.stop,
                     [&ctx](int, std::chrono::seconds left) { ctx.observer->Waiting(left); });
     for (;;) {

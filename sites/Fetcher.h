@@ -8,7 +8,7 @@
 #include <memory>
 #include <stop_token>
 
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/ExtSettings.h"
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "RecordingObserver.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "download/DownProc.h"
 #include "net/CookieStore.h"
 #include "net/URLSource2.h"

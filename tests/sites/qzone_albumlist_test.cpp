@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "RecordingObserver.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"

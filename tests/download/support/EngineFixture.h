@@ -12,7 +12,7 @@
 
 #include "RecordingObserver.h"
 #include "core/AlbumList.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "download/DownProc.h"
 #include "net/FileUtil.h"
 

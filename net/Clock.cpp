@@ -1,4 +1,4 @@
-#include "core/Clock.h"
+#include "net/Clock.h"
 
 #include <condition_variable>
 #include <mutex>

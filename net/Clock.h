@@ -1,5 +1,6 @@
-// The one clock and sleeper behind every wait of the jobs: page pacing, retry pauses, rate-limit
-// back-off. Tests inject a manual clock so pacing runs instantly; a stop ends a wait at once.
+// The one clock and stop-aware wait behind every wait of the program: the HTTP client's deadlines
+// and pauses between attempts, page pacing, rate-limit back-off. Tests inject a manual clock so
+// pacing runs instantly; a stop ends a wait at once.
 #pragma once
 
 #include <chrono>
