@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "bench/SilentObserver.h"
-#include "core/Clock.h"
+#include "net/Clock.h"
 #include "core/JobControl.h"
 #include "core/Settings.h"
 #include "download/Archive.h"

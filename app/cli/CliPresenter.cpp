@@ -9,6 +9,7 @@
 #include "app/cli/TerminalText.h"
 #include "core/OutcomeWords.h"
 #include "download/MoodsJson.h"
+#include "jobs/AlbumSidecar.h"
 #include "texts/EventTexts.h"
 
 namespace qm::cli {
@@ -186,15 +187,7 @@ bool CliPresenter::LoginRequested() const {
 }
 
 std::string AlbumId(const ST_PERLISTRECORD& album) {
-    const Text& p = album.ListParam;
-    for (const char16_t* key : {u"albumid=", u"albumId=", u"topicId="}) {
-        const std::size_t at = p.find(key);
-        if (at == Text::npos) continue;
-        const std::size_t from = at + std::char_traits<char16_t>::length(key);
-        const std::size_t end = p.find(u'&', from);
-        return ToUtf8(p.substr(from, end == Text::npos ? Text::npos : end - from));
-    }
-    return {};
+    return ToUtf8(AlbumIdOf(album));
 }
 
 const char kLoginHowTo[] =
