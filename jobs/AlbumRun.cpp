@@ -371,8 +371,7 @@ int64_t AlbumRun::ArchiveKey() {
     // An archive that stopped taking writes (a full disk, permissions changed meanwhile) is said
     // once, and the job goes on without it.
     if (archiveKey_ == 0 && !job_.archive->Error().empty()) {
-        job_.observer.Notify(NoticeEvent{Notice::ArchiveUnusable, u"下载记录无法使用，本次下载不会跳过已下载的图片", {},
-                                         job_.archive->Error()});
+        job_.observer.Notify(NoticeEvent{Notice::ArchiveUnusable, job_.archive->Error()});
         job_.archive.reset();
     }
     return archiveKey_;
