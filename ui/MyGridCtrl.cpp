@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 
 namespace qm::ui {
@@ -35,17 +36,32 @@ QString ThumbCaption(int albumIndex, const Text& name) {
 GridModel::GridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int GridModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    if (parent.isValid()) return 0;
+    if (thumbnails_) return static_cast<int>((thumbs_.size() + static_cast<std::size_t>(perRow_) - 1) /
+                                             static_cast<std::size_t>(perRow_));
+    return static_cast<int>(rows_.size());
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kGridColumns;
+    return parent.isValid() ? 0 : (thumbnails_ ? perRow_ : kGridColumns);
+}
+
+const GridCell& GridModel::Cell(int row, int col) const {
+    static const GridCell kNone;
+    if (row < 0 || col < 0 || col >= columnCount()) return kNone;
+    if (thumbnails_) {
+        const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(perRow_) +
+                              static_cast<std::size_t>(col);
+        return i < thumbs_.size() ? thumbs_[i] : kNone;
+    }
+    return static_cast<std::size_t>(row) < rows_.size()
+               ? rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)]
+               : kNone;
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
-    const GridCell& c =
-        rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+    const GridCell& c = Cell(index.row(), index.column());
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
@@ -75,25 +91,54 @@ void GridModel::Reset(bool thumbnails) {
     thumbnails_ = thumbnails;
     rows_.clear();
     rows_.shrink_to_fit();
+    thumbs_.clear();
+    thumbs_.shrink_to_fit();
     endResetModel();
-    emit headerDataChanged(Qt::Horizontal, 0, kGridColumns - 1);
+    emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+}
+
+void GridModel::SetThumbsPerRow(int perRow) {
+    perRow = std::max(1, perRow);
+    if (perRow == perRow_) return;
+    beginResetModel();
+    perRow_ = perRow;
+    endResetModel();
 }
 
 void GridModel::AppendRow(const std::array<GridCell, kGridColumns>& cells) {
+    if (thumbnails_) return;
     const int r = rowCount();
     beginInsertRows({}, r, r);
     rows_.push_back(cells);
     endInsertRows();
 }
 
-void GridModel::AppendEmptyRow() {
-    AppendRow({});
-}
-
 void GridModel::SetCell(int row, int col, const GridCell& cell) {
-    if (row < 0 || row >= rowCount() || col < 0 || col >= kGridColumns) return;
+    if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount()) return;
+    if (thumbnails_) {
+        SetThumb(row * perRow_ + col, cell);
+        return;
+    }
     rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = cell;
     const QModelIndex i = index(row, col);
+    emit dataChanged(i, i);
+}
+
+void GridModel::SetThumb(int albumIndex, const GridCell& cell) {
+    if (!thumbnails_ || albumIndex < 0) return;
+    const std::size_t at = static_cast<std::size_t>(albumIndex);
+    const int rowsBefore = rowCount();
+    const int row = albumIndex / perRow_;
+    if (row >= rowsBefore) {
+        beginInsertRows({}, rowsBefore, row);
+        thumbs_.resize(at + 1);
+        thumbs_[at] = cell;
+        endInsertRows();
+        return;
+    }
+    if (at >= thumbs_.size()) thumbs_.resize(at + 1);
+    thumbs_[at] = cell;
+    const QModelIndex i = index(row, albumIndex % perRow_);
     emit dataChanged(i, i);
 }
 
@@ -188,11 +233,9 @@ void CMyGridCtrl::ResetTable(bool thumbnails) {
         verticalHeader()->setDefaultSectionSize(kThumbRowHeight);
         // Before the widths: a column still stretching would ignore them.
         horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-        for (int c = 0; c < kGridColumns; ++c) {
-            setColumnHidden(c, false);
-            setColumnWidth(c, kThumbWidth + 2 * kCellMargin);
-        }
         horizontalHeader()->setStretchLastSection(false);
+        SetThumbColumnWidths();
+        FitThumbColumns();
     } else {
         setItemDelegate(&listDelegate_);
         horizontalHeader()->show();
@@ -236,10 +279,48 @@ void CMyGridCtrl::SetCountText(int albumIndex, const QString& text) {
 
 void CMyGridCtrl::SetThumbCell(int albumIndex, const ST_PERLISTRECORD& rec, int image) {
     if (albumIndex < 0) return;
-    const int row = albumIndex / kThumbsPerRow;
-    while (RowCount() <= row) model_.AppendEmptyRow();
-    model_.SetCell(row, albumIndex % kThumbsPerRow,
-                   GridCell{ThumbCaption(albumIndex, rec.Name), albumIndex, image});
+    model_.SetThumb(albumIndex, GridCell{ThumbCaption(albumIndex, rec.Name), albumIndex, image});
+}
+
+int CMyGridCtrl::ThumbsPerRowFor(int width) {
+    return std::max(1, width / (kThumbWidth + 2 * kCellMargin));
+}
+
+void CMyGridCtrl::SetThumbColumnWidths() {
+    for (int c = 0; c < model_.columnCount(); ++c) {
+        setColumnHidden(c, false);
+        setColumnWidth(c, kThumbWidth + 2 * kCellMargin);
+    }
+}
+
+void CMyGridCtrl::FitThumbColumns() {
+    // A view that was never shown has no width of its own yet; it keeps the current count.
+    if (!ThumbnailMode() || !isVisible()) return;
+    const int perRow = ThumbsPerRowFor(viewport()->width());
+    if (perRow == model_.ThumbsPerRow()) return;
+    const int cells = model_.rowCount() * model_.ThumbsPerRow();
+    const std::vector<int> chosen = SelectedAlbums(cells);
+    const QModelIndex current = currentIndex();
+    const int focusAlbum = current.isValid() ? CellData(current.row(), current.column()) : -1;
+    model_.SetThumbsPerRow(perRow);
+    SetThumbColumnWidths();
+    SelectAlbums(chosen);
+    if (focusAlbum >= 0) {
+        const QModelIndex at = model_.index(focusAlbum / perRow, focusAlbum % perRow);
+        selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+        scrollTo(at);
+    }
+}
+
+void CMyGridCtrl::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    FitThumbColumns();
+}
+
+// A view's first size arrives before it counts as visible: fit the columns once it is.
+void CMyGridCtrl::showEvent(QShowEvent* event) {
+    QTableView::showEvent(event);
+    FitThumbColumns();
 }
 
 std::vector<int> CMyGridCtrl::SelectedAlbums(int recordCount) const {
@@ -259,7 +340,7 @@ std::vector<int> CMyGridCtrl::SelectedAlbums(int recordCount) const {
     }
     int position = 0;
     for (int r = 0; r < RowCount(); ++r) {
-        for (int c = 0; c < kGridColumns; ++c, ++position) {
+        for (int c = 0; c < model_.columnCount(); ++c, ++position) {
             if (!sel->isSelected(model_.index(r, c))) continue;
             const int data = CellData(r, c);
             if (position < recordCount && data >= 0 && data < recordCount) out.push_back(data);
@@ -277,7 +358,7 @@ void CMyGridCtrl::SelectAlbums(const std::vector<int>& albums) {
     if (!sel) return;
     QItemSelection chosen;
     for (int r = 0; r < RowCount(); ++r) {
-        for (int c = 0; c < kGridColumns; ++c) {
+        for (int c = 0; c < model_.columnCount(); ++c) {
             const int album = CellData(r, c);
             if (album < 0 || std::find(albums.begin(), albums.end(), album) == albums.end()) continue;
             if (ThumbnailMode()) {
@@ -307,7 +388,7 @@ bool CMyGridCtrl::FindInTable(int startRow, const QString& keyword, bool forward
     const int rows = RowCount();
     const int step = forward ? 1 : -1;
     for (int r = startRow + step; r >= 0 && r < rows; r += step) {
-        for (int c = 0; c < kGridColumns; ++c) {
+        for (int c = 0; c < model_.columnCount(); ++c) {
             const QString cell = ignoreCase ? CellText(r, c).toLower() : CellText(r, c);
             const bool match = wholeCell ? cell == key : cell.contains(key);
             if (!match) continue;
@@ -326,7 +407,7 @@ std::vector<std::vector<QString>> CMyGridCtrl::ExportRows() const {
     out.reserve(static_cast<std::size_t>(RowCount()));
     for (int r = 0; r < RowCount(); ++r) {
         std::vector<QString> row;
-        for (int c = 0; c < kGridColumns; ++c) row.push_back(CellText(r, c));
+        for (int c = 0; c < model_.columnCount(); ++c) row.push_back(CellText(r, c));
         out.push_back(std::move(row));
     }
     return out;

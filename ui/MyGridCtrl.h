@@ -1,6 +1,6 @@
 // The album table: rows of cells carrying album indexes, in list mode (one row per album with a
-// header) or thumbnail mode (six cover cells per row). Only the GUI thread touches it; job threads
-// reach it through the presenter.
+// header) or thumbnail mode (cover cells in as many columns as the view's width holds, at least
+// one). Only the GUI thread touches it; job threads reach it through the presenter.
 #pragma once
 
 #include <map>
@@ -17,7 +17,8 @@
 namespace qm::ui {
 
 inline constexpr int kGridColumns = 6;
-inline constexpr int kThumbsPerRow = 6;
+// Covers per row until the view has a width of its own (a view never shown keeps it).
+inline constexpr int kDefaultThumbsPerRow = 6;
 inline constexpr int kThumbWidth = 113;
 inline constexpr int kThumbHeight = 120;
 inline constexpr int kThumbRowHeight = kThumbHeight + 10;
@@ -46,11 +47,18 @@ public:
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
     void Reset(bool thumbnails);
+    // List mode: appends an album's row; SetCell changes a cell of either mode.
     void AppendRow(const std::array<GridCell, kGridColumns>& cells);
-    void AppendEmptyRow();
     void SetCell(int row, int col, const GridCell& cell);
-    const GridCell& Cell(int row, int col) const { return rows_[row][col]; }
+    // Thumbnail mode: the cover cell of an album, placed by its index (row-major, perRow wide);
+    // the rows it needs are added.
+    void SetThumb(int albumIndex, const GridCell& cell);
+    // The cell at (row, col); an empty cell (data -1) outside the table.
+    const GridCell& Cell(int row, int col) const;
     bool Thumbnails() const { return thumbnails_; }
+    // Thumbnail mode's column count; changing it rebuilds the table (views lose their selection).
+    int ThumbsPerRow() const { return perRow_; }
+    void SetThumbsPerRow(int perRow);
 
     // The image list: 24-bit colour covers of 113 x 120.
     int AddImage(const QImage& image);
@@ -60,7 +68,9 @@ public:
 
 private:
     bool thumbnails_ = false;
-    std::vector<std::array<GridCell, kGridColumns>> rows_;
+    int perRow_ = kDefaultThumbsPerRow;
+    std::vector<std::array<GridCell, kGridColumns>> rows_;  // list mode
+    std::vector<GridCell> thumbs_;                          // thumbnail mode, by album index
     std::vector<QImage> images_;
 };
 
@@ -113,7 +123,19 @@ public:
     // Cell texts of every album row, for the CSV export.
     std::vector<std::vector<QString>> ExportRows() const;
 
+    // The thumbnail columns a view `width` pixels wide holds: at least one.
+    static int ThumbsPerRowFor(int width);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Thumbnail mode: fits the column count to the viewport, keeping the chosen albums and the
+    // focus album.
+    void FitThumbColumns();
+    void SetThumbColumnWidths();
+
     GridModel model_;
     std::map<int, QString> countTexts_;
     ThumbDelegate thumbDelegate_;

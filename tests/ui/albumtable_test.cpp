@@ -153,6 +153,56 @@ TEST(AlbumTableThumbnails, SwitchingCarriesTheChoice) {
     EXPECT_EQ(w.Grid()->SelectedAlbums(8), std::vector<int>({3}));
 }
 
+// The thumbnail grid has as many columns as its width holds (at least one); cells, selection and
+// focus follow the album, not the cell position, across every resize.
+TEST(AlbumTableThumbnails, ColumnsFollowTheWidthAndTheChoiceStays) {
+    CMyGridCtrl g;
+    g.ResetTable(true);
+    EXPECT_EQ(g.Model().columnCount(), kDefaultThumbsPerRow);  // never shown: no width of its own
+    for (int i = 0; i < 13; ++i) g.SetThumbCell(i, Album(FormatText("album %d", i)), -1);
+    g.SelectAlbums({2, 9});
+    g.setCurrentIndex(g.model()->index(9 / kDefaultThumbsPerRow, 9 % kDefaultThumbsPerRow));
+    g.SelectAlbums({2, 9});
+    g.show();
+    const int cell = kThumbWidth + 2 * kCellMargin;
+    EXPECT_EQ(CMyGridCtrl::ThumbsPerRowFor(0), 1);
+    EXPECT_EQ(CMyGridCtrl::ThumbsPerRowFor(3 * cell + cell / 2), 3);
+
+    struct Case {
+        int width, columns;
+    };
+    // The view's width less its frame and a scroll bar still holds the columns named.
+    for (const Case c : {Case{3 * cell + 40, 3}, Case{12 * cell + 40, 12}, Case{cell / 2, 1}, Case{5 * cell + 40, 5}}) {
+        SCOPED_TRACE(c.width);
+        g.resize(c.width, 4 * kThumbRowHeight);
+        ASSERT_TRUE(WaitUntil([&] { return g.Model().columnCount() == c.columns; }, 2000))
+            << g.Model().columnCount() << " columns in " << g.viewport()->width();
+        EXPECT_EQ(g.Model().columnCount(), CMyGridCtrl::ThumbsPerRowFor(g.viewport()->width()));
+        EXPECT_EQ(g.RowCount(), (13 + c.columns - 1) / c.columns);
+        for (int album = 0; album < 13; ++album) {
+            EXPECT_EQ(g.CellData(album / c.columns, album % c.columns), album);
+            EXPECT_EQ(g.CellText(album / c.columns, album % c.columns), ThumbCaption(album, FormatText("album %d", album)));
+        }
+        if (13 % c.columns) EXPECT_EQ(g.CellData(g.RowCount() - 1, 13 % c.columns), -1);
+        EXPECT_EQ(g.SelectedAlbums(13), std::vector<int>({2, 9}));
+        EXPECT_EQ(g.CellData(g.currentIndex().row(), g.currentIndex().column()), 9);
+        for (int col = 0; col < c.columns; ++col) EXPECT_EQ(g.columnWidth(col), cell);
+    }
+    // A click picks the album under the pointer at the new layout (5 columns: album 7 is row 1,
+    // column 2), and a cover arriving late lands in its album's cell.
+    QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, g.visualRect(g.model()->index(1, 2)).center());
+    EXPECT_EQ(g.SelectedAlbums(13), std::vector<int>({7}));
+    g.SetThumbCell(13, Album(u"late"), -1);
+    EXPECT_EQ(g.CellData(2, 3), 13);
+    EXPECT_EQ(g.RowCount(), 3);
+    g.SetThumbCell(16, Album(u"later"), -1);
+    EXPECT_EQ(g.RowCount(), 4);
+    EXPECT_EQ(g.CellData(3, 0), -1);  // the gap before it stays empty
+    EXPECT_EQ(g.CellData(3, 1), 16);
+    g.selectAll();
+    EXPECT_EQ(g.SelectedAlbums(17), std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 16}));
+}
+
 // 查找 and 筛选 open with the keyboard in their keyword box.
 TEST(AlbumTableSearch, BarsOpenWithTheKeyboardInTheKeyword) {
     WindowFixture f;

@@ -234,9 +234,11 @@ TEST(WindowLook, NameColumnTakesTheRestAndCountAndRemarkStayInSight) {
         EXPECT_EQ(header->sectionSize(3), 100);
         EXPECT_GT(header->sectionSize(1), 200);
     }
-    // Thumbnail mode: six equal columns, the name column no longer stretching.
+    // Thumbnail mode: equal columns, as many as the view holds, the name column no longer stretching.
     grid->ResetTable(true);
-    for (int c = 0; c < kGridColumns; ++c) EXPECT_EQ(header->sectionSize(c), kThumbWidth + 2 * kCellMargin);
+    EXPECT_EQ(grid->Model().columnCount(), CMyGridCtrl::ThumbsPerRowFor(grid->viewport()->width()));
+    for (int c = 0; c < grid->Model().columnCount(); ++c)
+        EXPECT_EQ(header->sectionSize(c), kThumbWidth + 2 * kCellMargin);
 }
 
 TEST(QtTexts, QtsOwnButtonsAreChinese) {
