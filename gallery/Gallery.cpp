@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "download/AlbumJson.h"
+#include "download/Archive.h"
 #include "gallery/AlbumScan.h"
 #include "gallery/GalleryAssets.h"
 #include "gallery/GalleryPages.h"
@@ -65,12 +67,44 @@ void Write(const fs::path& file, const std::string& text, GalleryReport& report)
         report.errors.push_back(file.string() + ": " + (errno ? std::strerror(errno) : "cannot write"));
 }
 
+// Each recorded album folder of the target and its place in the service's album list, from the
+// save folder's archive (read only; none when there is no usable archive).
+std::map<fs::path, int> ListPositions(const fs::path& save, const fs::path& relative) {
+    std::map<fs::path, int> out;
+    ArchiveOpenError error;
+    const std::unique_ptr<Archive> archive = Archive::Open(save, error, /*create=*/false);
+    if (!archive) return out;
+    std::error_code ec;
+    for (const AlbumReport& r : archive->Report())
+        if (r.target == relative.generic_string() && r.position >= 0 && !r.folder.empty())
+            out.emplace(fs::weakly_canonical(r.folder, ec), r.position);
+    return out;
+}
+
 void BuildTarget(const fs::path& save, const fs::path& relative, unsigned threads, GalleryReport& report) {
     const fs::path dir = save / relative;
     std::vector<GalleryAlbum> albums;
+    std::vector<int> positions;
+    const std::map<fs::path, int> listed = ListPositions(save, relative);
     for (const fs::path& folder : AlbumFolders(dir))
-        if (auto a = ScanAlbum(folder)) albums.push_back(std::move(*a));
+        if (auto a = ScanAlbum(folder)) {
+            std::error_code ec;
+            const auto at = listed.find(fs::weakly_canonical(folder, ec));
+            positions.push_back(at == listed.end() ? -1 : at->second);
+            albums.push_back(std::move(*a));
+        }
     if (albums.empty()) return;
+    // As the service lists them; folders the archive does not place follow in name order.
+    std::vector<std::size_t> order(albums.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const bool pa = positions[a] >= 0, pb = positions[b] >= 0;
+        if (pa != pb) return pa;
+        return pa && positions[a] < positions[b];
+    });
+    std::vector<GalleryAlbum> ordered;
+    for (std::size_t i : order) ordered.push_back(std::move(albums[i]));
+    albums = std::move(ordered);
 
     const std::string name = relative.string();
     std::vector<AlbumTile> tiles;

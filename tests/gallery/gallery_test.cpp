@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
 #include "TempFolder.h"
 #include "download/AlbumJson.h"
+#include "download/Archive.h"
 #include "gallery/Thumbnails.h"
 #include "net/FileUtil.h"
 #include "sim/Simulator.h"
@@ -242,6 +244,35 @@ TEST(GalleryBuild, AlbumsWithoutAlbumJsonComeFromTheirFilesAndOnlyOurTargetsAreT
     EXPECT_EQ(html.find("不完整"), std::string::npos);  // unknown, not incomplete
     // A ".." target never climbs out of the save folder.
     EXPECT_TRUE(gallery::BuildGallery(TextFromPath(target), u"../123456789").targets.empty());
+}
+
+// The target page lists the albums as the service does (the archive keeps their places), not by
+// name; a folder the archive does not know follows, by name.
+TEST(GalleryBuild, AlbumsFollowTheServicesOrder) {
+    test::TempFolder save;
+    const fs::path target = save.path() / "123456789";
+    for (const char* album : {"a 旅行", "b 家庭", "c 朋友", "d 自己的"}) {
+        Put(target / album / "1.jpg", Jpeg(album));
+        Put(target / album / "pic.vyr", "x");
+    }
+    {
+        ArchiveOpenError error;
+        const auto archive = Archive::Open(save.path(), error);
+        ASSERT_TRUE(archive) << DescribeArchiveError(error, save.path() / kArchiveFileName);
+        const ArchiveTarget t{TargetKind::QZone, "123456789"};
+        int position = 0;
+        for (const char* album : {"c 朋友", "a 旅行", "b 家庭"})
+            ASSERT_GT(archive->AlbumKey(t, ArchiveAlbum{album, album, target / album, 1, position++}), 0);
+        archive->Flush();
+    }
+    ASSERT_EQ(gallery::BuildGallery(TextFromPath(save.path()), u"123456789").targets.size(), 1u);
+    const std::string html = qm::test::FileText(target / "index.html");
+    std::vector<std::size_t> at;
+    for (const char* album : {"c 朋友", "a 旅行", "b 家庭", "d 自己的"}) {
+        at.push_back(html.find(std::string("<b>") + album + "</b>"));
+        ASSERT_NE(at.back(), std::string::npos) << album;
+    }
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << html;
 }
 
 }  // namespace
