@@ -39,7 +39,7 @@ struct ArchiveOpenError {
     std::string detail;  // SQLite's own words, or the schema number found
 };
 
-// What is wrong, for a person (English, for the terminal).
+// What is wrong, for a person (Chinese, as the terminal and the window speak).
 std::string DescribeArchiveError(const ArchiveOpenError& e, const std::filesystem::path& file);
 
 struct ArchiveTarget {
