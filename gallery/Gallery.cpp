@@ -67,33 +67,59 @@ void Write(const fs::path& file, const std::string& text, GalleryReport& report)
         report.errors.push_back(file.string() + ": " + (errno ? std::strerror(errno) : "cannot write"));
 }
 
-// Each recorded album folder of the target and its place in the service's album list, from the
-// save folder's archive (read only; none when there is no usable archive).
-std::map<fs::path, int> ListPositions(const fs::path& save, const fs::path& relative) {
-    std::map<fs::path, int> out;
+// The target's albums as the save folder's archive records them: every album chosen for a
+// download, with its place in the service's list (none when there is no usable archive; read only).
+std::vector<AlbumReport> ChosenAlbums(const fs::path& save, const fs::path& relative) {
+    std::vector<AlbumReport> out;
     ArchiveOpenError error;
     const std::unique_ptr<Archive> archive = Archive::Open(save, error, /*create=*/false);
     if (!archive) return out;
-    std::error_code ec;
-    for (const AlbumReport& r : archive->Report())
-        if (r.target == relative.generic_string() && r.position >= 0 && !r.folder.empty())
-            out.emplace(fs::weakly_canonical(r.folder, ec), r.position);
+    for (AlbumReport& r : archive->Report())
+        if (r.target == relative.generic_string()) out.push_back(std::move(r));
     return out;
+}
+
+// Why a chosen album has no pictures here, from its last run.
+std::string NotBackedUpReason(const AlbumReport& r) {
+    if (r.listOnly) return "只写了地址列表，未下载";
+    const std::string detail = r.lastReasonText.empty() ? std::string() : "：" + r.lastReasonText;
+    switch (r.lastReason) {
+        case AlbumReason::NoAccess: return "无权访问";
+        case AlbumReason::Password: return "需要密码";
+        case AlbumReason::Empty: return "没有图片";
+        case AlbumReason::RateLimited: return "请求过于频繁";
+        case AlbumReason::Network: return "网络错误" + detail;
+        case AlbumReason::Stopped: return "已中止";
+        case AlbumReason::Unwritable: return "无法写入" + detail;
+        case AlbumReason::None: break;
+    }
+    return r.listed < 0 ? "未完成过一次下载" : "没有保存任何图片";
 }
 
 void BuildTarget(const fs::path& save, const fs::path& relative, unsigned threads, GalleryReport& report) {
     const fs::path dir = save / relative;
     std::vector<GalleryAlbum> albums;
     std::vector<int> positions;
-    const std::map<fs::path, int> listed = ListPositions(save, relative);
+    const std::vector<AlbumReport> chosen = ChosenAlbums(save, relative);
+    std::map<fs::path, const AlbumReport*> recorded;
+    for (const AlbumReport& r : chosen) {
+        std::error_code ec;
+        if (!r.folder.empty()) recorded.emplace(fs::weakly_canonical(r.folder, ec), &r);
+    }
+    std::vector<const AlbumReport*> shown;
     for (const fs::path& folder : AlbumFolders(dir))
         if (auto a = ScanAlbum(folder)) {
             std::error_code ec;
-            const auto at = listed.find(fs::weakly_canonical(folder, ec));
-            positions.push_back(at == listed.end() ? -1 : at->second);
+            const auto at = recorded.find(fs::weakly_canonical(folder, ec));
+            positions.push_back(at == recorded.end() ? -1 : at->second->position);
+            if (at != recorded.end()) shown.push_back(at->second);
             albums.push_back(std::move(*a));
         }
     if (albums.empty()) return;
+    std::vector<NotBackedUp> missing;
+    for (const AlbumReport& r : chosen)
+        if (std::find(shown.begin(), shown.end(), &r) == shown.end())
+            missing.push_back(NotBackedUp{r.position, r.name, NotBackedUpReason(r)});
     // As the service lists them; folders the archive does not place follow in name order.
     std::vector<std::size_t> order(albums.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -150,7 +176,7 @@ void BuildTarget(const fs::path& save, const fs::path& relative, unsigned thread
         Write(dir / kTimelineJsName, kTimelineJs, report);
         Write(t.timeline, TimelinePageHtml(name, moodFolder, moods->posts, moodThumbs), report);
     }
-    Write(t.index, TargetPageHtml(name, tiles, t.posts), report);
+    Write(t.index, TargetPageHtml(name, tiles, t.posts, missing), report);
     report.targets.push_back(std::move(t));
 }
 

@@ -1,5 +1,7 @@
 #include "gallery/GalleryPages.h"
 
+#include <cstdio>
+
 #include <nlohmann/json.hpp>
 
 #include "gallery/GalleryAssets.h"
@@ -77,7 +79,7 @@ std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbStat
 }
 
 std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums,
-                           std::size_t posts) {
+                           std::size_t posts, const std::vector<NotBackedUp>& missing) {
     std::size_t pictures = 0;
     for (const AlbumTile& t : albums) pictures += t.album->pictures.size();
     std::string out = Head(targetName + " 的相册", "");
@@ -101,7 +103,17 @@ std::string TargetPageHtml(const std::string& targetName, const std::vector<Albu
         out += "</span><b>" + EscapeHtml(t.album->name) + "</b><span class=\"n\">" + CountLine(*t.album) +
                "</span></a>\n";
     }
-    out += "</main>\n</body>\n</html>\n";
+    out += "</main>\n";
+    if (!missing.empty()) {
+        out += "<section class=\"missing\"><h2>没有备份的相册 " + std::to_string(missing.size()) + " 个</h2><ul>\n";
+        for (const NotBackedUp& m : missing) {
+            char number[16] = "";
+            if (m.position >= 0) std::snprintf(number, sizeof number, "%04d ", m.position + 1);
+            out += "<li>" + std::string(number) + "<b>" + EscapeHtml(m.name) + "</b>：" + EscapeHtml(m.reason) + "</li>\n";
+        }
+        out += "</ul></section>\n";
+    }
+    out += "</body>\n</html>\n";
     return out;
 }
 

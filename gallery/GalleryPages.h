@@ -22,8 +22,16 @@ struct AlbumTile {
 // `thumbs` has one state per picture of `album`.
 std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbState>& thumbs,
                           const std::string& targetName);
-// `posts` > 0 links the timeline page of the target's mood posts.
+// An album chosen for a download of the target that has no pictures here, and why.
+struct NotBackedUp {
+    int position = -1;  // in the service's album list; -1 unknown
+    std::string name;
+    std::string reason;
+};
+
+// `posts` > 0 links the timeline page of the target's mood posts; `missing` is listed below the
+// albums.
 std::string TargetPageHtml(const std::string& targetName, const std::vector<AlbumTile>& albums,
-                           std::size_t posts = 0);
+                           std::size_t posts = 0, const std::vector<NotBackedUp>& missing = {});
 
 }  // namespace qm::gallery

@@ -247,8 +247,8 @@ TEST(GalleryBuild, AlbumsWithoutAlbumJsonComeFromTheirFilesAndOnlyOurTargetsAreT
 }
 
 // The target page lists the albums as the service does (the archive keeps their places), not by
-// name; a folder the archive does not know follows, by name.
-TEST(GalleryBuild, AlbumsFollowTheServicesOrder) {
+// name; a folder the archive does not know follows, by name; chosen albums without pictures are named.
+TEST(GalleryBuild, AlbumsFollowTheServicesOrderAndTheUnsavedAreNamed) {
     test::TempFolder save;
     const fs::path target = save.path() / "123456789";
     for (const char* album : {"a 旅行", "b 家庭", "c 朋友", "d 自己的"}) {
@@ -261,7 +261,7 @@ TEST(GalleryBuild, AlbumsFollowTheServicesOrder) {
         ASSERT_TRUE(archive) << DescribeArchiveError(error, save.path() / kArchiveFileName);
         const ArchiveTarget t{TargetKind::QZone, "123456789"};
         int position = 0;
-        for (const char* album : {"c 朋友", "a 旅行", "b 家庭"})
+        for (const char* album : {"c 朋友", "a 旅行", "e <加密>", "b 家庭"})
             ASSERT_GT(archive->AlbumKey(t, ArchiveAlbum{album, album, target / album, 1, position++}), 0);
         archive->Flush();
     }
@@ -273,6 +273,11 @@ TEST(GalleryBuild, AlbumsFollowTheServicesOrder) {
         ASSERT_NE(at.back(), std::string::npos) << album;
     }
     EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << html;
+    // A chosen album that left no pictures is named below the albums, with its number and reason.
+    const auto gone = html.find("没有备份的相册 1 个");
+    ASSERT_NE(gone, std::string::npos) << html;
+    EXPECT_GT(gone, at.back());
+    EXPECT_NE(html.find("<li>0003 <b>e &lt;加密&gt;</b>：未完成过一次下载</li>"), std::string::npos) << html;
 }
 
 }  // namespace
