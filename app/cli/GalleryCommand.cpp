@@ -11,7 +11,8 @@ constexpr char kGalleryUsage[] = "usage: quillmoss-cli gallery -s|--save DIR [TA
 constexpr char kGalleryHelp[] =
     "usage: quillmoss-cli gallery -s|--save DIR [TARGET]\n"
     "\n"
-    "为 DIR 下保存的相册生成离线浏览页：DIR/TARGET/index.html 列出相册，每个相册文件夹里有\n"
+    "为 DIR 下保存的相册生成离线浏览页：DIR/TARGET/index.html 按服务列出的顺序列出相册，并列出\n"
+    "选中下载却没有保存图片的相册和原因；每个相册文件夹里有\n"
     "index.html 显示它的图片（点一张看大图和标题、描述；方向键或滑动看下一张，Esc 返回）。\n"
     "缩略图放在每个相册隐藏的 .thumbs 文件夹里，下次只为新图片做缩略图；缩略图做不出来的图片\n"
     "（例如这里读不了的 BMP）直接显示原图。相册里列出却没有保存的图片在相册页下方列出原因。\n"
