@@ -32,6 +32,7 @@
 #include "net/AnswerCookies.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
+#include "net/PartialFile.h"
 #include "net/Trace.h"
 
 namespace qm {
@@ -202,7 +203,8 @@ enum class TransferAbort {
     WriteFailed,
     Deadline,
     Stopped,
-    NotAPicture
+    NotAPicture,
+    ResumeRefused
 };
 
 const char* AbortText(TransferAbort f) {
@@ -229,6 +231,8 @@ const char* AbortText(TransferAbort f) {
             return "stopped";
         case TransferAbort::NotAPicture:
             return "the answer is a text page, not a picture";
+        case TransferAbort::ResumeRefused:
+            return "the answer does not continue the partial file";
     }
     return "";
 }
@@ -244,6 +248,8 @@ FailureKind KindOf(TransferAbort f) {
             return FailureKind::Stopped;
         case TransferAbort::NotAPicture:
             return FailureKind::NotAPicture;
+        case TransferAbort::ResumeRefused:
+            return FailureKind::Connection;
         case TransferAbort::None:
             return FailureKind::None;
         default:
@@ -292,6 +298,14 @@ struct Transfer {
     bool stream = false;   // this answer may be streamed into the file
     uint64_t spillAt = 0;  // ... once the body holds more bytes than this
     std::unique_ptr<AtomicFileWriter> file;
+
+    // A resumable save (req->resumable): the part file, the offset asked for and its validator.
+    std::unique_ptr<PartialFile> part;
+    uint64_t resumeFrom = 0;
+    std::string validator;
+    bool partActive = false;  // the answer's body goes into `part`, after `base` bytes kept
+    uint64_t base = 0;
+    bool restart = false;  // the server did not continue the part: start over without Range
 };
 
 // A saved body up to this size is kept whole in the response and written at the end; a larger one
@@ -390,6 +404,32 @@ size_t OnHeader(char* data, size_t size, size_t count, void* ud) {
     Enter(t, Phase::Body);
     uint64_t length = 0;
     const bool labelled = FindContentLength(t.block, length);
+    if (t.part && !r.gzip && !t.textPage) {
+        if (t.resumeFrom > 0 && (t.status == 416 || t.status == 206)) {
+            uint64_t first = 0;
+            const bool continues = t.status == 206 && ContentRangeStart(t.block, first) &&
+                                   first == t.resumeFrom && ValidatorOf(t.block) == t.validator;
+            if (!continues) {
+                t.failure = TransferAbort::ResumeRefused;
+                t.restart = true;
+                return 0;
+            }
+            t.base = t.resumeFrom;
+            r.continued = true;
+        }
+        if (t.status == 200 || (t.status == 206 && t.base > 0)) {
+            if (labelled && (t.base + length < t.minBytes || (t.maxBytes != 0 && t.base + length > t.maxBytes))) {
+                t.failure = TransferAbort::LengthLabel;
+                return 0;
+            }
+            if (!t.part->Begin(t.base, t.base > 0 ? t.validator : ValidatorOf(t.block))) {
+                t.failure = TransferAbort::WriteFailed;
+                return 0;
+            }
+            t.partActive = true;
+            return len;
+        }
+    }
     if (labelled && !t.limitsAfterInflating && !t.textPage &&
         (length < t.minBytes || (t.maxBytes != 0 && length > t.maxBytes))) {
         t.failure = TransferAbort::LengthLabel;
@@ -449,6 +489,17 @@ size_t OnBody(char* data, size_t size, size_t count, void* ud) {
     if (t.redirect) return len;  // a redirect's own page is never kept
     ST_URLRESPONSE& r = *t.resp;
     r.bodySize += len;
+    if (t.partActive) {
+        if (!t.part->Write(std::string_view(data, len))) {
+            t.failure = TransferAbort::WriteFailed;
+            return 0;
+        }
+        if (t.maxBytes != 0 && t.base + r.bodySize > t.maxBytes) {
+            t.failure = TransferAbort::TooLarge;
+            return 0;
+        }
+        return len;
+    }
     if (t.textPage) {
         // Only its first bytes are kept (to be shown with -v); the rest is never read.
         r.body.append(data, std::min(len, kTextPagePeek - std::min(kTextPagePeek, r.body.size())));
@@ -732,6 +783,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.savedBytes = 0;
     resp.sha256.clear();
     resp.failure = FetchFailure();
+    resp.resumedFrom = 0;
+    resp.continued = false;
 
     if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, AbortText(TransferAbort::Stopped));
     const std::string url = WireUrl(req.url);
@@ -765,6 +818,16 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         extra = eol == std::string_view::npos ? std::string_view{} : extra.substr(eol + 1);
         while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (!line.empty()) headers.Append(std::string(line));
+    }
+    if (req.resumable && !req.savePath.empty()) {
+        t.part = std::make_unique<PartialFile>(PathFromText(req.savePath));
+        t.resumeFrom = t.part->Resumable(t.validator);
+        if (t.resumeFrom > 0) {
+            headers.Append("Range: bytes=" + std::to_string(t.resumeFrom) + "-");
+            headers.Append("If-Range: " + t.validator);
+            resp.resumedFrom = t.resumeFrom;
+            Trace("resume\t%s\tfrom %llu\n", url.c_str(), static_cast<unsigned long long>(t.resumeFrom));
+        }
     }
     bool routed = false;
     {
@@ -860,9 +923,35 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     }
     curl_easy_cleanup(e);
 
+    if (t.restart) {
+        // The server would not continue the part (another validator, a range elsewhere): what was
+        // written is dropped and the whole file asked for once more.
+        Trace("resume refused, starting over\t%s\n", url.c_str());
+        t.part->Discard();
+        t.part.reset();
+        return FetchOnce(resp, req, flags);
+    }
     if (!ok) {  // an unfinished temporary file is removed with `t`
+        if (t.partActive) t.part->Abandon();  // kept for the next attempt when it can be resumed
         if (!resp.failure) Fail(resp, FailureKind::Connection, "transfer failed");
         return false;
+    }
+    if (t.partActive) {
+        resp.bodySize += t.base;
+        if (resp.bodySize < t.minBytes || (t.maxBytes != 0 && resp.bodySize > t.maxBytes)) {
+            t.part->Discard();
+            return Fail(resp, FailureKind::SizeLimit, "outside the size limits");
+        }
+        if (resp.bodySize == 0) {
+            t.part->Discard();
+            return Fail(resp, FailureKind::Connection, "empty answer");
+        }
+        if (!t.part->Commit()) {
+            const int error = errno;
+            t.part->Abandon();
+            return Fail(resp, FailureKind::WriteError, std::strerror(error));
+        }
+        return true;
     }
     const uint64_t size = resp.bodySize;
     if (!t.limitsAfterInflating && (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes))) {

@@ -79,6 +79,11 @@ struct ST_URLREQUEST {
     std::stop_token stop;
     // Times the pauses between attempts; null: the system clock.
     Clock* clock = nullptr;
+    // Large files (films): the bytes go into "<savePath>.part" as they arrive and stay there when
+    // the transfer breaks or is stopped; the next fetch asks only for the rest (Range, with
+    // If-Range naming the validator of the first answer) and starts over when the server sends the
+    // whole file, another validator or a range that does not continue the part (see PartialFile.h).
+    bool resumable = false;
 
     explicit ST_URLREQUEST(Text u = {}, Text save = {}, int32_t waitMs = 20000)
         : url(std::move(u)), savePath(std::move(save)), readWaitMs(waitMs), stepWaitMs(waitMs) {}
@@ -97,6 +102,10 @@ struct ST_URLRESPONSE {
     std::string sha256;
     // Why the last attempt gave no usable answer (kind None when it did).
     FetchFailure failure;
+    // A resumable fetch: the offset the last attempt asked the server to continue from (0: it asked
+    // for the whole file), and whether the answer did continue there.
+    uint64_t resumedFrom = 0;
+    bool continued = false;
 };
 
 // Must run once in main() before any thread starts (curl_global_init and the shared handles).

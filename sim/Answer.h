@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,12 @@ struct Answer {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     bool compressible = true;  // text answers are gzipped when the request accepts it
+    // Large bytes shared with the simulator's cache instead of `body` (films).
+    std::shared_ptr<const std::string> shared;
+    // A film: Range requests are honoured (206 from the asked offset) unless If-Range names
+    // another validator than `etag`.
+    bool ranged = false;
+    std::string etag;
 };
 
 // Who sends the request, read from its cookies.
@@ -60,6 +67,9 @@ Answer AlbumPageAnswer(const ScenarioModel& m, const SimRequest& r, PasswordBook
 Answer HomePageAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer MoodAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer MoodDetailAnswer(const ScenarioModel& m, const SimRequest& r);
+Answer FloatViewAnswer(const ScenarioModel& m, const SimRequest& r, const PasswordBook& pw);
+// The film host wants a Referer of a QZone page.
+bool FilmRequestAllowed(const SimRequest& r);
 Answer GroupAlbumsAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer GroupPhotosAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer WeiboPageAnswer(const ScenarioModel& m, const SimRequest& r, const std::string& name);

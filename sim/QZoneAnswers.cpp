@@ -90,7 +90,7 @@ std::string PhotoListText(const Owner& o, const std::vector<Picture>& pics, size
         text("desc", p.desc);
         number("forum", 0);
         number("height", 600);
-        flag("is_video", false);
+        flag("is_video", p.video);
         text("lloc", p.id);
         number("modifytime", p.time);
         text("name", p.name);

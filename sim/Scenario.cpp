@@ -173,6 +173,29 @@ public:
         }
         Register(p.id, p.served, p.format, p.size);
         Register(p.id, p.fallbackServed, p.format, p.size);
+        if (j.contains("video")) QZoneFilm(p, j.at("video"), where);
+    }
+
+    // "video": true, or {"state": ready | not_ready | stream_only | gone, "size": N, "gone_status": 403}.
+    void QZoneFilm(Picture& p, const json& v, const std::string& where) {
+        if (v.is_boolean() && !v.get<bool>()) return;
+        if (!v.is_boolean() && !v.is_object()) Bad(where, "video must be true or an object");
+        p.video = true;
+        const json o = v.is_object() ? v : json::object();
+        p.film.state = Text(o, "state", "ready");
+        if (p.film.state != "ready" && p.film.state != "not_ready" && p.film.state != "stream_only" &&
+            p.film.state != "gone")
+            Bad(where, "video state must be ready, not_ready, stream_only or gone");
+        const long long size = Number(o, "size", 20000, where);
+        if (size < 0 || size > (1LL << 31) - 1) Bad(where, "video size out of range");
+        p.film.size = static_cast<size_t>(size);
+        p.film.goneStatus = static_cast<int>(Number(o, "gone_status", 403, where));
+        const std::string host = "vwecam.tc.qq.com";
+        const std::string path = "/" + Hex16(p.id + "/film") + Hex16(p.id + "/film2").substr(0, 8) + ".f20.mp4";
+        p.film.download = "http://" + host + path + "?vkey=" + Hex16(p.id + "/vkey") + "&sdtfrom=v1010";
+        p.film.play = "http://qzonestyle.gtimg.cn/qzone/app/video/play.html?vid=" + Hex16(p.id + "/vid");
+        m_.filmsByPath[host + path] =
+            ServedFilm{p.id, p.film.download, p.film.size, p.film.state == "gone" ? p.film.goneStatus : 200};
     }
 
     // Pictures of a container: an explicit list, and/or a "generate" block.
@@ -580,6 +603,8 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                 Bad(where, "probability must be within 0..1");
             f.seed = static_cast<unsigned long long>(Number(fj, "seed", 1, where));
             f.first = Number(fj, "first", -1, where);
+            f.ignoreRange = fj.value("ignore_range", false);
+            f.etag = Text(fj, "etag");
             m.faults.push_back(f);
         }
     }

@@ -24,6 +24,17 @@ struct Picture {
     std::string served;               // http://host/target the bytes are served at
     std::string fallbackServed;       // QZone: the "pre" address after its replacement
     long long time = 0;               // upload time (seconds)
+    // A QZone video item: the picture above is its cover; the film is asked for through the
+    // float-view interface. `film` is empty for a plain picture.
+    struct Film {
+        std::string state = "ready";  // ready | not_ready | stream_only | gone
+        size_t size = 0;
+        int goneStatus = 403;         // what the film host answers for a gone film
+        std::string download;         // the signed download address (http://host/path?vkey=...)
+        std::string play;             // the online play address
+    };
+    bool video = false;
+    Film film;
 };
 
 struct Album {
@@ -115,6 +126,16 @@ struct FaultRule {
     double probability = 1.0;
     unsigned long long seed = 1;
     long long first = -1;  // only the first N matching requests; -1 all
+    bool ignoreRange = false;  // a film answer gives the whole film whatever Range asks
+    std::string etag;          // a film answer names this validator instead of its own
+};
+
+// A served film: the bytes the film host gives for an address (the signature in the query aside).
+struct ServedFilm {
+    std::string id;
+    std::string address;  // the signed download address
+    size_t size = 0;
+    int status = 200;  // not 200: the film is gone and the host answers this status
 };
 
 // A served picture: what PictureBytes() makes for an address.
@@ -133,6 +154,7 @@ struct ScenarioModel {
     std::map<std::string, ServedPicture> servedByAddress;  // "host" + target
     std::map<std::string, ServedPicture> servedById;
     std::map<std::string, std::string> addressById;  // id -> http://host/target
+    std::map<std::string, ServedFilm> filmsByPath;   // "host" + path of the download address
 
     const Account* FindAccount(const std::string& uin) const;
     const Owner* FindOwner(const std::string& uin) const;

@@ -180,6 +180,36 @@ struct Simulator::Impl : PasswordBook {
         }
     }
 
+    std::shared_ptr<const std::string> Film(const ServedFilm& f) const {
+        std::lock_guard<std::mutex> lock(cacheMu);
+        const std::string key = f.id + "/film";
+        auto it = cache.find(key);
+        if (it != cache.end()) return it->second;
+        auto bytes = std::make_shared<const std::string>(MakeFilmBytes(f.id, f.size));
+        cache.emplace(key, bytes);
+        return bytes;
+    }
+
+    Answer FilmAnswer(const SimRequest& r, const ServedFilm& f) const {
+        if (!FilmRequestAllowed(r)) return HtmlAnswer(403, "403 Forbidden", "<h1>403 Forbidden</h1>");
+        if (f.status != 200) {
+            const std::string s = std::to_string(f.status);
+            return HtmlAnswer(f.status, s, "<h1>" + s + "</h1>");
+        }
+        Answer a;
+        a.contentType = "video/mp4";
+        a.shared = Film(f);
+        a.compressible = false;
+        a.ranged = true;
+        char tag[40];
+        std::snprintf(tag, sizeof tag, "\"%016llx-%zx\"",
+                      static_cast<unsigned long long>(Mix(std::hash<std::string>()(f.id))), f.size);
+        a.etag = tag;
+        a.headers.emplace_back("Accept-Ranges", "bytes");
+        a.headers.emplace_back("Last-Modified", "Mon, 07 Oct 2013 08:00:00 GMT");
+        return a;
+    }
+
     Answer Route(SimRequest& r);
     void Handle(const httplib::Request& req, httplib::Response& res);
 };
@@ -194,6 +224,7 @@ Answer Simulator::Impl::Route(SimRequest& r) {
         a.compressible = false;
         return a;
     }
+    if (auto it = model.filmsByPath.find(h + p); it != model.filmsByPath.end()) return FilmAnswer(r, it->second);
     if ((h == "route.store.qq.com" && p == "/GetRoute") ||
         (h == "user.qzone.qq.com" && p == "/q/route.store/GetRoute")) {
         return RouteAnswer(model, r);
@@ -217,6 +248,8 @@ Answer Simulator::Impl::Route(SimRequest& r) {
         }
         if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6") return MoodAnswer(model, r);
         if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msgdetail_v6") return MoodDetailAnswer(model, r);
+        if (p == "/proxy/domain/photo.qzone.qq.com/fcgi-bin/cgi_floatview_photo_list_v2")
+            return FloatViewAnswer(model, r, *this);
     }
     if (h == "user.qzone.qq.com") {
         if (p == "/p/plist.photo/fcgi-bin/cgi_list_photo") return PhotoListAnswer(model, r, *this, false);
@@ -308,7 +341,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     long long delay = 0, stallAfter = -1, stallMs = 0, truncate = -1, claimed = -1, dripMs = -1;
     int status = 0;
     const std::string* fixedBody = nullptr;
-    bool reset = false, corrupt = false, gzipAlways = false;
+    bool reset = false, corrupt = false, gzipAlways = false, ignoreRange = false;
+    std::string etag;
     std::vector<std::pair<std::string, std::string>> extraHeaders;
     for (const FaultRule* f : fired) {
         if (f->dripMs >= 0) dripMs = f->dripMs;
@@ -332,6 +366,8 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         if (f->body) fixedBody = &*f->body;
         reset = reset || f->reset;
         corrupt = corrupt || f->corruptGzip;
+        ignoreRange = ignoreRange || f->ignoreRange;
+        if (!f->etag.empty()) etag = f->etag;
     }
     if (delay > 0) Pause(delay);
 
@@ -365,6 +401,23 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         a.headers.emplace_back("Content-Encoding", "gzip");
     }
 
+    // A film asked from an offset: the library serves the asked range of a body of known length
+    // (absolute offsets reach the provider below). A Range the film host does not honour (the
+    // fault, or an If-Range naming another validator) gets the whole film, sent chunked so that no
+    // range is applied.
+    bool wholeFilm = false;
+    if (a.ranged) {
+        if (!etag.empty()) a.etag = etag;
+        const bool wantsRange = !req.get_header_value("Range").empty();
+        const std::string ifRange = req.get_header_value("If-Range");
+        std::string modified;
+        for (const auto& [name, value] : a.headers)
+            if (name == "Last-Modified") modified = value;
+        const bool honour = !ignoreRange && (ifRange.empty() || ifRange == a.etag || ifRange == modified);
+        if (wantsRange && honour) a.status = 206;
+        wholeFilm = wantsRange && !honour;
+    }
+
     if (logged) {
         std::lock_guard<std::mutex> lock(logMu);
         // ClearRequests() may have run meanwhile.
@@ -384,7 +437,22 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     res.status = a.status;
     for (const auto& [name, value] : a.headers) res.headers.emplace(name, value);
     for (const auto& [name, value] : extraHeaders) res.headers.emplace(name, value);
-    auto body = std::make_shared<const std::string>(std::move(a.body));
+    auto body = a.shared ? a.shared : std::make_shared<const std::string>(std::move(a.body));
+    if (a.ranged) {
+        res.set_header("ETag", a.etag);
+        if (wholeFilm) {
+            const size_t limit = truncate >= 0 ? std::min(body->size(), static_cast<size_t>(truncate)) : body->size();
+            res.set_header("Connection", "close");
+            res.set_chunked_content_provider(a.contentType, [this, body, limit](size_t offset, httplib::DataSink& sink) {
+                if (offset >= limit || stopping) return false;
+                const size_t end = std::min(limit, offset + 256 * 1024);
+                if (!sink.write(body->data() + offset, end - offset)) return false;
+                if (end == body->size()) sink.done();
+                return true;
+            });
+            return;
+        }
+    }
     const size_t size = body->size();
     const size_t sendLimit = truncate >= 0 ? std::min(size, static_cast<size_t>(truncate)) : size;
     const size_t length = claimed >= 0 ? static_cast<size_t>(claimed) : size;
@@ -519,6 +587,18 @@ std::string Simulator::PictureBytes(const std::string& pictureId) const {
     auto it = impl_->model.servedById.find(pictureId);
     if (it == impl_->model.servedById.end()) return std::string();
     return *impl_->Bytes(it->second);
+}
+
+std::string Simulator::FilmBytes(const std::string& pictureId) const {
+    for (const auto& [path, film] : impl_->model.filmsByPath)
+        if (film.id == pictureId) return *impl_->Film(film);
+    return std::string();
+}
+
+std::string Simulator::FilmAddress(const std::string& pictureId) const {
+    for (const auto& [path, film] : impl_->model.filmsByPath)
+        if (film.id == pictureId) return film.address;
+    return std::string();
 }
 
 std::string Simulator::PictureAddress(const std::string& pictureId) const {

@@ -46,6 +46,10 @@ public:
     // The address ("http://host/target") a client is meant to download for a picture of the scenario,
     // after the replacements the fetchers apply; empty for an unknown id.
     std::string PictureAddress(const std::string& pictureId) const;
+    // The exact bytes served for the film of a video item; empty when the item has no film.
+    std::string FilmBytes(const std::string& pictureId) const;
+    // The signed download address of that film ("http://host/path?vkey=..."); empty when none.
+    std::string FilmAddress(const std::string& pictureId) const;
     // Forgets every album password entered so far (as after a new login).
     void ResetPasswords();
     // The request log is on by default; a long-running server switches it off to keep memory flat.
@@ -60,6 +64,10 @@ private:
 // Deterministic picture bytes of a given format ("jpg","png","gif","bmp") and size, seeded by id; real
 // signatures; small sizes decodable.
 std::string MakePictureBytes(const std::string& id, size_t size, const std::string& format);
+// Film bytes: a real MP4 of one frame, padded to `size` (at least MinFilmSize()) with a "free" box
+// of bytes seeded by id.
+std::string MakeFilmBytes(const std::string& id, size_t size);
+size_t MinFilmSize();
 // The request token of the QQ services computed from a login cookie's value.
 unsigned QZoneToken(const std::string& key);
 
