@@ -40,6 +40,7 @@ ExtSettings ReadExtSettings(const Text& programFolder) {
     s.PriceDelta = static_cast<int32_t>(ini.GetInt(u"淘宝", u"价格增减", 0));
     s.InstagramMode = static_cast<uint8_t>(ini.GetInt(u"Instagram", u"图片获取方式", 1));
     s.JdMode = static_cast<uint8_t>(ini.GetInt(u"京东", u"图片获取方式", 1));
+    s.FilmMaxMB = static_cast<uint32_t>(ini.GetInt(u"QQ空间", u"视频大小上限MB", 0));
     return s;
 }
 

@@ -18,6 +18,9 @@ struct ExtSettings {
     int32_t PriceDelta = 0;
     uint8_t InstagramMode = 1;
     uint8_t JdMode = 1;
+    // The largest film of a video item that is downloaded, in MiB; 0: no limit. MaxSizeKB is for
+    // pictures and does not apply to films.
+    uint32_t FilmMaxMB = 0;
 };
 
 // Reads program folder + the file name; defaults for a missing file or key.

@@ -29,8 +29,21 @@ struct PictureOutcome {
     Text fileName;             // final name, relative to the album folder (after FixFormat)
     uint64_t bytes = 0;           // a saved picture's file size
     std::string sha256;           // a saved picture's digest (lower-case hex), taken as it was written
+    bool film = false;         // the film of a video item (its cover is the entry before it)
+    Text filmPlay;             // a film's online play address, when the service named one
     PictureStatus status = PictureStatus::Failed;
     Failure failure;           // set when status is Failed
+};
+
+// The films of an album's video items, counted apart from the pictures (a video item's cover is a
+// picture).
+struct FilmCounts {
+    std::size_t listed = 0;
+    std::size_t saved = 0;
+    std::size_t alreadyHad = 0;
+    std::size_t failed = 0;
+    std::size_t notTried = 0;
+    bool Complete() const { return saved + alreadyHad == listed; }
 };
 
 // Why an album delivered nothing (or not everything).
@@ -65,6 +78,7 @@ struct AlbumOutcome {
     std::size_t alreadyHad = 0;
     std::size_t failed = 0;
     std::size_t notTried = 0;
+    FilmCounts films;           // the films of the video items (not in the counts above)
     Text folder;                // the album folder (ends with a separator)
     bool listOnly = false;      // address lists written instead of downloading
     AlbumReason reason = AlbumReason::None;
@@ -81,7 +95,8 @@ struct AlbumOutcome {
     bool Complete() const {
         if (reason != AlbumReason::None) return false;
         if (posts.listed > 0 && !posts.written) return false;  // the posts' words were not kept
-        if (listOnly) return listed > 0 && failed == 0;
+        if (listOnly) return listed > 0 && failed == 0 && films.failed == 0;
+        if (!films.Complete()) return false;
         if (upToDate && failed == 0 && notTried == 0) return true;
         // Mood posts without a single picture: complete once their words are kept.
         if (listed == 0 && posts.listed > 0) return true;

@@ -37,6 +37,7 @@ constexpr Word<FailureKind> kFailureWords[] = {
     {FailureKind::Unsafe, "unsafe"},         {FailureKind::RateLimited, "rate_limited"},
     {FailureKind::DiskFull, "disk_full"},    {FailureKind::NotAPicture, "not_a_picture"},
     {FailureKind::Other, "other"},           {FailureKind::RateLimited, "rate-limited"},
+    {FailureKind::FilmNotReady, "film_not_ready"}, {FailureKind::FilmStreamOnly, "film_stream_only"},
 };
 
 template <typename E, std::size_t N>

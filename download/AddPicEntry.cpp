@@ -42,6 +42,27 @@ Text UniqueName(NameRegistry& names, const Text& stem, const Text& ext) {
     return candidate;
 }
 
+// Queues the film of a video item right after its cover, named like the cover with ".mp4" (made
+// unique the same way). Its address is asked for only before its download.
+void AddFilmEntry(ST_DOWNTASK& task, const PictureRef& item, const Text& coverName) {
+    const std::size_t dot = coverName.rfind(u'.');
+    const Text stem = dot == Text::npos || dot == 0 ? coverName : coverName.substr(0, dot);
+    const Text fileName = UniqueName(task.names, CutToUtf8Bytes(stem, kMaxFileNameBytes - 4), u".mp4");
+    if (!IsSafeComponent(fileName)) {
+        ++task.dropped;
+        return;
+    }
+    PictureRef film;
+    film.film = true;
+    film.title = item.title;
+    film.description = item.description;
+    film.photoId = item.photoId;
+    task.pictures.push_back(std::move(film));
+    task.fileNames.push_back(fileName);
+    task.names.Add(fileName);
+    ++task.films;
+}
+
 }  // namespace
 
 bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
@@ -142,7 +163,8 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     task.pictures.push_back(picture);
     task.fileNames.push_back(fileName);
     task.names.Add(fileName);
-    st.observer->PicturesListed(task.pictures.size());
+    if (picture.isVideo) AddFilmEntry(task, picture, fileName);
+    st.observer->PicturesListed(task.pictures.size() - task.FilmCount());
 
     if (prof.SiteFlags & SiteFlag::TitleListFile) AppendTitleLine(task, title);
     return true;

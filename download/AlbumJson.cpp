@@ -79,6 +79,10 @@ std::string AlbumJsonTextGeneric(const AlbumJson& a) {
                             {"sha256", p.sha256},
                             {"state", p.state},
                             {"reason", p.reason}});
+        if (p.video)
+            pictures.back()["video"] = {{"file", ToUtf8(p.video->file)},   {"size", p.video->size},
+                                        {"sha256", p.video->sha256},       {"state", p.video->state},
+                                        {"reason", p.video->reason},       {"play", ToUtf8(p.video->play)}};
     }
     ordered_json doc = {{"format", 1},
                         {"target", {{"kind", a.kind}, {"id", ToUtf8(a.targetId)}}},
@@ -97,6 +101,12 @@ std::string AlbumJsonTextGeneric(const AlbumJson& a) {
                           {"complete", a.complete},
                           {"updated", a.updated}}},
                         {"pictures", std::move(pictures)}};
+    if (a.videos > 0)
+        doc["album"]["videos"] = {{"listed", a.videos},
+                                  {"saved", a.videosSaved},
+                                  {"already_had", a.videosAlreadyHad},
+                                  {"failed", a.videosFailed},
+                                  {"not_tried", a.videosNotTried}};
     // Reasons and hashes are ours, but a server's status text may carry any byte: never throw.
     return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -235,13 +245,24 @@ std::string AlbumJsonText(const AlbumJson& a) {
     key("  ", "complete");
     out += a.complete ? "true" : "false";
     text("  ", "updated", a.updated);
+    if (a.videos > 0) {
+        key("  ", "videos");
+        out += "{\n";
+        first = true;
+        number("   ", "listed", a.videos);
+        number("   ", "saved", a.videosSaved);
+        number("   ", "already_had", a.videosAlreadyHad);
+        number("   ", "failed", a.videosFailed);
+        number("   ", "not_tried", a.videosNotTried);
+        out += "\n  }";
+    }
     out += "\n }";
     key(" ", "pictures");
     if (a.pictures.empty()) {
         out += "[]";
     } else {
         out += "[\n";
-        std::string file, title, description, main, alternate;
+        std::string file, title, description, main, alternate, filmFile, play;
         for (std::size_t i = 0; i < a.pictures.size(); ++i) {
             const AlbumJsonPicture& p = a.pictures[i];
             file = ToUtf8(p.file);
@@ -252,6 +273,13 @@ std::string AlbumJsonText(const AlbumJson& a) {
             for (const std::string* t :
                  TextList{&file, &title, &description, &main, &alternate, &p.sha256, &p.state, &p.reason})
                 if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
+            if (p.video) {
+                filmFile = ToUtf8(p.video->file);
+                play = ToUtf8(p.video->play);
+                for (const std::string* t : TextList{&filmFile, &play, &p.video->sha256, &p.video->state,
+                                                     &p.video->reason})
+                    if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
+            }
             if (i > 0) out += ",\n";
             out += "  {\n";
             first = true;
@@ -264,6 +292,18 @@ std::string AlbumJsonText(const AlbumJson& a) {
             text("   ", "sha256", p.sha256);
             text("   ", "state", p.state);
             text("   ", "reason", p.reason);
+            if (p.video) {
+                key("   ", "video");
+                out += "{\n";
+                first = true;
+                text("    ", "file", filmFile);
+                number("    ", "size", p.video->size);
+                text("    ", "sha256", p.video->sha256);
+                text("    ", "state", p.video->state);
+                text("    ", "reason", p.video->reason);
+                text("    ", "play", play);
+                out += "\n   }";
+            }
             out += "\n  }";
         }
         out += "\n ]";
@@ -301,6 +341,12 @@ std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
     a.notListed = Num<size_t>(album, "not_listed", 0);
     if (auto it = album.find("complete"); it != album.end() && it->is_boolean()) a.complete = it->get<bool>();
     a.updated = Str(album, "updated");
+    const json& videos = objectAt(album, "videos");
+    a.videos = Num<size_t>(videos, "listed", 0);
+    a.videosSaved = Num<size_t>(videos, "saved", 0);
+    a.videosAlreadyHad = Num<size_t>(videos, "already_had", 0);
+    a.videosFailed = Num<size_t>(videos, "failed", 0);
+    a.videosNotTried = Num<size_t>(videos, "not_tried", 0);
 
     if (auto it = doc.find("pictures"); it != doc.end() && it->is_array()) {
         a.pictures.reserve(it->size());
@@ -316,6 +362,16 @@ std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
             pic.sha256 = Str(p, "sha256");
             pic.state = Str(p, "state");
             pic.reason = Str(p, "reason");
+            if (auto v = p.find("video"); v != p.end() && v->is_object()) {
+                AlbumJsonFilm film;
+                film.file = Txt(*v, "file");
+                film.size = Num<uint64_t>(*v, "size", 0);
+                film.sha256 = Str(*v, "sha256");
+                film.state = Str(*v, "state");
+                film.reason = Str(*v, "reason");
+                film.play = Txt(*v, "play");
+                pic.video = std::move(film);
+            }
             a.pictures.push_back(std::move(pic));
         }
     }

@@ -17,6 +17,16 @@ inline constexpr char kAlbumJsonName[] = "album.json";
 // A larger file is not read at all (some ten times what 5,000 pictures with long texts need).
 inline constexpr std::uintmax_t kAlbumJsonMaxBytes = 32u << 20;
 
+// The film of a video item (its cover is the picture that holds it).
+struct AlbumJsonFilm {
+    Text file;           // final name in the album folder; empty when never saved
+    uint64_t size = 0;
+    std::string sha256;  // lower-case hex or empty
+    std::string state;   // "saved", "already_had" or "failed"
+    std::string reason;  // why it failed: "视频未就绪", "只有在线播放地址", "HTTP 403", ...
+    Text play;           // the service's online play address, where it named one
+};
+
 struct AlbumJsonPicture {
     Text file;  // final name in the album folder; empty when never saved
     Text title, description, main, alternate;
@@ -24,6 +34,7 @@ struct AlbumJsonPicture {
     std::string sha256;  // lower-case hex or empty
     std::string state;   // "saved", "already_had" or "failed"
     std::string reason;  // empty, or why the picture failed ("HTTP 500", ...)
+    std::optional<AlbumJsonFilm> video;  // set for a video item
 };
 
 struct AlbumJson {
@@ -32,6 +43,8 @@ struct AlbumJson {
     Text albumId, name, privacy, folder;
     int32_t expected = -1;  // the count the album list gave; -1 unknown
     size_t listed = 0, saved = 0, alreadyHad = 0, failed = 0, notTried = 0, notListed = 0;
+    // The films of the video items ("videos"; written only when the album has any).
+    size_t videos = 0, videosSaved = 0, videosAlreadyHad = 0, videosFailed = 0, videosNotTried = 0;
     bool complete = false;
     std::string updated;                     // UTC, "2026-12-07T13:00:00Z"
     std::vector<AlbumJsonPicture> pictures;  // in list order

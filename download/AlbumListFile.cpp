@@ -13,6 +13,7 @@ bool WriteAlbumList(DownloadState& st, const Text& path, std::vector<UnlistedEnt
     std::string content;
     for (std::size_t i = 0; i < st.task.pictures.size(); ++i) {
         const PictureRef& picture = st.task.pictures[i];
+        if (picture.film && picture.main.empty()) continue;  // a film the service gives no file of
         std::string why, alternateWhy;
         const Text main = ListableAddress(picture.main, why);
         const Text alternate = picture.alternate.empty() ? Text() : ListableAddress(picture.alternate, alternateWhy);

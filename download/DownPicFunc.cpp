@@ -94,11 +94,17 @@ void DownOnePicFunc(DownloadState& st, std::size_t index) {
             const Text& fileName = task.fileNames[index];
             out.fileName = fileName;
             out.address = picture.main;
+            out.film = picture.film;
 
             // The picture always lands in the album folder, whatever its name looks like.
             const Text savePath = task.albumFolder + fileName;
             if (st.stop.stop_requested()) {
                 out.failure = Failure{FailureKind::Stopped, 0, {}};
+            } else if (IsSafeComponent(fileName) &&
+                       IsInsideFolder(PathFromText(task.albumFolder), PathFromText(savePath)) && picture.film) {
+                FetchFilm(st, picture, fileName, out);
+                if (out.status != PictureStatus::Saved && st.stop.stop_requested())
+                    out.failure = Failure{FailureKind::Stopped, 0, {}};
             } else if (IsSafeComponent(fileName) &&
                        IsInsideFolder(PathFromText(task.albumFolder), PathFromText(savePath))) {
                 ST_URLRESPONSE resp;
@@ -155,6 +161,7 @@ void DownPicFunc(DownloadState& st) {
         st.outcomes[i].index = i;
         st.outcomes[i].fileName = st.task.fileNames[i];
         st.outcomes[i].address = st.task.pictures[i].main;
+        st.outcomes[i].film = st.task.pictures[i].film;
         st.outcomes[i].failure = Failure{FailureKind::Stopped, 0, {}};  // until its worker ran
     }
     // Entries the controller left out end at once, without a request.

@@ -27,6 +27,10 @@ void DownPicFunc(DownloadState& st);
 // Downloads entry `index` of st.task, records its outcome in st.outcomes[index] and increments
 // st.Finished once, whatever happens.
 void DownOnePicFunc(DownloadState& st, std::size_t index);
+// Fetches the film entry `entry` as `fileName` in the album folder: asks st.lookUpFilm where it is,
+// then downloads it with resume. Fills `out` (saved with size and digest, or failed with the
+// reason: not ready, stream only, the status).
+void FetchFilm(DownloadState& st, const PictureRef& entry, const Text& fileName, PictureOutcome& out);
 
 // Post-processing of the album in st.task.albumFolder.
 void RecordHistory(DownloadState& st, const Text& folder);

@@ -12,6 +12,7 @@
 
 #include "core/AlbumRecord.h"
 #include "net/Clock.h"
+#include "core/FilmAddress.h"
 #include "core/JobObserver.h"
 #include "core/NameRegistry.h"
 #include "core/Outcome.h"
@@ -41,6 +42,9 @@ struct ST_DOWNTASK {
     Failure refused;
 
     std::size_t Size() const { return pictures.size(); }
+    // Entries that are the films of video items (each follows its cover's entry).
+    std::size_t films = 0;
+    std::size_t FilmCount() const { return films; }
     void Clear() {
         pictures.clear();
         fileNames.clear();
@@ -51,6 +55,7 @@ struct ST_DOWNTASK {
         names.Clear();
         titleList.clear();
         dropped = 0;
+        films = 0;
         refused = Failure{};
     }
 };
@@ -60,6 +65,7 @@ struct WorkerParams {
     std::atomic<int> TimeoutSec{30};
     std::atomic<int> MinSizeKB{0};
     std::atomic<int> MaxSizeKB{0};
+    std::atomic<uint32_t> FilmMaxMB{0};  // films only; 0: no limit
 };
 
 // What naming needs to know of the album and the run.
@@ -97,6 +103,9 @@ struct DownloadState {
     // outcome is in `outcomes`; may be empty. The archive records the picture here, so that what
     // was saved survives a crash of the process.
     std::function<void(const PictureOutcome&)> pictureEnded;
+    // Where the film of a video item is, asked right before its download (the service's addresses
+    // are signed and expire). Called from the workers' threads; unset: films fail.
+    std::function<FilmAddress(const PictureRef&)> lookUpFilm;
     // Milliseconds the workers spent waiting out the service's rate limit.
     std::atomic<int64_t> rateLimitWaitedMs{0};
     // A picture could not be written because the disk (or the quota) is full: no further picture

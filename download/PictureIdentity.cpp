@@ -61,4 +61,9 @@ std::string PictureIdentity(TextView mainAddress, TextView photoId) {
     return out;
 }
 
+std::string EntryIdentity(const PictureRef& entry) {
+    const std::string item = PictureIdentity(entry.main, entry.photoId);
+    return entry.film ? "film:" + item : item;
+}
+
 }  // namespace qm

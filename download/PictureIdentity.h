@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "core/PictureRef.h"
 #include "net/StringCtrl.h"
 
 namespace qm {
@@ -12,5 +13,8 @@ namespace qm {
 // parameters that carry times, random cache-busters, tokens or the viewer (`t`, `_`, `g_tk`,
 // `vuin`...). Query parts without a name (the path-like tail of "psb?/…") are kept. UTF-8.
 std::string PictureIdentity(TextView mainAddress, TextView photoId = {});
+// The identity of an entry of an album's task list: a picture's as above; the film of a video item
+// "film:" and its item's (so the archive keeps the film's state apart from its cover's).
+std::string EntryIdentity(const PictureRef& entry);
 
 }  // namespace qm

@@ -53,9 +53,23 @@ AlbumReason ListingReason(const SiteContext& ctx, const ST_PERLISTRECORD& rec) {
     return ctx.reasonText.empty() ? AlbumReason::None : AlbumReason::Network;
 }
 
-// Counts the pictures' outcomes into the album's.
+// Counts the pictures' outcomes into the album's (the films of video items apart).
 void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
     for (const PictureOutcome& p : pictures) {
+        if (p.film) {
+            FilmCounts& f = album.films;
+            if (p.status == PictureStatus::Saved) {
+                ++f.saved;
+            } else if (p.status == PictureStatus::AlreadyHad) {
+                ++f.alreadyHad;
+            } else if (p.failure.kind == FailureKind::Stopped) {
+                ++f.notTried;
+            } else {
+                ++f.failed;
+                album.failures.push_back(p);
+            }
+            continue;
+        }
         if (p.status == PictureStatus::Saved) {
             ++album.saved;
         } else if (p.status == PictureStatus::AlreadyHad) {
@@ -129,6 +143,7 @@ void AlbumRun::PrepareFolder() {
     st_.worker.ThreadCount.store(param.ThreadCount);
     st_.worker.MinSizeKB.store(param.MinSizeKB);
     st_.worker.MaxSizeKB.store(param.MaxSizeKB);
+    st_.worker.FilmMaxMB.store(job_.ext.FilmMaxMB);
     album_.folder = st_.task.albumFolder;
 }
 
@@ -143,16 +158,23 @@ bool AlbumRun::List() {
     fetcher.LoadState(ctx_, request.list.service.get());
     PictureCollector sink(st_, posts_);
     // Only the QQ Zone family (site 0) has fetchers.
-    if (request.settings.site == 0) fetcher.ListPictures(ctx_, rec_, sink);
+    if (request.settings.site == 0) {
+        fetcher.ListPictures(ctx_, rec_, sink);
+        // The transfer asks for each film right before downloading it; from here on the context
+        // is only read.
+        st_.lookUpFilm = [&fetcher, this](const PictureRef& item) { return fetcher.LookUpFilm(ctx_, rec_, item); };
+    }
     WriteTitleList(st_.task, rec_.Name);
 
-    album_.listed = st_.task.Size();
+    album_.listed = st_.task.Size() - st_.task.FilmCount();
+    album_.films.listed = st_.task.FilmCount();
     album_.upToDate = st_.albumComplete.load();
     // An album whose folder would lead out of the save folder is refused as a whole.
     if (st_.task.refused) {
         album_.reason = AlbumReason::Unwritable;
         album_.reasonText = DescribeFailure(st_.task.refused);
         album_.listed = 0;
+        album_.films = FilmCounts{};
         return false;
     }
     JobControl& control = job_.control;
@@ -171,6 +193,7 @@ bool AlbumRun::List() {
     if (control.StopRequested() && !job_.stopConfirmed) {
         album_.reason = AlbumReason::Stopped;
         album_.notTried = listed;
+        album_.films.notTried = album_.films.listed;
         return false;
     }
     // A page that failed after others were listed: the listed pictures are fetched, but the album
@@ -192,6 +215,28 @@ bool AlbumRun::ListingFailed() const {
 bool AlbumRun::WriteAddressLists() {
     album_.listOnly = true;
     const Text listPath = st_.task.albumFolder + ListFileName(rec_.Name);
+    // No download follows: the films' addresses are asked for now, so the lists hold them. A film
+    // the service gives no file of is a failed film of the album, with its reason.
+    for (std::size_t i = 0; i < st_.task.pictures.size(); ++i) {
+        PictureRef& entry = st_.task.pictures[i];
+        if (!entry.film || job_.control.StopRequested()) continue;
+        const FilmAddress film = st_.lookUpFilm ? st_.lookUpFilm(entry) : FilmAddress{};
+        if (film.state == FilmState::Ready) {
+            entry.main = film.download;
+            entry.headers = film.headers;
+            continue;
+        }
+        PictureOutcome lost;
+        lost.index = i;
+        lost.film = true;
+        lost.filmPlay = film.play;
+        if (i < st_.task.fileNames.size()) lost.fileName = st_.task.fileNames[i];
+        lost.failure = film.state == FilmState::NotReady     ? Failure{FailureKind::FilmNotReady, 0, {}}
+                       : film.state == FilmState::StreamOnly ? Failure{FailureKind::FilmStreamOnly, 0, {}}
+                                                             : film.failure;
+        album_.failures.push_back(std::move(lost));
+        ++album_.films.failed;
+    }
     std::vector<UnlistedEntry> unlisted;
     const bool written = WriteAlbumList(st_, listPath, &unlisted) && WriteAria2List(st_.task, listPath);
     // A picture whose address may not be listed is a failed picture of the album.
@@ -216,7 +261,7 @@ bool AlbumRun::WriteAddressLists() {
 void AlbumRun::MarkArchived() {
     const std::size_t n = st_.task.Size();
     ids_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) ids_[i] = PictureIdentity(st_.task.pictures[i].main, st_.task.pictures[i].photoId);
+    for (std::size_t i = 0; i < n; ++i) ids_[i] = EntryIdentity(st_.task.pictures[i]);
     if (ArchiveKey() == 0) return;
     // Each picture is recorded as its worker ends it (saved with its name, size and digest, failed
     // with its reason); the archive commits at least every second, so a run killed mid-album
@@ -253,7 +298,7 @@ void AlbumRun::MarkArchived() {
 
 bool AlbumRun::Transfer() {
     const std::size_t listed = album_.listed;
-    job_.observer.TransferStarted(listed, st_.task.albumFolder);
+    job_.observer.TransferStarted(st_.task.Size(), st_.task.albumFolder);
     // After "download what is listed" the transfers get a token that the earlier stop request does
     // not hold; a second stop ends them.
     if (job_.stopConfirmed) st_.stop = job_.control.RenewToken();
@@ -262,6 +307,7 @@ bool AlbumRun::Transfer() {
     album_.reason = AlbumReason::Unwritable;
     album_.reasonText = "cannot start the download";
     album_.notTried = listed;
+    album_.films.notTried = album_.films.listed;
     return false;
 }
 

@@ -80,10 +80,32 @@ void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const
     j.notListed = album.NotListed();
     j.complete = album.Complete();
     j.updated = UtcNow();
+    j.videos = album.films.listed;
+    j.videosSaved = album.films.saved;
+    j.videosAlreadyHad = album.films.alreadyHad;
+    j.videosFailed = album.films.failed;
+    j.videosNotTried = album.films.notTried;
     for (std::size_t i = 0; i < st.outcomes.size() && i < st.task.pictures.size(); ++i) {
         const PictureOutcome& p = st.outcomes[i];
+        const PictureRef& ref = st.task.pictures[i];
         const std::vector<SavedPicture>& from = p.status == PictureStatus::AlreadyHad ? known : digests;
-        j.pictures.push_back(SidecarPicture(st.task.pictures[i], p, i < from.size() ? &from[i] : nullptr));
+        const SavedPicture* saved = i < from.size() ? &from[i] : nullptr;
+        if (!ref.film) {
+            j.pictures.push_back(SidecarPicture(ref, p, saved));
+            if (ref.isVideo) j.pictures.back().video = AlbumJsonFilm{};
+            continue;
+        }
+        // The film goes with its video item, the entry of its cover just before it.
+        if (j.pictures.empty()) continue;
+        const AlbumJsonPicture entry = SidecarPicture(ref, p, saved);
+        AlbumJsonFilm film;
+        film.file = entry.file;
+        film.size = entry.size;
+        film.sha256 = entry.sha256;
+        film.state = entry.state;
+        film.reason = entry.reason;
+        film.play = p.filmPlay;
+        j.pictures.back().video = std::move(film);
     }
     std::string error;
     // Through the album folder held since it was checked, when it was made.

@@ -29,6 +29,10 @@ std::string DescribeFailure(const FetchFailure& f) {
             return with("the answer is not a picture");
         case FailureKind::Other:
             return with("failed");
+        case FailureKind::FilmNotReady:
+            return "视频未就绪";
+        case FailureKind::FilmStreamOnly:
+            return "只有在线播放地址";
     }
     return "";
 }

@@ -20,6 +20,8 @@ enum class FailureKind : uint8_t {
     RateLimited,
     NotAPicture,  // a picture address answered a text page (an error page with status 200)
     Other,
+    FilmNotReady,    // the service is still preparing a video's film; a later run tries again
+    FilmStreamOnly,  // the service gives a video only as an online stream, no file
 };
 
 struct FetchFailure {

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <system_error>
 
-#include "net/FileUtil.h"
-
 namespace qm {
 
 namespace {
@@ -75,7 +73,14 @@ bool ContentRangeStart(std::string_view headerBlock, uint64_t& first) {
 }
 
 PartialFile::PartialFile(std::filesystem::path target)
-    : target_(std::move(target)), part_(target_.string() + ".part"), tag_(target_.string() + ".part.tag") {}
+    : target_(target.string()), part_(target_ + ".part"), tag_(target_ + ".part.tag") {}
+
+PartialFile::PartialFile(std::shared_ptr<const HeldFolder> folder, std::string name)
+    : folder_(std::move(folder)), target_(std::move(name)), part_(target_ + ".part"), tag_(target_ + ".part.tag") {}
+
+int PartialFile::Dir() const {
+    return folder_ ? folder_->Fd() : AT_FDCWD;
+}
 
 PartialFile::~PartialFile() {
     Close();
@@ -89,8 +94,9 @@ void PartialFile::Close() {
 uint64_t PartialFile::Resumable(std::string& validator) const {
     validator.clear();
     struct stat st {};
-    if (::lstat(part_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
-    const int fd = ::open(tag_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (::fstatat(Dir(), part_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return 0;
+    const int fd = ::openat(Dir(), tag_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return 0;
     char buf[kMaxValidator + 1];
     const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -106,23 +112,40 @@ bool PartialFile::Begin(uint64_t offset, const std::string& validator) {
     Close();
     failed_ = false;
     // The part is never a link: a planted symbolic link cannot carry the bytes elsewhere.
-    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    fd_ = ::openat(Dir(), part_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
         (offset > 0 && static_cast<uint64_t>(st.st_size) != offset) ||
-        ::ftruncate(fd_, static_cast<off_t>(offset)) != 0 ||
-        ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        ::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
+        Close();
+        return false;
+    }
+    // The digest covers the whole file: the bytes kept from before are read into it first.
+    hash_ = std::make_unique<Sha256Stream>();
+    digest_.clear();
+    std::string buf(256 * 1024, '\0');
+    for (uint64_t at = 0; at < offset;) {
+        const ssize_t n = ::pread(fd_, buf.data(), buf.size(), static_cast<off_t>(at));
+        if (n <= 0) {
+            Close();
+            return false;
+        }
+        hash_->Add(std::string_view(buf.data(), static_cast<std::size_t>(n)));
+        at += static_cast<uint64_t>(n);
+    }
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
         Close();
         return false;
     }
     size_ = offset;
     keepable_ = !validator.empty();
-    std::error_code ec;
+    ::unlinkat(Dir(), tag_.c_str(), 0);
     if (keepable_) {
-        if (!WriteFileAtomic(tag_, validator, 0, false)) keepable_ = false;
-    } else {
-        std::filesystem::remove(tag_, ec);
+        const int tag = ::openat(Dir(), tag_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        keepable_ = tag >= 0 && ::write(tag, validator.data(), validator.size()) ==
+                                    static_cast<ssize_t>(validator.size());
+        if (tag >= 0) ::close(tag);
     }
     return true;
 }
@@ -136,6 +159,7 @@ bool PartialFile::Write(std::string_view data) {
             failed_ = true;
             return false;
         }
+        if (hash_) hash_->Add(data.substr(0, static_cast<std::size_t>(n)));
         data.remove_prefix(static_cast<std::size_t>(n));
         size_ += static_cast<uint64_t>(n);
     }
@@ -145,9 +169,9 @@ bool PartialFile::Write(std::string_view data) {
 bool PartialFile::Commit() {
     if (fd_ < 0 || failed_) return false;
     Close();
-    if (std::rename(part_.c_str(), target_.c_str()) != 0) return false;
-    std::error_code ec;
-    std::filesystem::remove(tag_, ec);
+    if (::renameat(Dir(), part_.c_str(), Dir(), target_.c_str()) != 0) return false;
+    ::unlinkat(Dir(), tag_.c_str(), 0);
+    if (hash_) digest_ = hash_->FinishHex();
     return true;
 }
 
@@ -159,9 +183,8 @@ void PartialFile::Abandon() {
 
 void PartialFile::Discard() {
     Close();
-    std::error_code ec;
-    std::filesystem::remove(part_, ec);
-    std::filesystem::remove(tag_, ec);
+    ::unlinkat(Dir(), part_.c_str(), 0);
+    ::unlinkat(Dir(), tag_.c_str(), 0);
 }
 
 }  // namespace qm

@@ -6,14 +6,20 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "net/FileUtil.h"
 
 namespace qm {
 
 class PartialFile {
 public:
     explicit PartialFile(std::filesystem::path target);
+    // The file `name` (one plain component) inside a held folder: every file is opened, renamed
+    // and removed through the folder's descriptor, never by a path.
+    PartialFile(std::shared_ptr<const HeldFolder> folder, std::string name);
     ~PartialFile();
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -29,6 +35,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     bool Write(std::string_view data);
     uint64_t Size() const { return size_; }
+    // The SHA-256 of the whole file (the resumed bytes too), after a successful Commit.
+    const std::string& DigestHex() const { return digest_; }
 
     // Gives the complete part its final name (replacing an older file) and removes the validator.
     bool Commit();
@@ -38,12 +46,14 @@ public:
     // Removes the part and its validator.
     void Discard();
 
-    const std::filesystem::path& PartPath() const { return part_; }
-
 private:
     void Close();
+    int Dir() const;
 
-    std::filesystem::path target_, part_, tag_;
+    std::shared_ptr<const HeldFolder> folder_;
+    std::string target_, part_, tag_;  // names in folder_, or paths
+    std::unique_ptr<Sha256Stream> hash_;
+    std::string digest_;
     int fd_ = -1;
     uint64_t size_ = 0;
     bool keepable_ = false;

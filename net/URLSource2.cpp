@@ -820,7 +820,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         if (!line.empty()) headers.Append(std::string(line));
     }
     if (req.resumable && !req.savePath.empty()) {
-        t.part = std::make_unique<PartialFile>(PathFromText(req.savePath));
+        t.part = req.saveFolder ? std::make_unique<PartialFile>(req.saveFolder, req.saveName)
+                                : std::make_unique<PartialFile>(PathFromText(req.savePath));
         t.resumeFrom = t.part->Resumable(t.validator);
         if (t.resumeFrom > 0) {
             headers.Append("Range: bytes=" + std::to_string(t.resumeFrom) + "-");
@@ -951,6 +952,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
             t.part->Abandon();
             return Fail(resp, FailureKind::WriteError, std::strerror(error));
         }
+        resp.savedBytes = resp.bodySize;
+        resp.sha256 = t.part->DigestHex();
         return true;
     }
     const uint64_t size = resp.bodySize;

@@ -10,6 +10,7 @@
 
 #include "net/Clock.h"
 #include "core/ExtSettings.h"
+#include "core/FilmAddress.h"
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"
 #include "core/MoodPost.h"
@@ -78,6 +79,17 @@ public:
     // Hands every picture of one album to `sink`, until it says no more. Sets ctx.reason (and
     // ctx.reasonText) when a page could not be read, so that the album is known to be cut short.
     virtual void ListPictures(SiteContext& ctx, const ST_PERLISTRECORD& album, PictureSink& sink) = 0;
+    // Asks where the film of a video item (`item.isVideo`) of `album` is, right before it is
+    // downloaded. Called from the transfer's threads once the listing is over: it only reads `ctx`.
+    virtual FilmAddress LookUpFilm(const SiteContext& ctx, const ST_PERLISTRECORD& album,
+                                   const PictureRef& item) const {
+        (void)ctx;
+        (void)album;
+        (void)item;
+        FilmAddress none;
+        none.failure = Failure{FailureKind::Other, 0, "this service has no films"};
+        return none;
+    }
     // What the album list learned that the photo lists need (by default the route and the Weibo
     // id of the context), and the same put back into a context.
     virtual std::shared_ptr<const ServiceState> SaveState(const SiteContext& ctx) const;

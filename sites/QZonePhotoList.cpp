@@ -169,6 +169,8 @@ bool AddPicture(SiteContext& st, PictureSink& sink, const Text& piece, const Tex
     picture.description = CutBetween(probe, u"\"desc\" : \"", u"\"");
     probe = TextView(piece);
     picture.photoId = CutBetween(probe, u"\"lloc\" : \"", u"\"");
+    probe = TextView(piece);
+    picture.isVideo = Trim(CutBetween(probe, u"\"is_video\"", u",")).find(u"true") != Text::npos;
     return sink.Picture(picture);
 }
 

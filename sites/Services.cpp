@@ -7,6 +7,7 @@
 #include "sites/Hosts.h"
 #include "sites/QQGroup.h"
 #include "sites/QZoneAlbumList.h"
+#include "sites/QZoneFloatView.h"
 #include "sites/QZoneMood.h"
 #include "sites/QZonePhotoList.h"
 #include "sites/TencentWeibo.h"
@@ -71,6 +72,10 @@ public:
         }
     }
 
+    FilmAddress LookUpFilm(const SiteContext& ctx, const ST_PERLISTRECORD& album,
+                           const PictureRef& item) const override {
+        return LookUpQZoneFilm(ctx, album, item);
+    }
 };
 
 class GroupFetcher final : public Fetcher {
