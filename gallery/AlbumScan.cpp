@@ -88,7 +88,11 @@ std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
                 continue;
             }
             if (!shown.insert(file).second) continue;
-            album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description)});
+            album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description), {}});
+            if (p.video && (p.video->state == "saved" || p.video->state == "already_had")) {
+                const std::string film = ToUtf8(p.video->file);
+                if (IsPlainFile(folder, film) && shown.insert(film).second) album.pictures.back().film = film;
+            }
         }
     }
     std::vector<std::string> others;
@@ -99,7 +103,7 @@ std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
         if (IsPlainFile(folder, name)) others.push_back(name);
     }
     std::sort(others.begin(), others.end(), NaturalLess);
-    for (std::string& name : others) album.pictures.push_back({name, Stem(name), {}});
+    for (std::string& name : others) album.pictures.push_back({name, Stem(name), {}, {}});
     if (!album.known && album.pictures.empty()) return std::nullopt;
     return album;
 }

@@ -14,6 +14,7 @@ namespace qm::gallery {
 struct GalleryPicture {
     std::string file;  // UTF-8 name inside the album folder (a plain name, never a path)
     std::string title, description;
+    std::string film;  // a video item's film file in the album folder (its cover is `file`); or empty
 };
 
 struct GalleryAlbum {

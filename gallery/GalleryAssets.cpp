@@ -66,7 +66,12 @@ i.ph::after { content: "无法预览"; position: absolute; inset: 0; display: fl
   background: #111; color: #eee; touch-action: pan-y; }
 .viewer[hidden] { display: none; }
 .stage { flex: 1; min-height: 0; display: flex; align-items: center; justify-content: center; padding: 8px; }
-.stage img { max-width: 100%; max-height: 100%; object-fit: contain; }
+.stage img, .stage video { max-width: 100%; max-height: 100%; object-fit: contain; }
+.stage [hidden] { display: none; }
+.grid a.video { position: relative; }
+.grid a.video::after { content: "\25B6"; position: absolute; left: calc(50% - 22px); top: 0;
+  margin-top: calc(50% - 22px); width: 44px; height: 44px; border-radius: 22px; background: rgba(0, 0, 0, .55);
+  color: #fff; font: 18px/44px sans-serif; text-indent: 3px; text-align: center; pointer-events: none; }
 .cap { padding: 10px 16px calc(12px + env(safe-area-inset-bottom)); max-height: 35vh; overflow: auto;
   max-width: 900px; width: 100%; margin: 0 auto; }
 .cap b { display: block; font-weight: 600; overflow-wrap: anywhere; }
@@ -93,7 +98,7 @@ const char kGalleryJs[] = R"JS((function () {
   var tiles = grid.children;
   var notes = [];
   try { notes = JSON.parse(document.getElementById('notes').textContent); } catch (e) { notes = []; }
-  var viewer, img, title, desc, pos, cur = -1, touch = null;
+  var viewer, img, film, title, desc, pos, cur = -1, touch = null;
 
   function make(tag, cls, parent) {
     var e = document.createElement(tag);
@@ -116,6 +121,11 @@ const char kGalleryJs[] = R"JS((function () {
     var stage = make('div', 'stage', viewer);
     img = make('img', '', stage);
     img.alt = '';
+    // A video item plays in the large view, its cover as the poster; nothing loads before it opens.
+    film = make('video', '', stage);
+    film.controls = true;
+    film.preload = 'none';
+    film.hidden = true;
     var cap = make('div', 'cap', viewer);
     title = make('b', '', cap);
     desc = make('p', '', cap);
@@ -145,7 +155,18 @@ const char kGalleryJs[] = R"JS((function () {
     var a = tiles[i];
     reveal(a);
     img.removeAttribute('src');
-    img.src = a.getAttribute('href');
+    stopFilm();
+    var f = a.getAttribute('data-film');
+    img.hidden = !!f;
+    film.hidden = !f;
+    if (f) {
+      film.poster = a.getAttribute('href');
+      film.src = f;
+      var p = film.play();
+      if (p && p.catch) p.catch(function () { /* refused without a gesture: the controls start it */ });
+    } else {
+      img.src = a.getAttribute('href');
+    }
     title.textContent = a.textContent;
     desc.textContent = typeof notes[i] === 'string' ? notes[i] : '';
     pos.textContent = (i + 1) + ' / ' + tiles.length;
@@ -156,10 +177,17 @@ const char kGalleryJs[] = R"JS((function () {
       if (j >= 0 && j < tiles.length) new Image().src = tiles[j].getAttribute('href');
     });
   }
+  function stopFilm() {
+    if (!film || !film.getAttribute('src')) return;
+    film.pause();
+    film.removeAttribute('src');
+    film.load();
+  }
   function step(d) { if (cur >= 0) show(Math.min(tiles.length - 1, Math.max(0, cur + d))); }
   function close() {
     if (cur < 0) return;
     viewer.hidden = true;
+    stopFilm();
     document.body.classList.remove('open');
     var a = tiles[cur];
     cur = -1;

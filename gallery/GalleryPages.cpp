@@ -20,7 +20,8 @@ namespace {
 constexpr std::size_t kEagerTiles = 60;
 
 constexpr char kPolicy[] =
-    "default-src 'none'; img-src 'self' file:; style-src 'self' file:; script-src 'self' file:";
+    "default-src 'none'; img-src 'self' file:; media-src 'self' file:; style-src 'self' file:; "
+    "script-src 'self' file:";
 
 std::string Head(const std::string& title, const std::string& assets) {
     return "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -53,7 +54,12 @@ std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbStat
     nlohmann::json notes = nlohmann::json::array();
     for (std::size_t i = 0; i < album.pictures.size(); ++i) {
         const GalleryPicture& p = album.pictures[i];
-        out += "<a href=\"" + UrlComponent(p.file) + "\">";
+        // A video item's tile leads to its cover and names its film; the large view plays it.
+        if (p.film.empty())
+            out += "<a href=\"" + UrlComponent(p.file) + "\">";
+        else
+            out += "<a class=\"video\" href=\"" + UrlComponent(p.file) + "\" data-film=\"" + UrlComponent(p.film) +
+                   "\" title=\"视频\">";
         if (i < thumbs.size() && thumbs[i] != ThumbState::Failed)
             out += std::string(i < kEagerTiles ? "<img src=\"" : "<img data-src=\"") + kThumbFolder + "/" +
                    ThumbName(p.file) + "\" loading=\"lazy\" decoding=\"async\" alt=\"\">";

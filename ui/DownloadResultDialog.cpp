@@ -14,7 +14,7 @@ namespace qm::ui {
 
 namespace {
 
-enum Column { kName, kListed, kSaved, kHad, kFailed, kReason, kColumns };
+enum Column { kName, kListed, kSaved, kHad, kFailed, kVideos, kReason, kColumns };
 
 QTableWidgetItem* Cell(const QString& text, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* item = new QTableWidgetItem(text);
@@ -37,20 +37,26 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
 
     int incomplete = 0;
     bool anyFailed = false;
+    FilmCounts films;
     for (const AlbumOutcome& a : outcome_.albums) {
         if (!a.Complete()) ++incomplete;
-        if (a.failed > 0) anyFailed = true;
+        if (a.failed > 0 || a.films.failed > 0) anyFailed = true;
+        films.listed += a.films.listed;
+        films.saved += a.films.saved + a.films.alreadyHad;
     }
     summary_ = new QLabel(this);
     summary_->setTextFormat(Qt::PlainText);
     summary_->setText(QStringLiteral("%1 个相册，%2 个完整，%3 个未完成")
                           .arg(outcome_.albums.size())
                           .arg(static_cast<int>(outcome_.albums.size()) - incomplete)
-                          .arg(incomplete));
+                          .arg(incomplete) +
+                      (films.listed > 0 ? QStringLiteral("；视频 %1 个，%2 个已保存").arg(films.listed).arg(films.saved)
+                                        : QString()));
 
     table_ = new QTableWidget(static_cast<int>(outcome_.albums.size()), kColumns, this);
     table_->setHorizontalHeaderLabels({QStringLiteral("相册"), QStringLiteral("列出"), QStringLiteral("已保存"),
-                                       QStringLiteral("已有"), QStringLiteral("失败"), QStringLiteral("原因")});
+                                       QStringLiteral("已有"), QStringLiteral("失败"), QStringLiteral("视频"),
+                                       QStringLiteral("原因")});
     table_->verticalHeader()->hide();
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -65,6 +71,14 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
         table_->setItem(r, kSaved, Count(a.saved));
         table_->setItem(r, kHad, Count(a.alreadyHad));
         table_->setItem(r, kFailed, Count(a.failed));
+        // The films of the video items: saved (now or before) of listed; the columns before count
+        // pictures, the videos' covers among them.
+        table_->setItem(r, kVideos,
+                        Cell(a.films.listed > 0 ? QStringLiteral("%1/%2")
+                                                      .arg(a.films.saved + a.films.alreadyHad)
+                                                      .arg(a.films.listed)
+                                                : QString(),
+                             Qt::AlignRight | Qt::AlignVCenter));
         QString reason = AlbumOutcomeText(a);
         if (const QString posts = PostsText(a.posts); !posts.isEmpty())
             reason = reason.isEmpty() ? posts : reason + QStringLiteral("；") + posts;
@@ -73,7 +87,8 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
     }
     QHeaderView* h = table_->horizontalHeader();
     h->setSectionResizeMode(kName, QHeaderView::Interactive);
-    for (int c : {kListed, kSaved, kHad, kFailed}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    for (int c : {kListed, kSaved, kHad, kFailed, kVideos}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    if (films.listed == 0) table_->setColumnHidden(kVideos, true);
     h->setSectionResizeMode(kReason, QHeaderView::Stretch);
     table_->setColumnWidth(kName, 170);
     if (firstIncomplete >= 0) table_->selectRow(firstIncomplete);

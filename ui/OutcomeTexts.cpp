@@ -75,6 +75,10 @@ QString FailureText(const Failure& f) {
             return WithDetail(QStringLiteral("不是图片"), f.text);
         case FailureKind::Other:
             return WithDetail(QStringLiteral("其他错误"), f.text);
+        case FailureKind::FilmNotReady:
+            return QStringLiteral("视频未就绪");
+        case FailureKind::FilmStreamOnly:
+            return QStringLiteral("只有在线播放地址");
     }
     return {};
 }

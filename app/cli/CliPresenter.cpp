@@ -31,6 +31,8 @@ Json PictureJson(const PictureOutcome& p) {
     o["address"] = ToUtf8(p.address);
     o["alternate"] = p.usedAlternate;
     o["bytes"] = p.bytes;
+    if (p.film) o["video"] = true;
+    if (!p.filmPlay.empty()) o["play"] = ToUtf8(p.filmPlay);
     if (p.status == PictureStatus::Failed) o["reason"] = DescribeFailure(p.failure);
     return o;
 }
@@ -59,6 +61,17 @@ Json PostsJson(const PostTally& t) {
     return o;
 }
 
+// The films of an album's video items (the counts above are its pictures, covers included).
+Json FilmsJson(const FilmCounts& f) {
+    Json o;
+    o["listed"] = f.listed;
+    o["saved"] = f.saved;
+    o["already_had"] = f.alreadyHad;
+    o["failed"] = f.failed;
+    o["not_tried"] = f.notTried;
+    return o;
+}
+
 Json AlbumJson(const AlbumOutcome& a) {
     Json o;
     o["index"] = a.index + 1;
@@ -79,6 +92,7 @@ Json AlbumJson(const AlbumOutcome& a) {
     for (const PictureOutcome& p : a.failures) failures.push_back(PictureJson(p));
     o["failures"] = std::move(failures);
     if (a.HasPosts()) o["posts"] = PostsJson(a.posts);
+    if (a.films.listed > 0) o["videos"] = FilmsJson(a.films);
     return o;
 }
 
@@ -113,6 +127,9 @@ std::string AlbumReasonText(const AlbumOutcome& a) {
     std::string out;
     if (a.failed > 0) out += std::to_string(a.failed) + " 张失败";
     if (a.notTried > 0) out += std::string(out.empty() ? "" : "，") + std::to_string(a.notTried) + " 张未下载";
+    if (a.films.failed > 0) out += std::string(out.empty() ? "" : "，") + std::to_string(a.films.failed) + " 个视频失败";
+    if (a.films.notTried > 0)
+        out += std::string(out.empty() ? "" : "，") + std::to_string(a.films.notTried) + " 个视频未下载";
     if (out.empty() && a.listed == 0) out = "没有图片";
     return out;
 }
@@ -146,6 +163,12 @@ std::string RenderSummary(const ListResult& list, const JobOutcome& outcome, std
         if (a.listOnly && a.Complete()) r.cells[6] = "已写出下载列表";
         if (const std::string posts = PostsText(a.posts); !posts.empty())
             r.cells[6] = r.cells[6].empty() ? posts : r.cells[6] + "；" + posts;
+        // Pictures (video covers among them) in the columns; the films of the video items here.
+        if (a.films.listed > 0) {
+            const std::string films = "视频 " + std::to_string(a.films.saved + a.films.alreadyHad) + "/" +
+                                      std::to_string(a.films.listed) + " 个已保存";
+            r.cells[6] = r.cells[6].empty() ? films : films + "；" + r.cells[6];
+        }
         rows.push_back(std::move(r));
     }
     int width[7] = {0};
@@ -386,13 +409,20 @@ void CliPresenter::DownloadFinished(const JobOutcome& outcome) {
         o["complete"] = outcome.Complete();
         o["stopped"] = outcome.stopped;
         std::size_t saved = 0, had = 0, failed = 0, notTried = 0, posts = 0;
+        FilmCounts films;
         for (const AlbumOutcome& a : outcome.albums) {
             saved += a.saved;
             had += a.alreadyHad;
             failed += a.failed;
             notTried += a.notTried;
             posts += a.posts.listed;
+            films.listed += a.films.listed;
+            films.saved += a.films.saved;
+            films.alreadyHad += a.films.alreadyHad;
+            films.failed += a.films.failed;
+            films.notTried += a.films.notTried;
         }
+        if (films.listed > 0) o["videos"] = FilmsJson(films);
         o["saved"] = saved;
         o["already_had"] = had;
         o["failed"] = failed;

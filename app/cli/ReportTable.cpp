@@ -60,6 +60,10 @@ std::string FailureText(const FailureTally& t) {
             return "磁盘已满";
         case FailureKind::NotAPicture:
             return "不是图片" + detail;
+        case FailureKind::FilmNotReady:
+            return "视频未就绪";
+        case FailureKind::FilmStreamOnly:
+            return "只有在线播放地址";
         default:
             return "其他错误" + detail;
     }

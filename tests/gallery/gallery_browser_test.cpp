@@ -115,7 +115,8 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
                       0,
                       "",
                       "saved",
-                      ""}};
+                      "",
+                      {}}};
     fs::create_directories(target / "evil");
     std::ofstream(target / "evil" / "e1.jpg", std::ios::binary) << jpeg;
     ASSERT_TRUE(WriteAlbumJson(TextFromPath(target / "evil"), evil, nullptr));
