@@ -61,6 +61,11 @@ if [ -x "$bin/timeline_bench" ]; then
     "$bin/timeline_bench" >"$out/timeline.txt" || status=1
     cat "$out/timeline.txt" >&2
 fi
+if [ -x "$bin/film_bench" ]; then
+    echo "== film_bench $quick" >&2
+    "$bin/film_bench" $quick >"$out/film.txt" || status=1
+    cat "$out/film.txt" >&2
+fi
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -130,6 +135,13 @@ if [ -s "$out/bigalbum.txt" ]; then
     read -r ratio rerun < <(sed -n 's/^bigalbum summary: time per picture at [0-9]* is \([0-9.]*\)x.*re-run at most \([0-9.]*\) %.*/\1 \2/p' "$out/bigalbum.txt")
     row "album: per-picture time large/small" "$ratio" "1.5" "goal <= 1.5"
     row "album: re-run % of the first run" "$rerun" "5" "goal <= 5"
+fi
+if [ -s "$out/film.txt" ]; then
+    read -r fmb pmb ratio rss < <(sed -n 's/^film-vs-pictures: .*(\([0-9.]*\) MB\/s), pictures .*(\([0-9.]*\) MB\/s), ratio \([0-9.]*\); film peak RSS \([0-9.]*\) MiB.*/\1 \2 \3 \4/p' "$out/film.txt")
+    row "film: MB/s" "$fmb" "$pmb" "vs the large pictures, goal >= 0.90"
+    row "film: peak RSS MiB" "$rss" "64" "goal < 64"
+    resumed=$(sed -n 's/^film-resume: .*second asked Range \(bytes=[0-9]*-\), answered \([0-9]*\); file identical: \([a-z]*\).*/\1 \2 \3/p' "$out/film.txt")
+    row "film cut at 50 %: resumed" "" "" "${resumed:-not resumed}"
 fi
 if [ -s "$out/cookies.txt" ]; then
     cw=$(sed -n 's/^cookie-flood with .*wall \([0-9.]*\) s.*/\1/p' "$out/cookies.txt")
