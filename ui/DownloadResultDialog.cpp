@@ -14,7 +14,8 @@ namespace qm::ui {
 
 namespace {
 
-enum Column { kName, kListed, kSaved, kHad, kFailed, kVideos, kReason, kColumns };
+// The 视频 column comes last, so the reason keeps its place beside the picture counts.
+enum Column { kName, kListed, kSaved, kHad, kFailed, kReason, kVideos, kColumns };
 
 QTableWidgetItem* Cell(const QString& text, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* item = new QTableWidgetItem(text);
@@ -55,8 +56,8 @@ DownloadResultDialog::DownloadResultDialog(JobOutcome outcome, QWidget* parent)
 
     table_ = new QTableWidget(static_cast<int>(outcome_.albums.size()), kColumns, this);
     table_->setHorizontalHeaderLabels({QStringLiteral("相册"), QStringLiteral("列出"), QStringLiteral("已保存"),
-                                       QStringLiteral("已有"), QStringLiteral("失败"), QStringLiteral("视频"),
-                                       QStringLiteral("原因")});
+                                       QStringLiteral("已有"), QStringLiteral("失败"), QStringLiteral("原因"),
+                                       QStringLiteral("视频")});
     table_->verticalHeader()->hide();
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
