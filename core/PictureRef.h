@@ -14,7 +14,7 @@ struct PictureRef {
     Text description;  // where the answer has one
     Text headers;      // extra request header lines (CR LF separated), e.g. a Referer
     Text photoId;      // the service's id of the picture, where the answer has one
-    std::string postId;  // the mood post the picture belongs to (the post's tid); empty elsewhere
+    std::string postId{};  // the mood post the picture belongs to (the post's tid); empty elsewhere
     // A video item: the addresses above are its cover; the film is asked for before its download.
     bool isVideo = false;
     // The film entry of a video item in an album's task list (made by the naming beside the

@@ -134,7 +134,7 @@ void BuildTarget(const fs::path& save, const fs::path& relative, unsigned thread
 
     const std::string name = relative.string();
     std::vector<AlbumTile> tiles;
-    GalleryReport::Target t{name, dir / "index.html", albums.size(), 0};
+    GalleryReport::Target t{name, dir / "index.html", albums.size(), 0, 0, {}};
     // The mood posts: from the first album folder that holds moods.json.
     std::optional<MoodsFile> moods;
     std::string moodFolder;

@@ -183,7 +183,9 @@ TEST(AlbumTableThumbnails, ColumnsFollowTheWidthAndTheChoiceStays) {
             EXPECT_EQ(g.CellData(album / c.columns, album % c.columns), album);
             EXPECT_EQ(g.CellText(album / c.columns, album % c.columns), ThumbCaption(album, FormatText("album %d", album)));
         }
-        if (13 % c.columns) EXPECT_EQ(g.CellData(g.RowCount() - 1, 13 % c.columns), -1);
+        if (13 % c.columns) {
+            EXPECT_EQ(g.CellData(g.RowCount() - 1, 13 % c.columns), -1);
+        }
         EXPECT_EQ(g.SelectedAlbums(13), std::vector<int>({2, 9}));
         EXPECT_EQ(g.CellData(g.currentIndex().row(), g.currentIndex().column()), 9);
         for (int col = 0; col < c.columns; ++col) EXPECT_EQ(g.columnWidth(col), cell);
