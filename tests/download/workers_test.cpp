@@ -326,6 +326,12 @@ TEST_F(Workers, FaultyServerNeverLeavesPartialFiles) {
 // A full disk ends the album at once: the picture fails with the disk's reason (its alternate is not
 // asked, so its 404 cannot hide that reason), and no further picture is requested.
 TEST_F(Workers, FullDiskEndsTheAlbumWithItsReason) {
+#if defined(__SANITIZE_THREAD__)
+    // The tiny disk lives in a forked child, which starts the workers; ThreadSanitizer cannot
+    // follow threads started after a fork of a process that already runs threads (the server's).
+    // The main and AddressSanitizer builds run this test.
+    GTEST_SKIP() << "threads after fork are not supported under ThreadSanitizer";
+#endif
     server.Get(R"(/p/(\d+))", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(std::string(40000, 'p'), "image/jpeg");
     });
