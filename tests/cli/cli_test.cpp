@@ -18,6 +18,7 @@
 
 #include "sim/Simulator.h"
 #include "FileText.h"
+#include "WaitUntil.h"
 
 namespace {
 
@@ -420,11 +421,7 @@ TEST_F(CliTest, ARunKilledMidAlbumKeepsItsRecordsAndTheRerunFetchesOnlyTheRest) 
     const std::vector<std::string> args = {"download", "10001", "--albums", "1", "--save", "saved", "--no-gallery"};
 
     const pid_t pid = Spawn(dir_, SimEnv(), bin_, args);
-    bool some = false;
-    for (int i = 0; i < 1200 && !some; ++i) {
-        some = SavedInArchive(save) >= 20;
-        if (!some) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+    const bool some = qm::test::WaitUntil([&] { return SavedInArchive(save) >= 20; }, std::chrono::seconds(30));
     kill(pid, SIGKILL);
     WaitExit(pid);
     ASSERT_TRUE(some) << "the archive recorded nothing while the run went on";
