@@ -3,6 +3,7 @@
 // and every code unit are reachable). Shared by the harnesses and the replay tests.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,13 +14,33 @@
 
 #include "net/StringCtrl.h"
 
-// A broken promise of the code under test: print it and abort, so that the fuzzer keeps the input
-// and a replay test fails loudly.
+namespace qm::fuzz {
+
+// Every promise checked is counted, so that a replay test can see its inputs reached them.
+inline std::atomic<unsigned long>& ChecksRun() {
+    static std::atomic<unsigned long> n{0};
+    return n;
+}
+// Where a broken promise goes. Unset (the fuzzers): printed, then abort, so that the fuzzer keeps
+// the input. The replay tests set it to report a test failure and go on.
+using BrokenPromise = void (*)(const char* where, int line, const char* promise);
+inline BrokenPromise& BrokenPromiseHandler() {
+    static BrokenPromise handler = nullptr;
+    return handler;
+}
+
+}  // namespace qm::fuzz
+
 #define QM_FUZZ_CHECK(cond)                                                                   \
     do {                                                                                      \
+        ++qm::fuzz::ChecksRun();                                                              \
         if (!(cond)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);   \
-            std::abort();                                                                     \
+            if (qm::fuzz::BrokenPromiseHandler()) {                                           \
+                qm::fuzz::BrokenPromiseHandler()(__FILE__, __LINE__, #cond);                  \
+            } else {                                                                          \
+                std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+                std::abort();                                                                 \
+            }                                                                                 \
         }                                                                                     \
     } while (0)
 

@@ -51,6 +51,11 @@ if [ -x "$bin/naming_bench" ]; then
     "$bin/naming_bench" >"$out/naming.txt" || status=1
     cat "$out/naming.txt" >&2
 fi
+if [ -x "$bin/gallery_ready_bench" ]; then
+    echo "== gallery_ready_bench" >&2
+    "$bin/gallery_ready_bench" >"$out/gallery.txt" || status=1
+    cat "$out/gallery.txt" >&2
+fi
 if [ -x "$bin/rerun_bench" ]; then
     echo "== rerun_bench" >&2
     "$bin/rerun_bench" >"$out/rerun.txt" || status=1
@@ -159,6 +164,11 @@ if [ -s "$out/naming.txt" ]; then
     # "naming: N same-titled pictures in S s (goal < 1 s)"
     read -r count secs < <(sed -n 's/^naming: \([0-9]*\) same-titled pictures in \([0-9.]*\) s.*/\1 \2/p' "$out/naming.txt")
     row "naming: $count same titles s" "$secs" "1.0" "goal < 1 s (title list on)"
+fi
+if [ -s "$out/gallery.txt" ] && grep -q '^gallery: [0-9]' "$out/gallery.txt"; then
+    # "gallery: N-picture page ready in M ms (median of 3; goal < 1000 ms)"
+    read -r count ms < <(sed -n 's/^gallery: \([0-9]*\)-picture page ready in \(-\?[0-9]*\) ms.*/\1 \2/p' "$out/gallery.txt")
+    row "gallery: $count-picture page ready ms" "$ms" "1000" "goal < 1000 ms (headless Chromium)"
 fi
 if [ -s "$out/rerun.txt" ]; then
     # "rerun: N pictures of K KiB, first run A s, re-run B s (median of 3; P % of the first; goal < 10 %)"

@@ -1,14 +1,11 @@
 #include "sim/Simulator.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <deque>
 #include <mutex>
@@ -22,6 +19,7 @@
 #include "sim/DemoScenario.h"
 #include "sim/Encoding.h"
 #include "sim/Scenario.h"
+#include "sim/ServerConnections.h"
 
 namespace qm::sim {
 namespace {
@@ -85,28 +83,6 @@ const char* PictureType(const std::string& format) {
     return "image/jpeg";
 }
 
-// Finds the accepted socket of a connection by its two ports among this process's open descriptors.
-int FindConnectionSocket(int localPort, int remotePort) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        int fd = -1;
-        try {
-            fd = std::stoi(entry.path().filename().string());
-        } catch (...) {
-            continue;
-        }
-        sockaddr_in local{}, peer{};
-        socklen_t len = sizeof local;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET)
-            continue;
-        if (ntohs(local.sin_port) != localPort) continue;
-        len = sizeof peer;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) continue;
-        if (ntohs(peer.sin_port) == remotePort) return fd;
-    }
-    return -1;
-}
-
 }  // namespace
 
 struct Simulator::Impl : PasswordBook {
@@ -115,6 +91,7 @@ struct Simulator::Impl : PasswordBook {
     httplib::Server server;
     std::thread thread;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> listening{false};  // the server's thread has not returned yet
     std::atomic<int> port{0};
     std::atomic<bool> logging{true};
 
@@ -535,7 +512,7 @@ int Simulator::Start(int port) {
     impl->stopping = false;
     impl->server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     impl->server.set_keep_alive_max_count(100000);
-    // An idle kept-alive connection holds a server thread, and Stop() waits for it: keep the wait short.
+    // An idle kept-alive connection holds a server thread; Stop() shuts such connections down.
     impl->server.set_keep_alive_timeout(1);
     impl->server.set_tcp_nodelay(true);  // headers and body go out in separate writes
     auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->Handle(req, res); };
@@ -549,7 +526,11 @@ int Simulator::Start(int port) {
     }
     if (bound <= 0) return 0;
     impl->port = bound;
-    impl->thread = std::thread([impl] { impl->server.listen_after_bind(); });
+    impl->listening = true;
+    impl->thread = std::thread([impl] {
+        impl->server.listen_after_bind();
+        impl->listening = false;
+    });
     // Wait until the accept loop runs: a stop() before that would be missed and Stop() would hang.
     for (int i = 0; i < 5000 && !impl->server.is_running(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -560,7 +541,16 @@ int Simulator::Start(int port) {
 void Simulator::Stop() {
     if (impl_->port == 0) return;
     impl_->stopping = true;
+    // A stop() before the accept loop runs would be missed and leave the loop running.
+    while (impl_->listening && !impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     impl_->server.stop();
+    // The accept loop has ended; its threads still serve the connections they hold. Shut those
+    // down until the loop's thread has joined them all: an idle keep-alive connection then ends at
+    // once, and a stalled or dripping answer (which watches `stopping`) is cut.
+    while (impl_->listening) {
+        ShutDownServerConnections(impl_->port);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (impl_->thread.joinable()) impl_->thread.join();
     impl_->port = 0;
 }

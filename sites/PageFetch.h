@@ -27,14 +27,24 @@ inline Text FetchText(const Text& url, const Text& headers, unsigned bodyFlags) 
     return GetBodyText(resp, bodyFlags);
 }
 
-// The same, stopped with the job, and noting a network failure as the context's reason.
+// A list page answered with an error status (400 and above) is a failed page, not a page without
+// entries: its body is an error page, and reading it as the end of the list would pass an album
+// off as complete.
+inline bool FailedPage(ST_URLRESPONSE& resp) {
+    if (resp.status < 400) return false;
+    if (!resp.failure) resp.failure = FetchFailure{FailureKind::HttpStatus, resp.status, {}};
+    return true;
+}
+
+// The same, stopped with the job, and noting a failed page (a network failure or an error status)
+// as the context's reason.
 template <typename Context>
 Text FetchText(Context& ctx, const Text& url, const Text& headers, unsigned bodyFlags) {
     ST_URLREQUEST req;
     req.url = url;
     req.headers = headers;
     ST_URLRESPONSE resp;
-    if (!FetchPaced(ctx, req, resp)) {
+    if (!FetchPaced(ctx, req, resp) || FailedPage(resp)) {
         if (TraceEnabled()) Trace("fetch failed: %s\n", ToUtf8(url).c_str());
         if (!ctx.Stopped() && ctx.reasonText.empty()) ctx.reasonText = DescribeFailure(resp.failure);
         return {};

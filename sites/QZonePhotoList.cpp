@@ -206,7 +206,7 @@ void PageFailed(SiteContext& st, std::string reason) {
 
 bool FetchBody(SiteContext& st, ST_URLREQUEST& req, Text& body) {
     ST_URLRESPONSE resp;
-    if (!FetchPaced(st, req, resp)) {
+    if (!FetchPaced(st, req, resp) || pagefetch::FailedPage(resp)) {
         if (!st.Stopped() && st.reasonText.empty()) st.reasonText = DescribeFailure(resp.failure);
         return false;
     }

@@ -3,14 +3,15 @@
 // that keep only the QQ Zone family's cookies (from a file, and from a Firefox cookies.sqlite).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "CliRunner.h"
 #include "FileText.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -19,37 +20,30 @@ namespace fs = std::filesystem;
 class InstalledCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("qm_cli_install_" + std::to_string(::getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
         fs::create_directories(root_ / "bin");
-        fs::create_directories(root_ / "home");
         fs::create_directories(root_ / "work");
         fs::copy_file(fs::path(QM_BIN_DIR) / "quillmoss-cli", root_ / "bin" / "quillmoss-cli");
+        cli_.binary = root_ / "bin" / "quillmoss-cli";
+        // No program-folder variables: the installed layout finds its folders from HOME alone.
+        cli_.env = {{"QUILLMOSS_HOME", std::nullopt}, {"XDG_CONFIG_HOME", std::nullopt}, {"XDG_CACHE_HOME", std::nullopt}};
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    // Runs the copied binary in work/ with HOME=home/ and no program-folder variables.
-    int Cli(const std::string& args, const std::string& redirect = ">out.txt") {
-        const std::string cmd = "cd " + qm::test::ShellQuote((root_ / "work").string()) +
-                                " && env -u QUILLMOSS_HOME -u QUILLMOSS_CONNECT_TO -u XDG_CONFIG_HOME -u "
-                                "XDG_CACHE_HOME HOME=" +
-                                qm::test::ShellQuote((root_ / "home").string()) + " " + qm::test::ShellQuote((root_ / "bin/quillmoss-cli").string()) +
-                                " " + args + " " + redirect + " 2>err.txt </dev/null";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Runs the copied binary in work/ with HOME=home/; standard output goes to work/out.txt unless
+    // `redirect` names another file.
+    int Cli(const std::vector<std::string>& args, const fs::path& out = "out.txt") {
+        auto child = cli_.Start(args, out, "err.txt");
+        return cli_.Finish(child).code;
     }
     std::string Out() { return qm::test::FileText(root_ / "work/out.txt"); }
     std::string Err() { return qm::test::FileText(root_ / "work/err.txt"); }
     fs::path Config() const { return root_ / "home/.config/quillmoss"; }
 
-    fs::path root_;
+    qm::test::TempFolder folder_{"qm-cli-install-"};
+    const fs::path& root_ = folder_.path();
+    qm::test::CliRunner cli_{root_, root_ / "work"};
 };
 
 TEST_F(InstalledCli, DemoFromACopiedBinaryKeepsItsFilesInTheConfigFolder) {
-    ASSERT_EQ(Cli("--demo list 123456789"), 0) << Err();
+    ASSERT_EQ(Cli({"--demo", "list", "123456789"}), 0) << Err();
     EXPECT_NE(Out().find("毕业照全集"), std::string::npos);
     EXPECT_TRUE(fs::is_regular_file(Config() / "soft.dat"));
     for (const auto& e : fs::directory_iterator(root_ / "work"))  // only the redirections
@@ -57,16 +51,16 @@ TEST_F(InstalledCli, DemoFromACopiedBinaryKeepsItsFilesInTheConfigFolder) {
 
     // A current directory that holds soft.dat is a portable program folder, as before.
     fs::copy_file(Config() / "soft.dat", root_ / "work/soft.dat");
-    ASSERT_EQ(Cli("settings set FolderSuffix -?4"), 0) << Err();
+    ASSERT_EQ(Cli({"settings", "set", "FolderSuffix", "-?4"}), 0) << Err();
     EXPECT_NE(qm::test::FileText(root_ / "work/soft.dat"), qm::test::FileText(Config() / "soft.dat"));
-    ASSERT_EQ(Cli("settings show"), 0);
+    ASSERT_EQ(Cli({"settings", "show"}), 0);
     EXPECT_NE(Out().find("FolderSuffix\t-?4\n"), std::string::npos);
 }
 
 TEST_F(InstalledCli, AFullStandardOutputIsAFailure) {
-    EXPECT_EQ(Cli("--demo list 123456789", ">/dev/full"), 1);
+    EXPECT_EQ(Cli({"--demo", "list", "123456789"}, "/dev/full"), 1);
     EXPECT_NE(Err().find("cannot write to standard output"), std::string::npos);
-    EXPECT_EQ(Cli("settings show", ">/dev/full"), 1);
+    EXPECT_EQ(Cli({"settings", "show"}, "/dev/full"), 1);
 }
 
 TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
@@ -77,18 +71,18 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
                                              << ".example.com\tTRUE\t/\tFALSE\t" << far << "\ttrack\t1\n"
                                              << "evilqq.com\tFALSE\t/\tFALSE\t" << far << "\tx\t1\n"
                                              << ".qq.com\tTRUE\t/\tFALSE\t" << far << "\tesc\tv\x1b]0;t\x07\n";
-    ASSERT_EQ(Cli("cookies import export.txt"), 0) << Err();
+    ASSERT_EQ(Cli({"cookies", "import", "export.txt"}), 0) << Err();
     EXPECT_NE(Err().find("export.txt 里的 5 个 cookie 保留了 3 个"), std::string::npos) << Err();
     EXPECT_NE(Err().find("其他域名的（--all-domains 会取它们） 2 个"), std::string::npos) << Err();
     // A value from an imported file is listed escaped: no escape sequence reaches the terminal.
-    ASSERT_EQ(Cli("cookies list"), 0);
+    ASSERT_EQ(Cli({"cookies", "list"}), 0);
     EXPECT_NE(Out().find("\tesc\tv\\x1b]0;t\\x07\t"), std::string::npos) << Out();
     EXPECT_EQ(Out().find('\x1b'), std::string::npos);
     const std::string kept = qm::test::FileText(Config() / "cookies.txt");
     EXPECT_NE(kept.find("p_skey"), std::string::npos);
     EXPECT_EQ(kept.find("example.com"), std::string::npos);
     EXPECT_EQ(kept.find("evilqq"), std::string::npos);
-    ASSERT_EQ(Cli("cookies import export.txt --all-domains"), 0);
+    ASSERT_EQ(Cli({"cookies", "import", "export.txt", "--all-domains"}), 0);
     EXPECT_NE(qm::test::FileText(Config() / "cookies.txt").find("example.com"), std::string::npos);
 
     // A Firefox profile: cookies.sqlite with a session login cookie, an expired one (expiry in
@@ -112,10 +106,10 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
-    ASSERT_EQ(Cli("cookies import --from-browser firefox"), 0) << Err();
+    ASSERT_EQ(Cli({"cookies", "import", "--from-browser", "firefox"}), 0) << Err();
     EXPECT_NE(Err().find("里QQ空间一族的 3 个 cookie 保留了 2 个"), std::string::npos) << Err();
     EXPECT_NE(Err().find("已过期的 1 个"), std::string::npos) << Err();
-    ASSERT_EQ(Cli("cookies list"), 0);
+    ASSERT_EQ(Cli({"cookies", "list"}), 0);
     EXPECT_NE(Out().find(".qq.com\t/\tskey\t@Ab"), std::string::npos) << Out();
     EXPECT_NE(Out().find("ptlogin2.qzone.qq.com\t/\tpt4_token\tt\t2100-01-01"), std::string::npos) << Out();
     EXPECT_EQ(Out().find("example.net"), std::string::npos);
@@ -123,8 +117,8 @@ TEST_F(InstalledCli, CookieImportsKeepTheFamilyDomainsOnly) {
     EXPECT_TRUE(fs::is_regular_file(profile / "cookies.sqlite"));  // the browser's file is untouched
     EXPECT_FALSE(fs::exists(profile / "cookies.sqlite-journal"));
 
-    EXPECT_EQ(Cli("cookies import --from-browser firefox --profile " + qm::test::ShellQuote((root_ / "none").string())), 1);
-    EXPECT_EQ(Cli("cookies import --from-browser chrome"), 2);
+    EXPECT_EQ(Cli({"cookies", "import", "--from-browser", "firefox", "--profile", (root_ / "none").string()}), 1);
+    EXPECT_EQ(Cli({"cookies", "import", "--from-browser", "chrome"}), 2);
 }
 
 }  // namespace
@@ -137,7 +131,7 @@ TEST_F(InstalledCli, CompletionsOfferEveryOptionOfTheHelp) {
     ASSERT_FALSE(bash.empty());
     ASSERT_FALSE(zsh.empty());
     for (const char* command : {"list", "download", "report", "gallery", "cookies"}) {
-        ASSERT_EQ(Cli(std::string(command) + " --help"), 0) << command;
+        ASSERT_EQ(Cli({command, "--help"}), 0) << command;
         const std::string help = Out();
         const std::string usage = help.substr(0, help.find("\n\n"));
         for (std::size_t at = usage.find("--"); at != std::string::npos; at = usage.find("--", at + 2)) {

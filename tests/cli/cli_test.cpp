@@ -4,8 +4,6 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,21 +12,19 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-#include <thread>
 
-#include "sim/Simulator.h"
+#include "CliRunner.h"
 #include "FileText.h"
+#include "TempFolder.h"
 #include "WaitUntil.h"
+#include "sim/Simulator.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
+using qm::test::CliResult;
+using Env = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
@@ -40,48 +36,30 @@ std::vector<std::string> Lines(const std::string& text) {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        bin_ = fs::path(QM_BIN_DIR) / "quillmoss-cli";
-        ASSERT_TRUE(fs::exists(bin_)) << "build the quillmoss-cli target first";
-        dir_ = fs::temp_directory_path() / ("qm_cli_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        ASSERT_TRUE(fs::exists(cli_.binary)) << "build the quillmoss-cli target first";
     }
     void TearDown() override {
         if (sim_) sim_->Stop();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
-    // Runs the binary in the program folder with stdin closed (no terminal to ask).
-    CliRun Cli(const std::vector<std::string>& args, const std::string& env = "") {
-        std::string cmd = "cd " + qm::test::ShellQuote(dir_.string()) + " && env -u QUILLMOSS_CONNECT_TO QUILLMOSS_HOME=. " + env + " " +
-                          qm::test::ShellQuote(bin_.string());
-        for (const auto& a : args) cmd += " " + qm::test::ShellQuote(a);
-        cmd += " >out.txt 2>err.txt </dev/null";
-        CliRun r;
-        const int status = std::system(cmd.c_str());
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = qm::test::FileText(dir_ / "out.txt");
-        r.err = qm::test::FileText(dir_ / "err.txt");
-        return r;
-    }
+    // Runs the binary with the scratch folder as its program folder and stdin closed (no terminal
+    // to ask).
+    CliResult Cli(const std::vector<std::string>& args, const Env& env = {}) { return cli_.Run(args, env); }
 
     void StartSim(json scenario) {
         sim_ = std::make_unique<qm::sim::Simulator>(std::move(scenario));
         ASSERT_NE(sim_->Start(0), 0);
-        httplib::Client probe("127.0.0.1", sim_->Port());  // the loop runs once it answered
-        probe.Get("/");
-        sim_->ClearRequests();
     }
-    std::string SimEnv() const { return "QUILLMOSS_CONNECT_TO=" + sim_->ConnectTo(); }
+    Env SimEnv() const { return {{"QUILLMOSS_CONNECT_TO", sim_->ConnectTo()}}; }
 
-    fs::path bin_, dir_;
+    qm::test::TempFolder dir{"qm-cli-"};
+    const fs::path& dir_ = dir.path();
+    qm::test::CliRunner cli_{dir.path()};
     std::unique_ptr<qm::sim::Simulator> sim_;
 };
 
 TEST_F(CliTest, ListsTheDemoTargetInEachFormat) {
-    const CliRun table = Cli({"--demo", "list", "123456789"});
+    const CliResult table = Cli({"--demo", "list", "123456789"});
     ASSERT_EQ(table.code, 0) << table.err;
     const auto rows = Lines(table.out);
     ASSERT_EQ(rows.size(), 10u);
@@ -91,7 +69,7 @@ TEST_F(CliTest, ListsTheDemoTargetInEachFormat) {
     EXPECT_EQ(rows[5], "0005  毕业照全集                 1200");
     EXPECT_EQ(rows[9], "0009  说说里的图片-新增测试功能  未知");
 
-    const CliRun tsv = Cli({"--demo", "list", "123456789", "--format", "tsv"});
+    const CliResult tsv = Cli({"--demo", "list", "123456789", "--format", "tsv"});
     ASSERT_EQ(tsv.code, 0) << tsv.err;
     const auto t = Lines(tsv.out);
     ASSERT_EQ(t.size(), 9u);  // rows only
@@ -100,7 +78,7 @@ TEST_F(CliTest, ListsTheDemoTargetInEachFormat) {
     EXPECT_EQ(t[6], "0007\t家庭 (1)\t   4\t");  // the second album of the same name
     EXPECT_EQ(t[8], "0009\t说说里的图片-新增测试功能\t未知\t");
 
-    const CliRun js = Cli({"list", "--format=json", "123456789", "--demo"});
+    const CliResult js = Cli({"list", "--format=json", "123456789", "--demo"});
     ASSERT_EQ(js.code, 0) << js.err;
     const json arr = json::parse(js.out);
     ASSERT_EQ(arr.size(), 9u);
@@ -125,7 +103,7 @@ TEST_F(CliTest, ExitCodesAndUsage) {
     // Every help speaks the terminal's one language: below the usage lines no English prose (an
     // article or "Exit status" would show it), and every paragraph holds Chinese.
     for (const char* c : {"list", "download", "report", "gallery", "settings", "cookies"}) {
-        const CliRun h = Cli({c, "--help"});
+        const CliResult h = Cli({c, "--help"});
         EXPECT_EQ(h.code, 0) << c;
         EXPECT_NE(h.out.find("usage: quillmoss-cli"), std::string::npos) << c;
         const std::string body = h.out.substr(std::min(h.out.size(), h.out.find("\n\n")));
@@ -146,13 +124,13 @@ TEST_F(CliTest, ExitCodesAndUsage) {
     EXPECT_EQ(Cli({"--help"}).code, 0);
 
     // Nothing found: the message on stderr, an empty table, status 1.
-    const CliRun letters = Cli({"--demo", "list", "12345abc"});
+    const CliResult letters = Cli({"--demo", "list", "12345abc"});
     EXPECT_EQ(letters.code, 1);
     EXPECT_NE(letters.err.find("请直接输入QQ号进行下载"), std::string::npos);
     EXPECT_EQ(Lines(letters.out).size(), 1u);
 
     // An album number outside the list is a usage error, before anything is downloaded.
-    const CliRun outside = Cli({"--demo", "download", "123456789", "--save", "saved", "--albums", "2,10"});
+    const CliResult outside = Cli({"--demo", "download", "123456789", "--save", "saved", "--albums", "2,10"});
     EXPECT_EQ(outside.code, 2);
     EXPECT_NE(outside.err.find("第 10 个相册不在列表里"), std::string::npos) << outside.err;
     EXPECT_FALSE(fs::exists(dir_ / "saved"));
@@ -164,7 +142,7 @@ TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
     ASSERT_EQ(before.size(), 19808u);
 
     for (const char* bad : {"0", "16", "x"}) {
-        const CliRun r = Cli({"settings", "set", "ThreadCount", bad});
+        const CliResult r = Cli({"settings", "set", "ThreadCount", bad});
         EXPECT_EQ(r.code, 2) << bad;
         EXPECT_NE(r.err.find("参数错误"), std::string::npos);
     }
@@ -176,7 +154,7 @@ TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
     EXPECT_EQ(Cli({"settings", "set", "NamePrefix", std::string(50, 'p')}).code, 0);
     EXPECT_EQ(Cli({"settings", "set", "FolderMode", "2"}).code, 2);
     EXPECT_EQ(Cli({"settings", "toggle", "DescriptionPicturesOnly"}).code, 0);
-    const CliRun toggled = Cli({"settings", "toggle", "MainPicturesOnly"});
+    const CliResult toggled = Cli({"settings", "toggle", "MainPicturesOnly"});
     EXPECT_EQ(toggled.out, "MainPicturesOnly\ton\n");
     EXPECT_EQ(Cli({"settings", "toggle", "NoSuchFlag"}).code, 2);
 
@@ -193,18 +171,18 @@ TEST_F(CliTest, SettingsValidateLikeTheDialogsAndPersist) {
 // is never reported as saved.
 TEST_F(CliTest, FoldersInPlaceOfFilesGiveClearErrors) {
     fs::create_directories(dir_ / "soft.dat");
-    const CliRun set = Cli({"settings", "set", "ThreadCount", "3"});
+    const CliResult set = Cli({"settings", "set", "ThreadCount", "3"});
     EXPECT_EQ(set.code, 1);
     EXPECT_NE(set.err.find("quillmoss-cli: 无法保存设置: "), std::string::npos) << set.err;
     EXPECT_EQ(Cli({"settings", "toggle", "FixFormat"}).code, 1);
 
     fs::create_directories(dir_ / "exported");
-    const CliRun folder = Cli({"cookies", "import", "exported"});
+    const CliResult folder = Cli({"cookies", "import", "exported"});
     EXPECT_EQ(folder.code, 1);
     EXPECT_NE(folder.err.find("exported 是文件夹，不是 cookie 文件"), std::string::npos) << folder.err;
 
     fs::create_directories(dir_ / "cookies.txt");
-    const CliRun list = Cli({"cookies", "list"});
+    const CliResult list = Cli({"cookies", "list"});
     EXPECT_EQ(list.code, 1);
     EXPECT_NE(list.err.find("程序文件夹里的 cookies.txt 无法读取"), std::string::npos);
 }
@@ -218,7 +196,7 @@ TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
                  {"albums", {{{"id", "f1"}, {"name", "Friends"}, {"priv", 4}, {"pictures", 2}}}}}}}});
 
     // Without cookies the space refuses; the login question is answered No with no terminal.
-    const CliRun refused = Cli({"list", "10001"}, SimEnv());
+    const CliResult refused = Cli({"list", "10001"}, SimEnv());
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("加密或非公开空间，是否进行身份验证?"), std::string::npos);
     EXPECT_NE(refused.err.find("-> 否"), std::string::npos);
@@ -228,13 +206,13 @@ TEST_F(CliTest, ImportedCookiesOpenAFriendsOnlySpace) {
     std::ofstream(dir_ / "export.txt") << "# Netscape HTTP Cookie File\n"
                                           ".qq.com\tTRUE\t/\tFALSE\t0\tuin\to0020001234\n"
                                           "#HttpOnly_.qq.com\tTRUE\t/\tFALSE\t0\tskey\t@Fr1endKy\n";
-    const CliRun imported = Cli({"cookies", "import", "export.txt"});
+    const CliResult imported = Cli({"cookies", "import", "export.txt"});
     ASSERT_EQ(imported.code, 0) << imported.err;
     const std::string listed = Cli({"cookies", "list"}).out;
     EXPECT_NE(listed.find(".qq.com\t/\tskey\t@Fr1endKy\t"), std::string::npos) << listed;
 
     // A later run sees them: the friends-only album is listed.
-    const CliRun ok = Cli({"list", "10001", "--format", "tsv"}, SimEnv());
+    const CliResult ok = Cli({"list", "10001", "--format", "tsv"}, SimEnv());
     ASSERT_EQ(ok.code, 0) << ok.err;
     EXPECT_EQ(Lines(ok.out).front(), "0001\tFriends\t   2\t好友可见");
 
@@ -258,16 +236,16 @@ TEST_F(CliTest, PasswordAlbumsDownloadWithAGivenPassword) {
     for (const std::vector<std::string>& answer : {std::vector<std::string>{"--no"}, std::vector<std::string>{}}) {
         std::vector<std::string> args = {"--demo", "download", "123456789", "--albums", "4", "--save", "saved"};
         args.insert(args.end(), answer.begin(), answer.end());
-        const CliRun declined = Cli(args);
+        const CliResult declined = Cli(args);
         EXPECT_EQ(declined.code, 1);
         EXPECT_EQ(count(declined.err, "加密相册，是否输入密码？"), 1u) << declined.err;
     }
-    const CliRun wrong = Cli({"--demo", "download", "123456789", "--albums", "4", "--save", "saved",
+    const CliResult wrong = Cli({"--demo", "download", "123456789", "--albums", "4", "--save", "saved",
                               "--album-password", "0004=nope"});
     EXPECT_EQ(wrong.code, 1) << wrong.err;
     EXPECT_EQ(count(wrong.err, "加密相册，是否输入密码？"), 1u) << wrong.err;
 
-    const CliRun right = Cli({"--demo", "download", "123456789", "--albums", "4", "--save", "saved",
+    const CliResult right = Cli({"--demo", "download", "123456789", "--albums", "4", "--save", "saved",
                               "--album-password", "4=1234"});
     EXPECT_EQ(right.code, 0) << right.err;
     std::size_t pictures = 0;
@@ -278,7 +256,7 @@ TEST_F(CliTest, PasswordAlbumsDownloadWithAGivenPassword) {
 }
 
 TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
-    const CliRun r =
+    const CliResult r =
         Cli({"--demo", "download", "123456789", "--albums", "1,3", "--save", "saved dir", "--no"});
     // The friends-only album cannot be reached without a login: the run is not complete.
     EXPECT_EQ(r.code, 1) << r.err;
@@ -294,7 +272,7 @@ TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
     EXPECT_NE(r.err.find("下载完毕"), std::string::npos);
 
     // The same run as JSON events, one object per line.
-    const CliRun js = Cli({"--demo", "download", "123456789", "--albums", "1", "--save", "json dir", "--format",
+    const CliResult js = Cli({"--demo", "download", "123456789", "--albums", "1", "--save", "json dir", "--format",
                            "json"});
     EXPECT_EQ(js.code, 0) << js.err;
     std::vector<json> events;
@@ -311,11 +289,11 @@ TEST_F(CliTest, DownloadsChosenAlbumsAndSummarises) {
 TEST_F(CliTest, ARerunWhosePicturesAllFailIsAFailureEvenWithTheFilesOnDisk) {
     json scenario = {{"qzone", {{{"uin", "10001"}, {"albums", {{{"id", "a"}, {"name", "A"}, {"pictures", 4}}}}}}}};
     StartSim(scenario);
-    const CliRun first = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
+    const CliResult first = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
     ASSERT_EQ(first.code, 0) << first.err;
 
     // A later run skips what the archive records as saved, and says so.
-    const CliRun skip = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
+    const CliResult skip = Cli({"download", "10001", "--albums", "1", "--save", "saved"}, SimEnv());
     EXPECT_EQ(skip.code, 0) << skip.err;
     EXPECT_EQ(Lines(skip.out).at(1).rfind("0001  A        4       0     4     0", 0), 0u) << skip.out;
     sim_->Stop();
@@ -324,7 +302,7 @@ TEST_F(CliTest, ARerunWhosePicturesAllFailIsAFailureEvenWithTheFilesOnDisk) {
     // every picture is asked for again.
     scenario["faults"] = {{{"match", "photo.store.qq.com"}, {"status", 500}}};
     StartSim(scenario);
-    const CliRun again = Cli({"download", "10001", "--albums", "1", "--save", "saved", "--refetch"}, SimEnv());
+    const CliResult again = Cli({"download", "10001", "--albums", "1", "--save", "saved", "--refetch"}, SimEnv());
     EXPECT_EQ(again.code, 1) << again.out << again.err;
     const auto lines = Lines(again.out);
     ASSERT_GE(lines.size(), 2u);
@@ -345,7 +323,7 @@ TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
         albums.push_back({{"id", id}, {"name", name}, {"pictures", 2}});
     }
     StartSim({{"qzone", {{{"uin", "10001"}, {"albums", albums}}}}});
-    const CliRun r = Cli({"download", "10001", "--albums", "1-6", "--save", "saved"}, SimEnv());
+    const CliResult r = Cli({"download", "10001", "--albums", "1-6", "--save", "saved"}, SimEnv());
     ASSERT_EQ(r.code, 0) << r.err;
 
     std::set<std::string> folders, pictures;
@@ -363,32 +341,20 @@ TEST_F(CliTest, SameLongAlbumNamesKeepTheirOwnFolders) {
     EXPECT_EQ(pictures, served);
 }
 
-// Starts the binary in the background; returns its process id.
-pid_t Spawn(const fs::path& dir, const std::string& env, const fs::path& bin,
-            const std::vector<std::string>& args) {
-    std::string cmd = "cd " + qm::test::ShellQuote(dir.string()) + " && exec env " + env + " " + qm::test::ShellQuote(bin.string());
-    for (const auto& a : args) cmd += " " + qm::test::ShellQuote(a);
-    cmd += " >out.txt 2>err.txt </dev/null";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+// True once no SIGINT waits to be delivered to the process: its handler has taken the last one.
+bool InterruptTaken(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) {
+            if (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) return false;
+        }
     }
-    return pid;
+    return true;
 }
 
-int WaitExit(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool WaitForText(const fs::path& file, const std::string& text) {
-    for (int i = 0; i < 400; ++i) {
-        if (qm::test::FileText(file).find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+bool FileSays(const fs::path& file, const std::string& text) {
+    return qm::test::WaitUntil(
+        [&] { return qm::test::FileText(file).find(text) != std::string::npos; }, std::chrono::seconds(60));
 }
 
 // Pictures of an album recorded as saved in the archive of `save` (read-only: the run writing it
@@ -420,16 +386,17 @@ TEST_F(CliTest, ARunKilledMidAlbumKeepsItsRecordsAndTheRerunFetchesOnlyTheRest) 
     const fs::path save = dir_ / "saved";
     const std::vector<std::string> args = {"download", "10001", "--albums", "1", "--save", "saved", "--no-gallery"};
 
-    const pid_t pid = Spawn(dir_, SimEnv(), bin_, args);
-    const bool some = qm::test::WaitUntil([&] { return SavedInArchive(save) >= 20; }, std::chrono::seconds(30));
-    kill(pid, SIGKILL);
-    WaitExit(pid);
+    auto run = cli_.Start(args, "out.txt", "err.txt", SimEnv());
+    const bool some = qm::test::WaitUntil([&] { return SavedInArchive(save) >= 20; }, std::chrono::seconds(60),
+                                          std::chrono::milliseconds(25));
+    ASSERT_TRUE(run.Signal(SIGKILL));
+    EXPECT_EQ(cli_.Finish(run).code, 128 + SIGKILL);
     ASSERT_TRUE(some) << "the archive recorded nothing while the run went on";
     const std::size_t kept = SavedInArchive(save);
     ASSERT_LT(kept, kPictures) << "the run ended before it was killed";
 
     sim_->ClearRequests();
-    const CliRun again = Cli(args, SimEnv());
+    const CliResult again = Cli(args, SimEnv());
     EXPECT_EQ(again.code, 0) << again.err;
     std::size_t fetched = 0;
     for (const auto& r : sim_->Requests()) fetched += r.host == "r.photo.store.qq.com";
@@ -447,13 +414,18 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
               {"faults", {{{"match", "r.photo.store.qq.com"}, {"delay_ms", 400}}}}});
     ASSERT_EQ(Cli({"settings", "set", "ThreadCount", "2"}).code, 0);
 
-    fs::remove(dir_ / "err.txt");
-    const pid_t pid =
-        Spawn(dir_, SimEnv(), bin_, {"download", "10001", "--albums", "1,2", "--save", "saved"});
-    ASSERT_TRUE(WaitForText(dir_ / "err.txt", "已开始下载图片"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    kill(pid, SIGINT);
-    EXPECT_EQ(WaitExit(pid), 130);
+    auto run = cli_.Start({"download", "10001", "--albums", "1,2", "--save", "saved"}, "out.txt", "err.txt", SimEnv());
+    ASSERT_TRUE(FileSays(dir_ / "err.txt", "已开始下载图片"));
+    // Ctrl-C once the first pictures are on their way (each answer is held back 400 ms).
+    auto pictureRequests = [&] {
+        std::size_t n = 0;
+        for (const auto& r : sim_->Requests()) n += (r.host + r.target).find("r.photo.store.qq.com") != std::string::npos;
+        return n;
+    };
+    ASSERT_TRUE(qm::test::WaitUntil([&] { return pictureRequests() >= 1; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(run.Signal(SIGINT));
+    const CliResult stopped = cli_.Finish(run);
+    EXPECT_EQ(stopped.code, 130);
     const std::string err = qm::test::FileText(dir_ / "err.txt");
     EXPECT_NE(err.find("正在终止：等正在下载的图片结束"), std::string::npos);
     EXPECT_NE(err.find("下载完毕"), std::string::npos);  // the job ended through its last step
@@ -476,16 +448,21 @@ TEST_F(CliTest, CtrlCStopsAfterThePicturesInProgressAndASecondQuits) {
     }
     EXPECT_LT(files, 12u);
 
-    // Two presses end the program at once.
-    fs::remove(dir_ / "err.txt");
+    // Two presses end the program at once, without finishing the job.
     // (It leaves its threads behind on purpose; a ThreadSanitizer build must not count that.)
-    const pid_t again = Spawn(dir_, SimEnv() + " TSAN_OPTIONS=report_thread_leaks=0", bin_,
-                              {"download", "10001", "--save", "saved2"});
-    ASSERT_TRUE(WaitForText(dir_ / "err.txt", "已开始下载图片"));
-    kill(again, SIGINT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(again, SIGINT);
-    EXPECT_EQ(WaitExit(again), 130);
+    auto again = cli_.Start({"download", "10001", "--save", "saved2"}, "out.txt", "err.txt",
+                            {{"QUILLMOSS_CONNECT_TO", sim_->ConnectTo()}, {"TSAN_OPTIONS", "report_thread_leaks=0"}});
+    ASSERT_TRUE(FileSays(dir_ / "err.txt", "已开始下载图片"));
+    ASSERT_TRUE(again.Signal(SIGINT));
+    // A second signal sent while the first still waits would merge with it: the second press
+    // follows as soon as the first has been taken, while the job is still winding down.
+    ASSERT_TRUE(qm::test::WaitUntil([&] { return InterruptTaken(again.Pid()); }, std::chrono::seconds(60),
+                                    std::chrono::milliseconds(1)));
+    ASSERT_TRUE(again.Signal(SIGINT));
+    EXPECT_EQ(cli_.Finish(again).code, 130);
+    const std::string quit = qm::test::FileText(dir_ / "err.txt");
+    EXPECT_NE(quit.find("\ninterrupted\n"), std::string::npos) << quit;
+    EXPECT_EQ(quit.find("下载完毕"), std::string::npos) << quit;
 }
 
 }  // namespace

@@ -1,20 +1,16 @@
 // End to end through quillmoss-cli --demo: a QQ group album and a Tencent Weibo album are listed and
 // downloaded from the built-in simulator, and every file is compared with the picture it serves.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
+#include "CliRunner.h"
+#include "FileText.h"
+#include "TempFolder.h"
 #include "net/StringCtrl.h"
 #include "sim/Simulator.h"
-#include "FileText.h"
 
 namespace qm {
 namespace {
@@ -24,31 +20,14 @@ namespace fs = std::filesystem;
 class GroupWeiboCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("qm-cli-gw-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root / "prog");
-        save = root / "save";
         // The same scenario the CLI's built-in simulator serves (pictures are deterministic).
         sim = sim::Simulator::Demo();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
     // Runs the CLI in the program folder; returns its exit status, stdout in `out`.
-    int Cli(const std::string& args, std::string* out = nullptr) {
-        const std::string cmd = "cd " + qm::test::ShellQuote((root / "prog").string()) + " && QUILLMOSS_HOME=. " +
-                                qm::test::ShellQuote(std::string(QM_BIN_DIR) + "/quillmoss-cli") + " " + args +
-                                " 2>/dev/null";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return -1;
-        std::string text;
-        std::array<char, 4096> buf;
-        for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) text.append(buf.data(), n);
-        const int status = ::pclose(p);
-        if (out) *out = text;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int Cli(const std::vector<std::string>& args, std::string* out = nullptr) {
+        const test::CliResult r = cli.Run(args);
+        if (out) *out = r.out;
+        return r.code;
     }
     // The album's picture files, without the download history and the gallery page beside them.
     static std::vector<fs::path> PictureFiles(const fs::path& folder) {
@@ -70,7 +49,9 @@ protected:
         return {};
     }
 
-    fs::path root, save;
+    test::TempFolder root{"qm-cli-gw-"};
+    test::CliRunner cli{root.path(), root.path() / "prog"};
+    const fs::path save = root.path() / "save";
     std::unique_ptr<sim::Simulator> sim;
 };
 
@@ -79,15 +60,15 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
     const std::string uin = std::to_string(account.at("uin").get<long long>());
     const std::string cookies =
         "uin=o00" + uin + "; skey=" + account.at("skey").get<std::string>() + "; guin=o00" + uin;
-    ASSERT_EQ(Cli("cookies import --domain qq.com " + qm::test::ShellQuote(cookies)), 0);
+    ASSERT_EQ(Cli({"cookies", "import", "--domain", "qq.com", cookies}), 0);
 
     std::string table;
-    ASSERT_EQ(Cli("--demo list 345678901 --kind group --format tsv", &table), 0);
+    ASSERT_EQ(Cli({"--demo", "list", "345678901", "--kind", "group", "--format", "tsv"}, &table), 0);
     EXPECT_NE(table.find("家庭聚会"), std::string::npos);
     EXPECT_NE(table.find("春节"), std::string::npos);
 
     ASSERT_EQ(
-        Cli("--demo download 345678901 --kind group --save " + qm::test::ShellQuote(save.string()) + " --albums all --yes"),
+        Cli({"--demo", "download", "345678901", "--kind", "group", "--save", save.string(), "--albums", "all", "--yes"}),
         0);
     const auto& group = sim->Scenario().at("groups").at(0);
     for (const auto& album : group.at("albums")) {
@@ -110,11 +91,11 @@ TEST_F(GroupWeiboCli, GroupAlbumsDownloadedAsServed) {
 
 TEST_F(GroupWeiboCli, WeiboTypedAlbumDownloadedAsServed) {
     std::string table;
-    ASSERT_EQ(Cli("--demo list demo_weibo --kind weibo --format tsv", &table), 0);
+    ASSERT_EQ(Cli({"--demo", "list", "demo_weibo", "--kind", "weibo", "--format", "tsv"}, &table), 0);
     EXPECT_NE(table.find("我的照片\t未知"), std::string::npos) << table;  // a typed album's count is unknown
 
     ASSERT_EQ(
-        Cli("--demo download demo_weibo --kind weibo --save " + qm::test::ShellQuote(save.string()) + " --albums 1 --yes"),
+        Cli({"--demo", "download", "demo_weibo", "--kind", "weibo", "--save", save.string(), "--albums", "1", "--yes"}),
         0);
     const auto& album = sim->Scenario().at("weibo").at(0).at("albums").at(0);
     std::vector<std::string> expected;

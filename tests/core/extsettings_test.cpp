@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "TempFolder.h"
 #include "net/FileUtil.h"
 
 namespace qm {
@@ -12,19 +13,13 @@ namespace {
 
 class ExtSettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path() /
-                (std::string("qm_ext_") + info->name() + "_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_dir);
-        m_folder = TextFromPath(m_dir) + u"/";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void SetUp() override { m_folder = TextFromPath(m_dir) + u"/"; }
 
     std::filesystem::path File() const { return PathFromText(m_folder + kExtSettingsFileName); }
     void WriteGbk(TextView text) { ASSERT_TRUE(WriteFileAtomic(File(), TextToGbk(text))); }
 
-    std::filesystem::path m_dir;
+    test::TempFolder m_temp{"qm-ext-"};
+    const std::filesystem::path& m_dir = m_temp.path();
     Text m_folder;
 };
 

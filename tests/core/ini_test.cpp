@@ -6,6 +6,7 @@
 #include <random>
 
 #include "core/CIni.h"
+#include "TempFolder.h"
 #include "net/FileUtil.h"
 
 namespace qm {
@@ -13,21 +14,14 @@ namespace {
 
 class IniTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path() /
-                (std::string("qm_ini_") + info->name() + "_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     Text Write(const std::string& bytes) {
         const auto path = m_dir / "test.ini";
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
         return TextFromPath(path);
     }
 
-    std::filesystem::path m_dir;
+    test::TempFolder m_temp{"qm-ini-"};
+    const std::filesystem::path& m_dir = m_temp.path();
 };
 
 std::string Utf16Le(TextView t, bool bom = true) {

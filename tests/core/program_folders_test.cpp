@@ -1,11 +1,11 @@
 // Where the program keeps its files: a portable folder when one is named or the current directory
 // already holds soft.dat, else the XDG folders (relative XDG values are ignored, as the XDG rules say).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "TempFolder.h"
 #include "core/ProgramFolders.h"
 
 namespace qm {
@@ -14,8 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ProgramFolders, PortableWhenNamedOrWhenTheCurrentDirectoryHoldsSettings) {
-    const fs::path cwd = fs::temp_directory_path() / ("qm_folders_" + std::to_string(::getpid()));
-    fs::create_directories(cwd);
+    const test::TempFolder folder("qm-folders-");
+    const fs::path& cwd = folder.path();
     ProgramFolderInputs in;
     in.cwd = cwd;
     in.home = "/home/u";
@@ -43,7 +43,6 @@ TEST(ProgramFolders, PortableWhenNamedOrWhenTheCurrentDirectoryHoldsSettings) {
     f = ChooseProgramFolders(in);
     EXPECT_TRUE(f.portable);
     EXPECT_EQ(f.config, fs::path("/q/option"));
-    fs::remove_all(cwd);
 }
 
 // $XDG_CONFIG_HOME (or HOME) naming folders that do not exist yet: every missing folder is made,

@@ -50,7 +50,7 @@ TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
     svr.stop();
     serving.join();
 
-    auto saved = [&](const Text& name) { return ReadFile(PathFromText(e.base + name)); };
+    auto saved = [&](const Text& name) { return FileText(PathFromText(e.base + name)); };
     EXPECT_TRUE(saved(u"1.jpg") == Big('m'));
     EXPECT_TRUE(saved(u"2.jpg") == Big('m'));
     EXPECT_TRUE(saved(u"3.jpg") == Big('a'));

@@ -35,7 +35,7 @@ TEST_F(PostProcess, FixFormatRenamesByContent) {
     FixFormat(e.st);
     EXPECT_EQ(e.st.task.fileNames,
               (std::vector<Text>{u"a.png", u"b.jpg", u"c.gif", u"d.jpg", u"missing.jpg", u"e.gif"}));
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"a.png")), kPng);
+    EXPECT_EQ(FileText(PathFromText(e.base + u"a.png")), kPng);
     EXPECT_FALSE(Exists(u"a.jpg"));
     EXPECT_TRUE(Exists(u"b.jpg"));
 }
@@ -45,8 +45,8 @@ TEST_F(PostProcess, FixFormatNeverReplacesAnExistingFile) {
     WriteFileAtomic(PathFromText(e.base + u"x.png"), "another picture");
     FixFormat(e.st);
     EXPECT_EQ(e.st.task.fileNames, (std::vector<Text>{u"x.jpg"}));
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"x.png")), "another picture");
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"x.jpg")), kPng);
+    EXPECT_EQ(FileText(PathFromText(e.base + u"x.png")), "another picture");
+    EXPECT_EQ(FileText(PathFromText(e.base + u"x.jpg")), kPng);
 }
 
 // A picture downloaded again arrives under its first name; its corrected twin from last time is
@@ -59,9 +59,9 @@ TEST_F(PostProcess, FixFormatDropsANewCopyOfTheSamePicture) {
     FixFormat(e.st);
     EXPECT_EQ(e.st.task.fileNames, (std::vector<Text>{u"p1.png", u"p2.jpg"}));
     EXPECT_FALSE(Exists(u"p1.jpg"));
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"p1.png")), kPng);
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"p2.jpg")), kPng);
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"p2.png")), kPng + "other");
+    EXPECT_EQ(FileText(PathFromText(e.base + u"p1.png")), kPng);
+    EXPECT_EQ(FileText(PathFromText(e.base + u"p2.jpg")), kPng);
+    EXPECT_EQ(FileText(PathFromText(e.base + u"p2.png")), kPng + "other");
 }
 
 TEST_F(PostProcess, SignatureTable) {
@@ -111,7 +111,7 @@ TEST_F(PostProcess, HistoryIsUtf16WithoutMark) {
     const Text address = u"http://h/相册/1.jpg\r\nhttp://h/alt.jpg";
     e.Queue(address, u"a.jpg");
     RecordHistory(e.st, e.base);
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"pic.vyr")), ToUtf16Le(address));
+    EXPECT_EQ(FileText(PathFromText(e.base + u"pic.vyr")), ToUtf16Le(address));
     EXPECT_EQ(LoadHistory(e.base), address);
     EXPECT_EQ(LoadHistory(e.base + u"nowhere/"), u"");
 }
@@ -139,7 +139,7 @@ TEST_F(PostProcess, AlbumListFileInGbkWithCrLf) {
         e.Queue(address, u"x.jpg");
     const Text path = e.base + u"相册.lst";
     ASSERT_TRUE(WriteAlbumList(e.st, path));
-    EXPECT_EQ(ReadFile(PathFromText(path)),
+    EXPECT_EQ(FileText(PathFromText(path)),
               "http://h/1.jpg\r\nhttp://h/\xD6\xF7.jpg\r\nhttp://h/alt.jpg\r\nhttp://h/\x80?\r\n");
     EXPECT_FALSE(WriteAlbumList(e.st, e.base + u"no/such/folder.lst"));
 }
@@ -156,7 +156,7 @@ TEST_F(PostProcess, Aria2InputFileBesideTheList) {
     ASSERT_TRUE(WriteAria2List(e.st.task, list));
     std::string dir = e.dir.path().lexically_normal().string();
     if (dir.back() == '/') dir.pop_back();
-    EXPECT_EQ(ReadFile(PathFromText(e.base + u"相册.aria2.txt")),
+    EXPECT_EQ(FileText(PathFromText(e.base + u"相册.aria2.txt")),
               "http://h/a%20b.jpg\thttp://h/alt.jpg\n out=主.jpg\n dir=" + dir +
                   "\n header=Referer: http://user.qzone.qq.com/1\n header=X-A: 1\n"
                   "http://h/2.jpg\n out=2.jpg\n dir=" +

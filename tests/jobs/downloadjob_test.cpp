@@ -16,6 +16,7 @@
 #include "jobs/JobRunner.h"
 #include "sites/CannedSite.h"
 #include "FileText.h"
+#include "TempFolder.h"
 
 namespace qm {
 namespace {
@@ -74,10 +75,6 @@ public:
 class DownloadJob : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int serial = 0;
-        dir = fs::temp_directory_path() /
-              ("qm-jobs-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-        fs::create_directories(dir);
         save = dir / "save 保存";
         req.programFolder = FromUtf8(dir.string() + "/");
         req.list.kind = TargetKind::QZone;
@@ -89,10 +86,6 @@ protected:
         req.settings.down = DownParam{0, 0, 2, 30};
         req.saveFolder = FromUtf8(save.string());
         test::ClearCookies();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
     int Album(const std::string& id, int32_t count = 5, uint32_t privacy = 0) {
         ST_PERLISTRECORD rec;
@@ -127,7 +120,9 @@ protected:
 
     HookObserver fe;
     DownloadRequest req;
-    fs::path dir, save;
+    test::TempFolder temp{"qm-jobs-"};
+    const fs::path& dir = temp.path();
+    fs::path save;
 };
 
 TEST_F(DownloadJob, SaveFolderChecks) {
@@ -236,7 +231,7 @@ TEST_F(DownloadJob, FailuresAreReportedWithReasonsAndNoHistoryIsWritten) {
     req.albums = {Album("a")};
     fs::create_directories(AlbumDir("a"));
     for (int i = 0; i < 3; ++i) std::ofstream(AlbumDir("a") / ("pic" + std::to_string(i) + ".jpg")) << "old";
-    CannedSite site([](const CannedRequest& r) -> std::string {
+    CannedSite site([](const CannedRequest& r) -> test::CannedReply {
         if (r.path.find(".jpg") != std::string::npos) return std::string();
         return Site(3)(r);
     });
@@ -317,7 +312,7 @@ TEST_F(DownloadJob, StopWhileListingAsksBeforeDownloadingWhatWasListed) {
     std::atomic<bool> pressed{false};
     // The stop comes while the second page of album a is asked for: the first page's pictures
     // are listed, the rest of the listing is cut short.
-    CannedSite site([&](const CannedRequest& r) -> std::string {
+    CannedSite site([&](const CannedRequest& r) -> test::CannedReply {
         if (r.path == "/fcgi-bin/cgi_list_photo" && r.Param("pageStart") != "0" && !pressed.exchange(true))
             runner.control.RequestStop();
         return Site(3)(r);

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 
 #include "RecordingObserver.h"
+#include "TempFolder.h"
+#include "WaitUntil.h"
 #include "core/Settings.h"
 #include "jobs/JobRunner.h"
 #include "net/CookieStore.h"
@@ -34,10 +38,6 @@ public:
 class ListJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qm_listjob_" + std::to_string(::getpid()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
         st_.programFolder = TextFromPath(folder_) + u"/";
         LoadSettings(st_);
         CookieStore::Instance().Clear();
@@ -45,16 +45,11 @@ protected:
     void TearDown() override {
         if (sim_) sim_->Stop();
         SetConnectTo("");
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
     }
 
     void Start(json scenario) {
         sim_ = std::make_unique<sim::Simulator>(std::move(scenario));
         ASSERT_NE(sim_->Start(0), 0);
-        // One answered request shows the server's loop is running, so that Stop() can end it.
-        httplib::Client probe("127.0.0.1", sim_->Port());
-        probe.Get("/");
         sim_->ClearRequests();
         SetConnectTo(sim_->ConnectTo());
     }
@@ -78,7 +73,8 @@ protected:
         return n;
     }
 
-    std::filesystem::path folder_;
+    test::TempFolder temp_{"qm-listjob-"};
+    const std::filesystem::path& folder_ = temp_.path();
     StoppingObserver fe_;
     SettingsStore st_;
     JobControl control_;
@@ -205,25 +201,40 @@ TEST_F(ListJobTest, StopAfterTheFirstAlbumKeepsItAndEndsNormally) {
     EXPECT_EQ(fe_.Calls().back(), "list-finished: 2");
 }
 
+// Holds the job in its first event until the test lets it go on.
+class GatedObserver : public test::RecordingObserver {
+public:
+    std::atomic<bool> entered{false}, open{false};
+    void ListStarted() override {
+        RecordingObserver::ListStarted();
+        entered = true;
+        test::WaitUntil([this] { return open.load(); }, std::chrono::seconds(60));
+    }
+};
+
 TEST_F(ListJobTest, ButtonStartsStopsAndRestartsTheJob) {
+    using namespace std::chrono_literals;
     Start(Scenario(3));
+    GatedObserver fe;
     JobRunner runner;
     ListResult last;
     auto press = [&] {
         return runner.PressButton(
-            [&] { last = RunListJob(ListRequest{u"10001", TargetKind::QZone}, fe_, runner.control, st_.programFolder); });
+            [&] { last = RunListJob(ListRequest{u"10001", TargetKind::QZone}, fe, runner.control, st_.programFolder); });
     };
     ASSERT_EQ(press(), JobRunner::Press::Started);
-    // Pressing again while running asks for a stop and starts nothing.
-    const auto second = press();
-    if (second == JobRunner::Press::StopRequested) {
-        EXPECT_TRUE(runner.control.StopRequested());
-    }
-    while (runner.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(test::WaitUntil([&] { return fe.entered.load(); }, 60s));
+    // Pressing again while it runs asks for a stop and starts nothing.
+    EXPECT_EQ(press(), JobRunner::Press::StopRequested);
+    EXPECT_TRUE(runner.control.StopRequested());
+    fe.open = true;
+    ASSERT_TRUE(test::WaitUntil([&] { return !runner.Running(); }, 60s));
+    runner.Join();
+    EXPECT_EQ(last.reason, ListReason::Stopped);
 
     // Once idle, the next press runs again to the full list.
     ASSERT_EQ(press(), JobRunner::Press::Started);
-    while (runner.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(test::WaitUntil([&] { return !runner.Running(); }, 60s));
     runner.Join();
     EXPECT_EQ(last.albums.size(), 4u);
     EXPECT_EQ(last.reason, ListReason::None);

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliRunner.h"
+#include "FileText.h"
 #include "login/support/LoginTestSupport.h"
 #include "net/CookieStore.h"
 #include "net/URLSource2.h"
@@ -34,11 +36,11 @@ const QString kTarget = QStringLiteral("123456789");
 void ListTarget(CQuillmossDlg& w) {
     auto* button = qobject_cast<QPushButton*>(w.Control(Ctl::ListButton));
     w.TargetBox()->SetEditText(kTarget);
-    w.OnListButton();
-    WaitUntil([&] { return button->text() == "终止获取"; }, 3000);
+    w.OnListButton();  // the job counts as running from here on
     ASSERT_TRUE(
         WaitUntil([&] { return !w.State().listJob.Running() && button->text() == "获取相册"; }, 30000));
-    WaitUntil([] { return false; }, 200);  // the last queued rows
+    // The rows follow the listed albums through the event queue.
+    ASSERT_TRUE(WaitUntil([&] { return w.Grid()->RowCount() == static_cast<int>(w.State().albums.Count()); }));
 }
 
 int RowOf(CQuillmossDlg& w, const QString& name) {
@@ -66,18 +68,14 @@ int DownloadAlbum(CQuillmossDlg& w, const QString& name, const QString& save) {
     w.SaveBox()->SetEditText(save);
     w.Grid()->clearSelection();
     w.Grid()->selectRow(row);
-    w.OnDownloadButton();
-    WaitUntil([&] { return button->text() == "终止下载"; }, 3000);
+    w.OnDownloadButton();  // the job counts as running from here on
     EXPECT_TRUE(
         WaitUntil([&] { return !w.State().downloadJob.Running() && button->text() == "下载"; }, 40000));
     return CountPictures(save);
 }
 
 std::string ReadFile(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return qm::test::FileText(path.toStdString());
 }
 
 }  // namespace
@@ -129,16 +127,12 @@ TEST(LoginEndToEnd, FriendsOnlyAlbumAfterLoggingInThroughTheWindowAndAfterAResta
     // A second program start on the same program folder downloads the album without a new login.
     const QString cli = QStringLiteral(QM_BIN_DIR "/quillmoss-cli");
     if (!QFileInfo::exists(cli)) GTEST_SKIP() << "quillmoss-cli is not built";
-    QProcess p;
-    p.setWorkingDirectory(folder);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILLMOSS_CONNECT_TO", QString::fromStdString(Sim().ConnectTo()));
-    p.setProcessEnvironment(env);
+    qm::test::CliRunner runner(f.dir.path().toStdString(), folder.toStdString());
+    runner.env = {{"QUILLMOSS_CONNECT_TO", Sim().ConnectTo()}};
     const QString save = f.dir.path() + "/restart/";
-    p.start(cli, {"download", kTarget, "--save", save, "--albums", QString::number(RowOf(w, "好友可见") + 1),
-                  "--no"});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const qm::test::CliResult run = runner.Run({"download", kTarget.toStdString(), "--save", save.toStdString(),
+                                                "--albums", std::to_string(RowOf(w, "好友可见") + 1), "--no"});
+    EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(CountPictures(save), 6);
 }
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "FileText.h"
 #include "login/support/LoginTestSupport.h"
 #include "net/CookieStore.h"
 #include "ui/BrowserEnvironment.h"
@@ -50,10 +51,7 @@ const Cookie* Find(const std::vector<Cookie>& list, const std::string& name) {
 }
 
 std::string ReadFile(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return qm::test::FileText(path.toStdString());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "TempFolder.h"
 #include "net/FileUtil.h"
 #include "net/Trace.h"
 #include "net/URLSource2.h"
@@ -38,15 +39,6 @@ Cookie Make(std::string name, std::string value, std::string domain, bool hostOn
     c.path = std::move(path);
     c.expires = expires;
     return c;
-}
-
-fs::path FreshFolder(const char* tag) {
-    static int n = 0;
-    const fs::path p = fs::temp_directory_path() / ("qm-cookies-" + std::string(tag) + "-" +
-                                                    std::to_string(::getpid()) + "-" + std::to_string(n++));
-    fs::remove_all(p);
-    fs::create_directories(p);
-    return p;
 }
 
 }  // namespace
@@ -131,7 +123,8 @@ TEST(CookieStoreApi, MatchingLikeABrowser) {
 
 // Persistent cookies go to cookies.txt (mode 0600) after every change; session cookies never do.
 TEST(CookieStoreFile, PersistedAndSeenByASecondStore) {
-    const fs::path folder = FreshFolder("persist");
+    const qm::test::TempFolder temp("qm-cookies-");
+    const fs::path& folder = temp.path();
     int notified = 0;
     {
         CookieStore store;
@@ -171,7 +164,6 @@ TEST(CookieStoreFile, PersistedAndSeenByASecondStore) {
     size_t files = 0;
     for (auto& e : fs::directory_iterator(folder)) files += e.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, 1u);  // no temporary file left behind
-    fs::remove_all(folder);
 }
 
 // Bounded by domain and in all, least recently set first; a handle gets only its host's family.
@@ -210,7 +202,8 @@ TEST(CookieStoreApi, CapsAndPerHostLists) {
 // Two stores (as two program instances) on one folder, writing at once: nothing either set is lost,
 // and a removal by one is not undone by the other.
 TEST(CookieStoreFile, TwoWritersMergeInsteadOfOverwriting) {
-    const fs::path folder = FreshFolder("merge");
+    const qm::test::TempFolder temp("qm-cookies-");
+    const fs::path& folder = temp.path();
     CookieStore a, b;
     ASSERT_TRUE(a.Open(folder));
     ASSERT_TRUE(b.Open(folder));
@@ -232,12 +225,12 @@ TEST(CookieStoreFile, TwoWritersMergeInsteadOfOverwriting) {
     const auto all = third.List();
     EXPECT_EQ(all.size(), 301u);
     EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const Cookie& c) { return c.name == "gone"; }));
-    fs::remove_all(folder);
 }
 
 // A folder where the file should be, or a folder that cannot be written: errors, never exceptions.
 TEST(CookieStoreFile, FolderInPlaceOfTheFileAndUnwritableFolder) {
-    const fs::path folder = FreshFolder("odd");
+    const qm::test::TempFolder temp("qm-cookies-");
+    const fs::path& folder = temp.path();
     fs::create_directories(folder / "cookies.txt");
     CookieStore store;
     EXPECT_FALSE(store.Open(folder));
@@ -248,14 +241,12 @@ TEST(CookieStoreFile, FolderInPlaceOfTheFileAndUnwritableFolder) {
     const auto error = store.Save();
     ASSERT_TRUE(error.has_value());
     EXPECT_NE(error->find("cookies.txt"), std::string::npos);
-    fs::remove_all(folder);
 }
 
 // Cookies set by answers travel with later requests of the domain and its sub-domains only.
 class CookieFetch : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = FreshFolder("fetch");
         CookieStore::Instance().Clear();
         ASSERT_TRUE(CookieStore::Instance().Open(folder_));
         server_ = std::make_unique<RawServer>([this](RawConn& c) { Handle(c); });
@@ -265,7 +256,6 @@ protected:
         SetConnectTo("");
         server_.reset();
         CookieStore::Instance().Clear();
-        fs::remove_all(folder_);
     }
     void Handle(RawConn& c) {
         const std::string t = c.Target();
@@ -308,7 +298,8 @@ protected:
         for (const auto& p : pairs) out += (out.size() > 1 ? "; " : "") + p;
         return out + "]";
     }
-    fs::path folder_;
+    qm::test::TempFolder temp_{"qm-cookies-"};
+    const fs::path& folder_ = temp_.path();
     std::unique_ptr<RawServer> server_;
 };
 

@@ -1,57 +1,35 @@
 // The qzone-sim executable and scenario files.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
+#include "ChildProcess.h"
+#include "TempFolder.h"
 #include "support/SimTestClient.h"
 
 namespace qm::sim::test {
 namespace {
 
-struct Child {
-    pid_t pid = -1;
-    FILE* out = nullptr;
-};
+using namespace std::chrono_literals;
 
-Child Spawn(const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    c.out = fdopen(fds[0], "r");
-    return c;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+qm::test::ChildProcess Spawn(const std::vector<std::string>& args) {
+    qm::test::ChildSpec spec;
+    spec.argv = args;
+    spec.pipeOut = true;
+    return qm::test::ChildProcess(spec);
 }
 
 TEST(QZoneSimProgram, PrintsItsPortFirstAndStopsOnSigterm) {
-    Child c = Spawn({QM_BIN_DIR "/qzone-sim", "--scenario", QM_DEMO_SCENARIO, "--port", "0"});
-    ASSERT_GT(c.pid, 0);
-    char line[128] = {0};
-    ASSERT_NE(std::fgets(line, sizeof line, c.out), nullptr);
-    const std::string first = line;
-    ASSERT_EQ(first.rfind("listening 127.0.0.1:", 0), 0u) << first;
-    const int port = std::stoi(first.substr(20));
+    auto child = Spawn({QM_BIN_DIR "/qzone-sim", "--scenario", QM_DEMO_SCENARIO, "--port", "0"});
+    ASSERT_TRUE(child.Started());
+    const std::optional<std::string> first = child.ReadLine(60s);
+    ASSERT_TRUE(first.has_value()) << "no first line";
+    ASSERT_EQ(first->rfind("listening 127.0.0.1:", 0), 0u) << *first;
+    const int port = std::stoi(first->substr(20));
     EXPECT_GT(port, 0);
 
     httplib::Client cli("127.0.0.1", port);
@@ -59,23 +37,20 @@ TEST(QZoneSimProgram, PrintsItsPortFirstAndStopsOnSigterm) {
     ASSERT_TRUE(res);
     EXPECT_NE(res->body.find("\"default\":\""), std::string::npos);
 
-    kill(c.pid, SIGTERM);
-    EXPECT_EQ(Wait(c.pid), 0);
-    std::fclose(c.out);
+    ASSERT_TRUE(child.Signal(SIGTERM));
+    EXPECT_EQ(child.Wait(60s), 0);
 }
 
 TEST(QZoneSimProgram, RefusesBadArgumentsAndFiles) {
-    Child usage = Spawn({QM_BIN_DIR "/qzone-sim", "--port", "0"});
-    EXPECT_EQ(Wait(usage.pid), 2);
-    std::fclose(usage.out);
-    Child missing = Spawn({QM_BIN_DIR "/qzone-sim", "--scenario", "/nonexistent/scenario.json"});
-    EXPECT_EQ(Wait(missing.pid), 1);
-    std::fclose(missing.out);
+    auto usage = Spawn({QM_BIN_DIR "/qzone-sim", "--port", "0"});
+    EXPECT_EQ(usage.Wait(60s), 2);
+    auto missing = Spawn({QM_BIN_DIR "/qzone-sim", "--scenario", "/nonexistent/scenario.json"});
+    EXPECT_EQ(missing.Wait(60s), 1);
 }
 
 TEST(ScenarioFiles, BadFilesGiveClearErrors) {
-    const auto dir = std::filesystem::temp_directory_path() / ("qm_sim_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const qm::test::TempFolder folder("qm-sim-test-");
+    const auto& dir = folder.path();
     auto write = [&](const std::string& name, const std::string& text) {
         std::ofstream(dir / name) << text;
         return (dir / name).string();
@@ -101,7 +76,6 @@ TEST(ScenarioFiles, BadFilesGiveClearErrors) {
               std::string::npos);
     EXPECT_NE(message(write("prob.json", R"({"faults": [{"probability": 2}]})")).find("probability"),
               std::string::npos);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(ScenarioFiles, DemoScenarioHasWhatTheDemoNeeds) {

@@ -1,13 +1,16 @@
-// A loopback HTTP server for fetcher tests: answers every GET from a handler with canned text and
-// keeps the requests it received, so tests assert the addresses a fetcher asked for. All traffic
-// goes to 127.0.0.1; the host names of the requests are kept (connections are re-routed).
+// A loopback HTTP server for fetcher tests: answers every GET from a handler with canned text, a
+// status, a reset or a stall, and keeps the requests it received, so tests assert the addresses a
+// fetcher asked for. All traffic goes to 127.0.0.1; the host names of the requests are kept
+// (connections are re-routed).
 #pragma once
 
 #include <httplib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <stop_token>
@@ -16,11 +19,15 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackServer.h"
 #include "RecordingObserver.h"
+#include "TempFolder.h"
+#include "WaitUntil.h"
 #include "net/Clock.h"
 #include "download/DownProc.h"
 #include "net/CookieStore.h"
 #include "net/URLSource2.h"
+#include "sim/ServerConnections.h"
 
 namespace qm::test {
 
@@ -43,14 +50,42 @@ struct CannedRequest {
     }
 };
 
+// What the canned site answers to one request: a body (the usual case, converted from a text), an
+// HTTP status with a body, a connection reset before any answer, or a stall (the answer's headers,
+// then silence until the client gives up or the site stops).
+struct CannedReply {
+    enum class Fault { None, Reset, Stall };
+    CannedReply(std::string text = {}) : body(std::move(text)) {}  // NOLINT: a body is the usual reply
+    CannedReply(const char* text) : body(text) {}                   // NOLINT
+    static CannedReply Status(int status, std::string text = {}) {
+        CannedReply r(std::move(text));
+        r.status = status;
+        return r;
+    }
+    static CannedReply Reset() {
+        CannedReply r;
+        r.fault = Fault::Reset;
+        return r;
+    }
+    static CannedReply Stall() {
+        CannedReply r;
+        r.fault = Fault::Stall;
+        return r;
+    }
+
+    std::string body;
+    int status = 200;
+    Fault fault = Fault::None;
+};
+
 class CannedSite {
 public:
-    // The handler gets the request (host, path, query) and returns the body; an empty body is sent
-    // as it is (the fetchers treat it as the end).
-    using Handler = std::function<std::string(const CannedRequest&)>;
+    // The handler gets the request (host, path, query) and returns the reply; an empty body is
+    // sent as it is (the fetchers treat it as the end).
+    using Handler = std::function<CannedReply(const CannedRequest&)>;
 
     explicit CannedSite(Handler handler) : handler_(std::move(handler)) {
-        server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        server_.Http().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
             CannedRequest r;
             r.host = req.get_header_value("Host");
             r.host = r.host.substr(0, r.host.find(':'));
@@ -70,18 +105,14 @@ public:
                 return r.path.size() >= tail.size() && r.path.compare(r.path.size() - tail.size(), tail.size(), tail) == 0;
             };
             const bool picture = ends(".jpg") || ends(".png") || ends(".gif") || ends(".bmp");
-            res.set_content(handler_(r), picture ? "image/jpeg" : "text/plain; charset=utf-8");
+            Answer(handler_(r), picture ? "image/jpeg" : "text/plain; charset=utf-8", req, res);
         });
-        server_.set_keep_alive_max_count(1);  // no idle connection holds up stop()
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // stop() before the loop runs would be lost and leave the thread listening.
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        SetConnectTo("127.0.0.1:" + std::to_string(port_));
+        server_.Http().set_keep_alive_max_count(1);  // each request on a connection of its own
+        if (server_.Start() != 0) SetConnectTo(server_.ConnectTo());
     }
     ~CannedSite() {
-        server_.stop();
-        thread_.join();
+        stopping_ = true;
+        server_.Stop();
     }
     std::vector<CannedRequest> Requests() const {
         std::lock_guard<std::mutex> l(mutex_);
@@ -89,10 +120,38 @@ public:
     }
 
 private:
+    void Answer(const CannedReply& reply, const char* contentType, const httplib::Request& req,
+                httplib::Response& res) {
+        res.status = reply.status;
+        switch (reply.fault) {
+            case CannedReply::Fault::None:
+                res.set_content(reply.body, contentType);
+                return;
+            case CannedReply::Fault::Reset: {
+                // Disconnecting the accepted socket sends a TCP reset; nothing of the answer goes out.
+                const int fd = sim::FindConnectionSocket(req.local_port, req.remote_port);
+                if (fd >= 0) {
+                    sockaddr unspec{};
+                    unspec.sa_family = AF_UNSPEC;
+                    (void)::connect(fd, &unspec, sizeof unspec);
+                }
+                res.set_header("Connection", "close");
+                return;
+            }
+            case CannedReply::Fault::Stall:
+                // The headers promise a body that never comes; the client's read wait or stop ends it.
+                res.set_content_provider(
+                    1000, "text/plain; charset=utf-8", [this](std::size_t, std::size_t, httplib::DataSink&) {
+                        WaitUntil([this] { return stopping_.load(); }, std::chrono::minutes(2), std::chrono::milliseconds(10));
+                        return false;
+                    });
+                return;
+        }
+    }
+
     Handler handler_;
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    LoopbackServer server_;
     mutable std::mutex mutex_;
     std::vector<CannedRequest> requests_;
 };
@@ -155,23 +214,16 @@ struct FetcherState {
     DownloadState down{obs, clock};
     NamingSink sink{down};
     RecordingAlbums albums;
-    std::filesystem::path dir;
+    TempFolder temp{"qm-sites-"};
+    const std::filesystem::path& dir = temp.path();
 
     FetcherState() {
-        static int serial = 0;
-        dir = std::filesystem::temp_directory_path() /
-              ("qm-sites-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-        std::filesystem::create_directories(dir);
         ctx.programFolder = FromUtf8(dir.string() + "/");
         ctx.stop = stop.get_token();
         down.stop = stop.get_token();
         down.profile.NameMode = 0;
         down.profile.FolderMode = 1;
         down.task.albumFolder = FromUtf8(dir.string() + "/");
-    }
-    ~FetcherState() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
     // Makes `rec` the album being listed (its name is the fallback picture name); the task list
     // starts empty.

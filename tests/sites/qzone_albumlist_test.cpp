@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "RecordingObserver.h"
+#include "TempFolder.h"
 #include "net/Clock.h"
 #include "net/CookieStore.h"
 #include "net/FileUtil.h"
@@ -45,10 +46,6 @@ protected:
     static constexpr const char* kQQ = "10001";
 
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qm_albumlist_" + std::to_string(::getpid()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
         st_.programFolder = TextFromPath(folder_) + u"/";
         st_.stop = stop_.get_token();
         CookieStore::Instance().Clear();
@@ -57,8 +54,6 @@ protected:
         if (sim_) sim_->Stop();
         SetConnectTo("");
         CookieStore::Instance().Clear();
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
     }
 
     static json Owner(json albums) { return {{"uin", kQQ}, {"albums", std::move(albums)}}; }
@@ -69,9 +64,6 @@ protected:
     void Start(json scenario) {
         sim_ = std::make_unique<sim::Simulator>(std::move(scenario));
         ASSERT_NE(sim_->Start(0), 0);
-        // One answered request shows the server's loop is running, so that Stop() can end it.
-        httplib::Client probe("127.0.0.1", sim_->Port());
-        probe.Get("/");
         sim_->ClearRequests();
         SetConnectTo(sim_->ConnectTo());
     }
@@ -84,7 +76,8 @@ protected:
 
     std::vector<ST_PERLISTRECORD>& Recs() { return albums_.albums; }
 
-    std::filesystem::path folder_;
+    test::TempFolder temp_{"qm-albumlist-"};
+    const std::filesystem::path& folder_ = temp_.path();
     test::RecordingObserver obs_;
     ManualClock clock_;
     std::stop_source stop_;

@@ -1,4 +1,5 @@
-// Through the window against the simulator: list the demo target, tick two albums, download them.
+// Through the window against the simulator: list the demo target, tick two albums, download them:
+// the open album arrives byte for byte, the friends-only one is refused.
 #include <gtest/gtest.h>
 
 #include <QDirIterator>
@@ -8,6 +9,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <set>
+
+#include "FileText.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
 #include "support/UiTestSupport.h"
@@ -37,7 +41,8 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
         w.OnListButton();
         ASSERT_TRUE(WaitUntil(
             [&] { return !w.State().listJob.Running() && listButton->text() == "获取相册"; }, 30000));
-        WaitUntil([] { return false; }, 200);
+        // The rows follow the listed albums through the event queue.
+        ASSERT_TRUE(WaitUntil([&] { return w.Grid()->RowCount() == static_cast<int>(w.State().albums.Count()); }));
         const int rows = w.Grid()->RowCount();
         ASSERT_GE(rows, 3);
         EXPECT_EQ(status->text(), QString("获取相册列表完成，共%1个").arg(rows));
@@ -53,13 +58,22 @@ TEST(WindowAgainstSimulator, ListThenDownloadTwoAlbums) {
         ASSERT_TRUE(WaitUntil(
             [&] { return !w.State().downloadJob.Running() && status->text() == "下载完毕"; }, 60000));
         EXPECT_EQ(downloadButton->text(), "下载");
-        int files = 0;
-        QDirIterator it(save, QDir::Files, QDirIterator::Subdirectories);
+        // Every picture file is one the simulator served for the first album; all of them are there.
+        const auto& album = sim->Scenario().at("qzone").at(0).at("albums").at(0);
+        std::set<std::string> served;
+        for (const auto& picture : album.at("pictures"))
+            served.insert(sim->PictureBytes(picture.at("id").get<std::string>()));
+        ASSERT_EQ(served.size(), 24u);
+        std::set<std::string> saved;
+        QDirIterator it(save, {"*.jpg", "*.png", "*.gif", "*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
-            it.next();
-            if (it.fileInfo().size() > 0) ++files;
+            const QString path = it.next();
+            if (path.contains("/.thumbs/")) continue;  // the offline gallery's own
+            const std::string bytes = qm::test::FileText(path.toStdString());
+            EXPECT_EQ(served.count(bytes), 1u) << path.toStdString() << " is no picture of the album";
+            saved.insert(bytes);
         }
-        EXPECT_GT(files, 0);
+        EXPECT_EQ(saved, served);
 
         // The offline gallery of the target is written after the download, as the terminal does.
         ASSERT_TRUE(WaitUntil([&] { return !w.GalleryRunning(); }, 60000));
@@ -94,7 +108,7 @@ TEST(WindowAgainstSimulator, ClosingDuringADownloadStopsItCleanly) {
         w.SaveBox()->SetEditText(save);
         w.OnListButton();
         ASSERT_TRUE(WaitUntil([&] { return !w.State().listJob.Running() && w.Grid()->RowCount() >= 5; }, 30000));
-        WaitUntil([] { return false; }, 100);
+        ASSERT_TRUE(WaitUntil([&] { return w.Grid()->RowCount() == static_cast<int>(w.State().albums.Count()); }));
         w.Grid()->selectRow(4);  // 1,200 pictures
         w.OnDownloadButton();
         auto* bar = w.ProgressBar()->findChild<QProgressBar*>();

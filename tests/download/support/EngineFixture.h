@@ -10,7 +10,9 @@
 #include <stop_token>
 #include <string>
 
+#include "FileText.h"
 #include "RecordingObserver.h"
+#include "TempFolder.h"
 #include "core/AlbumList.h"
 #include "net/Clock.h"
 #include "download/DownProc.h"
@@ -18,22 +20,9 @@
 
 namespace qm::test {
 
-class TempDir {
+class TempDir : public TempFolder {
 public:
-    explicit TempDir(const std::string& tail = {}) {
-        static std::atomic<unsigned> counter{0};
-        path_ = std::filesystem::temp_directory_path() /
-                ("qm-dl-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + tail);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
+    explicit TempDir(const std::string& tail = {}) : TempFolder("qm-dl-", tail) {}
 };
 
 // A picture from an address text of the history and list files: the main address, and the
@@ -95,10 +84,5 @@ struct Engine {
     DownloadState st{obs, clock};
 };
 
-inline std::string ReadFile(const std::filesystem::path& p) {
-    std::string s;
-    ReadWholeFile(p, s);
-    return s;
-}
 
 }  // namespace qm::test

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "RecordingObserver.h"
+#include "TempFolder.h"
 #include "core/Settings.h"
 #include "jobs/DownloadJob.h"
 #include "jobs/ListJob.h"
@@ -29,10 +29,8 @@ protected:
         : prefix_(std::move(prefix)), saveName_(std::move(saveName)) {}
 
     void SetUp() override {
-        root = std::filesystem::temp_directory_path() /
-               (prefix_ + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(root);
+        temp_ = std::make_unique<TempFolder>(prefix_);
+        root = temp_->path();
         std::filesystem::create_directories(root / "prog");
         save = root / saveName_;
         st.programFolder = TextFromPath(root / "prog") + u"/";
@@ -42,8 +40,6 @@ protected:
     void TearDown() override {
         if (sim) sim->Stop();
         SetConnectTo("");
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
     }
     void Start(nlohmann::json scenario) {
         sim = std::make_unique<sim::Simulator>(std::move(scenario));
@@ -81,6 +77,7 @@ protected:
 
 private:
     std::string prefix_, saveName_;
+    std::unique_ptr<TempFolder> temp_;
 };
 
 }  // namespace qm::test

@@ -1,4 +1,5 @@
-// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+// A fresh folder under the system's temporary folder, removed with everything in it when the test
+// ends, whether it passed or failed (the destructor runs when an assertion returns early).
 #pragma once
 
 #include <unistd.h>
@@ -13,10 +14,12 @@ namespace qm::test {
 
 class TempFolder {
 public:
-    explicit TempFolder(const std::string& prefix = "qm-test-") {
+    // The folder's name is `prefix`, the process and a counter, then `suffix` (a test of long paths
+    // may want a long name).
+    explicit TempFolder(const std::string& prefix = "qm-test-", const std::string& suffix = {}) {
         static std::atomic<int> counter{0};
         path_ = std::filesystem::temp_directory_path() /
-                (prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+                (prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + suffix);
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }

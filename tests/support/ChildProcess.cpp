@@ -1,0 +1,167 @@
+#include "ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <thread>
+
+extern char** environ;
+
+namespace qm::test {
+
+namespace {
+
+// The environment of the test with the spec's changes applied, as NAME=VALUE lines.
+std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry = *e;
+        const std::size_t eq = entry.find('=');
+        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& [name, value] : spec.env) {
+        if (value)
+            vars[name] = *value;
+        else
+            vars.erase(name);
+    }
+    std::vector<std::string> out;
+    for (const auto& [name, value] : vars) out.push_back(name + "=" + value);
+    return out;
+}
+
+// Opens `path` onto `fd` in the child (only async-signal-safe calls).
+bool Redirect(const char* path, int flags, int fd) {
+    const int opened = ::open(path, flags, 0644);
+    if (opened < 0) return false;
+    if (opened != fd) {
+        if (::dup2(opened, fd) < 0) return false;
+        ::close(opened);
+    }
+    return true;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const ChildSpec& spec) {
+    if (spec.argv.empty()) return;
+    // Everything the child needs is prepared before the fork: after it, only exec-safe calls.
+    std::vector<std::string> envText = ChildEnvironment(spec);
+    std::vector<char*> envp, argv;
+    for (auto& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = spec.argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string cwd = spec.cwd.string(), in = spec.in.string(), out = spec.out.string(),
+                      err = spec.err.string();
+    int pipeFds[2] = {-1, -1};
+    if (spec.pipeOut && ::pipe2(pipeFds, O_CLOEXEC) != 0) return;
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+        if (!in.empty() && !Redirect(in.c_str(), O_RDONLY, 0)) ::_exit(126);
+        if (spec.pipeOut) {
+            if (::dup2(pipeFds[1], 1) < 0) ::_exit(126);
+        } else if (!out.empty() && !Redirect(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 1)) {
+            ::_exit(126);
+        }
+        if (!err.empty() && !Redirect(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 2)) ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    if (spec.pipeOut) {
+        ::close(pipeFds[1]);
+        if (pid > 0)
+            outFd_ = pipeFds[0];
+        else
+            ::close(pipeFds[0]);
+    }
+    pid_ = pid;
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+    if (outFd_ >= 0) ::close(outFd_);
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept {
+    *this = std::move(other);
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        Kill();
+        if (outFd_ >= 0) ::close(outFd_);
+        pid_ = std::exchange(other.pid_, -1);
+        outFd_ = std::exchange(other.outFd_, -1);
+        status_ = std::exchange(other.status_, std::nullopt);
+        pending_ = std::move(other.pending_);
+    }
+    return *this;
+}
+
+bool ChildProcess::Signal(int sig) {
+    return pid_ > 0 && !status_ && ::kill(pid_, sig) == 0;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return std::nullopt;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!status_) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+        if (r < 0 && errno != EINTR) {
+            status_ = -1;  // not our child any more: nothing to wait for
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return status_;
+}
+
+void ChildProcess::Kill() {
+    if (pid_ <= 0 || status_) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds limit) {
+    if (outFd_ < 0) return std::nullopt;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const std::size_t lf = pending_.find('\n');
+        if (lf != std::string::npos) {
+            std::string line = pending_.substr(0, lf);
+            pending_.erase(0, lf + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd p{outFd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return std::nullopt;
+        char buf[4096];
+        const ssize_t n = ::read(outFd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;  // the child closed its output
+        pending_.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace qm::test

@@ -1,0 +1,23 @@
+// Waiting for a condition with a limit: the one way tests wait for something another thread or
+// process does, instead of a fixed sleep before an assertion.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+namespace qm::test {
+
+// Checks `ready` every `step` until it holds or `limit` has passed; returns its last value. The
+// limit is a bound on a hang, never a measure of speed: pick it generously.
+template <typename Ready>
+bool WaitUntil(Ready&& ready, std::chrono::milliseconds limit,
+               std::chrono::milliseconds step = std::chrono::milliseconds(5)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= until) return ready();
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
+}  // namespace qm::test
