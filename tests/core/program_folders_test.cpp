@@ -48,9 +48,8 @@ TEST(ProgramFolders, PortableWhenNamedOrWhenTheCurrentDirectoryHoldsSettings) {
 // $XDG_CONFIG_HOME (or HOME) naming folders that do not exist yet: every missing folder is made,
 // each with mode 0700.
 TEST(ProgramFolders, MissingXdgFoldersAreCreatedPrivate) {
-    const fs::path root = fs::temp_directory_path() / ("qm_xdg_" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
+    const test::TempFolder folder("qm-xdg-");
+    const fs::path& root = folder.path();
     ProgramFolderInputs in;
     in.home = (root / "home").string();
     in.xdgConfigHome = (root / "fresh" / "config").string();
@@ -62,7 +61,6 @@ TEST(ProgramFolders, MissingXdgFoldersAreCreatedPrivate) {
         ASSERT_TRUE(fs::is_directory(p));
         EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_all);
     }
-    fs::remove_all(root);
 }
 
 }  // namespace

@@ -57,6 +57,8 @@ struct CannedReply {
     enum class Fault { None, Reset, Stall };
     CannedReply(std::string text = {}) : body(std::move(text)) {}  // NOLINT: a body is the usual reply
     CannedReply(const char* text) : body(text) {}                   // NOLINT
+    // A handler that composes others and answers text takes their body.
+    operator std::string() const { return body; }  // NOLINT
     static CannedReply Status(int status, std::string text = {}) {
         CannedReply r(std::move(text));
         r.status = status;
