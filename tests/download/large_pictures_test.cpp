@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "LoopbackServer.h"
 #include "support/EngineFixture.h"
 
 namespace qm::test {
@@ -20,9 +21,9 @@ std::string Big(char fill) {
 }
 
 TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
-    httplib::Server svr;
+    LoopbackServer server;
+    httplib::Server& svr = server.Http();
     svr.new_task_queue = [] { return new httplib::ThreadPool(8); };
-    svr.set_keep_alive_timeout(1);
     std::mutex m;
     std::map<std::string, int> hits;
     svr.Get(R"(/.*)", [&](const httplib::Request& req, httplib::Response& res) {
@@ -33,10 +34,8 @@ TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
         if (req.path == "/empty") return res.set_content("", "image/jpeg");
         res.set_content(Big(req.path.find("alt") != std::string::npos ? 'a' : 'm'), "image/jpeg");
     });
-    const int port = svr.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { svr.listen_after_bind(); });
-    while (!svr.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const Text base = FromUtf8("http://127.0.0.1:" + std::to_string(port));
+    ASSERT_NE(server.Start(), 0);
+    const Text base = FromUtf8(server.Url(""));
 
     Engine e;
     auto queue = [&](const Text& entry, const Text& name) { e.Queue(entry, name); };
@@ -47,8 +46,7 @@ TEST(LargePictures, AlternateOnlyWhenTheFirstAnswerWasEmpty) {
     std::thread manager;
     ASSERT_TRUE(StartDownloadManager(e.st, manager));
     manager.join();
-    svr.stop();
-    serving.join();
+    server.Stop();
 
     auto saved = [&](const Text& name) { return FileText(PathFromText(e.base + name)); };
     EXPECT_TRUE(saved(u"1.jpg") == Big('m'));

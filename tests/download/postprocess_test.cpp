@@ -187,7 +187,7 @@ TEST_F(PostProcess, ListFilesHoldOneHttpAddressPerLine) {
     const Text list = e.base + u"相册.lst";
     std::vector<UnlistedEntry> unlisted;
     ASSERT_TRUE(WriteAlbumList(e.st, list, &unlisted));
-    EXPECT_EQ(ReadFile(PathFromText(list)),
+    EXPECT_EQ(FileText(PathFromText(list)),
               "http://h/1.jpg%0A dir=/outside%0A out=../x.jpg\r\n"
               "http://h/alt%E2%80%A8.jpg\r\n"
               "HTTPS://h/%C2%85%1B[2J.jpg\r\n");
@@ -197,7 +197,7 @@ TEST_F(PostProcess, ListFilesHoldOneHttpAddressPerLine) {
     EXPECT_EQ(unlisted[1].index, 3u);
 
     ASSERT_TRUE(WriteAria2List(e.st.task, list));
-    const std::string aria2 = ReadFile(PathFromText(Aria2ListPath(list)));
+    const std::string aria2 = FileText(PathFromText(Aria2ListPath(list)));
     std::vector<std::string> addressLines;
     for (size_t pos = 0; pos < aria2.size();) {
         const size_t end = aria2.find('\n', pos);

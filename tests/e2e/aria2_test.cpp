@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "ChildProcess.h"
 #include "e2e/support/SimSessionTest.h"
 #include "FileText.h"
 
@@ -37,7 +38,8 @@ protected:
 };
 
 TEST_F(Aria2E2E, InputFileFetchedByAria2GivesTheSameFiles) {
-    if (std::system("command -v aria2c > /dev/null 2>&1") != 0) GTEST_SKIP() << "aria2c is not installed";
+    const fs::path aria2c = qm::test::FindProgram("aria2c");
+    if (aria2c.empty()) GTEST_SKIP() << "aria2c is not installed";
     std::ifstream in(std::string(QM_TEST_DATA) + "/download_e2e.json");
     Start(nlohmann::json::parse(in));
     uint16_t& flags = st.settings.profile[0].SiteFlags;
@@ -57,11 +59,11 @@ TEST_F(Aria2E2E, InputFileFetchedByAria2GivesTheSameFiles) {
         if (e.path().filename().string().ends_with(".aria2.txt")) inputs.push_back(e.path());
     ASSERT_EQ(inputs.size(), 2u);
     for (const fs::path& input : inputs) {
-        const std::string cmd =
-            "aria2c -q --summary-interval=0 --auto-file-renaming=false --max-tries=2 "
-            "--all-proxy=http://" +
-            sim->ConnectTo() + " -i " + qm::test::ShellQuote(input.string()) + " > /dev/null 2>&1";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        qm::test::ChildSpec fetch;
+        fetch.argv = {aria2c.string(), "-q", "--summary-interval=0", "--auto-file-renaming=false", "--max-tries=2",
+                      "--all-proxy=http://" + sim->ConnectTo(), "-i", input.string()};
+        fetch.out = fetch.err = "/dev/null";
+        ASSERT_EQ(qm::test::RunChild(fetch, std::chrono::minutes(2)).value_or(-1), 0) << input;
     }
     EXPECT_EQ(Pictures(save), normal);
 }

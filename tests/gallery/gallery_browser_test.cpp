@@ -5,12 +5,12 @@
 // must work (how fast it is ready is a benchmark's figure). Skipped only when no chromium is
 // installed.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "ChildProcess.h"
 #include "CliRunner.h"
 #include "TempFolder.h"
 #include "download/AlbumJson.h"
@@ -24,10 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int Shell(const std::string& cmd) {
-    const int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 int Count(const std::string& text, const std::string& what) {
     int n = 0;
     for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -52,7 +48,8 @@ const char kPlanted[] =
 class GalleryBrowser : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (Shell("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "chromium is not installed";
+        chromium_ = test::FindProgram("chromium");
+        if (chromium_.empty()) GTEST_SKIP() << "chromium is not installed";
         ASSERT_TRUE(fs::exists(runner_.binary)) << "build the quillmoss-cli target first";
     }
 
@@ -69,13 +66,15 @@ protected:
         const fs::path profile = work_.path() / ("profile" + std::to_string(runs_));
         const fs::path netlog = work_.path() / ("net" + std::to_string(runs_) + ".json");
         const fs::path dom = work_.path() / ("dom" + std::to_string(runs_++) + ".html");
-        const int rc = Shell(
-            "timeout 120 chromium --headless --no-sandbox --disable-gpu "
-            "--disable-background-networking --disable-component-update --disable-sync "
-            "--no-first-run --user-data-dir=" +
-            qm::test::ShellQuote(profile.string()) + " --log-net-log=" + qm::test::ShellQuote(netlog.string()) + " --dump-dom " +
-            qm::test::ShellQuote(url) + " >" + qm::test::ShellQuote(dom.string()) + " 2>/dev/null");
-        EXPECT_EQ(rc, 0) << url;
+        test::ChildSpec chromium;
+        chromium.argv = {chromium_.string(), "--headless", "--no-sandbox", "--disable-gpu",
+                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                         "--no-first-run", "--user-data-dir=" + profile.string(), "--log-net-log=" + netlog.string(),
+                         "--dump-dom", url};
+        chromium.out = dom;
+        chromium.err = "/dev/null";
+        const std::optional<int> rc = test::RunChild(chromium, std::chrono::minutes(2));
+        EXPECT_EQ(rc.value_or(-1), 0) << url;
         const auto log = nlohmann::json::parse(qm::test::FileText(netlog), nullptr, false);
         EXPECT_TRUE(log.is_object()) << "no network log for " << url;
         if (log.is_object()) {
@@ -92,6 +91,7 @@ protected:
 
     test::TempFolder work_{"qm-gallery-"};
     test::CliRunner runner_{work_.path()};
+    fs::path chromium_;
     int runs_ = 0;
 };
 
@@ -207,7 +207,7 @@ TEST_F(GalleryBrowser, TimelineKeepsPlantedMarkupAsTextWhereverAPostIsMade) {
         records.push_back(PostRecordJson(p));
     }
     ASSERT_TRUE(WriteMoodsJson(TextFromPath(mood), nullptr, MoodsJsonText("10001", "", records), nullptr));
-    ASSERT_EQ(Cli("gallery --save " + qm::test::ShellQuote(save.string()) + " 10001"), 0)
+    ASSERT_EQ(Cli({"gallery", "--save", save.string(), "10001"}), 0)
         << qm::test::FileText(work_.path() / "cli-err.txt");
     ASSERT_TRUE(fs::exists(target / "moods.html"));
     EXPECT_NE(qm::test::FileText(target / "index.html").find("href=\"moods.html\""), std::string::npos);

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "ChildProcess.h"
 #include "FileText.h"
 #include "e2e/support/SimSessionTest.h"
 #include "gallery/Gallery.h"
@@ -13,11 +14,6 @@ namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
-
-int Shell(const std::string& cmd) {
-    const int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class VideoGallery : public test::SimSessionTest {
 protected:
@@ -41,7 +37,8 @@ TEST_F(VideoGallery, LargeViewPlaysTheFilm) {
     EXPECT_NE(page.find("<a class=\"video\" href=\"生日.jpg\" data-film=\"生日.mp4\""), std::string::npos) << page;
     EXPECT_NE(page.find("media-src 'self' file:"), std::string::npos);
 
-    if (Shell("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "chromium is not installed";
+    const fs::path chromium = test::FindProgram("chromium");
+    if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
     // A page beside the gallery opens the album's second tile (the video) in the large view and
     // writes the <video> element's readyState into its own title once the metadata arrived.
     const fs::path harness = root / "harness.html";
@@ -56,14 +53,15 @@ TEST_F(VideoGallery, LargeViewPlaysTheFilm) {
                               "  if (!v || v.readyState < 1) { if (Date.now() - t0 < 20000) setTimeout(poll, 50); }\n"
                               "})();\n</script>\n";
     const fs::path dom = root / "dom.html";
-    const int rc = Shell("timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
-                         "--disable-background-networking --disable-component-update --disable-sync "
-                         "--allow-file-access-from-files --autoplay-policy=no-user-gesture-required "
-                         "--virtual-time-budget=20000 --user-data-dir=" +
-                         test::ShellQuote((root / "profile").string()) + " --dump-dom " +
-                         test::ShellQuote("file://" + harness.string()) + " >" + test::ShellQuote(dom.string()) +
-                         " 2>/dev/null");
-    ASSERT_EQ(rc, 0);
+    test::ChildSpec load;
+    load.argv = {chromium.string(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--allow-file-access-from-files", "--autoplay-policy=no-user-gesture-required",
+                 "--virtual-time-budget=20000", "--user-data-dir=" + (root / "profile").string(), "--dump-dom",
+                 "file://" + harness.string()};
+    load.out = dom;
+    load.err = "/dev/null";
+    ASSERT_EQ(test::RunChild(load, std::chrono::minutes(2)).value_or(-1), 0);
     const std::string text = test::FileText(dom);
     const std::size_t at = text.find("<title>video ");
     ASSERT_NE(at, std::string::npos) << text;

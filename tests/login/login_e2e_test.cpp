@@ -93,7 +93,7 @@ TEST(LoginEndToEnd, FriendsOnlyAlbumAfterLoggingInThroughTheWindowAndAfterAResta
     // Not logged in: the album is listed but its pictures are refused.
     ListTarget(w);
     ASSERT_GE(RowOf(w, "好友可见"), 0);
-    EXPECT_EQ(DownloadAlbum(w, "好友可见", f.dir.path() + "/before/"), 0);
+    EXPECT_EQ(DownloadAlbum(w, "好友可见", f.Dir() + "/before/"), 0);
 
     // Log in in the modeless window the Login menu opens on the target's QZone page.
     w.KindBox()->setCurrentIndex(0);
@@ -113,7 +113,7 @@ TEST(LoginEndToEnd, FriendsOnlyAlbumAfterLoggingInThroughTheWindowAndAfterAResta
     dlg->close();
 
     ListTarget(w);
-    EXPECT_EQ(DownloadAlbum(w, "好友可见", f.dir.path() + "/after/"), 6);
+    EXPECT_EQ(DownloadAlbum(w, "好友可见", f.Dir() + "/after/"), 6);
 
     // The persistent login is in cookies.txt; a fresh store loading it has it too.
     const std::string file = ReadFile(folder + "/cookies.txt");
@@ -127,9 +127,9 @@ TEST(LoginEndToEnd, FriendsOnlyAlbumAfterLoggingInThroughTheWindowAndAfterAResta
     // A second program start on the same program folder downloads the album without a new login.
     const QString cli = QStringLiteral(QM_BIN_DIR "/quillmoss-cli");
     if (!QFileInfo::exists(cli)) GTEST_SKIP() << "quillmoss-cli is not built";
-    qm::test::CliRunner runner(f.dir.path().toStdString(), folder.toStdString());
+    qm::test::CliRunner runner(f.Dir().toStdString(), folder.toStdString());
     runner.env = {{"QUILLMOSS_CONNECT_TO", Sim().ConnectTo()}};
-    const QString save = f.dir.path() + "/restart/";
+    const QString save = f.Dir() + "/restart/";
     const qm::test::CliResult run = runner.Run({"download", kTarget.toStdString(), "--save", save.toStdString(),
                                                 "--albums", std::to_string(RowOf(w, "好友可见") + 1), "--no"});
     EXPECT_EQ(run.code, 0) << run.err;
@@ -170,7 +170,7 @@ TEST(LoginEndToEnd, EncryptedAlbumPasswordEnteredInTheModalWindowThenTheDownload
         dlg.close();  // the job thread waits until here
     });
     ListTarget(w);
-    const int pictures = DownloadAlbum(w, "加密相册", f.dir.path() + "/secret/");
+    const int pictures = DownloadAlbum(w, "加密相册", f.Dir() + "/secret/");
     SetLoginWindowHook({});
 
     EXPECT_TRUE(boxes.Texts().contains("加密相册，是否输入密码？ [提示]"))

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <ctime>
@@ -183,10 +182,11 @@ TEST(CookieBridge, BrowserIsSeededFromTheStoreAndHostOnlyStaysHostOnly) {
 }
 
 TEST(CookieBridge, PageCookiesReachTheStoreAtOnceArePersistedAndSurviveTheWindow) {
-    QTemporaryDir dir;
+    const qm::test::TempFolder folder;
+    const QString dirPath = QString::fromStdString(folder.path().string());
     CookieStore store;
-    ASSERT_TRUE(store.Open(dir.path().toStdString()));
-    const QString file = dir.path() + "/cookies.txt";
+    ASSERT_TRUE(store.Open(dirPath.toStdString()));
+    const QString file = dirPath + "/cookies.txt";
     {
         CDlgWebOpen dlg(QStringLiteral("http://user.qzone.qq.com/"), nullptr, &store);
         dlg.show();

@@ -66,7 +66,9 @@ TEST_F(FuzzReplay, EverySavedInputOfTheOfflineTargets) {
     for (const auto& t : targets) {
         unsigned long checks = 0;
         EXPECT_GT(Replay(t.name, t.target, checks), 0) << t.name << " has no saved input";
-        if (t.checks) EXPECT_GT(checks, 0u) << t.name << " checked nothing";
+        if (t.checks) {
+            EXPECT_GT(checks, 0u) << t.name << " checked nothing";
+        }
     }
 }
 

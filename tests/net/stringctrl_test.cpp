@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "TempFolder.h"
 
 namespace qm {
@@ -187,9 +188,12 @@ TEST(SmallHelpers, TrimFormatRandom) {
 // The cache-busting fraction keeps its decimal point under a locale that writes a comma.
 TEST(SmallHelpers, RandomFractionIgnoresTheNumericLocale) {
     test::TempFolder dir("qm-locale-");
-    const std::string build =
-        "localedef -c -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
-    if (std::system(build.c_str()) != 0 && !std::filesystem::exists(dir.path() / "de_DE.UTF-8"))
+    test::ChildSpec build;
+    build.argv = {test::FindProgram("localedef").string(), "-c", "-i", "de_DE", "-f", "UTF-8",
+                  (dir.path() / "de_DE.UTF-8").string()};
+    build.out = build.err = "/dev/null";
+    if (build.argv[0].empty() || (test::RunChild(build, std::chrono::minutes(1)) != 0 &&
+                                  !std::filesystem::exists(dir.path() / "de_DE.UTF-8")))
         GTEST_SKIP() << "no German locale can be built here";
     ::setenv("LOCPATH", dir.path().c_str(), 1);
     ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);

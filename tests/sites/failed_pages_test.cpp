@@ -144,7 +144,9 @@ TEST_F(FailedPage, IsReportedAndKeepsTheEarlierPages) {
             EXPECT_EQ(f.Queued(), static_cast<std::size_t>(kFirstPage));
             ASSERT_GE(site.Requests().size(), 2u);  // the second page was asked for
             EXPECT_FALSE(f.ctx.reasonText.empty()) << "the failed page went unreported";
-            if (fault.status >= 400) EXPECT_EQ(f.ctx.reasonText, what);
+            if (fault.status >= 400) {
+                EXPECT_EQ(f.ctx.reasonText, what);
+            }
             test::ClearCookies();
         }
     }

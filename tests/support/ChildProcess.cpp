@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -86,6 +87,12 @@ ChildProcess::ChildProcess(const ChildSpec& spec) {
     pid_ = pid;
 }
 
+ChildProcess ChildProcess::Adopt(pid_t forked) {
+    ChildProcess child;
+    child.pid_ = forked;
+    return child;
+}
+
 ChildProcess::~ChildProcess() {
     Kill();
     if (outFd_ >= 0) ::close(outFd_);
@@ -162,6 +169,25 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds limi
         if (n <= 0) return std::nullopt;  // the child closed its output
         pending_.append(buf, static_cast<std::size_t>(n));
     }
+}
+
+std::filesystem::path FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t from = 0; from <= dirs.size();) {
+        std::size_t end = dirs.find(':', from);
+        if (end == std::string::npos) end = dirs.size();
+        const std::filesystem::path candidate = std::filesystem::path(dirs.substr(from, end - from)) / name;
+        if (end > from && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+        from = end + 1;
+    }
+    return {};
+}
+
+std::optional<int> RunChild(const ChildSpec& spec, std::chrono::milliseconds limit) {
+    ChildProcess child(spec);
+    if (!child.Started()) return std::nullopt;
+    return child.Wait(limit);  // the guard kills a child still running
 }
 
 }  // namespace qm::test

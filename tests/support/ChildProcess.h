@@ -29,6 +29,8 @@ class ChildProcess {
 public:
     ChildProcess() = default;
     explicit ChildProcess(const ChildSpec& spec);  // Started() tells whether the start worked
+    // Takes over a child the test forked itself (one that runs a piece of the test, not a program).
+    static ChildProcess Adopt(pid_t forked);
     ~ChildProcess();                               // kills and reaps a child still running
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -55,5 +57,12 @@ private:
     std::optional<int> status_;
     std::string pending_;
 };
+
+// The full path of the program `name` as PATH finds it; empty when it is not installed.
+std::filesystem::path FindProgram(const std::string& name);
+
+// Runs `spec` to its end: the exit status (128 + a signal), or nullopt when it did not start or
+// was still running at `limit` (it is killed then).
+std::optional<int> RunChild(const ChildSpec& spec, std::chrono::milliseconds limit);
 
 }  // namespace qm::test

@@ -1,4 +1,4 @@
-// Small helpers the tests share: a file's whole content, and a text quoted for a POSIX shell.
+// A file's whole content: the one way tests read a file.
 #pragma once
 
 #include <filesystem>
@@ -14,13 +14,6 @@ inline std::string FileText(const std::filesystem::path& p) {
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
-}
-
-// `s` in single quotes for sh, its own single quotes written as '\''.
-inline std::string ShellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
 }
 
 }  // namespace qm::test

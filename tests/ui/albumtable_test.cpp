@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "LoopbackServer.h"
+#include "TempFolder.h"
 #include "support/UiTestSupport.h"
 #include "ui/CoverThumbnail.h"
 #include "ui/CsvExport.h"
@@ -267,15 +268,16 @@ TEST(AlbumTableExport, QuotesCommasAndWritesGbkLines) {
     expected += "\xce\xb4\xd6\xaa,\xcb\xbd\xc3\xdc\xcf\xe0\xb2\xe1,,,\r\n";  // 未知 私密相册 in GBK
     EXPECT_EQ(BuildCsv(rows), expected);
 
-    QTemporaryDir dir;
-    const QString path = WithCsvSuffix(dir.path() + "/albums");
+    const qm::test::TempFolder folder;
+    const QString dirPath = QString::fromStdString(folder.path().string());
+    const QString path = WithCsvSuffix(dirPath + "/albums");
     EXPECT_TRUE(path.endsWith("albums.csv"));
     EXPECT_EQ(WithCsvSuffix("x.txt"), "x.txt");
     ASSERT_TRUE(WriteCsv(path, rows));
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll().toStdString(), expected);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"albums.csv"}));  // no temporary left
+    EXPECT_EQ(QDir(dirPath).entryList(QDir::Files), QStringList({"albums.csv"}));  // no temporary left
 }
 
 TEST(AlbumTableThumbnails, CoversAreStretchedToTheCellSize) {

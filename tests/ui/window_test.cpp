@@ -14,9 +14,9 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTest>
-#include <QTemporaryDir>
 
 #include "core/Settings.h"
+#include "TempFolder.h"
 #include "support/UiTestSupport.h"
 #include "ui/ComboBox2.h"
 #include "ui/DlgDownSet.h"
@@ -157,8 +157,8 @@ TEST(MainWindowDrop, FileGivesItsFolderAndDottedFolderGivesItsParent) {
     EXPECT_EQ(DroppedSaveFolder("a.jpg"), "");
 
     WindowFixture f;
-    f.window->DropPaths({f.dir.path() + "/photos/x.png"});
-    const QString expected = f.dir.path() + "/photos/";
+    f.window->DropPaths({f.Dir() + "/photos/x.png"});
+    const QString expected = f.Dir() + "/photos/";
     EXPECT_EQ(f.window->SaveBox()->EditText(), expected);
     EXPECT_EQ(f.window->SaveBox()->History().last(), expected);
     // Remembered as the newest save folder and written to soft.dat.
@@ -166,13 +166,13 @@ TEST(MainWindowDrop, FileGivesItsFolderAndDottedFolderGivesItsParent) {
     LoadSettings(st);
     EXPECT_EQ(QString::fromStdU16String(RecentEntries(st, 1).at(0)), expected);
     // The same folder in other letter case is not added again.
-    f.window->DropPaths({f.dir.path().toUpper() + "/PHOTOS/"});
+    f.window->DropPaths({f.Dir().toUpper() + "/PHOTOS/"});
     EXPECT_EQ(RecentEntries(st, 1).size(), 1u);
 }
 
 TEST(MainWindowStartup, TempProgramFolderDefaultsToDocuments) {
     WindowFixture f("Temp/prog");
-    const QString expected = f.dir.path() + "/Documents/Quillmoss/";
+    const QString expected = f.Dir() + "/Documents/Quillmoss/";
     EXPECT_EQ(f.window->SaveBox()->EditText(), expected);
     EXPECT_FALSE(QDir(expected).exists());  // made by the first download that uses it
 
@@ -276,10 +276,11 @@ TEST(WindowPresenter, JobEventsBecomeTheWindowsTextsAndEnabling) {
 // An address or folder that nothing on the desktop can open is named in a message, with an
 // offer to copy it.
 TEST(WindowOpen, FailedOpenSaysSoAndOffersToCopyThePath) {
-    QTemporaryDir dir;
+    const qm::test::TempFolder folder;
+    const QString dirPath = QString::fromStdString(folder.path().string());
     WindowOptions o;
-    o.programFolder = dir.path();
-    o.documentsFolder = dir.path() + "/Documents";
+    o.programFolder = dirPath;
+    o.documentsFolder = dirPath + "/Documents";
     o.splash = false;
     o.showWhenReady = false;
     QStringList tried;
@@ -290,11 +291,11 @@ TEST(WindowOpen, FailedOpenSaysSoAndOffersToCopyThePath) {
     CQuillmossDlg w(o);
     BoxRecorder boxes;
     boxes.answer = true;
-    w.OpenUrl(QUrl::fromLocalFile(dir.path() + "/saved/123456789"));
+    w.OpenUrl(QUrl::fromLocalFile(dirPath + "/saved/123456789"));
     ASSERT_EQ(tried.size(), 1);
     ASSERT_EQ(boxes.Texts().size(), 1);
-    EXPECT_TRUE(boxes.Texts()[0].contains(dir.path() + "/saved/123456789"));
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), dir.path() + "/saved/123456789");
+    EXPECT_TRUE(boxes.Texts()[0].contains(dirPath + "/saved/123456789"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), dirPath + "/saved/123456789");
 }
 
 // Services this version does not fetch say so (their logins are grey), instead of an empty list;
