@@ -15,7 +15,7 @@
 #include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
-#include "support/RawServer.h"
+#include "RawServer.h"
 
 namespace qm {
 namespace {
@@ -90,8 +90,8 @@ bool HasRawControl(std::string_view s) {
 TEST_F(HostileServer, CompressedPicturesLimitedByTheirInflatedSize) {
     const std::string bomb = ZeroBomb(50);
     ASSERT_FALSE(bomb.empty());
-    qmtest::RawServer server(
-        [&](qmtest::RawConn& c) { c.Send(qmtest::Answer(bomb, "Content-Encoding: gzip\r\n")); });
+    qm::test::RawServer server(
+        [&](qm::test::RawConn& c) { c.Send(qm::test::Answer(bomb, "Content-Encoding: gzip\r\n")); });
     ST_URLREQUEST req(FromUtf8(server.Url("/bomb.jpg")), TextFromPath(dir_.path() / "bomb.jpg"), 5000);
     req.maxKB = 1000;
     ST_URLRESPONSE resp;
@@ -163,8 +163,8 @@ TEST_F(HostileServer, DripCutByTheDeadlineAndByAStop) {
 TEST_F(HostileServer, GzipBombCutWithoutASizeLimit) {
     const std::string bomb = ZeroBomb(64);
     ASSERT_FALSE(bomb.empty());
-    qmtest::RawServer server(
-        [&](qmtest::RawConn& c) { c.Send(qmtest::Answer(bomb, "Content-Encoding: gzip\r\n")); });
+    qm::test::RawServer server(
+        [&](qm::test::RawConn& c) { c.Send(qm::test::Answer(bomb, "Content-Encoding: gzip\r\n")); });
     ST_URLREQUEST req(FromUtf8(server.Url("/bomb.jpg")), TextFromPath(dir_.path() / "bomb.jpg"), 5000);
     ASSERT_EQ(req.maxKB, 0u);
     ST_URLRESPONSE resp;
@@ -182,11 +182,11 @@ TEST_F(HostileServer, GzipBombCutWithoutASizeLimit) {
 // -v shows its first bytes escaped. A long one is not read to its end.
 TEST_F(HostileServer, TextPageForAPictureFails) {
     const std::string page = "<html>\x1b]0;owned\x07请稍后再试</html>";
-    qmtest::RawServer server([&](qmtest::RawConn& c) {
+    qm::test::RawServer server([&](qm::test::RawConn& c) {
         if (c.Target() == "/page.jpg")
-            c.Send(qmtest::Answer(page, "Content-Type: text/html; charset=utf-8\r\n"));
+            c.Send(qm::test::Answer(page, "Content-Type: text/html; charset=utf-8\r\n"));
         else
-            c.Send(qmtest::Answer(std::string(4u << 20, 'x'), "Content-Type: Text/Plain\r\n"));
+            c.Send(qm::test::Answer(std::string(4u << 20, 'x'), "Content-Type: Text/Plain\r\n"));
     });
     ST_URLREQUEST req(FromUtf8(server.Url("/page.jpg")), TextFromPath(dir_.path() / "page.jpg"), 5000);
     ST_URLRESPONSE resp;
@@ -207,7 +207,7 @@ TEST_F(HostileServer, TextPageForAPictureFails) {
 // A text answer (an album list) that drips a byte every 100 ms never trips the read wait; its own
 // overall deadline (six read waits) cuts it.
 TEST_F(HostileServer, DrippedTextAnswerCutByItsDeadline) {
-    qmtest::RawServer server([](qmtest::RawConn& c) {
+    qm::test::RawServer server([](qm::test::RawConn& c) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
         for (int i = 0; i < 1000 && c.Send("x"); ++i) c.Pause(100);
     });
@@ -225,11 +225,11 @@ TEST_F(HostileServer, DrippedTextAnswerCutByItsDeadline) {
 // -v shows a redirect's Location and every other server text escaped: no escape sequence, bell or
 // bidirectional control reaches the terminal.
 TEST_F(HostileServer, TraceEscapesWhatServersWrite) {
-    qmtest::RawServer server([](qmtest::RawConn& c) {
+    qm::test::RawServer server([](qm::test::RawConn& c) {
         if (c.Target() == "/go")
             c.Send("HTTP/1.1 302 Found\r\nLocation: /next\xe2\x80\xae\xc2\x9b[2J\r\nContent-Length: 0\r\n\r\n");
         else
-            c.Send(qmtest::Answer("ok"));
+            c.Send(qm::test::Answer("ok"));
     });
     ST_URLREQUEST req(FromUtf8(server.Url("/go")), {}, 5000);
     ST_URLRESPONSE resp;
@@ -246,8 +246,8 @@ TEST_F(HostileServer, TraceEscapesWhatServersWrite) {
 // A full disk: the picture fails with the system's words and its own kind (the download engine
 // ends the album on it), whether the body was kept in memory or streamed, and nothing is left.
 TEST_F(HostileServer, FullDiskIsItsOwnFailure) {
-    qmtest::RawServer server([](qmtest::RawConn& c) {
-        c.Send(qmtest::Answer(std::string(c.Target() == "/small.jpg" ? 100000 : 3000000, 'p')));
+    qm::test::RawServer server([](qm::test::RawConn& c) {
+        c.Send(qm::test::Answer(std::string(c.Target() == "/small.jpg" ? 100000 : 3000000, 'p')));
     });
     const std::filesystem::path folder = dir_.path();
     const int status = test::RunOnTinyDisk(folder, 64 * 1024, [&] {

@@ -10,13 +10,13 @@
 #include "net/FileUtil.h"
 #include "net/Clock.h"
 #include "net/URLSource2.h"
-#include "support/RawServer.h"
+#include "RawServer.h"
 #include "FileText.h"
 
 using namespace qm;
-using qmtest::Answer;
-using qmtest::RawConn;
-using qmtest::RawServer;
+using qm::test::Answer;
+using qm::test::RawConn;
+using qm::test::RawServer;
 namespace fs = std::filesystem;
 
 namespace {

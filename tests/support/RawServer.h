@@ -1,6 +1,7 @@
-// A loopback HTTP test server that writes exactly the bytes a test gives it: any header spelling,
-// lying lengths, stalls, resets and silence. Each connection runs the test's handler on its own
-// thread once a request head has arrived.
+// The loopback server for tests of the HTTP client itself: it writes exactly the bytes a test
+// gives it (any header spelling, lying lengths, stalls, resets and silence). It listens before its
+// constructor returns. Each connection runs the test's handler on its own thread once a request
+// head has arrived. Tests that need an ordinary HTTP server use LoopbackServer.
 #pragma once
 
 #include <atomic>
@@ -11,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace qmtest {
+namespace qm::test {
 
 class RawServer;
 
@@ -85,4 +86,4 @@ private:
     std::vector<std::string> requests_;
 };
 
-}  // namespace qmtest
+}  // namespace qm::test

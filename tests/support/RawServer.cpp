@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstring>
 
-namespace qmtest {
+namespace qm::test {
 
 namespace {
 
@@ -189,4 +189,4 @@ void RawServer::Serve(int fd) {
     ::close(fd);
 }
 
-}  // namespace qmtest
+}  // namespace qm::test
