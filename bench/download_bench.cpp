@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ChildRuns.h"
 #include "bench/EngineChild.h"
 #include "net/Clock.h"
 #include "core/JobObserver.h"
@@ -47,73 +48,10 @@ struct DataSet {
     std::size_t size;
 };
 
-struct Result {
-    double wall = 0, cpu = 0, rssMiB = 0;
-    int files = 0;
-};
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool CanConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, bool quiet) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (quiet) {
-            std::FILE* null = std::fopen("/dev/null", "w");
-            if (null) {
-                ::dup2(fileno(null), 1);
-                ::dup2(fileno(null), 2);
-            }
-        }
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    return pid;
-}
-
-// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS.
-Result Reap(pid_t pid, std::chrono::steady_clock::time_point start) {
-    int status = 0;
-    rusage ru{};
-    ::wait4(pid, &status, 0, &ru);
-    Result r;
-    r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-    r.rssMiB = ru.ru_maxrss / 1024.0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        std::fprintf(stderr, "  child exit status %d\n", status);
-    return r;
-}
-
-int CountFiles(const fs::path& dir, std::size_t size) {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.is_regular_file() && e.file_size() == size) ++n;
-    return n;
-}
+using Result = qm::bench::ChildResult;
+using qm::bench::CountFiles;
+using qm::bench::Reap;
+using qm::bench::Spawn;
 
 // Every run writes into a folder of its own that stays until the end. Files deleted just before a
 // run would make the file system's inode allocator skip over thousands of recently freed inodes
@@ -225,30 +163,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    const int port = FreePort();
-    {
-        std::ofstream conf(tmp / "nginx.conf");
-        const std::string t = tmp.string();
-        conf << "daemon off;\nworker_processes 1;\npid " << t << "/nginx.pid;\nerror_log " << t
-             << "/error.log;\nevents { worker_connections 1024; }\nhttp {\n access_log off;\n sendfile on;\n"
-             << " keepalive_requests 100000;\n client_body_temp_path " << t << "/body;\n proxy_temp_path "
-             << t << "/proxy;\n fastcgi_temp_path " << t << "/fcgi;\n uwsgi_temp_path " << t
-             << "/uwsgi;\n scgi_temp_path " << t
-             << "/scgi;\n types { image/jpeg jpg; }\n server {\n  listen 127.0.0.1:" << port << ";\n  root "
-             << t << "/www;\n }\n}\n";
-    }
-    const pid_t nginx = Spawn({"nginx", "-p", tmp.string(), "-c", (tmp / "nginx.conf").string(), "-e",
-                               (tmp / "error.log").string()},
-                              false);
-    for (int i = 0; i < 200 && !CanConnect(port); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    if (!CanConnect(port)) {
-        std::fprintf(stderr, "nginx did not start\n");
-        ::kill(nginx, SIGTERM);
-        ::waitpid(nginx, nullptr, 0);
+    qm::bench::Nginx nginx(tmp, " types { image/jpeg jpg; }\n", "");
+    if (!nginx.Running()) {
         fs::remove_all(tmp);
         return 1;
     }
+    const int port = nginx.Port();
 
     std::printf("median of %d run(s); nginx on 127.0.0.1:%d, 15 parallel transfers\n", runs, port);
     std::printf("%-8s %-14s %8s %8s %10s %9s %10s %s\n", "tool", "set", "wall s", "CPU s", "RSS MiB", "MB/s",
@@ -273,8 +193,7 @@ int main(int argc, char** argv) {
             e.wall / c.wall, e.cpu / c.cpu, e.rssMiB, rssGoal);
     }
 
-    ::kill(nginx, SIGQUIT);
-    ::waitpid(nginx, nullptr, 0);
+    nginx.Stop();
     fs::remove_all(tmp);
     return 0;
 }

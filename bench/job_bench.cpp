@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ChildRuns.h"
 #include "net/FileUtil.h"
 #include "sim/Simulator.h"
 
@@ -51,75 +52,12 @@ struct Set {
     bool gallery;
 };
 
-struct Result {
-    double wall = 0, cpu = 0, rssMiB = 0;
-    int files = 0;
-    bool ok = true;
-};
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool CanConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::FILE* null = std::fopen("/dev/null", "w");
-        if (null) {
-            ::dup2(fileno(null), 1);
-            ::dup2(fileno(null), 2);
-        }
-        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    return pid;
-}
+using Result = qm::bench::ChildResult;
+using qm::bench::CountFiles;
 
 Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = Spawn(args, env);
-    int status = 0;
-    rusage ru{};
-    ::wait4(pid, &status, 0, &ru);
-    Result r;
-    r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-    r.rssMiB = ru.ru_maxrss / 1024.0;
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!r.ok) std::fprintf(stderr, "  %s exited with status %d\n", args[0].c_str(), status);
-    return r;
-}
-
-// Files of exactly `size` bytes anywhere below `dir`.
-int CountFiles(const fs::path& dir, std::size_t size) {
-    int n = 0;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec) && it->file_size(ec) == size) ++n;
-    return n;
+    return qm::bench::Reap(qm::bench::Spawn(args, true, env), start);
 }
 
 double MedianOf(std::vector<Result> rs, double Result::*field) {
@@ -144,52 +82,13 @@ void Print(const char* tool, const Set& s, const Result& r) {
                 s.count, r.ok ? "" : " FAILED");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    bool quick = false;
-    int runs = 3;
-    std::string onlySet, cliPath, perfFile;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--cli") == 0 && i + 1 < argc) cliPath = argv[++i];
-        if (std::strcmp(argv[i], "--perf") == 0 && i + 1 < argc) perfFile = argv[++i];
-        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
-        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) onlySet = argv[++i];
-    }
-    const int countA = quick ? 200 : 2000, countB = quick ? 20 : 200;
-    std::vector<Set> sets = {{"A", "setA", 1, countA, 200 * 1024, true},
-                             {"A-nogal", "setA", 1, countA, 200 * 1024, false},
-                             {"B-nogal", "setB", 2, countB, 4 * 1024 * 1024, false}};
-    if (!onlySet.empty())
-        sets.erase(std::remove_if(sets.begin(), sets.end(), [&](const Set& s) { return s.key != onlySet; }),
-                   sets.end());
-
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    const fs::path cli = cliPath.empty() ? self.parent_path() / "quillmoss-cli" : fs::absolute(cliPath);
-    if (!fs::exists(cli)) {
-        std::fprintf(stderr, "job_bench: %s is missing (build quillmoss-cli)\n", cli.c_str());
-        return 1;
-    }
-    std::string pattern = (fs::temp_directory_path() / "qm-job-bench-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) return 1;
-    const fs::path tmp = pattern;
-    // nginx's workers run as an unprivileged user: they must be able to read the pictures.
-    fs::permissions(tmp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
-
-    nlohmann::json albums = nlohmann::json::array();
-    albums.push_back({{"id", "setA"}, {"name", "A"}, {"pictures", countA}, {"size", 200 * 1024}});
-    albums.push_back({{"id", "setB"}, {"name", "B"}, {"pictures", countB}, {"size", 4 * 1024 * 1024}});
-    nlohmann::json owner = {{"uin", "10001"}, {"albums", albums}};
-    qm::sim::Simulator sim(nlohmann::json{{"qzone", nlohmann::json::array({owner})}});
-    sim.SetLogging(false);
-    if (sim.Start(0) == 0) return 1;
-
-    // Every picture as nginx serves it: "http://HOST/psb?/T1/T2/r/T3" is the file www/psb/T1/T2/r/T3.
+// Writes every picture of the two albums where nginx serves it ("http://HOST/psb?/T1/T2/r/T3" is
+// the file www/psb/T1/T2/r/T3), and returns the picture hosts; `addresses` gets each album's
+// addresses. Random bytes, so nothing on the way can shrink them (and no gallery can decode them).
+bool MakePictures(const qm::sim::Simulator& sim, const fs::path& tmp, int countA, int countB,
+                  std::vector<std::string>& hosts, std::vector<std::vector<std::string>>& addresses) {
     std::mt19937_64 rng(42);
-    std::vector<std::string> hosts;
-    std::vector<std::vector<std::string>> addresses(2);
+    addresses.assign(2, {});
     for (int a = 0; a < 2; ++a) {
         const std::string album = a == 0 ? "setA" : "setB";
         const int count = a == 0 ? countA : countB;
@@ -204,7 +103,6 @@ int main(int argc, char** argv) {
             if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(host);
             const fs::path file = tmp / "www" / fs::path(path).relative_path();
             fs::create_directories(file.parent_path());
-            // Random bytes, so nothing on the way can shrink them (and no gallery can decode them).
             std::string bytes(size, '\0');
             for (std::size_t k = 0; k + 8 <= size; k += 8) {
                 const uint64_t v = rng();
@@ -212,118 +110,164 @@ int main(int argc, char** argv) {
             }
             if (bytes.size() != size || !qm::WriteFileAtomic(file, bytes, 0, false)) {
                 std::fprintf(stderr, "job_bench: cannot make %s\n", file.c_str());
-                return 1;
+                return false;
             }
             addresses[static_cast<std::size_t>(a)].push_back(address);
         }
     }
     for (const fs::path& p : fs::recursive_directory_iterator(tmp / "www"))
         if (fs::is_directory(p)) fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    return true;
+}
 
-    const int port = FreePort();
-    {
-        std::ofstream conf(tmp / "nginx.conf");
-        const std::string t = tmp.string();
-        conf << "daemon off;\nworker_processes 1;\npid " << t << "/nginx.pid;\nerror_log " << t
-             << "/error.log;\nevents { worker_connections 1024; }\nhttp {\n access_log off;\n sendfile on;\n"
-             << " keepalive_requests 100000;\n default_type image/jpeg;\n client_body_temp_path " << t
-             << "/body;\n proxy_temp_path " << t << "/proxy;\n fastcgi_temp_path " << t
-             << "/fcgi;\n uwsgi_temp_path " << t << "/uwsgi;\n scgi_temp_path " << t << "/scgi;\n server {\n"
-             << "  listen 127.0.0.1:" << port << ";\n  root " << t << "/www;\n"
-             << "  location = /psb { try_files /psb$args =404; }\n }\n}\n";
+// What the runs of every set share.
+struct Bench {
+    fs::path tmp, cli;
+    std::string perfFile;
+    int port = 0, runs = 3;
+    std::vector<std::string> env;
+    int runNumber = 0;
+};
+
+// The runs of one set (curl, the list-only CLI, the CLI's download), their medians printed; false
+// when a run failed or a count is wrong. `wall` gets the job's median wall time.
+bool RunSet(Bench& b, const Set& s, const std::vector<std::string>& list, double& wall) {
+    const fs::path cfg = b.tmp / ("curl-" + s.key + ".cfg");
+    std::vector<Result> job, listOnly, curl;
+    for (int r = 0; r < b.runs; ++r) {
+        const std::string tail = s.key + "-" + std::to_string(b.runNumber++);
+        {
+            const fs::path out = b.tmp / ("out-curl-" + tail);
+            fs::create_directories(out);
+            std::ofstream f(cfg);
+            for (std::size_t i = 0; i < list.size(); ++i)
+                f << "url = \"" << list[i] << "\"\noutput = \"" << (out / ("p" + std::to_string(i) + ".jpg")).string()
+                  << "\"\n";
+            f.close();
+            Result c = Run({"curl", "--parallel", "--parallel-max", "15", "-s", "--connect-to",
+                            "::127.0.0.1:" + std::to_string(b.port), "-K", cfg.string()},
+                           b.env);
+            c.files = CountFiles(out, s.size);
+            curl.push_back(c);
+        }
+        {
+            const fs::path out = b.tmp / ("out-list-" + tail);
+            listOnly.push_back(Run({b.cli.string(), "-P", (b.tmp / "prog-list").string(), "download", "10001", "--save",
+                                    out.string(), "--albums", std::to_string(s.albumNumber), "--yes", "--quiet",
+                                    "--no-gallery"},
+                                   b.env));
+        }
+        {
+            const fs::path out = b.tmp / ("out-job-" + tail);
+            std::vector<std::string> args;
+            if (!b.perfFile.empty()) args = {"perf", "record", "-g", "-q", "-o", b.perfFile, "--"};
+            args.insert(args.end(), {b.cli.string(), "-P", (b.tmp / "prog").string(), "download", "10001", "--save",
+                                     out.string(), "--albums", std::to_string(s.albumNumber), "--yes", "--quiet"});
+            if (!s.gallery) args.push_back("--no-gallery");
+            Result j = Run(args, b.env);
+            j.files = CountFiles(out, s.size);
+            job.push_back(j);
+        }
     }
-    const pid_t nginx =
-        Spawn({"nginx", "-p", tmp.string(), "-c", (tmp / "nginx.conf").string(), "-e", (tmp / "error.log").string()},
-              {});
-    for (int i = 0; i < 200 && !CanConnect(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    const Result j = Median(job), l = Median(listOnly), c = Median(curl);
+    wall = j.wall;
+    Print("job", s, j);
+    Print("list-only", s, l);
+    Print("curl", s, c);
+    const bool right = j.ok && l.ok && c.ok && j.files == s.count && c.files == s.count;
+    std::printf("job-vs-curl %s %dx%zuKiB%s: engine/curl %.2fx, job/curl %.2fx, CPU/curl %.2fx, peak RSS %.1f MiB "
+                "(goals: engine <= 0.90x, CPU <= 1.00x%s)%s\n",
+                s.key.c_str(), s.count, s.size / 1024, s.gallery ? " gallery" : " no-gallery",
+                (j.wall - l.wall) / c.wall, j.wall / c.wall, j.cpu / c.cpu, j.rssMiB,
+                s.gallery ? "" : ", RSS <= 24 MiB", right ? "" : " WRONG COUNTS");
+    return right;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    Bench b;
+    std::string onlySet, cliPath;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cli") == 0 && i + 1 < argc) cliPath = argv[++i];
+        if (std::strcmp(argv[i], "--perf") == 0 && i + 1 < argc) b.perfFile = argv[++i];
+        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) b.runs = std::max(1, std::atoi(argv[++i]));
+        if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) onlySet = argv[++i];
+    }
+    const int countA = quick ? 200 : 2000, countB = quick ? 20 : 200;
+    std::vector<Set> sets = {{"A", "setA", 1, countA, 200 * 1024, true},
+                             {"A-nogal", "setA", 1, countA, 200 * 1024, false},
+                             {"B-nogal", "setB", 2, countB, 4 * 1024 * 1024, false}};
+    if (!onlySet.empty())
+        sets.erase(std::remove_if(sets.begin(), sets.end(), [&](const Set& s) { return s.key != onlySet; }),
+                   sets.end());
+
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    b.cli = cliPath.empty() ? self.parent_path() / "quillmoss-cli" : fs::absolute(cliPath);
+    if (!fs::exists(b.cli)) {
+        std::fprintf(stderr, "job_bench: %s is missing (build quillmoss-cli)\n", b.cli.c_str());
+        return 1;
+    }
+    std::string pattern = (fs::temp_directory_path() / "qm-job-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return 1;
+    b.tmp = pattern;
+    const fs::path& tmp = b.tmp;
+    // nginx's workers run as an unprivileged user: they must be able to read the pictures.
+    fs::permissions(tmp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+
+    nlohmann::json albums = nlohmann::json::array();
+    albums.push_back({{"id", "setA"}, {"name", "A"}, {"pictures", countA}, {"size", 200 * 1024}});
+    albums.push_back({{"id", "setB"}, {"name", "B"}, {"pictures", countB}, {"size", 4 * 1024 * 1024}});
+    nlohmann::json owner = {{"uin", "10001"}, {"albums", albums}};
+    qm::sim::Simulator sim(nlohmann::json{{"qzone", nlohmann::json::array({owner})}});
+    sim.SetLogging(false);
+    if (sim.Start(0) == 0) return 1;
+
+    std::vector<std::string> hosts;
+    std::vector<std::vector<std::string>> addresses;
+    if (!MakePictures(sim, tmp, countA, countB, hosts, addresses)) return 1;
+
+    qm::bench::Nginx nginx(tmp, " default_type image/jpeg;\n", "  location = /psb { try_files /psb$args =404; }\n");
     const auto cleanup = [&] {
-        ::kill(nginx, SIGQUIT);
-        ::waitpid(nginx, nullptr, 0);
+        nginx.Stop();
         sim.Stop();
         std::error_code ec;
         fs::remove_all(tmp, ec);
     };
-    if (!CanConnect(port)) {
-        std::fprintf(stderr, "job_bench: nginx did not start\n");
+    if (!nginx.Running()) {
         cleanup();
         return 1;
     }
+    b.port = nginx.Port();
 
     // Picture hosts go to nginx, everything else to the simulator.
     std::string routes;
-    for (const std::string& h : hosts) routes += h + ":80:127.0.0.1:" + std::to_string(port) + ",";
+    for (const std::string& h : hosts) routes += h + ":80:127.0.0.1:" + std::to_string(b.port) + ",";
     routes += "::127.0.0.1:" + std::to_string(sim.Port());
-    const std::vector<std::string> baseEnv = {"QUILLMOSS_CONNECT_TO=" + routes, "HOME=" + (tmp / "home").string(),
-                                              "XDG_CONFIG_HOME=" + (tmp / "home/.config").string(),
-                                              "XDG_CACHE_HOME=" + (tmp / "home/.cache").string()};
+    b.env = {"QUILLMOSS_CONNECT_TO=" + routes, "HOME=" + (tmp / "home").string(),
+             "XDG_CONFIG_HOME=" + (tmp / "home/.config").string(), "XDG_CACHE_HOME=" + (tmp / "home/.cache").string()};
     fs::create_directories(tmp / "home");
     // Two program folders: the ordinary one and one in ListOnly mode; 15 transfers in both.
     for (const char* prog : {"prog", "prog-list"}) {
         fs::create_directories(tmp / prog);
-        Run({cli.string(), "-P", (tmp / prog).string(), "settings", "set", "ThreadCount", "15"}, baseEnv);
+        Run({b.cli.string(), "-P", (tmp / prog).string(), "settings", "set", "ThreadCount", "15"}, b.env);
     }
-    Run({cli.string(), "-P", (tmp / "prog-list").string(), "settings", "toggle", "ListOnly"}, baseEnv);
+    Run({b.cli.string(), "-P", (tmp / "prog-list").string(), "settings", "toggle", "ListOnly"}, b.env);
 
     std::printf("median of %d run(s); quillmoss-cli from the simulator, pictures from nginx on 127.0.0.1:%d; "
                 "curl --parallel --parallel-max 15; scratch folder on %s\n",
-                runs, port, tmp.parent_path().c_str());
+                b.runs, b.port, tmp.parent_path().c_str());
     std::printf("%-9s %-9s %8s %8s %8s %s\n", "tool", "set", "wall s", "CPU s", "RSS MiB", "files");
     bool allOk = true;
-    int runNumber = 0;
     double withGallery = -1, withoutGallery = -1;
     for (const Set& s : sets) {
-        const std::vector<std::string>& list = addresses[s.album == "setA" ? 0 : 1];
-        const fs::path cfg = tmp / ("curl-" + s.key + ".cfg");
-        std::vector<Result> job, listOnly, curl;
-        for (int r = 0; r < runs; ++r) {
-            const std::string tail = s.key + "-" + std::to_string(runNumber++);
-            {
-                const fs::path out = tmp / ("out-curl-" + tail);
-                fs::create_directories(out);
-                std::ofstream f(cfg);
-                for (std::size_t i = 0; i < list.size(); ++i)
-                    f << "url = \"" << list[i] << "\"\noutput = \"" << (out / ("p" + std::to_string(i) + ".jpg")).string()
-                      << "\"\n";
-                f.close();
-                Result c = Run({"curl", "--parallel", "--parallel-max", "15", "-s", "--connect-to",
-                                "::127.0.0.1:" + std::to_string(port), "-K", cfg.string()},
-                               baseEnv);
-                c.files = CountFiles(out, s.size);
-                curl.push_back(c);
-            }
-            {
-                const fs::path out = tmp / ("out-list-" + tail);
-                listOnly.push_back(Run({cli.string(), "-P", (tmp / "prog-list").string(), "download", "10001", "--save",
-                                        out.string(), "--albums", std::to_string(s.albumNumber), "--yes", "--quiet",
-                                        "--no-gallery"},
-                                       baseEnv));
-            }
-            {
-                const fs::path out = tmp / ("out-job-" + tail);
-                std::vector<std::string> args;
-                if (!perfFile.empty()) args = {"perf", "record", "-g", "-q", "-o", perfFile, "--"};
-                args.insert(args.end(), {cli.string(), "-P", (tmp / "prog").string(), "download", "10001",
-                                                 "--save", out.string(), "--albums", std::to_string(s.albumNumber),
-                                                 "--yes", "--quiet"});
-                if (!s.gallery) args.push_back("--no-gallery");
-                Result j = Run(args, baseEnv);
-                j.files = CountFiles(out, s.size);
-                job.push_back(j);
-            }
-        }
-        const Result j = Median(job), l = Median(listOnly), c = Median(curl);
-        if (s.key == "A") withGallery = j.wall;
-        if (s.key == "A-nogal") withoutGallery = j.wall;
-        Print("job", s, j);
-        Print("list-only", s, l);
-        Print("curl", s, c);
-        const bool right = j.ok && l.ok && c.ok && j.files == s.count && c.files == s.count;
-        allOk = allOk && right;
-        std::printf("job-vs-curl %s %dx%zuKiB%s: engine/curl %.2fx, job/curl %.2fx, CPU/curl %.2fx, peak RSS %.1f MiB "
-                    "(goals: engine <= 0.90x, CPU <= 1.00x%s)%s\n",
-                    s.key.c_str(), s.count, s.size / 1024, s.gallery ? " gallery" : " no-gallery",
-                    (j.wall - l.wall) / c.wall, j.wall / c.wall, j.cpu / c.cpu, j.rssMiB,
-                    s.gallery ? "" : ", RSS <= 24 MiB", right ? "" : " WRONG COUNTS");
+        double wall = 0;
+        allOk = RunSet(b, s, addresses[s.album == "setA" ? 0 : 1], wall) && allOk;
+        if (s.key == "A") withGallery = wall;
+        if (s.key == "A-nogal") withoutGallery = wall;
     }
     if (withGallery > 0 && withoutGallery > 0)
         std::printf("gallery after the download of set A: %.2f s, %.1f %% of the download (goal <= 10 %%)\n",

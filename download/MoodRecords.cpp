@@ -1,25 +1,16 @@
 #include "download/MoodRecords.h"
 
 #include <algorithm>
-#include <ctime>
 #include <set>
 #include <unordered_map>
 
 #include "download/Archive.h"
 #include "download/MoodsJson.h"
+#include "net/UtcStamp.h"
 
 namespace qm {
 
 namespace {
-
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
-}
 
 // The posts kept before this run, by id: the archive's, or (without one) the folder's moods.json.
 std::unordered_map<std::string, StoredPost> KnownPosts(const MoodRecordJob& job) {
@@ -109,7 +100,7 @@ PostTally RecordMoodPosts(MoodRecordJob job, JobObserver& observer) {
     for (const StoredPost* p : all) records.push_back(p->record);
     tally.kept = records.size();
     if (records.empty()) return tally;
-    tally.written = WriteMoodsJson(job.folder, job.held.get(), MoodsJsonText(job.targetId, UtcNow(), records), &tally.error);
+    tally.written = WriteMoodsJson(job.folder, job.held.get(), MoodsJsonText(job.targetId, UtcStampNow(), records), &tally.error);
     return tally;
 }
 

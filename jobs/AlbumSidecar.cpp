@@ -1,11 +1,11 @@
 #include "jobs/AlbumSidecar.h"
 
-#include <ctime>
 #include <filesystem>
 
 #include "core/OutcomeWords.h"
 #include "download/AlbumJson.h"
 #include "net/FileUtil.h"
+#include "net/UtcStamp.h"
 #include "net/Trace.h"
 
 namespace qm {
@@ -19,15 +19,6 @@ Text PrivacyText(uint32_t flags) {
     if (flags & PrivacyPrivate) return u"私密相册";
     if (flags & PrivacyFriends) return u"好友可见";
     return {};
-}
-
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
 }
 
 AlbumJsonPicture SidecarPicture(const PictureRef& ref, const PictureOutcome& p, const SavedPicture* saved) {
@@ -79,7 +70,7 @@ void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const
     j.notTried = album.notTried;
     j.notListed = album.NotListed();
     j.complete = album.Complete();
-    j.updated = UtcNow();
+    j.updated = UtcStampNow();
     j.videos = album.films.listed;
     j.videosSaved = album.films.saved;
     j.videosAlreadyHad = album.films.alreadyHad;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 
 namespace qm {
 
@@ -224,9 +225,12 @@ bool RenameInFolder(const HeldFolder& folder, const std::string& from, const std
 }
 
 namespace {
-bool ReadFd(int fd, std::string& out, uint64_t maxBytes) {
+// Reads an open file to its end and closes it. `regularOnly`: anything but a plain file is refused
+// (else only a folder is). More than `maxBytes` is refused, whatever the file claimed its size was.
+bool ReadFd(int fd, std::string& out, uint64_t maxBytes, bool regularOnly) {
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes;
+    bool ok = ::fstat(fd, &st) == 0 && (regularOnly ? S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) &&
+              static_cast<uint64_t>(st.st_size) <= maxBytes;
     std::string data;
     if (ok) {
         try {
@@ -255,33 +259,13 @@ bool ReadFileInFolder(const HeldFolder& folder, const std::string& name, std::st
     // O_NONBLOCK: a pipe planted under the name must not block the open; ReadFd refuses it.
     const int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    return ReadFd(fd, out, maxBytes);
+    return ReadFd(fd, out, maxBytes, true);
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    std::string data;
-    if (ok) {
-        try {
-            data.reserve(static_cast<size_t>(st.st_size));
-        } catch (const std::exception&) {
-            ok = false;
-        }
-    }
-    char buffer[64 * 1024];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        data.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    if (ok) out = std::move(data);
-    return ok;
+    return ReadFd(fd, out, std::numeric_limits<uint64_t>::max(), false);
 }
 
 FolderLock::FolderLock(const std::filesystem::path& folder) {

@@ -4,6 +4,7 @@
 #include "sim/Access.h"
 #include "sim/Answer.h"
 #include "sim/JsonText.h"
+#include "sim/ServiceAnswers.h"
 
 namespace qm::sim {
 namespace {
@@ -108,6 +109,18 @@ Answer GroupPhotosAnswer(const ScenarioModel& m, const SimRequest& r) {
     data["photos"] = list.empty() ? OJson() : list;
     data["total"] = static_cast<long long>(album->photos.size());
     return Pretty(r, data);
+}
+
+// The group row of the simulator's table of services.
+static std::optional<Answer> GroupRoute(const ScenarioModel& m, const SimRequest& r, PasswordBook&) {
+    if (r.host != "u.photo.qzone.qq.com") return std::nullopt;
+    if (r.path == "/cgi-bin/upp/qun_list_album_v2") return GroupAlbumsAnswer(m, r);
+    if (r.path == "/cgi-bin/upp/qun_list_photo_v2") return GroupPhotosAnswer(m, r);
+    return std::nullopt;
+}
+
+ServiceAnswers GroupAnswers() {
+    return {"groups", &GroupRoute, nullptr};
 }
 
 }  // namespace qm::sim

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "sim/Answer.h"
+#include "sim/ServiceAnswers.h"
 #include "sim/Simulator.h"
 
 namespace qm::sim {
@@ -79,6 +80,20 @@ Answer CheckSigAnswer(const ScenarioModel& m, const SimRequest& r) {
                              CookieLine("p_uin", UinCookieValue(a->uin), ".qzone.qq.com", keep));
     ans.headers.emplace_back("Set-Cookie", CookieLine("p_skey", a->pskey, ".qzone.qq.com", keep));
     return ans;
+}
+
+// The login row of the simulator's table of services.
+static std::optional<Answer> LoginRoute(const ScenarioModel& m, const SimRequest& r, PasswordBook&) {
+    if (r.host == "xui.ptlogin2.qq.com") {
+        if (r.path == "/cgi-bin/login" && r.params.count("u")) return LoginSubmitAnswer(m, r);
+        return LoginFormAnswer(r, "");
+    }
+    if (r.host == "ptlogin2.qzone.qq.com" && r.path == "/check_sig") return CheckSigAnswer(m, r);
+    return std::nullopt;
+}
+
+ServiceAnswers LoginAnswers() {
+    return {"login", &LoginRoute, nullptr};
 }
 
 }  // namespace qm::sim

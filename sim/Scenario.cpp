@@ -6,6 +6,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "sim/ServiceAnswers.h"
+
 namespace qm::sim {
 namespace {
 
@@ -258,6 +260,28 @@ public:
 
     ScenarioModel& m_;
     std::set<std::string> ids_;
+};
+
+// The picture reading of the scenario, offered to the services that read their own part.
+class PicturesOfAService final : public ScenarioPictures {
+public:
+    explicit PicturesOfAService(Builder& b) : b_(b) {}
+    void Read(json& container, const char* listKey, const std::string& idPrefix, const std::string& where,
+              const std::function<void(Picture&, const json&)>& each) override {
+        b_.Pictures(container, listKey, idPrefix, where, [&](json& pj, const std::string& id, const std::string& pw) {
+            Picture p = b_.ReadPicture(pj, id, pw);
+            each(p, pj);
+        });
+    }
+    void Serve(const Picture& p, const std::string& address) override {
+        b_.Register(p.id, address, p.format, p.size);
+    }
+    [[noreturn]] void Bad(const std::string& where, const std::string& what) override {
+        sim::Bad(where, what);
+    }
+
+private:
+    Builder& b_;
 };
 
 }  // namespace
@@ -607,6 +631,12 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
             f.etag = Text(fj, "etag");
             m.faults.push_back(f);
         }
+    }
+
+    PicturesOfAService pictures(b);
+    for (const ServiceAnswers& service : ServiceTable()) {
+        if (service.read && root.contains(service.name))
+            m.services[service.name] = service.read(root.at(service.name), pictures);
     }
     return m;
 }

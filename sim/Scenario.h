@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -144,6 +145,11 @@ struct ServedPicture {
     size_t size = 0;
 };
 
+// What a service of the simulator's table keeps of its own part of a scenario.
+struct ServiceData {
+    virtual ~ServiceData() = default;
+};
+
 struct ScenarioModel {
     std::vector<Account> accounts;
     std::vector<Owner> owners;
@@ -155,12 +161,20 @@ struct ScenarioModel {
     std::map<std::string, ServedPicture> servedById;
     std::map<std::string, std::string> addressById;  // id -> http://host/target
     std::map<std::string, ServedFilm> filmsByPath;   // "host" + path of the download address
+    // The parts of the scenario that services of the table read themselves, by the row's name.
+    std::map<std::string, std::shared_ptr<const ServiceData>> services;
 
     const Account* FindAccount(const std::string& uin) const;
     const Owner* FindOwner(const std::string& uin) const;
     const Group* FindGroup(const std::string& id) const;
     const WeiboAccount* FindWeiboByName(const std::string& name) const;
     const WeiboAccount* FindWeiboByUin(const std::string& uin) const;
+    // A table service's own part of the scenario; null when the scenario has none.
+    template <typename T>
+    const T* Service(const std::string& name) const {
+        const auto it = services.find(name);
+        return it == services.end() ? nullptr : dynamic_cast<const T*>(it->second.get());
+    }
 };
 
 // Reads and checks a scenario; fills derived values (generated pictures, cookie values of accounts)

@@ -20,6 +20,7 @@
 #include "sim/Encoding.h"
 #include "sim/Scenario.h"
 #include "sim/ServerConnections.h"
+#include "sim/ServiceAnswers.h"
 
 namespace qm::sim {
 namespace {
@@ -202,56 +203,9 @@ Answer Simulator::Impl::Route(SimRequest& r) {
         return a;
     }
     if (auto it = model.filmsByPath.find(h + p); it != model.filmsByPath.end()) return FilmAnswer(r, it->second);
-    if ((h == "route.store.qq.com" && p == "/GetRoute") ||
-        (h == "user.qzone.qq.com" && p == "/q/route.store/GetRoute")) {
-        return RouteAnswer(model, r);
+    for (const ServiceAnswers& service : ServiceTable()) {
+        if (auto answer = service.answer(model, r, *this)) return std::move(*answer);
     }
-    if (h == "alist.photo.qzone.qq.com" || h == "xalist.photo.qzone.qq.com") {
-        if (p == "/fcgi-bin/fcg_list_album_v2") return AlbumListAnswer(model, r, false);
-        if (p == "/fcgi-bin/fcg_list_album_v3") return AlbumListAnswer(model, r, true);
-    }
-    if ((h == "xaplist.photo.qzone.qq.com" || h == "szplist.photo.qzone.qq.com" ||
-         h == "plist.photo.qzone.qq.com") &&
-        p == "/fcgi-bin/cgi_list_photo") {
-        return PhotoListAnswer(model, r, *this, false);
-    }
-    if ((h == "xaview.photo.qzone.qq.com" || h == "szview.photo.qzone.qq.com") &&
-        p == "/cgi-bin/common/cgi_view_album_v2") {
-        return PhotoListAnswer(model, r, *this, true);
-    }
-    if (h == "h5.qzone.qq.com") {
-        if (p == "/proxy/domain/plist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo") {
-            return PhotoListAnswer(model, r, *this, false);
-        }
-        if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msglist_v6") return MoodAnswer(model, r);
-        if (p == "/proxy/domain/taotao.qq.com/cgi-bin/emotion_cgi_msgdetail_v6") return MoodDetailAnswer(model, r);
-        if (p == "/proxy/domain/photo.qzone.qq.com/fcgi-bin/cgi_floatview_photo_list_v2")
-            return FloatViewAnswer(model, r, *this);
-    }
-    if (h == "user.qzone.qq.com") {
-        if (p == "/p/plist.photo/fcgi-bin/cgi_list_photo") return PhotoListAnswer(model, r, *this, false);
-        // /QQ/photo/ALBUMID: the album page, where a password is entered
-        const size_t photo = p.find("/photo/");
-        if (photo != std::string::npos && photo > 1) {
-            return AlbumPageAnswer(model, r, *this, p.substr(1, photo - 1), p.substr(photo + 7));
-        }
-        return HomePageAnswer(model, r);
-    }
-    if (h == "u.photo.qzone.qq.com") {
-        if (p == "/cgi-bin/upp/qun_list_album_v2") return GroupAlbumsAnswer(model, r);
-        if (p == "/cgi-bin/upp/qun_list_photo_v2") return GroupPhotosAnswer(model, r);
-    }
-    if (h == "t.qq.com" && p.rfind("/app/qzphoto/", 0) == 0) return WeiboPageAnswer(model, r, p.substr(13));
-    if (h == "api.t.qq.com") {
-        if (p == "/asyn/gettopicalbum.php") return WeiboTopicAnswer(model, r);
-        if (p == "/proxy.html")
-            return HtmlAnswer(200, "proxy", "<script>document.domain=\"qq.com\";</script>");
-    }
-    if (h == "xui.ptlogin2.qq.com") {
-        if (p == "/cgi-bin/login" && r.params.count("u")) return LoginSubmitAnswer(model, r);
-        return LoginFormAnswer(r, "");
-    }
-    if (h == "ptlogin2.qzone.qq.com" && p == "/check_sig") return CheckSigAnswer(model, r);
     return NotFoundAnswer();
 }
 

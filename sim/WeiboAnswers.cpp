@@ -3,6 +3,7 @@
 
 #include "sim/Answer.h"
 #include "sim/JsonText.h"
+#include "sim/ServiceAnswers.h"
 
 namespace qm::sim {
 namespace {
@@ -88,6 +89,19 @@ Answer WeiboTopicAnswer(const ScenarioModel& m, const SimRequest& r) {
     const bool more = shownEnd > 0 && shownEnd < total;
     OJson data = {{"info", info.empty() ? OJson() : info}, {"hasnext", more ? 1 : 0}, {"totalnum", total}};
     return JsonAnswer({{"result", 0}, {"msg", ""}, {"data", data}});
+}
+
+// The Weibo row of the simulator's table of services.
+static std::optional<Answer> WeiboRoute(const ScenarioModel& m, const SimRequest& r, PasswordBook&) {
+    if (r.host == "t.qq.com" && r.path.rfind("/app/qzphoto/", 0) == 0) return WeiboPageAnswer(m, r, r.path.substr(13));
+    if (r.host != "api.t.qq.com") return std::nullopt;
+    if (r.path == "/asyn/gettopicalbum.php") return WeiboTopicAnswer(m, r);
+    if (r.path == "/proxy.html") return HtmlAnswer(200, "proxy", "<script>document.domain=\"qq.com\";</script>");
+    return std::nullopt;
+}
+
+ServiceAnswers WeiboAnswers() {
+    return {"weibo", &WeiboRoute, nullptr};
 }
 
 }  // namespace qm::sim

@@ -126,11 +126,11 @@ constexpr char16_t kQZoneLogin[] = u"http://user.qzone.qq.com/";
 constexpr char16_t kWeiboLogin[] = u"http://t.qq.com/";
 
 const std::array<Service, 3> kServices{{
-    {TargetKind::QZone, "qzone", u"QQ空间相册", u"QQ空间", nullptr, false, NoAlbumsWording::QZone, kQZoneLogin,
+    {TargetKind::QZone, "qzone", "QQ号的空间相册", "QQ号（或QQ空间主页网址）", nullptr, u"QQ空间相册", u"QQ空间", nullptr, false, NoAlbumsWording::QZone, kQZoneLogin,
      &Instance<QZoneFetcher>},
-    {TargetKind::Group, "group", u"QQ群相册", u"QQ群", hosts::kGroupSite, false, NoAlbumsWording::Group,
+    {TargetKind::Group, "group", "QQ群相册", "QQ群号", "QQ群网址", u"QQ群相册", u"QQ群", hosts::kGroupSite, false, NoAlbumsWording::Group,
      kQZoneLogin, &Instance<GroupFetcher>},
-    {TargetKind::Weibo, "weibo", u"腾讯微博相册", u"腾讯微博", hosts::kWeibo, true, NoAlbumsWording::Weibo,
+    {TargetKind::Weibo, "weibo", "腾讯微博相册", "腾讯微博主页网址", "微博网址", u"腾讯微博相册", u"腾讯微博", hosts::kWeibo, true, NoAlbumsWording::Weibo,
      kWeiboLogin, &Instance<WeiboFetcher>},
 }};
 

@@ -19,6 +19,11 @@ enum class NoAlbumsWording : uint8_t { QZone, Group, Weibo, Generic };
 struct Service {
     TargetKind kind;
     const char* word;              // the terminal's --kind word and album.json's "kind"
+    // The terminal's help (UTF-8): what the service's albums are, what its target is, and what
+    // its addresses are called (null for the default, which takes every other address).
+    const char* helpAlbums;
+    const char* helpTarget;
+    const char* helpAddress;
     const char16_t* caption;       // the window's kind choice
     const char16_t* name;          // the report's heading ("QQ空间 123456789")
     // An address that holds this (after its first character) names the service; null: none, the

@@ -4,6 +4,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
+#include "app/cli/ServiceWords.h"
 
 namespace qm::cli {
 
@@ -12,10 +13,10 @@ namespace {
 constexpr char kMainHelp[] =
     "usage: quillmoss-cli [--demo] [--program-folder DIR] COMMAND ...\n"
     "\n"
-    "从终端下载QQ空间、QQ群和腾讯微博的整本相册。\n"
+    "从终端下载{names和}的整本相册。\n"
     "\n"
-    "  list TARGET [--kind qzone|group|weibo] [--format table|tsv|json]\n"
-    "                       列出QQ号、QQ群或腾讯微博主页的相册\n"
+    "  list TARGET [--kind {kinds|}] [--format table|tsv|json]\n"
+    "                       列出{names或}的相册\n"
     "  download TARGET --save DIR [--kind ...] [--albums all|1,3-5] [--yes|--no]\n"
     "           [--album-password ID=PASSWORD] [--quiet|--no-progress]\n"
     "                       先列出，再把选中的相册下载到 DIR\n"
@@ -43,7 +44,8 @@ constexpr char kMainHelp[] =
 }  // namespace
 
 const char* MainHelp() {
-    return kMainHelp;
+    static const std::string help = ServiceWords(kMainHelp);
+    return help.c_str();
 }
 
 int UsageError(const std::string& message, const char* usage) {

@@ -37,12 +37,10 @@ bool* HelpFlag(CLI::App* app, bool& flag) {
     return &flag;
 }
 
-}  // namespace
-
-int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
-    // `settings set KEY VALUE`: everything after `set` is a word, even when it begins with "-".
+// `help COMMAND` is `COMMAND --help`; in `settings set KEY VALUE` everything after `set` is a
+// word, even when it begins with "-".
+std::vector<std::string> PrepareWords(const std::vector<std::string>& words) {
     std::vector<std::string> args = words;
-    // `help COMMAND` is `COMMAND --help`.
     if (!args.empty() && args[0] == "help") {
         args.erase(args.begin());
         args.push_back("--help");
@@ -54,177 +52,233 @@ int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
             args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, "--");
         break;
     }
+    return args;
+}
 
-    CLI::App app{"quillmoss-cli"};
-    bool mainHelp = false, version = false;
-    HelpFlag(&app, mainHelp);
-    app.add_flag("-V,--version", version);
-    app.add_flag("--demo", out.global.demo);
-    app.add_option("-P,--program-folder", out.global.programFolder);
-    app.fallthrough();  // global options may also follow the command
-    app.require_subcommand(0, 1);
-
-    bool listHelp = false, downloadHelp = false, reportHelp = false, galleryHelp = false, settingsHelp = false,
-         cookiesHelp = false;
-    Answer listAnswer, downloadAnswer;
-
-    CLI::App* list = app.add_subcommand("list");
-    HelpFlag(list, listHelp);
-    list->add_option("TARGET", out.list.target);
-    list->add_option("-k,--kind", out.list.kind);
-    list->add_option("-f,--format", out.list.format);
-    listAnswer.Add(list);
-
-    CLI::App* download = app.add_subcommand("download");
-    HelpFlag(download, downloadHelp);
-    download->add_option("TARGET", out.download.targets);
-    download->add_option("-s,--save", out.download.save);
-    download->add_option("-k,--kind", out.download.kind);
-    download->add_option("-a,--albums", out.download.albums);
-    download->add_flag("-q,--quiet", out.download.quiet);
-    download->add_flag("--no-progress", out.download.noProgress);
-    download->add_flag("--no-gallery", out.download.noGallery);
-    download->add_option("-f,--format", out.download.format);
-    download->add_flag("-v,--verbose", out.download.verbose);
-    download->add_flag("--refetch", out.download.refetch);
-    download->add_flag("--retry-failed", out.download.retryFailed);
-    download->add_option("-i,--input", out.download.input);
-    download->add_option("--album-password", out.download.albumPasswords)->allow_extra_args(false);
-    downloadAnswer.Add(download);
-
-    CLI::App* report = app.add_subcommand("report");
-    HelpFlag(report, reportHelp);
-    report->add_option("-s,--save", out.report.save);
-    report->add_option("-f,--format", out.report.format);
-
-    CLI::App* gallery = app.add_subcommand("gallery");
-    HelpFlag(gallery, galleryHelp);
-    gallery->add_option("TARGET", out.gallery.target);
-    gallery->add_option("-s,--save", out.gallery.save);
-
-    CLI::App* settings = app.add_subcommand("settings");
-    HelpFlag(settings, settingsHelp);
-    settings->require_subcommand(0, 1);
-    CLI::App* show = settings->add_subcommand("show");
-    CLI::App* set = settings->add_subcommand("set");
-    set->add_option("KEY", out.settings.key)->required();
-    set->add_option("VALUE", out.settings.value)->required();
-    CLI::App* toggle = settings->add_subcommand("toggle");
-    toggle->add_option("FLAG", out.settings.key)->required();
-    for (CLI::App* sub : {show, set, toggle}) {
-        sub->set_help_flag();
-        sub->add_flag("-h,--help", settingsHelp);
+// The commands and their options, parsed into a CliOptions.
+class Grammar {
+public:
+    explicit Grammar(CliOptions& out) : out_(out) {
+        HelpFlag(&app_, mainHelp_);
+        app_.add_flag("-V,--version", version_);
+        app_.add_flag("--demo", out.global.demo);
+        app_.add_option("-P,--program-folder", out.global.programFolder);
+        app_.fallthrough();  // global options may also follow the command
+        app_.require_subcommand(0, 1);
+        AddList();
+        AddDownload();
+        AddReportAndGallery();
+        AddSettings();
+        AddCookies();
     }
 
-    CLI::App* cookies = app.add_subcommand("cookies");
-    HelpFlag(cookies, cookiesHelp);
-    cookies->require_subcommand(0, 1);
-    CLI::App* cookieList = cookies->add_subcommand("list");
-    CLI::App* import = cookies->add_subcommand("import");
-    std::vector<std::string> importWords;
-    import->add_option("FILE", importWords);
-    import->add_option("-d,--domain", out.cookies.domain);
-    import->add_option("-b,--from-browser", out.cookies.browser);
-    import->add_option("-p,--profile", out.cookies.profile);
-    import->add_flag("--all-domains", out.cookies.allDomains);
-    for (CLI::App* sub : {cookieList, import}) {
-        sub->set_help_flag();
-        sub->add_flag("-h,--help", cookiesHelp);
+    // ExitDone after the version or a help text, a usage error, or -1 with `out` filled in.
+    int Parse(const std::vector<std::string>& args) {
+        try {
+            std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+            app_.parse(reversed);
+        } catch (const CLI::ParseError& e) {
+            // Help wins over what else is wrong on the line.
+            if (!AnyHelp()) return UsageError(e.what(), UsageFor());
+        }
+        if (version_) {
+            Console::Get().Out("quillmoss-cli " QM_VERSION "\n");
+            return ExitDone;
+        }
+        if (const char* help = Help()) {
+            Console::Get().Out(help);
+            return ExitDone;
+        }
+        return Check();
+    }
+
+private:
+    void AddList() {
+        list_ = app_.add_subcommand("list");
+        HelpFlag(list_, listHelp_);
+        list_->add_option("TARGET", out_.list.target);
+        list_->add_option("-k,--kind", out_.list.kind);
+        list_->add_option("-f,--format", out_.list.format);
+        listAnswer_.Add(list_);
+    }
+
+    void AddDownload() {
+        CLI::App* d = download_ = app_.add_subcommand("download");
+        HelpFlag(d, downloadHelp_);
+        d->add_option("TARGET", out_.download.targets);
+        d->add_option("-s,--save", out_.download.save);
+        d->add_option("-k,--kind", out_.download.kind);
+        d->add_option("-a,--albums", out_.download.albums);
+        d->add_flag("-q,--quiet", out_.download.quiet);
+        d->add_flag("--no-progress", out_.download.noProgress);
+        d->add_flag("--no-gallery", out_.download.noGallery);
+        d->add_option("-f,--format", out_.download.format);
+        d->add_flag("-v,--verbose", out_.download.verbose);
+        d->add_flag("--refetch", out_.download.refetch);
+        d->add_flag("--retry-failed", out_.download.retryFailed);
+        d->add_option("-i,--input", out_.download.input);
+        d->add_option("--album-password", out_.download.albumPasswords)->allow_extra_args(false);
+        downloadAnswer_.Add(d);
+    }
+
+    void AddReportAndGallery() {
+        report_ = app_.add_subcommand("report");
+        HelpFlag(report_, reportHelp_);
+        report_->add_option("-s,--save", out_.report.save);
+        report_->add_option("-f,--format", out_.report.format);
+
+        gallery_ = app_.add_subcommand("gallery");
+        HelpFlag(gallery_, galleryHelp_);
+        gallery_->add_option("TARGET", out_.gallery.target);
+        gallery_->add_option("-s,--save", out_.gallery.save);
+    }
+
+    void AddSettings() {
+        settings_ = app_.add_subcommand("settings");
+        HelpFlag(settings_, settingsHelp_);
+        settings_->require_subcommand(0, 1);
+        show_ = settings_->add_subcommand("show");
+        set_ = settings_->add_subcommand("set");
+        set_->add_option("KEY", out_.settings.key)->required();
+        set_->add_option("VALUE", out_.settings.value)->required();
+        toggle_ = settings_->add_subcommand("toggle");
+        toggle_->add_option("FLAG", out_.settings.key)->required();
+        for (CLI::App* sub : {show_, set_, toggle_}) {
+            sub->set_help_flag();
+            sub->add_flag("-h,--help", settingsHelp_);
+        }
+    }
+
+    void AddCookies() {
+        cookies_ = app_.add_subcommand("cookies");
+        HelpFlag(cookies_, cookiesHelp_);
+        cookies_->require_subcommand(0, 1);
+        cookieList_ = cookies_->add_subcommand("list");
+        import_ = cookies_->add_subcommand("import");
+        import_->add_option("FILE", importWords_);
+        import_->add_option("-d,--domain", out_.cookies.domain);
+        import_->add_option("-b,--from-browser", out_.cookies.browser);
+        import_->add_option("-p,--profile", out_.cookies.profile);
+        import_->add_flag("--all-domains", out_.cookies.allDomains);
+        for (CLI::App* sub : {cookieList_, import_}) {
+            sub->set_help_flag();
+            sub->add_flag("-h,--help", cookiesHelp_);
+        }
+    }
+
+    bool AnyHelp() const {
+        return listHelp_ || downloadHelp_ || reportHelp_ || galleryHelp_ || settingsHelp_ || cookiesHelp_ ||
+               mainHelp_;
+    }
+
+    const char* Help() const {
+        return listHelp_       ? ListHelp()
+               : downloadHelp_ ? DownloadHelp()
+               : reportHelp_   ? ReportHelp()
+               : galleryHelp_  ? GalleryHelp()
+               : settingsHelp_ ? SettingsHelp()
+               : cookiesHelp_  ? CookiesHelp()
+               : mainHelp_     ? MainHelp()
+                               : nullptr;
     }
 
     // Which command's usage line goes with an error: the deepest one given.
-    auto usageFor = [&]() -> const char* {
-        if (list->parsed()) return ListUsage();
-        if (download->parsed()) return DownloadUsage();
-        if (report->parsed()) return ReportUsage();
-        if (gallery->parsed()) return GalleryUsage();
-        if (settings->parsed()) return SettingsUsage();
-        if (cookies->parsed()) return CookiesUsage();
+    const char* UsageFor() const {
+        if (list_->parsed()) return ListUsage();
+        if (download_->parsed()) return DownloadUsage();
+        if (report_->parsed()) return ReportUsage();
+        if (gallery_->parsed()) return GalleryUsage();
+        if (settings_->parsed()) return SettingsUsage();
+        if (cookies_->parsed()) return CookiesUsage();
         return kMainUsage;
-    };
+    }
 
-    try {
-        std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        if (listHelp || downloadHelp || reportHelp || galleryHelp || settingsHelp || cookiesHelp || mainHelp) {
-            // Help wins over what else is wrong on the line.
+    // The command given, and what it needs that the grammar alone does not say.
+    int Check() {
+        if (list_->parsed()) {
+            out_.command = Command::List;
+            if (out_.list.target.empty()) return UsageError("list 需要一个 TARGET", ListUsage());
+            if (!listAnswer_.Into(out_.list.answer)) return UsageError("--yes 和 --no 不能同时使用", ListUsage());
+        } else if (download_->parsed()) {
+            out_.command = Command::Download;
+            if (out_.download.targets.empty() && out_.download.input.empty())
+                return UsageError("download 需要一个 TARGET（或 --input FILE）", DownloadUsage());
+            if (!downloadAnswer_.Into(out_.download.answer))
+                return UsageError("--yes 和 --no 不能同时使用", DownloadUsage());
+            if (out_.download.save.empty()) return UsageError("download 需要 --save DIR", DownloadUsage());
+            if (out_.download.albums.empty()) return UsageError("--albums 需要一个值", DownloadUsage());
+        } else if (report_->parsed()) {
+            out_.command = Command::Report;
+            if (out_.report.save.empty()) return UsageError("report 需要 --save DIR", ReportUsage());
+        } else if (gallery_->parsed()) {
+            out_.command = Command::Gallery;
+            if (out_.gallery.save.empty()) return UsageError("gallery 需要 --save DIR", GalleryUsage());
+        } else if (settings_->parsed()) {
+            return CheckSettings();
+        } else if (cookies_->parsed()) {
+            return CheckCookies();
         } else {
-            return UsageError(e.what(), usageFor());
+            return UsageError("没有给出命令", kMainUsage);
         }
-    }
-    if (version) {
-        Console::Get().Out("quillmoss-cli " QM_VERSION "\n");
-        return ExitDone;
-    }
-    const char* help = listHelp       ? ListHelp()
-                       : downloadHelp ? DownloadHelp()
-                       : reportHelp   ? ReportHelp()
-                       : galleryHelp  ? GalleryHelp()
-                       : settingsHelp ? SettingsHelp()
-                       : cookiesHelp  ? CookiesHelp()
-                       : mainHelp     ? MainHelp()
-                                      : nullptr;
-    if (help) {
-        Console::Get().Out(help);
-        return ExitDone;
+        return -1;
     }
 
-    if (list->parsed()) {
-        out.command = Command::List;
-        if (out.list.target.empty()) return UsageError("list 需要一个 TARGET", ListUsage());
-        if (!listAnswer.Into(out.list.answer)) return UsageError("--yes 和 --no 不能同时使用", ListUsage());
-    } else if (download->parsed()) {
-        out.command = Command::Download;
-        if (out.download.targets.empty() && out.download.input.empty())
-            return UsageError("download 需要一个 TARGET（或 --input FILE）", DownloadUsage());
-        if (!downloadAnswer.Into(out.download.answer))
-            return UsageError("--yes 和 --no 不能同时使用", DownloadUsage());
-        if (out.download.save.empty()) return UsageError("download 需要 --save DIR", DownloadUsage());
-        if (out.download.albums.empty()) return UsageError("--albums 需要一个值", DownloadUsage());
-    } else if (report->parsed()) {
-        out.command = Command::Report;
-        if (out.report.save.empty()) return UsageError("report 需要 --save DIR", ReportUsage());
-    } else if (gallery->parsed()) {
-        out.command = Command::Gallery;
-        if (out.gallery.save.empty()) return UsageError("gallery 需要 --save DIR", GalleryUsage());
-    } else if (settings->parsed()) {
-        out.command = Command::Settings;
-        if (show->parsed()) {
-            out.settings.action = SettingsOptions::Action::Show;
-        } else if (set->parsed()) {
-            out.settings.action = SettingsOptions::Action::Set;
-        } else if (toggle->parsed()) {
-            out.settings.action = SettingsOptions::Action::Toggle;
+    int CheckSettings() {
+        out_.command = Command::Settings;
+        if (show_->parsed()) {
+            out_.settings.action = SettingsOptions::Action::Show;
+        } else if (set_->parsed()) {
+            out_.settings.action = SettingsOptions::Action::Set;
+        } else if (toggle_->parsed()) {
+            out_.settings.action = SettingsOptions::Action::Toggle;
         } else {
             return UsageError("settings 后面要跟 show、set 或 toggle", SettingsUsage());
         }
-    } else if (cookies->parsed()) {
-        out.command = Command::Cookies;
-        CookiesOptions& c = out.cookies;
-        if (cookieList->parsed()) {
+        return -1;
+    }
+
+    int CheckCookies() {
+        out_.command = Command::Cookies;
+        CookiesOptions& c = out_.cookies;
+        if (cookieList_->parsed()) {
             c.action = CookiesOptions::Action::List;
-        } else if (!import->parsed()) {
+        } else if (!import_->parsed()) {
             return UsageError("cookies 后面要跟 import 或 list", CookiesUsage());
         } else if (!c.browser.empty()) {
             c.action = CookiesOptions::Action::ImportBrowser;
-            if (!importWords.empty() || !c.domain.empty())
+            if (!importWords_.empty() || !c.domain.empty())
                 return UsageError("--from-browser 不能与 FILE 或 --domain 同时使用", CookiesUsage());
         } else if (!c.domain.empty()) {
             c.action = CookiesOptions::Action::ImportHeader;
-            if (importWords.size() != 1) return UsageError("--domain 需要一段 'name=value; ...' 文字", CookiesUsage());
-            c.header = importWords[0];
+            if (importWords_.size() != 1) return UsageError("--domain 需要一段 'name=value; ...' 文字", CookiesUsage());
+            c.header = importWords_[0];
         } else {
             c.action = CookiesOptions::Action::ImportFile;
-            if (importWords.size() != 1) return UsageError("cookies import 需要一个 FILE", CookiesUsage());
-            c.file = importWords[0];
+            if (importWords_.size() != 1) return UsageError("cookies import 需要一个 FILE", CookiesUsage());
+            c.file = importWords_[0];
         }
         if (!c.profile.empty() && c.browser.empty())
             return UsageError("--profile 要与 --from-browser 一起使用", CookiesUsage());
-    } else {
-        return UsageError("没有给出命令", kMainUsage);
+        return -1;
     }
-    return -1;
+
+    CliOptions& out_;
+    CLI::App app_{"quillmoss-cli"};
+    bool mainHelp_ = false, version_ = false;
+    bool listHelp_ = false, downloadHelp_ = false, reportHelp_ = false, galleryHelp_ = false,
+         settingsHelp_ = false, cookiesHelp_ = false;
+    Answer listAnswer_, downloadAnswer_;
+    CLI::App *list_ = nullptr, *download_ = nullptr, *report_ = nullptr, *gallery_ = nullptr;
+    CLI::App *settings_ = nullptr, *show_ = nullptr, *set_ = nullptr, *toggle_ = nullptr;
+    CLI::App *cookies_ = nullptr, *cookieList_ = nullptr, *import_ = nullptr;
+    std::vector<std::string> importWords_;
+};
+
+}  // namespace
+
+int ParseCommandLine(const std::vector<std::string>& words, CliOptions& out) {
+    Grammar grammar(out);
+    return grammar.Parse(PrepareWords(words));
 }
 
 }  // namespace qm::cli

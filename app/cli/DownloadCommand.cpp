@@ -8,6 +8,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
+#include "app/cli/ServiceWords.h"
 #include "app/cli/Session.h"
 #include "app/cli/TargetFile.h"
 #include "app/cli/CliPresenter.h"
@@ -22,12 +23,12 @@ namespace qm::cli {
 namespace {
 
 constexpr char kDownloadUsage[] =
-    "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind qzone|group|weibo] "
+    "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind {kinds|}] "
     "[-a|--albums all|1,3-5] [-f|--format table|json] [--refetch|--retry-failed] [-i|--input FILE] "
     "[--album-password ID=PASSWORD] [-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]";
 
 constexpr char kDownloadHelp[] =
-    "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind qzone|group|weibo] "
+    "usage: quillmoss-cli [--demo] download TARGET... -s|--save DIR [-k|--kind {kinds|}] "
     "[-a|--albums all|1,3-5] [-f|--format table|json] [--refetch|--retry-failed] [-i|--input FILE] "
     "[--album-password ID=PASSWORD] [-y|--yes|-n|--no] [-q|--quiet|--no-progress] [-v|--verbose]\n"
     "\n"
@@ -36,7 +37,7 @@ constexpr char kDownloadHelp[] =
     "\n"
     "  -s, --save DIR    保存路径（不存在时创建）。\n"
     "  -a, --albums SEL  all（默认），或列表里的序号，例如 1,3-5。\n"
-    "  -k, --kind K      qzone、group 或 weibo（见 list --help）。\n"
+    "  -k, --kind K      {kinds}（见 list --help）。\n"
     "  -y, --yes, -n, --no\n"
     "                    程序提问的回答（密码、登录、未列完的相册）。\n"
     "  --album-password ID=PASSWORD\n"
@@ -66,11 +67,13 @@ constexpr char kDownloadHelp[] =
 }  // namespace
 
 const char* DownloadUsage() {
-    return kDownloadUsage;
+    static const std::string usage = ServiceWords(kDownloadUsage);
+    return usage.c_str();
 }
 
 const char* DownloadHelp() {
-    return kDownloadHelp;
+    static const std::string help = ServiceWords(kDownloadHelp);
+    return help.c_str();
 }
 
 bool ParseAlbumSelection(const std::string& text, int rows, std::vector<int>& out, std::string& error) {
@@ -141,7 +144,7 @@ int DownloadOneTarget(Session& s, const Text& target, const DownloadOptions& o, 
     std::string err;
     if (!ParseAlbumSelection(o.albums, static_cast<int>(albums.size()), selection, err)) {
         con.Out(RenderAlbums(albums, ListFormat::Table));
-        return UsageError(err, kDownloadUsage);
+        return UsageError(err, DownloadUsage());
     }
     std::vector<ST_PERLISTRECORD> chosen;
     std::vector<int> rowNumbers;
@@ -207,20 +210,20 @@ int DownloadCommand(const GlobalOptions& global, const DownloadOptions& o) {
             return ExitFailure;
         }
     }
-    if (targets.empty()) return UsageError("download 需要一个 TARGET（或 --input FILE）", kDownloadUsage);
+    if (targets.empty()) return UsageError("download 需要一个 TARGET（或 --input FILE）", DownloadUsage());
     if (!o.kind.empty()) {
         int kind = 0;
-        if (!ResolveKind(&o.kind, Text(), kind)) return UsageError("未知的类型 " + o.kind, kDownloadUsage);
+        if (!ResolveKind(&o.kind, Text(), kind)) return UsageError("未知的类型 " + o.kind, DownloadUsage());
     }
     if (o.format != "table" && o.format != "json")
-        return UsageError("未知的格式 " + o.format + "（table 或 json）", kDownloadUsage);
+        return UsageError("未知的格式 " + o.format + "（table 或 json）", DownloadUsage());
     if (o.refetch && o.retryFailed)
-        return UsageError("--refetch 和 --retry-failed 不能同时使用", kDownloadUsage);
+        return UsageError("--refetch 和 --retry-failed 不能同时使用", DownloadUsage());
     std::map<std::string, std::string> passwords;
     for (const std::string& given : o.albumPasswords) {
         const std::size_t eq = given.find('=');
         if (eq == 0 || eq == std::string::npos)
-            return UsageError("--album-password 要写成 序号=密码 或 相册ID=密码: " + given, kDownloadUsage);
+            return UsageError("--album-password 要写成 序号=密码 或 相册ID=密码: " + given, DownloadUsage());
         passwords[given.substr(0, eq)] = given.substr(eq + 1);
     }
     const bool json = o.format == "json";

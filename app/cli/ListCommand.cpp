@@ -4,6 +4,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Interrupt.h"
+#include "app/cli/ServiceWords.h"
 #include "app/cli/Session.h"
 #include "core/Settings.h"
 #include "core/SiteCatalogue.h"
@@ -16,16 +17,16 @@ namespace qm::cli {
 namespace {
 
 constexpr char kListUsage[] =
-    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind qzone|group|weibo] [-f|--format table|tsv|json] "
+    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind {kinds|}] [-f|--format table|tsv|json] "
     "[-y|--yes|-n|--no]";
 
 constexpr char kListHelp[] =
-    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind qzone|group|weibo] [-f|--format table|tsv|json] [-y|--yes|-n|--no]\n"
+    "usage: quillmoss-cli [--demo] list TARGET [-k|--kind {kinds|}] [-f|--format table|tsv|json] [-y|--yes|-n|--no]\n"
     "\n"
-    "列出 TARGET 的相册：QQ号（或QQ空间主页网址）、QQ群号，或腾讯微博主页网址。\n"
+    "列出 TARGET 的相册：{targets}。\n"
     "\n"
-    "  -k, --kind K  qzone（QQ号的空间相册）、group（QQ群相册）或 weibo（腾讯微博相册）。\n"
-    "                不给时由网址决定：微博网址是 weibo，QQ群网址是 group，其余是 qzone。\n"
+    "  -k, --kind K  {kinds+}。\n"
+    "                不给时由网址决定：{by-address}。\n"
     "  -f, --format F table（默认）、tsv（序号、名称、数量、备注，以制表符分隔，没有表头）\n"
     "                或 json（对象数组）。\n"
     "  -y, --yes, -n, --no\n"
@@ -38,11 +39,13 @@ constexpr char kListHelp[] =
 }  // namespace
 
 const char* ListUsage() {
-    return kListUsage;
+    static const std::string usage = ServiceWords(kListUsage);
+    return usage.c_str();
 }
 
 const char* ListHelp() {
-    return kListHelp;
+    static const std::string help = ServiceWords(kListHelp);
+    return help.c_str();
 }
 
 bool ResolveKind(const std::string* word, TextView target, int& kind) {
@@ -84,11 +87,11 @@ int ListCommand(const GlobalOptions& global, const ListOptions& o) {
     else if (o.format == "json")
         format = ListFormat::Json;
     else
-        return UsageError("未知的格式 " + o.format, kListUsage);
+        return UsageError("未知的格式 " + o.format, ListUsage());
     const Text target = FromUtf8(o.target);
     int kind = 0;
     if (!ResolveKind(o.kind.empty() ? nullptr : &o.kind, target, kind))
-        return UsageError("未知的类型 " + o.kind, kListUsage);
+        return UsageError("未知的类型 " + o.kind, ListUsage());
 
     Session s(o.answer);
     if (!s.Open(global)) return ExitFailure;

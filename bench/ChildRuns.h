@@ -1,0 +1,147 @@
+// What the benchmarks that time whole programs share: a child process timed with wait4() (wall
+// time, CPU time and peak RSS alike for every tool), a free loopback port, and nginx serving a
+// scratch folder on 127.0.0.1 (started from a config written there, stopped by its PID).
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qm::bench {
+
+struct ChildResult {
+    double wall = 0, cpu = 0, rssMiB = 0;
+    int files = 0;
+    bool ok = true;  // the child exited with status 0
+};
+
+inline int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+inline bool CanConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Starts `args` (the program looked up in PATH) with `env` added to the environment; `quiet` sends
+// its output to /dev/null.
+inline pid_t Spawn(const std::vector<std::string>& args, bool quiet,
+                   const std::vector<std::string>& env = {}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (quiet) {
+            std::FILE* null = std::fopen("/dev/null", "w");
+            if (null) {
+                ::dup2(fileno(null), 1);
+                ::dup2(fileno(null), 2);
+            }
+        }
+        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    return pid;
+}
+
+// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS.
+inline ChildResult Reap(pid_t pid, std::chrono::steady_clock::time_point start) {
+    int status = 0;
+    rusage ru{};
+    ::wait4(pid, &status, 0, &ru);
+    ChildResult r;
+    r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    r.rssMiB = ru.ru_maxrss / 1024.0;
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!r.ok) std::fprintf(stderr, "  child exit status %d\n", status);
+    return r;
+}
+
+// Files of exactly `size` bytes anywhere below `dir`.
+inline int CountFiles(const std::filesystem::path& dir, std::size_t size) {
+    int n = 0;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec) && it->file_size(ec) == size) ++n;
+    return n;
+}
+
+// nginx serving `scratch`/www on 127.0.0.1:port, with `http` and `server` lines added to its
+// config. Its workers run as an unprivileged user: the files must be readable by others.
+class Nginx {
+public:
+    Nginx(const std::filesystem::path& scratch, const std::string& http, const std::string& server)
+        : port_(FreePort()) {
+        const std::string t = scratch.string();
+        {
+            std::ofstream conf(scratch / "nginx.conf");
+            conf << "daemon off;\nworker_processes 1;\npid " << t << "/nginx.pid;\nerror_log " << t
+                 << "/error.log;\nevents { worker_connections 1024; }\nhttp {\n access_log off;\n sendfile "
+                    "on;\n"
+                 << " keepalive_requests 100000;\n"
+                 << http << " client_body_temp_path " << t << "/body;\n proxy_temp_path " << t
+                 << "/proxy;\n fastcgi_temp_path " << t << "/fcgi;\n uwsgi_temp_path " << t
+                 << "/uwsgi;\n scgi_temp_path " << t << "/scgi;\n server {\n"
+                 << "  listen 127.0.0.1:" << port_ << ";\n  root " << t << "/www;\n"
+                 << server << " }\n}\n";
+        }
+        pid_ = Spawn({"nginx", "-p", t, "-c", (scratch / "nginx.conf").string(), "-e",
+                      (scratch / "error.log").string()},
+                     false);
+        for (int i = 0; i < 200 && !CanConnect(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (!CanConnect(port_)) {
+            std::fprintf(stderr, "nginx did not start\n");
+            Stop();
+        }
+    }
+    ~Nginx() { Stop(); }
+    Nginx(const Nginx&) = delete;
+    Nginx& operator=(const Nginx&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    int Port() const { return port_; }
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGQUIT);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    int port_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace qm::bench
