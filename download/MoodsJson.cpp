@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "net/FileUtil.h"
+#include "net/JsonDepth.h"
 
 namespace qm {
 
@@ -19,27 +20,6 @@ using nlohmann::ordered_json;
 // Posts, comments and replies nest five levels in a record; far deeper nesting is refused before
 // the parser holds it.
 constexpr int kMaxDepth = 16;
-
-bool ShallowEnough(std::string_view text) {
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > kMaxDepth) return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
 
 // A time as ISO 8601 when known, else the service's own text.
 std::string TimeOf(int64_t seconds, const Text& text) {
@@ -193,7 +173,7 @@ std::string PostRecordJson(const MoodPost& p) {
 }
 
 std::optional<MoodPost> ParsePostRecord(std::string_view record) {
-    if (!ShallowEnough(record)) return std::nullopt;
+    if (!JsonNestsAtMost(record, kMaxDepth)) return std::nullopt;
     const json p = json::parse(record.begin(), record.end(), nullptr, false);
     if (!p.is_object() || Str(p, "id").empty()) return std::nullopt;
     return ReadPost(p);
@@ -219,7 +199,7 @@ std::string MoodsJsonText(const std::string& targetId, const std::string& update
 }
 
 std::optional<MoodsFile> ParseMoodsJson(std::string_view text) {
-    if (!ShallowEnough(text)) return std::nullopt;
+    if (!JsonNestsAtMost(text, kMaxDepth)) return std::nullopt;
     const json doc = json::parse(text.begin(), text.end(), nullptr, false);
     if (!doc.is_object()) return std::nullopt;
     if (const auto f = doc.find("format"); f != doc.end() && f->is_number() && f->get<double>() > 1)

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "net/JsonDepth.h"
+
 namespace qm {
 
 namespace {
@@ -12,27 +14,6 @@ using nlohmann::json;
 // reply); brackets nested far deeper are refused before the parser holds them.
 constexpr int kMaxDepth = 32;
 
-bool ShallowEnough(std::string_view text) {
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > kMaxDepth) return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
-
 // The JSON object inside a JSONP wrapper ("_Callback({...});"), parsed; null when there is none.
 json ParseAnswer(TextView body) {
     const std::string text = ToUtf8(body);
@@ -40,7 +21,7 @@ json ParseAnswer(TextView body) {
     const std::size_t close = text.rfind('}');
     if (open == std::string::npos || close == std::string::npos || close < open) return json();
     const std::string_view inner(text.data() + open, close - open + 1);
-    if (!ShallowEnough(inner)) return json();
+    if (!JsonNestsAtMost(inner, kMaxDepth)) return json();
     json doc = json::parse(inner.begin(), inner.end(), nullptr, /*allow_exceptions=*/false);
     return doc.is_object() ? doc : json();
 }
