@@ -36,15 +36,19 @@ std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
     return out;
 }
 
-// Opens `path` onto `fd` in the child (only async-signal-safe calls).
-bool Redirect(const char* path, int flags, int fd) {
-    const int opened = ::open(path, flags, 0644);
-    if (opened < 0) return false;
-    if (opened != fd) {
-        if (::dup2(opened, fd) < 0) return false;
-        ::close(opened);
-    }
-    return true;
+// Opens `path` for a redirection in the parent, so that an output file is already created and
+// emptied when the child has been started (a test reading it never sees an earlier run's text).
+// A relative path is taken in the child's working folder. -1 for an empty path (the test's own
+// stream stays) or an error.
+int OpenForChild(const ChildSpec& spec, const std::filesystem::path& path, int flags) {
+    if (path.empty()) return -1;
+    const std::filesystem::path full = path.is_absolute() || spec.cwd.empty() ? path : spec.cwd / path;
+    return ::open(full.c_str(), flags | O_CLOEXEC, 0644);
+}
+
+// Puts `fd` on `target` in the child without close-on-exec (only async-signal-safe calls).
+bool Onto(int fd, int target) {
+    return fd == target ? ::fcntl(fd, F_SETFD, 0) == 0 : ::dup2(fd, target) >= 0;
 }
 
 }  // namespace
@@ -59,24 +63,36 @@ ChildProcess::ChildProcess(const ChildSpec& spec) {
     std::vector<std::string> args = spec.argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::string cwd = spec.cwd.string(), in = spec.in.string(), out = spec.out.string(),
-                      err = spec.err.string();
+    const std::string cwd = spec.cwd.string();
+    const int in = OpenForChild(spec, spec.in, O_RDONLY);
+    const int out = spec.pipeOut ? -1 : OpenForChild(spec, spec.out, O_WRONLY | O_CREAT | O_TRUNC);
+    const int err = OpenForChild(spec, spec.err, O_WRONLY | O_CREAT | O_TRUNC);
+    auto closeAll = [&] {
+        for (int fd : {in, out, err})
+            if (fd >= 0) ::close(fd);
+    };
+    if ((!spec.in.empty() && in < 0) || (!spec.pipeOut && !spec.out.empty() && out < 0) ||
+        (!spec.err.empty() && err < 0)) {
+        closeAll();
+        return;
+    }
     int pipeFds[2] = {-1, -1};
-    if (spec.pipeOut && ::pipe2(pipeFds, O_CLOEXEC) != 0) return;
+    if (spec.pipeOut && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        closeAll();
+        return;
+    }
 
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // dup2 gives the standard streams without close-on-exec; everything else closes at exec.
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        if (!in.empty() && !Redirect(in.c_str(), O_RDONLY, 0)) ::_exit(126);
-        if (spec.pipeOut) {
-            if (::dup2(pipeFds[1], 1) < 0) ::_exit(126);
-        } else if (!out.empty() && !Redirect(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 1)) {
-            ::_exit(126);
-        }
-        if (!err.empty() && !Redirect(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 2)) ::_exit(126);
+        if (in >= 0 && !Onto(in, 0)) ::_exit(126);
+        if (spec.pipeOut ? !Onto(pipeFds[1], 1) : (out >= 0 && !Onto(out, 1))) ::_exit(126);
+        if (err >= 0 && !Onto(err, 2)) ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    closeAll();
     if (spec.pipeOut) {
         ::close(pipeFds[1]);
         if (pid > 0)
