@@ -9,6 +9,8 @@ set(QM_GEN ${CMAKE_BINARY_DIR}/generated)
 string(TIMESTAMP QM_DATE "%Y-%m-%d" UTC)
 
 install(TARGETS quillmoss-cli qzone-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The gallery's general thumbnailer (libvips), loaded by the programs when they first need it.
+install(TARGETS qm_thumbnailer LIBRARY DESTINATION ${QM_THUMBNAILER_DIR})
 # Full RELRO for the installed programs (the GOT read-only after start-up).
 foreach(t quillmoss-cli qzone-sim)
   target_link_options(${t} PRIVATE -Wl,-z,relro -Wl,-z,now)

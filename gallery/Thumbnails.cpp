@@ -1,7 +1,5 @@
 #include "gallery/Thumbnails.h"
 
-#include <vips/vips.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +12,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "gallery/GeneralThumbnailer.h"
+#include "gallery/JpegThumbnail.h"
 #include "net/FileUtil.h"
 
 namespace qm::gallery {
@@ -22,83 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Pictures larger than this are not decoded at all (a decompression bomb or a corrupt header).
-constexpr double kMaxPixels = 1.0e9;
-// Formats without reduce-on-load are decoded at full size first: bound them tighter.
-constexpr double kMaxPixelsFullDecode = 1.5e8;
 constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
-
-std::atomic<bool> vipsStarted{false};
-
-bool VipsReady() {
-    static const bool ok = [] {
-        vipsStarted = true;
-        if (VIPS_INIT("quillmoss") != 0) return false;
-        vips_concurrency_set(1);         // parallel over pictures instead, see UpdateThumbnails
-        vips_cache_set_max(0);           // every picture is opened once; caching only holds memory
-        vips_block_untrusted_set(TRUE);  // only the well-fuzzed loaders for downloaded files
-        // A damaged picture is reported by its placeholder, not by lines on the terminal.
-        g_log_set_handler(
-            "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
-        return true;
-    }();
-    return ok;
-}
-
-struct VipsUnref {
-    void operator()(VipsImage* im) const {
-        if (im) g_object_unref(im);
-    }
-};
-using ImagePtr = std::unique_ptr<VipsImage, VipsUnref>;
-
-bool LoaderShrinksOnLoad(const char* loader) {
-    const std::string_view l = loader ? loader : "";
-    return l.find("Jpeg") != std::string_view::npos || l.find("Webp") != std::string_view::npos ||
-           l.find("Heif") != std::string_view::npos;
-}
-
-// The JPEG bytes of the thumbnail, or empty when the picture cannot be decoded.
-std::string MakeThumbnailJpeg(const fs::path& picture) {
-    const std::string file = picture.string();
-    const char* loader = vips_foreign_find_load(file.c_str());
-    if (!loader) return {};
-    {
-        // The header alone tells the size; nothing is decoded yet.
-        ImagePtr header(vips_image_new_from_file(file.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
-        if (!header) return {};
-        const double pixels =
-            double(vips_image_get_width(header.get())) * vips_image_get_height(header.get());
-        if (pixels > (LoaderShrinksOnLoad(loader) ? kMaxPixels : kMaxPixelsFullDecode)) return {};
-    }
-    VipsImage* raw = nullptr;
-    if (vips_thumbnail(file.c_str(), &raw, kThumbSize, "height", kThumbSize, "size", VIPS_SIZE_DOWN, nullptr))
-        return {};
-    ImagePtr image(raw);
-    if (vips_image_hasalpha(image.get())) {
-        VipsArrayDouble* white = vips_array_double_newv(1, 255.0);
-        VipsImage* flat = nullptr;
-        const int r = vips_flatten(image.get(), &flat, "background", white, nullptr);
-        vips_area_unref(VIPS_AREA(white));
-        if (r) return {};
-        image.reset(flat);
-    }
-    const VipsInterpretation kind = vips_image_get_interpretation(image.get());
-    if (kind != VIPS_INTERPRETATION_sRGB && kind != VIPS_INTERPRETATION_B_W) {
-        VipsImage* srgb = nullptr;
-        if (vips_colourspace(image.get(), &srgb, VIPS_INTERPRETATION_sRGB, nullptr)) return {};
-        image.reset(srgb);
-    }
-    void* buf = nullptr;
-    size_t len = 0;
-    if (vips_jpegsave_buffer(image.get(), &buf, &len, "Q", 80, "strip", TRUE, "optimize_coding", TRUE,
-                             "interlace", FALSE, nullptr))
-        return {};
-    std::string out(static_cast<const char*>(buf), len);
-    g_free(buf);
-    return out;
-}
 
 bool SameTime(const fs::path& a, fs::file_time_type t) {
     std::error_code ec;
@@ -106,21 +30,37 @@ bool SameTime(const fs::path& a, fs::file_time_type t) {
     return !ec && at == t;
 }
 
-// True when the file begins like a picture some loader could read; a file that does not (an error
-// page, random bytes) is known to be undecodable without asking libvips to try every loader.
-bool LooksLikePicture(const fs::path& picture) {
+enum class PictureKind { None, Jpeg, Other };
+
+// What the file's first bytes say it is: a file that begins like no picture (an error page, random
+// bytes) is known to be undecodable without asking any decoder to try.
+PictureKind Sniff(const fs::path& picture) {
     unsigned char head[16] = {};
     const int fd = ::open(picture.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return PictureKind::None;
     const ssize_t n = ::read(fd, head, sizeof head);
     ::close(fd);
-    if (n < 12) return false;
+    if (n < 12) return PictureKind::None;
     const auto is = [&](std::size_t at, std::string_view magic) {
         return std::memcmp(head + at, magic.data(), magic.size()) == 0;
     };
-    return (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) || is(0, "\x89PNG") || is(0, "GIF8") ||
-           is(0, "BM") || (is(0, "RIFF") && is(8, "WEBP")) || is(0, "II*") || is(0, std::string_view("MM\0*", 4)) ||
-           is(4, "ftyp");
+    if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return PictureKind::Jpeg;
+    if (is(0, "\x89PNG") || is(0, "GIF8") || is(0, "BM") || (is(0, "RIFF") && is(8, "WEBP")) || is(0, "II*") ||
+        is(0, std::string_view("MM\0*", 4)) || is(4, "ftyp"))
+        return PictureKind::Other;
+    return PictureKind::None;
+}
+
+// The thumbnail's JPEG bytes; empty when the picture cannot be decoded. `unavailable` is set when
+// the general thumbnailer was needed and could not be loaded (nothing is then known of the picture).
+std::string MakeThumbnailJpeg(const fs::path& picture, bool& unavailable) {
+    std::string jpeg;
+    const PictureKind kind = Sniff(picture);
+    if (kind == PictureKind::None) return jpeg;
+    if (kind == PictureKind::Jpeg && MakeJpegThumbnail(picture, kThumbSize, jpeg) != JpegThumbResult::NotHandled)
+        return jpeg;
+    unavailable = MakeGeneralThumbnail(picture, kThumbSize, jpeg) == GeneralThumbResult::Unavailable;
+    return jpeg;
 }
 
 // The pictures of the album known to be undecodable: name -> modification time (the clock's
@@ -171,12 +111,10 @@ ThumbState UpdateOne(const fs::path& folder, const fs::path& thumbs, const std::
     }
 
     std::string jpeg;
+    bool unavailable = false;
     const std::uintmax_t bytes = fs::file_size(picture, ec);
-    // libvips (and its loaders) starts with the first picture worth decoding.
-    if (!ec && bytes <= kMaxFileBytes && LooksLikePicture(picture) && VipsReady()) {
-        jpeg = MakeThumbnailJpeg(picture);
-        vips_error_clear();
-    }
+    if (!ec && bytes <= kMaxFileBytes) jpeg = MakeThumbnailJpeg(picture, unavailable);
+    if (unavailable) return ThumbState::Failed;  // not the picture's fault: tried again next time
     if (jpeg.empty()) {
         // Remembered (so the next run does not try again); a stale thumbnail goes.
         fs::remove(thumb, ec);
@@ -221,7 +159,7 @@ ThumbCounts UpdateThumbnails(const fs::path& albumFolder, const std::vector<std:
         auto work = [&] {
             for (std::size_t i; (i = next.fetch_add(1)) < pictures.size();)
                 result[i] = UpdateOne(albumFolder, thumbs, pictures[i], known, badTimes[i]);
-            if (vipsStarted.load()) vips_thread_shutdown();
+            GeneralThumbnailerThreadDone();
         };
         std::vector<std::thread> pool;
         for (unsigned t = 1; t < threads; ++t) {

@@ -1,8 +1,9 @@
 // Thumbnails of an album's pictures in its hidden ".thumbs" folder: JPEG, at most kThumbSize pixels
-// on the longer side, made with libvips (shrink-on-load, so a huge JPEG is never decoded whole).
+// on the longer side, made by the JPEG thumbnailer (libjpeg, reduced while decoding, so a huge JPEG
+// is never decoded whole) or, for other formats, by the general one (libvips, loaded on first use).
 // Incremental: a thumbnail carries its picture's modification time and is remade only when that
 // changes. A picture that cannot be decoded (one whose first bytes are no picture's is not even
-// handed to libvips) is listed in ".thumbs/undecodable.txt" instead (the page shows a placeholder)
+// handed to a decoder) is listed in ".thumbs/undecodable.txt" instead (the page shows a placeholder)
 // and is not tried again until it changes. Pictures are worked on in parallel, one per core.
 #pragma once
 

@@ -13,7 +13,7 @@ set -euo pipefail
 
 declare -A GROUP
 GROUP[cli]="build-essential cmake ninja-build pkg-config libcurl4-openssl-dev zlib1g-dev libicu-dev
-  libsqlite3-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libvips-dev"
+  libsqlite3-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libvips-dev libjpeg-dev"
 GROUP[gui]="qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libxkbcommon-dev"
 GROUP[test]="git clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth fonts-noto-cjk nginx-light aria2 curl chromium"
