@@ -5,12 +5,16 @@
 // smallest (goal: within 1.5x), the re-run against the first run (goal <= 5 %), peak RSS (goal
 // <= 200 MiB) and the archive (goal <= 300 bytes per picture).
 //
-//   bigalbum_bench [--sizes 1000,10000,100000] [--size BYTES] [--no-gallery]
+//   bigalbum_bench [--sizes 1000,10000,100000] [--size BYTES] [--no-gallery] [--perf-rerun FILE]
 //
-// --no-gallery leaves the gallery step out (to profile the others).
+// --no-gallery leaves the gallery step out (to profile the others); --perf-rerun records the client's
+// re-run (and the simulator meanwhile) with `perf record --call-graph dwarf` into FILE (use it with
+// one size).
 // The simulator runs in this process; the client runs in a child (this program again), so its peak
 // RSS is its own. The photo list's pauses between pages are counted, not slept (they are the
 // service's pacing, not work): the line says how long they would have taken.
+#include <malloc.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +29,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/SilentObserver.h"
@@ -62,8 +67,30 @@ double Since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
+// `perf record` of this process and its parent (the simulator's side) into `file`, started and given
+// a moment to attach; 0 when it cannot start.
+pid_t StartPerf(const std::string& file) {
+    const std::string self = std::to_string(::getpid()) + "," + std::to_string(::getppid());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execlp("perf", "perf", "record", "-q", "--call-graph", "dwarf,16384", "-F", "499", "-p", self.c_str(), "-o",
+                 file.c_str(), static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    if (pid > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+    return pid > 0 ? pid : 0;
+}
+
+void StopPerf(pid_t perf) {
+    if (perf <= 0) return;
+    ::kill(perf, SIGINT);
+    int status = 0;
+    ::waitpid(perf, &status, 0);
+}
+
 // The client's side for one album size; prints one "child ..." line of figures.
-int Child(int count, int port, const fs::path& dir, bool withGallery) {
+int Child(int count, int port, const fs::path& dir, bool withGallery, const std::string& perfFile) {
+    mallopt(M_ARENA_MAX, 2);  // as quillmoss-cli runs (app/cli_main.cpp)
     qm::URLSource2Init();
     qm::SetConnectTo("127.0.0.1:" + std::to_string(port));
     fs::create_directories(dir / "prog");
@@ -100,9 +127,11 @@ int Child(int count, int port, const fs::path& dir, bool withGallery) {
     const qm::JobOutcome first = download(albums);
     const double downloadTime = Since(t);
     const double pauses = clock.SleptSeconds();
+    const pid_t perf = perfFile.empty() ? 0 : StartPerf(perfFile);
     t = std::chrono::steady_clock::now();
     const qm::JobOutcome again = download(list());
     const double rerunTime = Since(t);
+    StopPerf(perf);
 
     t = std::chrono::steady_clock::now();
     qm::ArchiveOpenError error;
@@ -145,14 +174,17 @@ struct Figures {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 6 && std::strcmp(argv[1], "--child") == 0)
-        return Child(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], std::strcmp(argv[5], "1") == 0);
+    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--child") == 0)
+        return Child(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], std::strcmp(argv[5], "1") == 0,
+                     argc == 7 ? argv[6] : "");
 
     std::vector<int> sizes = {1000, 10000, 100000};
     int pictureBytes = 2000;
     bool withGallery = true;
+    std::string perfFile;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-gallery") == 0) withGallery = false;
+        if (std::strcmp(argv[i], "--perf-rerun") == 0 && i + 1 < argc) perfFile = fs::absolute(argv[++i]).string();
         if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
             sizes.clear();
             std::stringstream ss(argv[++i]);
@@ -183,7 +215,8 @@ int main(int argc, char** argv) {
         if (pid == 0) {
             if (!std::freopen(out.c_str(), "w", stdout)) std::_Exit(1);
             ::execl("/proc/self/exe", argv[0], "--child", std::to_string(count).c_str(), std::to_string(port).c_str(),
-                    dir.c_str(), withGallery ? "1" : "0", static_cast<char*>(nullptr));
+                    dir.c_str(), withGallery ? "1" : "0", perfFile.empty() ? nullptr : perfFile.c_str(),
+                    static_cast<char*>(nullptr));
             std::_Exit(127);
         }
         int status = 0;

@@ -1,5 +1,6 @@
 #include "download/Archive.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -471,6 +472,13 @@ std::unordered_map<std::string, SavedPicture> Archive::SavedPictures(int64_t alb
 
 bool Archive::StillInFolder(const SavedPicture& picture, const std::filesystem::path& folder) {
     return IsPlainName(picture.fileName) && FileHasSize(folder / picture.fileName, picture.size);
+}
+
+bool Archive::StillInFolder(const SavedPicture& picture, const HeldFolder& folder) {
+    struct stat sb;
+    return IsPlainName(picture.fileName) &&
+           ::fstatat(folder.Fd(), picture.fileName.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(sb.st_mode) &&
+           static_cast<uint64_t>(sb.st_size) == picture.size;
 }
 
 void Archive::RecordSaved(int64_t album, const SavedPicture& p) {

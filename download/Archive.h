@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/Outcome.h"
+#include "net/FileUtil.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -138,6 +139,9 @@ public:
     // True when the recorded file is in `folder` with the recorded size (a symbolic link or a name
     // that is not one plain component never counts).
     static bool StillInFolder(const SavedPicture& picture, const std::filesystem::path& folder);
+    // The same inside a held folder: one name looked up, not the whole path (a re-run asks this
+    // for every picture of the album).
+    static bool StillInFolder(const SavedPicture& picture, const HeldFolder& folder);
     void RecordSaved(int64_t album, const SavedPicture& picture);
     // After the extension fix renamed a saved picture's file.
     void RecordFileName(int64_t album, const std::string& identity, const std::string& fileName);

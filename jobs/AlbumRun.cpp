@@ -285,9 +285,11 @@ void AlbumRun::MarkArchived() {
     if (!skipSaved) return;
     const std::filesystem::path folder = PathFromText(st_.task.albumFolder);
     const auto saved = job_.archive->SavedPictures(archiveKey_);
+    const HeldFolder* held = st_.task.folder.get();
     for (std::size_t i = 0; i < n; ++i) {
         const auto it = saved.find(ids_[i]);
-        if (it != saved.end() && Archive::StillInFolder(it->second, folder)) {
+        if (it != saved.end() &&
+            (held ? Archive::StillInFolder(it->second, *held) : Archive::StillInFolder(it->second, folder))) {
             st_.skip[i] = DownloadState::kAlreadyHad;
             known_[i] = it->second;
         } else if (request.retryFailed && !failed.count(ids_[i])) {
