@@ -79,6 +79,14 @@ Result RunEngine(int port, const DataSet& ds, const fs::path& out) {
     return r;
 }
 
+// Times a download program run as a child and counts the whole pictures it left in `out`.
+Result TimeTool(const std::vector<std::string>& args, const DataSet& ds, const fs::path& out) {
+    const auto start = std::chrono::steady_clock::now();
+    Result r = Reap(Spawn(args, true), start);
+    r.files = CountFiles(out, ds.size);
+    return r;
+}
+
 Result RunCurl(int port, const DataSet& ds, const fs::path& out, const fs::path& tmp) {
     ResetDir(out);
     const fs::path cfg = tmp / ("curl-" + ds.name + ".cfg");
@@ -88,11 +96,7 @@ Result RunCurl(int port, const DataSet& ds, const fs::path& out, const fs::path&
             f << "url = \"" << Url(port, ds, i) << "\"\noutput = \""
               << (out / ("p" + std::to_string(i) + ".jpg")).string() << "\"\n";
     }
-    const auto start = std::chrono::steady_clock::now();
-    Result r =
-        Reap(Spawn({"curl", "--parallel", "--parallel-max", "15", "-s", "-K", cfg.string()}, true), start);
-    r.files = CountFiles(out, ds.size);
-    return r;
+    return TimeTool({"curl", "--parallel", "--parallel-max", "15", "-s", "-K", cfg.string()}, ds, out);
 }
 
 Result RunAria(int port, const DataSet& ds, const fs::path& out, const fs::path& tmp) {
@@ -102,14 +106,10 @@ Result RunAria(int port, const DataSet& ds, const fs::path& out, const fs::path&
         std::ofstream f(list);
         for (int i = 0; i < ds.count; ++i) f << Url(port, ds, i) << "\n  out=p" << i << ".jpg\n";
     }
-    const auto start = std::chrono::steady_clock::now();
-    Result r = Reap(Spawn({"aria2c", "-j15", "-i", list.string(), "-d", out.string(), "--quiet=true",
-                           "--allow-overwrite=true", "--auto-file-renaming=false", "--file-allocation=none",
-                           "--console-log-level=error"},
-                          true),
-                    start);
-    r.files = CountFiles(out, ds.size);
-    return r;
+    return TimeTool({"aria2c", "-j15", "-i", list.string(), "-d", out.string(), "--quiet=true",
+                     "--allow-overwrite=true", "--auto-file-renaming=false", "--file-allocation=none",
+                     "--console-log-level=error"},
+                    ds, out);
 }
 
 void Print(const char* tool, const DataSet& ds, const Result& r) {

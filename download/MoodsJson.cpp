@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "net/FileUtil.h"
@@ -227,17 +226,9 @@ bool WriteMoodsJson(const Text& folder, const HeldFolder* held, const std::strin
 }
 
 std::optional<MoodsFile> ReadMoodsJson(const Text& folder) {
-    const std::filesystem::path path = PathFromText(folder) / kMoodsJsonName;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) return std::nullopt;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMoodsJsonMaxBytes) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > size) return std::nullopt;
+    std::string text;
+    if (!ReadRegularFile(PathFromText(folder) / kMoodsJsonName, text, kMoodsJsonMaxBytes, /*followLink=*/false))
+        return std::nullopt;
     return ParseMoodsJson(text);
 }
 

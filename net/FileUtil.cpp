@@ -262,6 +262,13 @@ bool ReadFileInFolder(const HeldFolder& folder, const std::string& name, std::st
     return ReadFd(fd, out, maxBytes, true);
 }
 
+bool ReadRegularFile(const std::filesystem::path& path, std::string& out, uint64_t maxBytes, bool followLink) {
+    // O_NONBLOCK: a pipe planted under the name must not block the open; ReadFd refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+    if (fd < 0) return false;
+    return ReadFd(fd, out, maxBytes, true);
+}
+
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

@@ -109,6 +109,10 @@ bool RenameInFolder(const HeldFolder& folder, const std::string& from, const std
 bool ReadFileInFolder(const HeldFolder& folder, const std::string& name, std::string& out,
                       uint64_t maxBytes = UINT64_MAX);
 
+// Reads the regular file at `path` (a link to one only when `followLink`); false when it cannot be
+// read, is no regular file, or is larger than `maxBytes`.
+bool ReadRegularFile(const std::filesystem::path& path, std::string& out, uint64_t maxBytes, bool followLink);
+
 // Reads a whole file; false (never an exception) when it cannot be opened or read, or is a folder.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
 

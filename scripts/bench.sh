@@ -10,67 +10,35 @@ out=$(mktemp -d /tmp/qm-bench-XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
 status=0
+# run NAME FILE [ARGS...]: runs bin/NAME (when built) with ARGS into out/FILE, and shows what it printed.
+run() {
+    local name=$1 file=$2
+    shift 2
+    [ -x "$bin/$name" ] || return 0
+    echo "== $name $*" >&2
+    "$bin/$name" "$@" >"$out/$file" || status=1
+    cat "$out/$file" >&2
+}
+
 if [ -x "$bin/cut_bench" ]; then
     echo "== cut_bench" >&2
     "$bin/cut_bench" --benchmark_format=csv >"$out/cut.csv" 2>/dev/null || status=1
 fi
-if [ -x "$bin/download_bench" ]; then
-    echo "== download_bench $quick" >&2
-    "$bin/download_bench" $quick >"$out/download.txt" || status=1
-    cat "$out/download.txt" >&2
-fi
-if [ -x "$bin/job_bench" ]; then
-    echo "== job_bench $quick" >&2
-    "$bin/job_bench" $quick >"$out/job.txt" || status=1
-    cat "$out/job.txt" >&2
-fi
-if [ -x "$bin/bigalbum_bench" ]; then
-    # --quick leaves out the 100,000-picture album (its gallery alone takes minutes).
-    echo "== bigalbum_bench $quick" >&2
-    sizes=""
-    [ -n "$quick" ] && sizes="--sizes 1000,10000"
-    "$bin/bigalbum_bench" $sizes >"$out/bigalbum.txt" || status=1
-    cat "$out/bigalbum.txt" >&2
-fi
-if [ -x "$bin/cookie_flood_bench" ]; then
-    echo "== cookie_flood_bench" >&2
-    # On a memory file system when there is one: what is compared is the cost of cookies, and ext4's
-    # cost of creating files after many deletions varies twofold between identical runs.
-    shm=${TMPDIR:-/tmp}
-    if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then shm=/dev/shm; fi
-    TMPDIR=$shm "$bin/cookie_flood_bench" >"$out/cookies.txt" || status=1
-    cat "$out/cookies.txt" >&2
-fi
-if [ -x "$bin/thumbs_bench" ]; then
-    echo "== thumbs_bench $quick" >&2
-    "$bin/thumbs_bench" $quick >"$out/thumbs.txt" || status=1
-    cat "$out/thumbs.txt" >&2
-fi
-if [ -x "$bin/naming_bench" ]; then
-    echo "== naming_bench" >&2
-    "$bin/naming_bench" >"$out/naming.txt" || status=1
-    cat "$out/naming.txt" >&2
-fi
-if [ -x "$bin/gallery_ready_bench" ]; then
-    echo "== gallery_ready_bench" >&2
-    "$bin/gallery_ready_bench" >"$out/gallery.txt" || status=1
-    cat "$out/gallery.txt" >&2
-fi
-if [ -x "$bin/rerun_bench" ]; then
-    echo "== rerun_bench" >&2
-    "$bin/rerun_bench" >"$out/rerun.txt" || status=1
-    cat "$out/rerun.txt" >&2
-fi
-if [ -x "$bin/timeline_bench" ]; then
-    echo "== timeline_bench" >&2
-    "$bin/timeline_bench" >"$out/timeline.txt" || status=1
-    cat "$out/timeline.txt" >&2
-fi
-if [ -x "$bin/film_bench" ]; then
-    echo "== film_bench $quick" >&2
-    "$bin/film_bench" $quick >"$out/film.txt" || status=1
-    cat "$out/film.txt" >&2
-fi
+run download_bench download.txt $quick
+run job_bench job.txt $quick
+# --quick leaves out the 100,000-picture album (its gallery alone takes minutes).
+run bigalbum_bench bigalbum.txt ${quick:+--sizes 1000,10000}
+# The cookie flood on a memory file system when there is one: what is compared is the cost of
+# cookies, and ext4's cost of creating files after many deletions varies twofold between identical runs.
+shm=${TMPDIR:-/tmp}
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then shm=/dev/shm; fi
+TMPDIR=$shm run cookie_flood_bench cookies.txt
+run thumbs_bench thumbs.txt $quick
+run naming_bench naming.txt
+run gallery_ready_bench gallery.txt
+run rerun_bench rerun.txt
+run timeline_bench timeline.txt
+run film_bench film.txt $quick
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
