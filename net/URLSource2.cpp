@@ -771,11 +771,7 @@ bool FailTextPage(ST_URLRESPONSE& resp, const std::string& type) {
 }
 
 
-}  // namespace
-
-bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
-    (void)flags;  // there is no response cache: every fetch goes to the network
-    URLSource2Init();
+void ResetResponse(ST_URLRESPONSE& resp) {
     resp.body.clear();
     resp.gzip = false;
     resp.status = 0;
@@ -785,20 +781,11 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     resp.failure = FetchFailure();
     resp.resumedFrom = 0;
     resp.continued = false;
+}
 
-    if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, AbortText(TransferAbort::Stopped));
-    const std::string url = WireUrl(req.url);
-    Trace("fetch\t%s\n", url.c_str());
-    if (!IsHttpUrl(url)) {
-        Trace("fetch refused: not an http address\n");
-        return Fail(resp, FailureKind::Other, "not an http address");
-    }
-
-    CURL* e = curl_easy_init();
-    if (!e) return Fail(resp, FailureKind::Other, "cannot start a transfer");
-    char curlError[CURL_ERROR_SIZE] = {0};
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, curlError);
-    Transfer t;
+// The limits and deadline of one fetch, the request's header lines, and a resumable save's part
+// file with the Range it asks for.
+void PrepareTransfer(Transfer& t, ST_URLREQUEST& req, ST_URLRESPONSE& resp, const std::string& url, SList& headers) {
     t.req = &req;
     t.resp = &resp;
     t.minBytes = static_cast<uint64_t>(req.minKB) * 1024;
@@ -808,10 +795,8 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     else if (req.savePath.empty())
         t.deadline = Now() + std::chrono::milliseconds(TextAnswerDeadlineMs(req.readWaitMs));
 
-    SList headers, routes;
-    std::string_view extra;
     const std::string extraUtf8 = ToUtf8(req.headers);
-    extra = extraUtf8;
+    std::string_view extra = extraUtf8;
     while (!extra.empty()) {
         const size_t eol = extra.find('\n');
         std::string_view line = extra.substr(0, eol);
@@ -830,13 +815,12 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
             Trace("resume\t%s\tfrom %llu\n", url.c_str(), static_cast<unsigned long long>(t.resumeFrom));
         }
     }
-    bool routed = false;
-    {
-        std::lock_guard lock(g_connectToMutex);
-        for (const std::string& r : g_connectTo) routes.Append(r);
-        routed = !g_connectTo.empty();
-    }
+}
 
+// The transfer's options: the address, the protocols, the wire's limits, the header lines, the
+// routes to the simulator, the request's body and verb, and the callbacks into `t`.
+void SetOptions(CURL* e, Transfer& t, const ST_URLREQUEST& req, const std::string& url, const SList& headers,
+                const SList& routes, bool routed) {
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -872,29 +856,30 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
     // curl's cookie engine only parses what each answer sets (its jar starts empty on every hop);
     // the cookies a request carries come from the store, for the address of that very hop.
     curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+}
 
-    bool ok = true;
-    CURLcode result = CURLE_OK;
+// Performs the request and follows its redirects, each hop with the cookies of its own address;
+// false when a hop failed or a redirect leads nowhere it may go.
+bool PerformHops(CURL* e, Transfer& t, const ST_URLREQUEST& req, ST_URLRESPONSE& resp, const std::string& url,
+                 CURLcode& result) {
     std::string hop = url;
     for (int hops = 0;; ++hops) {
         const std::string cookie = CookieStore::Instance().CookieHeaderFor(hop);
         curl_easy_setopt(e, CURLOPT_COOKIE, cookie.empty() ? nullptr : cookie.c_str());
-        ok = Perform(e, t, result);
+        const bool ok = Perform(e, t, result);
         if (!t.setCookies.empty()) {
             ApplyAnswerCookies(e, hop, t.setCookies);
             t.setCookies.clear();
         }
-        if (!ok || result != CURLE_OK || t.failure != TransferAbort::None || !t.redirect) break;
+        if (!ok || result != CURLE_OK || t.failure != TransferAbort::None || !t.redirect) return ok;
         char* next = nullptr;
         if (curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || !next || !IsHttpUrl(next)) {
             Fail(resp, FailureKind::Connection, "redirected to an address that is not http");
-            ok = false;
-            break;
+            return false;
         }
         if (hops >= kMaxRedirects) {
             Fail(resp, FailureKind::Connection, "too many redirects");
-            ok = false;
-            break;
+            return false;
         }
         hop = next;
         Trace("redirect\t%s\n", hop.c_str());  // the trace escapes what the server wrote
@@ -903,59 +888,52 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         if (!req.body.empty()) curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);  // a form is posted once
         t.redirect = false;
     }
-    if (t.failure != TransferAbort::None || result != CURLE_OK) ok = false;
-    if (!ok) {
-        Trace("fetch failed\t%s\t%s\n", url.c_str(),
-              resp.failure                 ? resp.failure.text.c_str()
-              : t.failure != TransferAbort::None ? AbortText(t.failure)
-                                           : curl_easy_strerror(result));
-        if (resp.failure) {
-            // already said (a stop)
-        } else if (t.failure == TransferAbort::WriteFailed) {
-            FailWrite(resp, t.writeError);
-        } else if (t.failure == TransferAbort::NotAPicture) {
-            FailTextPage(resp, t.contentType);
-        } else if (t.failure != TransferAbort::None)
-            Fail(resp, KindOf(t.failure), AbortText(t.failure));
-        else if (result == CURLE_OPERATION_TIMEDOUT)
-            Fail(resp, FailureKind::Timeout, curlError[0] ? curlError : curl_easy_strerror(result));
-        else
-            Fail(resp, FailureKind::Connection, curlError[0] ? curlError : curl_easy_strerror(result));
-    }
-    curl_easy_cleanup(e);
+}
 
-    if (t.restart) {
-        // The server would not continue the part (another validator, a range elsewhere): what was
-        // written is dropped and the whole file asked for once more.
-        Trace("resume refused, starting over\t%s\n", url.c_str());
+// Says why a transfer failed, unless the response says it already (a stop).
+void NameFailure(ST_URLRESPONSE& resp, const Transfer& t, CURLcode result, const char* curlError,
+                 const std::string& url) {
+    Trace("fetch failed\t%s\t%s\n", url.c_str(),
+          resp.failure                       ? resp.failure.text.c_str()
+          : t.failure != TransferAbort::None ? AbortText(t.failure)
+                                             : curl_easy_strerror(result));
+    if (resp.failure) {
+        // already said (a stop)
+    } else if (t.failure == TransferAbort::WriteFailed) {
+        FailWrite(resp, t.writeError);
+    } else if (t.failure == TransferAbort::NotAPicture) {
+        FailTextPage(resp, t.contentType);
+    } else if (t.failure != TransferAbort::None)
+        Fail(resp, KindOf(t.failure), AbortText(t.failure));
+    else if (result == CURLE_OPERATION_TIMEDOUT)
+        Fail(resp, FailureKind::Timeout, curlError[0] ? curlError : curl_easy_strerror(result));
+    else
+        Fail(resp, FailureKind::Connection, curlError[0] ? curlError : curl_easy_strerror(result));
+}
+
+// A resumable save whose answer went into the part file: the whole file checked and committed.
+bool FinishPart(Transfer& t, ST_URLRESPONSE& resp) {
+    resp.bodySize += t.base;
+    if (resp.bodySize < t.minBytes || (t.maxBytes != 0 && resp.bodySize > t.maxBytes)) {
         t.part->Discard();
-        t.part.reset();
-        return FetchOnce(resp, req, flags);
+        return Fail(resp, FailureKind::SizeLimit, "outside the size limits");
     }
-    if (!ok) {  // an unfinished temporary file is removed with `t`
-        if (t.partActive) t.part->Abandon();  // kept for the next attempt when it can be resumed
-        if (!resp.failure) Fail(resp, FailureKind::Connection, "transfer failed");
-        return false;
+    if (resp.bodySize == 0) {
+        t.part->Discard();
+        return Fail(resp, FailureKind::Connection, "empty answer");
     }
-    if (t.partActive) {
-        resp.bodySize += t.base;
-        if (resp.bodySize < t.minBytes || (t.maxBytes != 0 && resp.bodySize > t.maxBytes)) {
-            t.part->Discard();
-            return Fail(resp, FailureKind::SizeLimit, "outside the size limits");
-        }
-        if (resp.bodySize == 0) {
-            t.part->Discard();
-            return Fail(resp, FailureKind::Connection, "empty answer");
-        }
-        if (!t.part->Commit()) {
-            const int error = errno;
-            t.part->Abandon();
-            return Fail(resp, FailureKind::WriteError, std::strerror(error));
-        }
-        resp.savedBytes = resp.bodySize;
-        resp.sha256 = t.part->DigestHex();
-        return true;
+    if (!t.part->Commit()) {
+        const int error = errno;
+        t.part->Abandon();
+        return Fail(resp, FailureKind::WriteError, std::strerror(error));
     }
+    resp.savedBytes = resp.bodySize;
+    resp.sha256 = t.part->DigestHex();
+    return true;
+}
+
+// A complete answer: checked against the size limits, and for a save, put under its name.
+bool FinishAnswer(Transfer& t, const ST_URLREQUEST& req, ST_URLRESPONSE& resp) {
     const uint64_t size = resp.bodySize;
     if (!t.limitsAfterInflating && (size < t.minBytes || (t.maxBytes != 0 && size > t.maxBytes))) {
         Trace("fetch refused: %llu bytes outside the limits\n", static_cast<unsigned long long>(size));
@@ -990,6 +968,59 @@ bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
         return FailWrite(resp, errno);
     }
     return true;
+}
+
+}  // namespace
+
+bool FetchOnce(ST_URLRESPONSE& resp, ST_URLREQUEST& req, unsigned flags) {
+    (void)flags;  // there is no response cache: every fetch goes to the network
+    URLSource2Init();
+    ResetResponse(resp);
+
+    if (req.stop.stop_requested()) return Fail(resp, FailureKind::Stopped, AbortText(TransferAbort::Stopped));
+    const std::string url = WireUrl(req.url);
+    Trace("fetch\t%s\n", url.c_str());
+    if (!IsHttpUrl(url)) {
+        Trace("fetch refused: not an http address\n");
+        return Fail(resp, FailureKind::Other, "not an http address");
+    }
+
+    CURL* e = curl_easy_init();
+    if (!e) return Fail(resp, FailureKind::Other, "cannot start a transfer");
+    char curlError[CURL_ERROR_SIZE] = {0};
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, curlError);
+    Transfer t;
+    SList headers, routes;
+    PrepareTransfer(t, req, resp, url, headers);
+    bool routed = false;
+    {
+        std::lock_guard lock(g_connectToMutex);
+        for (const std::string& r : g_connectTo) routes.Append(r);
+        routed = !g_connectTo.empty();
+    }
+    SetOptions(e, t, req, url, headers, routes, routed);
+
+    CURLcode result = CURLE_OK;
+    bool ok = PerformHops(e, t, req, resp, url, result);
+    if (t.failure != TransferAbort::None || result != CURLE_OK) ok = false;
+    if (!ok) NameFailure(resp, t, result, curlError, url);
+    curl_easy_cleanup(e);
+
+    if (t.restart) {
+        // The server would not continue the part (another validator, a range elsewhere): what was
+        // written is dropped and the whole file asked for once more.
+        Trace("resume refused, starting over\t%s\n", url.c_str());
+        t.part->Discard();
+        t.part.reset();
+        return FetchOnce(resp, req, flags);
+    }
+    if (!ok) {  // an unfinished temporary file is removed with `t`
+        if (t.partActive) t.part->Abandon();  // kept for the next attempt when it can be resumed
+        if (!resp.failure) Fail(resp, FailureKind::Connection, "transfer failed");
+        return false;
+    }
+    if (t.partActive) return FinishPart(t, resp);
+    return FinishAnswer(t, req, resp);
 }
 
 bool FetchUrl(ST_URLREQUEST& req, ST_URLRESPONSE& resp, unsigned flags) {
