@@ -317,8 +317,10 @@ constexpr uint64_t kKeepInMemory = 128 * 1024;
 constexpr uint64_t kMaxReserve = 16 * 1024 * 1024;
 // Bytes of a text page answered for a picture that are kept to be shown in the trace.
 constexpr size_t kTextPagePeek = 512;
-// Receive buffer of each transfer: larger pieces mean fewer callbacks and writes per picture.
-constexpr long kReceiveBuffer = 256 * 1024;
+// Receive buffer of each transfer: larger pieces mean fewer callbacks and writes per picture, but
+// every transfer holds its own; at 64 KiB a 200 KiB picture takes four writes, and 15 transfers
+// hold 1 MiB instead of the 3.75 MiB that 256 KiB pieces cost, at no measurable cost in speed.
+constexpr long kReceiveBuffer = 64 * 1024;
 
 void Enter(Transfer& t, Phase p) {
     t.phase = p;
