@@ -100,7 +100,7 @@ DEMO_DIR = $(abspath $(BUILD))/demo
 # The demo's albums that need no login: the private, friends-only and mood albums need one, which
 # the terminal takes from a browser's cookies (quillmoss-cli cookies import); the password album's
 # password is given on the command line.
-DEMO_ALBUMS ?= 1,4-8
+DEMO_ALBUMS ?= 1,4-9
 DEMO_PASSWORD ?= 4=1234
 # What counts as a picture in the demo's count (the gallery's thumbnails and pages are left out).
 DEMO_PICTURES := \( -iname '*.jpg' -o -iname '*.jpeg' -o -iname '*.png' -o -iname '*.gif' -o -iname '*.bmp' -o -iname '*.webp' -o -iname '*.mp4' \)

@@ -1,12 +1,22 @@
-// Waiting out a service's rate limit: 30 s, 60 s, 120 s and 240 s (each a little longer at random,
-// so that parallel requests do not come back together), then give up. Each wait is reported
-// second by second for a countdown, and a stop ends it at once.
+// Waiting out a service's rate limit, once for the whole job. Every request of the job (list pages
+// and pictures, from any thread) passes the same back-off: a refused answer opens one wait that
+// every request honours, and a refusal that arrives for a request sent before that wait opened
+// only joins it. The steps depend on what was refused: list pages wait 30, 60, 120 and 240 s (a
+// little longer at random); the picture host first waits about 2 s and doubles up to those steps.
+// A Retry-After the answer names (up to 10 minutes) replaces the step. The steps climb while the
+// refusals go on and start again from the first once an answer is served. When a wait would climb
+// past the last step, or the job has waited its whole budget, the back-off gives up for good and
+// every later request fails at once. Each wait is counted down second by second, and a stop ends
+// it at once.
 #pragma once
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <stop_token>
 
@@ -14,53 +24,64 @@
 
 namespace qm {
 
+enum class WaitLadder : uint8_t { ListPage, Picture };
+
 // A seed for a back-off's jitter: the system's random device is read once per process (opening it
 // costs more than a small picture's whole transfer), later seeds step from there.
 uint32_t BackoffSeed();
 
 class Backoff {
 public:
-    static constexpr std::array<std::chrono::seconds, 4> kWaits{
-        std::chrono::seconds(30), std::chrono::seconds(60), std::chrono::seconds(120),
-        std::chrono::seconds(240)};
-    // Each wait is lengthened by up to this share of it.
+    using seconds = std::chrono::seconds;
+    using milliseconds = std::chrono::milliseconds;
+
+    static constexpr std::array<seconds, 4> kListWaits{seconds(30), seconds(60), seconds(120), seconds(240)};
+    static constexpr std::array<seconds, 8> kPictureWaits{seconds(2),  seconds(4),  seconds(8),   seconds(16),
+                                                          seconds(30), seconds(60), seconds(120), seconds(240)};
+    // List waits are lengthened by up to this share, so that separate clients do not come back together.
     static constexpr int kJitterPercent = 10;
+    static constexpr seconds kLongestRetryAfter{600};
+    // The most a job waits in all before it gives up.
+    static constexpr seconds kBudget{900};
 
-    // `wait` counts from 1; `left` is the whole seconds still to wait (rounded up), reported once a
-    // second, never 0.
-    using Tick = std::function<void(int wait, std::chrono::seconds left)>;
+    // `left`: whole seconds still to wait (rounded up), reported about once a second; 0 once the
+    // wait is over.
+    using Tick = std::function<void(seconds left)>;
 
-    Backoff(Clock& clock, std::stop_token stop, Tick tick = {}, uint32_t seed = BackoffSeed());
+    explicit Backoff(Clock& clock, Tick tick = {}, uint32_t seed = BackoffSeed());
 
-    // After a rate-limited answer: waits the next step and returns true, so that the same request is
-    // tried again. False, without waiting, once the four waits are used up (GaveUp), or when a stop
-    // ended the wait (Stopped).
-    bool Wait();
+    // A refused answer to a request sent at `sentAt`. Opens the next wait unless one opened after
+    // the request was sent; true when this call opened one. Gives up instead of climbing past the
+    // last step of `ladder` or the budget.
+    bool Refused(WaitLadder ladder, Clock::time_point sentAt, std::optional<seconds> retryAfter = {});
+    // An answer that was served, to a request sent at `sentAt`: when it was sent after the last
+    // wait opened, the refusals have stopped and the next wait starts from the first step.
+    void Served(Clock::time_point sentAt);
+    // Returns at once when no wait is open; otherwise waits until it is over (one waiting thread
+    // counts down for all). False when `stop` ended the wait or the back-off gave up.
+    bool Pass(std::stop_token stop);
 
-    bool GaveUp() const { return gaveUp_; }
-    bool Stopped() const { return stopped_; }
-    int Waits() const { return waits_; }
-    // The time spent waiting so far.
-    std::chrono::milliseconds Waited() const { return waited_; }
+    bool GaveUp() const;
+    int Waits() const;              // waits opened so far
+    milliseconds Waited() const;    // time spent waiting so far
+    // When the last wait opened (the epoch when none did).
+    Clock::time_point LastOpened() const;
 
 private:
     Clock& clock_;
-    std::stop_token stop_;
     Tick tick_;
+    mutable std::mutex mutex_;
+    std::condition_variable_any changed_;
     std::mt19937 random_;
+    Clock::time_point until_{};       // the open wait ends here
+    Clock::time_point opened_{};      // when the last wait opened
+    bool open_ = false;
+    bool ticking_ = false;            // a thread counts the open wait down
+    std::size_t step_ = 0;            // the next step of the ladders
     int waits_ = 0;
     bool gaveUp_ = false;
-    bool stopped_ = false;
-    std::chrono::milliseconds waited_{0};
+    milliseconds waited_{0};
+    milliseconds planned_{0};         // the sum of the waits opened
 };
-
-// Runs `attempt` (which returns true when its answer was rate-limited) until an answer is not, with
-// the waits of `backoff` in between. False when it gave up or was stopped.
-template <typename F>
-bool RetryWhileRateLimited(Backoff& backoff, F&& attempt) {
-    while (attempt())
-        if (!backoff.Wait()) return false;
-    return true;
-}
 
 }  // namespace qm

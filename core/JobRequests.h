@@ -32,7 +32,8 @@ enum class ListReason : uint8_t {
     EmptyTarget,
     NotANumber,
     NoAccess,     // no album: the space is not public, or the service asked for a login
-    RateLimited,
+    RateLimited,  // the service kept refusing as busy until the back-off gave up
+    LoginNeeded,  // the service asked for a login (-3000) or a verification (-3001)
     Network,      // `reasonText` holds the cause
     Stopped,
 };

@@ -56,6 +56,7 @@ enum class AlbumReason : uint8_t {
     Network,   // `reasonText` holds the cause
     Stopped,
     Unwritable,  // the album folder could not be made (or is unsafe); `reasonText` says why
+    LoginNeeded,  // the service asked for a login or a verification
 };
 
 // What became of the mood posts of the mood pseudo-album in one run (all zero for other albums).

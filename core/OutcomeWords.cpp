@@ -26,6 +26,7 @@ constexpr Word<AlbumReason> kReasonWords[] = {
     {AlbumReason::Network, "network"},
     {AlbumReason::Stopped, "stopped"},
     {AlbumReason::Unwritable, "unwritable"},
+    {AlbumReason::LoginNeeded, "login_needed"},
     {AlbumReason::NoAccess, "no-access"},
     {AlbumReason::RateLimited, "rate-limited"},
 };

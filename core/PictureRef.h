@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <cstdint>
 
 #include "net/StringCtrl.h"
 
@@ -20,6 +21,8 @@ struct PictureRef {
     // The film entry of a video item in an album's task list (made by the naming beside the
     // cover's entry): `main` is empty until the film's address is known.
     bool film = false;
+    int64_t shootTime = 0;   // when it was shot (seconds since the epoch, UTC); 0 unknown
+    int64_t uploadTime = 0;  // when it was uploaded (likewise)
 
     // The address text of the history file and the list files: the main address, and the
     // alternate after a CR LF when there is one.

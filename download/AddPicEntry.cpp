@@ -57,6 +57,8 @@ void AddFilmEntry(ST_DOWNTASK& task, const PictureRef& item, const Text& coverNa
     film.title = item.title;
     film.description = item.description;
     film.photoId = item.photoId;
+    film.shootTime = item.shootTime;  // the film takes its cover's time as its file time
+    film.uploadTime = item.uploadTime;
     task.pictures.push_back(std::move(film));
     task.fileNames.push_back(fileName);
     task.names.Add(fileName);

@@ -1,5 +1,7 @@
 #include "download/AlbumJson.h"
 
+#include <ctime>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +77,8 @@ std::string AlbumJsonTextGeneric(const AlbumJson& a) {
                             {"description", ToUtf8(p.description)},
                             {"main", ToUtf8(p.main)},
                             {"alternate", ToUtf8(p.alternate)},
+                            {"shot", p.shot},
+                            {"uploaded", p.uploaded},
                             {"size", p.size},
                             {"sha256", p.sha256},
                             {"state", p.state},
@@ -271,7 +275,8 @@ std::string AlbumJsonText(const AlbumJson& a) {
             main = ToUtf8(p.main);
             alternate = ToUtf8(p.alternate);
             for (const std::string* t :
-                 TextList{&file, &title, &description, &main, &alternate, &p.sha256, &p.state, &p.reason})
+                 TextList{&file, &title, &description, &main, &alternate, &p.shot, &p.uploaded, &p.sha256, &p.state,
+                          &p.reason})
                 if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
             if (p.video) {
                 filmFile = ToUtf8(p.video->file);
@@ -288,6 +293,8 @@ std::string AlbumJsonText(const AlbumJson& a) {
             text("   ", "description", description);
             text("   ", "main", main);
             text("   ", "alternate", alternate);
+            text("   ", "shot", p.shot);
+            text("   ", "uploaded", p.uploaded);
             number("   ", "size", p.size);
             text("   ", "sha256", p.sha256);
             text("   ", "state", p.state);
@@ -310,6 +317,16 @@ std::string AlbumJsonText(const AlbumJson& a) {
     }
     out += "\n}\n";
     return out;
+}
+
+std::string ChinaTimeText(int64_t seconds) {
+    if (seconds <= 0) return {};
+    const std::time_t t = static_cast<std::time_t>(seconds + 8 * 3600);
+    std::tm tm{};
+    if (!gmtime_r(&t, &tm)) return {};
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S+08:00", &tm);
+    return buf;
 }
 
 std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
@@ -358,6 +375,8 @@ std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
             pic.description = Txt(p, "description");
             pic.main = Txt(p, "main");
             pic.alternate = Txt(p, "alternate");
+            pic.shot = Str(p, "shot");
+            pic.uploaded = Str(p, "uploaded");
             pic.size = Num<uint64_t>(p, "size", 0);
             pic.sha256 = Str(p, "sha256");
             pic.state = Str(p, "state");

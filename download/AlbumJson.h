@@ -35,7 +35,12 @@ struct AlbumJsonPicture {
     std::string state;   // "saved", "already_had" or "failed"
     std::string reason;  // empty, or why the picture failed ("HTTP 500", ...)
     std::optional<AlbumJsonFilm> video;  // set for a video item
+    // When it was shot and uploaded, as China time ("2021-11-01T22:54:34+08:00"); empty unknown.
+    std::string shot, uploaded;
 };
+
+// Seconds since the epoch as the "shot" and "uploaded" texts; empty for 0.
+std::string ChinaTimeText(int64_t seconds);
 
 struct AlbumJson {
     std::string kind;  // "qzone", "group" or "weibo"

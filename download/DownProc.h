@@ -17,16 +17,15 @@ namespace qm {
 bool AddPicEntry(DownloadState& st, const PictureRef& picture);
 
 // Starts DownPicFunc over st.task (ended early by st.stop); false when the thread cannot start.
-// DownPicFunc returns only after every worker it started has ended, so joining `manager` means
-// st.task is no longer read by anyone.
+// DownPicFunc runs the album through st.transfer (the job's), or through a transfer of its own,
+// and returns only after every worker has ended, so joining `manager` means st.task is no longer
+// read by anyone. Every picture tried ends with its outcome in st.outcomes and one increment of
+// st.Finished.
 bool StartDownloadManager(DownloadState& st, std::thread& manager);
 // Transfers every entry of st.task and returns when all have ended (st.outcomes then holds one
 // outcome per entry); false when the transfer cannot start. The album pipeline's one call.
 bool TransferPictures(DownloadState& st);
 void DownPicFunc(DownloadState& st);
-// Downloads entry `index` of st.task, records its outcome in st.outcomes[index] and increments
-// st.Finished once, whatever happens.
-void DownOnePicFunc(DownloadState& st, std::size_t index);
 // Fetches the film entry `entry` as `fileName` in the album folder: asks st.lookUpFilm where it is,
 // then downloads it with resume. Fills `out` (saved with size and digest, or failed with the
 // reason: not ready, stream only, the status).

@@ -77,6 +77,8 @@ struct AlbumFacts {
     int site = 0;
 };
 
+class Transfer;
+
 struct DownloadState {
     DownloadState(JobObserver& obs, Clock& c) : observer(&obs), clock(&c) {}
 
@@ -111,6 +113,10 @@ struct DownloadState {
     // A picture could not be written because the disk (or the quota) is full: no further picture
     // of the album is started, and the album ends with that reason.
     std::atomic<bool> diskFull{false};
+    // The job's transfer (its pool and back-off); null: the album gets a transfer of its own.
+    Transfer* transfer = nullptr;
+    // A picture saved now takes its shoot time (else its upload time) as its file time.
+    bool keepShootTime = false;
 };
 
 }  // namespace qm

@@ -1,5 +1,7 @@
 #include "gallery/AlbumScan.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <set>
 
@@ -88,7 +90,8 @@ std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
                 continue;
             }
             if (!shown.insert(file).second) continue;
-            album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description), {}});
+            const std::string& when = !p.shot.empty() ? p.shot : p.uploaded;
+            album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description), {}, when.substr(0, 10)});
             if (p.video && (p.video->state == "saved" || p.video->state == "already_had")) {
                 const std::string film = ToUtf8(p.video->file);
                 if (IsPlainFile(folder, film) && shown.insert(film).second) album.pictures.back().film = film;
@@ -103,7 +106,13 @@ std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
         if (IsPlainFile(folder, name)) others.push_back(name);
     }
     std::sort(others.begin(), others.end(), NaturalLess);
-    for (std::string& name : others) album.pictures.push_back({name, Stem(name), {}, {}});
+    for (std::string& name : others) {
+        // A file the program saved carries its shoot time as its modification time.
+        std::string date;
+        struct stat sb;
+        if (::stat((folder / name).c_str(), &sb) == 0) date = ChinaTimeText(sb.st_mtime).substr(0, 10);
+        album.pictures.push_back({name, Stem(name), {}, {}, date});
+    }
     if (!album.known && album.pictures.empty()) return std::nullopt;
     return album;
 }

@@ -15,6 +15,7 @@ struct GalleryPicture {
     std::string file;  // UTF-8 name inside the album folder (a plain name, never a path)
     std::string title, description;
     std::string film;  // a video item's film file in the album folder (its cover is `file`); or empty
+    std::string date;  // "2021-11-01": when it was shot (else uploaded, else the file's time)
 };
 
 struct GalleryAlbum {

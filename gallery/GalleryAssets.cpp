@@ -48,6 +48,7 @@ main { display: grid; padding: 0 16px 40px; }
 .grid a:focus-visible img { outline: 3px solid var(--accent); outline-offset: 1px; }
 .grid span { display: block; font-size: .8rem; line-height: 1.4; margin-top: 4px; white-space: nowrap;
   overflow: hidden; text-overflow: ellipsis; }
+.grid time { display: block; font-size: .7rem; color: var(--muted, #888); }
 i.ph { position: relative; background: var(--line); }
 i.ph::after { content: "无法预览"; position: absolute; inset: 0; display: flex; align-items: center;
   justify-content: center; color: var(--muted); font-style: normal; font-size: .8rem; }

@@ -66,7 +66,9 @@ std::string AlbumPageHtml(const GalleryAlbum& album, const std::vector<ThumbStat
         else  // no thumbnail (a format the thumbnailer cannot read): the browser may show the original
             out += std::string(i < kEagerTiles ? "<img src=\"" : "<img data-src=\"") + UrlComponent(p.file) +
                    "\" loading=\"lazy\" decoding=\"async\" alt=\"\" onerror=\"this.outerHTML='<i class=ph></i>'\">";
-        out += "<span>" + EscapeHtml(p.title) + "</span></a>\n";
+        out += "<span>" + EscapeHtml(p.title) + "</span>";
+        if (!p.date.empty()) out += "<time>" + EscapeHtml(p.date) + "</time>";
+        out += "</a>\n";
         notes.push_back(p.description);
     }
     if (album.pictures.empty()) out += "<p class=\"empty\">这个相册里还没有保存的图片。</p>\n";

@@ -45,6 +45,8 @@ AlbumReason ListingReason(const SiteContext& ctx, const ST_PERLISTRECORD& rec) {
             return (rec.PrivacyFlags & PrivacyEncrypted) ? AlbumReason::Password : AlbumReason::NoAccess;
         case ListReason::RateLimited:
             return AlbumReason::RateLimited;
+        case ListReason::LoginNeeded:
+            return AlbumReason::LoginNeeded;
         case ListReason::Network:
             return AlbumReason::Network;
         default:
@@ -144,6 +146,8 @@ void AlbumRun::PrepareFolder() {
     st_.worker.MinSizeKB.store(param.MinSizeKB);
     st_.worker.MaxSizeKB.store(param.MaxSizeKB);
     st_.worker.FilmMaxMB.store(job_.ext.FilmMaxMB);
+    st_.transfer = &job_.transfer;
+    st_.keepShootTime = job_.ext.KeepShootTime;
     album_.folder = st_.task.albumFolder;
 }
 
@@ -156,6 +160,7 @@ bool AlbumRun::List() {
     ctx_.target = request.list.target;
     Fetcher& fetcher = ServiceOf(request.list.kind).fetcher();
     fetcher.LoadState(ctx_, request.list.service.get());
+    ctx_.backoff = &job_.backoff;
     PictureCollector sink(st_, posts_);
     // Only the QQ Zone family (site 0) has fetchers.
     if (request.settings.site == 0) {
@@ -323,6 +328,9 @@ void AlbumRun::Finish() {
             outcomes[k].fileName = FromUtf8(known_[k].fileName);
     album_.rateLimitWaited = std::chrono::milliseconds(st_.rateLimitWaitedMs.load()) + ctx_.rateLimitWaited;
     Tally(outcomes, album_);
+    // The job's back-off gave up on some of its pictures: the service is limiting us.
+    for (const PictureOutcome& f : album_.failures)
+        if (f.failure.kind == FailureKind::RateLimited) album_.reason = AlbumReason::RateLimited;
     // A full disk ended the album: that is its reason, in the system's words.
     if (st_.diskFull.load() && album_.reason == AlbumReason::None) {
         album_.reason = AlbumReason::Unwritable;

@@ -27,6 +27,8 @@ AlbumJsonPicture SidecarPicture(const PictureRef& ref, const PictureOutcome& p, 
     pic.description = ref.description;
     pic.main = ref.main;
     pic.alternate = ref.alternate;
+    pic.shot = ChinaTimeText(ref.shootTime);
+    pic.uploaded = ChinaTimeText(ref.uploadTime);
     pic.state = PictureStatusWord(p.status);
     if (p.status == PictureStatus::Failed) {
         pic.reason = DescribeFailure(p.failure);

@@ -6,24 +6,35 @@
 #include <memory>
 #include <string>
 
+#include "core/Backoff.h"
 #include "net/Clock.h"
 #include "core/ExtSettings.h"
 #include "core/JobControl.h"
 #include "core/JobObserver.h"
 #include "core/JobRequests.h"
 #include "download/Archive.h"
+#include "download/Transfer.h"
 
 namespace qm {
 
 struct DownloadSession {
     DownloadSession(const DownloadRequest& r, JobObserver& o, JobControl& c, Clock& k)
-        : request(r), observer(o), control(c), clock(k) {}
+        : request(r),
+          observer(o),
+          control(c),
+          clock(k),
+          backoff(k, [&o](std::chrono::seconds left) { o.Waiting(left); }),
+          transfer(k, backoff) {}
 
     const DownloadRequest& request;
     JobObserver& observer;
     JobControl& control;
     Clock& clock;
     ExtSettings ext;
+    // One back-off for every request of the job, and one transfer that learns the pace the picture
+    // host allows and keeps it from album to album.
+    Backoff backoff;
+    qm::Transfer transfer;
 
     Text saveFolder;  // as typed, ending with a separator: nothing is written outside it
     Text baseFolder;  // the target's folder below it (target and sub-folder), ending with one

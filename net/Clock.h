@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <stop_token>
 
 namespace qm {
@@ -20,19 +21,28 @@ public:
 // The real clock: steady time, and waits that a stop request cuts short.
 Clock& SystemClock();
 
-// A clock for tests: SleepFor advances the time at once and records the total slept.
+// A clock for tests: SleepFor advances the time at once and records the total slept. Safe to share
+// between threads (the transfer's workers and the back-off read it together).
 class ManualClock final : public Clock {
 public:
-    time_point Now() override { return now_; }
+    time_point Now() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return now_;
+    }
     bool SleepFor(std::chrono::milliseconds d, std::stop_token stop = {}) override {
         if (stop.stop_requested()) return false;
+        std::lock_guard<std::mutex> lock(mutex_);
         now_ += d;
         slept_ += d;
         return true;
     }
-    std::chrono::milliseconds Slept() const { return slept_; }
+    std::chrono::milliseconds Slept() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return slept_;
+    }
 
 private:
+    mutable std::mutex mutex_;
     time_point now_{};
     std::chrono::milliseconds slept_{0};
 };

@@ -39,6 +39,7 @@ run gallery_ready_bench gallery.txt
 run rerun_bench rerun.txt
 run timeline_bench timeline.txt
 run film_bench film.txt $quick
+run polite_bench polite.txt
 if [ -x "$bin/table_fill_gui_bench" ]; then
     echo "== table_fill_gui_bench" >&2
     QT_QPA_PLATFORM=offscreen "$bin/table_fill_gui_bench" >"$out/table.txt" 2>&1 || status=1
@@ -148,6 +149,14 @@ if [ -s "$out/timeline.txt" ]; then
     read -r posts secs ms < <(sed -n 's/^timeline: \([0-9]*\) posts, .* written in \([0-9.]*\) s.*page ready in \(-*[0-9]*\) ms.*/\1 \2 \3/p' "$out/timeline.txt")
     row "timeline of $posts posts written s" "$secs" "2.0" "goal < 2 s (archive, moods.json, page)"
     row "timeline page ready ms" "$ms" "1000" "goal < 1000 ms (headless Chromium, best of 3)"
+fi
+
+if [ -s "$out/polite.txt" ]; then
+    # "polite CASE: S of N pictures, T threads, wall W s, ideal I s, ratio R, refused K of M requests (P %)"
+    while read -r case wall ideal share; do
+        row "polite $case: wall s" "$wall" "$ideal" "vs ideal, goal <= 1.15"
+        row "polite $case: refused %" "$share" "3" "goal <= 3 %"
+    done < <(sed -n 's/^polite \([a-z-]*\): .* wall \([0-9.]*\) s, ideal \([0-9.]*\) s, .*(\([0-9.]*\) %)$/\1 \2 \3 \4/p' "$out/polite.txt")
 fi
 
 if [ -s "$out/table.txt" ]; then

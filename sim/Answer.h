@@ -79,6 +79,8 @@ Answer LoginSubmitAnswer(const ScenarioModel& m, const SimRequest& r);
 Answer CheckSigAnswer(const ScenarioModel& m, const SimRequest& r);
 // The rate-limit refusal in the style of the interface the request is for.
 Answer RateLimitAnswer(const ScenarioModel& m, const SimRequest& r);
+// Today's busy refusal, HTTP 200: -10001 (the photo service) or -10083 (mood and other services).
+Answer BusyAnswer(const SimRequest& r, int code);
 Answer NotFoundAnswer();
 Answer HtmlAnswer(int status, const std::string& title, const std::string& bodyHtml);
 std::string HtmlEscape(const std::string& text);

@@ -104,6 +104,21 @@ Answer NotFoundAnswer() {
     return a;
 }
 
+Answer BusyAnswer(const SimRequest& r, int code) {
+    const bool photo = code == -10001;
+    const std::string message =
+        photo ? "抱歉，当前使用相册服务的用户过多，请您稍后再试。" : "使用人数过多，请稍后再试";
+    OJson j = {{"code", code},
+               {"subcode", photo ? -1 : -1998},
+               {"message", message},
+               {"notice", 0},
+               {"time", 1637000000},
+               {"tips", "C3AA-0012"}};
+    Answer a;
+    a.body = Jsonp(r, WriteJson(j, {false, false}));
+    return a;
+}
+
 Answer RateLimitAnswer(const ScenarioModel& m, const SimRequest& r) {
     Answer a;
     if (r.path.find("fcg_list_album") != std::string::npos) {

@@ -44,6 +44,11 @@ std::string TimeText(long long t) {
     return buf;
 }
 
+// The services write their times as China time (UTC+8) without a zone.
+std::string ChinaTimeText(long long t) {
+    return TimeText(t + 8 * 3600);
+}
+
 // A pretty refusal of the album list: the "msg" text is what the client shows or acts on.
 Answer AlbumListRefusal(const SimRequest& r, int code, const std::string& msg) {
     OJson j = {{"code", code}, {"message", msg}, {"msg", msg}, {"subcode", code}};
@@ -87,24 +92,42 @@ std::string PhotoListText(const Owner& o, const std::vector<Picture>& pics, size
         flag("cp_flag", false);
         number("cp_x", 0);
         number("cp_y", 0);
-        text("desc", p.desc);
+        if (p.broken)
+            field("desc", "\"" + p.desc + " \"broken {[ \x01\"");  // an unescaped quote, brackets, a control byte
+        else
+            text("desc", p.desc);
+        if (!p.exifTime.empty()) {
+            field("exif", "{\n" + keyIndent + "   \"exposureTime\" : \"1/50\",\n" + keyIndent + "   \"fnumber\" : \"1.8\",\n" +
+                              keyIndent + "   \"originalTime\" : " + JsonQuote(p.exifTime) + "\n" + keyIndent + "}");
+        }
         number("forum", 0);
         number("height", 600);
+        if (p.today) field("id", "4294967295");
         flag("is_video", p.video);
         text("lloc", p.id);
         number("modifytime", p.time);
         text("name", p.name);
-        if (!p.originUrl.empty()) text("origin_url", p.originUrl);
+        if (p.today) number("origin", 0);
+        if (p.today)
+            text("origin_url", "");
+        else if (!p.originUrl.empty())
+            text("origin_url", p.originUrl);
         text("owner", o.uin);
         text("ownername", o.uin);
         number("phototype", p.format == "gif" ? 2 : p.format == "png" ? 3 : 1);
         text("pre", p.pre);
-        if (!p.raw.empty()) text("raw", p.raw);
+        if (p.today)
+            text("raw", "");
+        else if (!p.raw.empty())
+            text("raw", p.raw);
         number("raw_upload", p.rawUpload);
-        number("rawshoottime", 0);
+        if (p.shoot.empty())
+            number("rawshoottime", 0);
+        else
+            text("rawshoottime", p.shoot);
         text("sloc", p.id);
-        text("uploadtime", TimeText(p.time));
-        text("url", p.fallbackServed);
+        text("uploadtime", ChinaTimeText(p.time));
+        text("url", p.today ? p.bigUrl : p.fallbackServed);
         number("width", 800);
         out += '\n';
         out += itemIndent;
@@ -223,6 +246,16 @@ Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const Passwo
     data["album"] = album;
     data["limit"] = 0;
     data["photoList"] = start < end ? OJson(kMarker) : OJson();
+    if (f.album->topic) {
+        // Today's answers follow the list with the album's own object: its name, desc, pre and url
+        // must not be read as the last picture's.
+        data["topic"] = {{"bitmap", "10000000"},
+                         {"desc", "topic of " + f.album->id},
+                         {"id", f.album->id},
+                         {"name", "topic name " + f.album->name},
+                         {"pre", f.album->cover + "/topic/a/pre"},
+                         {"url", f.album->cover + "/topic/b/url"}};
+    }
     data["t"] = std::to_string(pics.size());
     data["totalInAlbum"] = static_cast<long long>(pics.size());
     data["totalInPage"] = static_cast<long long>(start < end ? end - start : 0);

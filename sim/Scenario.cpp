@@ -152,9 +152,27 @@ public:
         return p;
     }
 
-    void QZonePicture(Picture& p, const json& j, const std::string& where) {
-        const std::string kind = Text(j, "kind", "raw");
+    void QZonePicture(Picture& p, const json& j, const std::string& where, bool todayAlbum) {
+        const std::string kind = Text(j, "kind", todayAlbum ? "today" : "raw");
         const std::string t1 = Hex16(p.id + "/1"), t2 = Hex16(p.id + "/2"), t3 = Hex16(p.id + "/3");
+        p.shoot = Text(j, "shoot");
+        p.exifTime = Text(j, "exif_time");
+        p.broken = j.value("broken", false);
+        if (kind == "today" || kind == "today_qpic") {
+            // Today's shape: one key, the medium form in "pre" and the big one in "url".
+            const std::string host = kind == "today" ? "http://photogz.photo.store.qq.com" : "http://m.qpic.cn";
+            const std::string key = host + "/psc?/V10" + t1.substr(0, 10) + "/" + t2 + t3 + "!/";
+            const std::string bo = "&bo=" + Hex16(p.id + "/bo").substr(0, 12) + "!";
+            p.today = true;
+            p.pre = key + "m" + bo;
+            p.bigUrl = key + "b" + bo;
+            p.served = p.bigUrl;
+            p.fallbackServed = p.pre;
+            Register(p.id, p.served, p.format, p.size);
+            // The medium form is another, smaller picture.
+            Register(p.id + "-m", p.pre, p.format, std::max<size_t>(p.size / 3, 64));
+            return;
+        }
         const std::string b = "http://b" + std::to_string(Hash(p.id) % 3 + 1) + ".photo.store.qq.com";
         p.pre = b + "/psb?/" + t1 + "/" + t2 + "/a/" + t3;
         p.fallbackServed = ReplaceAll(p.pre, "/a/", "/b/");
@@ -171,7 +189,7 @@ public:
             p.rawUpload = static_cast<int>(Number(j, "raw_upload", 0, where));
             p.served = p.fallbackServed;
         } else {
-            Bad(where, "picture kind must be raw, origin or pre");
+            Bad(where, "picture kind must be raw, origin, pre, today or today_qpic");
         }
         Register(p.id, p.served, p.format, p.size);
         Register(p.id, p.fallbackServed, p.format, p.size);
@@ -390,10 +408,14 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
                     a.viewers = aj.contains("viewers") ? UinList(aj, "viewers", awhere) : o.friends;
                     a.createtime =
                         Number(aj, "createtime", 1380000000 + static_cast<long long>(ai) * 86400, awhere);
+                    // "today": the album answers in today's shape (its pictures default to the
+                    // kind "today", and a topic object follows the list).
+                    const bool today = aj.value("today", false);
+                    a.topic = aj.value("topic", today);
                     b.Pictures(aj, "pictures", a.id, awhere,
                                [&](json& pj, const std::string& id, const std::string& pw) {
                                    Picture p = b.ReadPicture(pj, id, pw);
-                                   b.QZonePicture(p, pj, pw);
+                                   b.QZonePicture(p, pj, pw, today);
                                    a.pictures.push_back(std::move(p));
                                });
                     const std::string c1 = Hex16(a.id + "/c1"), c2 = Hex16(a.id + "/c2");
@@ -629,6 +651,14 @@ ScenarioModel BuildScenario(nlohmann::json& root) {
             f.first = Number(fj, "first", -1, where);
             f.ignoreRange = fj.value("ignore_range", false);
             f.etag = Text(fj, "etag");
+            f.busyCode = static_cast<int>(Number(fj, "busy_code", 0, where));
+            if (f.busyCode != 0 && f.busyCode != -10001 && f.busyCode != -10083)
+                Bad(where, "busy_code must be -10001 or -10083");
+            f.ratePerSecond = fj.value("rate_per_second", 0.0);
+            f.burst = fj.value("burst", f.ratePerSecond);
+            if (f.ratePerSecond < 0 || f.burst < 0) Bad(where, "rate_per_second and burst must not be negative");
+            if (f.ratePerSecond > 0 && f.burst < 1) f.burst = 1;
+            f.retryAfter = Number(fj, "retry_after", -1, where);
             m.faults.push_back(f);
         }
     }

@@ -36,6 +36,13 @@ struct Picture {
     };
     bool video = false;
     Film film;
+    // Today's QZone shape: "pre" names the medium form ("/m&bo="), "url" the big one ("/b&bo="),
+    // "raw" and "origin_url" are empty, the picture carries its shoot time and an exif object.
+    bool today = false;
+    std::string bigUrl;               // today's "url"
+    std::string shoot;                // "rawshoottime" text (China time), empty: 0
+    std::string exifTime;             // exif "originalTime" text, empty: no exif object
+    bool broken = false;              // its description holds bytes that break the page's JSON
 };
 
 struct Album {
@@ -45,6 +52,7 @@ struct Album {
     long long createtime = 0;
     std::string cover;  // published and served cover address
     std::vector<Picture> pictures;
+    bool topic = false;  // the photo list ends with a "topic" object after the pictures
 };
 
 struct MoodComment {
@@ -129,6 +137,14 @@ struct FaultRule {
     long long first = -1;  // only the first N matching requests; -1 all
     bool ignoreRange = false;  // a film answer gives the whole film whatever Range asks
     std::string etag;          // a film answer names this validator instead of its own
+    // With rate_limit_first: answer today's busy refusal with this code (-10001 or -10083, HTTP 200)
+    // instead of the rate-limit text.
+    int busyCode = 0;
+    // A host that serves at most this many requests a second (a token bucket of `burst`), and
+    // answers 429 beyond it, naming Retry-After when `retryAfter` is 0 or more. 0: no limit.
+    double ratePerSecond = 0;
+    double burst = 0;
+    long long retryAfter = -1;
 };
 
 // A served film: the bytes the film host gives for an address (the signature in the query aside).

@@ -112,6 +112,12 @@ struct Simulator::Impl : PasswordBook {
 
     std::mutex faultMu;
     std::vector<uint64_t> faultCounts;
+    struct Bucket {
+        bool started = false;
+        double tokens = 0;
+        std::chrono::steady_clock::time_point last;
+    };
+    std::vector<Bucket> buckets;  // one per fault rule, for the rate limits
     std::atomic<uint64_t> setCookieCount{0};
 
     static std::string PwKey(const Viewer& v, const std::string& albumId) {
@@ -148,6 +154,24 @@ struct Simulator::Impl : PasswordBook {
         gzipped.emplace_back(body, packed);
         if (gzipped.size() > kKept) gzipped.pop_front();
         return packed;
+    }
+
+    // The token bucket of fault rule `i`: true when a token was there (and is taken). Called with
+    // faultMu held.
+    bool TakeToken(size_t i, const FaultRule& f) {
+        const auto now = std::chrono::steady_clock::now();
+        Bucket& b = buckets[i];
+        if (!b.started) {
+            b.started = true;
+            b.tokens = f.burst;
+            b.last = now;
+        }
+        const double elapsed = std::chrono::duration<double>(now - b.last).count();
+        b.tokens = std::min(f.burst, b.tokens + elapsed * f.ratePerSecond);
+        b.last = now;
+        if (b.tokens < 1.0) return false;
+        b.tokens -= 1.0;
+        return true;
     }
 
     // Sleeps up to `ms`, waking early when the simulator stops.
@@ -252,6 +276,9 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     // Faults that fire for this request.
     std::vector<const FaultRule*> fired;
     bool rateLimited = false;
+    int busyCode = 0;
+    bool bucketEmpty = false;
+    long long retryAfter = -1;
     {
         const std::string key = r.host + r.target;
         std::lock_guard<std::mutex> lock(faultMu);
@@ -265,7 +292,14 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
                     static_cast<double>(Mix(f.seed * 0x100000001B3ULL ^ n) >> 11) / 9007199254740992.0;
                 if (x >= f.probability) continue;
             }
-            if (f.rateLimitFirst > 0 && n <= static_cast<uint64_t>(f.rateLimitFirst)) rateLimited = true;
+            if (f.rateLimitFirst > 0 && n <= static_cast<uint64_t>(f.rateLimitFirst)) {
+                rateLimited = true;
+                if (f.busyCode != 0) busyCode = f.busyCode;
+            }
+            if (f.ratePerSecond > 0 && !TakeToken(i, f)) {
+                bucketEmpty = true;
+                retryAfter = f.retryAfter;
+            }
             fired.push_back(&f);
         }
     }
@@ -303,8 +337,14 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
     if (delay > 0) Pause(delay);
 
     Answer a;
-    if (status != 0) {
+    if (bucketEmpty) {
+        a = HtmlAnswer(429, "429 Too Many Requests", "<h1>429 Too Many Requests</h1>");
+        a.compressible = false;
+        if (retryAfter >= 0) a.headers.emplace_back("Retry-After", std::to_string(retryAfter));
+    } else if (status != 0) {
         a = HtmlAnswer(status, std::to_string(status), "<h1>" + std::to_string(status) + "</h1>");
+    } else if (rateLimited && busyCode != 0) {
+        a = BusyAnswer(r, busyCode);
     } else if (rateLimited) {
         a = RateLimitAnswer(model, r);
     } else if (fixedBody) {
@@ -430,6 +470,7 @@ Simulator::Simulator(nlohmann::json scenario) : impl_(std::make_unique<Impl>()) 
     impl_->scenario = std::move(scenario);
     impl_->model = BuildScenario(impl_->scenario);
     impl_->faultCounts.assign(impl_->model.faults.size(), 0);
+    impl_->buckets.assign(impl_->model.faults.size(), Impl::Bucket());
 }
 
 std::unique_ptr<Simulator> Simulator::FromFile(const std::string& path) {

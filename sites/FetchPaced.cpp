@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "core/Backoff.h"
 #include "net/RateLimit.h"
 #include "sites/Fetcher.h"
@@ -7,23 +9,39 @@ namespace qm {
 bool FetchPaced(SiteContext& ctx, ST_URLREQUEST& req, ST_URLRESPONSE& resp) {
     req.stop = ctx.stop;
     req.clock = ctx.clock;
-    Backoff backoff(*ctx.clock, ctx.stop,
-                    [&ctx](int, std::chrono::seconds left) { ctx.observer->Waiting(left); });
-    for (;;) {
+    std::optional<Backoff> own;
+    if (!ctx.backoff) own.emplace(*ctx.clock, [&ctx](std::chrono::seconds left) { ctx.observer->Waiting(left); });
+    Backoff& backoff = ctx.backoff ? *ctx.backoff : *own;
+    const auto waitedBefore = backoff.Waited();
+    auto finish = [&](bool ok) {
+        ctx.rateLimitWaited += backoff.Waited() - waitedBefore;
+        return ok;
+    };
+    auto giveUp = [&] {
+        if (backoff.GaveUp()) {
+            ctx.reason = ListReason::RateLimited;
+            resp.failure = FetchFailure{FailureKind::RateLimited, resp.status, "rate limited"};
+        }
+        return finish(false);
+    };
+    // The same page is asked again after each wait, at most once per step of the list ladder.
+    for (std::size_t refusals = 0;; ++refusals) {
+        if (!backoff.Pass(ctx.stop)) return giveUp();
+        const auto sentAt = ctx.clock->Now();
+        resp = ST_URLRESPONSE();
         const bool ok = FetchUrl(req, resp, 0);
         if (!IsRateLimited(resp)) {
-            if (backoff.Waits() > 0) ctx.observer->Waiting(std::chrono::seconds(0));
-            ctx.rateLimitWaited += backoff.Waited();
-            return ok;
+            backoff.Served(sentAt);
+            if (ok && IsLoginNeeded(resp)) ctx.reason = ListReason::LoginNeeded;
+            return finish(ok);
         }
-        if (!backoff.Wait()) {
-            ctx.observer->Waiting(std::chrono::seconds(0));
-            ctx.rateLimitWaited += backoff.Waited();
-            if (backoff.GaveUp()) {
-                ctx.reason = ListReason::RateLimited;
-                resp.failure = FetchFailure{FailureKind::RateLimited, resp.status, "rate limited"};
-            }
-            return false;
+        std::optional<std::chrono::seconds> retryAfter;
+        if (const auto s = RetryAfterSeconds(resp.headers)) retryAfter = std::chrono::seconds(*s);
+        backoff.Refused(WaitLadder::ListPage, sentAt, retryAfter);
+        if (refusals >= Backoff::kListWaits.size()) {
+            ctx.reason = ListReason::RateLimited;
+            resp.failure = FetchFailure{FailureKind::RateLimited, resp.status, "rate limited"};
+            return finish(false);
         }
     }
 }

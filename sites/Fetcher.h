@@ -8,6 +8,7 @@
 #include <memory>
 #include <stop_token>
 
+#include "core/Backoff.h"
 #include "net/Clock.h"
 #include "core/ExtSettings.h"
 #include "core/FilmAddress.h"
@@ -64,6 +65,8 @@ struct SiteContext {
     Text passwordAskedFor;
     // Time spent waiting out the service's rate limit.
     std::chrono::milliseconds rateLimitWaited{0};
+    // The job's back-off, shared by every request of the job; null: each paced fetch makes its own.
+    Backoff* backoff = nullptr;
 
     bool Stopped() const { return stop.stop_requested(); }
 };
@@ -102,10 +105,11 @@ struct ListedState final : ServiceState {
     Text weiboId;
 };
 
-// Performs one request; while the service answers that requests come too fast (429, 503 or its
-// refusal text), waits 30, 60, 120 and 240 s with a countdown to the observer and asks again.
-// False when the fetch failed, the back-off gave up (ctx.reason becomes RateLimited) or a stop
-// ended the wait.
+// Performs one request; while the service answers that requests come too fast (429, 503, a busy
+// code or text), waits out the job's back-off (30, 60, 120 and 240 s for list pages) with a
+// countdown to the observer and asks the same page again. False when the fetch failed, the back-off
+// gave up (ctx.reason becomes RateLimited) or a stop ended the wait. An answer that asks for a
+// login sets ctx.reason to LoginNeeded and is handed back like any answer.
 bool FetchPaced(SiteContext& ctx, ST_URLREQUEST& req, ST_URLRESPONSE& resp);
 
 

@@ -74,7 +74,7 @@ void FetchGroupAlbums(SiteContext& st, const Text& group, AlbumSink& sink) {
             return;
         }
         if (pagefetch::ContainsAfterFirst(body, u"message\":\"对不起，您尚未登录")) {
-            st.reason = ListReason::NoAccess;
+            st.reason = ListReason::LoginNeeded;
             return;
         }
         std::vector<Text> pieces;

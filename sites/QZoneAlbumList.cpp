@@ -115,7 +115,7 @@ ListOutcome ReadAnswer(SiteContext& st, const Text& qq, int idcNum, const Text& 
             st.reasonText = ToUtf8(message);
             st.observer->Notify(NoticeEvent{Notice::RateLimited, {}, message});
         } else {
-            st.reason = ListReason::NoAccess;
+            if (st.reason != ListReason::LoginNeeded) st.reason = ListReason::NoAccess;
             if (st.observer->Ask(QuestionEvent{Question::VerifyAccess}))
                 st.observer->RequestLogin(HomeAddress(qq));
         }

@@ -29,6 +29,9 @@ unsigned MoodToken() {
 
 // Hands the pictures of one post to the sink; false when it wants no more or the job stops.
 bool ReadPost(SiteContext& st, PictureSink& sink, Text post, const std::string& postId) {
+    // When the post was made: the pictures' file time when they carry no shoot time of their own.
+    Text created = post;
+    const int64_t postTime = pagefetch::LeadingInt(CutBetween(created, u"\"created_time\":", u","));
     DeleteThrough(post, u"conlist\"", true);
     const Text text = CutBetween(post, u"\"content\":\"", u"\"", CUT_CONSUME);
     std::vector<Text> pictures;
@@ -43,6 +46,7 @@ bool ReadPost(SiteContext& st, PictureSink& sink, Text post, const std::string& 
         picture.title = text;
         picture.description = text;
         picture.postId = postId;
+        picture.uploadTime = postTime > 0 ? postTime : 0;
         if (!sink.Picture(picture) || st.Stopped()) return false;
     }
     return true;
@@ -69,7 +73,7 @@ bool ListPages(SiteContext& st, const ST_PERLISTRECORD& album, PictureSink& sink
         // Cookie text and token are read afresh for every page.
         const unsigned gtk = MoodToken();
         if (gtk == 5381) {  // the hash of an empty key: not logged in to QZone
-            st.reason = ListReason::NoAccess;
+            st.reason = ListReason::LoginNeeded;
             st.observer->Notify(NoticeEvent{Notice::MoodLogin});
             return false;
         }

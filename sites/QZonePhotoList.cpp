@@ -21,6 +21,7 @@
 #include "sites/Hosts.h"
 #include "sites/PageFetch.h"
 #include "sites/QZoneMood.h"
+#include "sites/QZonePicture.h"
 #include "sites/Token.h"
 
 namespace qm {
@@ -130,10 +131,22 @@ bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec,
     return true;
 }
 
+// When the service asked for a login (or a verification), offers the login window once per album.
+// True when the user logged in, so that the page is asked again.
+bool OfferLogin(SiteContext& st, bool& asked) {
+    if (asked || st.reason != ListReason::LoginNeeded) return false;
+    asked = true;
+    if (!st.observer->Ask(QuestionEvent{Question::VerifyAccess}))
+        return false;
+    st.observer->RequestLogin(UserSiteAddress() + u"/" + st.target);
+    st.reason = ListReason::None;
+    return true;
+}
+
 // Reads one picture (the text after a "batchId" marker) and hands it to the sink; false when the
-// sink wants no more.
+// sink wants no more. Only the picture's own object is read, never what follows the list.
 bool AddPicture(SiteContext& st, PictureSink& sink, const Text& piece, const Text& headers) {
-    TextView view = piece;
+    const TextView view = PictureObject(piece);
     const bool nameFirst = st.ext.OriginalNameMode == 1;
     const TextView firstKey = nameFirst ? TextView(u"\"name\" : \"") : TextView(u"\"desc\" : \"");
     const TextView secondKey = nameFirst ? TextView(u"\"desc\" : \"") : TextView(u"\"name\" : \"");
@@ -144,33 +157,26 @@ bool AddPicture(SiteContext& st, PictureSink& sink, const Text& piece, const Tex
         name = CutBetween(probe, secondKey, u"\"");
     }
 
-    probe = view;
-    const Text upload = CutBetween(probe, u"\"raw_upload\"", u",");
-    probe = view;
-    Text best = CutBetween(probe, u"\"raw\" : \"", u"\"");
-    ReplaceAll(best, u"\\/", u"/");
-    if (best.empty()) {
-        best = CutBetween(view, u"\"origin_url\" : \"", u"\"", CUT_CONSUME);
-        ReplaceAll(best, u"\\/", u"/");
-        if (Contains(upload, u"1")) ReplaceAll(best, u"/o/", u"/r/");
-    }
-    ReplaceAll(best, u"/psbe?/", u"/psb?/");
-
-    Text fallback = CutBetween(view, u"\"pre\" : \"", u"\"", CUT_CONSUME);
-    ReplaceAll(fallback, u"\\/", u"/");
-    ReplaceAll(fallback, u"/a/", u"/b/");
-
+    const PictureAddresses addresses = BestAddresses(view);
     PictureRef picture;
-    picture.main = best.empty() ? fallback : best;
-    if (!best.empty()) picture.alternate = fallback;
+    picture.main = addresses.main;
+    picture.alternate = addresses.alternate;
     picture.title = name;
     picture.headers = headers;
-    probe = TextView(piece);
+    probe = view;
     picture.description = CutBetween(probe, u"\"desc\" : \"", u"\"");
-    probe = TextView(piece);
+    // The picture's key: "lloc", else "sloc" ("id" may be a useless 4294967295).
+    probe = view;
     picture.photoId = CutBetween(probe, u"\"lloc\" : \"", u"\"");
-    probe = TextView(piece);
-    picture.isVideo = Trim(CutBetween(probe, u"\"is_video\"", u",")).find(u"true") != Text::npos;
+    if (picture.photoId.empty()) {
+        probe = view;
+        picture.photoId = CutBetween(probe, u"\"sloc\" : \"", u"\"");
+    }
+    // A video item (the flag may come as a boolean, a string or a number).
+    picture.isVideo = FlagField(view, u"is_video");
+    const PictureTimes times = ReadPictureTimes(view);
+    picture.shootTime = times.shot;
+    picture.uploadTime = times.uploaded;
     return sink.Picture(picture);
 }
 
@@ -246,6 +252,7 @@ void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSi
 
     int page = 0;
     bool asked = false;
+    bool loginAsked = false;
     bool viewAlbum = false;
     for (;;) {
         // The hosts come from the route answer; without one there is nothing to ask.
@@ -277,6 +284,10 @@ void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSi
 
         Text body;
         if (!FetchBody(st, req, body)) return;
+        if (OfferLogin(st, loginAsked)) {
+            if (!commonInterface) --page;
+            continue;
+        }
         if (AskPassword(st, body, rec, asked)) {
             // Ask the page that was refused again, now that the password has been entered;
             // going on with the next page would lose the first page's pictures.
@@ -313,6 +324,7 @@ void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureS
     int page = 0;
     long long counter = 0;
     bool asked = false;
+    bool loginAsked = false;
     for (;;) {
         const PageToken tok = ReadToken(true);
         const long long t =
@@ -334,6 +346,10 @@ void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureS
 
         Text body;
         if (!FetchBody(st, req, body)) return;
+        if (OfferLogin(st, loginAsked)) {
+            --page;
+            continue;
+        }
         if (AskPassword(st, body, rec, asked)) {
             SleepMs(st, 3000);
             --page;  // the same page again; the request counter keeps counting

@@ -38,7 +38,9 @@ QString AlbumReasonText(AlbumReason reason, const std::string& detail) {
         case AlbumReason::Empty:
             return QStringLiteral("相册为空");
         case AlbumReason::RateLimited:
-            return QStringLiteral("访问太频繁，被限制");
+            return QStringLiteral("限流");
+        case AlbumReason::LoginNeeded:
+            return QStringLiteral("需要登录");
         case AlbumReason::Network:
             return WithDetail(QStringLiteral("网络错误"), detail);
         case AlbumReason::Stopped:
@@ -68,7 +70,7 @@ QString FailureText(const Failure& f) {
         case FailureKind::Unsafe:
             return QStringLiteral("保存路径不安全");
         case FailureKind::RateLimited:
-            return QStringLiteral("被限制访问");
+            return QStringLiteral("限流");
         case FailureKind::DiskFull:
             return QStringLiteral("磁盘已满");
         case FailureKind::NotAPicture:

@@ -253,8 +253,9 @@ void QtPresenter::DownloadFinished(const JobOutcome& outcome) {
 }
 
 void QtPresenter::Waiting(std::chrono::seconds left) {
-    SetControlText(Ctl::Status, left.count() > 0 ? FormatText("操作过于频繁，%d 秒后重试", static_cast<int>(left.count()))
-                                                 : Text());
+    SetControlText(Ctl::Status, left.count() > 0
+                                    ? FormatText("服务正在限流，等待 %d 秒后继续", static_cast<int>(left.count()))
+                                    : Text());
 }
 
 Text QtPresenter::CurrentAlbumFolder() const {

@@ -1,5 +1,7 @@
 #include "ui/QuillmossDlg.h"
 
+#include "core/ExtSettings.h"
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <algorithm>
@@ -302,6 +304,16 @@ void CQuillmossDlg::BuildMenus() {
         if (item.id == kMenuMainPictures || item.id == kMenuLargePictures) settingsMenu_->addSeparator();
         QAction* a = add(settingsMenu_, item.id, QString::fromUtf16(item.text), true);
         connect(a, &QAction::triggered, this, [this, bit = item.bit] { ToggleFlag(bit); });
+        if (item.id == kMenuFixFormat) {
+            // Saved in the extension settings file; FixOrder, when on, still sets its own times.
+            QAction* keep = add(settingsMenu_, kMenuKeepShootTime, QStringLiteral("保留拍摄时间"), true);
+            connect(keep, &QAction::triggered, this, [this](bool on) {
+                if (const auto error =
+                        WriteExtSetting(st_.programFolder, kDownloadSection, kKeepShootTimeKey, on ? u"1" : u"0"))
+                    ShowMessageBox(this, QStringLiteral("设置无法保存：") + QString::fromStdString(*error));
+                UpdateMenuStates();
+            });
+        }
     }
 
     QMenu* io = bar->addMenu(QStringLiteral("导入/导出(&I)"));
@@ -353,6 +365,7 @@ void CQuillmossDlg::UpdateMenuStates() {
     for (const FlagItem& item : kFlagItems)
         actions_[item.id]->setChecked(((flags & item.bit) != 0) != item.checkedWhenClear);
     actions_[kMenuLoginMode]->setChecked(loginModeless_);
+    actions_[kMenuKeepShootTime]->setChecked(ReadExtSettings(st_.programFolder).KeepShootTime);
     actions_[kMenuLargePictures]->setEnabled(site == 7);
     actions_[kMenuMainPictures]->setEnabled(site == 11 || site == 16);
     actions_[kMenuDescPictures]->setEnabled(site == 11 || site == 16);

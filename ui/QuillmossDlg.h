@@ -61,6 +61,7 @@ enum MenuId : int {
     kMenuOpenWhenDone = 32812,
     kMenuDescPictures = 32814,
     kMenuGalleryAfterDownload = 32830,
+    kMenuKeepShootTime = 32815,  // kept in the extension settings file, not in soft.dat
 };
 
 struct WindowOptions {

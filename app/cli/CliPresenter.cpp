@@ -113,7 +113,9 @@ std::string AlbumReasonText(const AlbumOutcome& a) {
         case AlbumReason::Empty:
             return "没有图片";
         case AlbumReason::RateLimited:
-            return "操作过于频繁，被限制";
+            return "限流（服务限制了访问频率，稍后再试）";
+        case AlbumReason::LoginNeeded:
+            return "需要登录（在浏览器登录后用 quillmoss-cli cookies import 导入 Cookie）";
         case AlbumReason::Network:
             return "网络错误: " + EscapeControls(a.reasonText);
         case AlbumReason::Stopped:
@@ -442,14 +444,32 @@ void CliPresenter::DownloadFinished(const JobOutcome& outcome) {
 
 void CliPresenter::Waiting(std::chrono::seconds left) {
     std::lock_guard<std::mutex> lock(mutex_);
+    const long before = waitLeft_;
     waitLeft_ = static_cast<long>(left.count());
-    if (json_ || !showProgress_) return;
+    if (json_) {
+        // One event when a wait begins (and each half minute of a long one).
+        if (waitLeft_ > 0 && (before == 0 || waitLeft_ % 30 == 0)) {
+            Json o;
+            o["event"] = "rate_limited";
+            o["wait_seconds"] = waitLeft_;
+            Emit(o);
+        }
+        return;
+    }
     Console& con = Console::Get();
-    const std::string line = "操作过于频繁，" + std::to_string(waitLeft_) + " 秒后重试";
-    if (con.ErrIsTerminal())
-        con.Progress(line);
-    else if (waitLeft_ > 0 && waitLeft_ % 30 == 0)
+    const std::string line = "服务正在限流，等待 " + std::to_string(waitLeft_) + " 秒后继续";
+    if (con.ErrIsTerminal()) {
+        if (!showProgress_) return;
+        if (waitLeft_ > 0) {
+            lastBar_.clear();
+            con.Progress(line);
+        } else {
+            DrawLocked();
+        }
+    } else if (waitLeft_ > 0 && (before == 0 || waitLeft_ % 30 == 0)) {
+        // Also on a pipe or a log file: the start of every wait and then every half minute.
         con.Err(line);
+    }
 }
 
 void CliPresenter::DrawLocked() {

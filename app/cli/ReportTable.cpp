@@ -28,7 +28,9 @@ std::string AlbumReasonText(const AlbumReport& r) {
         case AlbumReason::Empty:
             return "没有图片";
         case AlbumReason::RateLimited:
-            return "请求过于频繁";
+            return "限流";
+        case AlbumReason::LoginNeeded:
+            return "需要登录";
         case AlbumReason::Network:
             return "网络错误" + detail;
         case AlbumReason::Stopped:
@@ -55,7 +57,7 @@ std::string FailureText(const FailureTally& t) {
         case FailureKind::Unsafe:
             return "路径不安全";
         case FailureKind::RateLimited:
-            return "请求过于频繁";
+            return "限流";
         case FailureKind::DiskFull:
             return "磁盘已满";
         case FailureKind::NotAPicture:

@@ -5,6 +5,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Session.h"
+#include "core/ExtSettings.h"
 #include "core/Settings.h"
 
 namespace qm::cli {
@@ -25,12 +26,15 @@ constexpr char kSettingsHelp[] =
     "                     NameMode（0 描述，1 序号，2 地址）、FolderMode（0 相册名，1 不建文件夹）\n"
     "  toggle FLAG        FixFormat、FixOrder、TitleListFile、ListOnly、OpenFolderWhenDone、\n"
     "                     MainPicturesOnly、SkipDownloaded、LargePictures、DescriptionPicturesOnly、\n"
-    "                     NoGallery（下载后不生成离线浏览页，窗口里也一样）\n"
+    "                     NoGallery（下载后不生成离线浏览页，窗口里也一样）、\n"
+    "                     KeepShootTime（保留拍摄时间：保存的图片以拍摄时间为文件时间；\n"
+    "                     保存在 下载器扩展设置.ini 里而不是 soft.dat；也可 set KeepShootTime on|off）\n"
     "\n"
     "KEY 和 FLAG 不区分大小写。VALUE 可以以 \"-\" 开头（set MinSizeKB -1）。\n"
     "退出状态：0 完成，1 设置无法保存，2 用法错误或值被拒绝。\n";
 
 constexpr char16_t kParamError[] = u"参数错误";
+constexpr char kKeepShootTime[] = "KeepShootTime";
 
 struct FlagName {
     const char* name;
@@ -107,11 +111,27 @@ int Show(SettingsStore& st) {
     out += "FolderMode\t" + std::to_string(p.FolderMode) + "\n";
     for (const auto& f : kFlags)
         out += std::string(f.name) + "\t" + ((p.SiteFlags & f.bit) ? "on" : "off") + "\n";
+    out += std::string(kKeepShootTime) + "\t" + (ReadExtSettings(st.programFolder).KeepShootTime ? "on" : "off") + "\n";
     Console::Get().Out(out);
     return ExitDone;
 }
 
+// The shoot-time switch lives in the extension settings file.
+int SetKeepShootTime(SettingsStore& st, bool on) {
+    if (const auto error = WriteExtSetting(st.programFolder, kDownloadSection, kKeepShootTimeKey, on ? u"1" : u"0")) {
+        Console::Get().Err("quillmoss-cli: cannot save the settings: " + *error);
+        return ExitFailure;
+    }
+    Console::Get().Out(std::string(kKeepShootTime) + "\t" + (on ? "on" : "off") + "\n");
+    return ExitDone;
+}
+
 int Set(SettingsStore& st, const std::string& key, const std::string& value) {
+    if (Same(key, kKeepShootTime)) {
+        if (Same(value, "on") || value == "1") return SetKeepShootTime(st, true);
+        if (Same(value, "off") || value == "0") return SetKeepShootTime(st, false);
+        return ParamError();
+    }
     std::unique_lock<std::mutex> lock(st.settingsMutex);
     DownParam& d = st.settings.down[static_cast<std::size_t>(st.currentSite)];
     SiteProfile& p = st.settings.profile[static_cast<std::size_t>(st.currentSite)];
@@ -146,6 +166,7 @@ int Set(SettingsStore& st, const std::string& key, const std::string& value) {
 }
 
 int Toggle(SettingsStore& st, const std::string& flag) {
+    if (Same(flag, kKeepShootTime)) return SetKeepShootTime(st, !ReadExtSettings(st.programFolder).KeepShootTime);
     const FlagName* found = nullptr;
     for (const auto& f : kFlags)
         if (Same(flag, f.name)) found = &f;

@@ -63,32 +63,33 @@ TEST_F(CliTest, ListsTheDemoTargetInEachFormat) {
     const CliResult table = Cli({"--demo", "list", "123456789"});
     ASSERT_EQ(table.code, 0) << table.err;
     const auto rows = Lines(table.out);
-    ASSERT_EQ(rows.size(), 10u);
+    ASSERT_EQ(rows.size(), 11u);
     EXPECT_EQ(rows[0], "序号  名称                       数量  备注");
     EXPECT_EQ(rows[1], "0001  旅行照片                     24");
     EXPECT_EQ(rows[3], "0003  好友可见                      6  好友可见");
     EXPECT_EQ(rows[5], "0005  毕业照全集                 1200");
-    EXPECT_EQ(rows[9], "0009  说说里的图片-新增测试功能  未知");
+    EXPECT_EQ(rows[9], "0009  今天的相册                   24");
+    EXPECT_EQ(rows[10], "0010  说说里的图片-新增测试功能  未知");
 
     const CliResult tsv = Cli({"--demo", "list", "123456789", "--format", "tsv"});
     ASSERT_EQ(tsv.code, 0) << tsv.err;
     const auto t = Lines(tsv.out);
-    ASSERT_EQ(t.size(), 9u);  // rows only
+    ASSERT_EQ(t.size(), 10u);  // rows only
     EXPECT_EQ(t[1], "0002\t私密相册\t   5\t私密相册");
     EXPECT_EQ(t[3], "0004\t加密相册\t   4\t加密相册");
     EXPECT_EQ(t[6], "0007\t家庭 (1)\t   4\t");  // the second album of the same name
-    EXPECT_EQ(t[8], "0009\t说说里的图片-新增测试功能\t未知\t");
+    EXPECT_EQ(t[9], "0010\t说说里的图片-新增测试功能\t未知\t");
 
     const CliResult js = Cli({"list", "--format=json", "123456789", "--demo"});
     ASSERT_EQ(js.code, 0) << js.err;
     const json arr = json::parse(js.out);
-    ASSERT_EQ(arr.size(), 9u);
+    ASSERT_EQ(arr.size(), 10u);
     EXPECT_EQ(arr[2]["序号"], "0003");
     EXPECT_EQ(arr[2]["备注"], "好友可见");
     EXPECT_EQ(arr[2]["privacyFlags"], 4);
     EXPECT_EQ(arr[4]["数量"], "1200");
-    EXPECT_EQ(arr[8]["数量"], "未知");
-    EXPECT_EQ(arr[8]["pictureCount"], -1);
+    EXPECT_EQ(arr[9]["数量"], "未知");
+    EXPECT_EQ(arr[9]["pictureCount"], -1);
     // Nothing went to the real services, and the program folder got its settings file.
     EXPECT_TRUE(fs::exists(dir_ / "soft.dat"));
 }

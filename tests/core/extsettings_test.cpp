@@ -82,3 +82,32 @@ TEST_F(ExtSettingsTest, MissingFileOrKeysGiveDefaults) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// The program's own switch is written into the user's file without disturbing it: other lines,
+// comments and the encoding stay; the key is replaced in its section, or the section added.
+TEST_F(ExtSettingsTest, WritingTheShootTimeSwitchKeepsTheUsersFile) {
+    EXPECT_TRUE(ReadExtSettings(m_folder).KeepShootTime);  // the default, without a file
+    ASSERT_FALSE(WriteExtSetting(m_folder, kDownloadSection, kKeepShootTimeKey, u"0"));
+    EXPECT_FALSE(ReadExtSettings(m_folder).KeepShootTime);
+
+    WriteGbk(u"; 我的设置\r\n[QQ空间]\r\n取原始名方式=2\r\n\r\n[下载]\r\n保留拍摄时间 = 0\r\n其他=x\r\n[QQ说说]\r\n下载方式=168\r\n");
+    ASSERT_FALSE(WriteExtSetting(m_folder, kDownloadSection, kKeepShootTimeKey, u"1"));
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(File(), bytes));
+    EXPECT_EQ(bytes, TextToGbk(u"; 我的设置\r\n[QQ空间]\r\n取原始名方式=2\r\n\r\n[下载]\r\n保留拍摄时间=1\r\n其他=x\r\n[QQ说说]\r\n下载方式=168\r\n"));
+    const ExtSettings s = ReadExtSettings(m_folder);
+    EXPECT_TRUE(s.KeepShootTime);
+    EXPECT_EQ(s.OriginalNameMode, 2);
+    EXPECT_EQ(s.MoodDownloadMode, 168);
+
+    WriteGbk(u"[QQ空间]\r\n取原始名方式=2\r\n");
+    ASSERT_FALSE(WriteExtSetting(m_folder, kDownloadSection, kKeepShootTimeKey, u"0"));
+    ASSERT_TRUE(ReadWholeFile(File(), bytes));
+    EXPECT_EQ(bytes, TextToGbk(u"[QQ空间]\r\n取原始名方式=2\r\n\r\n[下载]\r\n保留拍摄时间=0\r\n"));
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,14 +1,17 @@
-// Rate-limit back-off against the simulator's rate-limit knob: the same request again after each
-// wait, four waits at most, a countdown, and a stop that ends a wait at once.
+// The job's back-off: busy answers waited out and the same page asked again, one shared wait for
+// requests sent before it opened, the picture ladder and Retry-After, a budget that gives up for
+// good, the refusal forms of today's services, and a stop that ends a wait at once.
 #include "core/Backoff.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "RecordingObserver.h"
+#include "net/RateLimit.h"
 #include "net/URLSource2.h"
 #include "sim/Simulator.h"
-#include "net/RateLimit.h"
+#include "sites/Fetcher.h"
 
 namespace qm {
 namespace {
@@ -19,10 +22,8 @@ using std::chrono::seconds;
 class BackoffTest : public ::testing::Test {
 protected:
     void Start(const std::string& faults) {
-        nlohmann::json s =
-            nlohmann::json::parse(R"({"qzone": [{"uin": 55555, "albums": [{"id": "A", "name": "a",
-            "pictures": 3}]}], "weibo": [{"name": "w", "uin": 987654321,
-            "albums": [{"name": "t", "topicid": "1", "posts": 1}]}]})");
+        nlohmann::json s = nlohmann::json::parse(R"({"qzone": [{"uin": 55555, "albums": [{"id": "A", "name": "a",
+            "pictures": 3}]}]})");
         s["faults"] = nlohmann::json::parse(faults);
         sim = std::make_unique<sim::Simulator>(s);
         ASSERT_NE(sim->Start(0), 0);
@@ -32,16 +33,14 @@ protected:
         if (sim) sim->Stop();
         SetConnectTo("");
     }
-    // One photo-list request as the fetchers send it (gzip allowed); true when rate-limited.
-    bool FetchPhotos() {
+    // One photo-list page through the job's back-off, as the fetchers ask it.
+    bool FetchPage(SiteContext& ctx) {
         ST_URLREQUEST req(
             u"http://xaplist.photo.qzone.qq.com/fcgi-bin/cgi_list_photo?g_tk=5381&hostUin=55555"
             u"&topicId=A&pageStart=0&pageNum=30&outCharset=gbk");
         req.headers = u"Accept-Encoding: gzip, deflate\r\n";
         ST_URLRESPONSE resp;
-        FetchUrl(req, resp, 0);
-        ++requests;
-        return IsRateLimited(resp);
+        return FetchPaced(ctx, req, resp);
     }
     std::size_t Logged(const std::string& path) {
         std::size_t n = 0;
@@ -51,71 +50,127 @@ protected:
 
     std::unique_ptr<sim::Simulator> sim;
     ManualClock clock;
-    int requests = 0;
+    test::RecordingObserver obs;
 };
 
-TEST_F(BackoffTest, WaitsThenTheSameRequestSucceeds) {
-    Start(R"([{"match": "cgi_list_photo", "rate_limit_first": 2}])");
-    std::vector<std::pair<int, long long>> ticks;
-    Backoff b(
-        clock, {}, [&](int wait, seconds left) { ticks.emplace_back(wait, left.count()); }, 7);
-    EXPECT_TRUE(RetryWhileRateLimited(b, [&] { return FetchPhotos(); }));
-    EXPECT_EQ(requests, 3);
+// Today's busy answer (HTTP 200, code -10001) is waited out and the same page asked again; the
+// countdown reaches the observer and ends with 0.
+TEST_F(BackoffTest, BusyPageIsWaitedOutAndAskedAgain) {
+    Start(R"([{"match": "cgi_list_photo", "rate_limit_first": 2, "busy_code": -10001}])");
+    std::vector<long long> ticks;
+    Backoff backoff(clock, [&](seconds left) { ticks.push_back(left.count()); }, 7);
+    SiteContext ctx(obs, clock);
+    ctx.backoff = &backoff;
+    EXPECT_TRUE(FetchPage(ctx));
     EXPECT_EQ(Logged("/fcgi-bin/cgi_list_photo"), 3u);
-    EXPECT_EQ(b.Waits(), 2);
-    EXPECT_FALSE(b.GaveUp());
+    EXPECT_EQ(ctx.reason, ListReason::None);
+    EXPECT_EQ(backoff.Waits(), 2);
     // 30 s and 60 s, each lengthened by at most a tenth; what was slept is what is reported.
     EXPECT_GE(clock.Slept(), seconds(90));
     EXPECT_LE(clock.Slept(), seconds(99));
-    EXPECT_EQ(b.Waited(), clock.Slept());
-    // A countdown of whole seconds per wait, down to 1.
+    EXPECT_EQ(ctx.rateLimitWaited, clock.Slept());
     ASSERT_FALSE(ticks.empty());
-    EXPECT_GE(ticks.front().second, 30);
-    EXPECT_LE(ticks.front().second, 33);
-    EXPECT_EQ(ticks.back(), std::make_pair(2, 1LL));
-    EXPECT_EQ(std::count_if(ticks.begin(), ticks.end(), [](auto& t) { return t.second == 1; }), 2);
+    EXPECT_GE(ticks.front(), 30);
+    EXPECT_EQ(ticks.back(), 0);
+    EXPECT_EQ(std::count(ticks.begin(), ticks.end(), 1), 2);
 }
 
-TEST_F(BackoffTest, GivesUpAfterTheFourthWait) {
-    Start(R"([{"match": "cgi_list_photo", "status": 429, "first": 100}])");
-    Backoff b(clock, {});
-    EXPECT_FALSE(RetryWhileRateLimited(b, [&] { return FetchPhotos(); }));
-    EXPECT_TRUE(b.GaveUp());
-    EXPECT_EQ(requests, 5);  // the first try and one after each wait
+// A list page refused forever: four waits, then the job's back-off gives up for good; later
+// requests fail at once with the reason 限流 instead of starting a ladder of their own.
+TEST_F(BackoffTest, GivesUpForTheWholeJob) {
+    Start(R"([{"match": "cgi_list_photo", "rate_limit_first": 100, "busy_code": -10083}])");
+    Backoff backoff(clock, {}, 3);
+    SiteContext ctx(obs, clock);
+    ctx.backoff = &backoff;
+    EXPECT_FALSE(FetchPage(ctx));
+    EXPECT_EQ(ctx.reason, ListReason::RateLimited);
+    EXPECT_EQ(Logged("/fcgi-bin/cgi_list_photo"), 5u);  // the first try and one after each wait
     EXPECT_GE(clock.Slept(), seconds(450));
     EXPECT_LE(clock.Slept(), milliseconds(495000));
-    EXPECT_FALSE(b.Wait());  // stays given up
-    EXPECT_EQ(requests, 5);
+
+    SiteContext next(obs, clock);
+    next.backoff = &backoff;
+    EXPECT_FALSE(FetchPage(next));
+    EXPECT_EQ(next.reason, ListReason::RateLimited);
+    EXPECT_EQ(Logged("/fcgi-bin/cgi_list_photo"), 5u);
 }
 
-// The refusal in every form an answer carries it: GBK and gzip (above), UTF-8, \u escapes, 503.
-TEST_F(BackoffTest, RecognisesTheRefusalWhereverItComes) {
-    Start(R"([{"match": "gettopicalbum", "rate_limit_first": 1}, {"match": "GetRoute", "status": 503}])");
-    ST_URLRESPONSE resp;
-    ST_URLREQUEST weibo(u"http://api.t.qq.com/asyn/gettopicalbum.php?op=1&u=987654321&page=1&n=10");
-    FetchUrl(weibo, resp, 0);
-    EXPECT_TRUE(IsRateLimited(resp));
-    FetchUrl(weibo, resp, 0);
-    EXPECT_FALSE(IsRateLimited(resp));
-    ST_URLREQUEST route(u"http://route.store.qq.com/GetRoute?UIN=55555");
-    FetchUrl(route, resp, 0);
-    EXPECT_TRUE(IsRateLimited(resp));
+// Refusals of requests sent before a wait opened join it; the picture ladder starts at 2 s and
+// doubles while refusals go on, starts again after a served answer, and obeys Retry-After (at most
+// 10 minutes).
+TEST(SharedBackoff, OneWaitForRequestsSentBeforeIt) {
+    ManualClock clock;
+    Backoff b(clock);
+    const auto t0 = clock.Now();
+    EXPECT_TRUE(b.Refused(WaitLadder::Picture, t0));
+    EXPECT_FALSE(b.Refused(WaitLadder::Picture, t0));  // in flight when the wait opened
+    EXPECT_TRUE(b.Pass({}));
+    EXPECT_EQ(clock.Slept(), seconds(2));
+    EXPECT_TRUE(b.Refused(WaitLadder::Picture, clock.Now()));
+    EXPECT_TRUE(b.Pass({}));
+    EXPECT_EQ(clock.Slept(), seconds(6));  // 2 + 4
+    b.Served(clock.Now());
+    EXPECT_TRUE(b.Refused(WaitLadder::Picture, clock.Now()));
+    EXPECT_TRUE(b.Pass({}));
+    EXPECT_EQ(clock.Slept(), seconds(8));  // from 2 s again
+    EXPECT_TRUE(b.Refused(WaitLadder::Picture, clock.Now(), seconds(5)));
+    EXPECT_TRUE(b.Pass({}));
+    EXPECT_EQ(clock.Slept(), seconds(13));
+    b.Served(clock.Now());
+    EXPECT_TRUE(b.Refused(WaitLadder::Picture, clock.Now(), seconds(86400)));
+    EXPECT_TRUE(b.Pass({}));
+    EXPECT_EQ(clock.Slept(), seconds(613));
+    EXPECT_FALSE(b.GaveUp());
+}
+
+// Many threads waiting on one open wait: one counts down, all pass once, nobody waits twice.
+TEST(SharedBackoff, ThreadsShareTheWait) {
+    ManualClock clock;
+    std::atomic<int> ticks{0};
+    Backoff b(clock, [&](seconds left) { ticks += left.count() > 0; });
+    ASSERT_TRUE(b.Refused(WaitLadder::Picture, clock.Now()));
+    std::vector<std::thread> threads;
+    std::atomic<int> passed{0};
+    for (int i = 0; i < 8; ++i) threads.emplace_back([&] { passed += b.Pass({}); });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(passed.load(), 8);
+    EXPECT_EQ(clock.Slept(), seconds(2));
+    EXPECT_EQ(ticks.load(), 2);
+}
+
+TEST(RefusalForms, BusyAndLoginAnswersOfTodaysServices) {
+    EXPECT_TRUE(IsRateLimitedAnswer(
+        200, R"(_Callback({"code":-10001,"subcode":-1,"message":"抱歉，当前使用相册服务的用户过多，请您稍后再试。"}))"));
+    EXPECT_TRUE(IsRateLimitedAnswer(200, R"({"code":-10083,"subcode":-1998,"message":"x"})"));
+    EXPECT_TRUE(IsRateLimitedAnswer(200, R"({"code" : -5, "message" : "使用人数过多，请稍后再试"})"));
     EXPECT_TRUE(IsRateLimitedAnswer(200, "{\"msg\":\"对不起，您的操作过于频繁\"}"));
-    EXPECT_FALSE(IsRateLimitedAnswer(200, "{\"msg\":\"对不起，您的操作\"}"));
+    EXPECT_TRUE(IsRateLimitedAnswer(429, ""));
+    // A page that merely describes a picture with those words is no refusal.
+    EXPECT_FALSE(IsRateLimitedAnswer(200, R"({"code":0,"data":{"desc":"用户过多的一天"}})"));
+    EXPECT_FALSE(IsRateLimitedAnswer(200, R"({"code":-10801,"message":"相册不存在"})"));
+
+    EXPECT_TRUE(IsLoginNeededAnswer(R"({"code":-3000,"message":"请先登录空间"})"));
+    EXPECT_TRUE(IsLoginNeededAnswer(R"({"code":-3001,"subcode":-3001,"data":{"needVerify":1}})"));
+    EXPECT_FALSE(IsLoginNeededAnswer(R"({"code":-3001,"message":"x"})"));
+    EXPECT_FALSE(IsLoginNeededAnswer(R"({"code":0,"desc":"-3000"})"));
+
+    EXPECT_EQ(RetryAfterSeconds(u"HTTP/1.1 429 Too Many\r\nretry-after:  7\r\nX: y\r\n"), 7);
+    EXPECT_FALSE(RetryAfterSeconds(u"HTTP/1.1 429\r\nRetry-After: Wed, 21 Oct 2015 07:28:00 GMT\r\n"));
+    EXPECT_FALSE(RetryAfterSeconds(u"HTTP/1.1 429\r\n"));
 }
 
-TEST(Backoff, AStopEndsTheWaitAtOnce) {
+TEST(SharedBackoff, AStopEndsTheWaitAtOnce) {
     std::stop_source stop;
-    Backoff b(SystemClock(), stop.get_token());
+    Backoff b(SystemClock());
+    ASSERT_TRUE(b.Refused(WaitLadder::ListPage, SystemClock().Now()));
     std::thread stopper([&] {
         std::this_thread::sleep_for(milliseconds(50));
         stop.request_stop();
     });
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(b.Wait());
+    EXPECT_FALSE(b.Pass(stop.get_token()));
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(2));
-    EXPECT_TRUE(b.Stopped());
     EXPECT_FALSE(b.GaveUp());
     EXPECT_LT(b.Waited(), seconds(2));
 }

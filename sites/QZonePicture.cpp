@@ -1,0 +1,188 @@
+#include "sites/QZonePicture.h"
+
+#include <array>
+#include <ctime>
+
+namespace qm {
+namespace {
+
+bool Contains(TextView text, TextView what) {
+    return text.find(what) != TextView::npos;
+}
+
+// The text of a string field `"key" : "…"` (slashes unescaped), or empty.
+Text StringField(TextView object, TextView key) {
+    TextView view = object;
+    Text value = CutBetween(view, Text(u"\"") + Text(key) + u"\" : \"", u"\"");
+    ReplaceAll(value, u"\\/", u"/");
+    return value;
+}
+
+// The raw value of a field `"key" : value` up to the next comma, line end or brace, quotes dropped.
+Text ScalarField(TextView object, TextView key) {
+    const Text marker = Text(u"\"") + Text(key) + u"\"";
+    const std::size_t at = object.find(marker);
+    if (at == TextView::npos) return {};
+    std::size_t i = at + marker.size();
+    while (i < object.size() && (object[i] == u' ' || object[i] == u':' || object[i] == u'\t')) ++i;
+    if (i < object.size() && object[i] == u'"') {
+        const std::size_t end = object.find(u'"', i + 1);
+        return Text(object.substr(i + 1, end == TextView::npos ? TextView::npos : end - i - 1));
+    }
+    std::size_t end = i;
+    while (end < object.size() && object[end] != u',' && object[end] != u'\n' && object[end] != u'}' &&
+           object[end] != u'\r')
+        ++end;
+    return Trim(object.substr(i, end - i));
+}
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+TextView PictureObject(TextView piece) {
+    int depth = 1;  // inside the picture's object, just after its "batchId" key
+    bool inString = false;
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        const char16_t c = piece[i];
+        if (inString) {
+            if (c == u'\\')
+                ++i;
+            else if (c == u'"')
+                inString = false;
+            continue;
+        }
+        if (c == u'"') {
+            inString = true;
+        } else if (c == u'{' || c == u'[') {
+            ++depth;
+        } else if (c == u'}' || c == u']') {
+            if (--depth == 0) return piece.substr(0, i);
+        }
+    }
+    return piece;
+}
+
+bool FlagField(TextView object, TextView key) {
+    const Text value = ScalarField(object, key);
+    if (value == u"true") return true;
+    if (value.empty() || value == u"false") return false;
+    for (const char16_t c : value) {
+        if (c != u'0' && c != u'-' && c != u'.' && c != u'+') return c >= u'1' && c <= u'9';
+    }
+    return false;
+}
+
+int AddressForm(TextView address) {
+    // Small to large: s (small), a, m (medium), c, b (big), o (original), r (raw upload).
+    static constexpr std::array<char16_t, 7> kRanks{u's', u'a', u'm', u'c', u'b', u'o', u'r'};
+    auto rank = [](char16_t letter) {
+        for (std::size_t i = 0; i < kRanks.size(); ++i)
+            if (kRanks[i] == letter) return static_cast<int>(i) + 1;
+        return 0;
+    };
+    // Today's form: ".../X&bo=..." after the picture's key.
+    const std::size_t bo = address.rfind(u"&bo=");
+    if (bo != TextView::npos && bo >= 2 && address[bo - 2] == u'/') return rank(address[bo - 1]);
+    // The older form: a one-letter path segment "/X/" after the "psb?" or "psc?" part.
+    const std::size_t from = address.find(u"?/");
+    for (std::size_t i = address.size(); i-- > 2;) {
+        if (from != TextView::npos && i < from) break;
+        if (address[i] == u'/' && address[i - 2] == u'/') {
+            const int r = rank(address[i - 1]);
+            if (r > 0) return r;
+        }
+    }
+    return 0;
+}
+
+PictureAddresses BestAddresses(TextView object) {
+    const Text upload = ScalarField(object, u"raw_upload");
+    Text raw = StringField(object, u"raw");
+    Text origin = StringField(object, u"origin_url");
+    if (Contains(upload, u"1")) ReplaceAll(origin, u"/o/", u"/r/");
+    ReplaceAll(raw, u"/psbe?/", u"/psb?/");
+    ReplaceAll(origin, u"/psbe?/", u"/psb?/");
+    const Text preText = StringField(object, u"pre");
+    Text pre = preText;
+    ReplaceAll(pre, u"/a/", u"/b/");
+    const Text url = StringField(object, u"url");
+
+    // Today's answers name the big form in "url" and the medium one in "pre".
+    const int urlForm = AddressForm(url);
+    const bool urlLarger = !url.empty() && url != preText && url != pre && urlForm > 0 &&
+                           urlForm > AddressForm(preText);
+    PictureAddresses out;
+    if (!urlLarger) {
+        // Older answers: raw, else origin_url, with pre as the fallback.
+        const Text& best = raw.empty() ? origin : raw;
+        out.main = best.empty() ? pre : best;
+        if (!best.empty()) out.alternate = pre;
+        return out;
+    }
+    Text order[4] = {raw, origin, url, pre};
+    std::size_t i = 0;
+    while (i < 4 && order[i].empty()) ++i;
+    out.main = order[i];
+    for (std::size_t j = i + 1; j < 4; ++j) {
+        if (!order[j].empty() && order[j] != out.main) {
+            out.alternate = order[j];
+            break;
+        }
+    }
+    return out;
+}
+
+int64_t ParseServiceTime(TextView text) {
+    const Text t = Trim(text);
+    if (t.empty()) return 0;
+    bool digitsOnly = true;
+    for (char16_t c : t)
+        if (c < u'0' || c > u'9') digitsOnly = false;
+    if (digitsOnly) {
+        if (t.size() > 12) return 0;
+        int64_t v = 0;
+        for (char16_t c : t) v = v * 10 + (c - u'0');
+        if (v > 100000000000LL) v /= 1000;  // milliseconds
+        return v > 0 ? v : 0;
+    }
+    // YYYY?MM?DD HH:MM:SS (the separator of the date may be '-', ':' or '/').
+    int fields[6] = {0, 0, 0, 0, 0, 0};
+    int field = 0;
+    int digits = 0;
+    for (char16_t c : t) {
+        if (c >= u'0' && c <= u'9') {
+            if (field >= 6 || ++digits > 4) return 0;
+            fields[field] = fields[field] * 10 + (c - u'0');
+        } else {
+            if (digits == 0) return 0;
+            ++field;
+            digits = 0;
+            if (field >= 6) break;
+        }
+    }
+    if (field < 2) return 0;
+    const int y = fields[0], mo = fields[1], d = fields[2], h = fields[3], mi = fields[4], s = fields[5];
+    if (y < 1971 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return 0;
+    const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+    return days * 86400 + h * 3600 + mi * 60 + s - 8 * 3600;  // China time is UTC+8
+}
+
+PictureTimes ReadPictureTimes(TextView object) {
+    PictureTimes out;
+    out.shot = ParseServiceTime(ScalarField(object, u"rawshoottime"));
+    if (out.shot == 0) out.shot = ParseServiceTime(ScalarField(object, u"originalTime"));
+    out.uploaded = ParseServiceTime(ScalarField(object, u"uploadtime"));
+    if (out.uploaded == 0) out.uploaded = ParseServiceTime(ScalarField(object, u"modifytime"));
+    return out;
+}
+
+}  // namespace qm

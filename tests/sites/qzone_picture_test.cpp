@@ -1,0 +1,82 @@
+// One picture of a QZone photo list: which address is the best in every form the services have
+// answered with, where a picture's object ends, and its times as China time.
+#include "sites/QZonePicture.h"
+
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+Text Object(const std::string& fields) {
+    return FromUtf8(fields);
+}
+
+TEST(QZonePicture, BestAddressInEveryForm) {
+    // Today's: raw and origin_url empty, pre the medium form, url the big one.
+    auto a = BestAddresses(Object(R"("pre" : "http:\/\/photogz.photo.store.qq.com\/psc?\/V10x\/ruAM!\/m&bo=OASg!",
+        "raw" : "", "origin_url" : "", "raw_upload" : 0,
+        "url" : "http:\/\/photogz.photo.store.qq.com\/psc?\/V10x\/ruAM!\/b&bo=OASg!")"));
+    EXPECT_EQ(a.main, u"http://photogz.photo.store.qq.com/psc?/V10x/ruAM!/b&bo=OASg!");
+    EXPECT_EQ(a.alternate, u"http://photogz.photo.store.qq.com/psc?/V10x/ruAM!/m&bo=OASg!");
+    // The same on m.qpic.cn, and the older psb? form with /a/ and /b/ segments.
+    a = BestAddresses(Object(R"("pre" : "http:\/\/m.qpic.cn\/psc?\/V1\/k!\/m&bo=Q!", "url" : "http:\/\/m.qpic.cn\/psc?\/V1\/k!\/b&bo=Q!")"));
+    EXPECT_EQ(a.main, u"http://m.qpic.cn/psc?/V1/k!/b&bo=Q!");
+    a = BestAddresses(Object(R"("pre" : "http:\/\/b1.photo.store.qq.com\/psb?\/V1\/k\/m\/x", "url" : "http:\/\/b1.photo.store.qq.com\/psb?\/V1\/k\/b\/x")"));
+    EXPECT_EQ(a.main, u"http://b1.photo.store.qq.com/psb?/V1/k/b/x");
+    EXPECT_EQ(a.alternate, u"http://b1.photo.store.qq.com/psb?/V1/k/m/x");
+    // raw still comes first, then origin_url (its /o/ read as /r/ after a raw upload), then url.
+    a = BestAddresses(Object(R"("origin_url" : "http:\/\/o.qq.com\/psb?\/k\/o\/x", "pre" : "http:\/\/p.qq.com\/psc?\/k!\/m&bo=1",
+        "raw_upload" : 1, "url" : "http:\/\/p.qq.com\/psc?\/k!\/b&bo=1")"));
+    EXPECT_EQ(a.main, u"http://o.qq.com/psb?/k/r/x");
+    EXPECT_EQ(a.alternate, u"http://p.qq.com/psc?/k!/b&bo=1");
+
+    // Old answers keep their addresses: url absent, equal to pre, or naming no larger form.
+    a = BestAddresses(Object(R"("pre" : "http:\/\/b1.qq.com\/psb?\/k\/a\/x", "raw" : "http:\/\/r.qq.com\/psbe?\/k\/r\/x")"));
+    EXPECT_EQ(a.main, u"http://r.qq.com/psb?/k/r/x");
+    EXPECT_EQ(a.alternate, u"http://b1.qq.com/psb?/k/b/x");
+    a = BestAddresses(Object(R"("pre" : "http:\/\/b1.qq.com\/psb?\/k\/a\/x", "url" : "http:\/\/b1.qq.com\/psb?\/k\/a\/x")"));
+    EXPECT_EQ(a.main, u"http://b1.qq.com/psb?/k/b/x");
+    EXPECT_EQ(a.alternate, u"");
+    a = BestAddresses(Object(R"("pre" : "http:\/\/b1.qq.com\/psb?\/k\/a\/x", "url" : "http:\/\/b1.qq.com\/psb?\/k\/b\/x")"));
+    EXPECT_EQ(a.main, u"http://b1.qq.com/psb?/k/b/x");
+    EXPECT_EQ(a.alternate, u"");
+    a = BestAddresses(Object(R"("pre" : "http:\/\/p.qq.com\/psc?\/k!\/b&bo=1", "url" : "http:\/\/p.qq.com\/psc?\/k!\/m&bo=1")"));
+    EXPECT_EQ(a.main, u"http://p.qq.com/psc?/k!/b&bo=1");
+}
+
+TEST(QZonePicture, TheObjectEndsBeforeWhatFollowsTheList) {
+    // The last picture lacks a name and a url; the topic object after the list has both.
+    const Text piece = FromUtf8(R"( : "9", "desc" : "a {brace} and \"quote\"", "pre" : "http:\/\/p\/psc?\/k!\/m&bo=1"
+        }
+      ],
+      "topic" : { "name" : "topic", "pre" : "http:\/\/t\/a\/pre", "url" : "http:\/\/t\/b\/url" }
+    })");
+    const TextView object = PictureObject(piece);
+    EXPECT_EQ(object.find(u"topic"), TextView::npos);
+    EXPECT_EQ(BestAddresses(object).main, u"http://p/psc?/k!/m&bo=1");
+    // A picture whose text broke the JSON never closes: it is read up to the next picture.
+    const Text broken = FromUtf8(R"( : "9", "desc" : "he said "hi {[ ", "pre" : "http:\/\/p\/x" )");
+    EXPECT_EQ(PictureObject(broken).size(), broken.size());
+}
+
+TEST(QZonePicture, TimesAreChinaTime) {
+    EXPECT_EQ(ParseServiceTime(u"2021-11-01 22:54:34"), 1635778474);
+    EXPECT_EQ(ParseServiceTime(u"2021:11:01 22:54:34"), 1635778474);
+    EXPECT_EQ(ParseServiceTime(u"1635778474"), 1635778474);
+    EXPECT_EQ(ParseServiceTime(u"1635778474000"), 1635778474);
+    EXPECT_EQ(ParseServiceTime(u"0"), 0);
+    EXPECT_EQ(ParseServiceTime(u"0000:00:00 00:00:00"), 0);
+    EXPECT_EQ(ParseServiceTime(u"yesterday"), 0);
+
+    auto t = ReadPictureTimes(FromUtf8(R"("exif" : { "originalTime" : "2021:10:01 08:00:00" }, "modifytime" : 1500000000,
+        "rawshoottime" : "2021-11-01 22:54:34", "uploadtime" : "2021-11-01 22:54:52")"));
+    EXPECT_EQ(t.shot, 1635778474);
+    EXPECT_EQ(t.uploaded, 1635778492);
+    t = ReadPictureTimes(FromUtf8(R"("exif" : { "originalTime" : "2021:10:01 08:00:00" }, "rawshoottime" : 0,
+        "modifytime" : 1500000000)"));
+    EXPECT_EQ(t.shot, 1633046400);
+    EXPECT_EQ(t.uploaded, 1500000000);
+}
+
+}  // namespace
+}  // namespace qm
