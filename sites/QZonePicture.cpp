@@ -148,7 +148,7 @@ int64_t ParseServiceTime(TextView text) {
     for (char16_t c : t)
         if (c < u'0' || c > u'9') digitsOnly = false;
     if (digitsOnly) {
-        if (t.size() > 12) return 0;
+        if (t.size() > 13) return 0;  // seconds, or milliseconds
         int64_t v = 0;
         for (char16_t c : t) v = v * 10 + (c - u'0');
         if (v > 100000000000LL) v /= 1000;  // milliseconds

@@ -132,9 +132,9 @@ TEST_F(CliTest, ExitCodesAndUsage) {
     EXPECT_EQ(Lines(letters.out).size(), 1u);
 
     // An album number outside the list is a usage error, before anything is downloaded.
-    const CliResult outside = Cli({"--demo", "download", "123456789", "--save", "saved", "--albums", "2,10"});
+    const CliResult outside = Cli({"--demo", "download", "123456789", "--save", "saved", "--albums", "2,11"});
     EXPECT_EQ(outside.code, 2);
-    EXPECT_NE(outside.err.find("第 10 个相册不在列表里"), std::string::npos) << outside.err;
+    EXPECT_NE(outside.err.find("第 11 个相册不在列表里"), std::string::npos) << outside.err;
     EXPECT_FALSE(fs::exists(dir_ / "saved"));
 }
 
