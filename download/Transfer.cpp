@@ -193,7 +193,9 @@ private:
             resp = ST_URLRESPONSE();
             sentAt = t_.clock_.Now();
             if (FetchUrl(req, resp, URLF_CACHE_WRITE | URLF_CACHE_READ)) return true;
-            if (attempt >= 2 || IsRateLimited(resp) || resp.failure.kind == FailureKind::Stopped) return false;
+            if (attempt >= 2 || IsRateLimited(resp) || resp.failure.kind == FailureKind::Stopped ||
+                resp.failure.kind == FailureKind::DiskFull)
+                return false;
             if (!t_.clock_.SleepFor(kRetryPause, st_.stop)) return false;
         }
     }
