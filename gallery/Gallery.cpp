@@ -87,7 +87,8 @@ std::string NotBackedUpReason(const AlbumReport& r) {
         case AlbumReason::NoAccess: return "无权访问";
         case AlbumReason::Password: return "需要密码";
         case AlbumReason::Empty: return "没有图片";
-        case AlbumReason::RateLimited: return "请求过于频繁";
+        case AlbumReason::RateLimited: return "限流";
+        case AlbumReason::LoginNeeded: return "需要登录";
         case AlbumReason::Network: return "网络错误" + detail;
         case AlbumReason::Stopped: return "已中止";
         case AlbumReason::Unwritable: return "无法写入" + detail;

@@ -82,9 +82,9 @@ AlbumJson Sample() {
     a.alreadyHad = 1;
     a.failed = 1;
     a.updated = "2026-12-07T13:00:00Z";
-    a.pictures = {{u"p1.jpg", u"西湖", u"第一天\n傍晚", u"http://a/1", u"", 3000, "ab", "saved", "", {}},
-                  {u"p2.jpg", u"断桥", u"", u"http://a/2", u"http://b/2", 3000, "", "already_had", "", {}},
-                  {u"", u"雷峰塔", u"", u"http://a/3", u"", 0, "", "failed", "HTTP 500", {}}};
+    a.pictures = {{u"p1.jpg", u"西湖", u"第一天\n傍晚", u"http://a/1", u"", 3000, "ab", "saved", "", {}, {}, {}},
+                  {u"p2.jpg", u"断桥", u"", u"http://a/2", u"http://b/2", 3000, "", "already_had", "", {}, {}, {}},
+                  {u"", u"雷峰塔", u"", u"http://a/3", u"", 0, "", "failed", "HTTP 500", {}, {}, {}}};
     return a;
 }
 
@@ -128,9 +128,9 @@ TEST(GalleryPages, HostileTextsStayTextAndFileNamesStayFileNames) {
     a.complete = false;
     a.expected = 5;
     const Text sneaky = u"</script><script>alert(3)</script><!--\u2028\u2029 & \"'";
-    a.pictures = {{u"javascript:alert(4).jpg", u"<b>bold</b>", sneaky, {}, {}, 0, "", "saved", "", {}},
-                  {u"../../outside.jpg", u"x", u"", {}, {}, 0, "", "saved", "", {}},
-                  {u"a#b?c%d.jpg", u"\"quoted\"", u"", {}, {}, 0, "", "saved", "", {}}};
+    a.pictures = {{u"javascript:alert(4).jpg", u"<b>bold</b>", sneaky, {}, {}, 0, "", "saved", "", {}, {}, {}},
+                  {u"../../outside.jpg", u"x", u"", {}, {}, 0, "", "saved", "", {}, {}, {}},
+                  {u"a#b?c%d.jpg", u"\"quoted\"", u"", {}, {}, 0, "", "saved", "", {}, {}, {}}};
     Put(album / "javascript:alert(4).jpg", Jpeg("p1"));
     Put(album / "a#b?c%d.jpg", Jpeg("p3"));
     Put(save.path() / "outside.jpg", Jpeg("p2"));
@@ -175,8 +175,8 @@ TEST(GalleryPages, UnreadablePicturesShowTheOriginalAndMissingOnesAreNamed) {
     const fs::path album = save.path() / "t1" / "bmp";
     AlbumJson a;
     a.name = u"位图";
-    a.pictures = {{u"old.bmp", u"老照片", u"", {}, {}, 0, "", "saved", "", {}},
-                  {u"", u"没下完", u"", u"http://a.qpic.cn/x", {}, 0, "", "failed", "HTTP 500", {}}};
+    a.pictures = {{u"old.bmp", u"老照片", u"", {}, {}, 0, "", "saved", "", {}, {}, {}},
+                  {u"", u"没下完", u"", u"http://a.qpic.cn/x", {}, 0, "", "failed", "HTTP 500", {}, {}, {}}};
     Put(album / "old.bmp", "BM" + std::string(60, '\x01'));
     ASSERT_TRUE(WriteAlbumJson(TextFromPath(album), a, nullptr));
     ASSERT_EQ(gallery::BuildGallery(TextFromPath(save.path()), u"t1").targets.size(), 1u);

@@ -99,7 +99,7 @@ TEST_F(Group, NotLoggedInEndsFetchAndStopEndsAfterCurrentAlbum) {
         FetchGroupAlbums(f.ctx, u"5566", f.albums);
         EXPECT_EQ(site.Requests().size(), 1u);
         EXPECT_EQ(f.albums.Count(), 0u);
-        EXPECT_EQ(f.ctx.reason, ListReason::NoAccess);
+        EXPECT_EQ(f.ctx.reason, ListReason::LoginNeeded);
     }
     {
         // The user presses stop while the first album is being added.

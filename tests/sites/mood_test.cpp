@@ -178,7 +178,7 @@ TEST_F(Mood, NotLoggedInShowsReminderAndSendsNothing) {
     ASSERT_EQ(f.obs.Of("message").size(), 1u);
     EXPECT_EQ(f.obs.Of("message")[0], PromptMoodLogin());
     EXPECT_EQ(f.obs.Notices()[0].id, Notice::MoodLogin);
-    EXPECT_EQ(f.ctx.reason, ListReason::NoAccess);
+    EXPECT_EQ(f.ctx.reason, ListReason::LoginNeeded);
     EXPECT_EQ(f.Queued(), 0u);
 }
 

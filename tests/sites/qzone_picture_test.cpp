@@ -59,6 +59,17 @@ TEST(QZonePicture, TheObjectEndsBeforeWhatFollowsTheList) {
     EXPECT_EQ(PictureObject(broken).size(), broken.size());
 }
 
+TEST(QZonePicture, VideoFlagInEveryType) {
+    // Answers give the flag as a boolean, a number or a string; the last key of an object too.
+    EXPECT_TRUE(FlagField(FromUtf8(R"("is_video" : true, "lloc" : "1")"), u"is_video"));
+    EXPECT_TRUE(FlagField(FromUtf8(R"("is_video":1})"), u"is_video"));
+    EXPECT_TRUE(FlagField(FromUtf8(R"("lloc" : "1", "is_video" : "true"
+        })"), u"is_video"));
+    EXPECT_FALSE(FlagField(FromUtf8(R"("is_video" : false, "cp_flag" : true)"), u"is_video"));
+    EXPECT_FALSE(FlagField(FromUtf8(R"("is_video" : 0, "lloc" : "1")"), u"is_video"));
+    EXPECT_FALSE(FlagField(FromUtf8(R"("lloc" : "1")"), u"is_video"));
+}
+
 TEST(QZonePicture, TimesAreChinaTime) {
     EXPECT_EQ(ParseServiceTime(u"2021-11-01 22:54:34"), 1635778474);
     EXPECT_EQ(ParseServiceTime(u"2021:11:01 22:54:34"), 1635778474);
