@@ -118,6 +118,8 @@ TEST_F(GalleryBrowser, PagesLinkOnlyTheirOwnFilesStayOfflineAndKeepPlantedMarkup
                       "",
                       "saved",
                       "",
+                      {},
+                      {},
                       {}}};
     fs::create_directories(target / "evil");
     std::ofstream(target / "evil" / "e1.jpg", std::ios::binary) << jpeg;
