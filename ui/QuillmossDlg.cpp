@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <algorithm>
+#include <type_traits>
 #include <filesystem>
 #include <QApplication>
 #include <QCheckBox>
@@ -150,7 +151,15 @@ CQuillmossDlg::~CQuillmossDlg() {
 void CQuillmossDlg::BuildControls() {
     auto* central = new QWidget(this);
     setCentralWidget(central);
+    CreateControls(central);
+    ArrangeControls(central);
+    ConnectControls();
+    resize(900, 620);
+    setMinimumSize(640, 420);
+}
 
+// The window's controls, named for the tests and the screenshot tour.
+void CQuillmossDlg::CreateControls(QWidget* central) {
     site_ = new QComboBox(central);
     site_->setObjectName(QStringLiteral("siteChoice"));
     site_->setMinimumContentsLength(10);
@@ -168,7 +177,7 @@ void CQuillmossDlg::BuildControls() {
     downloadButton_->setEnabled(false);
     for (QPushButton* b : {listButton_, downloadButton_}) b->setMinimumWidth(90);
 
-    auto* saveLabel = new QLabel(QStringLiteral("保存路径:"), central);
+    saveLabel_ = new QLabel(QStringLiteral("保存路径:"), central);
     save_ = new CComboBox2(central);
     save_->setObjectName(QStringLiteral("saveBox"));
     save_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -196,7 +205,10 @@ void CQuillmossDlg::BuildControls() {
     updateLink_->hide();
     homeLink_ = new LinkLabel(QStringLiteral("访问主页"), central);
     homeLink_->setEnabled(false);
+}
 
+// Two rows of choices, the album table with its switches and links, the status lines and notices.
+void CQuillmossDlg::ArrangeControls(QWidget* central) {
     // Row 1: site, kind, target, the two job buttons.
     auto* row1 = new QHBoxLayout;
     row1->setSpacing(6);
@@ -209,7 +221,7 @@ void CQuillmossDlg::BuildControls() {
     // Row 2: the save folder.
     auto* row2 = new QHBoxLayout;
     row2->setSpacing(6);
-    row2->addWidget(saveLabel);
+    row2->addWidget(saveLabel_);
     row2->addWidget(save_, 1);
     row2->addWidget(chooseButton_);
     row2->addWidget(openButton_);
@@ -245,7 +257,9 @@ void CQuillmossDlg::BuildControls() {
     layout->addLayout(statusRow);
     layout->addWidget(startupNotice_);
     layout->addLayout(bottomRow);
+}
 
+void CQuillmossDlg::ConnectControls() {
     connect(listButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnListButton);
     connect(downloadButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnDownloadButton);
     connect(chooseButton_, &QPushButton::clicked, this, &CQuillmossDlg::OnChooseFolder);
@@ -266,9 +280,6 @@ void CQuillmossDlg::BuildControls() {
             [](const QString&) {});
     connect(save_, &QComboBox::editTextChanged, this,
             [](const QString&) {});
-
-    resize(900, 620);
-    setMinimumSize(640, 420);
 }
 
 void CQuillmossDlg::BuildMenus() {
@@ -811,42 +822,46 @@ void CQuillmossDlg::ToggleFlag(uint16_t bit) {
     UpdateMenuStates();
 }
 
-void CQuillmossDlg::OpenDownSet() {
-    DownParam param;
-    int site;
+namespace {
+
+// Shows `Dialog` over a copy of the current site's part of the settings (`partOf` picks it); when
+// the user accepts, `keep` puts the edited copy into the stored part under the settings lock, and
+// the settings are saved.
+template <typename Dialog, typename PartOf, typename Keep>
+void EditSitePart(SettingsStore& st, QWidget* parent, PartOf partOf, Keep keep) {
+    std::size_t site;
+    std::remove_reference_t<decltype(partOf(st.settings, 0))> part;
     {
-        std::lock_guard<std::mutex> lock(st_.settingsMutex);
-        site = st_.currentSite;
-        param = st_.settings.down[static_cast<std::size_t>(site)];
+        std::lock_guard<std::mutex> lock(st.settingsMutex);
+        site = static_cast<std::size_t>(st.currentSite);
+        part = partOf(st.settings, site);
     }
-    CDlgDownSet dlg(param, this);
+    Dialog dlg(part, parent);
     if (dlg.exec() != QDialog::Accepted) return;
     {
-        std::lock_guard<std::mutex> lock(st_.settingsMutex);
-        st_.settings.down[static_cast<std::size_t>(site)] = param;
+        std::lock_guard<std::mutex> lock(st.settingsMutex);
+        keep(partOf(st.settings, site), part);
     }
-    SaveSettings(st_);
+    SaveSettings(st);
+}
+
+}  // namespace
+
+void CQuillmossDlg::OpenDownSet() {
+    EditSitePart<CDlgDownSet>(
+        st_, this, [](SettingsBlock& s, std::size_t site) -> DownParam& { return s.down[site]; },
+        [](DownParam& stored, const DownParam& edited) { stored = edited; });
 }
 
 void CQuillmossDlg::OpenSaveSet() {
-    SiteProfile profile;
-    int site;
-    {
-        std::lock_guard<std::mutex> lock(st_.settingsMutex);
-        site = st_.currentSite;
-        profile = st_.settings.profile[static_cast<std::size_t>(site)];
-    }
-    CDlgSaveSet dlg(profile, this);
-    if (dlg.exec() != QDialog::Accepted) return;
-    {
-        // Only the naming fields belong to the dialog; the option flags may have changed meanwhile.
-        std::lock_guard<std::mutex> lock(st_.settingsMutex);
-        SiteProfile& p = st_.settings.profile[static_cast<std::size_t>(site)];
-        const uint16_t flags = p.SiteFlags;
-        p = profile;
-        p.SiteFlags = flags;
-    }
-    SaveSettings(st_);
+    EditSitePart<CDlgSaveSet>(
+        st_, this, [](SettingsBlock& s, std::size_t site) -> SiteProfile& { return s.profile[site]; },
+        [](SiteProfile& stored, const SiteProfile& edited) {
+            // Only the naming fields belong to the dialog; the option flags may have changed meanwhile.
+            const uint16_t flags = stored.SiteFlags;
+            stored = edited;
+            stored.SiteFlags = flags;
+        });
 }
 
 void CQuillmossDlg::OpenLogin(int id) {

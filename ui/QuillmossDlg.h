@@ -168,6 +168,9 @@ protected:
 
 private:
     void BuildControls();
+    void CreateControls(QWidget* central);
+    void ArrangeControls(QWidget* central);
+    void ConnectControls();
     void BuildMenus();
     void UpdateMenuStates();
     void InitialiseState();
@@ -212,6 +215,7 @@ private:
     QPushButton* downloadButton_ = nullptr;
     QPushButton* chooseButton_ = nullptr;
     QPushButton* openButton_ = nullptr;
+    QLabel* saveLabel_ = nullptr;
     QGroupBox* group_ = nullptr;
     CMyGridCtrl* grid_ = nullptr;
     QCheckBox* selectAll_ = nullptr;
