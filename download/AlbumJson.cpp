@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 
 #include "net/FileUtil.h"
+#include "net/JsonDepth.h"
 
 namespace qm {
 
@@ -20,29 +20,6 @@ using nlohmann::ordered_json;
 
 // The nesting a well-formed file has is 3 (object, pictures array, picture object).
 constexpr int kMaxDepth = 16;
-
-// True when brackets outside strings never nest deeper than kMaxDepth: a file of nothing but
-// brackets would otherwise make the parser hold one entry per bracket.
-bool ShallowEnough(std::string_view text) {
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > kMaxDepth) return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
 
 std::string Str(const json& o, const char* key) {
     auto it = o.find(key);
@@ -330,7 +307,7 @@ std::string ChinaTimeText(int64_t seconds) {
 }
 
 std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
-    if (!ShallowEnough(text)) return std::nullopt;
+    if (!JsonNestsAtMost(text, kMaxDepth)) return std::nullopt;
     const json doc = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
     if (!doc.is_object()) return std::nullopt;
     if (Num<int64_t>(doc, "format", 1) > 1) return std::nullopt;  // written by a newer program
@@ -414,18 +391,9 @@ bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::
 }
 
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder) {
-    const std::filesystem::path path = PathFromText(albumFolder) / kAlbumJsonName;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > kAlbumJsonMaxBytes) return std::nullopt;
-    // Read at most one byte past the cap, so a file that grows meanwhile is refused, not swallowed.
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > size) return std::nullopt;
+    std::string text;
+    if (!ReadRegularFile(PathFromText(albumFolder) / kAlbumJsonName, text, kAlbumJsonMaxBytes, /*followLink=*/true))
+        return std::nullopt;
     return ParseAlbumJson(text);
 }
 
