@@ -10,7 +10,7 @@
 #include "gallery/ThumbnailerPlugin.h"
 
 #ifndef QM_THUMBNAILER_FROM_BIN
-#define QM_THUMBNAILER_FROM_BIN "../lib/quillmoss/libquillmoss-thumbnailer.so"
+#define QM_THUMBNAILER_FROM_BIN "../lib/quillmoss/modules/libquillmoss-thumbnailer.so"
 #endif
 
 namespace qm::gallery {
