@@ -195,7 +195,7 @@ TEST_F(Workers, StopStartsNoFurtherPictureAndEndsTransfers) {
     const auto stopped = std::chrono::steady_clock::now();
     e.stop.request_stop();
     manager.join();  // the server still holds both answers back
-    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);  // a stop ends a transfer within a second
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);  // timed from the stop: one second is normal, five allowed under load
     {
         std::lock_guard<std::mutex> l(m);
         release = true;

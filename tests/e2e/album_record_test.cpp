@@ -108,12 +108,7 @@ TEST_F(AlbumRecord, ListOnlyAndStoppedAlbumsAreRecordedWithoutUndoingAFullRun) {
     st.settings.profile[0].SiteFlags &= static_cast<uint16_t>(~SiteFlag::ListOnly);
 
     // A run stopped as its first album starts: nothing of it is fetched, and the record stands.
-    DownloadRequest request;
-    request.list = list;
-    request.albums = {0};
-    request.saveFolder = TextFromPath(save);
-    request.settings = st.Snapshot();
-    request.programFolder = st.programFolder;
+    DownloadRequest request = RequestFor({0});
     JobControl control;
     control.TryStart();
     struct StopAtAlbum : test::RecordingObserver {

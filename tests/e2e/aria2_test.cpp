@@ -59,7 +59,7 @@ TEST_F(Aria2E2E, InputFileFetchedByAria2GivesTheSameFiles) {
         if (e.path().filename().string().ends_with(".aria2.txt")) inputs.push_back(e.path());
     ASSERT_EQ(inputs.size(), 2u);
     for (const fs::path& input : inputs) {
-        qm::test::ChildSpec fetch;
+        qm::test::ChildLaunch fetch;
         fetch.argv = {aria2c.string(), "-q", "--summary-interval=0", "--auto-file-renaming=false", "--max-tries=2",
                       "--all-proxy=http://" + sim->ConnectTo(), "-i", input.string()};
         fetch.out = fetch.err = "/dev/null";

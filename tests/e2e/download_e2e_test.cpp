@@ -196,12 +196,7 @@ TEST_F(DownloadE2E, AStoppedAlbumContinuesWhereItStopped) {
     JobControl listControl;
     listControl.TryStart();
     list = RunListJob(ListRequest{u"10010", TargetKind::QZone}, fe, listControl, st.programFolder);
-    DownloadRequest request;
-    request.list = list;
-    request.albums = {0};
-    request.saveFolder = TextFromPath(save);
-    request.settings = st.Snapshot();
-    request.programFolder = st.programFolder;
+    DownloadRequest request = RequestFor({0});
 
     // The stop comes once 10 pictures have ended.
     JobControl control;
@@ -338,12 +333,7 @@ TEST_F(DownloadE2E, SymlinksOutOfTheSaveFolderAreNeverFollowed) {
 
     fs::remove_all(target);
     fs::create_symlink(outside, target);
-    DownloadRequest request;
-    request.list = list;
-    request.albums = {0, 1};
-    request.saveFolder = TextFromPath(save);
-    request.settings = st.Snapshot();
-    request.programFolder = st.programFolder;
+    DownloadRequest request = RequestFor({0, 1});
     JobControl control;
     control.TryStart();
     EXPECT_EQ(RunDownloadJob(request, fe, control).error, JobError::SaveFolderUnusable);

@@ -62,12 +62,7 @@ protected:
         listControl.TryStart();
         list = RunListJob(ListRequest{u"10001", TargetKind::QZone}, fe, listControl, st.programFolder);
         ASSERT_FALSE(list.albums.empty());
-        DownloadRequest request;
-        request.list = list;
-        request.albums = {0};
-        request.saveFolder = TextFromPath(save);
-        request.settings = st.Snapshot();
-        request.programFolder = st.programFolder;
+        DownloadRequest request = RequestFor({0});
         JobControl control;
         control.TryStart();
         outcome = RunDownloadJob(request, fe, control, clock);

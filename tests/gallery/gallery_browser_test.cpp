@@ -66,7 +66,7 @@ protected:
         const fs::path profile = work_.path() / ("profile" + std::to_string(runs_));
         const fs::path netlog = work_.path() / ("net" + std::to_string(runs_) + ".json");
         const fs::path dom = work_.path() / ("dom" + std::to_string(runs_++) + ".html");
-        test::ChildSpec chromium;
+        test::ChildLaunch chromium;
         chromium.argv = {chromium_.string(), "--headless", "--no-sandbox", "--disable-gpu",
                          "--disable-background-networking", "--disable-component-update", "--disable-sync",
                          "--no-first-run", "--user-data-dir=" + profile.string(), "--log-net-log=" + netlog.string(),

@@ -53,7 +53,7 @@ TEST_F(VideoGallery, LargeViewPlaysTheFilm) {
                               "  if (!v || v.readyState < 1) { if (Date.now() - t0 < 20000) setTimeout(poll, 50); }\n"
                               "})();\n</script>\n";
     const fs::path dom = root / "dom.html";
-    test::ChildSpec load;
+    test::ChildLaunch load;
     load.argv = {chromium.string(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
                  "--allow-file-access-from-files", "--autoplay-policy=no-user-gesture-required",

@@ -151,7 +151,7 @@ TEST_F(HostileServer, DripCutByTheDeadlineAndByAStop) {
     user.join();
     const double secs = std::chrono::duration<double>(ended - stopped).count();
     EXPECT_EQ(resp.failure.kind, FailureKind::Stopped);
-    EXPECT_LT(secs, 5.0);  // a stop ends a transfer within a second
+    EXPECT_LT(secs, 5.0);  // timed from the stop: one second is normal, five allowed under load
     EXPECT_EQ(sim_->Requests().size(), 1u);  // no further attempt
     EXPECT_TRUE(dir_.Names().empty());
     EXPECT_EQ(PictureAttemptDeadlineMs(30), 120000);

@@ -188,7 +188,7 @@ TEST(SmallHelpers, TrimFormatRandom) {
 // The cache-busting fraction keeps its decimal point under a locale that writes a comma.
 TEST(SmallHelpers, RandomFractionIgnoresTheNumericLocale) {
     test::TempFolder dir("qm-locale-");
-    test::ChildSpec build;
+    test::ChildLaunch build;
     build.argv = {test::FindProgram("localedef").string(), "-c", "-i", "de_DE", "-f", "UTF-8",
                   (dir.path() / "de_DE.UTF-8").string()};
     build.out = build.err = "/dev/null";

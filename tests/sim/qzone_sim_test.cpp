@@ -17,10 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 
 qm::test::ChildProcess Spawn(const std::vector<std::string>& args) {
-    qm::test::ChildSpec spec;
-    spec.argv = args;
-    spec.pipeOut = true;
-    return qm::test::ChildProcess(spec);
+    qm::test::ChildLaunch launch;
+    launch.argv = args;
+    launch.pipeOut = true;
+    return qm::test::ChildProcess(launch);
 }
 
 TEST(QZoneSimProgram, PrintsItsPortFirstAndStopsOnSigterm) {

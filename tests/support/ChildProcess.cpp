@@ -17,15 +17,15 @@ namespace qm::test {
 
 namespace {
 
-// The environment of the test with the spec's changes applied, as NAME=VALUE lines.
-std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+// The environment of the test with the launch's environment changes applied, as NAME=VALUE lines.
+std::vector<std::string> ChildEnvironment(const ChildLaunch& launch) {
     std::map<std::string, std::string> vars;
     for (char** e = environ; e && *e; ++e) {
         const std::string entry = *e;
         const std::size_t eq = entry.find('=');
         if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
-    for (const auto& [name, value] : spec.env) {
+    for (const auto& [name, value] : launch.env) {
         if (value)
             vars[name] = *value;
         else
@@ -40,9 +40,9 @@ std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
 // emptied when the child has been started (a test reading it never sees an earlier run's text).
 // A relative path is taken in the child's working folder. -1 for an empty path (the test's own
 // stream stays) or an error.
-int OpenForChild(const ChildSpec& spec, const std::filesystem::path& path, int flags) {
+int OpenForChild(const ChildLaunch& launch, const std::filesystem::path& path, int flags) {
     if (path.empty()) return -1;
-    const std::filesystem::path full = path.is_absolute() || spec.cwd.empty() ? path : spec.cwd / path;
+    const std::filesystem::path full = path.is_absolute() || launch.cwd.empty() ? path : launch.cwd / path;
     return ::open(full.c_str(), flags | O_CLOEXEC, 0644);
 }
 
@@ -53,31 +53,31 @@ bool Onto(int fd, int target) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const ChildSpec& spec) {
-    if (spec.argv.empty()) return;
+ChildProcess::ChildProcess(const ChildLaunch& launch) {
+    if (launch.argv.empty()) return;
     // Everything the child needs is prepared before the fork: after it, only exec-safe calls.
-    std::vector<std::string> envText = ChildEnvironment(spec);
+    std::vector<std::string> envText = ChildEnvironment(launch);
     std::vector<char*> envp, argv;
     for (auto& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> args = launch.argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::string cwd = spec.cwd.string();
-    const int in = OpenForChild(spec, spec.in, O_RDONLY);
-    const int out = spec.pipeOut ? -1 : OpenForChild(spec, spec.out, O_WRONLY | O_CREAT | O_TRUNC);
-    const int err = OpenForChild(spec, spec.err, O_WRONLY | O_CREAT | O_TRUNC);
+    const std::string cwd = launch.cwd.string();
+    const int in = OpenForChild(launch, launch.in, O_RDONLY);
+    const int out = launch.pipeOut ? -1 : OpenForChild(launch, launch.out, O_WRONLY | O_CREAT | O_TRUNC);
+    const int err = OpenForChild(launch, launch.err, O_WRONLY | O_CREAT | O_TRUNC);
     auto closeAll = [&] {
         for (int fd : {in, out, err})
             if (fd >= 0) ::close(fd);
     };
-    if ((!spec.in.empty() && in < 0) || (!spec.pipeOut && !spec.out.empty() && out < 0) ||
-        (!spec.err.empty() && err < 0)) {
+    if ((!launch.in.empty() && in < 0) || (!launch.pipeOut && !launch.out.empty() && out < 0) ||
+        (!launch.err.empty() && err < 0)) {
         closeAll();
         return;
     }
     int pipeFds[2] = {-1, -1};
-    if (spec.pipeOut && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    if (launch.pipeOut && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
         closeAll();
         return;
     }
@@ -87,13 +87,13 @@ ChildProcess::ChildProcess(const ChildSpec& spec) {
         // dup2 gives the standard streams without close-on-exec; everything else closes at exec.
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
         if (in >= 0 && !Onto(in, 0)) ::_exit(126);
-        if (spec.pipeOut ? !Onto(pipeFds[1], 1) : (out >= 0 && !Onto(out, 1))) ::_exit(126);
+        if (launch.pipeOut ? !Onto(pipeFds[1], 1) : (out >= 0 && !Onto(out, 1))) ::_exit(126);
         if (err >= 0 && !Onto(err, 2)) ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     closeAll();
-    if (spec.pipeOut) {
+    if (launch.pipeOut) {
         ::close(pipeFds[1]);
         if (pid > 0)
             outFd_ = pipeFds[0];
@@ -200,8 +200,8 @@ std::filesystem::path FindProgram(const std::string& name) {
     return {};
 }
 
-std::optional<int> RunChild(const ChildSpec& spec, std::chrono::milliseconds limit) {
-    ChildProcess child(spec);
+std::optional<int> RunChild(const ChildLaunch& launch, std::chrono::milliseconds limit) {
+    ChildProcess child(launch);
     if (!child.Started()) return std::nullopt;
     return child.Wait(limit);  // the guard kills a child still running
 }

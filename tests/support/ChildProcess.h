@@ -14,7 +14,7 @@
 
 namespace qm::test {
 
-struct ChildSpec {
+struct ChildLaunch {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::filesystem::path cwd;      // empty: the test's own
     // Applied to the test's environment in order: a value sets the variable, nullopt removes it.
@@ -28,7 +28,7 @@ struct ChildSpec {
 class ChildProcess {
 public:
     ChildProcess() = default;
-    explicit ChildProcess(const ChildSpec& spec);  // Started() tells whether the start worked
+    explicit ChildProcess(const ChildLaunch& launch);  // Started() tells whether the start worked
     // Takes over a child the test forked itself (one that runs a piece of the test, not a program).
     static ChildProcess Adopt(pid_t forked);
     ~ChildProcess();                               // kills and reaps a child still running
@@ -61,8 +61,8 @@ private:
 // The full path of the program `name` as PATH finds it; empty when it is not installed.
 std::filesystem::path FindProgram(const std::string& name);
 
-// Runs `spec` to its end: the exit status (128 + a signal), or nullopt when it did not start or
+// Runs `launch` to its end: the exit status (128 + a signal), or nullopt when it did not start or
 // was still running at `limit` (it is killed then).
-std::optional<int> RunChild(const ChildSpec& spec, std::chrono::milliseconds limit);
+std::optional<int> RunChild(const ChildLaunch& launch, std::chrono::milliseconds limit);
 
 }  // namespace qm::test

@@ -12,22 +12,22 @@ CliRunner::CliRunner(fs::path root, fs::path workDir)
     : binary(fs::path(QM_BIN_DIR) / "quillmoss-cli"), cwd(workDir.empty() ? root : std::move(workDir)),
       root_(std::move(root)) {}
 
-ChildSpec CliRunner::Spec(const std::vector<std::string>& args,
+ChildLaunch CliRunner::Spec(const std::vector<std::string>& args,
                           const std::vector<std::pair<std::string, std::optional<std::string>>>& extraEnv) const {
     fs::create_directories(Home());
     fs::create_directories(cwd);
-    ChildSpec spec;
-    spec.argv.push_back(binary.string());
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.cwd = cwd;
-    spec.env = {{"QUILLMOSS_HOME", cwd.string()},
+    ChildLaunch launch;
+    launch.argv.push_back(binary.string());
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.cwd = cwd;
+    launch.env = {{"QUILLMOSS_HOME", cwd.string()},
                 {"HOME", Home().string()},
                 {"XDG_CONFIG_HOME", (Home() / ".config").string()},
                 {"XDG_CACHE_HOME", (Home() / ".cache").string()},
                 {"QUILLMOSS_CONNECT_TO", std::nullopt}};
-    spec.env.insert(spec.env.end(), env.begin(), env.end());
-    spec.env.insert(spec.env.end(), extraEnv.begin(), extraEnv.end());
-    return spec;
+    launch.env.insert(launch.env.end(), env.begin(), env.end());
+    launch.env.insert(launch.env.end(), extraEnv.begin(), extraEnv.end());
+    return launch;
 }
 
 CliResult CliRunner::Run(const std::vector<std::string>& args,
@@ -42,10 +42,10 @@ CliResult CliRunner::Run(const std::vector<std::string>& args,
 
 ChildProcess CliRunner::Start(const std::vector<std::string>& args, const fs::path& out, const fs::path& err,
                               const std::vector<std::pair<std::string, std::optional<std::string>>>& extraEnv) {
-    ChildSpec spec = Spec(args, extraEnv);
-    spec.out = out.is_absolute() ? out : cwd / out;
-    spec.err = err.is_absolute() ? err : cwd / err;
-    ChildProcess child(spec);
+    ChildLaunch launch = Spec(args, extraEnv);
+    launch.out = out.is_absolute() ? out : cwd / out;
+    launch.err = err.is_absolute() ? err : cwd / err;
+    ChildProcess child(launch);
     EXPECT_TRUE(child.Started()) << "cannot start " << binary;
     return child;
 }

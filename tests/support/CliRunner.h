@@ -53,7 +53,7 @@ public:
     std::filesystem::path Home() const { return root_ / "home"; }
 
 private:
-    ChildSpec Spec(const std::vector<std::string>& args,
+    ChildLaunch Spec(const std::vector<std::string>& args,
                    const std::vector<std::pair<std::string, std::optional<std::string>>>& extraEnv) const;
     std::filesystem::path root_;
     int runs_ = 0;

@@ -56,16 +56,22 @@ protected:
         if (selection.empty())
             for (std::size_t i = 0; i < list.albums.size(); ++i)
                 if (list.albums[i].CoverUrl != u"123") selection.push_back(static_cast<int>(i));
-        DownloadRequest request;
-        request.list = list;
-        request.albums = selection;
-        request.saveFolder = TextFromPath(save);
-        request.settings = st.Snapshot();
-        request.programFolder = st.programFolder;
+        const DownloadRequest request = RequestFor(selection);
         JobControl control;
         control.TryStart();
         outcome = RunDownloadJob(request, fe, control);
         EXPECT_EQ(outcome.albums.size(), selection.size());
+    }
+
+    // A download of the given albums of the last listing into the save folder, with the current settings.
+    DownloadRequest RequestFor(std::vector<int> albums) const {
+        DownloadRequest request;
+        request.list = list;
+        request.albums = std::move(albums);
+        request.saveFolder = TextFromPath(save);
+        request.settings = st.Snapshot();
+        request.programFolder = st.programFolder;
+        return request;
     }
 
     std::filesystem::path root, save;
