@@ -24,6 +24,7 @@ namespace qm::bench {
 
 struct ChildResult {
     double wall = 0, cpu = 0, rssMiB = 0;
+    double userCpu = 0;  // the part of `cpu` spent outside the kernel
     int files = 0;
     bool ok = true;  // the child exited with status 0
 };
@@ -81,7 +82,8 @@ inline ChildResult Reap(pid_t pid, std::chrono::steady_clock::time_point start) 
     ::wait4(pid, &status, 0, &ru);
     ChildResult r;
     r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    r.userCpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6;
+    r.cpu = r.userCpu + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
     r.rssMiB = ru.ru_maxrss / 1024.0;
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!r.ok) std::fprintf(stderr, "  child exit status %d\n", status);

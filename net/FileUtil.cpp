@@ -98,12 +98,16 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, unsigned mode)
     : dir_(AT_FDCWD), target_(target.string()), mode_(mode) {}
 
 AtomicFileWriter::AtomicFileWriter(const HeldFolder& folder, std::string name, unsigned mode)
-    : dir_(folder.Fd()), target_(std::move(name)), mode_(mode) {
+    : folder_(&folder), dir_(folder.Fd()), target_(std::move(name)), mode_(mode) {
     if (!PlainName(target_)) target_.clear();  // Open fails
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
     Discard();
+}
+
+std::unique_lock<std::mutex> AtomicFileWriter::LockNames() const {
+    return folder_ ? std::unique_lock<std::mutex>(folder_->NameLock()) : std::unique_lock<std::mutex>();
 }
 
 void AtomicFileWriter::TakeDigest() {
@@ -123,6 +127,7 @@ bool AtomicFileWriter::Open() {
         const std::size_t slash = target_.rfind('/');
         if (slash != std::string::npos) folder = target_.substr(0, slash + 1);
     }
+    const std::unique_lock<std::mutex> names = LockNames();
     for (int tries = 0; tries < 100; ++tries) {
         tmp_ = folder + TempName();
         fd_ = ::openat(dir_, tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -152,9 +157,12 @@ bool AtomicFileWriter::Commit(bool durable) {
     if (ok && durable && ::fsync(fd_) != 0) ok = false, error = errno;
     if (::close(fd_) != 0 && ok) ok = false, error = errno;
     fd_ = -1;
-    if (ok && ::renameat(dir_, tmp_.c_str(), dir_, target_.c_str()) != 0) ok = false, error = errno;
+    {
+        const std::unique_lock<std::mutex> names = LockNames();
+        if (ok && ::renameat(dir_, tmp_.c_str(), dir_, target_.c_str()) != 0) ok = false, error = errno;
+        if (!ok) ::unlinkat(dir_, tmp_.c_str(), 0);
+    }
     if (!ok) {
-        ::unlinkat(dir_, tmp_.c_str(), 0);
         errno = error ? error : EIO;
     } else if (digest_) {
         digestHex_ = digest_->FinishHex();
@@ -168,7 +176,10 @@ void AtomicFileWriter::Discard() {
     const int error = errno;
     ::close(fd_);
     fd_ = -1;
-    if (!tmp_.empty()) ::unlinkat(dir_, tmp_.c_str(), 0);
+    if (!tmp_.empty()) {
+        const std::unique_lock<std::mutex> names = LockNames();
+        ::unlinkat(dir_, tmp_.c_str(), 0);
+    }
     tmp_.clear();
     errno = error;
 }
