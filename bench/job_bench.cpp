@@ -7,7 +7,7 @@
 //   job_bench [--quick] [--runs N] [--set A|A-nogal|B-nogal] [--cli PATH] [--perf FILE]
 //
 // --cli times another build of quillmoss-cli; --perf records the job's runs with `perf record -g`
-// into FILE (for the profile; the figures are then perf's as well).
+// into FILE, and curl's into FILE.curl (for the profiles; the figures are then perf's as well).
 // Sets: A is 2,000 pictures of 200 KiB (with the gallery after the download, and without), B is
 // 200 pictures of 4 MiB (without the gallery); --quick uses 200 and 20. The pictures are random
 // bytes (the gallery finds them undecodable; thumbs_bench times real JPEGs). Everything is written below
@@ -145,9 +145,11 @@ bool RunSet(Bench& b, const Set& s, const std::vector<std::string>& list, double
                 f << "url = \"" << list[i] << "\"\noutput = \"" << (out / ("p" + std::to_string(i) + ".jpg")).string()
                   << "\"\n";
             f.close();
-            Result c = Run({"curl", "--parallel", "--parallel-max", "15", "-s", "--connect-to",
-                            "::127.0.0.1:" + std::to_string(b.port), "-K", cfg.string()},
-                           b.env);
+            std::vector<std::string> args;
+            if (!b.perfFile.empty()) args = {"perf", "record", "-g", "-q", "-o", b.perfFile + ".curl", "--"};
+            args.insert(args.end(), {"curl", "--parallel", "--parallel-max", "15", "-s", "--connect-to",
+                                     "::127.0.0.1:" + std::to_string(b.port), "-K", cfg.string()});
+            Result c = Run(args, b.env);
             c.files = CountFiles(out, s.size);
             curl.push_back(c);
         }
