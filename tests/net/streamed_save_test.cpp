@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "net/FileUtil.h"
 #include "net/URLSource2.h"
@@ -245,4 +247,48 @@ TEST(AtomicFileWriter, HeldFolderDigestAndLeftovers) {
     EXPECT_TRUE(fs::exists(dir.path() / live));
     EXPECT_TRUE(fs::exists(dir.path() / own));
     EXPECT_TRUE(fs::exists(dir.path() / ".qm-x-1.tmp"));
+}
+
+// The writers of one album share its held folder from several threads, and take turns on its names:
+// whichever way each writer ends (committed, discarded, dropped), every committed file holds its own
+// bytes and digest, and no temporary file is left behind.
+TEST(AtomicFileWriter, ManyThreadsShareOneHeldFolder) {
+    Folder dir;
+    const auto folder = HeldFolder::Open(dir.path());
+    ASSERT_TRUE(folder);
+    constexpr int kThreads = 6, kFiles = 40;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kFiles; ++i) {
+                const std::string name = std::to_string(t) + "-" + std::to_string(i) + ".jpg";
+                const std::string bytes =
+                    Noise(1000 + 37 * static_cast<size_t>(i), static_cast<unsigned>(t * 100 + i));
+                AtomicFileWriter w(*folder, name);
+                w.TakeDigest();
+                if (!w.Open() || !w.Write(bytes)) ++failures[static_cast<size_t>(t)];
+                if (i % 3 == 1) {
+                    w.Discard();
+                } else if (i % 3 == 0) {
+                    if (!w.Commit(false) || w.DigestHex() != Sha256Hex(bytes))
+                        ++failures[static_cast<size_t>(t)];
+                }  // else dropped: the destructor removes the temporary file
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    std::size_t files = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir.path())) {
+        const std::string name = e.path().filename().string();
+        ASSERT_FALSE(IsTemporaryName(name)) << name;
+        const int t = std::stoi(name.substr(0, name.find('-')));
+        const int i = std::stoi(name.substr(name.find('-') + 1));
+        EXPECT_EQ(i % 3, 0) << name;
+        EXPECT_EQ(qm::test::FileText(e.path()),
+                  Noise(1000 + 37 * static_cast<size_t>(i), static_cast<unsigned>(t * 100 + i)));
+        ++files;
+    }
+    EXPECT_EQ(files, static_cast<std::size_t>(kThreads * ((kFiles + 2) / 3)));
 }
