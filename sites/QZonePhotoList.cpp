@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -123,8 +122,8 @@ bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec,
     if (st.passwordAskedFor == rec.ListParam) return false;  // the other interface asked already
     st.passwordAskedFor = rec.ListParam;
     const Text page = AlbumPageAddress(rec.ListParam);
-    const PasswordAnswer answer = st.observer->AskAlbumPassword(
-        QuestionEvent{Question::AlbumPassword}, rec, page);
+    const PasswordAnswer answer =
+        st.observer->AskAlbumPassword(QuestionEvent{Question::AlbumPassword}, rec, page);
     if (!answer.enter) return false;
     if (answer.password) SubmitAlbumPassword(st, page, *answer.password);
     st.reason = ListReason::None;  // the page is asked again: its answer decides
@@ -136,8 +135,7 @@ bool AskPassword(SiteContext& st, const Text& body, const ST_PERLISTRECORD& rec,
 bool OfferLogin(SiteContext& st, bool& asked) {
     if (asked || st.reason != ListReason::LoginNeeded) return false;
     asked = true;
-    if (!st.observer->Ask(QuestionEvent{Question::VerifyAccess}))
-        return false;
+    if (!st.observer->Ask(QuestionEvent{Question::VerifyAccess})) return false;
     st.observer->RequestLogin(UserSiteAddress() + u"/" + st.target);
     st.reason = ListReason::None;
     return true;
@@ -145,43 +143,52 @@ bool OfferLogin(SiteContext& st, bool& asked) {
 
 // Reads one picture (the text after a "batchId" marker) and hands it to the sink; false when the
 // sink wants no more. Only the picture's own object is read, never what follows the list.
-bool AddPicture(SiteContext& st, PictureSink& sink, const Text& piece, const Text& headers) {
-    const TextView view = PictureObject(piece);
+bool AddPicture(SiteContext& st, PictureSink& sink, TextView piece, const Text& headers) {
+    const PictureFields fields(PictureObject(piece));
     const bool nameFirst = st.ext.OriginalNameMode == 1;
-    const TextView firstKey = nameFirst ? TextView(u"\"name\" : \"") : TextView(u"\"desc\" : \"");
-    const TextView secondKey = nameFirst ? TextView(u"\"desc\" : \"") : TextView(u"\"name\" : \"");
-    TextView probe = view;
-    Text name = Trim(CutBetween(probe, firstKey, u"\""));
-    if (name.empty()) {
-        probe = view;
-        name = CutBetween(probe, secondKey, u"\"");
-    }
+    const PictureFields::Key firstKey = nameFirst ? PictureFields::Name : PictureFields::Desc;
+    const PictureFields::Key secondKey = nameFirst ? PictureFields::Desc : PictureFields::Name;
+    Text name = Trim(fields.String(firstKey));
+    if (name.empty()) name = Text(fields.String(secondKey));
 
-    const PictureAddresses addresses = BestAddresses(view);
+    PictureAddresses addresses = BestAddresses(fields);
     PictureRef picture;
-    picture.main = addresses.main;
-    picture.alternate = addresses.alternate;
-    picture.title = name;
+    picture.main = std::move(addresses.main);
+    picture.alternate = std::move(addresses.alternate);
+    picture.title = std::move(name);
     picture.headers = headers;
-    probe = view;
-    picture.description = CutBetween(probe, u"\"desc\" : \"", u"\"");
+    picture.description = Text(fields.String(PictureFields::Desc));
     // The picture's key: "lloc", else "sloc" ("id" may be a useless 4294967295).
-    probe = view;
-    picture.photoId = CutBetween(probe, u"\"lloc\" : \"", u"\"");
-    if (picture.photoId.empty()) {
-        probe = view;
-        picture.photoId = CutBetween(probe, u"\"sloc\" : \"", u"\"");
-    }
+    picture.photoId = Text(fields.String(PictureFields::Lloc));
+    if (picture.photoId.empty()) picture.photoId = Text(fields.String(PictureFields::Sloc));
     // A video item (the flag may come as a boolean, a string or a number).
-    picture.isVideo = FlagField(view, u"is_video");
-    const PictureTimes times = ReadPictureTimes(view);
+    picture.isVideo = FlagField(fields, PictureFields::IsVideo);
+    const PictureTimes times = ReadPictureTimes(fields);
     picture.shootTime = times.shot;
     picture.uploadTime = times.uploaded;
     return sink.Picture(picture);
 }
 
+// The text before the first "batchId" marker and after each one, as views of the body (nothing
+// copied); empty when the body has no marker.
+std::vector<TextView> PicturePieces(TextView body) {
+    constexpr TextView kMarker = u"\"batchId\"";
+    std::vector<TextView> pieces;
+    std::size_t at = body.find(kMarker);
+    if (at == TextView::npos) return pieces;
+    std::size_t from = 0;
+    while (at != TextView::npos) {
+        pieces.push_back(body.substr(from, at - from));
+        from = at + kMarker.size();
+        at = body.find(kMarker, from);
+    }
+    pieces.push_back(body.substr(from));
+    return pieces;
+}
+
 // Hands every picture piece (1..n) over; false when the job asked to end the album.
-bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<Text>& pieces, const Text& headers) {
+bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<TextView>& pieces,
+                 const Text& headers) {
     for (std::size_t i = 1; i < pieces.size(); ++i) {
         if (!AddPicture(st, sink, pieces[i], headers) || st.Stopped()) return false;
     }
@@ -256,9 +263,11 @@ void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSi
     bool viewAlbum = false;
     for (;;) {
         // The hosts come from the route answer; without one there is nothing to ask.
-        if (!IsRouteHost((viewAlbum || (rec.PrivacyFlags != 0 && !q2)) ? st.route.viewHost : st.route.photoHost)) {
+        if (!IsRouteHost((viewAlbum || (rec.PrivacyFlags != 0 && !q2)) ? st.route.viewHost
+                                                                       : st.route.photoHost)) {
             Trace("route lookup gave no photo host\n");
-            if (st.reasonText.empty()) st.reasonText = "the route lookup failed: its answer names no photo host";
+            if (st.reasonText.empty())
+                st.reasonText = "the route lookup failed: its answer names no photo host";
             return;
         }
         const PageToken tok = ReadToken(false);
@@ -295,8 +304,8 @@ void FetchQZonePhotosGbk(SiteContext& st, const ST_PERLISTRECORD& rec, PictureSi
             continue;
         }
 
-        std::vector<Text> pieces;
-        if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) {
+        const std::vector<TextView> pieces = PicturePieces(body);
+        if (pieces.size() < 2) {
             if (commonInterface || viewAlbum || sink.Count() > 0) {
                 if (!IsPhotoListAnswer(body)) PageFailed(st, kNotAList);
                 return;
@@ -356,8 +365,8 @@ void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureS
             continue;
         }
 
-        std::vector<Text> pieces;
-        if (SplitByMarker(body, u"\"batchId\"", pieces) == 0 || pieces.size() < 2) {
+        const std::vector<TextView> pieces = PicturePieces(body);
+        if (pieces.size() < 2) {
             if (!IsPhotoListAnswer(body)) PageFailed(st, kNotAList);
             return;
         }

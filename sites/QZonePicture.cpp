@@ -10,20 +10,32 @@ bool Contains(TextView text, TextView what) {
     return text.find(what) != TextView::npos;
 }
 
-// The text of a string field `"key" : "…"` (slashes unescaped), or empty.
-Text StringField(TextView object, TextView key) {
-    TextView view = object;
-    Text value = CutBetween(view, Text(u"\"") + Text(key) + u"\" : \"", u"\"");
-    ReplaceAll(value, u"\\/", u"/");
-    return value;
+// The keys of PictureFields, in the order of its Key.
+constexpr std::array<TextView, PictureFields::kKeyCount> kKeyNames{
+    u"name", u"desc",       u"lloc",     u"sloc",         u"raw",          u"origin_url", u"pre",
+    u"url",  u"raw_upload", u"is_video", u"rawshoottime", u"originalTime", u"uploadtime", u"modifytime"};
+constexpr std::size_t kLongestKey = 12;
+
+// The text of a string field with its escaped slashes unescaped.
+Text Unescaped(TextView value) {
+    Text text(value);
+    ReplaceAll(text, u"\\/", u"/");
+    return text;
 }
 
-// The raw value of a field `"key" : value` up to the next comma, line end or brace, quotes dropped.
-Text ScalarField(TextView object, TextView key) {
-    const Text marker = Text(u"\"") + Text(key) + u"\"";
-    const std::size_t at = object.find(marker);
-    if (at == TextView::npos) return {};
-    std::size_t i = at + marker.size();
+// The flag a scalar value stands for: `true`, `"true"` or a number other than 0.
+bool FlagValue(const Text& value) {
+    if (value == u"true") return true;
+    if (value.empty() || value == u"false") return false;
+    for (const char16_t c : value) {
+        if (c != u'0' && c != u'-' && c != u'.' && c != u'+') return c >= u'1' && c <= u'9';
+    }
+    return false;
+}
+
+// The value of a scalar field whose key ends just before `i`: blanks and the colon skipped, then a
+// quoted text without its quotes, or the text up to the next comma, line end or brace, trimmed.
+Text ScalarAt(TextView object, std::size_t i) {
     while (i < object.size() && (object[i] == u' ' || object[i] == u':' || object[i] == u'\t')) ++i;
     if (i < object.size() && object[i] == u'"') {
         const std::size_t end = object.find(u'"', i + 1);
@@ -71,14 +83,49 @@ TextView PictureObject(TextView piece) {
     return piece;
 }
 
-bool FlagField(TextView object, TextView key) {
-    const Text value = ScalarField(object, key);
-    if (value == u"true") return true;
-    if (value.empty() || value == u"false") return false;
-    for (const char16_t c : value) {
-        if (c != u'0' && c != u'-' && c != u'.' && c != u'+') return c >= u'1' && c <= u'9';
+PictureFields::PictureFields(TextView object) : object_(object) {
+    scalarAt_.fill(kNone);
+    stringAt_.fill(kNone);
+    // Every quote may open a key: the text up to the next quote is compared with the keys, so each
+    // key is found at the first place a search would find it.
+    std::size_t open = object.find(u'"');
+    while (open != TextView::npos) {
+        const std::size_t close = object.find(u'"', open + 1);
+        if (close == TextView::npos) break;
+        const std::size_t length = close - open - 1;
+        if (length > 0 && length <= kLongestKey) {
+            const TextView name = object.substr(open + 1, length);
+            for (std::size_t k = 0; k < kKeyNames.size(); ++k) {
+                if (name != kKeyNames[k]) continue;
+                if (scalarAt_[k] == kNone) scalarAt_[k] = close + 1;
+                if (stringAt_[k] == kNone && object.substr(close + 1, 4) == u" : \"")
+                    stringAt_[k] = close + 5;
+                break;
+            }
+        }
+        open = close;
     }
-    return false;
+}
+
+TextView PictureFields::String(Key key) const {
+    const std::size_t at = stringAt_[key];
+    if (at == kNone) return {};
+    const std::size_t end = object_.find(u'"', at);
+    return end == TextView::npos ? TextView() : object_.substr(at, end - at);
+}
+
+Text PictureFields::Scalar(Key key) const {
+    return scalarAt_[key] == kNone ? Text() : ScalarAt(object_, scalarAt_[key]);
+}
+
+bool FlagField(TextView object, TextView key) {
+    const Text marker = Text(u"\"") + Text(key) + u"\"";
+    const std::size_t at = object.find(marker);
+    return at != TextView::npos && FlagValue(ScalarAt(object, at + marker.size()));
+}
+
+bool FlagField(const PictureFields& fields, PictureFields::Key key) {
+    return FlagValue(fields.Scalar(key));
 }
 
 int AddressForm(TextView address) {
@@ -105,21 +152,25 @@ int AddressForm(TextView address) {
 }
 
 PictureAddresses BestAddresses(TextView object) {
-    const Text upload = ScalarField(object, u"raw_upload");
-    Text raw = StringField(object, u"raw");
-    Text origin = StringField(object, u"origin_url");
+    return BestAddresses(PictureFields(object));
+}
+
+PictureAddresses BestAddresses(const PictureFields& fields) {
+    const Text upload = fields.Scalar(PictureFields::RawUpload);
+    Text raw = Unescaped(fields.String(PictureFields::Raw));
+    Text origin = Unescaped(fields.String(PictureFields::OriginUrl));
     if (Contains(upload, u"1")) ReplaceAll(origin, u"/o/", u"/r/");
     ReplaceAll(raw, u"/psbe?/", u"/psb?/");
     ReplaceAll(origin, u"/psbe?/", u"/psb?/");
-    const Text preText = StringField(object, u"pre");
+    const Text preText = Unescaped(fields.String(PictureFields::Pre));
     Text pre = preText;
     ReplaceAll(pre, u"/a/", u"/b/");
-    const Text url = StringField(object, u"url");
+    const Text url = Unescaped(fields.String(PictureFields::Url));
 
     // Today's answers name the big form in "url" and the medium one in "pre".
     const int urlForm = AddressForm(url);
-    const bool urlLarger = !url.empty() && url != preText && url != pre && urlForm > 0 &&
-                           urlForm > AddressForm(preText);
+    const bool urlLarger =
+        !url.empty() && url != preText && url != pre && urlForm > 0 && urlForm > AddressForm(preText);
     PictureAddresses out;
     if (!urlLarger) {
         // Older answers: raw, else origin_url, with pre as the fallback.
@@ -177,11 +228,15 @@ int64_t ParseServiceTime(TextView text) {
 }
 
 PictureTimes ReadPictureTimes(TextView object) {
+    return ReadPictureTimes(PictureFields(object));
+}
+
+PictureTimes ReadPictureTimes(const PictureFields& fields) {
     PictureTimes out;
-    out.shot = ParseServiceTime(ScalarField(object, u"rawshoottime"));
-    if (out.shot == 0) out.shot = ParseServiceTime(ScalarField(object, u"originalTime"));
-    out.uploaded = ParseServiceTime(ScalarField(object, u"uploadtime"));
-    if (out.uploaded == 0) out.uploaded = ParseServiceTime(ScalarField(object, u"modifytime"));
+    out.shot = ParseServiceTime(fields.Scalar(PictureFields::RawShootTime));
+    if (out.shot == 0) out.shot = ParseServiceTime(fields.Scalar(PictureFields::OriginalTime));
+    out.uploaded = ParseServiceTime(fields.Scalar(PictureFields::UploadTime));
+    if (out.uploaded == 0) out.uploaded = ParseServiceTime(fields.Scalar(PictureFields::ModifyTime));
     return out;
 }
 

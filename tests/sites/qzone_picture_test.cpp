@@ -59,6 +59,25 @@ TEST(QZonePicture, TheObjectEndsBeforeWhatFollowsTheList) {
     EXPECT_EQ(PictureObject(broken).size(), broken.size());
 }
 
+TEST(QZonePicture, FieldsAreReadWhereTheirKeyFirstOccurs) {
+    // A key inside a nested object or written before as another type still counts first, as a
+    // search would find it; a string field needs its ` : "` and reads up to the next quote.
+    const Text object = FromUtf8(
+        R"("exif" : { "name" : "nested" }, "name" : "outer", "raw" : 0, "raw" : "http:\/\/r\/x", "url":"a", )"
+        R"("url" : "b", "pre" : "open)");
+    const PictureFields f(object);
+    EXPECT_EQ(f.String(PictureFields::Name), u"nested");
+    EXPECT_EQ(f.String(PictureFields::Raw), u"http:\\/\\/r\\/x");
+    EXPECT_EQ(f.Scalar(PictureFields::Raw), u"0");
+    EXPECT_EQ(f.String(PictureFields::Url), u"b");
+    EXPECT_EQ(f.Scalar(PictureFields::Url), u"a");
+    EXPECT_EQ(f.String(PictureFields::Pre), u"");      // never closes
+    EXPECT_EQ(f.Scalar(PictureFields::Pre), u"open");  // a scalar runs to the object's end
+    EXPECT_EQ(f.String(PictureFields::Desc), u"");
+    // A quote that closes a value may open the key a search finds next.
+    EXPECT_EQ(PictureFields(FromUtf8(R"("x" : "a"lloc" : "1")")).String(PictureFields::Lloc), u"1");
+}
+
 TEST(QZonePicture, VideoFlagInEveryType) {
     // Answers give the flag as a boolean, a number or a string; the last key of an object too.
     EXPECT_TRUE(FlagField(FromUtf8(R"("is_video" : true, "lloc" : "1")"), u"is_video"));
