@@ -100,15 +100,18 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
 
     name = FieldText(prof.NamePrefix) + name + FieldText(prof.NameSuffix);
 
-    ReplaceAll(name, u"?1", rec.Name);
-    ReplaceAll(name, u"?2", sequence);
-    ReplaceAll(name, u"?3", FormatText("%u", rec.ListPosition + 1));
-    ReplaceAll(name, u"?4", FormatText("%lld", static_cast<long long>(album.albumCount) - rec.ListPosition));
-    if (album.site == 0) ReplaceAll(name, u"?5", rec.ExtraText1);
-    ReplaceAll(name, u"?6", FormatText("%u", album.selected));
-    ReplaceAll(name, u"?7", FormatText("%u", static_cast<unsigned>(album.albumCount)));
-    ReplaceAll(name, u"?8", album.targetFolder);
-    ReplaceAll(name, u"?9", FormatText("%04u", rec.ListPosition + 1));
+    // The placeholders "?1" to "?9"; their values are only formatted for a name that has one.
+    if (name.find(u'?') != Text::npos) {
+        ReplaceAll(name, u"?1", rec.Name);
+        ReplaceAll(name, u"?2", sequence);
+        ReplaceAll(name, u"?3", FormatText("%u", rec.ListPosition + 1));
+        ReplaceAll(name, u"?4", FormatText("%lld", static_cast<long long>(album.albumCount) - rec.ListPosition));
+        if (album.site == 0) ReplaceAll(name, u"?5", rec.ExtraText1);
+        ReplaceAll(name, u"?6", FormatText("%u", album.selected));
+        ReplaceAll(name, u"?7", FormatText("%u", static_cast<unsigned>(album.albumCount)));
+        ReplaceAll(name, u"?8", album.targetFolder);
+        ReplaceAll(name, u"?9", FormatText("%04u", rec.ListPosition + 1));
+    }
 
     ReplacePairs(name, FieldText(prof.ReplaceFrom), FieldText(prof.ReplaceTo));
     CleanFileName(name, true, kTimeStampFallback);

@@ -4,7 +4,9 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -78,6 +80,12 @@ Text MultiByteToText(std::string_view bytes, unsigned codePage) {
     // widened directly instead of going through the converter.
     if (codePage == CP_GBK || codePage == CP_BIG5 || codePage == CP_UTF8) {
         size_t ascii = 0;
+        // Eight bytes at a time while none is 0 or above 0x7F.
+        constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+        for (uint64_t word; bytes.size() - ascii >= 8; ascii += 8) {
+            std::memcpy(&word, bytes.data() + ascii, 8);
+            if ((word & kHighs) != 0 || ((word - kOnes) & ~word & kHighs) != 0) break;
+        }
         while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) - 1u < 0x7Fu) ++ascii;
         if (ascii == bytes.size() || bytes[ascii] == '\0') return Text(bytes.begin(), bytes.begin() + ascii);
     }

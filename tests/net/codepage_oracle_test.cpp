@@ -177,6 +177,16 @@ TEST(CodePages, Edges) {
     EXPECT_EQ(MultiByteToText("\xF0\x9F\x98\x80", CP_UTF8), u"😀");
     EXPECT_EQ(MultiByteToText("abc", 12345), u"");          // a code page nobody knows
     EXPECT_EQ(MultiByteToText("\xD6", CP_GBK), u"\uFFFD");  // a lone lead byte
+    // Long ASCII runs are widened eight bytes at a time: a NUL or a character at any place of one
+    // still ends or joins the text there.
+    const std::string run(19, 'a');
+    for (std::size_t at = 0; at <= run.size(); ++at) {
+        const Text before(at, u'a');
+        EXPECT_EQ(MultiByteToText(run.substr(0, at) + '\0' + run.substr(at), CP_UTF8), before) << at;
+        EXPECT_EQ(MultiByteToText(run.substr(0, at) + "\xE4\xB8\xAD" + run.substr(at), CP_UTF8),
+                  before + u"中" + Text(run.size() - at, u'a'))
+            << at;
+    }
 }
 
 TEST(CodePages, ManyThreadsAtOnce) {

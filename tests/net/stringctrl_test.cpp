@@ -133,6 +133,9 @@ TEST(DecodeEntities, FixedOrder) {
     t = u"&amp;lt;&amp;quot;";
     DecodeHtmlEntities(t);
     EXPECT_EQ(t, u"<&quot;");
+    t = u"a?x=1&bo=2&y&#39;";  // ampersands of an address before the one entity
+    DecodeHtmlEntities(t);
+    EXPECT_EQ(t, u"a?x=1&bo=2&y'");
 }
 
 TEST(DecodeUnicodeEscapes, PiecesAndShortTails) {
@@ -155,6 +158,14 @@ TEST(IsUtf8Text, Rule) {
     EXPECT_FALSE(IsUtf8Text("\x80"));
     EXPECT_TRUE(IsUtf8Text("\xC0\x80"));  // overlong forms are not refused
     EXPECT_TRUE(IsUtf8Text("\xFE\x80\x80\x80\x80"));
+    // Long texts are read eight ASCII bytes at a time: a sequence, whole or cut short, counts at
+    // any place.
+    const std::string run(19, 'a');
+    EXPECT_FALSE(IsUtf8Text(run));
+    for (std::size_t at = 0; at <= run.size(); ++at) {
+        EXPECT_TRUE(IsUtf8Text(run.substr(0, at) + "\xE4\xB8\xAD" + run.substr(at))) << at;
+        EXPECT_FALSE(IsUtf8Text(run.substr(0, at) + "\xE4\xB8" + run.substr(at))) << at;
+    }
 }
 
 TEST(Utf8Edges, RoundTripAndInvalidInput) {
