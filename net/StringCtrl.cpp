@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "net/FindUnit.h"
 #include "net/Trace.h"
 
 namespace qm {
@@ -261,7 +262,7 @@ constexpr TextView kEntities[] = {u"&quot;", u"&amp;", u"&lt;", u"&gt;", u"&nbsp
 // True when one of the entities occurs. Only a decoded "&amp;" can make a new one (its '&' before
 // the text after it), so a text without any keeps its seven passes for nothing.
 bool HasEntity(TextView text) {
-    for (std::size_t at = text.find(u'&'); at != TextView::npos; at = text.find(u'&', at + 1)) {
+    for (std::size_t at = FindUnit(text, u'&'); at != TextView::npos; at = FindUnit(text, u'&', at + 1)) {
         const TextView rest = text.substr(at);
         for (const TextView entity : kEntities)
             if (rest.substr(0, entity.size()) == entity) return true;

@@ -15,6 +15,7 @@
 
 #include "net/BodyText.h"
 #include "net/FileUtil.h"
+#include "net/FindUnit.h"
 #include "net/Trace.h"
 #include "net/URLSource2.h"
 #include "sites/Hosts.h"
@@ -169,18 +170,30 @@ bool AddPicture(SiteContext& st, PictureSink& sink, TextView piece, const Text& 
     return sink.Picture(picture);
 }
 
+// The first "batchId" marker at or after `from`, found by its rare capital I rather than by its
+// opening quote, which every key and text of the page has.
+std::size_t FindBatchMarker(TextView body, std::size_t from) {
+    constexpr TextView kMarker = u"\"batchId\"";
+    constexpr std::size_t kCapital = 6;  // where the I is in the marker
+    for (std::size_t i = FindUnit(body, u'I', from + kCapital); i != TextView::npos;
+         i = FindUnit(body, u'I', i + 1)) {
+        if (body.substr(i - kCapital, kMarker.size()) == kMarker) return i - kCapital;
+    }
+    return TextView::npos;
+}
+
 // The text before the first "batchId" marker and after each one, as views of the body (nothing
 // copied); empty when the body has no marker.
 std::vector<TextView> PicturePieces(TextView body) {
-    constexpr TextView kMarker = u"\"batchId\"";
+    constexpr std::size_t kMarkerSize = 9;  // "batchId" with its quotes
     std::vector<TextView> pieces;
-    std::size_t at = body.find(kMarker);
+    std::size_t at = FindBatchMarker(body, 0);
     if (at == TextView::npos) return pieces;
     std::size_t from = 0;
     while (at != TextView::npos) {
         pieces.push_back(body.substr(from, at - from));
-        from = at + kMarker.size();
-        at = body.find(kMarker, from);
+        from = at + kMarkerSize;
+        at = FindBatchMarker(body, from);
     }
     pieces.push_back(body.substr(from));
     return pieces;

@@ -3,6 +3,8 @@
 #include <array>
 #include <ctime>
 
+#include "net/FindUnit.h"
+
 namespace qm {
 namespace {
 
@@ -88,9 +90,9 @@ PictureFields::PictureFields(TextView object) : object_(object) {
     stringAt_.fill(kNone);
     // Every quote may open a key: the text up to the next quote is compared with the keys, so each
     // key is found at the first place a search would find it.
-    std::size_t open = object.find(u'"');
+    std::size_t open = FindUnit(object, u'"');
     while (open != TextView::npos) {
-        const std::size_t close = object.find(u'"', open + 1);
+        const std::size_t close = FindUnit(object, u'"', open + 1);
         if (close == TextView::npos) break;
         const std::size_t length = close - open - 1;
         if (length > 0 && length <= kLongestKey) {

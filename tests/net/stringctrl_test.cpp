@@ -1,5 +1,6 @@
 // Text utilities: the traps a fetcher would fall into, plus robustness on random input.
 #include "net/StringCtrl.h"
+#include "net/FindUnit.h"
 
 #include <gtest/gtest.h>
 
@@ -147,6 +148,18 @@ TEST(DecodeUnicodeEscapes, PiecesAndShortTails) {
     EXPECT_EQ(DecodeUnicodeEscapes(u"\\u4gxyz"), Text(1, char16_t(4)) + u"z");
     // Surrogate escapes join into one character.
     EXPECT_EQ(ToUtf8(DecodeUnicodeEscapes(u"\\ud83d\\ude00")), "\xF0\x9F\x98\x80");
+}
+
+TEST(FindUnit, EveryPlaceOfABlockOfFour) {
+    for (std::size_t at = 0; at < 11; ++at) {
+        Text text(11, u'\u0100');  // units that share a byte with the one looked for
+        text[at] = u'"';
+        EXPECT_EQ(FindUnit(text, u'"'), at);
+        EXPECT_EQ(FindUnit(text, u'"', at), at);
+        EXPECT_EQ(FindUnit(text, u'"', at + 1), TextView::npos);
+    }
+    EXPECT_EQ(FindUnit(u"", u'"'), TextView::npos);
+    EXPECT_EQ(FindUnit(u"ab", u'a', 5), TextView::npos);  // from beyond the end
 }
 
 TEST(IsUtf8Text, Rule) {
