@@ -1,6 +1,7 @@
 // What the benchmarks that time whole programs share: a child process timed with wait4() (wall
-// time, CPU time and peak RSS alike for every tool), a free loopback port, and nginx serving a
-// scratch folder on 127.0.0.1 (started from a config written there, stopped by its PID).
+// time and CPU time alike for every tool) and its peak RSS read from /proc while it runs, a free
+// loopback port, and nginx serving a scratch folder on 127.0.0.1 (started from a config written
+// there, stopped by its PID).
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -75,16 +77,35 @@ inline pid_t Spawn(const std::vector<std::string>& args, bool quiet,
     return pid;
 }
 
-// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS.
+// The process's peak resident set (VmHWM) in KiB; 0 once it is gone, and 0 while it is still this
+// program's forked copy (before its exec).
+inline long PeakRssKiB(pid_t pid) {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+    if (error || exe == std::filesystem::read_symlink("/proc/self/exe", error)) return 0;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS. The peak RSS is sampled every 10 ms from /proc (the peak only grows, so the
+// last sample holds it but for the last moments): wait4's ru_maxrss would also count the memory of
+// this process, which the forked child held until its exec.
 inline ChildResult Reap(pid_t pid, std::chrono::steady_clock::time_point start) {
     int status = 0;
     rusage ru{};
-    ::wait4(pid, &status, 0, &ru);
+    long peakKiB = 0;
+    while (::wait4(pid, &status, WNOHANG, &ru) == 0) {
+        peakKiB = std::max(peakKiB, PeakRssKiB(pid));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ChildResult r;
     r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.userCpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6;
     r.cpu = r.userCpu + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-    r.rssMiB = ru.ru_maxrss / 1024.0;
+    r.rssMiB = peakKiB / 1024.0;
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!r.ok) std::fprintf(stderr, "  child exit status %d\n", status);
     return r;
