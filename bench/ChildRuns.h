@@ -90,9 +90,10 @@ inline long PeakRssKiB(pid_t pid) {
     return 0;
 }
 
-// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS. The peak RSS is sampled every 10 ms from /proc (the peak only grows, so the
-// last sample holds it but for the last moments): wait4's ru_maxrss would also count the memory of
-// this process, which the forked child held until its exec.
+// Waits for a child and returns its wall time (from `start`), CPU time and peak RSS. The peak RSS
+// is sampled every 10 ms from /proc (the peak only grows, so the last sample holds it but for the
+// last moments): wait4's ru_maxrss would also count the memory of this process, which the forked
+// child held until its exec.
 inline ChildResult Reap(pid_t pid, std::chrono::steady_clock::time_point start) {
     int status = 0;
     rusage ru{};
