@@ -64,18 +64,20 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 
 TextView PictureObject(TextView piece) {
     int depth = 1;  // inside the picture's object, just after its "batchId" key
-    bool inString = false;
     for (std::size_t i = 0; i < piece.size(); ++i) {
         const char16_t c = piece[i];
-        if (inString) {
-            if (c == u'\\')
-                ++i;
-            else if (c == u'"')
-                inString = false;
-            continue;
-        }
         if (c == u'"') {
-            inString = true;
+            // A string ends at the first quote after it that no backslash takes: one after an odd
+            // run of backslashes is escaped. Its text is skipped four units at a time.
+            std::size_t end = i;
+            for (;;) {
+                end = FindUnit(piece, u'"', end + 1);
+                if (end == TextView::npos) return piece;  // it never closes
+                std::size_t slashes = 0;
+                while (end - slashes - 1 > i && piece[end - slashes - 1] == u'\\') ++slashes;
+                if (slashes % 2 == 0) break;
+            }
+            i = end;
         } else if (c == u'{' || c == u'[') {
             ++depth;
         } else if (c == u'}' || c == u']') {

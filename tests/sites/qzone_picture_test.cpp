@@ -57,6 +57,9 @@ TEST(QZonePicture, TheObjectEndsBeforeWhatFollowsTheList) {
     // A picture whose text broke the JSON never closes: it is read up to the next picture.
     const Text broken = FromUtf8(R"( : "9", "desc" : "he said "hi {[ ", "pre" : "http:\/\/p\/x" )");
     EXPECT_EQ(PictureObject(broken).size(), broken.size());
+    // A string ends at a quote after an even run of backslashes, not after an odd one.
+    const Text slashes = FromUtf8(R"( : "9", "desc" : "\\", "x" : "\\\"}" }, "topic" : { "name" : "t" })");
+    EXPECT_EQ(PictureObject(slashes), FromUtf8(R"( : "9", "desc" : "\\", "x" : "\\\"}" )"));
 }
 
 TEST(QZonePicture, FieldsAreReadWhereTheirKeyFirstOccurs) {
