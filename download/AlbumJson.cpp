@@ -45,26 +45,27 @@ T Num(const json& o, const char* key, T fallback) {
     return static_cast<T>(v);
 }
 
-// The document through the JSON library, which replaces bytes that are not UTF-8.
-std::string AlbumJsonTextGeneric(const AlbumJson& a) {
-    ordered_json pictures = ordered_json::array();
-    for (const AlbumJsonPicture& p : a.pictures) {
-        pictures.push_back({{"file", ToUtf8(p.file)},
-                            {"title", ToUtf8(p.title)},
-                            {"description", ToUtf8(p.description)},
-                            {"main", ToUtf8(p.main)},
-                            {"alternate", ToUtf8(p.alternate)},
-                            {"shot", p.shot},
-                            {"uploaded", p.uploaded},
-                            {"size", p.size},
-                            {"sha256", p.sha256},
-                            {"state", p.state},
-                            {"reason", p.reason}});
-        if (p.video)
-            pictures.back()["video"] = {{"file", ToUtf8(p.video->file)},   {"size", p.video->size},
-                                        {"sha256", p.video->sha256},       {"state", p.video->state},
-                                        {"reason", p.video->reason},       {"play", ToUtf8(p.video->play)}};
-    }
+// A picture's object through the JSON library.
+ordered_json PictureJson(const AlbumJsonPicture& p) {
+    ordered_json o = {{"file", ToUtf8(p.file)},
+                      {"title", ToUtf8(p.title)},
+                      {"description", ToUtf8(p.description)},
+                      {"main", ToUtf8(p.main)},
+                      {"alternate", ToUtf8(p.alternate)},
+                      {"shot", p.shot},
+                      {"uploaded", p.uploaded},
+                      {"size", p.size},
+                      {"sha256", p.sha256},
+                      {"state", p.state},
+                      {"reason", p.reason}};
+    if (p.video)
+        o["video"] = {{"file", ToUtf8(p.video->file)}, {"size", p.video->size},     {"sha256", p.video->sha256},
+                      {"state", p.video->state},       {"reason", p.video->reason}, {"play", ToUtf8(p.video->play)}};
+    return o;
+}
+
+// The document without its pictures through the JSON library.
+ordered_json HeadJson(const AlbumJson& a) {
     ordered_json doc = {{"format", 1},
                         {"target", {{"kind", a.kind}, {"id", ToUtf8(a.targetId)}}},
                         {"album",
@@ -80,16 +81,20 @@ std::string AlbumJsonTextGeneric(const AlbumJson& a) {
                           {"not_tried", a.notTried},
                           {"not_listed", a.notListed},
                           {"complete", a.complete},
-                          {"updated", a.updated}}},
-                        {"pictures", std::move(pictures)}};
+                          {"updated", a.updated}}}};
     if (a.videos > 0)
         doc["album"]["videos"] = {{"listed", a.videos},
                                   {"saved", a.videosSaved},
                                   {"already_had", a.videosAlreadyHad},
                                   {"failed", a.videosFailed},
                                   {"not_tried", a.videosNotTried}};
-    // Reasons and hashes are ours, but a server's status text may carry any byte: never throw.
-    return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+    return doc;
+}
+
+// The library's text of `value` with an indent of one blank. Reasons and hashes are ours, but a
+// server's status text may carry any byte: the library replaces what is not UTF-8, never throws.
+std::string LibraryText(const ordered_json& value) {
+    return value.dump(1, ' ', false, json::error_handler_t::replace);
 }
 
 // True when `s` is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
@@ -170,130 +175,222 @@ void AppendQuoted(std::string& out, std::string_view s) {
 
 using TextList = std::initializer_list<const std::string*>;
 
-}  // namespace
+// Keys and values as the library writes them with an indent of one blank: a comma and a line
+// break between the keys of one object.
+class Emitter {
+public:
+    explicit Emitter(std::string& out) : out_(out) {}
+    // Opens an object as the value of the key just written (or at the top).
+    void Open() {
+        out_ += "{\n";
+        first_ = true;
+    }
+    void Key(const char* indent, const char* k) {
+        if (!first_) out_ += ",\n";
+        first_ = false;
+        out_ += indent;
+        out_ += '"';
+        out_ += k;
+        out_ += "\": ";
+    }
+    void String(const char* indent, const char* k, std::string_view v) {
+        Key(indent, k);
+        AppendQuoted(out_, v);
+    }
+    template <typename T>
+    void Number(const char* indent, const char* k, T v) {
+        Key(indent, k);
+        out_ += std::to_string(v);
+    }
+private:
+    std::string& out_;
+    bool first_ = true;
+};
 
-// Written directly (a re-run rewrites the file of thousands of pictures, and building a JSON value
-// for each one cost more than the rest of that run's own work); the same bytes as the library's
-// dump with an indent of one blank. Texts that are not UTF-8 take the library's way, which
-// replaces their bad bytes.
-std::string AlbumJsonText(const AlbumJson& a) {
+// The head of the file, up to the value of "pictures". Written directly (a re-run rewrites the file
+// of thousands of pictures, and building a JSON value for each one cost more than the rest of that
+// run's own work); the same bytes as the library's dump. Texts that are not UTF-8 take the library's
+// way, which replaces their bad bytes.
+void AppendHead(std::string& out, const AlbumJson& a) {
     const std::string targetId = ToUtf8(a.targetId), albumId = ToUtf8(a.albumId), name = ToUtf8(a.name),
                       privacy = ToUtf8(a.privacy), folder = ToUtf8(a.folder);
     for (const std::string* t : TextList{&a.kind, &targetId, &albumId, &name, &privacy, &folder, &a.updated})
-        if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
-
-    std::string out;
-    out.reserve(1024 + a.pictures.size() * 512);
-    bool first = true;
-    const auto key = [&](const char* indent, const char* k) {
-        if (!first) out += ",\n";
-        first = false;
-        out += indent;
-        out += '"';
-        out += k;
-        out += "\": ";
-    };
-    const auto text = [&](const char* indent, const char* k, std::string_view v) {
-        key(indent, k);
-        AppendQuoted(out, v);
-    };
-    const auto number = [&](const char* indent, const char* k, auto v) {
-        key(indent, k);
-        out += std::to_string(v);
-    };
-    out += "{\n";
-    number(" ", "format", 1);
-    key(" ", "target");
-    out += "{\n";
-    first = true;
-    text("  ", "kind", a.kind);
-    text("  ", "id", targetId);
+        if (!WellFormedUtf8(*t)) {
+            std::string text = LibraryText(HeadJson(a));
+            text.resize(text.size() - 2);  // the closing "\n}" comes after the pictures
+            out += text;
+            out += ",\n \"pictures\": ";
+            return;
+        }
+    Emitter e(out);
+    e.Open();
+    e.Number(" ", "format", 1);
+    e.Key(" ", "target");
+    e.Open();
+    e.String("  ", "kind", a.kind);
+    e.String("  ", "id", targetId);
     out += "\n }";
-    key(" ", "album");
-    out += "{\n";
-    first = true;
-    text("  ", "id", albumId);
-    text("  ", "name", name);
-    text("  ", "privacy", privacy);
-    text("  ", "folder", folder);
-    number("  ", "expected", a.expected);
-    number("  ", "listed", a.listed);
-    number("  ", "saved", a.saved);
-    number("  ", "already_had", a.alreadyHad);
-    number("  ", "failed", a.failed);
-    number("  ", "not_tried", a.notTried);
-    number("  ", "not_listed", a.notListed);
-    key("  ", "complete");
+    e.Key(" ", "album");
+    e.Open();
+    e.String("  ", "id", albumId);
+    e.String("  ", "name", name);
+    e.String("  ", "privacy", privacy);
+    e.String("  ", "folder", folder);
+    e.Number("  ", "expected", a.expected);
+    e.Number("  ", "listed", a.listed);
+    e.Number("  ", "saved", a.saved);
+    e.Number("  ", "already_had", a.alreadyHad);
+    e.Number("  ", "failed", a.failed);
+    e.Number("  ", "not_tried", a.notTried);
+    e.Number("  ", "not_listed", a.notListed);
+    e.Key("  ", "complete");
     out += a.complete ? "true" : "false";
-    text("  ", "updated", a.updated);
+    e.String("  ", "updated", a.updated);
     if (a.videos > 0) {
-        key("  ", "videos");
-        out += "{\n";
-        first = true;
-        number("   ", "listed", a.videos);
-        number("   ", "saved", a.videosSaved);
-        number("   ", "already_had", a.videosAlreadyHad);
-        number("   ", "failed", a.videosFailed);
-        number("   ", "not_tried", a.videosNotTried);
+        e.Key("  ", "videos");
+        e.Open();
+        e.Number("   ", "listed", a.videos);
+        e.Number("   ", "saved", a.videosSaved);
+        e.Number("   ", "already_had", a.videosAlreadyHad);
+        e.Number("   ", "failed", a.videosFailed);
+        e.Number("   ", "not_tried", a.videosNotTried);
         out += "\n  }";
     }
     out += "\n }";
-    key(" ", "pictures");
-    if (a.pictures.empty()) {
-        out += "[]";
-    } else {
-        out += "[\n";
-        std::string file, title, description, main, alternate, filmFile, play;
-        for (std::size_t i = 0; i < a.pictures.size(); ++i) {
-            const AlbumJsonPicture& p = a.pictures[i];
-            file = ToUtf8(p.file);
-            title = ToUtf8(p.title);
-            description = ToUtf8(p.description);
-            main = ToUtf8(p.main);
-            alternate = ToUtf8(p.alternate);
-            for (const std::string* t :
-                 TextList{&file, &title, &description, &main, &alternate, &p.shot, &p.uploaded, &p.sha256, &p.state,
-                          &p.reason})
-                if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
-            if (p.video) {
-                filmFile = ToUtf8(p.video->file);
-                play = ToUtf8(p.video->play);
-                for (const std::string* t : TextList{&filmFile, &play, &p.video->sha256, &p.video->state,
-                                                     &p.video->reason})
-                    if (!WellFormedUtf8(*t)) return AlbumJsonTextGeneric(a);
-            }
-            if (i > 0) out += ",\n";
-            out += "  {\n";
-            first = true;
-            text("   ", "file", file);
-            text("   ", "title", title);
-            text("   ", "description", description);
-            text("   ", "main", main);
-            text("   ", "alternate", alternate);
-            text("   ", "shot", p.shot);
-            text("   ", "uploaded", p.uploaded);
-            number("   ", "size", p.size);
-            text("   ", "sha256", p.sha256);
-            text("   ", "state", p.state);
-            text("   ", "reason", p.reason);
-            if (p.video) {
-                key("   ", "video");
-                out += "{\n";
-                first = true;
-                text("    ", "file", filmFile);
-                number("    ", "size", p.video->size);
-                text("    ", "sha256", p.video->sha256);
-                text("    ", "state", p.video->state);
-                text("    ", "reason", p.video->reason);
-                text("    ", "play", play);
-                out += "\n   }";
-            }
-            out += "\n  }";
-        }
-        out += "\n ]";
+    e.Key(" ", "pictures");
+}
+
+// One element of the pictures array, after the array's opening or the comma that separates it from
+// the one before.
+void AppendPicture(std::string& out, const AlbumJsonPicture& p, bool first) {
+    out += first ? "[\n" : ",\n";
+    const std::string file = ToUtf8(p.file), title = ToUtf8(p.title), description = ToUtf8(p.description),
+                      main = ToUtf8(p.main), alternate = ToUtf8(p.alternate);
+    std::string filmFile, play;
+    bool wellFormed = true;
+    for (const std::string* t : TextList{&file, &title, &description, &main, &alternate, &p.shot, &p.uploaded,
+                                         &p.sha256, &p.state, &p.reason})
+        wellFormed = wellFormed && WellFormedUtf8(*t);
+    if (p.video) {
+        filmFile = ToUtf8(p.video->file);
+        play = ToUtf8(p.video->play);
+        for (const std::string* t : TextList{&filmFile, &play, &p.video->sha256, &p.video->state, &p.video->reason})
+            wellFormed = wellFormed && WellFormedUtf8(*t);
     }
+    if (!wellFormed) {
+        // The library's text of the object alone, indented as an element of the array (a line break
+        // inside a JSON string is always escaped, so every one in the text is the layout's).
+        out += "  ";
+        for (const char c : LibraryText(PictureJson(p))) {
+            out += c;
+            if (c == '\n') out += "  ";
+        }
+        return;
+    }
+    Emitter e(out);
+    out += "  ";
+    e.Open();
+    e.String("   ", "file", file);
+    e.String("   ", "title", title);
+    e.String("   ", "description", description);
+    e.String("   ", "main", main);
+    e.String("   ", "alternate", alternate);
+    e.String("   ", "shot", p.shot);
+    e.String("   ", "uploaded", p.uploaded);
+    e.Number("   ", "size", p.size);
+    e.String("   ", "sha256", p.sha256);
+    e.String("   ", "state", p.state);
+    e.String("   ", "reason", p.reason);
+    if (p.video) {
+        e.Key("   ", "video");
+        e.Open();
+        e.String("    ", "file", filmFile);
+        e.Number("    ", "size", p.video->size);
+        e.String("    ", "sha256", p.video->sha256);
+        e.String("    ", "state", p.video->state);
+        e.String("    ", "reason", p.video->reason);
+        e.String("    ", "play", play);
+        out += "\n   }";
+    }
+    out += "\n  }";
+}
+
+// The end of the pictures array (or an empty one) and of the file.
+void AppendEnd(std::string& out, std::size_t pictures) {
+    out += pictures > 0 ? "\n ]" : "[]";
     out += "\n}\n";
+}
+
+// The writer's buffer goes to the file once it holds this much.
+constexpr std::size_t kFlushBytes = 64 * 1024;
+
+}  // namespace
+
+std::string AlbumJsonText(const AlbumJson& a) {
+    std::string out;
+    AppendHead(out, a);
+    for (std::size_t i = 0; i < a.pictures.size(); ++i) AppendPicture(out, a.pictures[i], i == 0);
+    AppendEnd(out, a.pictures.size());
     return out;
+}
+
+AlbumJsonWriter::AlbumJsonWriter(const Text& albumFolder)
+    : file_(PathFromText(albumFolder) / kAlbumJsonName),
+      name_((PathFromText(albumFolder) / kAlbumJsonName).string()) {}
+
+AlbumJsonWriter::AlbumJsonWriter(const HeldFolder& albumFolder)
+    : file_(albumFolder, kAlbumJsonName), name_(kAlbumJsonName) {}
+
+bool AlbumJsonWriter::Begin(const AlbumJson& album) {
+    errno = 0;
+    if (!file_.Open()) {
+        Fail();
+        return false;
+    }
+    buffer_.reserve(kFlushBytes + 4096);
+    AppendHead(buffer_, album);
+    return true;
+}
+
+void AlbumJsonWriter::Add(const AlbumJsonPicture& picture) {
+    if (!error_.empty() || !file_.IsOpen()) return;
+    AppendPicture(buffer_, picture, pictures_++ == 0);
+    if (buffer_.size() >= kFlushBytes) Flush();
+}
+
+bool AlbumJsonWriter::Commit(std::string* error) {
+    if (error_.empty() && !file_.IsOpen()) {
+        errno = 0;
+        Fail();  // never begun
+    }
+    if (error_.empty()) {
+        AppendEnd(buffer_, pictures_);
+        if (Flush()) {
+            errno = 0;
+            if (!file_.Commit(/*durable=*/true)) Fail();
+        }
+    }
+    if (error_.empty()) return true;
+    file_.Discard();
+    if (error) *error = error_;
+    return false;
+}
+
+bool AlbumJsonWriter::Flush() {
+    if (!error_.empty()) return false;
+    errno = 0;
+    if (!file_.Write(buffer_)) {
+        Fail();
+        return false;
+    }
+    buffer_.clear();
+    return true;
+}
+
+void AlbumJsonWriter::Fail() {
+    if (error_.empty()) error_ = errno ? std::strerror(errno) : "cannot write " + name_;
+    buffer_.clear();
+    buffer_.shrink_to_fit();
 }
 
 std::string ChinaTimeText(int64_t seconds) {
@@ -374,20 +471,24 @@ std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
     return a;
 }
 
+namespace {
+
+bool WriteWhole(AlbumJsonWriter& writer, const AlbumJson& album, std::string* error) {
+    if (writer.Begin(album))
+        for (const AlbumJsonPicture& p : album.pictures) writer.Add(p);
+    return writer.Commit(error);
+}
+
+}  // namespace
+
 bool WriteAlbumJson(const Text& albumFolder, const AlbumJson& album, std::string* error) {
-    const std::filesystem::path target = PathFromText(albumFolder) / kAlbumJsonName;
-    errno = 0;
-    // Durable: titles and descriptions live nowhere else on this machine.
-    if (WriteFileAtomic(target, AlbumJsonText(album), 0, /*durable=*/true)) return true;
-    if (error) *error = errno ? std::strerror(errno) : "cannot write " + target.string();
-    return false;
+    AlbumJsonWriter writer(albumFolder);
+    return WriteWhole(writer, album, error);
 }
 
 bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::string* error) {
-    errno = 0;
-    if (WriteFileAtomic(albumFolder, kAlbumJsonName, AlbumJsonText(album), 0, /*durable=*/true)) return true;
-    if (error) *error = errno ? std::strerror(errno) : std::string("cannot write ") + kAlbumJsonName;
-    return false;
+    AlbumJsonWriter writer(albumFolder);
+    return WriteWhole(writer, album, error);
 }
 
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder) {

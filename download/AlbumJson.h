@@ -57,6 +57,38 @@ struct AlbumJson {
 
 // The file's text (format 1, UTF-8; texts that are not valid UTF-16 get U+FFFD).
 std::string AlbumJsonText(const AlbumJson& album);
+
+// album.json written picture by picture: the head (every field of the album but its pictures), then
+// each picture in list order, into a temporary file beside album.json that takes the name only at
+// Commit (durably: titles and descriptions live nowhere else on this machine). The bytes are those
+// of AlbumJsonText for the whole album, while only a small buffer is held, so an album of any size
+// is written in bounded memory.
+class AlbumJsonWriter {
+public:
+    explicit AlbumJsonWriter(const Text& albumFolder);
+    // Through the album folder held open since it was checked (it must outlive the writer).
+    explicit AlbumJsonWriter(const HeldFolder& albumFolder);
+    AlbumJsonWriter(const AlbumJsonWriter&) = delete;
+    AlbumJsonWriter& operator=(const AlbumJsonWriter&) = delete;
+
+    // Creates the temporary file and writes the head (`album.pictures` is not written); false when
+    // the file cannot be created.
+    bool Begin(const AlbumJson& album);
+    void Add(const AlbumJsonPicture& picture);
+    // Writes the end and gives the file its name. False, with `error` (when given) set to the
+    // system's text, when any write failed; an older album.json is then left as it was.
+    bool Commit(std::string* error);
+
+private:
+    bool Flush();
+    void Fail();
+
+    AtomicFileWriter file_;
+    std::string name_;    // for the error text
+    std::string buffer_;  // text not yet written
+    std::size_t pictures_ = 0;
+    std::string error_;   // the first failure
+};
 // Parses a file's text. Missing or mistyped fields keep their defaults; text that is no JSON object,
 // or a format newer than 1, gives nullopt.
 std::optional<AlbumJson> ParseAlbumJson(std::string_view text);

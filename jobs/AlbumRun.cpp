@@ -85,21 +85,6 @@ void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
     }
 }
 
-// Size and digest of every picture saved by this run (empty entries for the others), as the
-// workers took them while writing: nothing is read back.
-std::vector<SavedPicture> DigestSaved(const DownloadState& st, const std::vector<std::string>& ids) {
-    std::vector<SavedPicture> out(st.outcomes.size());
-    for (std::size_t i = 0; i < st.outcomes.size(); ++i) {
-        const PictureOutcome& p = st.outcomes[i];
-        if (p.status != PictureStatus::Saved) continue;
-        out[i].identity = i < ids.size() ? ids[i] : std::string();
-        out[i].fileName = ToUtf8(p.fileName);
-        out[i].size = p.bytes;
-        out[i].sha256 = p.sha256;
-    }
-    return out;
-}
-
 }  // namespace
 
 AlbumRun::AlbumRun(DownloadSession& job, std::size_t position, int index)
@@ -367,10 +352,9 @@ void AlbumRun::Finish() {
             if (f.index < st_.task.fileNames.size()) f.fileName = st_.task.fileNames[f.index];
     }
     if (flags & SiteFlag::FixOrder) FixOrder(st_);
-    digests_ = DigestSaved(st_, ids_);
     const ListResult& list = job_.request.list;
     const SidecarFacts facts{ServiceOf(list.kind).word, FromUtf8(job_.archiveTarget.number), AlbumIdOf(rec_), &rec_};
-    WriteAlbumSidecar(facts, st_, album_, known_, digests_);
+    WriteAlbumSidecar(facts, st_, album_, known_);
 }
 
 // The one exit: every chosen album reaches the archive, with this run's counts when its pictures

@@ -58,7 +58,6 @@ private:
     bool transferred_ = false;  // the transfer ran (its time is reported)
     std::vector<std::string> ids_;        // each picture's identity in the archive
     std::vector<SavedPicture> known_;     // what the archive knew of the pictures already had
-    std::vector<SavedPicture> digests_;   // size and digest of the pictures saved by this run
     std::vector<MoodPost> posts_;         // the mood posts listed (the mood pseudo-album only)
     std::chrono::steady_clock::time_point started_;
 };

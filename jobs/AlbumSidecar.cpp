@@ -1,6 +1,7 @@
 #include "jobs/AlbumSidecar.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "core/OutcomeWords.h"
 #include "download/AlbumJson.h"
@@ -21,8 +22,10 @@ Text PrivacyText(uint32_t flags) {
     return {};
 }
 
-AlbumJsonPicture SidecarPicture(const PictureRef& ref, const PictureOutcome& p, const SavedPicture* saved) {
-    AlbumJsonPicture pic;
+// The entry of one listed picture (a video item's cover included); `saved` is what the archive knew
+// of a picture already had.
+void FillPicture(AlbumJsonPicture& pic, const PictureRef& ref, const PictureOutcome& p, const SavedPicture* saved) {
+    pic = AlbumJsonPicture{};
     pic.title = ref.title;
     pic.description = ref.description;
     pic.main = ref.main;
@@ -32,14 +35,36 @@ AlbumJsonPicture SidecarPicture(const PictureRef& ref, const PictureOutcome& p, 
     pic.state = PictureStatusWord(p.status);
     if (p.status == PictureStatus::Failed) {
         pic.reason = DescribeFailure(p.failure);
-        return pic;
+        return;
     }
     pic.file = p.fileName;
-    if (saved) {
+    if (p.status == PictureStatus::Saved) {
+        pic.size = p.bytes;
+        pic.sha256 = p.sha256;
+    } else if (saved) {
         pic.size = saved->size;
         pic.sha256 = saved->sha256;
     }
-    return pic;
+}
+
+// The film of a video item, from its own entry.
+AlbumJsonFilm Film(const PictureOutcome& p, const SavedPicture* saved) {
+    AlbumJsonFilm film;
+    film.state = PictureStatusWord(p.status);
+    film.play = p.filmPlay;
+    if (p.status == PictureStatus::Failed) {
+        film.reason = DescribeFailure(p.failure);
+        return film;
+    }
+    film.file = p.fileName;
+    if (p.status == PictureStatus::Saved) {
+        film.size = p.bytes;
+        film.sha256 = p.sha256;
+    } else if (saved) {
+        film.size = saved->size;
+        film.sha256 = saved->sha256;
+    }
+    return film;
 }
 
 }  // namespace
@@ -56,7 +81,7 @@ Text AlbumIdOf(const ST_PERLISTRECORD& rec) {
 }
 
 void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const AlbumOutcome& album,
-                       const std::vector<SavedPicture>& known, const std::vector<SavedPicture>& digests) {
+                       const std::vector<SavedPicture>& known) {
     AlbumJson j;
     j.kind = facts.kind;
     j.targetId = facts.targetId;
@@ -78,33 +103,37 @@ void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const
     j.videosAlreadyHad = album.films.alreadyHad;
     j.videosFailed = album.films.failed;
     j.videosNotTried = album.films.notTried;
-    for (std::size_t i = 0; i < st.outcomes.size() && i < st.task.pictures.size(); ++i) {
-        const PictureOutcome& p = st.outcomes[i];
-        const PictureRef& ref = st.task.pictures[i];
-        const std::vector<SavedPicture>& from = p.status == PictureStatus::AlreadyHad ? known : digests;
-        const SavedPicture* saved = i < from.size() ? &from[i] : nullptr;
-        if (!ref.film) {
-            j.pictures.push_back(SidecarPicture(ref, p, saved));
-            if (ref.isVideo) j.pictures.back().video = AlbumJsonFilm{};
-            continue;
+
+    // Written entry by entry as the pictures are gone through: an album of any size takes only the
+    // writer's buffer. Through the album folder held since it was checked, when it was made.
+    std::optional<AlbumJsonWriter> writer;
+    if (st.task.folder)
+        writer.emplace(*st.task.folder);
+    else
+        writer.emplace(st.task.albumFolder);
+    if (writer->Begin(j)) {
+        // An entry is written once the next one shows it has no film still to come.
+        AlbumJsonPicture entry;
+        bool pending = false;
+        for (std::size_t i = 0; i < st.outcomes.size() && i < st.task.pictures.size(); ++i) {
+            const PictureOutcome& p = st.outcomes[i];
+            const PictureRef& ref = st.task.pictures[i];
+            const SavedPicture* saved =
+                p.status == PictureStatus::AlreadyHad && i < known.size() ? &known[i] : nullptr;
+            if (!ref.film) {
+                if (pending) writer->Add(entry);
+                FillPicture(entry, ref, p, saved);
+                if (ref.isVideo) entry.video = AlbumJsonFilm{};
+                pending = true;
+                continue;
+            }
+            // The film goes with its video item, the entry of its cover just before it.
+            if (pending) entry.video = Film(p, saved);
         }
-        // The film goes with its video item, the entry of its cover just before it.
-        if (j.pictures.empty()) continue;
-        const AlbumJsonPicture entry = SidecarPicture(ref, p, saved);
-        AlbumJsonFilm film;
-        film.file = entry.file;
-        film.size = entry.size;
-        film.sha256 = entry.sha256;
-        film.state = entry.state;
-        film.reason = entry.reason;
-        film.play = p.filmPlay;
-        j.pictures.back().video = std::move(film);
+        if (pending) writer->Add(entry);
     }
     std::string error;
-    // Through the album folder held since it was checked, when it was made.
-    const bool written =
-        st.task.folder ? WriteAlbumJson(*st.task.folder, j, &error) : WriteAlbumJson(st.task.albumFolder, j, &error);
-    if (!written) Trace("album.json not written: %s\n", error.c_str());
+    if (!writer->Commit(&error)) Trace("album.json not written: %s\n", error.c_str());
 }
 
 }  // namespace qm

@@ -23,10 +23,11 @@ struct SidecarFacts {
     const ST_PERLISTRECORD* record = nullptr;
 };
 
-// Writes album.json into the album folder of `st`. `known` holds what the archive knew of the
-// pictures already had, `digests` the size and digest of the pictures saved now (both by task
-// entry). Written again by every run, so a resumed album's file describes the album as it stands.
+// Writes album.json into the album folder of `st`, from the task list and the outcomes. `known`
+// holds what the archive knew of the pictures already had (by task entry); a picture saved now
+// carries its size and digest in its outcome. Written again by every run, so a resumed album's
+// file describes the album as it stands.
 void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const AlbumOutcome& album,
-                       const std::vector<SavedPicture>& known, const std::vector<SavedPicture>& digests);
+                       const std::vector<SavedPicture>& known);
 
 }  // namespace qm

@@ -113,6 +113,16 @@ TEST_F(TodaysService, BigPicturesByteForByteWithShootTimesAndTheBrokenOneCostsNo
     Download();
     EXPECT_EQ(outcome.albums[0].alreadyHad, 5u);
     EXPECT_EQ(FileTime(first), touched);
+    // The re-run's album.json keeps each picture's file, size and digest, from the archive.
+    const AlbumJson again = Sidecar();
+    ASSERT_EQ(again.pictures.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(again.pictures[i].state, "already_had");
+        EXPECT_EQ(again.pictures[i].file, j.pictures[i].file);
+        EXPECT_EQ(again.pictures[i].size, j.pictures[i].size);
+        EXPECT_EQ(j.pictures[i].sha256.size(), 64u);
+        EXPECT_EQ(again.pictures[i].sha256, j.pictures[i].sha256);
+    }
 }
 
 TEST_F(TodaysService, FixOrderAndTheSwitchDecideTheTimes) {
