@@ -10,12 +10,12 @@
 // --no-gallery leaves the gallery step out (to profile the others); --perf-rerun records the client's
 // re-run (and the simulator meanwhile) with `perf record --call-graph dwarf` into FILE (use it with
 // one size).
-// The simulator runs in this process; the client runs in a child (this program again), so its peak
-// RSS is its own. The photo list's pauses between pages are counted, not slept (they are the
+// The simulator runs in this process; the client runs in a child (this program again), which reports
+// its own peak RSS (VmHWM: the wait's ru_maxrss would count the simulator's memory too, as the kernel
+// keeps the high-water mark of the process that was forked across the exec). The photo list's pauses between pages are counted, not slept (they are the
 // service's pacing, not work): the line says how long they would have taken.
 #include <malloc.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +62,18 @@ public:
 private:
     std::atomic<int64_t> slept_{0};
 };
+
+// This process's peak resident memory in KiB (VmHWM, since its exec); 0 unknown.
+long PeakRssKiB() {
+    std::FILE* in = std::fopen("/proc/self/status", "r");
+    if (!in) return 0;
+    long kib = 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, in))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+    std::fclose(in);
+    return kib;
+}
 
 double Since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -158,8 +170,9 @@ int Child(int count, int port, const fs::path& dir, bool withGallery, const std:
                        !again.albums.empty() && again.albums[0].alreadyHad == static_cast<std::size_t>(count) &&
                        reported == static_cast<std::size_t>(count) &&
                        gallery.thumbs.made + gallery.thumbs.kept + gallery.thumbs.failed == static_cast<std::size_t>(count);
-    std::printf("child %d %.3f %.3f %.3f %.3f %.3f %.1f %llu %d\n", count, listTime, downloadTime, rerunTime,
-                reportTime, galleryTime, pauses, static_cast<unsigned long long>(archiveBytes), right ? 1 : 0);
+    std::printf("child %d %.3f %.3f %.3f %.3f %.3f %.1f %llu %d %ld\n", count, listTime, downloadTime, rerunTime,
+                reportTime, galleryTime, pauses, static_cast<unsigned long long>(archiveBytes), right ? 1 : 0,
+                PeakRssKiB());
     return right ? 0 : 1;
 }
 
@@ -220,17 +233,17 @@ int main(int argc, char** argv) {
             std::_Exit(127);
         }
         int status = 0;
-        rusage ru{};
-        ::wait4(pid, &status, 0, &ru);
+        ::waitpid(pid, &status, 0);
         sim.Stop();
         Figures f;
         f.count = count;
-        f.rssMiB = ru.ru_maxrss / 1024.0;
         int right = 0;
+        long peakKiB = 0;
         std::FILE* in = std::fopen(out.c_str(), "r");
-        if (!in || std::fscanf(in, "child %*d %lf %lf %lf %lf %lf %lf %llu %d", &f.list, &f.download, &f.rerun,
-                               &f.report, &f.gallery, &f.pauses, &f.archive, &right) != 8)
+        if (!in || std::fscanf(in, "child %*d %lf %lf %lf %lf %lf %lf %llu %d %ld", &f.list, &f.download, &f.rerun,
+                               &f.report, &f.gallery, &f.pauses, &f.archive, &right, &peakKiB) != 9)
             right = 0;
+        f.rssMiB = peakKiB / 1024.0;
         if (in) std::fclose(in);
         f.right = right == 1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         allRight = allRight && f.right;

@@ -79,6 +79,14 @@ struct AlbumFacts {
 
 class Transfer;
 
+// The address a picture's bytes came from (or the last one tried): its own main or alternate address
+// as `p.usedAlternate` says, which its stored outcome leaves out; a film's address, asked for right
+// before its download, is the one its outcome carries.
+inline const Text& SourceAddress(const PictureRef& ref, const PictureOutcome& p) {
+    if (p.film || !p.address.empty()) return p.address;
+    return p.usedAlternate ? ref.alternate : ref.main;
+}
+
 struct DownloadState {
     DownloadState(JobObserver& obs, Clock& c) : observer(&obs), clock(&c) {}
 
@@ -94,7 +102,8 @@ struct DownloadState {
     // The history showed the rest of the album as downloaded: no more of it is queued.
     std::atomic<bool> albumComplete{false};
     // One per task entry, in task order; entry i is written only by the worker of picture i and
-    // read once the manager has joined every worker.
+    // read once the manager has joined every worker. A picture's outcome is kept without its
+    // address (SourceAddress gives it), a film's with the address it was asked for.
     std::vector<PictureOutcome> outcomes;
     // Entries not to fetch, set by the controller before the manager starts: kAlreadyHad (the
     // archive records the picture as saved and its file is there) or kNotTried (left out of a

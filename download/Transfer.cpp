@@ -51,7 +51,6 @@ public:
         for (std::size_t i = 0; i < total; ++i) {
             st_.outcomes[i].index = i;
             st_.outcomes[i].fileName = st_.task.fileNames[i];
-            st_.outcomes[i].address = st_.task.pictures[i].main;
             st_.outcomes[i].film = st_.task.pictures[i].film;
             st_.outcomes[i].failure = Failure{FailureKind::Stopped, 0, {}};  // until it is tried
         }
@@ -96,9 +95,17 @@ public:
     }
 
 private:
+    // The report names the address the picture came from, which its stored outcome leaves out.
     void Report(const PictureOutcome& out) {
         const uint32_t done = st_.Finished.fetch_add(1) + 1;
-        st_.observer->PictureFinished(out, done, st_.task.pictures.size());
+        const std::size_t total = st_.task.pictures.size();
+        if (out.address.empty() && !out.film && out.index < total) {
+            PictureOutcome shown = out;
+            shown.address = SourceAddress(st_.task.pictures[out.index], out);
+            st_.observer->PictureFinished(shown, done, total);
+            return;
+        }
+        st_.observer->PictureFinished(out, done, total);
     }
 
     // Pictures still queued when the run cannot go on end with `why`.
@@ -116,9 +123,13 @@ private:
     }
 
     // Each picture's outcome is written by the one worker that ended it; the run joins every
-    // worker before anyone reads them.
-    void Finish(std::size_t index, const PictureOutcome& out) {
+    // worker before anyone reads them. A picture's is stored without its address (its main or
+    // alternate one, as usedAlternate says): an album of 100,000 pictures would hold every address twice.
+    void Finish(std::size_t index, PictureOutcome& out) {
+        Text address;
+        if (!out.film) address.swap(out.address);
         st_.outcomes[index] = out;
+        out.address.swap(address);
         if (st_.pictureEnded) st_.pictureEnded(out);
         Report(out);
     }

@@ -55,9 +55,15 @@ AlbumReason ListingReason(const SiteContext& ctx, const ST_PERLISTRECORD& rec) {
     return ctx.reasonText.empty() ? AlbumReason::None : AlbumReason::Network;
 }
 
-// Counts the pictures' outcomes into the album's (the films of video items apart).
-void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
-    for (const PictureOutcome& p : pictures) {
+// Counts the pictures' outcomes into the album's (the films of video items apart); a failed one is
+// kept with the address it came from.
+void Tally(const DownloadState& st, AlbumOutcome& album) {
+    const auto failed = [&](const PictureOutcome& p) {
+        album.failures.push_back(p);
+        if (p.index < st.task.pictures.size())
+            album.failures.back().address = SourceAddress(st.task.pictures[p.index], p);
+    };
+    for (const PictureOutcome& p : st.outcomes) {
         if (p.film) {
             FilmCounts& f = album.films;
             if (p.status == PictureStatus::Saved) {
@@ -68,7 +74,7 @@ void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
                 ++f.notTried;
             } else {
                 ++f.failed;
-                album.failures.push_back(p);
+                failed(p);
             }
             continue;
         }
@@ -80,7 +86,7 @@ void Tally(const std::vector<PictureOutcome>& pictures, AlbumOutcome& album) {
             ++album.notTried;  // the stop came before (or while) it was tried
         } else {
             ++album.failed;
-            album.failures.push_back(p);
+            failed(p);
         }
     }
 }
@@ -155,6 +161,10 @@ bool AlbumRun::List() {
         st_.lookUpFilm = [&fetcher, this](const PictureRef& item) { return fetcher.LookUpFilm(ctx_, rec_, item); };
     }
     WriteTitleList(st_.task, rec_.Name);
+    // The list is complete: what its growth left spare goes back, and the title list is written.
+    st_.task.pictures.shrink_to_fit();
+    st_.task.fileNames.shrink_to_fit();
+    std::string().swap(st_.task.titleList);
 
     album_.listed = st_.task.Size() - st_.task.FilmCount();
     album_.films.listed = st_.task.FilmCount();
@@ -281,7 +291,8 @@ void AlbumRun::MarkArchived() {
         if (it != saved.end() &&
             (held ? Archive::StillInFolder(it->second, *held) : Archive::StillInFolder(it->second, folder))) {
             st_.skip[i] = DownloadState::kAlreadyHad;
-            known_[i] = it->second;
+            // Its identity is in ids_ already.
+            known_[i] = SavedPicture{{}, it->second.fileName, it->second.size, it->second.sha256};
         } else if (request.retryFailed && !failed.count(ids_[i])) {
             st_.skip[i] = DownloadState::kNotTried;
         }
@@ -312,7 +323,7 @@ void AlbumRun::Finish() {
         if (outcomes[k].status == PictureStatus::AlreadyHad && !known_[k].fileName.empty())
             outcomes[k].fileName = FromUtf8(known_[k].fileName);
     album_.rateLimitWaited = std::chrono::milliseconds(st_.rateLimitWaitedMs.load()) + ctx_.rateLimitWaited;
-    Tally(outcomes, album_);
+    Tally(st_, album_);
     // The job's back-off gave up on some of its pictures: the service is limiting us.
     for (const PictureOutcome& f : album_.failures)
         if (f.failure.kind == FailureKind::RateLimited) album_.reason = AlbumReason::RateLimited;
