@@ -165,6 +165,9 @@ bool AlbumRun::List() {
     st_.task.pictures.shrink_to_fit();
     st_.task.fileNames.shrink_to_fit();
     std::string().swap(st_.task.titleList);
+    // Naming is over: the registry of the names given goes too (the archive check after it
+    // reuses its memory).
+    st_.task.names = NameRegistry();
 
     album_.listed = st_.task.Size() - st_.task.FilmCount();
     album_.films.listed = st_.task.FilmCount();
