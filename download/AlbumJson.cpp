@@ -1,15 +1,19 @@
 #include "download/AlbumJson.h"
 
-#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "net/FileUtil.h"
-#include "net/JsonDepth.h"
 
 namespace qm {
 
@@ -20,30 +24,6 @@ using nlohmann::ordered_json;
 
 // The nesting a well-formed file has is 3 (object, pictures array, picture object).
 constexpr int kMaxDepth = 16;
-
-std::string Str(const json& o, const char* key) {
-    auto it = o.find(key);
-    return it != o.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-Text Txt(const json& o, const char* key) {
-    return FromUtf8(Str(o, key));
-}
-
-template <typename T>
-T Num(const json& o, const char* key, T fallback) {
-    auto it = o.find(key);
-    if (it == o.end() || !it->is_number()) return fallback;
-    if (it->is_number_float()) return fallback;
-    if (it->is_number_unsigned()) {
-        const auto v = it->get<uint64_t>();
-        return v <= static_cast<uint64_t>(std::numeric_limits<T>::max()) ? static_cast<T>(v) : fallback;
-    }
-    const auto v = it->get<int64_t>();
-    if (v < static_cast<int64_t>(std::numeric_limits<T>::min())) return fallback;
-    if (v > 0 && static_cast<uint64_t>(v) > static_cast<uint64_t>(std::numeric_limits<T>::max()))
-        return fallback;
-    return static_cast<T>(v);
-}
 
 // A picture's object through the JSON library.
 ordered_json PictureJson(const AlbumJsonPicture& p) {
@@ -321,6 +301,241 @@ void AppendEnd(std::string& out, std::size_t pictures) {
     out += "\n}\n";
 }
 
+// Builds the album and hands out its pictures as the parser meets them: nothing of the file is held
+// but the picture being read. Keys it does not know and values of the wrong type are passed over
+// (the fields keep their defaults); a document that is no object, a format newer than 1 or
+// nesting deeper than kMaxDepth ends the parse.
+class AlbumJsonReader {
+public:
+    using PictureFn = std::function<void(AlbumJsonPicture&)>;
+    AlbumJsonReader(AlbumJson& album, PictureFn picture) : a_(album), picture_(std::move(picture)) {}
+
+    bool null() { return true; }
+    bool boolean(bool v) {
+        if (Top() == Ctx::Album && key_ == "complete") a_.complete = v;
+        return true;
+    }
+    bool number_integer(json::number_integer_t v) {
+        if (v >= 0) return number_unsigned(static_cast<uint64_t>(v));
+        if (Top() == Ctx::Root && key_ == "format") return true;  // older than any: read as 1
+        if (Top() == Ctx::Album && key_ == "expected" && v >= std::numeric_limits<int32_t>::min())
+            a_.expected = static_cast<int32_t>(v);
+        return true;  // every other number is a count or a size: a negative one keeps the default
+    }
+    bool number_unsigned(json::number_unsigned_t v) {
+        switch (Top()) {
+            case Ctx::Root:
+                // A format newer than 1 was written by a newer program.
+                return key_ != "format" || v <= 1 || v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+            case Ctx::Album:
+                if (key_ == "expected") {
+                    if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) a_.expected = static_cast<int32_t>(v);
+                } else if (size_t* n = AlbumCount()) {
+                    *n = static_cast<size_t>(v);
+                }
+                return true;
+            case Ctx::Videos:
+                if (size_t* n = VideoCount()) *n = static_cast<size_t>(v);
+                return true;
+            case Ctx::Picture:
+                if (key_ == "size") pic_.size = v;
+                return true;
+            case Ctx::Video:
+                if (key_ == "size") pic_.video->size = v;
+                return true;
+            default:
+                return true;
+        }
+    }
+    bool number_float(json::number_float_t, const std::string&) { return true; }
+    bool string(std::string& v) {
+        switch (Top()) {
+            case Ctx::Target:
+                if (key_ == "kind") a_.kind = std::move(v);
+                else if (key_ == "id") a_.targetId = FromUtf8(v);
+                return true;
+            case Ctx::Album:
+                if (key_ == "id") a_.albumId = FromUtf8(v);
+                else if (key_ == "name") a_.name = FromUtf8(v);
+                else if (key_ == "privacy") a_.privacy = FromUtf8(v);
+                else if (key_ == "folder") a_.folder = FromUtf8(v);
+                else if (key_ == "updated") a_.updated = std::move(v);
+                return true;
+            case Ctx::Picture:
+                if (key_ == "file") pic_.file = FromUtf8(v);
+                else if (key_ == "title") pic_.title = FromUtf8(v);
+                else if (key_ == "description") pic_.description = FromUtf8(v);
+                else if (key_ == "main") pic_.main = FromUtf8(v);
+                else if (key_ == "alternate") pic_.alternate = FromUtf8(v);
+                else if (key_ == "shot") pic_.shot = std::move(v);
+                else if (key_ == "uploaded") pic_.uploaded = std::move(v);
+                else if (key_ == "sha256") pic_.sha256 = std::move(v);
+                else if (key_ == "state") pic_.state = std::move(v);
+                else if (key_ == "reason") pic_.reason = std::move(v);
+                return true;
+            case Ctx::Video:
+                if (key_ == "file") pic_.video->file = FromUtf8(v);
+                else if (key_ == "sha256") pic_.video->sha256 = std::move(v);
+                else if (key_ == "state") pic_.video->state = std::move(v);
+                else if (key_ == "reason") pic_.video->reason = std::move(v);
+                else if (key_ == "play") pic_.video->play = FromUtf8(v);
+                return true;
+            default:
+                return true;
+        }
+    }
+    bool binary(json::binary_t&) { return true; }
+    bool start_object(std::size_t) {
+        Ctx next = Ctx::Skip;
+        if (stack_.empty()) next = Ctx::Root;
+        else if (Top() == Ctx::Root && key_ == "target") next = Ctx::Target;
+        else if (Top() == Ctx::Root && key_ == "album") next = Ctx::Album;
+        else if (Top() == Ctx::Album && key_ == "videos") next = Ctx::Videos;
+        else if (Top() == Ctx::Pictures) next = Ctx::Picture;
+        else if (Top() == Ctx::Picture && key_ == "video") next = Ctx::Video;
+        if (next == Ctx::Picture) pic_ = AlbumJsonPicture{};
+        if (next == Ctx::Video) pic_.video = AlbumJsonFilm{};
+        return Push(next);
+    }
+    bool key(std::string& k) {
+        key_ = std::move(k);
+        return true;
+    }
+    bool end_object() {
+        if (Top() == Ctx::Picture) picture_(pic_);
+        stack_.pop_back();
+        key_.clear();
+        return true;
+    }
+    bool start_array(std::size_t) {
+        if (stack_.empty()) return false;  // the document is no object
+        return Push(Top() == Ctx::Root && key_ == "pictures" ? Ctx::Pictures : Ctx::Skip);
+    }
+    bool end_array() {
+        stack_.pop_back();
+        key_.clear();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+    // A document was read (no scalar alone at the top).
+    bool Read() const { return seenRoot_; }
+
+private:
+    enum class Ctx : uint8_t { Root, Target, Album, Videos, Pictures, Picture, Video, Skip };
+    Ctx Top() const { return stack_.empty() ? Ctx::Skip : stack_.back(); }
+    bool Push(Ctx c) {
+        if (stack_.size() >= static_cast<std::size_t>(kMaxDepth)) return false;
+        if (c == Ctx::Root) seenRoot_ = true;
+        stack_.push_back(c);
+        return true;
+    }
+    size_t* AlbumCount() {
+        if (key_ == "listed") return &a_.listed;
+        if (key_ == "saved") return &a_.saved;
+        if (key_ == "already_had") return &a_.alreadyHad;
+        if (key_ == "failed") return &a_.failed;
+        if (key_ == "not_tried") return &a_.notTried;
+        if (key_ == "not_listed") return &a_.notListed;
+        return nullptr;
+    }
+    size_t* VideoCount() {
+        if (key_ == "listed") return &a_.videos;
+        if (key_ == "saved") return &a_.videosSaved;
+        if (key_ == "already_had") return &a_.videosAlreadyHad;
+        if (key_ == "failed") return &a_.videosFailed;
+        if (key_ == "not_tried") return &a_.videosNotTried;
+        return nullptr;
+    }
+
+    AlbumJson& a_;
+    PictureFn picture_;
+    std::vector<Ctx> stack_;
+    std::string key_;
+    AlbumJsonPicture pic_;
+    bool seenRoot_ = false;
+};
+
+// The bytes of an open file in pieces, as an input iterator for the parser; it ends early (and says
+// so) past `maxBytes` or on a read error.
+class ChunkedFile {
+public:
+    ChunkedFile(int fd, uint64_t maxBytes) : fd_(fd), max_(maxBytes) {}
+    ~ChunkedFile() { ::close(fd_); }
+    ChunkedFile(const ChunkedFile&) = delete;
+    ChunkedFile& operator=(const ChunkedFile&) = delete;
+
+    bool AtEnd() {
+        if (pos_ < len_) return false;
+        if (failed_ || eof_) return true;
+        ssize_t n;
+        do n = ::read(fd_, buffer_, sizeof buffer_);
+        while (n < 0 && errno == EINTR);
+        if (n < 0 || total_ + static_cast<uint64_t>(n > 0 ? n : 0) > max_) failed_ = true;
+        if (n <= 0 || failed_) {
+            eof_ = true;
+            return true;
+        }
+        total_ += static_cast<uint64_t>(n);
+        pos_ = 0;
+        len_ = static_cast<std::size_t>(n);
+        return false;
+    }
+    char Current() const { return buffer_[pos_]; }
+    void Next() { ++pos_; }
+    bool Failed() const { return failed_; }
+
+    struct Iterator {
+        using iterator_category = std::input_iterator_tag;
+        using value_type = char;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const char*;
+        using reference = const char&;
+        ChunkedFile* file = nullptr;  // null: the end
+        bool End() const { return !file || file->AtEnd(); }
+        char operator*() const { return file->Current(); }
+        Iterator& operator++() {
+            file->Next();
+            return *this;
+        }
+        bool operator==(const Iterator& o) const { return End() == o.End(); }
+        bool operator!=(const Iterator& o) const { return !(*this == o); }
+    };
+    Iterator begin() { return Iterator{this}; }
+    Iterator end() { return Iterator{}; }
+
+private:
+    int fd_;
+    uint64_t max_;
+    uint64_t total_ = 0;
+    std::size_t pos_ = 0, len_ = 0;
+    bool failed_ = false, eof_ = false;
+    char buffer_[64 * 1024];
+};
+
+bool ReadAlbumJsonFile(const Text& albumFolder, uint64_t maxBytes, AlbumJson& album,
+                       const std::function<void(AlbumJsonPicture&)>& picture) {
+    const std::filesystem::path path = PathFromText(albumFolder) / kAlbumJsonName;
+    // O_NONBLOCK: a pipe planted under the name must not block the open; it is no regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return false;
+    }
+    auto file = std::make_unique<ChunkedFile>(fd, maxBytes);
+    AlbumJsonReader reader(album, picture);
+    const bool parsed = json::sax_parse(file->begin(), file->end(), &reader);
+    return parsed && reader.Read() && !file->Failed();
+}
+
+std::optional<AlbumJson> Collected(bool read, AlbumJson& album, std::vector<AlbumJsonPicture>& pictures) {
+    if (!read) return std::nullopt;
+    album.pictures = std::move(pictures);
+    return std::move(album);
+}
+
 // The writer's buffer goes to the file once it holds this much.
 constexpr std::size_t kFlushBytes = 64 * 1024;
 
@@ -404,71 +619,11 @@ std::string ChinaTimeText(int64_t seconds) {
 }
 
 std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {
-    if (!JsonNestsAtMost(text, kMaxDepth)) return std::nullopt;
-    const json doc = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (!doc.is_object()) return std::nullopt;
-    if (Num<int64_t>(doc, "format", 1) > 1) return std::nullopt;  // written by a newer program
-
-    AlbumJson a;
-    static const json kEmpty = json::object();
-    auto objectAt = [](const json& o, const char* key) -> const json& {
-        auto it = o.find(key);
-        return it != o.end() && it->is_object() ? *it : kEmpty;
-    };
-    const json& target = objectAt(doc, "target");
-    a.kind = Str(target, "kind");
-    a.targetId = Txt(target, "id");
-    const json& album = objectAt(doc, "album");
-    a.albumId = Txt(album, "id");
-    a.name = Txt(album, "name");
-    a.privacy = Txt(album, "privacy");
-    a.folder = Txt(album, "folder");
-    a.expected = Num<int32_t>(album, "expected", -1);
-    a.listed = Num<size_t>(album, "listed", 0);
-    a.saved = Num<size_t>(album, "saved", 0);
-    a.alreadyHad = Num<size_t>(album, "already_had", 0);
-    a.failed = Num<size_t>(album, "failed", 0);
-    a.notTried = Num<size_t>(album, "not_tried", 0);
-    a.notListed = Num<size_t>(album, "not_listed", 0);
-    if (auto it = album.find("complete"); it != album.end() && it->is_boolean()) a.complete = it->get<bool>();
-    a.updated = Str(album, "updated");
-    const json& videos = objectAt(album, "videos");
-    a.videos = Num<size_t>(videos, "listed", 0);
-    a.videosSaved = Num<size_t>(videos, "saved", 0);
-    a.videosAlreadyHad = Num<size_t>(videos, "already_had", 0);
-    a.videosFailed = Num<size_t>(videos, "failed", 0);
-    a.videosNotTried = Num<size_t>(videos, "not_tried", 0);
-
-    if (auto it = doc.find("pictures"); it != doc.end() && it->is_array()) {
-        a.pictures.reserve(it->size());
-        for (const json& p : *it) {
-            if (!p.is_object()) continue;
-            AlbumJsonPicture pic;
-            pic.file = Txt(p, "file");
-            pic.title = Txt(p, "title");
-            pic.description = Txt(p, "description");
-            pic.main = Txt(p, "main");
-            pic.alternate = Txt(p, "alternate");
-            pic.shot = Str(p, "shot");
-            pic.uploaded = Str(p, "uploaded");
-            pic.size = Num<uint64_t>(p, "size", 0);
-            pic.sha256 = Str(p, "sha256");
-            pic.state = Str(p, "state");
-            pic.reason = Str(p, "reason");
-            if (auto v = p.find("video"); v != p.end() && v->is_object()) {
-                AlbumJsonFilm film;
-                film.file = Txt(*v, "file");
-                film.size = Num<uint64_t>(*v, "size", 0);
-                film.sha256 = Str(*v, "sha256");
-                film.state = Str(*v, "state");
-                film.reason = Str(*v, "reason");
-                film.play = Txt(*v, "play");
-                pic.video = std::move(film);
-            }
-            a.pictures.push_back(std::move(pic));
-        }
-    }
-    return a;
+    AlbumJson album;
+    std::vector<AlbumJsonPicture> pictures;
+    AlbumJsonReader reader(album, [&](AlbumJsonPicture& p) { pictures.push_back(std::move(p)); });
+    const bool read = json::sax_parse(text.begin(), text.end(), &reader) && reader.Read();
+    return Collected(read, album, pictures);
 }
 
 namespace {
@@ -492,10 +647,15 @@ bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::
 }
 
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder) {
-    std::string text;
-    if (!ReadRegularFile(PathFromText(albumFolder) / kAlbumJsonName, text, kAlbumJsonMaxBytes, /*followLink=*/true))
-        return std::nullopt;
-    return ParseAlbumJson(text);
+    AlbumJson album;
+    std::vector<AlbumJsonPicture> pictures;
+    const bool read = ReadAlbumJsonFile(albumFolder, kAlbumJsonMaxBytes, album,
+                                        [&](AlbumJsonPicture& p) { pictures.push_back(std::move(p)); });
+    return Collected(read, album, pictures);
+}
+
+bool ReadAlbumJson(const Text& albumFolder, AlbumJson& album, const std::function<void(AlbumJsonPicture&)>& picture) {
+    return ReadAlbumJsonFile(albumFolder, kAlbumJsonStreamMaxBytes, album, picture);
 }
 
 }  // namespace qm

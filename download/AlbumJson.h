@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ namespace qm {
 inline constexpr char kAlbumJsonName[] = "album.json";
 // A larger file is not read at all (some ten times what 5,000 pictures with long texts need).
 inline constexpr std::uintmax_t kAlbumJsonMaxBytes = 32u << 20;
+// Read picture by picture (nothing held but the picture being read), a file may be this large: some
+// five times what 100,000 pictures with long texts need.
+inline constexpr std::uintmax_t kAlbumJsonStreamMaxBytes = 256u << 20;
 
 // The film of a video item (its cover is the picture that holds it).
 struct AlbumJsonFilm {
@@ -100,5 +104,10 @@ bool WriteAlbumJson(const Text& albumFolder, const AlbumJson& album, std::string
 bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::string* error);
 // Reads `albumFolder`/album.json; nullopt when it is missing, larger than kAlbumJsonMaxBytes or bad.
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder);
+// Reads `albumFolder`/album.json picture by picture: `picture` gets each one in list order as it is
+// read (to be copied or moved from), `album` the rest (its pictures stay empty). False when the file
+// is missing, larger than kAlbumJsonStreamMaxBytes or bad; what `picture` got before the fault was
+// found is then to be dropped.
+bool ReadAlbumJson(const Text& albumFolder, AlbumJson& album, const std::function<void(AlbumJsonPicture&)>& picture);
 
 }  // namespace qm

@@ -74,29 +74,36 @@ std::optional<GalleryAlbum> ScanAlbum(const fs::path& folder) {
     album.folder = folder.filename().string();
     album.name = album.folder;
     std::set<std::string> shown;
-    if (const auto meta = ReadAlbumJson(TextFromPath(folder))) {
-        album.known = true;
-        if (!meta->name.empty()) album.name = ToUtf8(meta->name);
-        album.complete = meta->complete;
-        album.listed = meta->listed;
-        album.expected = meta->expected;
-        for (const AlbumJsonPicture& p : meta->pictures) {
-            const std::string file = ToUtf8(p.file);
-            const bool saved = p.state == "saved" || p.state == "already_had";
-            if (!saved || file.empty() || !IsPlainFile(folder, file)) {
-                const std::string name = !p.title.empty() ? ToUtf8(p.title) : !file.empty() ? file : ToUtf8(p.main);
-                album.missing.push_back({name, saved ? std::string("文件已不在相册文件夹里")
-                                                     : !p.reason.empty() ? p.reason : std::string("未下载")});
-                continue;
-            }
-            if (!shown.insert(file).second) continue;
-            const std::string& when = !p.shot.empty() ? p.shot : p.uploaded;
-            album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description), {}, when.substr(0, 10)});
-            if (p.video && (p.video->state == "saved" || p.video->state == "already_had")) {
-                const std::string film = ToUtf8(p.video->file);
-                if (IsPlainFile(folder, film) && shown.insert(film).second) album.pictures.back().film = film;
-            }
+    // album.json picture by picture: an album of 100,000 pictures is never held as a document.
+    AlbumJson meta;
+    const bool read = ReadAlbumJson(TextFromPath(folder), meta, [&](const AlbumJsonPicture& p) {
+        const std::string file = ToUtf8(p.file);
+        const bool saved = p.state == "saved" || p.state == "already_had";
+        if (!saved || file.empty() || !IsPlainFile(folder, file)) {
+            const std::string name = !p.title.empty() ? ToUtf8(p.title) : !file.empty() ? file : ToUtf8(p.main);
+            album.missing.push_back({name, saved ? std::string("文件已不在相册文件夹里")
+                                                 : !p.reason.empty() ? p.reason : std::string("未下载")});
+            return;
         }
+        if (!shown.insert(file).second) return;
+        const std::string& when = !p.shot.empty() ? p.shot : p.uploaded;
+        album.pictures.push_back({file, ToUtf8(p.title), ToUtf8(p.description), {}, when.substr(0, 10)});
+        if (p.video && (p.video->state == "saved" || p.video->state == "already_had")) {
+            const std::string film = ToUtf8(p.video->file);
+            if (IsPlainFile(folder, film) && shown.insert(film).second) album.pictures.back().film = film;
+        }
+    });
+    if (read) {
+        album.known = true;
+        if (!meta.name.empty()) album.name = ToUtf8(meta.name);
+        album.complete = meta.complete;
+        album.listed = meta.listed;
+        album.expected = meta.expected;
+    } else {
+        // A file found bad part-way: what it gave is not shown.
+        album.pictures.clear();
+        album.missing.clear();
+        shown.clear();
     }
     std::vector<std::string> others;
     std::error_code ec;

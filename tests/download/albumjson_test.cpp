@@ -3,6 +3,7 @@
 // write that fails half-way leaves the old file as it was.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "FileText.h"
@@ -155,6 +156,30 @@ TEST(AlbumJsonWriter, WritesTheLibrarysBytesForEveryKindOfText) {
     EXPECT_EQ(back->pictures[0].title, Text(u"半\uFFFDx\uFFFD"));
     ASSERT_TRUE(back->pictures[400].video);
     EXPECT_EQ(back->pictures[400].video->reason, "只有在线播放地址");
+}
+
+// Read picture by picture, the file gives what the whole read gives; a file cut short is refused
+// by both, after the streamed read handed out the pictures before the cut.
+TEST(AlbumJsonReader, PictureByPictureGivesWhatTheWholeReadGives) {
+    test::TempFolder dir;
+    const Text folder = TextFromPath(dir.path());
+    ASSERT_TRUE(WriteAlbumJson(folder, VariedAlbum(), nullptr));
+    const auto whole = ReadAlbumJson(folder);
+    ASSERT_TRUE(whole);
+    AlbumJson streamed;
+    std::vector<AlbumJsonPicture> pictures;
+    ASSERT_TRUE(ReadAlbumJson(folder, streamed, [&](AlbumJsonPicture& p) { pictures.push_back(p); }));
+    EXPECT_TRUE(streamed.pictures.empty());
+    streamed.pictures = pictures;
+    EXPECT_TRUE(SameText(AlbumJsonText(streamed), AlbumJsonText(*whole)));
+
+    const std::string text = test::FileText(dir.path() / kAlbumJsonName);
+    std::ofstream(dir.path() / kAlbumJsonName, std::ios::binary | std::ios::trunc) << text.substr(0, text.size() / 2);
+    std::size_t handed = 0;
+    AlbumJson cut;
+    EXPECT_FALSE(ReadAlbumJson(folder, cut, [&](AlbumJsonPicture&) { ++handed; }));
+    EXPECT_GT(handed, 0u);
+    EXPECT_FALSE(ReadAlbumJson(folder));
 }
 
 TEST(AlbumJsonWriter, AFullDiskHalfWayLeavesTheOldFile) {
