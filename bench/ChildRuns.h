@@ -77,12 +77,13 @@ inline pid_t Spawn(const std::vector<std::string>& args, bool quiet,
     return pid;
 }
 
-// The process's peak resident set (VmHWM) in KiB; 0 once it is gone, and 0 while it is still this
-// program's forked copy (before its exec).
-inline long PeakRssKiB(pid_t pid) {
+// The process's peak resident set (VmHWM) in KiB; 0 once it is gone. `forked` tells whether it is
+// still this program's forked copy (before its exec, or a child that never execs).
+inline long PeakRssKiB(pid_t pid, bool& forked) {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
-    if (error || exe == std::filesystem::read_symlink("/proc/self/exe", error)) return 0;
+    if (error) return 0;
+    forked = exe == std::filesystem::read_symlink("/proc/self/exe", error);
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
@@ -91,17 +92,21 @@ inline long PeakRssKiB(pid_t pid) {
 }
 
 // Waits for a child and returns its wall time (from `start`), CPU time and peak RSS. The peak RSS
-// is sampled every 10 ms from /proc (the peak only grows, so the last sample holds it but for the
-// last moments): wait4's ru_maxrss would also count the memory of this process, which the forked
-// child held until its exec.
+// of a child that runs another program is sampled every 10 ms from /proc after its exec (the peak
+// only grows, so the last sample holds it but for the last moments): wait4's ru_maxrss would also
+// count the memory of this process, which the forked child held until its exec. A child that runs
+// on in this program's copy keeps wait4's figure, which counts that copy.
 inline ChildResult Reap(pid_t pid, std::chrono::steady_clock::time_point start) {
     int status = 0;
     rusage ru{};
     long peakKiB = 0;
     while (::wait4(pid, &status, WNOHANG, &ru) == 0) {
-        peakKiB = std::max(peakKiB, PeakRssKiB(pid));
+        bool forked = true;
+        const long kib = PeakRssKiB(pid, forked);
+        if (!forked) peakKiB = std::max(peakKiB, kib);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (peakKiB == 0) peakKiB = ru.ru_maxrss;
     ChildResult r;
     r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.userCpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6;
