@@ -402,7 +402,10 @@ public:
         return true;
     }
     bool end_object() {
-        if (Top() == Ctx::Picture) picture_(pic_);
+        if (Top() == Ctx::Picture) {
+            if (++pictures_ > kAlbumJsonMaxPictures) return false;
+            picture_(pic_);
+        }
         stack_.pop_back();
         key_.clear();
         return true;
@@ -453,6 +456,7 @@ private:
     std::vector<Ctx> stack_;
     std::string key_;
     AlbumJsonPicture pic_;
+    std::size_t pictures_ = 0;
     bool seenRoot_ = false;
 };
 

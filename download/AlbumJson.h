@@ -20,6 +20,9 @@ inline constexpr std::uintmax_t kAlbumJsonMaxBytes = 32u << 20;
 // Read picture by picture (nothing held but the picture being read), a file may be this large: some
 // five times what 100,000 pictures with long texts need.
 inline constexpr std::uintmax_t kAlbumJsonStreamMaxBytes = 256u << 20;
+// ... and hold at most this many pictures: a file of empty entries within that size would otherwise
+// hand its reader some 80 million of them to keep.
+inline constexpr std::size_t kAlbumJsonMaxPictures = 1'000'000;
 
 // The film of a video item (its cover is the picture that holds it).
 struct AlbumJsonFilm {
@@ -106,7 +109,8 @@ bool WriteAlbumJson(const HeldFolder& albumFolder, const AlbumJson& album, std::
 std::optional<AlbumJson> ReadAlbumJson(const Text& albumFolder);
 // Reads `albumFolder`/album.json picture by picture: `picture` gets each one in list order as it is
 // read (to be copied or moved from), `album` the rest (its pictures stay empty). False when the file
-// is missing, larger than kAlbumJsonStreamMaxBytes or bad; what `picture` got before the fault was
+// is missing, larger than kAlbumJsonStreamMaxBytes, with more than kAlbumJsonMaxPictures pictures or
+// bad; what `picture` got before the fault was
 // found is then to be dropped.
 bool ReadAlbumJson(const Text& albumFolder, AlbumJson& album, const std::function<void(AlbumJsonPicture&)>& picture);
 

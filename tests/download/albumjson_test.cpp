@@ -180,6 +180,16 @@ TEST(AlbumJsonReader, PictureByPictureGivesWhatTheWholeReadGives) {
     EXPECT_FALSE(ReadAlbumJson(folder, cut, [&](AlbumJsonPicture&) { ++handed; }));
     EXPECT_GT(handed, 0u);
     EXPECT_FALSE(ReadAlbumJson(folder));
+
+    // Small enough to be read, but with more entries than any album holds: refused once the count
+    // passes the cap, not kept entry by entry.
+    std::string many = "{\"format\":1,\"pictures\":[{}";
+    for (std::size_t i = 0; i < kAlbumJsonMaxPictures; ++i) many += ",{}";
+    std::ofstream(dir.path() / kAlbumJsonName, std::ios::binary | std::ios::trunc) << many << "]}";
+    handed = 0;
+    AlbumJson crowded;
+    EXPECT_FALSE(ReadAlbumJson(folder, crowded, [&](AlbumJsonPicture&) { ++handed; }));
+    EXPECT_EQ(handed, kAlbumJsonMaxPictures);
 }
 
 TEST(AlbumJsonWriter, AFullDiskHalfWayLeavesTheOldFile) {
