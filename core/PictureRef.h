@@ -4,6 +4,7 @@
 #include <string>
 #include <cstdint>
 
+#include "core/SharedText.h"
 #include "net/StringCtrl.h"
 
 namespace qm {
@@ -13,7 +14,7 @@ struct PictureRef {
     Text alternate;    // tried when the main address does not give the picture; may be empty
     Text title;
     Text description;  // where the answer has one
-    Text headers;      // extra request header lines (CR LF separated), e.g. a Referer
+    SharedText headers;  // extra request header lines (CR LF separated), e.g. the album's Referer
     Text photoId;      // the service's id of the picture, where the answer has one
     std::string postId{};  // the mood post the picture belongs to (the post's tid); empty elsewhere
     // A video item: the addresses above are its cover; the film is asked for before its download.

@@ -92,7 +92,7 @@ bool WriteAria2List(const ST_DOWNTASK& task, const Text& listPath) {
         e.main = task.pictures[i].main;
         e.alternate = task.pictures[i].alternate;
         e.fileName = task.fileNames[i];
-        e.headers = task.pictures[i].headers;
+        e.headers = task.pictures[i].headers.Get();
         entries.push_back(e);
     }
     return WriteAria2Entries(entries, task.albumFolder, listPath);

@@ -144,7 +144,7 @@ bool OfferLogin(SiteContext& st, bool& asked) {
 
 // Reads one picture (the text after a "batchId" marker) and hands it to the sink; false when the
 // sink wants no more. Only the picture's own object is read, never what follows the list.
-bool AddPicture(SiteContext& st, PictureSink& sink, TextView piece, const Text& headers) {
+bool AddPicture(SiteContext& st, PictureSink& sink, TextView piece, const SharedText& headers) {
     const PictureFields fields(PictureObject(piece));
     const bool nameFirst = st.ext.OriginalNameMode == 1;
     const PictureFields::Key firstKey = nameFirst ? PictureFields::Name : PictureFields::Desc;
@@ -201,7 +201,7 @@ std::vector<TextView> PicturePieces(TextView body) {
 
 // Hands every picture piece (1..n) over; false when the job asked to end the album.
 bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<TextView>& pieces,
-                 const Text& headers) {
+                 const SharedText& headers) {
     for (std::size_t i = 1; i < pieces.size(); ++i) {
         if (!AddPicture(st, sink, pieces[i], headers) || st.Stopped()) return false;
     }
@@ -337,9 +337,10 @@ void FetchQZonePhotosUtf8(SiteContext& st, const ST_PERLISTRECORD& rec, PictureS
         return;
     }
 
-    const Text referer = u"Referer: " + UserSiteAddress() + u"/" + st.target;
+    // Every picture of the album carries the same Referer: one copy, shared.
+    const SharedText referer(u"Referer: " + UserSiteAddress() + u"/" + st.target);
     ST_URLREQUEST req(Text(), Text(), 20000);
-    req.headers = u"Accept-Encoding: gzip, deflate\r\n" + referer;
+    req.headers = u"Accept-Encoding: gzip, deflate\r\n" + referer.Get();
     req.attempts = 3;
     req.pauseSeconds = 5;
 
