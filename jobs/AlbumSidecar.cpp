@@ -22,6 +22,25 @@ Text PrivacyText(uint32_t flags) {
     return {};
 }
 
+// How an entry (a picture's or a film's) ended: its state word, and its reason when it failed, else
+// its file with the size and digest taken as it was saved now or known to the archive.
+template <class Entry>
+void FillOutcome(Entry& entry, const PictureOutcome& p, const SavedPicture* saved) {
+    entry.state = PictureStatusWord(p.status);
+    if (p.status == PictureStatus::Failed) {
+        entry.reason = DescribeFailure(p.failure);
+        return;
+    }
+    entry.file = p.fileName;
+    if (p.status == PictureStatus::Saved) {
+        entry.size = p.bytes;
+        entry.sha256 = p.sha256;
+    } else if (saved) {
+        entry.size = saved->size;
+        entry.sha256 = saved->sha256;
+    }
+}
+
 // The entry of one listed picture (a video item's cover included); `saved` is what the archive knew
 // of a picture already had.
 void FillPicture(AlbumJsonPicture& pic, const PictureRef& ref, const PictureOutcome& p, const SavedPicture* saved) {
@@ -32,38 +51,14 @@ void FillPicture(AlbumJsonPicture& pic, const PictureRef& ref, const PictureOutc
     pic.alternate = ref.alternate;
     pic.shot = ChinaTimeText(ref.shootTime);
     pic.uploaded = ChinaTimeText(ref.uploadTime);
-    pic.state = PictureStatusWord(p.status);
-    if (p.status == PictureStatus::Failed) {
-        pic.reason = DescribeFailure(p.failure);
-        return;
-    }
-    pic.file = p.fileName;
-    if (p.status == PictureStatus::Saved) {
-        pic.size = p.bytes;
-        pic.sha256 = p.sha256;
-    } else if (saved) {
-        pic.size = saved->size;
-        pic.sha256 = saved->sha256;
-    }
+    FillOutcome(pic, p, saved);
 }
 
 // The film of a video item, from its own entry.
 AlbumJsonFilm Film(const PictureOutcome& p, const SavedPicture* saved) {
     AlbumJsonFilm film;
-    film.state = PictureStatusWord(p.status);
     film.play = p.filmPlay;
-    if (p.status == PictureStatus::Failed) {
-        film.reason = DescribeFailure(p.failure);
-        return film;
-    }
-    film.file = p.fileName;
-    if (p.status == PictureStatus::Saved) {
-        film.size = p.bytes;
-        film.sha256 = p.sha256;
-    } else if (saved) {
-        film.size = saved->size;
-        film.sha256 = saved->sha256;
-    }
+    FillOutcome(film, p, saved);
     return film;
 }
 
