@@ -264,8 +264,16 @@ Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const Passwo
     if (start < end) {
         const std::string quoted = JsonQuote(kMarker);
         const size_t at = a.body.find(quoted);
-        if (at != std::string::npos)
-            a.body.replace(at, quoted.size(), PhotoListText(*f.owner, pics, start, end));
+        if (at != std::string::npos) {
+            const std::string key = f.owner->uin + '\x1f' + f.album->id + '\x1f' + std::to_string(start) + '\x1f' +
+                                    std::to_string(end);
+            auto text = m.listTexts->Find(key);
+            if (!text) {
+                text = std::make_shared<const std::string>(PhotoListText(*f.owner, pics, start, end));
+                m.listTexts->Keep(key, text);
+            }
+            a.body.replace(at, quoted.size(), *text);
+        }
     }
     return a;
 }

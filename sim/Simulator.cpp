@@ -2,16 +2,17 @@
 
 #include <httplib.h>
 #include <sys/socket.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <deque>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "sim/Access.h"
@@ -21,6 +22,7 @@
 #include "sim/Scenario.h"
 #include "sim/ServerConnections.h"
 #include "sim/ServiceAnswers.h"
+#include "sim/TextCache.h"
 
 namespace qm::sim {
 namespace {
@@ -102,10 +104,8 @@ struct Simulator::Impl : PasswordBook {
     mutable std::mutex cacheMu;
     mutable std::map<std::string, std::shared_ptr<const std::string>> cache;
 
-    // Compressed forms of the last large answers. A client listing an album again gets the same
-    // pages, and compressing them cost the simulator more than building them.
-    mutable std::mutex gzipMu;
-    mutable std::deque<std::pair<std::string, std::string>> gzipped;  // answer body, its gzip form
+    // Compressed forms of large answers, by a fingerprint of the answer (see Gzip).
+    mutable TextCache gzipped{size_t{64} << 20};
 
     mutable std::mutex pwMu;
     std::set<std::string> unlocked;
@@ -141,19 +141,20 @@ struct Simulator::Impl : PasswordBook {
         return bytes;
     }
 
+    // A client listing an album again gets the same pages, and compressing them cost the simulator
+    // more than building them. A large answer's compressed form is kept under its length and two
+    // independent checksums of its bytes (96 bits besides the length), so that the pages
+    // themselves need not be kept.
     std::string Gzip(const std::string& body) const {
-        constexpr size_t kLarge = 64 * 1024, kKept = 16;
+        constexpr size_t kLarge = 64 * 1024;
         if (body.size() < kLarge) return GzipBytes(body);
-        {
-            std::lock_guard<std::mutex> lock(gzipMu);
-            for (const auto& [plain, packed] : gzipped)
-                if (plain == body) return packed;
-        }
-        std::string packed = GzipBytes(body);
-        std::lock_guard<std::mutex> lock(gzipMu);
-        gzipped.emplace_back(body, packed);
-        if (gzipped.size() > kKept) gzipped.pop_front();
-        return packed;
+        const uint64_t h = std::hash<std::string_view>()(body);
+        const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+        const std::string key = std::to_string(body.size()) + ':' + std::to_string(h) + ':' + std::to_string(crc);
+        if (auto packed = gzipped.Find(key)) return *packed;
+        auto packed = std::make_shared<const std::string>(GzipBytes(body));
+        gzipped.Keep(key, packed);
+        return *packed;
     }
 
     // The token bucket of fault rule `i`: true when a token was there (and is taken). Called with

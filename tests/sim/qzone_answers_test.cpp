@@ -141,6 +141,10 @@ TEST_F(QZoneSim, PhotoListPagesByPageStartAndPageNum) {
     EXPECT_EQ(Count(last.body, "\"batchId\""), 1u);
     EXPECT_NE(last.body.find(ToGbk("\"name\" : \"图1001\"")), std::string::npos);
     EXPECT_EQ(Count(PhotoList("Abig", 1500, cookies, gtk).body, "\"batchId\""), 0u);
+    // A page asked again is built once and kept: the same bytes, and each range its own.
+    const std::string second = PhotoList("Abig", 500, cookies, gtk).body;
+    EXPECT_EQ(PhotoList("Abig", 500, cookies, gtk).body, second);
+    EXPECT_NE(PhotoList("Abig", 0, cookies, gtk).body, second);
 
     for (bool proxy : {false, true}) {
         EXPECT_EQ(Count(Utf8PhotoList(proxy, "Abig", 800, cookies, Gtk(Pskey("10001"))).body, "\"batchId\""),
