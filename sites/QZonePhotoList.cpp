@@ -3,10 +3,13 @@
 #include "sites/QZonePhotoList.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -142,11 +145,11 @@ bool OfferLogin(SiteContext& st, bool& asked) {
     return true;
 }
 
-// Reads one picture (the text after a "batchId" marker) and hands it to the sink; false when the
-// sink wants no more. Only the picture's own object is read, never what follows the list.
-bool AddPicture(SiteContext& st, PictureSink& sink, TextView piece, const SharedText& headers) {
+// Reads one picture (the text after a "batchId" marker). Only the picture's own object is read,
+// never what follows the list. Reads nothing but its arguments, so pictures can be read on
+// another thread than the one that names them.
+PictureRef ReadPicture(TextView piece, const SharedText& headers, bool nameFirst) {
     const PictureFields fields(PictureObject(piece));
-    const bool nameFirst = st.ext.OriginalNameMode == 1;
     const PictureFields::Key firstKey = nameFirst ? PictureFields::Name : PictureFields::Desc;
     const PictureFields::Key secondKey = nameFirst ? PictureFields::Desc : PictureFields::Name;
     Text name = Trim(fields.String(firstKey));
@@ -167,7 +170,7 @@ bool AddPicture(SiteContext& st, PictureSink& sink, TextView piece, const Shared
     const PictureTimes times = ReadPictureTimes(fields);
     picture.shootTime = times.shot;
     picture.uploadTime = times.uploaded;
-    return sink.Picture(picture);
+    return picture;
 }
 
 // The first "batchId" marker at or after `from`, found by its rare capital I rather than by its
@@ -199,11 +202,82 @@ std::vector<TextView> PicturePieces(TextView body) {
     return pieces;
 }
 
-// Hands every picture piece (1..n) over; false when the job asked to end the album.
+// Reads the pictures of a page on two threads: a thread of its own and the thread that names
+// them, which reads whenever the next picture in page order is not ready yet. Reading a picture
+// costs about as much as naming it, and the two are most of the work of listing a large album
+// again. Each picture is read once, by whichever thread claims it first. Stops reading when
+// destroyed.
+class PageReader {
+public:
+    PageReader(const std::vector<TextView>& pieces, const SharedText& headers, bool nameFirst)
+        : pieces_(pieces), headers_(headers), nameFirst_(nameFirst), count_(pieces.size() - 1),
+          pictures_(count_), errors_(count_), states_(std::make_unique<std::atomic<uint8_t>[]>(count_)),
+          thread_([this] {
+              while (ReadNext()) {
+              }
+          }) {}
+    ~PageReader() {
+        next_.store(count_, std::memory_order_relaxed);  // nothing more is claimed
+        thread_.join();
+    }
+    PageReader(const PageReader&) = delete;
+    PageReader& operator=(const PageReader&) = delete;
+
+    // Picture `i` (counted from 0, asked in order); rethrows what reading it threw.
+    const PictureRef& Get(std::size_t i) {
+        uint8_t state;
+        while ((state = states_[i].load(std::memory_order_acquire)) == kUnread) {
+            if (!ReadNext()) states_[i].wait(kUnread, std::memory_order_acquire);
+        }
+        if (state == kFailed) std::rethrow_exception(errors_[i]);
+        return pictures_[i];
+    }
+
+private:
+    static constexpr uint8_t kUnread = 0, kRead = 1, kFailed = 2;
+
+    // Claims and reads the first picture nobody claimed; false when none is left.
+    bool ReadNext() {
+        const std::size_t j = next_.fetch_add(1, std::memory_order_relaxed);
+        if (j >= count_) return false;
+        uint8_t state = kRead;
+        try {
+            pictures_[j] = ReadPicture(pieces_[j + 1], headers_, nameFirst_);
+        } catch (...) {
+            errors_[j] = std::current_exception();
+            state = kFailed;
+        }
+        states_[j].store(state, std::memory_order_release);
+        states_[j].notify_one();
+        return true;
+    }
+
+    const std::vector<TextView>& pieces_;
+    const SharedText& headers_;
+    const bool nameFirst_;
+    const std::size_t count_;
+    std::vector<PictureRef> pictures_;
+    std::vector<std::exception_ptr> errors_;
+    std::unique_ptr<std::atomic<uint8_t>[]> states_;  // per picture: kUnread, kRead or kFailed
+    std::atomic<std::size_t> next_{0};                // the first picture nobody claimed
+    std::thread thread_;                              // last: starts once everything above is made
+};
+
+// Hands every picture piece (1..n) over in order; false when the job asked to end the album.
+// A page of many pictures is read by a PageReader, on both cores, while this thread names them.
 bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<TextView>& pieces,
                  const SharedText& headers) {
-    for (std::size_t i = 1; i < pieces.size(); ++i) {
-        if (!AddPicture(st, sink, pieces[i], headers) || st.Stopped()) return false;
+    constexpr std::size_t kReadAside = 64;  // fewer pictures are not worth a thread
+    const bool nameFirst = st.ext.OriginalNameMode == 1;
+    if (pieces.size() <= kReadAside) {
+        for (std::size_t i = 1; i < pieces.size(); ++i) {
+            if (!sink.Picture(ReadPicture(pieces[i], headers, nameFirst)) || st.Stopped()) return false;
+        }
+        return true;
+    }
+    PageReader reader(pieces, headers, nameFirst);
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        if (!sink.Picture(reader.Get(i)) || st.Stopped()) return false;
     }
     return true;
 }

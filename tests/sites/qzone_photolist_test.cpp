@@ -307,5 +307,38 @@ TEST_F(PhotoList, Utf8PagePausesGrowToTenSecondsAndStayThere) {
     }
 }
 
+// A page of many pictures is read on a second thread while the first one names them: every picture
+// is queued once and in page order, and a stop in the middle of the page ends the album at the
+// picture in hand, with the reader stopped.
+TEST_F(PhotoList, Utf8LongPageQueuedInOrderAndStoppedMidway) {
+    std::vector<Pic> pics;
+    for (int i = 0; i < 400; ++i) {
+        const std::string n = std::to_string(i);
+        pics.push_back({"p" + n, "", "", "", "http://a.qpic.cn/psb?/a/pic" + n});
+    }
+    CannedSite site([&](const CannedRequest& r) { return r.Param("pageStart") == "0" ? Page(pics) : kEmpty; });
+    FetchQZonePhotosUtf8(f.ctx, Album(0, -1), f.sink);
+    ASSERT_EQ(f.Queued(), 400u);
+    for (std::size_t i = 0; i < 400; ++i) {
+        const PictureRef& p = f.down.task.pictures[i];
+        EXPECT_EQ(p.title, FromUtf8("p" + std::to_string(i)));
+        EXPECT_TRUE(p.main.ends_with(FromUtf8("/pic" + std::to_string(i)))) << ToUtf8(p.main);
+    }
+
+    test::FetcherState g;
+    g.ctx.target = u"12345";
+    int named = 0;
+    g.sink.onPicture = [&] {
+        if (++named == 100) g.stop.request_stop();
+    };
+    ST_PERLISTRECORD rec;
+    rec.ListParam = u"idcNum=0&hostUin=12345&albumid=V0abc";
+    rec.PictureCount = -1;
+    const std::size_t asked = site.Requests().size();
+    FetchQZonePhotosUtf8(g.ctx, g.Use(rec), g.sink);
+    EXPECT_EQ(g.Queued(), 100u);
+    EXPECT_EQ(site.Requests().size(), asked + 1);
+}
+
 }  // namespace
 }  // namespace qm
