@@ -128,6 +128,11 @@ public:
     }
     int Step() { return sqlite3_step(s_); }
     int64_t Int(int col) const { return sqlite3_column_int64(s_, col); }
+    // The column's text as it stands in the statement: valid until the next step or reset.
+    std::string_view View(int col) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
+        return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(s_, col))) : std::string_view();
+    }
     std::string Str(int col) const {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
         return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s_, col))) : std::string();
@@ -452,22 +457,26 @@ int64_t Archive::AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album
 
 std::unordered_map<std::string, SavedPicture> Archive::SavedPictures(int64_t album) {
     std::unordered_map<std::string, SavedPicture> out;
+    const bool read = ForEachSaved(album, [&out](const SavedView& v) {
+        out.insert_or_assign(std::string(v.identity),
+                             SavedPicture{std::string(v.identity), std::string(v.fileName), v.size, std::string(v.sha256)});
+    });
+    if (!read) out.clear();
+    return out;
+}
+
+bool Archive::ForEachSaved(int64_t album, const std::function<void(const SavedView&)>& each) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!Usable()) return out;
+    if (!Usable()) return true;
     Stmt& s = stmt_->savedList;
     s.Bind(album);
     int rc;
-    while ((rc = s.Step()) == SQLITE_ROW) {
-        std::string identity = s.Str(0);
-        SavedPicture p{identity, s.Str(1), static_cast<uint64_t>(s.Int(2)), s.Str(3)};
-        out.insert_or_assign(std::move(identity), std::move(p));
-    }
-    if (rc != SQLITE_DONE) {
-        FailLocked("look-up");
-        out.clear();
-    }
+    while ((rc = s.Step()) == SQLITE_ROW)
+        each(SavedView{s.View(0), s.View(1), static_cast<uint64_t>(s.Int(2)), s.View(3)});
     sqlite3_reset(s.get());
-    return out;
+    if (rc == SQLITE_DONE) return true;
+    FailLocked("look-up");
+    return false;
 }
 
 bool Archive::StillInFolder(const SavedPicture& picture, const std::filesystem::path& folder) {

@@ -7,9 +7,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -136,6 +138,15 @@ public:
     // Every picture of the album recorded as saved, by identity, in one look-up (a re-run checks
     // thousands at once); whether each file is still there is StillInFolder's question.
     std::unordered_map<std::string, SavedPicture> SavedPictures(int64_t album);
+    // The same records handed to `each` one by one as they are read, nothing gathered: the views
+    // hold only during the call, and `each` must not call the archive. False when the look-up
+    // failed part way (the archive then goes quiet): what was handed is to be dropped.
+    struct SavedView {
+        std::string_view identity, fileName;
+        uint64_t size = 0;
+        std::string_view sha256;
+    };
+    bool ForEachSaved(int64_t album, const std::function<void(const SavedView&)>& each);
     // True when the recorded file is in `folder` with the recorded size (a symbolic link or a name
     // that is not one plain component never counts).
     static bool StillInFolder(const SavedPicture& picture, const std::filesystem::path& folder);

@@ -1,7 +1,9 @@
 #include "jobs/AlbumRun.h"
 
+#include <cstdint>
 #include <set>
-#include <unordered_map>
+#include <functional>
+#include <string_view>
 
 #include "core/CleanFileName.h"
 #include "download/AlbumFolder.h"
@@ -54,6 +56,51 @@ AlbumReason ListingReason(const SiteContext& ctx, const ST_PERLISTRECORD& rec) {
     }
     return ctx.reasonText.empty() ? AlbumReason::None : AlbumReason::Network;
 }
+
+// The entries of a task list by identity, to match the archive's records to as they are read: an
+// open-addressing table of (hash, first entry of that identity), the others of an identity listed
+// twice chained through `next_`. Nothing is allocated per entry, and a record's identity is
+// compared only with an entry's of the same hash.
+class EntriesByIdentity {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+    explicit EntriesByIdentity(const std::vector<std::string>& ids) : ids_(ids), next_(ids.size(), kNone) {
+        std::size_t size = 16;
+        while (size < 2 * ids.size()) size *= 2;
+        slots_.assign(size, Slot{});
+        mask_ = size - 1;
+        for (std::size_t i = ids.size(); i-- > 0;) {
+            const uint64_t hash = Hash(ids[i]);
+            Slot& slot = slots_[Find(hash, ids[i])];
+            next_[i] = slot.first;
+            slot = Slot{hash, static_cast<uint32_t>(i)};
+        }
+    }
+
+    // The first entry of `identity`, kNone when there is none; Next gives the others in list order.
+    uint32_t First(std::string_view identity) const { return slots_[Find(Hash(identity), identity)].first; }
+    uint32_t Next(uint32_t entry) const { return next_[entry]; }
+
+private:
+    struct Slot {
+        uint64_t hash = 0;
+        uint32_t first = kNone;
+    };
+    static uint64_t Hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
+    // The slot of `identity`, or the empty one where it would go (the table is at most half full).
+    std::size_t Find(uint64_t hash, std::string_view identity) const {
+        for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
+            const Slot& s = slots_[at];
+            if (s.first == kNone || (s.hash == hash && ids_[s.first] == identity)) return at;
+        }
+    }
+
+    const std::vector<std::string>& ids_;
+    std::vector<uint32_t> next_;
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
 
 // Counts the pictures' outcomes into the album's (the films of video items apart); a failed one is
 // kept with the address it came from.
@@ -286,19 +333,31 @@ void AlbumRun::MarkArchived() {
     }
     const bool skipSaved = !request.refetch || request.retryFailed;
     if (!skipSaved) return;
+    // The archive's records are matched to the task list as they are read, and a record found is
+    // kept only in its entries' `known_`: no second copy of the album's records.
+    const EntriesByIdentity entries(ids_);
+    std::vector<bool> recorded(n, false);
+    const bool read = job_.archive->ForEachSaved(archiveKey_, [&](const Archive::SavedView& v) {
+        for (uint32_t i = entries.First(v.identity); i != EntriesByIdentity::kNone; i = entries.Next(i)) {
+            SavedPicture& k = known_[i];
+            k.fileName.assign(v.fileName);
+            k.size = v.size;
+            k.sha256.assign(v.sha256);
+            recorded[i] = true;
+        }
+    });
+    // An archive that failed part way skips nothing.
+    if (!read) known_.assign(n, SavedPicture());
     const std::filesystem::path folder = PathFromText(st_.task.albumFolder);
-    const auto saved = job_.archive->SavedPictures(archiveKey_);
     const HeldFolder* held = st_.task.folder.get();
     for (std::size_t i = 0; i < n; ++i) {
-        const auto it = saved.find(ids_[i]);
-        if (it != saved.end() &&
-            (held ? Archive::StillInFolder(it->second, *held) : Archive::StillInFolder(it->second, folder))) {
+        if (read && recorded[i] &&
+            (held ? Archive::StillInFolder(known_[i], *held) : Archive::StillInFolder(known_[i], folder))) {
             st_.skip[i] = DownloadState::kAlreadyHad;
-            // Its identity is in ids_ already.
-            known_[i] = SavedPicture{{}, it->second.fileName, it->second.size, it->second.sha256};
-        } else if (request.retryFailed && !failed.count(ids_[i])) {
-            st_.skip[i] = DownloadState::kNotTried;
+            continue;
         }
+        if (recorded[i]) known_[i] = SavedPicture();
+        if (request.retryFailed && !failed.count(ids_[i])) st_.skip[i] = DownloadState::kNotTried;
     }
 }
 

@@ -4,6 +4,7 @@
 // misplaced file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -176,17 +177,29 @@ TEST_F(DownloadE2E, ALaterRunFetchesOnlyWhatIsNewAndAStoppedOneResumes) {
     EXPECT_TRUE(outcome.Complete());
     EXPECT_EQ(PictureRequests(*sim), 5u);
 
-    // A picture file deleted by hand is fetched again; --refetch fetches everything.
+    // A picture file deleted by hand, one cut short and one replaced by a link to a good copy are
+    // fetched again, and only those.
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(save / "10009" / "A"))
         if (e.path().extension() == ".jpg") files.push_back(e.path());
     ASSERT_EQ(files.size(), 35u);
+    std::sort(files.begin(), files.end());
+    const auto sizeOf = [&](std::size_t k) { return fs::file_size(files[k]); };
+    const std::uintmax_t cutSize = sizeOf(5), linkedSize = sizeOf(7);
     fs::remove(files[3]);
+    fs::resize_file(files[5], cutSize - 1);
+    const fs::path copy = save / "copy.jpg";
+    fs::rename(files[7], copy);
+    fs::create_symlink(copy, files[7]);
     sim->ClearRequests();
     ListAndDownload("10009", {0});
-    EXPECT_EQ(outcome.albums.at(0).saved, 1u);
-    EXPECT_EQ(PictureRequests(*sim), 1u);
+    EXPECT_EQ(outcome.albums.at(0).saved, 3u);
+    EXPECT_EQ(outcome.albums.at(0).alreadyHad, 32u);
+    EXPECT_EQ(PictureRequests(*sim), 3u);
     EXPECT_TRUE(fs::exists(files[3]));
+    EXPECT_EQ(sizeOf(5), cutSize);
+    EXPECT_FALSE(fs::is_symlink(files[7]));
+    EXPECT_EQ(sizeOf(7), linkedSize);
 }
 
 TEST_F(DownloadE2E, AStoppedAlbumContinuesWhereItStopped) {
