@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -26,21 +27,22 @@ using nlohmann::ordered_json;
 constexpr int kMaxDepth = 16;
 
 // A picture's object through the JSON library.
-ordered_json PictureJson(const AlbumJsonPicture& p) {
+ordered_json PictureJson(const AlbumJsonPictureView& p) {
     ordered_json o = {{"file", ToUtf8(p.file)},
                       {"title", ToUtf8(p.title)},
                       {"description", ToUtf8(p.description)},
                       {"main", ToUtf8(p.main)},
                       {"alternate", ToUtf8(p.alternate)},
-                      {"shot", p.shot},
-                      {"uploaded", p.uploaded},
+                      {"shot", std::string(p.shot)},
+                      {"uploaded", std::string(p.uploaded)},
                       {"size", p.size},
-                      {"sha256", p.sha256},
-                      {"state", p.state},
-                      {"reason", p.reason}};
+                      {"sha256", std::string(p.sha256)},
+                      {"state", std::string(p.state)},
+                      {"reason", std::string(p.reason)}};
     if (p.video)
-        o["video"] = {{"file", ToUtf8(p.video->file)}, {"size", p.video->size},     {"sha256", p.video->sha256},
-                      {"state", p.video->state},       {"reason", p.video->reason}, {"play", ToUtf8(p.video->play)}};
+        o["video"] = {{"file", ToUtf8(p.video->file)},           {"size", p.video->size},
+                      {"sha256", std::string(p.video->sha256)}, {"state", std::string(p.video->state)},
+                      {"reason", std::string(p.video->reason)}, {"play", ToUtf8(p.video->play)}};
     return o;
 }
 
@@ -153,6 +155,77 @@ void AppendQuoted(std::string& out, std::string_view s) {
     out += '"';
 }
 
+// Appends UTF-16 `s` as the JSON string AppendQuoted gives for ToUtf8(s) (a lone surrogate as
+// U+FFFD), encoded and escaped straight into `out` with no text in between.
+void AppendQuoted16(std::string& out, TextView s) {
+    static const char kHex[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    // At most six bytes a unit (a control character as \u00XX), and the quotes.
+    out.resize(at + 6 * s.size() + 2);
+    char* const begin = out.data();
+    char* o = begin + at;
+    *o++ = '"';
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c < 0x80) {
+            if (c >= 0x20 && c != '"' && c != '\\') {
+                *o++ = static_cast<char>(c);
+                continue;
+            }
+            *o++ = '\\';
+            switch (c) {
+                case '"':
+                    *o++ = '"';
+                    break;
+                case '\\':
+                    *o++ = '\\';
+                    break;
+                case '\b':
+                    *o++ = 'b';
+                    break;
+                case '\f':
+                    *o++ = 'f';
+                    break;
+                case '\n':
+                    *o++ = 'n';
+                    break;
+                case '\r':
+                    *o++ = 'r';
+                    break;
+                case '\t':
+                    *o++ = 't';
+                    break;
+                default:
+                    *o++ = 'u';
+                    *o++ = '0';
+                    *o++ = '0';
+                    *o++ = kHex[c >> 4];
+                    *o++ = kHex[c & 0xF];
+            }
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            *o++ = static_cast<char>(0xE0 | (c >> 12));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xF0 | (c >> 18));
+            *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    *o++ = '"';
+    out.resize(static_cast<std::size_t>(o - begin));
+}
+
 using TextList = std::initializer_list<const std::string*>;
 
 // Keys and values as the library writes them with an indent of one blank: a comma and a line
@@ -177,10 +250,15 @@ public:
         Key(indent, k);
         AppendQuoted(out_, v);
     }
+    void String(const char* indent, const char* k, TextView v) {
+        Key(indent, k);
+        AppendQuoted16(out_, v);
+    }
     template <typename T>
     void Number(const char* indent, const char* k, T v) {
         Key(indent, k);
-        out_ += std::to_string(v);
+        char digits[24];
+        out_.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, v).ptr - digits));
     }
 private:
     std::string& out_;
@@ -241,22 +319,16 @@ void AppendHead(std::string& out, const AlbumJson& a) {
 }
 
 // One element of the pictures array, after the array's opening or the comma that separates it from
-// the one before.
-void AppendPicture(std::string& out, const AlbumJsonPicture& p, bool first) {
+// the one before. The texts of the task list are UTF-16 and come out well-formed whatever they hold;
+// an entry with a text of ours that is not UTF-8 (a server's status text in a reason) takes the
+// library's way, which replaces its bad bytes.
+void AppendPicture(std::string& out, const AlbumJsonPictureView& p, bool first) {
     out += first ? "[\n" : ",\n";
-    const std::string file = ToUtf8(p.file), title = ToUtf8(p.title), description = ToUtf8(p.description),
-                      main = ToUtf8(p.main), alternate = ToUtf8(p.alternate);
-    std::string filmFile, play;
-    bool wellFormed = true;
-    for (const std::string* t : TextList{&file, &title, &description, &main, &alternate, &p.shot, &p.uploaded,
-                                         &p.sha256, &p.state, &p.reason})
-        wellFormed = wellFormed && WellFormedUtf8(*t);
-    if (p.video) {
-        filmFile = ToUtf8(p.video->file);
-        play = ToUtf8(p.video->play);
-        for (const std::string* t : TextList{&filmFile, &play, &p.video->sha256, &p.video->state, &p.video->reason})
-            wellFormed = wellFormed && WellFormedUtf8(*t);
-    }
+    bool wellFormed = WellFormedUtf8(p.shot) && WellFormedUtf8(p.uploaded) && WellFormedUtf8(p.sha256) &&
+                      WellFormedUtf8(p.state) && WellFormedUtf8(p.reason);
+    if (p.video)
+        wellFormed = wellFormed && WellFormedUtf8(p.video->sha256) && WellFormedUtf8(p.video->state) &&
+                     WellFormedUtf8(p.video->reason);
     if (!wellFormed) {
         // The library's text of the object alone, indented as an element of the array (a line break
         // inside a JSON string is always escaped, so every one in the text is the layout's).
@@ -270,11 +342,11 @@ void AppendPicture(std::string& out, const AlbumJsonPicture& p, bool first) {
     Emitter e(out);
     out += "  ";
     e.Open();
-    e.String("   ", "file", file);
-    e.String("   ", "title", title);
-    e.String("   ", "description", description);
-    e.String("   ", "main", main);
-    e.String("   ", "alternate", alternate);
+    e.String("   ", "file", p.file);
+    e.String("   ", "title", p.title);
+    e.String("   ", "description", p.description);
+    e.String("   ", "main", p.main);
+    e.String("   ", "alternate", p.alternate);
     e.String("   ", "shot", p.shot);
     e.String("   ", "uploaded", p.uploaded);
     e.Number("   ", "size", p.size);
@@ -284,15 +356,27 @@ void AppendPicture(std::string& out, const AlbumJsonPicture& p, bool first) {
     if (p.video) {
         e.Key("   ", "video");
         e.Open();
-        e.String("    ", "file", filmFile);
+        e.String("    ", "file", p.video->file);
         e.Number("    ", "size", p.video->size);
         e.String("    ", "sha256", p.video->sha256);
         e.String("    ", "state", p.video->state);
         e.String("    ", "reason", p.video->reason);
-        e.String("    ", "play", play);
+        e.String("    ", "play", p.video->play);
         out += "\n   }";
     }
     out += "\n  }";
+}
+
+// The view of a whole picture's entry (`film` holds its video's).
+AlbumJsonPictureView ViewOf(const AlbumJsonPicture& p, AlbumJsonFilmView& film) {
+    AlbumJsonPictureView v{p.file,   p.title, p.description, p.main,  p.alternate, p.shot,
+                           p.uploaded, p.size, p.sha256,     p.state, p.reason,    nullptr};
+    if (p.video) {
+        film = AlbumJsonFilmView{p.video->file, p.video->size, p.video->sha256,
+                                 p.video->state, p.video->reason, p.video->play};
+        v.video = &film;
+    }
+    return v;
 }
 
 // The end of the pictures array (or an empty one) and of the file.
@@ -548,7 +632,8 @@ constexpr std::size_t kFlushBytes = 64 * 1024;
 std::string AlbumJsonText(const AlbumJson& a) {
     std::string out;
     AppendHead(out, a);
-    for (std::size_t i = 0; i < a.pictures.size(); ++i) AppendPicture(out, a.pictures[i], i == 0);
+    AlbumJsonFilmView film;
+    for (std::size_t i = 0; i < a.pictures.size(); ++i) AppendPicture(out, ViewOf(a.pictures[i], film), i == 0);
     AppendEnd(out, a.pictures.size());
     return out;
 }
@@ -572,6 +657,11 @@ bool AlbumJsonWriter::Begin(const AlbumJson& album) {
 }
 
 void AlbumJsonWriter::Add(const AlbumJsonPicture& picture) {
+    AlbumJsonFilmView film;
+    Add(ViewOf(picture, film));
+}
+
+void AlbumJsonWriter::Add(const AlbumJsonPictureView& picture) {
     if (!error_.empty() || !file_.IsOpen()) return;
     AppendPicture(buffer_, picture, pictures_++ == 0);
     if (buffer_.size() >= kFlushBytes) Flush();
@@ -613,13 +703,37 @@ void AlbumJsonWriter::Fail() {
 }
 
 std::string ChinaTimeText(int64_t seconds) {
+    char buffer[40];
+    return std::string(ChinaTimeText(seconds, buffer));
+}
+
+std::string_view ChinaTimeText(int64_t seconds, char (&buffer)[40]) {
     if (seconds <= 0) return {};
     const std::time_t t = static_cast<std::time_t>(seconds + 8 * 3600);
     std::tm tm{};
     if (!gmtime_r(&t, &tm)) return {};
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S+08:00", &tm);
-    return buf;
+    const int year = tm.tm_year + 1900;
+    if (year < 1000 || year > 9999)
+        return std::string_view(buffer, std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S+08:00", &tm));
+    // The common case by hand, as strftime would write it: "YYYY-MM-DDTHH:MM:SS+08:00".
+    const auto two = [&buffer](std::size_t at, int v) {
+        buffer[at] = static_cast<char>('0' + v / 10);
+        buffer[at + 1] = static_cast<char>('0' + v % 10);
+    };
+    two(0, year / 100);
+    two(2, year % 100);
+    buffer[4] = '-';
+    two(5, tm.tm_mon + 1);
+    buffer[7] = '-';
+    two(8, tm.tm_mday);
+    buffer[10] = 'T';
+    two(11, tm.tm_hour);
+    buffer[13] = ':';
+    two(14, tm.tm_min);
+    buffer[16] = ':';
+    two(17, tm.tm_sec);
+    std::memcpy(buffer + 19, "+08:00", 6);
+    return std::string_view(buffer, 25);
 }
 
 std::optional<AlbumJson> ParseAlbumJson(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/FileUtil.h"
@@ -46,8 +47,27 @@ struct AlbumJsonPicture {
     std::string shot, uploaded;
 };
 
+// One picture's entry as views of texts kept elsewhere, so that writing it copies none of them
+// (the entry of an AlbumJsonPicture is written through one of these too).
+struct AlbumJsonFilmView {
+    TextView file;
+    uint64_t size = 0;
+    std::string_view sha256, state, reason;
+    TextView play;
+};
+
+struct AlbumJsonPictureView {
+    TextView file, title, description, main, alternate;
+    std::string_view shot, uploaded;
+    uint64_t size = 0;
+    std::string_view sha256, state, reason;
+    const AlbumJsonFilmView* video = nullptr;  // set for a video item
+};
+
 // Seconds since the epoch as the "shot" and "uploaded" texts; empty for 0.
 std::string ChinaTimeText(int64_t seconds);
+// The same into `buffer`, which the view returned points into.
+std::string_view ChinaTimeText(int64_t seconds, char (&buffer)[40]);
 
 struct AlbumJson {
     std::string kind;  // "qzone", "group" or "weibo"
@@ -82,6 +102,7 @@ public:
     // the file cannot be created.
     bool Begin(const AlbumJson& album);
     void Add(const AlbumJsonPicture& picture);
+    void Add(const AlbumJsonPictureView& picture);
     // Writes the end and gives the file its name. False, with `error` (when given) set to the
     // system's text, when any write failed; an older album.json is then left as it was.
     bool Commit(std::string* error);

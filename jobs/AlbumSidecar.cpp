@@ -1,5 +1,6 @@
 #include "jobs/AlbumSidecar.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -23,12 +24,14 @@ Text PrivacyText(uint32_t flags) {
 }
 
 // How an entry (a picture's or a film's) ended: its state word, and its reason when it failed, else
-// its file with the size and digest taken as it was saved now or known to the archive.
-template <class Entry>
-void FillOutcome(Entry& entry, const PictureOutcome& p, const SavedPicture* saved) {
+// its file with the size and digest taken as it was saved now or known to the archive. The views
+// point into `p`, `saved` and `reason`.
+template <class View>
+void FillOutcome(View& entry, const PictureOutcome& p, const SavedPicture* saved, std::string& reason) {
     entry.state = PictureStatusWord(p.status);
     if (p.status == PictureStatus::Failed) {
-        entry.reason = DescribeFailure(p.failure);
+        reason = DescribeFailure(p.failure);
+        entry.reason = reason;
         return;
     }
     entry.file = p.fileName;
@@ -41,26 +44,50 @@ void FillOutcome(Entry& entry, const PictureOutcome& p, const SavedPicture* save
     }
 }
 
-// The entry of one listed picture (a video item's cover included); `saved` is what the archive knew
-// of a picture already had.
-void FillPicture(AlbumJsonPicture& pic, const PictureRef& ref, const PictureOutcome& p, const SavedPicture* saved) {
-    pic = AlbumJsonPicture{};
-    pic.title = ref.title;
-    pic.description = ref.description;
-    pic.main = ref.main;
-    pic.alternate = ref.alternate;
-    pic.shot = ChinaTimeText(ref.shootTime);
-    pic.uploaded = ChinaTimeText(ref.uploadTime);
-    FillOutcome(pic, p, saved);
-}
+// The album's entries for the writer, one listed picture (a video item's cover included) at a
+// time, with the film of a video item from its own entry of the task list; the texts stay where
+// they are and only views of them are handed on.
+class EntryWriter {
+public:
+    EntryWriter(AlbumJsonWriter& writer, const DownloadState& st, const std::vector<SavedPicture>& known)
+        : writer_(writer), st_(st), known_(known) {}
 
-// The film of a video item, from its own entry.
-AlbumJsonFilm Film(const PictureOutcome& p, const SavedPicture* saved) {
-    AlbumJsonFilm film;
-    film.play = p.filmPlay;
-    FillOutcome(film, p, saved);
-    return film;
-}
+    // Writes the entry of task entry `i`, with the film of entry `film` (kNoFilm: an empty film
+    // when `video`, else none).
+    void Write(std::size_t i, bool video, std::size_t film) {
+        const PictureRef& ref = st_.task.pictures[i];
+        AlbumJsonPictureView pic;
+        pic.title = ref.title;
+        pic.description = ref.description;
+        pic.main = ref.main;
+        pic.alternate = ref.alternate;
+        pic.shot = ChinaTimeText(ref.shootTime, shot_);
+        pic.uploaded = ChinaTimeText(ref.uploadTime, uploaded_);
+        FillOutcome(pic, st_.outcomes[i], Saved(i), reason_);
+        AlbumJsonFilmView filmView;
+        if (film != kNoFilm) {
+            const PictureOutcome& p = st_.outcomes[film];
+            filmView.play = p.filmPlay;
+            FillOutcome(filmView, p, Saved(film), filmReason_);
+        }
+        if (video || film != kNoFilm) pic.video = &filmView;
+        writer_.Add(pic);
+    }
+
+    static constexpr std::size_t kNoFilm = SIZE_MAX;
+
+private:
+    // What the archive knew of entry `i` when it was already had.
+    const SavedPicture* Saved(std::size_t i) const {
+        return st_.outcomes[i].status == PictureStatus::AlreadyHad && i < known_.size() ? &known_[i] : nullptr;
+    }
+
+    AlbumJsonWriter& writer_;
+    const DownloadState& st_;
+    const std::vector<SavedPicture>& known_;
+    char shot_[40], uploaded_[40];
+    std::string reason_, filmReason_;
+};
 
 }  // namespace
 
@@ -108,24 +135,23 @@ void WriteAlbumSidecar(const SidecarFacts& facts, const DownloadState& st, const
         writer.emplace(st.task.albumFolder);
     if (writer->Begin(j)) {
         // An entry is written once the next one shows it has no film still to come.
-        AlbumJsonPicture entry;
-        bool pending = false;
+        EntryWriter entries(*writer, st, known);
+        constexpr std::size_t kNone = EntryWriter::kNoFilm;
+        std::size_t pending = kNone, film = kNone;
+        bool video = false;
         for (std::size_t i = 0; i < st.outcomes.size() && i < st.task.pictures.size(); ++i) {
-            const PictureOutcome& p = st.outcomes[i];
             const PictureRef& ref = st.task.pictures[i];
-            const SavedPicture* saved =
-                p.status == PictureStatus::AlreadyHad && i < known.size() ? &known[i] : nullptr;
             if (!ref.film) {
-                if (pending) writer->Add(entry);
-                FillPicture(entry, ref, p, saved);
-                if (ref.isVideo) entry.video = AlbumJsonFilm{};
-                pending = true;
+                if (pending != kNone) entries.Write(pending, video, film);
+                pending = i;
+                video = ref.isVideo;
+                film = kNone;
                 continue;
             }
             // The film goes with its video item, the entry of its cover just before it.
-            if (pending) entry.video = Film(p, saved);
+            if (pending != kNone) film = i;
         }
-        if (pending) writer->Add(entry);
+        if (pending != kNone) entries.Write(pending, video, film);
     }
     std::string error;
     if (!writer->Commit(&error)) Trace("album.json not written: %s\n", error.c_str());

@@ -76,6 +76,11 @@ AlbumJson VariedAlbum() {
         const Text n = FormatText("%d", i);
         p.main = u"http://b1.photo.store.qq.com/psb?/V1abc/" + n + u"/b&bo=AAA";
         p.alternate = i % 3 ? u"http://m.qpic.cn/psb?/V1abc/" + n + u"/m" : Text();
+        // Every width of UTF-8, a NUL, DEL, the escapes, and surrogates the wrong way round with a
+        // high one last.
+        if (i % 11 == 0)
+            p.alternate = Text(u"\u00e9\u07ff\u0800\uffff") + char16_t(0) + u"\x7f\x1f\"\\/\b\f" + char16_t(0xDC00) +
+                          char16_t(0xD800) + n + char16_t(0xDBFF);
         p.title = i % 7 == 0 ? loneSurrogate : u"第" + n + u"张 \U0001F600";
         p.description = i % 5 == 0 ? Text(u"第一行\r\n第二行 </script> \x01\x1f") : Text();
         p.shot = i % 2 ? "2021-11-01T22:54:34+08:00" : "";
