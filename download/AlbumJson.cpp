@@ -112,96 +112,75 @@ bool WellFormedUtf8(std::string_view s) {
     return true;
 }
 
-// Appends `s` as a JSON string the way the library writes it: quotes, backslashes and control
-// characters escaped, everything else (slashes and non-ASCII too) as it is.
-void AppendQuoted(std::string& out, std::string_view s) {
-    static const char kHex[] = "0123456789abcdef";
-    out += '"';
-    std::size_t run = 0;  // start of the bytes not yet appended
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(s, run, i - run);
-        run = i + 1;
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
-        }
-    }
-    out.append(s, run, std::string_view::npos);
-    out += '"';
+// The longest a text of `units` bytes or UTF-16 units can grow as a JSON string: six bytes each (a
+// control character as \u00XX; no UTF-16 unit takes more than three in UTF-8) and the quotes.
+constexpr std::size_t QuotedRoom(std::size_t units) {
+    return 6 * units + 2;
 }
 
-// Appends UTF-16 `s` as the JSON string AppendQuoted gives for ToUtf8(s) (a lone surrogate as
-// U+FFFD), encoded and escaped straight into `out` with no text in between.
-void AppendQuoted16(std::string& out, TextView s) {
+// Writes ASCII `c` (below 0x20, a quote or a backslash) as the library escapes it.
+char* PutEscape(char* o, unsigned c) {
     static const char kHex[] = "0123456789abcdef";
-    const std::size_t at = out.size();
-    // At most six bytes a unit (a control character as \u00XX), and the quotes.
-    out.resize(at + 6 * s.size() + 2);
-    char* const begin = out.data();
-    char* o = begin + at;
+    *o++ = '\\';
+    switch (c) {
+        case '"':
+            *o++ = '"';
+            break;
+        case '\\':
+            *o++ = '\\';
+            break;
+        case '\b':
+            *o++ = 'b';
+            break;
+        case '\f':
+            *o++ = 'f';
+            break;
+        case '\n':
+            *o++ = 'n';
+            break;
+        case '\r':
+            *o++ = 'r';
+            break;
+        case '\t':
+            *o++ = 't';
+            break;
+        default:
+            *o++ = 'u';
+            *o++ = '0';
+            *o++ = '0';
+            *o++ = kHex[c >> 4];
+            *o++ = kHex[c & 0xF];
+    }
+    return o;
+}
+
+// Writes `s` at `o` as a JSON string the way the library writes it: quotes, backslashes and control
+// characters escaped, everything else (slashes and non-ASCII too) as it is. `o` has room for
+// QuotedRoom(s.size()) bytes; returns the end of what was written.
+char* PutQuoted(char* o, std::string_view s) {
+    *o++ = '"';
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            *o++ = ch;
+        else
+            o = PutEscape(o, c);
+    }
+    *o++ = '"';
+    return o;
+}
+
+// The same for UTF-16 `s`, encoded on the way as ToUtf8 does (a lone surrogate as U+FFFD): the
+// string PutQuoted gives for ToUtf8(s), with no text in between.
+char* PutQuoted(char* o, TextView s) {
     *o++ = '"';
     for (std::size_t i = 0; i < s.size(); ++i) {
         char32_t c = s[i];
         if (c < 0x80) {
-            if (c >= 0x20 && c != '"' && c != '\\') {
+            if (c >= 0x20 && c != '"' && c != '\\')
                 *o++ = static_cast<char>(c);
-                continue;
-            }
-            *o++ = '\\';
-            switch (c) {
-                case '"':
-                    *o++ = '"';
-                    break;
-                case '\\':
-                    *o++ = '\\';
-                    break;
-                case '\b':
-                    *o++ = 'b';
-                    break;
-                case '\f':
-                    *o++ = 'f';
-                    break;
-                case '\n':
-                    *o++ = 'n';
-                    break;
-                case '\r':
-                    *o++ = 'r';
-                    break;
-                case '\t':
-                    *o++ = 't';
-                    break;
-                default:
-                    *o++ = 'u';
-                    *o++ = '0';
-                    *o++ = '0';
-                    *o++ = kHex[c >> 4];
-                    *o++ = kHex[c & 0xF];
-            }
+            else
+                o = PutEscape(o, c);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
@@ -223,7 +202,28 @@ void AppendQuoted16(std::string& out, TextView s) {
         *o++ = static_cast<char>(0x80 | (c & 0x3F));
     }
     *o++ = '"';
-    out.resize(static_cast<std::size_t>(o - begin));
+    return o;
+}
+
+// Bytes of the layout (a literal) at `o`.
+template <std::size_t N>
+char* Put(char* o, const char (&literal)[N]) {
+    std::memcpy(o, literal, N - 1);
+    return o + N - 1;
+}
+
+// A count in decimal at `o` (room for 20 digits).
+char* PutNumber(char* o, uint64_t v) {
+    return std::to_chars(o, o + 20, v).ptr;
+}
+
+// Appends `s` (UTF-8 or UTF-16) to `out` as a JSON string.
+template <class View>
+void AppendQuoted(std::string& out, View s) {
+    const std::size_t at = out.size();
+    out.resize(at + QuotedRoom(s.size()));
+    char* const begin = out.data();
+    out.resize(static_cast<std::size_t>(PutQuoted(begin + at, s) - begin));
 }
 
 using TextList = std::initializer_list<const std::string*>;
@@ -249,10 +249,6 @@ public:
     void String(const char* indent, const char* k, std::string_view v) {
         Key(indent, k);
         AppendQuoted(out_, v);
-    }
-    void String(const char* indent, const char* k, TextView v) {
-        Key(indent, k);
-        AppendQuoted16(out_, v);
     }
     template <typename T>
     void Number(const char* indent, const char* k, T v) {
@@ -339,32 +335,58 @@ void AppendPicture(std::string& out, const AlbumJsonPictureView& p, bool first) 
         }
         return;
     }
-    Emitter e(out);
-    out += "  ";
-    e.Open();
-    e.String("   ", "file", p.file);
-    e.String("   ", "title", p.title);
-    e.String("   ", "description", p.description);
-    e.String("   ", "main", p.main);
-    e.String("   ", "alternate", p.alternate);
-    e.String("   ", "shot", p.shot);
-    e.String("   ", "uploaded", p.uploaded);
-    e.Number("   ", "size", p.size);
-    e.String("   ", "sha256", p.sha256);
-    e.String("   ", "state", p.state);
-    e.String("   ", "reason", p.reason);
+    // Room for the whole entry is made once, and the entry written into it.
+    std::size_t room = 256 + QuotedRoom(p.file.size()) + QuotedRoom(p.title.size()) +
+                       QuotedRoom(p.description.size()) + QuotedRoom(p.main.size()) + QuotedRoom(p.alternate.size()) +
+                       QuotedRoom(p.shot.size()) + QuotedRoom(p.uploaded.size()) + QuotedRoom(p.sha256.size()) +
+                       QuotedRoom(p.state.size()) + QuotedRoom(p.reason.size());
+    if (p.video)
+        room += 192 + QuotedRoom(p.video->file.size()) + QuotedRoom(p.video->sha256.size()) +
+                QuotedRoom(p.video->state.size()) + QuotedRoom(p.video->reason.size()) +
+                QuotedRoom(p.video->play.size());
+    const std::size_t at = out.size();
+    out.resize(at + room);
+    char* const begin = out.data();
+    char* o = begin + at;
+    o = Put(o, "  {\n   \"file\": ");
+    o = PutQuoted(o, p.file);
+    o = Put(o, ",\n   \"title\": ");
+    o = PutQuoted(o, p.title);
+    o = Put(o, ",\n   \"description\": ");
+    o = PutQuoted(o, p.description);
+    o = Put(o, ",\n   \"main\": ");
+    o = PutQuoted(o, p.main);
+    o = Put(o, ",\n   \"alternate\": ");
+    o = PutQuoted(o, p.alternate);
+    o = Put(o, ",\n   \"shot\": ");
+    o = PutQuoted(o, p.shot);
+    o = Put(o, ",\n   \"uploaded\": ");
+    o = PutQuoted(o, p.uploaded);
+    o = Put(o, ",\n   \"size\": ");
+    o = PutNumber(o, p.size);
+    o = Put(o, ",\n   \"sha256\": ");
+    o = PutQuoted(o, p.sha256);
+    o = Put(o, ",\n   \"state\": ");
+    o = PutQuoted(o, p.state);
+    o = Put(o, ",\n   \"reason\": ");
+    o = PutQuoted(o, p.reason);
     if (p.video) {
-        e.Key("   ", "video");
-        e.Open();
-        e.String("    ", "file", p.video->file);
-        e.Number("    ", "size", p.video->size);
-        e.String("    ", "sha256", p.video->sha256);
-        e.String("    ", "state", p.video->state);
-        e.String("    ", "reason", p.video->reason);
-        e.String("    ", "play", p.video->play);
-        out += "\n   }";
+        o = Put(o, ",\n   \"video\": {\n    \"file\": ");
+        o = PutQuoted(o, p.video->file);
+        o = Put(o, ",\n    \"size\": ");
+        o = PutNumber(o, p.video->size);
+        o = Put(o, ",\n    \"sha256\": ");
+        o = PutQuoted(o, p.video->sha256);
+        o = Put(o, ",\n    \"state\": ");
+        o = PutQuoted(o, p.video->state);
+        o = Put(o, ",\n    \"reason\": ");
+        o = PutQuoted(o, p.video->reason);
+        o = Put(o, ",\n    \"play\": ");
+        o = PutQuoted(o, p.video->play);
+        o = Put(o, "\n   }");
     }
-    out += "\n  }";
+    o = Put(o, "\n  }");
+    out.resize(static_cast<std::size_t>(o - begin));
 }
 
 // The view of a whole picture's entry (`film` holds its video's).
