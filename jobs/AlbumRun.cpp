@@ -4,6 +4,9 @@
 #include <set>
 #include <functional>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "core/CleanFileName.h"
 #include "download/AlbumFolder.h"
@@ -350,9 +353,30 @@ void AlbumRun::MarkArchived() {
     if (!read) known_.assign(n, SavedPicture());
     const std::filesystem::path folder = PathFromText(st_.task.albumFolder);
     const HeldFolder* held = st_.task.folder.get();
+    // Whether each recorded file is still there: one stat each, independent of one another, so a
+    // large album's are shared between two threads (at 100,000 pictures they are the largest part
+    // of a re-run).
+    std::vector<uint8_t> present(n, 0);
+    const auto check = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            if (recorded[i])
+                present[i] = held ? Archive::StillInFolder(known_[i], *held) : Archive::StillInFolder(known_[i], folder);
+        }
+    };
+    constexpr std::size_t kShared = 32;  // fewer are not worth a thread
+    if (read) {
+        std::thread other;
+        if (n >= kShared) {
+            try {
+                other = std::thread(check, n / 2, n);
+            } catch (const std::system_error&) {  // no thread to be had: this one checks them all
+            }
+        }
+        check(0, other.joinable() ? n / 2 : n);
+        if (other.joinable()) other.join();
+    }
     for (std::size_t i = 0; i < n; ++i) {
-        if (read && recorded[i] &&
-            (held ? Archive::StillInFolder(known_[i], *held) : Archive::StillInFolder(known_[i], folder))) {
+        if (present[i]) {
             st_.skip[i] = DownloadState::kAlreadyHad;
             continue;
         }
