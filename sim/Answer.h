@@ -17,6 +17,9 @@ struct Answer {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     bool compressible = true;  // text answers are gzipped when the request accepts it
+    // When set, this key always comes with this body: its compressed form may be kept under it
+    // instead of under a checksum of the body.
+    std::string cacheKey;
     // Large bytes shared with the simulator's cache instead of `body` (films).
     std::shared_ptr<const std::string> shared;
     // A film: Range requests are honoured (206 from the asked offset) unless If-Range names

@@ -235,6 +235,15 @@ Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const Passwo
         count = static_cast<size_t>(std::clamp(ParamNumber(r, "pageNum", 500), 1LL, 1000LL));
     }
     const size_t end = std::min(pics.size(), start + count);
+    // A page is the same text whenever it is asked by the same callback: built once, then kept.
+    const std::string key = f.owner->uin + '\x1f' + f.album->id + '\x1f' + std::to_string(start) + '\x1f' +
+                            std::to_string(end) + '\x1f' + (viewAlbum ? "view" : "list") + '\x1f' + CallbackName(r);
+    if (auto kept = m.listPages->Find(key)) {
+        Answer a;
+        a.body = *kept;
+        a.cacheKey = "photoList\x1f" + key;
+        return a;
+    }
     // The pictures are printed separately and put in place of a marker string.
     static const std::string kMarker = "\x01photoList\x01";
     OJson album = {{"createtime", f.album->createtime},
@@ -264,17 +273,10 @@ Answer PhotoListAnswer(const ScenarioModel& m, const SimRequest& r, const Passwo
     if (start < end) {
         const std::string quoted = JsonQuote(kMarker);
         const size_t at = a.body.find(quoted);
-        if (at != std::string::npos) {
-            const std::string key = f.owner->uin + '\x1f' + f.album->id + '\x1f' + std::to_string(start) + '\x1f' +
-                                    std::to_string(end);
-            auto text = m.listTexts->Find(key);
-            if (!text) {
-                text = std::make_shared<const std::string>(PhotoListText(*f.owner, pics, start, end));
-                m.listTexts->Keep(key, text);
-            }
-            a.body.replace(at, quoted.size(), *text);
-        }
+        if (at != std::string::npos) a.body.replace(at, quoted.size(), PhotoListText(*f.owner, pics, start, end));
     }
+    m.listPages->Keep(key, std::make_shared<const std::string>(a.body));
+    a.cacheKey = "photoList\x1f" + key;
     return a;
 }
 

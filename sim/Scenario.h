@@ -181,9 +181,9 @@ struct ScenarioModel {
     std::map<std::string, ServedFilm> filmsByPath;   // "host" + path of the download address
     // The parts of the scenario that services of the table read themselves, by the row's name.
     std::map<std::string, std::shared_ptr<const ServiceData>> services;
-    // The photo-list texts already rendered, by owner, album and range. The model does not change
-    // once built, so a text stays true for as long as the model lives.
-    std::shared_ptr<TextCache> listTexts = std::make_shared<TextCache>(size_t{128} << 20);
+    // The photo-list pages already built, by owner, album, range, interface and callback. The model
+    // does not change once built, so a page stays true for as long as the model lives.
+    std::shared_ptr<TextCache> listPages = std::make_shared<TextCache>(size_t{128} << 20);
 
     const Account* FindAccount(const std::string& uin) const;
     const Owner* FindOwner(const std::string& uin) const;

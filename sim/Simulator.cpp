@@ -142,15 +142,19 @@ struct Simulator::Impl : PasswordBook {
     }
 
     // A client listing an album again gets the same pages, and compressing them cost the simulator
-    // more than building them. A large answer's compressed form is kept under its length and two
-    // independent checksums of its bytes (96 bits besides the length), so that the pages
-    // themselves need not be kept.
-    std::string Gzip(const std::string& body) const {
+    // more than building them. A large answer's compressed form is kept under the answer's own key
+    // (`Answer::cacheKey`, with its character set) when it names one, so that the body is not even
+    // read; else under its length and two independent checksums of its bytes (96 bits besides the
+    // length), so that the answers themselves need not be kept.
+    std::string Gzip(const std::string& body, const std::string& ownKey) const {
         constexpr size_t kLarge = 64 * 1024;
         if (body.size() < kLarge) return GzipBytes(body);
-        const uint64_t h = std::hash<std::string_view>()(body);
-        const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
-        const std::string key = std::to_string(body.size()) + ':' + std::to_string(h) + ':' + std::to_string(crc);
+        std::string key = ownKey;
+        if (key.empty()) {
+            const uint64_t h = std::hash<std::string_view>()(body);
+            const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+            key = std::to_string(body.size()) + ':' + std::to_string(h) + ':' + std::to_string(crc);
+        }
         if (auto packed = gzipped.Find(key)) return *packed;
         auto packed = std::make_shared<const std::string>(GzipBytes(body));
         gzipped.Keep(key, packed);
@@ -369,7 +373,7 @@ void Simulator::Impl::Handle(const httplib::Request& req, httplib::Response& res
         a.headers.emplace_back("Content-Encoding", "gzip");
     } else if (!a.body.empty() &&
                (gzipAlways || (a.compressible && accept.find("gzip") != std::string::npos))) {
-        a.body = Gzip(a.body);
+        a.body = Gzip(a.body, a.cacheKey.empty() ? std::string() : a.cacheKey + (gbk ? "\x1fgbk" : "\x1futf-8"));
         a.headers.emplace_back("Content-Encoding", "gzip");
     }
 
