@@ -1,5 +1,6 @@
 // Naming one picture and queueing it in the task list; the album folder is made with the first.
 #include <filesystem>
+#include <utility>
 
 #include "core/CleanFileName.h"
 #include "download/AlbumFolder.h"
@@ -67,7 +68,7 @@ void AddFilmEntry(ST_DOWNTASK& task, const PictureRef& item, const Text& coverNa
 
 }  // namespace
 
-bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
+bool AddPicEntry(DownloadState& st, PictureRef picture) {
     ST_DOWNTASK& task = st.task;
     // Once the history showed the rest of the album as downloaded, nothing more of it is queued.
     if (st.albumComplete.load() || task.refused) return false;
@@ -75,7 +76,9 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     const SiteProfile& prof = st.profile;
     const AlbumFacts& album = st.album;
     const ST_PERLISTRECORD& rec = album.record;
-    const Text urlText = picture.Joined();
+    // The joined addresses name the file in name mode 2; otherwise they are only joined for the
+    // history check below.
+    const Text urlText = prof.NameMode == 2 ? picture.Joined() : Text();
     const Text& title = picture.title;
 
     const Text sequence = FormatText("%d", static_cast<int>(task.pictures.size() + 1));
@@ -149,7 +152,7 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
     const Text fileName = UniqueName(task.names, name, ext);
 
     if ((prof.SiteFlags & SiteFlag::SkipDownloaded) && !task.historyAddress.empty() &&
-        task.historyAddress == urlText) {
+        task.historyAddress == (prof.NameMode == 2 ? urlText : picture.Joined())) {
         st.albumComplete.store(true);
         return false;
     }
@@ -165,13 +168,15 @@ bool AddPicEntry(DownloadState& st, const PictureRef& picture) {
         return true;
     }
 
-    task.pictures.push_back(picture);
+    const std::size_t at = task.pictures.size();
+    task.pictures.push_back(std::move(picture));
     task.fileNames.push_back(fileName);
     task.names.Add(fileName);
-    if (picture.isVideo) AddFilmEntry(task, picture, fileName);
+    // The film entry copies what it needs from its cover before it is added to the list.
+    if (task.pictures[at].isVideo) AddFilmEntry(task, task.pictures[at], fileName);
     st.observer->PicturesListed(task.pictures.size() - task.FilmCount());
 
-    if (prof.SiteFlags & SiteFlag::TitleListFile) AppendTitleLine(task, title);
+    if (prof.SiteFlags & SiteFlag::TitleListFile) AppendTitleLine(task, task.pictures[at].title);
     return true;
 }
 

@@ -14,7 +14,7 @@ namespace qm {
 // Names one picture, creates the album folder with the first picture, applies the history skip
 // and appends it to st.task. Called for every listed picture on the controller's thread; false
 // when the album wants no more pictures (the history reached the known ones).
-bool AddPicEntry(DownloadState& st, const PictureRef& picture);
+bool AddPicEntry(DownloadState& st, PictureRef picture);
 
 // Starts DownPicFunc over st.task (ended early by st.stop); false when the thread cannot start.
 // DownPicFunc runs the album through st.transfer (the job's), or through a transfer of its own,

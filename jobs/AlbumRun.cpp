@@ -27,6 +27,7 @@ class PictureCollector final : public PictureSink {
 public:
     PictureCollector(DownloadState& st, std::vector<MoodPost>& posts) : st_(st), posts_(posts) {}
     bool Picture(const PictureRef& picture) override { return AddPicEntry(st_, picture); }
+    bool TakePicture(PictureRef&& picture) override { return AddPicEntry(st_, std::move(picture)); }
     std::size_t Count() const override { return st_.task.Size(); }
     bool Ended() const override { return st_.albumComplete.load() || st_.stop.stop_requested(); }
     void Post(MoodPost post) override { posts_.push_back(std::move(post)); }

@@ -32,6 +32,9 @@ public:
     virtual ~PictureSink() = default;
     // Takes one picture; false when the album wants no more (its history reached, or a stop).
     virtual bool Picture(const PictureRef& picture) = 0;
+    // The same for a picture the fetcher no longer needs: a sink that keeps it may take it over
+    // instead of copying it.
+    virtual bool TakePicture(PictureRef&& picture) { return Picture(picture); }
     virtual std::size_t Count() const = 0;
     // The listing of this album was ended by the sink (history) or a stop.
     virtual bool Ended() const = 0;

@@ -223,8 +223,9 @@ public:
     PageReader(const PageReader&) = delete;
     PageReader& operator=(const PageReader&) = delete;
 
-    // Picture `i` (counted from 0, asked in order); rethrows what reading it threw.
-    const PictureRef& Get(std::size_t i) {
+    // Picture `i` (counted from 0, asked in order); rethrows what reading it threw. The caller may
+    // take it over.
+    PictureRef& Get(std::size_t i) {
         uint8_t state;
         while ((state = states_[i].load(std::memory_order_acquire)) == kUnread) {
             if (!ReadNext()) states_[i].wait(kUnread, std::memory_order_acquire);
@@ -271,13 +272,13 @@ bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<TextView>
     const bool nameFirst = st.ext.OriginalNameMode == 1;
     if (pieces.size() <= kReadAside) {
         for (std::size_t i = 1; i < pieces.size(); ++i) {
-            if (!sink.Picture(ReadPicture(pieces[i], headers, nameFirst)) || st.Stopped()) return false;
+            if (!sink.TakePicture(ReadPicture(pieces[i], headers, nameFirst)) || st.Stopped()) return false;
         }
         return true;
     }
     PageReader reader(pieces, headers, nameFirst);
     for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-        if (!sink.Picture(reader.Get(i)) || st.Stopped()) return false;
+        if (!sink.TakePicture(std::move(reader.Get(i))) || st.Stopped()) return false;
     }
     return true;
 }
