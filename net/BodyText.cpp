@@ -12,6 +12,12 @@ Text GetBodyText(const ST_URLRESPONSE& resp, unsigned flags) {
     }
 
     Text text;
+    // Most answers are ASCII through and through (their JSON escapes every other character), and
+    // every code page below reads those alike: widened in one pass, without the UTF-8 check.
+    if (AsciiToText(bytes, text)) {
+        DecodeHtmlEntities(text);
+        return text;
+    }
     // A GBK declaration in the headers overrides whatever the caller expects.
     if (resp.headers.find(u"charset=GBK") != Text::npos) {
         text = AnsiToText(bytes);

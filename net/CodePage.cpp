@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <map>
 #include <memory>
 #include <string>
@@ -73,6 +76,32 @@ Text CutAtNul(Text text) {
 }
 
 }  // namespace
+
+bool AsciiToText(std::string_view bytes, Text& out) {
+    const size_t n = bytes.size();
+    out.resize(n);
+    const auto* src = reinterpret_cast<const unsigned char*>(bytes.data());
+    char16_t* dst = out.data();
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time while none is NUL or above 0x7F.
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        if (_mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, zero))) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n; ++i) {
+        const unsigned char b = src[i];
+        if (b == 0) break;
+        if (b > 0x7F) return false;
+        dst[i] = b;
+    }
+    out.resize(i);
+    return true;
+}
 
 Text MultiByteToText(std::string_view bytes, unsigned codePage) {
     if (bytes.empty()) return Text();

@@ -23,6 +23,10 @@ inline constexpr unsigned CP_UTF8 = 65001;
 // --- conversions -------------------------------------------------------------------------------
 Bytes TextToGbk(TextView text);                                  // ends at the first NUL byte
 Text MultiByteToText(std::string_view bytes, unsigned codePage);  // ends at the first NUL char
+// `bytes` up to their first NUL, widened, when every byte before it is ASCII: the text that each of
+// the code pages above reads them as. False, with `out` unspecified, when a byte above 0x7F comes
+// first.
+bool AsciiToText(std::string_view bytes, Text& out);
 Text AnsiToText(std::string_view bytes);                          // code page 936, up to first NUL
 bool IsUtf8Text(std::string_view bytes);
 

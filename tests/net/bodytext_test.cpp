@@ -164,6 +164,26 @@ TEST(GetBodyText, FlagOrderAndAuto) {
     EXPECT_EQ(GetBodyText(Response(kGbkChinese), 0), u"中文");
 }
 
+// An ASCII body is widened sixteen bytes at a time: a NUL or a character beyond ASCII at any place
+// of a block, or in the tail after the last whole block, gives what the code page gives.
+TEST(GetBodyText, AsciiBodiesReadAsEveryCodePageReadsThem) {
+    for (size_t size : {0u, 1u, 15u, 16u, 17u, 40u}) {
+        const std::string ascii(size, 'a');
+        EXPECT_EQ(GetBodyText(Response(ascii), TXT_AUTO), Text(size, u'a'));
+        for (size_t at = 0; at < size; ++at) {
+            std::string nul = ascii;
+            nul[at] = '\0';
+            nul += kUtf8Chinese;  // what follows the NUL is never read
+            for (unsigned flags : {0u, unsigned(TXT_AUTO), unsigned(TXT_UTF8), unsigned(TXT_BIG5)})
+                EXPECT_EQ(GetBodyText(Response(nul), flags), Text(at, u'a')) << size << " " << at << " " << flags;
+            const std::string utf8 = ascii.substr(0, at) + kUtf8Chinese + ascii.substr(at);
+            EXPECT_EQ(GetBodyText(Response(utf8), TXT_AUTO), Text(at, u'a') + u"中文" + Text(size - at, u'a'));
+            const std::string gbk = ascii.substr(0, at) + kGbkChinese + ascii.substr(at);
+            EXPECT_EQ(GetBodyText(Response(gbk), TXT_AUTO), Text(at, u'a') + u"中文" + Text(size - at, u'a'));
+        }
+    }
+}
+
 TEST(GetBodyText, EntitiesDecodedAfterConversion) {
     EXPECT_EQ(GetBodyText(Response("&lt;a&gt; &amp;quot; &#39;" + kUtf8Chinese), TXT_UTF8),
               u"<a> &quot; '中文");
