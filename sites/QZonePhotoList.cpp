@@ -270,15 +270,21 @@ bool AddPictures(SiteContext& st, PictureSink& sink, const std::vector<TextView>
                  const SharedText& headers) {
     constexpr std::size_t kReadAside = 64;  // fewer pictures are not worth a thread
     const bool nameFirst = st.ext.OriginalNameMode == 1;
-    if (pieces.size() <= kReadAside) {
+    std::optional<PageReader> reader;
+    if (pieces.size() > kReadAside) {
+        try {
+            reader.emplace(pieces, headers, nameFirst);
+        } catch (const std::system_error&) {  // no thread to be had: this one reads them all
+        }
+    }
+    if (!reader) {
         for (std::size_t i = 1; i < pieces.size(); ++i) {
             if (!sink.TakePicture(ReadPicture(pieces[i], headers, nameFirst)) || st.Stopped()) return false;
         }
         return true;
     }
-    PageReader reader(pieces, headers, nameFirst);
     for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-        if (!sink.TakePicture(std::move(reader.Get(i))) || st.Stopped()) return false;
+        if (!sink.TakePicture(std::move(reader->Get(i))) || st.Stopped()) return false;
     }
     return true;
 }
