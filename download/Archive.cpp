@@ -455,16 +455,6 @@ int64_t Archive::AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album
     return Usable() ? key : 0;
 }
 
-std::unordered_map<std::string, SavedPicture> Archive::SavedPictures(int64_t album) {
-    std::unordered_map<std::string, SavedPicture> out;
-    const bool read = ForEachSaved(album, [&out](const SavedView& v) {
-        out.insert_or_assign(std::string(v.identity),
-                             SavedPicture{std::string(v.identity), std::string(v.fileName), v.size, std::string(v.sha256)});
-    });
-    if (!read) out.clear();
-    return out;
-}
-
 bool Archive::ForEachSaved(int64_t album, const std::function<void(const SavedView&)>& each) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!Usable()) return true;

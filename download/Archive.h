@@ -13,7 +13,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "core/Outcome.h"
@@ -135,12 +134,11 @@ public:
     // archive has gone quiet.
     int64_t AlbumKey(const ArchiveTarget& target, const ArchiveAlbum& album);
 
-    // Every picture of the album recorded as saved, by identity, in one look-up (a re-run checks
-    // thousands at once); whether each file is still there is StillInFolder's question.
-    std::unordered_map<std::string, SavedPicture> SavedPictures(int64_t album);
-    // The same records handed to `each` one by one as they are read, nothing gathered: the views
-    // hold only during the call, and `each` must not call the archive. False when the look-up
-    // failed part way (the archive then goes quiet): what was handed is to be dropped.
+    // Every picture of the album recorded as saved, handed to `each` one by one as they are read in
+    // one look-up (a re-run checks thousands at once), nothing gathered: the views hold only during
+    // the call, and `each` must not call the archive. False when the look-up failed part way (the
+    // archive then goes quiet): what was handed is to be dropped. Whether each file is still there
+    // is StillInFolder's question.
     struct SavedView {
         std::string_view identity, fileName;
         uint64_t size = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "FileText.h"
@@ -22,10 +23,13 @@ namespace {
 // What a download's skip decision asks: recorded as saved, and the file still in the folder.
 bool IsSaved(Archive& a, int64_t album, const std::string& identity, const std::filesystem::path& folder,
              SavedPicture* record = nullptr) {
-    const auto saved = a.SavedPictures(album);
-    const auto it = saved.find(identity);
-    if (it == saved.end() || !Archive::StillInFolder(it->second, folder)) return false;
-    if (record) *record = it->second;
+    std::optional<SavedPicture> found;
+    const bool read = a.ForEachSaved(album, [&](const Archive::SavedView& v) {
+        if (v.identity == identity)
+            found = SavedPicture{std::string(v.identity), std::string(v.fileName), v.size, std::string(v.sha256)};
+    });
+    if (!read || !found || !Archive::StillInFolder(*found, folder)) return false;
+    if (record) *record = *found;
     return true;
 }
 
