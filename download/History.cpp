@@ -16,11 +16,20 @@ constexpr char16_t kHistoryFile[] = u"pic.vyr";
 void RecordHistory(DownloadState& st, const Text& folder) {
     if (st.task.pictures.empty()) return;
     const std::string bytes = ToUtf16Le(st.task.pictures.front().Joined());
+    // A history that already holds these bytes is left as it is: writing it again would create,
+    // flush and rename a file on every run of an album that did not change (a few milliseconds
+    // each on a disk where creating a file is slow).
+    std::string old;
     // Through the album folder held since it was checked, when this is that folder.
-    if (st.task.folder && folder == st.task.albumFolder)
-        WriteFileAtomic(*st.task.folder, ToUtf8(kHistoryFile), bytes);
-    else
-        WriteFileAtomic(PathFromText(folder + kHistoryFile), bytes);
+    if (st.task.folder && folder == st.task.albumFolder) {
+        const std::string name = ToUtf8(kHistoryFile);
+        if (ReadFileInFolder(*st.task.folder, name, old, bytes.size() + 1) && old == bytes) return;
+        WriteFileAtomic(*st.task.folder, name, bytes);
+        return;
+    }
+    const auto path = PathFromText(folder + kHistoryFile);
+    if (ReadRegularFile(path, old, bytes.size() + 1, false) && old == bytes) return;
+    WriteFileAtomic(path, bytes);
 }
 
 Text LoadHistory(const HeldFolder& folder) {

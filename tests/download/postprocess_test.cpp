@@ -114,6 +114,10 @@ TEST_F(PostProcess, HistoryIsUtf16WithoutMark) {
     EXPECT_EQ(FileText(PathFromText(e.base + u"pic.vyr")), ToUtf16Le(address));
     EXPECT_EQ(LoadHistory(e.base), address);
     EXPECT_EQ(LoadHistory(e.base + u"nowhere/"), u"");
+    // A history that only begins with the same bytes is no match: it is replaced, not kept.
+    WriteFileAtomic(PathFromText(e.base + u"pic.vyr"), ToUtf16Le(address + u"x"));
+    RecordHistory(e.st, e.base);
+    EXPECT_EQ(LoadHistory(e.base), address);
 }
 
 // The same album downloaded again with SkipDownloaded: nothing new, then only the new pictures.
