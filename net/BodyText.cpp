@@ -35,4 +35,12 @@ Text GetBodyText(const ST_URLRESPONSE& resp, unsigned flags) {
     return text;
 }
 
+void InflateBody(ST_URLRESPONSE& resp) {
+    if (!resp.gzip) return;
+    std::string inflated;
+    InflateGzip(resp.body.data(), resp.body.size(), inflated);
+    resp.body.swap(inflated);
+    resp.gzip = false;
+}
+
 }  // namespace qm

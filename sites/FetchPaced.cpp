@@ -1,6 +1,7 @@
 #include <optional>
 
 #include "core/Backoff.h"
+#include "net/BodyText.h"
 #include "net/RateLimit.h"
 #include "sites/Fetcher.h"
 
@@ -30,6 +31,9 @@ bool FetchPaced(SiteContext& ctx, ST_URLREQUEST& req, ST_URLRESPONSE& resp) {
         const auto sentAt = ctx.clock->Now();
         resp = ST_URLRESPONSE();
         const bool ok = FetchUrl(req, resp, 0);
+        // Every page asked this way is text: inflated once here, the busy and login checks and the
+        // caller's reading look at the same bytes (a gzip page was inflated three times).
+        InflateBody(resp);
         if (!IsRateLimited(resp)) {
             backoff.Served(sentAt);
             if (ok && IsLoginNeeded(resp)) ctx.reason = ListReason::LoginNeeded;
