@@ -10,8 +10,9 @@ enum BodyTextFlags : unsigned { TXT_GUNZIP = 0x01, TXT_UTF8 = 0x02, TXT_BIG5 = 0
 
 Text GetBodyText(const ST_URLRESPONSE& resp, unsigned flags);
 
-// Inflates a gzip body in place (what a damaged stream gave is kept, as GetBodyText keeps it), so
-// that the checks of an answer and its reading share one inflated copy; `gzip` is cleared.
+// Inflates a body that is a gzip stream in place (what a damaged stream gave is kept, as GetBodyText
+// keeps it) and clears `gzip`, so that the checks of an answer and its reading share one inflated
+// copy. Anything else is left as it is.
 void InflateBody(ST_URLRESPONSE& resp);
 
 }  // namespace qm

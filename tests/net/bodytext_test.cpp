@@ -134,6 +134,17 @@ TEST(GetBodyText, GunzipOnlyWhenAskedAndMarked) {
         GetBodyText(Response(gzText.substr(0, gzText.size() / 2), u"", true), TXT_GUNZIP | TXT_UTF8);
     EXPECT_FALSE(part.empty());
     EXPECT_EQ(ToUtf8(part), text.substr(0, part.size()));
+
+    // Inflated in place beforehand, a body reads the same however it is asked for; one only marked
+    // gzip is left alone.
+    auto early = Response(gz, u"Content-Encoding: gzip\r\n", true);
+    InflateBody(early);
+    EXPECT_FALSE(early.gzip);
+    EXPECT_EQ(GetBodyText(early, TXT_GUNZIP | TXT_UTF8), u"<p>中文</p>");
+    auto marked = vary;
+    InflateBody(marked);
+    EXPECT_EQ(GetBodyText(marked, TXT_GUNZIP | TXT_UTF8), u"");
+    EXPECT_EQ(GetBodyText(marked, TXT_UTF8), u"plain body");
 }
 
 TEST(GetBodyText, GbkHeaderOverridesFlagsAndStopsAtNul) {
