@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -34,6 +35,9 @@ struct ST_DOWNTASK {
     // The album folder, held open once it was checked: every file of the album is written through
     // it, so a folder swapped for a symbolic link later cannot redirect a write. Null until made.
     std::shared_ptr<HeldFolder> folder;
+    // The sweep of what crashed runs left half-written in the folder, running beside the listing
+    // from the moment the folder is made (WaitForSweep ends it).
+    std::future<std::size_t> sweep;
     NameRegistry names;        // fileNames, for the duplicate check
     std::string titleList;     // the title list file's bytes, written once the album is listed
     std::size_t dropped = 0;  // pictures the naming could not place, so never queued
@@ -45,7 +49,11 @@ struct ST_DOWNTASK {
     // Entries that are the films of video items (each follows its cover's entry).
     std::size_t films = 0;
     std::size_t FilmCount() const { return films; }
+    void WaitForSweep() {
+        if (sweep.valid()) sweep.get();
+    }
     void Clear() {
+        WaitForSweep();
         pictures.clear();
         fileNames.clear();
         historyAddress.clear();

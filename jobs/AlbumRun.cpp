@@ -217,8 +217,9 @@ bool AlbumRun::List() {
     st_.task.fileNames.shrink_to_fit();
     std::string().swap(st_.task.titleList);
     // Naming is over: the registry of the names given goes too (the archive check after it
-    // reuses its memory).
+    // reuses its memory), and the folder's sweep, which ran beside it, is done.
     st_.task.names = NameRegistry();
+    st_.task.WaitForSweep();
 
     album_.listed = st_.task.Size() - st_.task.FilmCount();
     album_.films.listed = st_.task.FilmCount();
