@@ -4,6 +4,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -78,28 +79,37 @@ Text CutAtNul(Text text) {
 }  // namespace
 
 bool AsciiToText(std::string_view bytes, Text& out) {
-    const size_t n = bytes.size();
-    out.resize(n);
+    // Widened into a small buffer and appended from there: growing the text by resize first would
+    // fill it with zeros one unit at a time, which cost three times the widening itself.
+    constexpr size_t kChunk = 4096;
+    char16_t buffer[kChunk];
+    out.clear();
+    out.reserve(bytes.size());
     const auto* src = reinterpret_cast<const unsigned char*>(bytes.data());
-    char16_t* dst = out.data();
-    size_t i = 0;
+    for (size_t from = 0; from < bytes.size();) {
+        const size_t n = std::min(kChunk, bytes.size() - from);
+        const unsigned char* in = src + from;
+        size_t i = 0;
 #if defined(__SSE2__)
-    // Sixteen bytes at a time while none is NUL or above 0x7F.
-    const __m128i zero = _mm_setzero_si128();
-    for (; n - i >= 16; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        if (_mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, zero))) != 0) break;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(v, zero));
-    }
+        // Sixteen bytes at a time while none is NUL or above 0x7F.
+        const __m128i zero = _mm_setzero_si128();
+        for (; n - i >= 16; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            if (_mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, zero))) != 0) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + i), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + i + 8), _mm_unpackhi_epi8(v, zero));
+        }
 #endif
-    for (; i < n; ++i) {
-        const unsigned char b = src[i];
-        if (b == 0) break;
-        if (b > 0x7F) return false;
-        dst[i] = b;
+        for (; i < n; ++i) {
+            const unsigned char b = in[i];
+            if (b == 0) break;
+            if (b > 0x7F) return false;
+            buffer[i] = b;
+        }
+        out.append(buffer, i);
+        if (i < n) break;  // the NUL ends the text
+        from += n;
     }
-    out.resize(i);
     return true;
 }
 

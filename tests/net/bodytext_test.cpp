@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -178,12 +179,18 @@ TEST(GetBodyText, FlagOrderAndAuto) {
 // An ASCII body is widened sixteen bytes at a time: a NUL or a character beyond ASCII at any place
 // of a block, or in the tail after the last whole block, gives what the code page gives.
 TEST(GetBodyText, AsciiBodiesReadAsEveryCodePageReadsThem) {
-    for (size_t size : {0u, 1u, 15u, 16u, 17u, 40u}) {
+    // Every place of short bodies, and the places around the widening's 4096-byte steps of a long one.
+    const std::vector<size_t> aroundSteps = {0, 4079, 4095, 4096, 4097, 8191, 8192, 8199};
+    for (size_t size : {0u, 1u, 15u, 16u, 17u, 40u, 8200u}) {
         const std::string ascii(size, 'a');
         EXPECT_EQ(GetBodyText(Response(ascii), TXT_AUTO), Text(size, u'a'));
-        for (size_t at = 0; at < size; ++at) {
+        std::vector<size_t> places;
+        for (size_t at = 0; at < size && size < 100; ++at) places.push_back(at);
+        if (size >= 100) places = aroundSteps;
+        for (size_t at : places) {
             std::string nul = ascii;
             nul[at] = '\0';
+            EXPECT_EQ(GetBodyText(Response(nul), TXT_AUTO), Text(at, u'a')) << size << " " << at;
             nul += kUtf8Chinese;  // what follows the NUL is never read
             for (unsigned flags : {0u, unsigned(TXT_AUTO), unsigned(TXT_UTF8), unsigned(TXT_BIG5)})
                 EXPECT_EQ(GetBodyText(Response(nul), flags), Text(at, u'a')) << size << " " << at << " " << flags;
