@@ -2,6 +2,7 @@
 
 #include <array>
 #include <ctime>
+#include <utility>
 
 #include "net/FindUnit.h"
 
@@ -18,10 +19,17 @@ constexpr std::array<TextView, PictureFields::kKeyCount> kKeyNames{
     u"url",  u"raw_upload", u"is_video", u"rawshoottime", u"originalTime", u"uploadtime", u"modifytime"};
 constexpr std::size_t kLongestKey = 12;
 
-// The text of a string field with its escaped slashes unescaped.
+// The text of a string field with its escaped slashes unescaped, in one pass.
 Text Unescaped(TextView value) {
-    Text text(value);
-    ReplaceAll(text, u"\\/", u"/");
+    Text text;
+    text.reserve(value.size());
+    std::size_t from = 0;
+    for (std::size_t at = value.find(u"\\/"); at != TextView::npos; at = value.find(u"\\/", from)) {
+        text.append(value.substr(from, at - from));
+        text.push_back(u'/');
+        from = at + 2;
+    }
+    text.append(value.substr(from));
     return text;
 }
 
@@ -169,7 +177,7 @@ PictureAddresses BestAddresses(const PictureFields& fields) {
     const Text preText = Unescaped(fields.String(PictureFields::Pre));
     Text pre = preText;
     ReplaceAll(pre, u"/a/", u"/b/");
-    const Text url = Unescaped(fields.String(PictureFields::Url));
+    Text url = Unescaped(fields.String(PictureFields::Url));
 
     // Today's answers name the big form in "url" and the medium one in "pre".
     const int urlForm = AddressForm(url);
@@ -178,21 +186,26 @@ PictureAddresses BestAddresses(const PictureFields& fields) {
     PictureAddresses out;
     if (!urlLarger) {
         // Older answers: raw, else origin_url, with pre as the fallback.
-        const Text& best = raw.empty() ? origin : raw;
-        out.main = best.empty() ? pre : best;
-        if (!best.empty()) out.alternate = pre;
+        Text& best = raw.empty() ? origin : raw;
+        if (best.empty()) {
+            out.main = std::move(pre);
+        } else {
+            out.main = std::move(best);
+            out.alternate = std::move(pre);
+        }
         return out;
     }
-    Text order[4] = {raw, origin, url, pre};
+    Text* order[4] = {&raw, &origin, &url, &pre};
     std::size_t i = 0;
-    while (i < 4 && order[i].empty()) ++i;
-    out.main = order[i];
+    while (i < 4 && order[i]->empty()) ++i;
+    if (i == 4) return out;
     for (std::size_t j = i + 1; j < 4; ++j) {
-        if (!order[j].empty() && order[j] != out.main) {
-            out.alternate = order[j];
+        if (!order[j]->empty() && *order[j] != *order[i]) {
+            out.alternate = std::move(*order[j]);
             break;
         }
     }
+    out.main = std::move(*order[i]);
     return out;
 }
 
