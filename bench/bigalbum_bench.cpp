@@ -1,5 +1,6 @@
 // One album of many small pictures, from the simulator, at 1,000, 10,000 and 100,000 pictures: the
-// listing, the download, a re-run (everything already had), the report and the gallery, each timed.
+// listing, the download, a re-run (everything already had; the median of three), the report and the
+// gallery, each timed.
 // Prints per size the time of each step, the time per picture, the peak RSS of the client and the
 // archive's bytes per picture; then how the time per picture at the largest size compares with the
 // smallest (goal: within 1.5x), the re-run against the first run (goal <= 5 %), peak RSS (goal
@@ -143,11 +144,21 @@ int Child(int count, int port, const fs::path& dir, bool withGallery, const std:
     // user runs an album again: otherwise the re-run's few flushes (the archive, album.json) queue
     // behind hundreds of megabytes still being written back, and time the disk instead.
     ::sync();
+    // The re-run three times, its median taken: each finds the same saved pictures and does the same
+    // work, and one that a stray flush of the machine held up does not stand for all.
     const pid_t perf = perfFile.empty() ? 0 : StartPerf(perfFile);
-    t = std::chrono::steady_clock::now();
-    const qm::JobOutcome again = download(list());
-    const double rerunTime = Since(t);
+    std::vector<double> reruns;
+    bool againRight = true;
+    for (int r = 0; r < (perf ? 1 : 3); ++r) {
+        t = std::chrono::steady_clock::now();
+        const qm::JobOutcome again = download(list());
+        reruns.push_back(Since(t));
+        againRight = againRight && !again.albums.empty() &&
+                     again.albums[0].alreadyHad == static_cast<std::size_t>(count);
+    }
     StopPerf(perf);
+    std::sort(reruns.begin(), reruns.end());
+    const double rerunTime = reruns[reruns.size() / 2];
 
     t = std::chrono::steady_clock::now();
     qm::ArchiveOpenError error;
@@ -171,7 +182,7 @@ int Child(int count, int port, const fs::path& dir, bool withGallery, const std:
         if (!ec) archiveBytes += n;
     }
     const bool right = !first.albums.empty() && first.albums[0].saved == static_cast<std::size_t>(count) &&
-                       !again.albums.empty() && again.albums[0].alreadyHad == static_cast<std::size_t>(count) &&
+                       againRight &&
                        reported == static_cast<std::size_t>(count) &&
                        gallery.thumbs.made + gallery.thumbs.kept + gallery.thumbs.failed == static_cast<std::size_t>(count);
     std::printf("child %d %.3f %.3f %.3f %.3f %.3f %.1f %llu %d %ld\n", count, listTime, downloadTime, rerunTime,
