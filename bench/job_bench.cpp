@@ -12,7 +12,8 @@
 // 200 pictures of 4 MiB (without the gallery); --quick uses 200 and 20. The pictures are random
 // bytes (the gallery finds them undecodable; thumbs_bench times real JPEGs). Everything is written below
 // TMPDIR (default /tmp), so the figures are those of that disk. Each tool runs as a child process:
-// CPU time and peak RSS come from wait4() alike. The simulator runs in this process; nginx is
+// CPU time and peak RSS come from wait4() alike, and each starts after a sync. The simulator runs in
+// this process; nginx is
 // started on 127.0.0.1 from a config in the scratch folder and stopped by its PID.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -55,7 +56,10 @@ struct Set {
 using Result = qm::bench::ChildResult;
 using qm::bench::CountFiles;
 
+// Every run starts on a settled disk: what earlier runs wrote is flushed first (not timed), so that
+// no tool's flushes or file creations wait behind another run's write-back.
 Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    ::sync();
     const auto start = std::chrono::steady_clock::now();
     return qm::bench::Reap(qm::bench::Spawn(args, true, env), start);
 }
