@@ -13,8 +13,8 @@
 // bytes (the gallery finds them undecodable; thumbs_bench times real JPEGs). Everything is written below
 // TMPDIR (default /tmp), so the figures are those of that disk. Each tool runs as a child process:
 // CPU time and peak RSS come from wait4() alike, and each starts after a sync. The simulator runs in
-// this process; nginx is
-// started on 127.0.0.1 from a config in the scratch folder and stopped by its PID.
+// this process; nginx is started on 127.0.0.1 from a config in the scratch folder and stopped by its
+// PID.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
