@@ -1,5 +1,6 @@
 #include "jobs/AlbumRun.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <functional>
@@ -191,6 +192,16 @@ void AlbumRun::PrepareFolder() {
     st_.transfer = &job_.transfer;
     st_.keepShootTime = job_.ext.KeepShootTime;
     album_.folder = st_.task.albumFolder;
+    // Room for the pictures the album list announced, so that the task list is not moved to ever
+    // larger room as it grows (at 100,000 pictures the moves are a serial part of listing, and each
+    // briefly holds the old room and the new). Only address space until filled, and bounded: the
+    // count comes from the service.
+    constexpr int32_t kMostReserved = 200000;
+    if (rec_.PictureCount > 0) {
+        const auto room = static_cast<std::size_t>(std::min(rec_.PictureCount, kMostReserved));
+        st_.task.pictures.reserve(room);
+        st_.task.fileNames.reserve(room);
+    }
 }
 
 // Lists the pictures; false when the album ends here (refused, nothing listed, stopped).
