@@ -38,9 +38,7 @@ Text GetBodyText(const ST_URLRESPONSE& resp, unsigned flags) {
 void InflateBody(ST_URLRESPONSE& resp) {
     // Only a body that is a gzip stream: one merely marked so (a "gzip" in another header line) is
     // left for GetBodyText to read as it always did.
-    if (!resp.gzip || resp.body.size() < 2 || static_cast<unsigned char>(resp.body[0]) != 0x1F ||
-        static_cast<unsigned char>(resp.body[1]) != 0x8B)
-        return;
+    if (!resp.gzip || !IsGzipStream(resp.body)) return;
     std::string inflated;
     InflateGzip(resp.body.data(), resp.body.size(), inflated);
     resp.body.swap(inflated);

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -118,15 +117,8 @@ Text MultiByteToText(std::string_view bytes, unsigned codePage) {
     // The three code pages read ASCII as ASCII: a body of nothing else (most answers' JSON) is
     // widened directly instead of going through the converter.
     if (codePage == CP_GBK || codePage == CP_BIG5 || codePage == CP_UTF8) {
-        size_t ascii = 0;
-        // Eight bytes at a time while none is 0 or above 0x7F.
-        constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
-        for (uint64_t word; bytes.size() - ascii >= 8; ascii += 8) {
-            std::memcpy(&word, bytes.data() + ascii, 8);
-            if ((word & kHighs) != 0 || ((word - kOnes) & ~word & kHighs) != 0) break;
-        }
-        while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) - 1u < 0x7Fu) ++ascii;
-        if (ascii == bytes.size() || bytes[ascii] == '\0') return Text(bytes.begin(), bytes.begin() + ascii);
+        Text ascii;
+        if (AsciiToText(bytes, ascii)) return ascii;
     }
     UConverter* conv = ThreadConverter(codePage);
     if (conv == nullptr) return Text();

@@ -52,8 +52,7 @@ std::array<std::string, 4> FormsOf(TextView text) {
 // The head of a body, inflated when it is gzip.
 std::string_view Head(std::string_view body, std::string& inflated) {
     body = body.substr(0, std::min(body.size(), kRateLimitScanBytes));
-    if (body.size() >= 2 && static_cast<unsigned char>(body[0]) == 0x1F &&
-        static_cast<unsigned char>(body[1]) == 0x8B) {
+    if (IsGzipStream(body)) {
         inflated = InflatedHead(body, kRateLimitScanBytes);
         return inflated;
     }

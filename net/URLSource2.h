@@ -128,6 +128,10 @@ Text GetUrlCookie(TextView url);
 // Appends the inflated bytes of a gzip or zlib stream to `out` (which must start empty); false when
 // the stream is damaged or inflates to more than kMaxBodyInMemory (out then holds what came before).
 bool InflateGzip(const char* data, size_t length, std::string& out);
+// Whether `data` opens with the gzip stream's magic bytes.
+inline bool IsGzipStream(std::string_view data) {
+    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1F && static_cast<unsigned char>(data[1]) == 0x8B;
+}
 
 enum class InflateEnd { Complete, Damaged, TooLarge, SinkFailed };
 // Inflates a gzip or zlib stream piece by piece into `sink` (pieces of at most 64 KiB; memory stays
